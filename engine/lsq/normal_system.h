@@ -1,0 +1,65 @@
+#ifndef BRAVIK_LSQ_NORMAL_SYSTEM_H
+#define BRAVIK_LSQ_NORMAL_SYSTEM_H
+
+#include <vector>
+
+#include "lsq/dense.h"
+
+namespace bravik {
+
+// Derivatives of r observation equations with respect to c consecutive unknowns
+// starting at unknown number `offset` (the owner's first unknown index).
+struct DesignBlock {
+  Matrix A;  // r x c
+  int offset = -1;
+};
+
+// One group of observation equations (two image coordinates of one point, ...):
+//   sum_k A_k dx_k + B v = l,  cofactor matrix of the observations Q.
+// Built by the caller for one contribution and discarded afterwards.
+struct ObservationGroup {
+  std::vector<DesignBlock> blocks;
+  Matrix B;  // r x q, derivatives with respect to the observations
+  Matrix Q;  // q x q cofactor matrix of the observations
+  Vector l;  // misclosures, length r
+};
+
+// The normal equations N x = n of one adjustment and their solution.
+// Implementations differ in storage (dense "native", block-sparse); every one gives
+// the same N, n, x and vtpv. Unknowns are numbered as the adjustable-object list numbers
+// them: object points (3 each) first, then image geometries, AP sets and corrections.
+class NormalSystem {
+ public:
+  virtual ~NormalSystem() = default;
+
+  // Number of unknowns u.
+  virtual int size() const = 0;
+
+  // Start of an iteration: N, n and x set to 0, vtpv to 0.
+  virtual void reset() = 0;
+
+  // Adds one observation group: P = (B Q B^T)^-1, N += A^T P A, n += A^T P l,
+  // vtpv += l^T P l. Returns false (after printing "ERROR: Decomposition of weight
+  // matrix failed.\n" to standard output) when B Q B^T is not positive definite.
+  virtual bool accumulate(const ObservationGroup& group) = 0;
+
+  // Constraint equations with diagonal weights w: N += A^T W A, n += A^T W l, vtpv += l^T W l.
+  virtual void accumulateWeighted(const DesignBlock& block, const Vector& w, const Vector& l) = 0;
+
+  // Direct observation of unknown i with weight w and misclosure l:
+  // N[i][i] += w, n[i] += w l, vtpv += w l^2.
+  virtual void addParameterObservation(int i, double w, double l) = 0;
+
+  // Solves for x. 0 on success; k > 0 when the leading minor of order k is not positive;
+  // negative only for size mismatches (programming errors).
+  virtual int solve() = 0;
+
+  virtual const Vector& rhs() const = 0;       // n
+  virtual const Vector& solution() const = 0;  // x
+  virtual double vtpv() const = 0;
+  virtual void setVtpv(double value) = 0;
+};
+
+}  // namespace bravik
+
+#endif  // BRAVIK_LSQ_NORMAL_SYSTEM_H
