@@ -1,0 +1,10 @@
+#include "lsq/ls_params.h"
+
+namespace bravik {
+
+LSParams& lsParams() {
+  static LSParams settings;
+  return settings;
+}
+
+}  // namespace bravik
