@@ -1,0 +1,565 @@
+#include "formula_parser.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <numbers>
+
+namespace vantri::formula {
+namespace {
+
+enum UnaryOp { kNegate, kNot };
+enum BinaryOp {
+  kAdd,
+  kSub,
+  kMul,
+  kDiv,
+  kPow,
+  kLess,
+  kLessEq,
+  kGreater,
+  kGreaterEq,
+  kEqual,
+  kNotEqual,
+  kAnd,
+  kOr
+};
+
+struct FunctionDef {
+  const char* name;
+  int min_args;
+  int max_args;  // -1: any number from min_args on
+  const char* help;
+};
+
+// Index in this table is the function code of a compiled call node; "if" is evaluated lazily.
+const FunctionDef kFunctions[] = {
+    {"sin", 1, 1, "sine (radians)"},
+    {"cos", 1, 1, "cosine (radians)"},
+    {"tan", 1, 1, "tangent (radians)"},
+    {"asin", 1, 1, "arc sine (radians)"},
+    {"acos", 1, 1, "arc cosine (radians)"},
+    {"atan", 1, 1, "arc tangent (radians)"},
+    {"atan2", 2, 2, "arc tangent of y/x in the quadrant of (x, y): atan2(y, x)"},
+    {"sinh", 1, 1, "hyperbolic sine"},
+    {"cosh", 1, 1, "hyperbolic cosine"},
+    {"tanh", 1, 1, "hyperbolic tangent"},
+    {"sqrt", 1, 1, "square root"},
+    {"exp", 1, 1, "e raised to the power"},
+    {"log", 1, 1, "natural logarithm"},
+    {"ln", 1, 1, "natural logarithm"},
+    {"log10", 1, 1, "logarithm to base 10"},
+    {"log2", 1, 1, "logarithm to base 2"},
+    {"abs", 1, 1, "absolute value"},
+    {"sign", 1, 1, "-1, 0 or 1 after the sign"},
+    {"floor", 1, 1, "largest integer not above"},
+    {"ceil", 1, 1, "smallest integer not below"},
+    {"round", 1, 1, "nearest integer, halves away from zero"},
+    {"min", 1, -1, "smallest argument"},
+    {"max", 1, -1, "largest argument"},
+    {"sum", 1, -1, "sum of the arguments"},
+    {"avg", 1, -1, "mean of the arguments"},
+    {"pow", 2, 2, "pow(a, b) = a^b"},
+    {"if", 3, 3, "if(c, a, b): a when c is not 0, else b"},
+};
+constexpr int kIfFunction = static_cast<int>(std::size(kFunctions)) - 1;
+
+struct ConstantDef {
+  const char* name;
+  double value;
+  const char* help;
+};
+const ConstantDef kConstants[] = {
+    {"pi", std::numbers::pi, "3.14159265358979..."},
+    {"e", std::numbers::e, "Euler's number 2.71828182845904..."},
+};
+
+int findFunction(std::string_view name) {
+  for (int i = 0; i < static_cast<int>(std::size(kFunctions)); ++i)
+    if (name == kFunctions[i].name) return i;
+  return -1;
+}
+
+const ConstantDef* findConstant(std::string_view name) {
+  for (const auto& c : kConstants)
+    if (name == c.name) return &c;
+  return nullptr;
+}
+
+bool isNameStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
+bool isNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+
+bool isValidName(const std::string& name) {
+  if (name.empty() || !isNameStart(name[0])) return false;
+  return std::all_of(name.begin(), name.end(), isNameChar);
+}
+
+struct Token {
+  enum class Kind { kNumber, kName, kOperator, kOpen, kClose, kComma, kEnd } kind;
+  std::string text;
+  double number = 0.0;
+  std::size_t position = 0;
+};
+
+std::string describe(const Token& t) {
+  switch (t.kind) {
+    case Token::Kind::kNumber:
+      return "number \"" + t.text + "\"";
+    case Token::Kind::kName:
+      return "name \"" + t.text + "\"";
+    case Token::Kind::kEnd:
+      return "end of formula";
+    default:
+      return "\"" + t.text + "\"";
+  }
+}
+
+}  // namespace
+
+// Recursive-descent compiler from formula text to the node list of a FormulaParser.
+class Compiler {
+ public:
+  Compiler(FormulaParser& parser, std::string_view text) : parser_(parser), text_(text) {}
+
+  bool run() {
+    if (!tokenize()) return false;
+    if (tokens_.size() == 1) return fail("Empty formula", 0);
+    if (parseOr() < 0) return false;
+    if (peek().kind != Token::Kind::kEnd) {
+      if (peek().kind == Token::Kind::kClose) return fail("Unbalanced \")\"", peek().position);
+      return fail("Unexpected " + describe(peek()), peek().position);
+    }
+    return true;
+  }
+
+ private:
+  using Kind = FormulaParser::Node::Kind;
+
+  bool fail(std::string message, std::size_t position) {
+    parser_.error_ = {std::move(message), position};
+    return false;
+  }
+
+  bool tokenize() {
+    std::size_t i = 0;
+    while (i < text_.size()) {
+      const char c = text_[i];
+      if (std::isspace(static_cast<unsigned char>(c))) {
+        ++i;
+      } else if (std::isdigit(static_cast<unsigned char>(c)) || c == '.') {
+        if (!readNumber(i)) return false;
+      } else if (isNameStart(c)) {
+        std::size_t end = i;
+        while (end < text_.size() && isNameChar(text_[end])) ++end;
+        tokens_.push_back({Token::Kind::kName, std::string(text_.substr(i, end - i)), 0.0, i});
+        i = end;
+      } else if (!readSymbol(i)) {
+        return fail(std::string("Unexpected character \"") + c + "\"", i);
+      }
+    }
+    tokens_.push_back({Token::Kind::kEnd, "", 0.0, text_.size()});
+    return true;
+  }
+
+  bool readNumber(std::size_t& i) {
+    // strtod would also accept "inf", "nan" and hex forms; scan the decimal form ourselves.
+    std::size_t end = i;
+    auto digits = [&] {
+      while (end < text_.size() && std::isdigit(static_cast<unsigned char>(text_[end]))) ++end;
+    };
+    digits();
+    bool has_digits = end > i;
+    if (end < text_.size() && text_[end] == '.') {
+      const std::size_t before = ++end;
+      digits();
+      has_digits = has_digits || end > before;
+    }
+    if (!has_digits) return fail("Malformed number", i);
+    if (end < text_.size() && (text_[end] == 'e' || text_[end] == 'E')) {
+      std::size_t exp = end + 1;
+      if (exp < text_.size() && (text_[exp] == '+' || text_[exp] == '-')) ++exp;
+      if (exp < text_.size() && std::isdigit(static_cast<unsigned char>(text_[exp]))) {
+        end = exp;
+        digits();
+      }
+    }
+    const std::string literal(text_.substr(i, end - i));
+    tokens_.push_back({Token::Kind::kNumber, literal, std::strtod(literal.c_str(), nullptr), i});
+    i = end;
+    return true;
+  }
+
+  bool readSymbol(std::size_t& i) {
+    static const char* const kTwoChar[] = {"<=", ">=", "==", "!=", "&&", "||"};
+    for (const char* op : kTwoChar) {
+      if (text_.substr(i, 2) == op) {
+        tokens_.push_back({Token::Kind::kOperator, op, 0.0, i});
+        i += 2;
+        return true;
+      }
+    }
+    const char c = text_[i];
+    Token::Kind kind;
+    if (c == '(') {
+      kind = Token::Kind::kOpen;
+    } else if (c == ')') {
+      kind = Token::Kind::kClose;
+    } else if (c == ',') {
+      kind = Token::Kind::kComma;
+    } else if (std::string_view("+-*/^<>!").find(c) != std::string_view::npos) {
+      kind = Token::Kind::kOperator;
+    } else {
+      return false;
+    }
+    tokens_.push_back({kind, std::string(1, c), 0.0, i});
+    ++i;
+    return true;
+  }
+
+  const Token& peek() const { return tokens_[next_]; }
+  bool acceptOperator(const char* op) {
+    if (peek().kind != Token::Kind::kOperator || peek().text != op) return false;
+    ++next_;
+    return true;
+  }
+
+  int addNode(FormulaParser::Node node) {
+    parser_.program_.push_back(std::move(node));
+    return static_cast<int>(parser_.program_.size()) - 1;
+  }
+  int binary(int op, int left, int right) {
+    return addNode({Kind::kBinary, 0.0, op, {left, right}});
+  }
+
+  // Each parse function returns the node index of its sub-expression or -1 after fail().
+  int parseOr() {
+    int left = parseAnd();
+    while (left >= 0 && acceptOperator("||")) {
+      const int right = parseAnd();
+      if (right < 0) return -1;
+      left = binary(kOr, left, right);
+    }
+    return left;
+  }
+
+  int parseAnd() {
+    int left = parseCompare();
+    while (left >= 0 && acceptOperator("&&")) {
+      const int right = parseCompare();
+      if (right < 0) return -1;
+      left = binary(kAnd, left, right);
+    }
+    return left;
+  }
+
+  int parseCompare() {
+    static const std::pair<const char*, BinaryOp> kOps[] = {{"<=", kLessEq}, {">=", kGreaterEq},
+                                                            {"<", kLess},    {">", kGreater},
+                                                            {"==", kEqual},  {"!=", kNotEqual}};
+    const int left = parseSum();
+    if (left < 0) return -1;
+    for (const auto& [text, op] : kOps) {
+      if (acceptOperator(text)) {
+        const int right = parseSum();
+        return right < 0 ? -1 : binary(op, left, right);
+      }
+    }
+    return left;
+  }
+
+  int parseSum() {
+    int left = parseProduct();
+    while (left >= 0) {
+      const BinaryOp op = acceptOperator("+") ? kAdd : acceptOperator("-") ? kSub : kOr;
+      if (op == kOr) break;
+      const int right = parseProduct();
+      if (right < 0) return -1;
+      left = binary(op, left, right);
+    }
+    return left;
+  }
+
+  int parseProduct() {
+    int left = parseUnary();
+    while (left >= 0) {
+      const BinaryOp op = acceptOperator("*") ? kMul : acceptOperator("/") ? kDiv : kOr;
+      if (op == kOr) break;
+      const int right = parseUnary();
+      if (right < 0) return -1;
+      left = binary(op, left, right);
+    }
+    return left;
+  }
+
+  int parseUnary() {
+    if (acceptOperator("+")) return parseUnary();
+    for (const auto& [text, op] : {std::pair{"-", kNegate}, std::pair{"!", kNot}}) {
+      if (acceptOperator(text)) {
+        const int operand = parseUnary();
+        return operand < 0 ? -1 : addNode({Kind::kUnary, 0.0, op, {operand}});
+      }
+    }
+    return parsePower();
+  }
+
+  int parsePower() {
+    const int base = parsePrimary();
+    if (base < 0 || !acceptOperator("^")) return base;
+    const int exponent = parseUnary();
+    return exponent < 0 ? -1 : binary(kPow, base, exponent);
+  }
+
+  int parsePrimary() {
+    const Token token = peek();
+    switch (token.kind) {
+      case Token::Kind::kNumber:
+        ++next_;
+        return addNode({Kind::kConst, token.number, 0, {}});
+      case Token::Kind::kName:
+        ++next_;
+        return parseName(token);
+      case Token::Kind::kOpen: {
+        ++next_;
+        const int inner = parseOr();
+        if (inner < 0) return -1;
+        if (!expectClose(token.position)) return -1;
+        return inner;
+      }
+      case Token::Kind::kEnd:
+        fail("Unexpected end of formula", token.position);
+        return -1;
+      default:
+        fail("Unexpected " + describe(token), token.position);
+        return -1;
+    }
+  }
+
+  bool expectClose(std::size_t open_position) {
+    if (peek().kind == Token::Kind::kClose) {
+      ++next_;
+      return true;
+    }
+    if (peek().kind == Token::Kind::kEnd)
+      return fail("Missing \")\" for the \"(\" at position " + std::to_string(open_position + 1),
+                  peek().position);
+    return fail("Unexpected " + describe(peek()) + ", expected \")\"", peek().position);
+  }
+
+  int parseName(const Token& token) {
+    const int function = findFunction(token.text);
+    if (function >= 0) return parseCall(token, function);
+    if (peek().kind == Token::Kind::kOpen) {
+      fail("Unknown function \"" + token.text + "\"", token.position);
+      return -1;
+    }
+    if (const ConstantDef* constant = findConstant(token.text))
+      return addNode({Kind::kConst, constant->value, 0, {}});
+    const auto& names = parser_.variable_names_;
+    const auto it = std::find(names.begin(), names.end(), token.text);
+    if (it == names.end()) {
+      fail("Unknown variable \"" + token.text + "\"", token.position);
+      return -1;
+    }
+    auto& used = parser_.used_variables_;
+    if (std::find(used.begin(), used.end(), token.text) == used.end()) used.push_back(token.text);
+    return addNode({Kind::kVar, 0.0, static_cast<int>(it - names.begin()), {}});
+  }
+
+  int parseCall(const Token& token, int function) {
+    const FunctionDef& def = kFunctions[function];
+    if (peek().kind != Token::Kind::kOpen) {
+      fail("Function \"" + token.text + "\" needs \"(\"", peek().position);
+      return -1;
+    }
+    const std::size_t open_position = peek().position;
+    ++next_;
+    std::vector<int> args;
+    if (peek().kind != Token::Kind::kClose) {
+      do {
+        const int arg = parseOr();
+        if (arg < 0) return -1;
+        args.push_back(arg);
+      } while (peek().kind == Token::Kind::kComma && (++next_, true));
+    }
+    if (!expectClose(open_position)) return -1;
+    const int count = static_cast<int>(args.size());
+    if (count < def.min_args || (def.max_args >= 0 && count > def.max_args)) {
+      fail(argumentCountMessage(def, count), token.position);
+      return -1;
+    }
+    return addNode({Kind::kCall, 0.0, function, std::move(args)});
+  }
+
+  static std::string argumentCountMessage(const FunctionDef& def, int given) {
+    std::string expected = std::to_string(def.min_args);
+    if (def.max_args < 0) expected = "at least " + expected;
+    return "Function \"" + std::string(def.name) + "\" takes " + expected + " argument" +
+           (def.min_args == 1 && def.max_args == 1 ? "" : "s") + ", " + std::to_string(given) +
+           " given";
+  }
+
+  FormulaParser& parser_;
+  std::string_view text_;
+  std::vector<Token> tokens_;
+  std::size_t next_ = 0;
+};
+
+FormulaParser::FormulaParser() = default;
+
+bool FormulaParser::defineVariable(const std::string& name, double value) {
+  if (!isValidName(name) || findFunction(name) >= 0 || findConstant(name)) return false;
+  const auto it = std::find(variable_names_.begin(), variable_names_.end(), name);
+  if (it != variable_names_.end()) return true;
+  variable_names_.push_back(name);
+  variable_values_.push_back(value);
+  return true;
+}
+
+bool FormulaParser::setVariable(const std::string& name, double value) {
+  const auto it = std::find(variable_names_.begin(), variable_names_.end(), name);
+  if (it == variable_names_.end()) return false;
+  variable_values_[it - variable_names_.begin()] = value;
+  return true;
+}
+
+bool FormulaParser::isVariable(const std::string& name) const {
+  return std::find(variable_names_.begin(), variable_names_.end(), name) != variable_names_.end();
+}
+
+bool FormulaParser::compile(std::string_view text) {
+  program_.clear();
+  used_variables_.clear();
+  error_ = {};
+  Compiler compiler(*this, text);
+  if (compiler.run()) return true;
+  program_.clear();
+  used_variables_.clear();
+  return false;
+}
+
+std::string FormulaParser::errorText() const {
+  if (error_.message.empty()) return {};
+  return error_.message + " at position " + std::to_string(error_.position + 1);
+}
+
+bool FormulaParser::usesVariable(const std::string& name) const {
+  return std::find(used_variables_.begin(), used_variables_.end(), name) != used_variables_.end();
+}
+
+double FormulaParser::evaluate() const {
+  if (program_.empty()) return std::numeric_limits<double>::quiet_NaN();
+  return evaluateNode(static_cast<int>(program_.size()) - 1);
+}
+
+namespace {
+
+double applyBinary(int op, double a, double b) {
+  switch (op) {
+    case kAdd:
+      return a + b;
+    case kSub:
+      return a - b;
+    case kMul:
+      return a * b;
+    case kDiv:
+      return a / b;
+    case kPow:
+      return std::pow(a, b);
+    case kLess:
+      return a < b;
+    case kLessEq:
+      return a <= b;
+    case kGreater:
+      return a > b;
+    case kGreaterEq:
+      return a >= b;
+    case kEqual:
+      return a == b;
+    case kNotEqual:
+      return a != b;
+    case kAnd:
+      return a != 0.0 && b != 0.0;
+    case kOr:
+      return a != 0.0 || b != 0.0;
+  }
+  return std::numeric_limits<double>::quiet_NaN();
+}
+
+double applyFunction(int function, const std::vector<double>& x) {
+  const std::string_view name = kFunctions[function].name;
+  static const std::pair<const char*, double (*)(double)> kUnary[] = {
+      {"sin", std::sin},     {"cos", std::cos},     {"tan", std::tan},    {"asin", std::asin},
+      {"acos", std::acos},   {"atan", std::atan},   {"sinh", std::sinh},  {"cosh", std::cosh},
+      {"tanh", std::tanh},   {"sqrt", std::sqrt},   {"exp", std::exp},    {"log", std::log},
+      {"ln", std::log},      {"log10", std::log10}, {"log2", std::log2},  {"abs", std::fabs},
+      {"floor", std::floor}, {"ceil", std::ceil},   {"round", std::round}};
+  for (const auto& [fname, f] : kUnary)
+    if (name == fname) return f(x[0]);
+  if (name == "sign") return (x[0] > 0.0) - (x[0] < 0.0);
+  if (name == "atan2") return std::atan2(x[0], x[1]);
+  if (name == "pow") return std::pow(x[0], x[1]);
+  if (name == "min") return *std::min_element(x.begin(), x.end());
+  if (name == "max") return *std::max_element(x.begin(), x.end());
+  double sum = 0.0;
+  for (double v : x) sum += v;
+  if (name == "sum") return sum;
+  if (name == "avg") return sum / static_cast<double>(x.size());
+  return std::numeric_limits<double>::quiet_NaN();
+}
+
+}  // namespace
+
+double FormulaParser::evaluateNode(int index) const {
+  const Node& node = program_[index];
+  switch (node.kind) {
+    case Node::Kind::kConst:
+      return node.value;
+    case Node::Kind::kVar:
+      return variable_values_[node.code];
+    case Node::Kind::kUnary: {
+      const double a = evaluateNode(node.args[0]);
+      return node.code == kNegate ? -a : static_cast<double>(a == 0.0);
+    }
+    case Node::Kind::kBinary:
+      return applyBinary(node.code, evaluateNode(node.args[0]), evaluateNode(node.args[1]));
+    case Node::Kind::kCall: {
+      if (node.code == kIfFunction)
+        return evaluateNode(node.args[evaluateNode(node.args[0]) != 0.0 ? 1 : 2]);
+      std::vector<double> values;
+      values.reserve(node.args.size());
+      for (int arg : node.args) values.push_back(evaluateNode(arg));
+      return applyFunction(node.code, values);
+    }
+  }
+  return std::numeric_limits<double>::quiet_NaN();
+}
+
+const std::vector<SymbolHelp>& FormulaParser::helpTable() {
+  static const std::vector<SymbolHelp> table = [] {
+    std::vector<SymbolHelp> rows = {
+        {"+ -", "addition, subtraction"},
+        {"* /", "multiplication, division"},
+        {"^", "power (right associative; -2^2 = -4)"},
+        {"-x", "unary minus"},
+        {"( )", "grouping"},
+        {"< <= > >= == !=", "comparison: 1 when true, else 0"},
+        {"&& || !", "logical and, or, not"},
+        {",", "argument separator"},
+        {".", "decimal point"},
+    };
+    for (const auto& c : kConstants) rows.push_back({c.name, c.help});
+    for (const auto& f : kFunctions) {
+      std::string args = f.min_args == 1 && f.max_args == 1 ? "x"
+                         : f.max_args < 0                   ? "x, ..."
+                         : f.min_args == 2                  ? "a, b"
+                                                            : "c, a, b";
+      rows.push_back({std::string(f.name) + "(" + args + ")", f.help});
+    }
+    return rows;
+  }();
+  return table;
+}
+
+}  // namespace vantri::formula
