@@ -1,5 +1,6 @@
 #include "lsq/adj_object.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -168,11 +169,11 @@ TEST_F(AdjObjectTest, UnknownsTableListsEveryParameter) {
   std::ostringstream out;
   list.printUnknownsTable(out);
   const std::string text = out.str();
-  EXPECT_NE(text.find("Std. dev. of unit weight             :  1.00e-06\n"), std::string::npos);
-  EXPECT_NE(text.find("      0   x[0]" + std::string(14, ' ') + "PT1   obs     2.50e-01\n"),
-            std::string::npos);
-  EXPECT_NE(text.find("      1   x[1]" + std::string(14, ' ') + "PT1   unk     0.00e+00\n\n"),
-            std::string::npos);
+  EXPECT_THAT(text, testing::HasSubstr("Std. dev. of unit weight             :  1.00e-06\n"));
+  EXPECT_THAT(text, testing::HasSubstr("      0   x[0]" + std::string(14, ' ') +
+                                       "PT1   obs      2.50e-01\n"));
+  EXPECT_THAT(text, testing::HasSubstr("      1   x[1]" + std::string(14, ' ') +
+                                       "PT1   unk      0.00e+00\n\n"));
 }
 
 }  // namespace
