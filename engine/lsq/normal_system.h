@@ -1,6 +1,8 @@
 #ifndef BRAVIK_LSQ_NORMAL_SYSTEM_H
 #define BRAVIK_LSQ_NORMAL_SYSTEM_H
 
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "lsq/dense.h"
@@ -22,6 +24,24 @@ struct ObservationGroup {
   Matrix B;  // r x q, derivatives with respect to the observations
   Matrix Q;  // q x q cofactor matrix of the observations
   Vector l;  // misclosures, length r
+};
+
+// Names of the four normal-equation files of the run options; "none" means not written.
+// Relative names resolve against the current directory (the input file's folder during a run).
+struct NormalEquationFileNames {
+  std::string structure = "none";  // PBM image of the non-zero pattern of N
+  std::string matrix = "none";     // N with the Cholesky factor in its strictly lower triangle
+  std::string rhs = "none";        // n
+  std::string solution = "none";   // x
+};
+
+// Sizes of the objects owning unknowns, in numbering order: `object_points` blocks of 3
+// unknowns first, then one entry per further object (image geometry, AP set, correction).
+struct UnknownLayout {
+  int object_points = 0;
+  std::vector<int> object_sizes;
+
+  int unknowns() const;
 };
 
 // The normal equations N x = n of one adjustment and their solution.
@@ -58,7 +78,17 @@ class NormalSystem {
   virtual const Vector& solution() const = 0;  // x
   virtual double vtpv() const = 0;
   virtual void setVtpv(double value) = 0;
+
+  // Writes the files whose names are not exactly "none", after the last solution. A file that
+  // cannot be written prints its "ERROR: " line to standard output; the run continues.
+  // The default (for systems that keep no matrix, e.g. test doubles) writes nothing.
+  virtual void writeNormalEquationFiles(const NormalEquationFileNames& /*names*/) const {}
 };
+
+// The normal system for the "Adjustment interface" value: 0 (native) dense, 2 (sparse)
+// block-sparse with the object points eliminated; nullptr for any other value, for which the
+// caller reports "ERROR: Unkown adjustment interface.\n".
+std::unique_ptr<NormalSystem> createNormalSystem(int interface_value, const UnknownLayout& layout);
 
 }  // namespace bravik
 

@@ -1,0 +1,108 @@
+#include "lsq/group_products.h"
+
+#include <cassert>
+#include <cstdio>
+
+#include "lsq/cholesky.h"
+
+namespace bravik {
+namespace {
+
+// M = B Q B^T.
+void congruence(const Matrix& B, const Matrix& Q, Matrix& M) {
+  const int r = B.rows();
+  const int q = B.cols();
+  M.resize(r, r);
+  for (int i = 0; i < r; ++i) {
+    for (int a = 0; a < q; ++a) {
+      double bq = 0.0;  // (B Q)[i][a]
+      for (int b = 0; b < q; ++b) bq += B[i][b] * Q[b][a];
+      for (int j = 0; j < r; ++j) M[i][j] += bq * B[j][a];
+    }
+  }
+}
+
+}  // namespace
+
+bool GroupProducts::compute(const ObservationGroup& group) {
+  const int r = static_cast<int>(group.l.size());
+  assert(group.B.rows() == r && group.B.cols() == group.Q.rows() && group.Q.isSquare());
+  congruence(group.B, group.Q, M_);
+  if (choleskyDecompose(M_, d_) != 0) {
+    std::fputs("ERROR: Decomposition of weight matrix failed.\n", stdout);
+    return false;
+  }
+  choleskyInverse(M_, d_);
+  mirrorUpperToLower(M_);
+  P_ = M_;
+
+  vtpv_ = 0.0;
+  Vector pl(r, 0.0);
+  for (int i = 0; i < r; ++i) {
+    for (int j = 0; j < r; ++j) pl[i] += P_[i][j] * group.l[j];
+    vtpv_ += group.l[i] * pl[i];
+  }
+
+  const std::size_t blocks = group.blocks.size();
+  T_.resize(blocks);
+  rhs_.resize(blocks);
+  for (std::size_t k = 0; k < blocks; ++k) {
+    const Matrix& A = group.blocks[k].A;
+    assert(A.rows() == r);
+    const int c = A.cols();
+    Matrix& T = T_[k];
+    T.resize(c, r);
+    rhs_[k].assign(c, 0.0);
+    for (int i = 0; i < r; ++i) {
+      const double* Ai = A[i];
+      const double* Pi = P_[i];  // P symmetric: row i = column i
+      for (int a = 0; a < c; ++a) {
+        const double Aia = Ai[a];
+        double* Ta = T[a];
+        for (int j = 0; j < r; ++j) Ta[j] += Aia * Pi[j];
+        rhs_[k][a] += Aia * pl[i];
+      }
+    }
+  }
+  return true;
+}
+
+void GroupProducts::pairProduct(const ObservationGroup& group, int k, int j, Matrix& out) const {
+  const Matrix& T = T_[k];
+  const Matrix& A = group.blocks[j].A;
+  const int rows = T.rows();
+  const int cols = A.cols();
+  const int r = T.cols();
+  out.resize(rows, cols);
+  for (int a = 0; a < rows; ++a) {
+    double* o = out[a];
+    for (int i = 0; i < r; ++i) {
+      const double t = T[a][i];
+      const double* Ai = A[i];
+      for (int b = 0; b < cols; ++b) o[b] += t * Ai[b];
+    }
+  }
+}
+
+double weightedProducts(const Matrix& A, const Vector& w, const Vector& l, Matrix& out,
+                        Vector& rhs) {
+  const int r = A.rows();
+  const int c = A.cols();
+  assert(static_cast<int>(w.size()) == r && static_cast<int>(l.size()) == r);
+  out.resize(c, c);
+  rhs.assign(c, 0.0);
+  double vtpv = 0.0;
+  for (int i = 0; i < r; ++i) {
+    const double* Ai = A[i];
+    for (int a = 0; a < c; ++a) {
+      const double wa = Ai[a] * w[i];
+      double* o = out[a];
+      for (int b = 0; b < c; ++b) o[b] += wa * Ai[b];
+      rhs[a] += wa * l[i];
+    }
+    vtpv += w[i] * l[i] * l[i];
+  }
+  return vtpv;
+}
+
+}  // namespace bravik
