@@ -1,0 +1,74 @@
+#include "aba_image.h"
+
+#include "binary_archive.h"
+#include "file_io.h"
+
+namespace {
+
+size_t fileStart(const std::string& path) {
+  const size_t slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? 0 : slash + 1;
+}
+
+}  // namespace
+
+std::string FileTitle(const std::string& path) {
+  const std::string file = path.substr(fileStart(path));
+  const size_t dot = file.find_last_of('.');
+  return dot == std::string::npos ? file : file.substr(0, dot);
+}
+
+std::string FileExtension(const std::string& path) {
+  const std::string file = path.substr(fileStart(path));
+  const size_t dot = file.find_last_of('.');
+  return dot == std::string::npos ? std::string() : file.substr(dot + 1);
+}
+
+CABAImage::CABAImage(const std::string& path, const std::string& project_folder)
+    : project_folder_(project_folder) {
+  SetPath(path);
+}
+
+void CABAImage::SetPath(const std::string& path) {
+  path_ = path;
+  DeriveNames();
+}
+
+void CABAImage::DeriveNames() {
+  name_ = FileTitle(path_);
+  const bool is_jpeg = vantri::toLower(FileExtension(path_)).find("jpg") != std::string::npos;
+  preview_path_ = project_folder_ + name_ + (is_jpeg ? ".bmp" : ".jpg");
+}
+
+bool CABAImage::HasGpsImu() const {
+  const bool position = x != 0.0 || y != 0.0 || z != 0.0;
+  const bool attitude = omega != 0.0 || phi != 0.0 || kappa != 0.0;
+  return position && attitude;
+}
+
+void CABAImage::Write(vantri::ArchiveWriter& out, int version) const {
+  if (version < 200) return;
+  out.writeText(path_);
+  for (double v : {x, y, z, omega, phi, kappa, var_xy, var_z, var_op, var_k}) out.writeDouble(v);
+  if (version > 200) out.writeInt(enabled);
+  if (version > 201) {
+    out.writeInt(reserved);
+    for (double v : reserved_point1) out.writeDouble(v);
+    for (double v : reserved_point2) out.writeDouble(v);
+  }
+}
+
+bool CABAImage::Read(vantri::ArchiveReader& in, int version) {
+  if (version < 200) return in.ok();
+  path_ = in.readText();
+  DeriveNames();
+  for (double* v : {&x, &y, &z, &omega, &phi, &kappa, &var_xy, &var_z, &var_op, &var_k})
+    *v = in.readDouble();
+  if (version > 200) enabled = in.readInt();
+  if (version > 201) {
+    reserved = in.readInt();
+    for (double& v : reserved_point1) v = in.readDouble();
+    for (double& v : reserved_point2) v = in.readDouble();
+  }
+  return in.ok();
+}

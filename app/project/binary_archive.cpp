@@ -1,0 +1,221 @@
+#include "binary_archive.h"
+
+#include <array>
+#include <cstring>
+
+namespace vantri {
+namespace {
+
+// Code points of the bytes 0x80..0x9F in Windows-1252; the five unassigned bytes map to the
+// C1 control of the same value, as Windows' own conversion does.
+constexpr std::array<char32_t, 32> kHighControls = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+void appendUtf8(char32_t cp, std::string& out) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// Decodes one UTF-8 sequence at s[i]; returns its length, 0 when malformed.
+size_t decodeUtf8At(std::string_view s, size_t i, char32_t& cp) {
+  const auto b0 = static_cast<unsigned char>(s[i]);
+  size_t len = b0 < 0x80 ? 1 : (b0 >> 5) == 6 ? 2 : (b0 >> 4) == 14 ? 3 : (b0 >> 3) == 30 ? 4 : 0;
+  if (len == 0 || i + len > s.size()) return 0;
+  cp = len == 1 ? b0 : len == 2 ? (b0 & 0x1F) : len == 3 ? (b0 & 0x0F) : (b0 & 0x07);
+  for (size_t k = 1; k < len; ++k) {
+    const auto b = static_cast<unsigned char>(s[i + k]);
+    if ((b & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  static constexpr char32_t kMinForLength[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (cp < kMinForLength[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return len;
+}
+
+int windows1252ByteOf(char32_t cp) {
+  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<int>(cp);
+  for (size_t k = 0; k < kHighControls.size(); ++k)
+    if (kHighControls[k] == cp) return static_cast<int>(0x80 + k);
+  return -1;
+}
+
+}  // namespace
+
+bool isValidUtf8(std::string_view bytes) {
+  for (size_t i = 0; i < bytes.size();) {
+    char32_t cp = 0;
+    const size_t len = decodeUtf8At(bytes, i, cp);
+    if (len == 0) return false;
+    i += len;
+  }
+  return true;
+}
+
+bool encodeWindows1252(std::string_view utf8, std::string& out) {
+  out.clear();
+  for (size_t i = 0; i < utf8.size();) {
+    char32_t cp = 0;
+    const size_t len = decodeUtf8At(utf8, i, cp);
+    if (len == 0) return false;
+    const int byte = windows1252ByteOf(cp);
+    if (byte < 0) return false;
+    out += static_cast<char>(byte);
+    i += len;
+  }
+  return true;
+}
+
+std::string decodeWindows1252(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    appendUtf8(b >= 0x80 && b < 0xA0 ? kHighControls[b - 0x80] : char32_t{b}, out);
+  }
+  return out;
+}
+
+void ArchiveWriter::writeRaw(const void* data, size_t size) {
+  bytes_.append(static_cast<const char*>(data), size);
+}
+
+void ArchiveWriter::writeByte(uint8_t value) { bytes_ += static_cast<char>(value); }
+
+void ArchiveWriter::writeInt(int32_t value) {
+  const auto u = static_cast<uint32_t>(value);
+  for (int shift = 0; shift < 32; shift += 8) writeByte(static_cast<uint8_t>(u >> shift));
+}
+
+void ArchiveWriter::writeDouble(double value) {
+  uint64_t u = 0;
+  std::memcpy(&u, &value, sizeof u);
+  for (int shift = 0; shift < 64; shift += 8) writeByte(static_cast<uint8_t>(u >> shift));
+}
+
+void ArchiveWriter::writeText(std::string_view utf8) {
+  std::string stored;
+  if (!encodeWindows1252(utf8, stored)) stored.assign(utf8);
+  const size_t n = stored.size();
+  if (n < 0xFF) {
+    writeByte(static_cast<uint8_t>(n));
+  } else if (n < 0xFFFE) {
+    writeByte(0xFF);
+    writeByte(static_cast<uint8_t>(n));
+    writeByte(static_cast<uint8_t>(n >> 8));
+  } else {
+    writeByte(0xFF);
+    writeByte(0xFF);
+    writeByte(0xFF);
+    writeInt(static_cast<int32_t>(static_cast<uint32_t>(n)));
+  }
+  writeRaw(stored.data(), n);
+}
+
+bool ArchiveReader::readRaw(void* out, size_t size) {
+  if (!ok_ || size > bytesLeft()) {
+    ok_ = false;
+    std::memset(out, 0, size);
+    return false;
+  }
+  std::memcpy(out, bytes_.data() + pos_, size);
+  pos_ += size;
+  return true;
+}
+
+void ArchiveReader::skip(size_t count) {
+  if (!ok_ || count > bytesLeft()) {
+    ok_ = false;
+    return;
+  }
+  pos_ += count;
+}
+
+uint8_t ArchiveReader::readByte() {
+  uint8_t b = 0;
+  readRaw(&b, 1);
+  return b;
+}
+
+uint16_t ArchiveReader::readU16() {
+  uint8_t b[2];
+  readRaw(b, 2);
+  return static_cast<uint16_t>(b[0] | (b[1] << 8));
+}
+
+uint32_t ArchiveReader::readU32() {
+  uint8_t b[4];
+  readRaw(b, 4);
+  return uint32_t{b[0]} | (uint32_t{b[1]} << 8) | (uint32_t{b[2]} << 16) | (uint32_t{b[3]} << 24);
+}
+
+int32_t ArchiveReader::readInt() { return static_cast<int32_t>(readU32()); }
+
+double ArchiveReader::readDouble() {
+  uint8_t b[8];
+  readRaw(b, 8);
+  uint64_t u = 0;
+  for (int k = 7; k >= 0; --k) u = (u << 8) | b[k];
+  double value = 0.0;
+  std::memcpy(&value, &u, sizeof value);
+  return value;
+}
+
+std::string ArchiveReader::readText() {
+  size_t length = readByte();
+  if (length == 0xFF) {
+    const uint16_t wide = readU16();
+    if (wide == 0xFFFE) return readUtf16Text();
+    length = wide == 0xFFFF ? readU32() : wide;
+  }
+  if (!ok_ || length > bytesLeft()) {
+    ok_ = false;
+    return {};
+  }
+  const std::string_view stored = bytes_.substr(pos_, length);
+  pos_ += length;
+  if (isValidUtf8(stored)) return std::string(stored);
+  return decodeWindows1252(stored);
+}
+
+std::string ArchiveReader::readUtf16Text() {
+  size_t units = readByte();
+  if (units == 0xFF) {
+    const uint16_t wide = readU16();
+    units = wide == 0xFFFF ? readU32() : wide;
+  }
+  if (!ok_ || units > bytesLeft() / 2) {
+    ok_ = false;
+    return {};
+  }
+  std::string out;
+  for (size_t k = 0; k < units; ++k) {
+    char32_t cp = readU16();
+    if (cp >= 0xD800 && cp < 0xDC00 && k + 1 < units) {
+      const char32_t low = readU16();
+      ++k;
+      cp = (low >= 0xDC00 && low < 0xE000) ? 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00)
+                                           : 0xFFFD;
+    } else if (cp >= 0xD800 && cp < 0xE000) {
+      cp = 0xFFFD;
+    }
+    appendUtf8(cp, out);
+  }
+  return out;
+}
+
+}  // namespace vantri

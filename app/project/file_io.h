@@ -1,0 +1,18 @@
+#pragma once
+// File helpers of the project layer: whole-file reads and crash-safe writes.
+
+#include <string>
+#include <string_view>
+
+namespace vantri {
+
+// Writes `bytes` to `path` through a temporary file in the same folder and an atomic rename; the
+// previous file stays untouched when anything fails. Returns false on failure.
+bool writeFileAtomically(const std::string& path, std::string_view bytes);
+// Reads a whole file; false when it cannot be opened or read.
+bool readWholeFile(const std::string& path, std::string& bytes);
+
+bool equalsNoCase(std::string_view a, std::string_view b);
+std::string toLower(std::string_view text);
+
+}  // namespace vantri

@@ -1,0 +1,69 @@
+#include "project/passport_editor.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/ui.h"
+
+namespace {
+
+double plainDouble(const std::string& text) { return std::strtod(text.c_str(), nullptr); }
+int plainInt(const std::string& text) {
+  return static_cast<int>(std::strtol(text.c_str(), nullptr, 10));
+}
+
+int refuse(vantri::UserInterface& ui, const char* message) {
+  ui.ShowMessage(message, vantri::MessageIcon::kInformation);
+  return 0;
+}
+
+}  // namespace
+
+int CheckPassportEditor(vantri::UserInterface& ui, const PassportEditorValues& v,
+                        CBCCCameraPassport& passport) {
+  CBCCCameraPassport p;
+  p.model = v.model;
+  p.camera_serial = v.camera_serial;
+  p.lens_serial = v.lens_serial;
+  p.calibration_date = v.calibration_date;
+  p.focal_mm = plainDouble(v.focal_mm);
+  p.pixel_mm = plainDouble(v.pixel_mm);
+  p.metric = {plainDouble(v.k1), plainDouble(v.k2), plainDouble(v.k3), plainDouble(v.p1),
+              plainDouble(v.p2)};
+  p.width = plainInt(v.width);
+  p.height = plainInt(v.height);
+  p.ppx = plainDouble(v.ppx);
+  p.ppy = plainDouble(v.ppy);
+
+  if (!(p.focal_mm > 0.0)) return refuse(ui, "Invalid focal length!");
+  if (!(p.pixel_mm > 0.0 && p.pixel_mm <= 1.0)) return refuse(ui, "Invalid pixel size value!");
+  if (p.model.empty() || p.camera_serial.empty() || p.lens_serial.empty() ||
+      p.calibration_date.empty())
+    return refuse(ui,
+                  "Please check\n- Camera name\n- Camera serial number\n- lens serial number\n- "
+                  "calibration date\nvalues");
+  if (p.width < 1 || p.height < 1) return refuse(ui, "Invalid camera raster size!");
+  if (!(p.ppx >= 0.0 && p.ppx <= p.width && p.ppy >= 0.0 && p.ppy <= p.height))
+    return refuse(ui, "Invalid Principal Point coordinates!");
+  passport = p;
+  return 1;
+}
+
+std::string PassportEditorFileName(const CCameraPassport& p) {
+  return p.model + "-" + p.camera_serial + "-" + p.lens_serial + "-" + p.calibration_date;
+}
+
+int SavePassportFromEditor(vantri::UserInterface& ui, const CBCCCameraPassport& passport,
+                           const std::string& path, bool* retry) {
+  if (retry != nullptr) *retry = false;
+  std::error_code ec;
+  if (std::filesystem::exists(path, ec) &&
+      !ui.AskYesNo("Another passport with same name is already present into the archive. Do you "
+                   "want to overwrite it?",
+                   vantri::MessageIcon::kQuestion))
+    return 0;
+  if (passport.Save(path) != 0) return 1;
+  const bool again = ui.AskYesNo("Unable to save the passport. Retry?");
+  if (retry != nullptr) *retry = again;
+  return 0;
+}

@@ -1,0 +1,403 @@
+#include "project/project.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+
+#include "platform/ui.h"
+#include "project/binary_archive.h"
+#include "project/file_io.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Smallest image record of a binary project: empty path and ten doubles.
+constexpr size_t kMinImageRecordBytes = 1 + 10 * 8;
+
+void writePassport(vantri::ArchiveWriter& out, const CCameraPassport* passport) {
+  if (passport == nullptr) {
+    out.writeInt(-1);
+    return;
+  }
+  out.writeInt(passport->TypeCode());
+  std::ostringstream form;
+  passport->Serialize(form);
+  const std::string bytes = form.str();
+  out.writeRaw(bytes.data(), bytes.size());
+}
+
+// Null for a code without passport (nothing stored); on a malformed form the reader fails.
+std::unique_ptr<CCameraPassport> readPassport(vantri::ArchiveReader& in) {
+  const int32_t code = in.readInt();
+  if (!in.ok()) return nullptr;
+  std::unique_ptr<CCameraPassport> passport = CCameraPassport::CreateForTypeCode(code);
+  if (passport == nullptr) return nullptr;
+  std::istringstream form{std::string(in.remaining())};
+  if (passport->Deserialize(form) == 0) {
+    in.fail();
+    return nullptr;
+  }
+  std::streamoff consumed = form.tellg();
+  if (consumed < 0) {
+    form.clear();
+    consumed = form.tellg();
+  }
+  in.skip(consumed < 0 ? in.bytesLeft() : static_cast<size_t>(consumed));
+  return passport;
+}
+
+// Old projects carry no passport: the first "<folder>*.ccb" file (by name) is converted.
+int passportFromFolderCcb(CVantriProject& project, vantri::UserInterface& ui) {
+  std::vector<fs::path> candidates;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(project.folder, ec))
+    if (!entry.is_directory(ec) && vantri::toLower(entry.path().extension().string()) == ".ccb")
+      candidates.push_back(entry.path());
+  if (candidates.empty()) {
+    ui.ShowMessage("Unable to find camera passport!", vantri::MessageIcon::kExclamation);
+    return 0;
+  }
+  std::sort(candidates.begin(), candidates.end());
+  auto passport = std::make_unique<CBCCCameraPassport>();
+  if (CCBtoBCC(candidates.front().string(), passport.get()) == 0) {
+    ui.ShowMessage("Unable to read camera passport!", vantri::MessageIcon::kExclamation);
+    return 0;
+  }
+  project.passport = std::move(passport);
+  project.working_passport = project.passport->Clone();
+  project.ApplyUndistortionRule();
+  return 1;
+}
+
+void loadProjectFolderFiles(CVantriProject& project) {
+  if (!project.folder.empty()) project.settings.Load(project.folder + "settings.ini");
+  if (project.load_point_collections) project.load_point_collections(project);
+}
+
+// Lines of a text file without their CR-LF or LF ends.
+std::vector<std::string> splitLines(std::string_view text) {
+  std::vector<std::string> lines;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string line(text.substr(pos, end - pos));
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(std::move(line));
+    pos = end + 1;
+  }
+  return lines;
+}
+
+std::string textOfCodePage(std::string_view bytes) {
+  return vantri::isValidUtf8(bytes) ? std::string(bytes) : vantri::decodeWindows1252(bytes);
+}
+
+std::string codePageOfText(std::string_view utf8) {
+  std::string stored;
+  return vantri::encodeWindows1252(utf8, stored) ? stored : std::string(utf8);
+}
+
+// The text after `prefix` up to the end of the line, at most 255 characters; false when the line
+// does not start with the prefix.
+bool valueAfterPrefix(const std::string& line, std::string_view prefix, std::string& value) {
+  if (line.compare(0, prefix.size(), prefix) != 0) return false;
+  value = line.substr(prefix.size(), 255);
+  return true;
+}
+
+class LineCursor {
+ public:
+  explicit LineCursor(std::vector<std::string> lines) : lines_(std::move(lines)) {}
+  bool next(std::string& line) {
+    if (pos_ >= lines_.size()) return false;
+    line = lines_[pos_++];
+    return true;
+  }
+  // Skips empty lines, then expects `header`.
+  bool expectHeader(std::string_view header) {
+    while (pos_ < lines_.size() && lines_[pos_].find_first_not_of(" \t") == std::string::npos)
+      ++pos_;
+    return pos_ < lines_.size() && lines_[pos_++] == header;
+  }
+  size_t left() const { return lines_.size() - pos_; }
+
+ private:
+  std::vector<std::string> lines_;
+  size_t pos_ = 0;
+};
+
+}  // namespace
+
+// ---- CVantriProject ----------------------------------------------------------------------------
+
+CVantriProject::CVantriProject() { Close(); }
+
+CABAImage* CVantriProject::Image(int index) {
+  return index < 0 || index >= ImageCount() ? nullptr : images[static_cast<size_t>(index)].get();
+}
+
+const CABAImage* CVantriProject::Image(int index) const {
+  return index < 0 || index >= ImageCount() ? nullptr : images[static_cast<size_t>(index)].get();
+}
+
+CABAImage& CVantriProject::AppendImage(const std::string& path) {
+  images.push_back(std::make_unique<CABAImage>(path, folder));
+  return *images.back();
+}
+
+void CVantriProject::ApplyUndistortionRule() {
+  undistortion_flag = 0;
+  if (passport == nullptr || working_passport == nullptr || !passport->HasLensDistortion()) return;
+  const long long megapixels =
+      static_cast<long long>(passport->width) * passport->height / 1048576LL;
+  if (megapixels > kUndistortionMaxMegapixels) return;
+  undistortion_flag = 1;
+  working_passport->SetDistortionFree();
+}
+
+void CVantriProject::Close() {
+  passport.reset();
+  working_passport.reset();
+  undistortion_flag = 0;
+  images.clear();
+  footprints.clear();
+  folder.clear();
+  name.clear();
+  file_path.clear();
+  passport_file_name.clear();
+  local_origin = {0.0, 0.0, 0.0};
+  coordinate_system.reset();
+  coordinate_system.units = crs::kUnitsMeters;
+  used_tie_points = used_gcps = used_check_points = 0;
+}
+
+// ---- Binary form -------------------------------------------------------------------------------
+
+std::string WriteBinaryProject(const CVantriProject& project, int version) {
+  vantri::ArchiveWriter out;
+  const crs::CoordinateSystem& cs = project.coordinate_system;
+  out.writeInt(version);
+  out.writeText(cs.projection_name());
+  out.writeText(cs.datum_name());
+  out.writeText(cs.fuse_name());
+  out.writeText(cs.units_name());
+  if (version > 204) {
+    out.writeText(cs.user_wkt);
+    out.writeInt(cs.user_epsg);
+  }
+  if (version > 202) {
+    writePassport(out, project.passport.get());
+    writePassport(out, project.working_passport.get());
+    out.writeInt(project.undistortion_flag);
+  }
+  if (version > 203) out.writeText(project.passport_file_name);
+  out.writeInt(project.ImageCount());
+  for (const auto& image : project.images) image->Write(out, version);
+  if (version > 205) {
+    out.writeInt(project.use_external_dem);
+    out.writeText(project.external_dem_path);
+  }
+  return out.bytes();
+}
+
+int ReadBinaryProject(CVantriProject& project, std::string_view bytes, vantri::UserInterface& ui) {
+  vantri::ArchiveReader in(bytes);
+  const int32_t version = in.readInt();
+  if (!in.ok() || version < kOldestBinaryVersion || version > kProjectFormatVersion) return 0;
+  project.format_version = version;
+
+  const std::string projection = in.readText();
+  const std::string datum = in.readText();
+  const std::string fuse = in.readText();
+  const std::string units = in.readText();
+  std::string user_wkt;
+  int32_t user_epsg = 0;
+  if (version > 204) {
+    user_wkt = in.readText();
+    user_epsg = in.readInt();
+  }
+  if (!in.ok()) return 0;
+  crs::CoordinateSystem& cs = project.coordinate_system;
+  cs.set_from_names(projection, datum, fuse, units);
+  cs.user_wkt = user_wkt;
+  cs.user_epsg = user_epsg;
+
+  if (version > 202) {
+    project.passport = readPassport(in);
+    project.working_passport = readPassport(in);
+    project.undistortion_flag = in.readInt();
+    if (!in.ok()) return 0;
+  }
+  if (version > 203) project.passport_file_name = in.readText();
+
+  const int32_t count = in.readInt();
+  if (!in.ok() || count < 0 || static_cast<size_t>(count) > in.bytesLeft() / kMinImageRecordBytes)
+    return 0;
+  std::vector<std::array<double, 3>> positions;
+  for (int32_t i = 0; i < count; ++i) {
+    CABAImage& image = project.AppendImage({});
+    if (!image.Read(in, version)) return 0;
+    positions.push_back({image.x, image.y, image.z});
+  }
+  if (version > 205) {
+    project.use_external_dem = in.readInt();
+    project.external_dem_path = in.readText();
+  }
+  if (!in.ok()) return 0;
+
+  cs.rebuild_transformations();
+  if (version <= 202 && passportFromFolderCcb(project, ui) == 0) return 0;
+  if (version <= 203 && project.passport != nullptr)
+    project.passport_file_name = project.passport->model;
+  if (project.choose_dem) project.choose_dem(project, positions);
+  return 1;
+}
+
+// ---- Text form ---------------------------------------------------------------------------------
+
+std::string WriteTextProject(const CVantriProject& project, int version) {
+  std::string out;
+  char line[1024];
+  auto add = [&out](const std::string& text) { out += text + "\n"; };
+  std::snprintf(line, sizeof line, "version = %d", version);
+  add(line);
+  add("");
+  if (version >= 100) {
+    std::snprintf(line, sizeof line, "image count = %d", project.ImageCount());
+    add(line);
+    add("");
+    add("images file path");
+    for (const auto& image : project.images) add(image->Path());
+  }
+  add("");
+  add("images GPS/IMU data");
+  for (const auto& im : project.images) {
+    if (version >= 104) {
+      std::snprintf(line, sizeof line,
+                    "%.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g", im->x, im->y,
+                    im->z, im->omega, im->phi, im->kappa, im->var_xy, im->var_z, im->var_op,
+                    im->var_k);
+    } else if (version == 103) {
+      const bool zero = im->var_xy == 0 && im->var_z == 0 && im->var_op == 0 && im->var_k == 0;
+      std::snprintf(line, sizeof line, "%.17g %.17g %.17g %.17g %.17g %.17g %d", im->x, im->y,
+                    im->z, im->omega, im->phi, im->kappa, zero ? 1 : 0);
+    } else {
+      std::snprintf(line, sizeof line, "%.17g %.17g %.17g %.17g %.17g %.17g", im->x, im->y, im->z,
+                    im->omega, im->phi, im->kappa);
+    }
+    add(line);
+  }
+  if (version == 101 || version == 102) {
+    add("");
+    add("level");
+    for (const auto& image : project.images) add(std::to_string(image->level));
+  }
+  if (version > 101) {
+    const crs::CoordinateSystem& cs = project.coordinate_system;
+    add("");
+    add("coordinate system");
+    add("projection = " + cs.projection_name());
+    add("datum = " + cs.datum_name());
+    add("fuse = " + cs.fuse_name());
+    add("units = " + cs.units_name());
+  }
+  return codePageOfText(out);
+}
+
+int ReadTextProject(CVantriProject& project, std::string_view text) {
+  LineCursor lines(splitLines(textOfCodePage(text)));
+  std::string line;
+  int version = 0;
+  if (!lines.next(line) || std::sscanf(line.c_str(), "version = %d", &version) != 1) return 0;
+  project.format_version = version;
+
+  int count = 0;
+  if (version >= 100) {
+    std::string count_line;
+    do {
+      if (!lines.next(count_line)) return 0;
+    } while (count_line.empty());
+    if (std::sscanf(count_line.c_str(), "image count = %d", &count) != 1 || count < 0 ||
+        static_cast<size_t>(count) > lines.left())
+      return 0;
+    if (!lines.expectHeader("images file path")) return 0;
+    for (int i = 0; i < count; ++i) {
+      if (!lines.next(line)) return 0;
+      project.AppendImage(line);
+    }
+  }
+  if (!lines.expectHeader("images GPS/IMU data")) return 0;
+  for (auto& im : project.images) {
+    if (!lines.next(line)) return 0;
+    int parsed = 0;
+    if (version >= 104) {
+      parsed = std::sscanf(line.c_str(), "%lf %lf %lf %lf %lf %lf %lf %lf %lf %lf", &im->x, &im->y,
+                           &im->z, &im->omega, &im->phi, &im->kappa, &im->var_xy, &im->var_z,
+                           &im->var_op, &im->var_k);
+      if (parsed != 10) return 0;
+    } else if (version == 103) {
+      int zero_variances = 0;
+      parsed = std::sscanf(line.c_str(), "%lf %lf %lf %lf %lf %lf %d", &im->x, &im->y, &im->z,
+                           &im->omega, &im->phi, &im->kappa, &zero_variances);
+      if (parsed != 7) return 0;
+      if (zero_variances == 1) im->var_xy = im->var_z = im->var_op = im->var_k = 0.0;
+    } else {
+      parsed = std::sscanf(line.c_str(), "%lf %lf %lf %lf %lf %lf", &im->x, &im->y, &im->z,
+                           &im->omega, &im->phi, &im->kappa);
+      if (parsed != 6) return 0;
+    }
+  }
+  if (version == 101 || version == 102) {
+    if (!lines.expectHeader("level")) return 0;
+    for (auto& im : project.images) {
+      int level = 0;
+      if (!lines.next(line) || std::sscanf(line.c_str(), "%d", &level) != 1) return 0;
+      im->level = static_cast<int8_t>(level);
+    }
+  }
+  if (version > 101) {
+    if (!lines.expectHeader("coordinate system")) return 0;
+    std::string names[4];
+    const char* prefixes[4] = {"projection = ", "datum = ", "fuse = ", "units = "};
+    for (int k = 0; k < 4; ++k)
+      if (!lines.next(line) || !valueAfterPrefix(line, prefixes[k], names[k])) return 0;
+    project.coordinate_system.set_from_names(names[0], names[1], names[2], names[3]);
+    project.coordinate_system.rebuild_transformations();
+  }
+  return 1;
+}
+
+// ---- Files -------------------------------------------------------------------------------------
+
+int LoadProjectFile(CVantriProject& project, const std::string& path, vantri::UserInterface& ui) {
+  std::string bytes;
+  if (!vantri::readWholeFile(path, bytes)) return 0;
+  project.settings.SetUi(&ui);
+  const std::string extension = vantri::toLower(FileExtension(path));
+  const bool text_form = extension == "aba";
+  const int read =
+      text_form ? ReadTextProject(project, bytes) : ReadBinaryProject(project, bytes, ui);
+  if (read == 0) return 0;
+  loadProjectFolderFiles(project);
+  return 1;
+}
+
+int SaveProjectFile(const CVantriProject& project, const std::string& path, int version) {
+  if (path.empty()) return 0;
+  const std::string bytes = version < kOldestBinaryVersion ? WriteTextProject(project, version)
+                                                           : WriteBinaryProject(project, version);
+  return vantri::writeFileAtomically(path, bytes) ? 1 : 0;
+}
+
+bool ReadLocalOrigin(const std::string& path, std::array<double, 3>& origin) {
+  std::FILE* file = std::fopen(path.c_str(), "r");
+  if (file == nullptr) return false;
+  std::array<double, 3> read{};
+  const bool ok = std::fscanf(file, "%lf %lf %lf", &read[0], &read[1], &read[2]) == 3;
+  std::fclose(file);
+  if (ok) origin = read;
+  return ok;
+}

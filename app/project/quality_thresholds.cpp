@@ -1,0 +1,99 @@
+#include "quality_thresholds.h"
+
+#include <cstdio>
+
+#include "platform/nvtools.h"
+#include "platform/ui.h"
+
+namespace {
+
+constexpr const char* kSection = "BundleQuality";
+
+void readDouble(const char* key, double& value) {
+  double parsed = 0;
+  if (NVT_StringToDouble(NVT_GetUserProfileString(kSection, key, ""), &parsed) != 0) value = parsed;
+}
+
+void readColor(const char* key, int32_t& value) {
+  int parsed = 0;
+  if (NVT_StringToInt(NVT_GetUserProfileString(kSection, key, ""), &parsed) != 0) value = parsed;
+}
+
+std::string formatDouble(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%lf", value);
+  return text;
+}
+
+void readClass(const std::string& prefix, QualityClass& q) {
+  readDouble((prefix + "HighQualityThreshold").c_str(), q.high_threshold);
+  readDouble((prefix + "MiddleQualityThreshold").c_str(), q.middle_threshold);
+  readColor((prefix + "HighQualityColor").c_str(), q.high_color);
+  readColor((prefix + "MiddleQualityColor").c_str(), q.middle_color);
+  readColor((prefix + "LowQualityColor").c_str(), q.low_color);
+}
+
+int writeClass(const std::string& prefix, const QualityClass& q) {
+  int ok = 1;
+  ok &= NVT_WriteUserProfileString(kSection, prefix + "HighQualityThreshold",
+                                   formatDouble(q.high_threshold)) != 0;
+  ok &= NVT_WriteUserProfileString(kSection, prefix + "MiddleQualityThreshold",
+                                   formatDouble(q.middle_threshold)) != 0;
+  ok &= NVT_WriteUserProfileString(kSection, prefix + "HighQualityColor",
+                                   std::to_string(q.high_color)) != 0;
+  ok &= NVT_WriteUserProfileString(kSection, prefix + "MiddleQualityColor",
+                                   std::to_string(q.middle_color)) != 0;
+  ok &= NVT_WriteUserProfileString(kSection, prefix + "LowQualityColor",
+                                   std::to_string(q.low_color)) != 0;
+  return ok;
+}
+
+int checkClass(vantri::UserInterface& ui, const std::string& high_text,
+               const std::string& middle_text, QualityClass& q) {
+  double high = 0, middle = 0;
+  if (NVT_StringToDouble(high_text, &high) == 0) {
+    ui.ShowMessage("The value of good quality is not valid!", vantri::MessageIcon::kExclamation);
+    return 0;
+  }
+  if (NVT_StringToDouble(middle_text, &middle) == 0) {
+    ui.ShowMessage("The value of middle quality is not valid!", vantri::MessageIcon::kExclamation);
+    return 0;
+  }
+  if (!(high < middle)) {
+    ui.ShowMessage("Middle quality value must be greater than good quality value!",
+                   vantri::MessageIcon::kExclamation);
+    return 0;
+  }
+  q.high_threshold = high;
+  q.middle_threshold = middle;
+  return 1;
+}
+
+}  // namespace
+
+int32_t QualityClass::ColorFor(double residual) const {
+  if (residual <= high_threshold) return high_color;
+  if (residual <= middle_threshold) return middle_color;
+  return low_color;
+}
+
+QualityThresholds QualityThresholds::LoadFromProfile() {
+  QualityThresholds t;
+  readClass("TiePoints", t.tie_points);
+  readClass("GCPs", t.gcps);
+  return t;
+}
+
+int QualityThresholds::SaveToProfile() const {
+  return writeClass("TiePoints", tie_points) & writeClass("GCPs", gcps);
+}
+
+int CheckQualityThresholds(vantri::UserInterface& ui, const std::string& tie_high,
+                           const std::string& tie_middle, const std::string& gcp_high,
+                           const std::string& gcp_middle, QualityThresholds& out) {
+  QualityThresholds checked = out;
+  if (checkClass(ui, tie_high, tie_middle, checked.tie_points) == 0) return 0;
+  if (checkClass(ui, gcp_high, gcp_middle, checked.gcps) == 0) return 0;
+  out = checked;
+  return 1;
+}
