@@ -1,0 +1,492 @@
+#include "point_import.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+#include "parse_it.h"
+#include "platform/nvtools.h"
+#include "platform/ui.h"
+
+namespace vantri::import {
+namespace {
+
+constexpr const char* kProfileSection = "PointFile";
+constexpr const char* kDefaultComments = "#%@+";
+constexpr const char* kDefaultSeparators = ", ;";
+constexpr std::size_t kMaxTypedSeparators = CParseIt::kMaxSeparators - 1;  // + TAB
+
+std::vector<std::string> columnsOf(ImportMode mode) {
+  switch (mode) {
+    case ImportMode::kGpsImu:
+      return {"ID", "X", "Y", "Z", "Omega", "Phi", "Kappa", "Var XY", "Var Z", "Var OP", "Var K"};
+    case ImportMode::kGcp:
+      return {"ID", "X", "Y", "Z", "Var XY", "Var Z"};
+    case ImportMode::kCheckPoints:
+      break;
+  }
+  return {"ID", "X", "Y", "Z"};
+}
+
+std::string lowerCase(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+std::string format(const char* pattern, double value) {
+  char buffer[512];
+  std::snprintf(buffer, sizeof buffer, pattern, value);
+  return buffer;
+}
+
+std::string progressiveId(int counter) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "ptc_%03d", counter);
+  return buffer;
+}
+
+bool toDouble(const std::string& text, double* value) {
+  return !text.empty() && NVT_StringToDouble(text, value) != 0;
+}
+
+bool isUndefinedText(const std::string& text) { return text.empty() || text == "-"; }
+
+bool isVarColumn(const std::string& title) { return title.rfind("Var ", 0) == 0; }
+bool isAngularVarColumn(const std::string& title) { return title == "Var OP" || title == "Var K"; }
+bool isAngleColumn(const std::string& title) {
+  return title == "Omega" || title == "Phi" || title == "Kappa";
+}
+bool isCoordinateColumn(const std::string& title) {
+  return title == "X" || title == "Y" || title == "Z";
+}
+
+// Writes `content` to a temporary file beside `path` and renames it over `path`.
+bool writeFileAtomically(const std::string& path, const std::string& content) {
+  const std::string temp = path + ".tmp" + std::to_string(::getpid());
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    out << content;
+    out.flush();
+    if (!out) {
+      std::remove(temp.c_str());
+      return false;
+    }
+  }
+  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    std::remove(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void setRecordId(char (&field)[1024], const std::string& id) {
+  const std::size_t n = std::min(id.size(), sizeof field - 1);
+  std::memcpy(field, id.data(), n);
+  field[n] = '\0';
+}
+
+PointImportModel::PointImportModel(ImportMode mode, UserInterface& ui)
+    : mode_(mode), ui_(ui), target_columns_(columnsOf(mode)) {
+  comments_ = NVT_GetUserProfileString(kProfileSection, "Comments", kDefaultComments);
+  separators_ = NVT_GetUserProfileString(kProfileSection, "Separators", kDefaultSeparators)
+                    .substr(0, kMaxTypedSeparators);
+  for (int k = 0; k < static_cast<int>(target_columns_.size()); ++k) assignment_.push_back(k);
+}
+
+const char* PointImportModel::title() const {
+  switch (mode_) {
+    case ImportMode::kGpsImu:
+      return "Import GPS/IMU data";
+    case ImportMode::kGcp:
+      return "Import GCPs";
+    case ImportMode::kCheckPoints:
+      break;
+  }
+  return "Import Check Points";
+}
+
+int PointImportModel::targetColumn(const std::string& title) const {
+  const auto it = std::find(target_columns_.begin(), target_columns_.end(), title);
+  return it == target_columns_.end() ? -1 : static_cast<int>(it - target_columns_.begin());
+}
+
+// --- File, comments and separators -----------------------------------------------------------
+
+bool PointImportModel::browse() {
+  std::string path;
+  if (!ui_.PickOpenFile("Browse...", {{"Text files", "*.txt;*.csv"}, {"All files", "*"}},
+                        NVT_GetLastBrowsedPath(), "txt", &path))
+    return false;
+  const auto slash = path.find_last_of("/\\");
+  if (slash != std::string::npos) NVT_SetLastBrowsedPath(path.substr(0, slash));
+  return openFile(path);
+}
+
+bool PointImportModel::openFile(const std::string& path) {
+  file_path_ = path;
+  return readFile();
+}
+
+void PointImportModel::setComments(const std::string& comments) {
+  comments_ = comments;
+  NVT_WriteUserProfileString(kProfileSection, "Comments", comments_);
+  if (!file_path_.empty()) readFile();
+}
+
+void PointImportModel::setSeparators(const std::string& separators) {
+  separators_ = separators.substr(0, kMaxTypedSeparators);
+  NVT_WriteUserProfileString(kProfileSection, "Separators", separators_);
+  if (!file_path_.empty()) readFile();
+}
+
+bool PointImportModel::readFile() {
+  parsed_rows_.clear();
+  parsed_columns_ = 0;
+  CParseIt file;
+  if (!file.loadFile(file_path_)) {
+    refillTargetGrid();
+    ui_.ShowMessage("Unable to open the selected file!", MessageIcon::kExclamation);
+    return false;
+  }
+  file.setSeparators("\n\r");  // a CR-LF ending yields an empty line, skipped below
+  file.parse();
+  const auto& lines = file.fields();
+  ui_.SetProgressRange(0, static_cast<int>(lines.size()));
+  const std::string field_separators = separators_ + '\t';
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    ui_.SetProgressPosition(static_cast<int>(i + 1));
+    const std::string& line = lines[i].text();
+    if (line.empty() || comments_.find(line[0]) != std::string::npos) continue;
+    CParseIt fields;
+    fields.parse(line, field_separators);
+    std::vector<std::string> row;
+    for (const auto& f : fields.fields()) row.push_back(f.text());
+    parsed_columns_ = std::max(parsed_columns_, static_cast<int>(row.size()));
+    parsed_rows_.push_back(std::move(row));
+  }
+  ui_.SetProgressPosition(0);
+  refillTargetGrid();
+  return true;
+}
+
+// --- Grids and assignment --------------------------------------------------------------------
+
+void PointImportModel::refillTargetGrid() {
+  target_rows_.assign(parsed_rows_.size(), std::vector<std::string>(target_columns_.size()));
+  for (std::size_t r = 0; r < parsed_rows_.size(); ++r) {
+    for (std::size_t k = 0; k < target_columns_.size(); ++k) {
+      const int source = assignment_[k];
+      if (source >= 0 && source < static_cast<int>(parsed_rows_[r].size()))
+        target_rows_[r][k] = lowerCase(parsed_rows_[r][source]);
+    }
+  }
+  selected_.assign(target_rows_.size(), false);
+}
+
+const std::string& PointImportModel::cell(int row, int target_column) const {
+  return target_rows_[row][target_column];
+}
+
+void PointImportModel::setCell(int row, int target_column, const std::string& text) {
+  target_rows_[row][target_column] = text;
+}
+
+std::vector<std::string> PointImportModel::assignmentMenu() const {
+  switch (mode_) {
+    case ImportMode::kCheckPoints:
+      return {"-> ID", "", "-> X", "-> Y", "-> Z"};
+    case ImportMode::kGcp:
+      return {"-> ID", "", "-> X", "-> Y", "-> Z", "-> Var XY", "-> Var Z"};
+    case ImportMode::kGpsImu:
+      break;
+  }
+  return {"-> ID",    "", "-> X",      "-> Y",     "-> Z", "-> Omega",  "-> Phi",
+          "-> Kappa", "", "-> Var XY", "-> Var Z", "",     "-> Var OP", "-> Var K"};
+}
+
+bool PointImportModel::chooseAssignment(int source_column, const std::string& entry) {
+  if (entry.rfind("-> ", 0) != 0) return false;
+  const int target = targetColumn(entry.substr(3));
+  if (target < 0 || source_column < 0) return false;
+  assign(target, source_column);
+  return true;
+}
+
+void PointImportModel::assign(int target_column, int source_column) {
+  assignment_[target_column] = source_column;
+  refillTargetGrid();
+}
+
+void PointImportModel::resetAssignments() {
+  for (int k = 0; k < 4; ++k) assignment_[k] = k;
+  refillTargetGrid();
+}
+
+// --- Column operations -----------------------------------------------------------------------
+
+std::vector<std::string> PointImportModel::columnMenu(int target_column) const {
+  const std::string& title = target_columns_[target_column];
+  if (title == "ID") return {kAssignProgressiveId};
+  if (isCoordinateColumn(title)) return {kChangeSign};
+  if (isAngleColumn(title)) return {kDegToRad, kGradToRad, "", kResetContent};
+  if (isVarColumn(title)) return {kSetValueToAll, kClearAll};
+  return {};
+}
+
+bool PointImportModel::runColumnCommand(int target_column, const std::string& entry) {
+  const auto menu = columnMenu(target_column);
+  if (entry.empty() || std::find(menu.begin(), menu.end(), entry) == menu.end()) return false;
+  if (entry == kAssignProgressiveId) {
+    assignProgressiveIds(target_column);
+  } else if (entry == kChangeSign) {
+    changeSign(target_column);
+  } else if (entry == kDegToRad) {
+    convertAngles(target_column, 180.0);
+  } else if (entry == kGradToRad) {
+    convertAngles(target_column, 200.0);
+  } else if (entry == kResetContent || entry == kClearAll) {
+    clearColumn(target_column);
+  } else {
+    return setValueToAll(target_column);
+  }
+  return true;
+}
+
+void PointImportModel::assignProgressiveIds(int column) {
+  for (std::size_t r = 0; r < target_rows_.size(); ++r)
+    target_rows_[r][column] = progressiveId(static_cast<int>(r));
+}
+
+// A cell that does not hold a number stays as it is: negating it would invent a coordinate.
+void PointImportModel::changeSign(int column) {
+  for (auto& row : target_rows_) {
+    double value;
+    if (!toDouble(row[column], &value)) continue;
+    row[column] = format("%.3lf", value == 0.0 ? 0.0 : -value);
+  }
+}
+
+void PointImportModel::convertAngles(int column, double half_turn) {
+  for (auto& row : target_rows_) {
+    double value;
+    if (toDouble(row[column], &value)) row[column] = format("%lf", value / half_turn * kPi);
+  }
+}
+
+void PointImportModel::clearColumn(int column) {
+  for (auto& row : target_rows_) row[column].clear();
+}
+
+bool PointImportModel::setValueToAll(int column) {
+  const std::string& title = target_columns_[column];
+  const std::string prompt = "Type new " + title + " (\"-\" for undef value)";
+  const bool angular = mode_ == ImportMode::kGpsImu && isAngularVarColumn(title);
+  std::string text;
+  for (;;) {
+    if (!ui_.PromptValue(prompt, "", &text)) return false;
+    if (isUndefinedText(text)) {
+      text = "-";
+      break;
+    }
+    double value;
+    if (!NVT_StringToDouble(text, &value) || !(value >= 0.0)) {
+      ui_.ShowMessage("Invalid value!", MessageIcon::kInformation);
+    } else if (angular && value > kPi) {
+      ui_.ShowMessage("Angular variance must be lower than 180 deg!", MessageIcon::kInformation);
+    } else {
+      break;
+    }
+  }
+  for (auto& row : target_rows_) row[column] = text;
+  return true;
+}
+
+// --- Selection, Save As, conversion ----------------------------------------------------------
+
+void PointImportModel::selectRow(int row, bool selected) { selected_[row] = selected; }
+void PointImportModel::selectAll() { selected_.assign(target_rows_.size(), true); }
+void PointImportModel::unselectAll() { selected_.assign(target_rows_.size(), false); }
+
+std::vector<int> PointImportModel::selectedRows() const {
+  std::vector<int> rows;
+  for (std::size_t r = 0; r < selected_.size(); ++r)
+    if (selected_[r]) rows.push_back(static_cast<int>(r));
+  return rows;
+}
+
+bool PointImportModel::needSelection() {
+  if (!selectedRows().empty()) return true;
+  ui_.ShowMessage("Make a selection", MessageIcon::kInformation);
+  return false;
+}
+
+void PointImportModel::setOutputSeparator(const std::string& text) {
+  output_separator_ = text.empty() ? ',' : text[0];
+}
+
+bool PointImportModel::saveAs() {
+  if (!needSelection()) return false;
+  std::string path;
+  if (!ui_.PickSaveFile("Save As..", {{"Text files", "*.txt"}, {"All files", "*"}},
+                        NVT_GetLastBrowsedPath(), "txt", &path))
+    return false;
+  std::string content;
+  for (int r : selectedRows()) {
+    const auto& row = target_rows_[r];
+    for (std::size_t k = 0; k < row.size(); ++k) {
+      if (k > 0) content += output_separator_;
+      content += row[k];
+    }
+    content += '\n';
+  }
+  if (writeFileAtomically(path, content)) return true;
+  ui_.ShowMessage("Unable to write the file " + path, MessageIcon::kExclamation);
+  return false;
+}
+
+bool PointImportModel::convertCoordinates(CoordinateConversion& conversion) {
+  if (!needSelection()) return false;
+  const int x_col = targetColumn("X"), y_col = targetColumn("Y");
+  std::vector<std::pair<int, std::array<double, 2>>> kept;
+  double sum_lon = 0.0, sum_lat = 0.0;
+  for (int r : selectedRows()) {
+    double lon, lat;
+    if (!toDouble(target_rows_[r][x_col], &lon) || !toDouble(target_rows_[r][y_col], &lat))
+      continue;
+    kept.push_back({r, {lon, lat}});
+    sum_lon += lon;
+    sum_lat += lat;
+  }
+  if (kept.empty()) {
+    ui_.ShowMessage("No valid points found!", MessageIcon::kExclamation);
+    return false;
+  }
+  const double n = static_cast<double>(kept.size());
+  if (!conversion.run(sum_lat / n, sum_lon / n)) return false;
+  for (auto& [r, lon_lat] : kept) {
+    double x = lon_lat[0], y = lon_lat[1];
+    if (!conversion.transform(&x, &y)) {
+      ui_.Log("Row " + std::to_string(r + 1) + " not converted");
+      continue;
+    }
+    target_rows_[r][x_col] = format("%lf", x);
+    target_rows_[r][y_col] = format("%lf", y);
+  }
+  return true;
+}
+
+// --- Import ----------------------------------------------------------------------------------
+
+bool PointImportModel::importControlPoints(std::vector<SFIO_ControlPoint>* records, double* min_x,
+                                           double* min_y) {
+  if (!needSelection()) return false;
+  records->clear();
+  const std::vector<int> rows = selectedRows();
+  ui_.SetProgressRange(0, static_cast<int>(rows.size()));
+  *min_x = *min_y = std::numeric_limits<double>::max();
+  const int var_xy = targetColumn("Var XY"), var_z = targetColumn("Var Z");
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    ui_.SetProgressPosition(static_cast<int>(i + 1));
+    auto& row = target_rows_[rows[i]];
+    if (row[0].empty()) row[0] = progressiveId(id_counter_++);
+    SFIO_ControlPoint point{};
+    if (!toDouble(row[1], &point.x) || !toDouble(row[2], &point.y) || !toDouble(row[3], &point.z)) {
+      ui_.Log("Point " + row[0] + " skipped: X, Y or Z is not a number");
+      continue;
+    }
+    auto variance = [&](int column) {
+      double value = 0.0;
+      if (column < 0 || isUndefinedText(row[column]) || !toDouble(row[column], &value)) return 0.0;
+      return value > 0.0 ? value : 0.0;
+    };
+    setRecordId(point.id, row[0]);
+    point.var_xy = variance(var_xy);
+    point.var_z = variance(var_z);
+    point.valid = 1;
+    point.dimension = 3;
+    records->push_back(point);
+    *min_x = std::min(*min_x, point.x);
+    *min_y = std::min(*min_y, point.y);
+  }
+  ui_.SetProgressPosition(0);
+  if (!records->empty()) return true;
+  if (mode_ == ImportMode::kGcp) ui_.Log("No valid data or already imported control points");
+  return false;
+}
+
+bool PointImportModel::readGpsImuRecords(GpsImuRecords* records) {
+  if (!needSelection()) return false;
+  *records = {};
+  for (int r : selectedRows()) {
+    const auto& row = target_rows_[r];
+    double v[6];
+    bool converts = true;
+    for (int k = 0; k < 6; ++k) converts = converts && toDouble(row[1 + k], &v[k]);
+    if (!converts) {
+      ui_.Log("GPS/IMU row " + row[0] + " skipped: position or angles are not numbers");
+      continue;
+    }
+    SFIO_GPSPoint position{}, attitude{};
+    setRecordId(position.id, row[0]);
+    setRecordId(attitude.id, row[0]);
+    position.x = v[0], position.y = v[1], position.z = v[2];
+    attitude.x = v[3], attitude.y = v[4], attitude.z = v[5];
+    position.valid = attitude.valid = 1;
+    std::array<double, 4> variances;
+    for (int k = 0; k < 4; ++k) {
+      double value;
+      const bool angular = k >= 2;
+      if (isUndefinedText(row[7 + k]) || !toDouble(row[7 + k], &value) || value < 0.0 ||
+          (angular && value > kPi))
+        value = kUndefinedVariance;
+      variances[k] = value;
+    }
+    records->positions.push_back(position);
+    records->attitudes.push_back(attitude);
+    records->variances.push_back(variances);
+  }
+  return !records->positions.empty();
+}
+
+// --- Matching and local origin ---------------------------------------------------------------
+
+std::string fileTitle(const std::string& path) {
+  const auto slash = path.find_last_of("/\\");
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const auto dot = name.find_last_of('.');
+  if (dot != std::string::npos && dot > 0) name.erase(dot);
+  return name;
+}
+
+std::vector<int> matchRowsToImages(const std::vector<SFIO_GPSPoint>& positions,
+                                   const std::vector<std::string>& image_names) {
+  std::vector<std::string> titles;
+  for (const auto& p : positions) titles.push_back(lowerCase(fileTitle(p.id)));
+  std::vector<int> match(image_names.size(), -1);
+  for (std::size_t i = 0; i < image_names.size(); ++i) {
+    const auto it = std::find(titles.begin(), titles.end(), lowerCase(image_names[i]));
+    if (it != titles.end()) match[i] = static_cast<int>(it - titles.begin());
+  }
+  return match;
+}
+
+OriginUpdate setLocalOriginOnce(std::array<double, 3>* origin, double min_x, double min_y,
+                                const std::string& off_path) {
+  if ((*origin)[0] != 0.0) return OriginUpdate::kKept;
+  char text[256];
+  std::snprintf(text, sizeof text, "%.20lf %.20lf %.20lf", min_x, min_y, 0.0);
+  if (!writeFileAtomically(off_path, text)) return OriginUpdate::kWriteFailed;
+  *origin = {min_x, min_y, 0.0};
+  return OriginUpdate::kSet;
+}
+
+}  // namespace vantri::import

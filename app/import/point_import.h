@@ -1,0 +1,194 @@
+#pragma once
+
+// The import window of control points, check points and GPS/IMU data as plain code: it reads a
+// delimited text file into the parsed grid, maps source columns to the target grid of its mode,
+// edits target columns and produces records. The Qt window only draws this model and forwards
+// the operator's clicks; messages, prompts, file dialogs, progress and log go through the
+// UserInterface.
+
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace vantri {
+class UserInterface;
+}
+
+namespace vantri::import {
+
+enum class ImportMode { kGpsImu = 0, kGcp = 1, kCheckPoints = 2 };
+
+// A variance the operator left undefined ("-").
+inline constexpr double kUndefinedVariance = std::numeric_limits<double>::max();
+inline constexpr double kPi = 3.141592653589793;
+
+struct SFIO_ControlPoint {
+  char id[1024];
+  double x, y, z;
+  double var_xy, var_z;
+  std::int32_t valid;      // 1
+  std::int32_t dimension;  // 3: X, Y and Z given
+  char reserved[8];
+};
+
+struct SFIO_GPSPoint {
+  char id[1024];
+  double x, y, z;      // position X, Y, Z or attitude omega, phi, kappa (radians)
+  std::int32_t valid;  // 1
+  char reserved[4];
+};
+
+// Copies at most 1023 characters of `id` into the record's ID field, terminated.
+void setRecordId(char (&field)[1024], const std::string& id);
+
+// Rows of a GPS/IMU import, row for row: positions, attitudes and the variances
+// (XY, Z, omega-phi, kappa; kUndefinedVariance when not given).
+struct GpsImuRecords {
+  std::vector<SFIO_GPSPoint> positions;
+  std::vector<SFIO_GPSPoint> attitudes;
+  std::vector<std::array<double, 4>> variances;
+};
+
+// The Coordinate Conversion window as the import sees it (wired to the coordinate-system logic
+// by the caller).
+class CoordinateConversion {
+ public:
+  virtual ~CoordinateConversion() = default;
+  // Shows the window for points around (latitude, longitude), degrees; false when cancelled.
+  virtual bool run(double mean_latitude, double mean_longitude) = 0;
+  // Longitude x, latitude y (degrees) to the chosen system, in place; false when it fails.
+  virtual bool transform(double* x, double* y) = 0;
+};
+
+// Target-column commands of the column menu; an empty entry is a menu separator.
+inline constexpr const char* kAssignProgressiveId = "Assign progressive ID";
+inline constexpr const char* kChangeSign = "Change sign to column";
+inline constexpr const char* kDegToRad = "DEG to RAD";
+inline constexpr const char* kGradToRad = "GRAD to RAD";
+inline constexpr const char* kResetContent = "Reset Content";
+inline constexpr const char* kSetValueToAll = "Set value to all";
+inline constexpr const char* kClearAll = "Clear all";
+
+class PointImportModel {
+ public:
+  // Reads the comment characters and separators from the user profile (section "PointFile").
+  PointImportModel(ImportMode mode, UserInterface& ui);
+
+  ImportMode mode() const { return mode_; }
+  const char* title() const;
+  const std::vector<std::string>& targetColumns() const { return target_columns_; }
+  // Index of a target column by title ("ID", "X", ...), -1 when the mode has none.
+  int targetColumn(const std::string& title) const;
+
+  // --- File, comments and separators ---
+  // "Browse...": asks for the file and reads it; false when cancelled or unreadable.
+  bool browse();
+  // Takes the path and reads it into the grids.
+  bool openFile(const std::string& path);
+  const std::string& filePath() const { return file_path_; }
+  const std::string& comments() const { return comments_; }
+  const std::string& separators() const { return separators_; }
+  // Edits of "Comments:" and "Separators:": stored in the profile at once, then the file is read
+  // again. Typed separators are cut to 7 characters so the TAB the import adds always fits.
+  void setComments(const std::string& comments);
+  void setSeparators(const std::string& separators);
+  // Reads the file into the parsed grid and refills the target grid; an unreadable or empty
+  // file shows "Unable to open the selected file!" and leaves both grids empty.
+  bool readFile();
+
+  // --- Grids ---
+  const std::vector<std::vector<std::string>>& parsedRows() const { return parsed_rows_; }
+  // Columns of the parsed grid, each headed "Click..".
+  int parsedColumnCount() const { return parsed_columns_; }
+  // Target grid: one row per parsed row, one cell per target column, lower case.
+  const std::vector<std::vector<std::string>>& targetRows() const { return target_rows_; }
+  const std::string& cell(int row, int target_column) const;
+  void setCell(int row, int target_column, const std::string& text);
+
+  // --- Assignment of source columns ---
+  int assignedSource(int target_column) const { return assignment_[target_column]; }
+  // Entries of the menu of a parsed-grid column: "-> ID", "", "-> X", ... (empty: separator).
+  std::vector<std::string> assignmentMenu() const;
+  // The menu entry chosen for a source column: assigns it and refills the target grid.
+  bool chooseAssignment(int source_column, const std::string& entry);
+  void assign(int target_column, int source_column);
+  // ID <- 0, X <- 1, Y <- 2, Z <- 3; others unchanged.
+  void resetAssignments();
+
+  // --- Column operations on the target grid ---
+  std::vector<std::string> columnMenu(int target_column) const;
+  // Runs a menu entry of columnMenu(target_column); false when the entry does not belong there or
+  // the operator cancelled.
+  bool runColumnCommand(int target_column, const std::string& entry);
+
+  // --- Selection, Save As, conversion ---
+  void selectRow(int row, bool selected);
+  void selectAll();
+  void unselectAll();
+  bool isSelected(int row) const { return selected_[row]; }
+  // "Output": keeps the first character only; empty means ",".
+  void setOutputSeparator(const std::string& text);
+  char outputSeparator() const { return output_separator_; }
+  // "Save As..": the selected rows, cells joined by the output separator, one line each.
+  bool saveAs();
+  // "Coordinate Conversion": columns X (longitude) and Y (latitude) of the selected rows, degrees,
+  // to the system chosen in the conversion window; results "%lf".
+  bool convertCoordinates(CoordinateConversion& conversion);
+
+  // --- Import ---
+  // Modes 1 and 2: the records of the selected rows (empty IDs get "ptc_%03d" from the running
+  // counter of this window). Rows whose X, Y or Z does not convert are skipped with a log line.
+  // False (window stays open) when no record was made or nothing is selected. `min_x`, `min_y`
+  // receive the smallest X and Y of the records.
+  bool importControlPoints(std::vector<SFIO_ControlPoint>* records, double* min_x, double* min_y);
+  // Mode 0: the records of the selected rows. A row whose X, Y, Z, omega, phi or kappa does not
+  // convert is skipped with a log line, so it never moves an image. False when nothing is
+  // selected or no row gives a record.
+  bool readGpsImuRecords(GpsImuRecords* records);
+
+  int idCounter() const { return id_counter_; }
+
+ private:
+  void refillTargetGrid();
+  bool needSelection();
+  std::vector<int> selectedRows() const;
+  void assignProgressiveIds(int column);
+  void changeSign(int column);
+  void convertAngles(int column, double full_half_turn);
+  void clearColumn(int column);
+  bool setValueToAll(int column);
+
+  ImportMode mode_;
+  UserInterface& ui_;
+  std::vector<std::string> target_columns_;
+  std::string file_path_;
+  std::string comments_;
+  std::string separators_;
+  std::vector<std::vector<std::string>> parsed_rows_;
+  int parsed_columns_ = 0;
+  std::vector<std::vector<std::string>> target_rows_;
+  std::vector<int> assignment_;
+  std::vector<bool> selected_;
+  int id_counter_ = 0;
+  char output_separator_ = ',';
+};
+
+// Index of the first GPS/IMU row matching each image, -1 for none. A row matches an image when
+// its ID reduced to the file title (no folder, '/' or '\', no extension) equals the image name
+// without regard to case.
+std::vector<int> matchRowsToImages(const std::vector<SFIO_GPSPoint>& positions,
+                                   const std::vector<std::string>& image_names);
+
+// File title of a path written on any system: "C:\a\IMG_1.TIF" -> "IMG_1".
+std::string fileTitle(const std::string& path);
+
+enum class OriginUpdate { kKept, kSet, kWriteFailed };
+// Sets the project's local origin to (min_x, min_y, 0) when its X is 0 and writes it to
+// `off_path` as "%.20lf %.20lf %.20lf" (temporary file + rename). An origin already set is kept;
+// when the file cannot be written the origin is left unchanged too.
+OriginUpdate setLocalOriginOnce(std::array<double, 3>* origin, double min_x, double min_y,
+                                const std::string& off_path);
+
+}  // namespace vantri::import
