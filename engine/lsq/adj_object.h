@@ -85,6 +85,9 @@ class AdjObject {
   std::vector<ParamSlot>& slots() { return slots_; }
 
  protected:
+  // For objects whose parameter count is known only after reading their record;
+  // must not change once the object was added to a list.
+  void setParamCount(int count) { paramCount_ = count; }
   // Builds one slot per parameter from the parallel arrays values[0..n-1] and
   // sdevs[0..n-1] (n = paramCount()), classified by the current settings.
   int setupSlotsFrom(double* values, double* sdevs);

@@ -1,0 +1,25 @@
+#ifndef BRAVIK_INPUT_PARAMS_IO_H
+#define BRAVIK_INPUT_PARAMS_IO_H
+
+#include <iosfwd>
+
+#include "input/block.h"
+#include "lsq/ls_params.h"
+
+namespace bravik {
+
+// Reads the 18 run-option fields; tests the stream after each group and prints the
+// group's message to standard output on failure. 1 or -1; fields read stay set.
+int readRunOptions(RunOptions& options, std::istream& in);
+
+// Reads the least-squares settings field by field into `settings` with validation;
+// 1 or -1 after a message on standard output. Fields read before a failure stay set.
+int readLSParams(LSParams& settings, std::istream& in);
+
+// The "Parameters/Options" and "Least-squares parameters/options" report sections.
+void printRunOptions(const RunOptions& options, std::ostream& out);
+void printLSParams(const LSParams& settings, std::ostream& out);
+
+}  // namespace bravik
+
+#endif  // BRAVIK_INPUT_PARAMS_IO_H

@@ -1,0 +1,122 @@
+#ifndef BRAVIK_MODELS_AP_SET_H
+#define BRAVIK_MODELS_AP_SET_H
+
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "lsq/adj_object.h"
+#include "lsq/dense.h"
+#include "models/owned_list.h"
+
+namespace bravik {
+
+class Camera;
+
+// A set of additional parameters a[0..n-1] (internal image units: metres and their
+// powers) that corrects the reduced image coordinates of one camera.
+// The AP models (derivative matrices, corrections, effects grid) are not available yet:
+// derivatives() and correction() report failure (-1) and leave their outputs at zero.
+class APSet : public AdjObject {
+ public:
+  APSet(int paramCount, std::string typeName, std::string keyword);
+
+  std::string typeName() const override { return typeName_; }
+  std::string keyword() const override { return keyword_; }
+  // "a" followed by the 1-based index.
+  std::string paramName(int k) const override { return "a" + std::to_string(k + 1); }
+  int setupParamSlots() override;
+
+  // Record after the keyword: set ID, camera ID, [grid width b in mm,] n pairs of value
+  // and std. dev. A short list keeps the remaining parameters. 1, or -1 when the ID
+  // cannot be read.
+  virtual int readRecord(std::istream& in);
+  virtual void writeRecord(std::ostream& out) const;
+  virtual void printReport(std::ostream& out) const;
+  // 2 x n derivative matrix D at (x, y, z); the correction is D a.
+  virtual int derivatives(double x, double y, double z, Matrix& D) const;
+  int correction(double x, double y, double z, double& dx, double& dy) const;
+  // Appends the set to its camera's AP list; -1 after a message when there is none.
+  int attach(const OwnedList<Camera>& cameras);
+
+  std::string cameraId;
+  std::vector<double> a;
+  std::vector<double> s;
+  bool attached = false;
+
+ protected:
+  virtual void readHeadExtra(std::istream&) {}
+  virtual void writeHeadExtra(std::ostream&) const {}
+  virtual void printHeadExtra(std::ostream&) const {}
+
+ private:
+  std::string typeName_;
+  std::string keyword_;
+};
+
+// Base of the orthogonal polynomial sets; b is the grid width in metres.
+class APSetP : public APSet {
+ public:
+  using APSet::APSet;
+  double b = 0.0;
+
+ protected:
+  void readHeadExtra(std::istream& in) override;
+  void writeHeadExtra(std::ostream& out) const override;
+  void printHeadExtra(std::ostream& out) const override;
+};
+
+// Parameter names given by a fixed list.
+class APSetNamed : public APSet {
+ public:
+  APSetNamed(std::vector<std::string> names, std::string typeName, std::string keyword);
+  std::string paramName(int k) const override { return names_[k]; }
+
+ private:
+  std::vector<std::string> names_;
+};
+
+class APSetGAP : public APSetNamed {
+ public:
+  APSetGAP();
+};
+class APSetAustralis : public APSetNamed {
+ public:
+  APSetAustralis();
+};
+class APSetIO : public APSetNamed {
+ public:
+  APSetIO();
+};
+class APSetRadial : public APSetNamed {
+ public:
+  APSetRadial();
+};
+class APSetDecentering : public APSetNamed {
+ public:
+  APSetDecentering();
+};
+class APSetOutOfPlane : public APSetNamed {
+ public:
+  APSetOutOfPlane();
+};
+class APSetInPlane : public APSet {
+ public:
+  APSetInPlane() : APSet(12, "in-plane distortion", "in-plane-dist") {}
+};
+class APSetP12 : public APSetP {
+ public:
+  APSetP12() : APSetP(12, "12-parameter (Ebner)", "p12") {}
+};
+class APSetP44 : public APSetP {
+ public:
+  APSetP44() : APSetP(44, "44-parameter (Gruen)", "p44") {}
+};
+
+// The set for an AP-set record keyword, or nullptr for an unknown keyword.
+std::unique_ptr<APSet> makeAPSet(const std::string& keyword);
+
+}  // namespace bravik
+
+#endif  // BRAVIK_MODELS_AP_SET_H

@@ -1,0 +1,114 @@
+#include "models/bundle_image.h"
+
+#include <iostream>
+
+#include "lsq/ls_params.h"
+#include "lsq/normal_system.h"
+#include "models/ap_set.h"
+#include "models/camera.h"
+#include "models/corrections.h"
+#include "models/image_geometry.h"
+
+namespace bravik {
+
+BundleImage::BundleImage(std::string id, std::string geometryId, std::string cameraId,
+                         Camera* camera)
+    : cameraId(std::move(cameraId)),
+      geometryId(std::move(geometryId)),
+      camera(camera),
+      id_(std::move(id)) {}
+
+bool BundleImage::insertPoint(const ImagePoint& point) {
+  for (ImagePoint& existing : points) {
+    if (existing.id == point.id) {
+      existing = point;
+      return true;
+    }
+  }
+  points.push_back(point);
+  return false;
+}
+
+int BundleImage::projection(const Vec3& P, double& x, double& y) const {
+  if (geometry == nullptr || camera == nullptr) return -1;
+  double u = 0.0;
+  double v = 0.0;
+  if (geometry->projection(P, -camera->c, u, v) != 1) return -1;
+  double dx = 0.0;
+  double dy = 0.0;
+  camera->distortion(u, v, dx, dy);
+  x = camera->xp + u + dx;
+  y = camera->yp + v + dy;
+  return 1;
+}
+
+int BundleImage::imageToObject() const {
+  std::cout << "ERROR: image_to_object() not implemented yet!\n";
+  return -1;
+}
+
+namespace {
+
+Matrix identity2() {
+  Matrix m(2, 2);
+  m(0, 0) = m(1, 1) = 1.0;
+  return m;
+}
+
+}  // namespace
+
+int BundleImage::addToNormals(NormalSystem& normals, const OwnedList<ObjectPoint>& objectPoints,
+                              int& observations) const {
+  if (geometry == nullptr || camera == nullptr) return -1;
+  const double sigma0 = lsParams().sigma0;
+  for (const ImagePoint& point : points) {
+    const ObjectPoint* object = objectPoints.find(point.id);
+    if (object == nullptr) {
+      std::cout << "ATTENTION: Object point " << point.id << " not found.\n";
+      continue;
+    }
+    ObservationGroup group;
+    double sx = 0.0;
+    double sy = 0.0;
+    camera->scaleStdDevs(point.sx, point.sy, sx, sy);
+    group.Q = Matrix(2, 2);
+    group.Q(0, 0) = (sx / sigma0) * (sx / sigma0);
+    group.Q(1, 1) = (sy / sigma0) * (sy / sigma0);
+
+    double x = 0.0;
+    double y = 0.0;
+    camera->cameraToImage(point.x, point.y, x, y);
+    const Vec3 reduced = camera->reducedImageVector(x, y);
+
+    GeometryDerivs derivs;
+    if (geometry->getDerivs(reduced, object->xyz, derivs) != 1) return -1;
+    group.blocks.push_back({derivs.objectPoint, object->firstUnknown()});
+    group.blocks.push_back({derivs.params, geometry->firstUnknown()});
+    if (geometry->posCorrection() != nullptr && derivs.posCorrection.rows() == 2) {
+      group.blocks.push_back({derivs.posCorrection, geometry->posCorrection()->firstUnknown()});
+    }
+    if (geometry->attCorrection() != nullptr && derivs.attCorrection.rows() == 2) {
+      group.blocks.push_back({derivs.attCorrection, geometry->attCorrection()->firstUnknown()});
+    }
+    for (const APSet* set : camera->apSets) {
+      if (set == nullptr) {
+        std::cerr << "ERROR: Camera::get_derivs: null pointer!\n";
+        continue;
+      }
+      Matrix D;
+      if (set->derivatives(reduced[0], reduced[1], reduced[2], D) != 1) return -1;
+      group.blocks.push_back({D, set->firstUnknown()});
+    }
+    group.B = derivs.observations.rows() == 2 ? derivs.observations : identity2();
+
+    double xp = 0.0;
+    double yp = 0.0;
+    if (projection(object->xyz, xp, yp) != 1) return -1;
+    group.l = {x - xp, y - yp};
+    if (!normals.accumulate(group)) return -1;
+    observations += 2;
+  }
+  return 1;
+}
+
+}  // namespace bravik

@@ -1,0 +1,60 @@
+#ifndef BRAVIK_MODELS_BUNDLE_IMAGE_H
+#define BRAVIK_MODELS_BUNDLE_IMAGE_H
+
+#include <string>
+#include <vector>
+
+#include "models/object_point.h"
+#include "models/owned_list.h"
+#include "models/vec3.h"
+
+namespace bravik {
+
+class Camera;
+class ImageGeometry;
+class NormalSystem;
+
+// One measured point: coordinates and std. devs. in the camera's own units
+// (metres for a frame camera, pixels for the CCD cameras).
+struct ImagePoint {
+  std::string id;
+  double x = 0.0;
+  double y = 0.0;
+  double sx = 0.0;
+  double sy = 0.0;
+};
+
+// One image: its camera, its image geometry and its measured points (IDs unique).
+class BundleImage {
+ public:
+  BundleImage(std::string id, std::string geometryId, std::string cameraId, Camera* camera);
+
+  const std::string& id() const { return id_; }
+  // Inserts by point ID; true when an earlier record was replaced in place.
+  bool insertPoint(const ImagePoint& point);
+
+  // Image coordinates (x, y) of object point P: the geometry's reduced coordinates plus
+  // principal point and AP corrections. 1, or -1 when no geometry is attached or the
+  // projection fails.
+  int projection(const Vec3& P, double& x, double& y) const;
+  // Not provided: prints "ERROR: image_to_object() not implemented yet!" and returns -1.
+  int imageToObject() const;
+  // Adds two observation equations per point whose object point exists; counts them
+  // in `observations`. 1 when all points were processed, -1 when a point failed.
+  int addToNormals(NormalSystem& normals, const OwnedList<ObjectPoint>& points,
+                   int& observations) const;
+
+  std::string cameraId;
+  std::string geometryId;
+  Camera* camera = nullptr;           // not owned, bound while the image is read
+  ImageGeometry* geometry = nullptr;  // not owned, bound by the initialisation
+  bool attached = false;
+  std::vector<ImagePoint> points;
+
+ private:
+  std::string id_;
+};
+
+}  // namespace bravik
+
+#endif  // BRAVIK_MODELS_BUNDLE_IMAGE_H
