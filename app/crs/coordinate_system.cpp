@@ -1,4 +1,4 @@
-#include "coordinate_system.h"
+#include "crs/coordinate_system.h"
 
 #include <cpl_conv.h>
 #include <cpl_error.h>
@@ -11,7 +11,7 @@
 #include <cstring>
 #include <sstream>
 
-#include "spatial_reference.h"
+#include "crs/spatial_reference.h"
 
 namespace crs {
 namespace {
@@ -183,6 +183,13 @@ std::string wkt_from_user_text(const std::string& text) {
   srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
   if (srs.SetFromUserInput(text.c_str()) != OGRERR_NONE) return {};
   return export_wkt(srs);
+}
+
+bool is_valid_wkt(const std::string& text) {
+  if (text.empty()) return false;
+  QuietGdalErrors quiet;
+  OGRSpatialReference srs;
+  return srs.importFromWkt(text.c_str()) == OGRERR_NONE;
 }
 
 std::string wkt_from_epsg(int32_t code) {

@@ -95,6 +95,8 @@ int transform_point(const OGRCoordinateTransformation* transform, double& x, dou
 // Normalises any WKT text (WKT1, WKT2 or ESRI) or "EPSG:n" user input through GDAL; returns the
 // WKT1 export, empty when GDAL cannot import it. Handles text of any length.
 std::string wkt_from_user_text(const std::string& text);
+// True when GDAL imports the text as WKT (WKT1, WKT2 or ESRI); handles text of any length.
+bool is_valid_wkt(const std::string& text);
 // EPSG code -> WKT, empty when GDAL cannot import the code.
 std::string wkt_from_epsg(int32_t code);
 

@@ -2,7 +2,7 @@
 // of that name. The common flag marks the datums most surveys use.
 #include <iterator>
 
-#include "coordinate_system.h"
+#include "crs/coordinate_system.h"
 
 namespace crs {
 namespace {

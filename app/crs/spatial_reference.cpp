@@ -1,4 +1,4 @@
-#include "spatial_reference.h"
+#include "crs/spatial_reference.h"
 
 #include <cpl_conv.h>
 #include <cpl_error.h>

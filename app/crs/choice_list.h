@@ -1,0 +1,45 @@
+#pragma once
+// The state of one drop-down list of a window: its entries, the selected entry and whether the
+// operator can use it. Window logic works on these; the Qt windows only draw them.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace crs {
+
+struct ChoiceList {
+  std::vector<std::string> items;
+  int selection = -1;  // index into items, -1 for none
+  bool enabled = true;
+
+  bool has_selection() const {
+    return selection >= 0 && selection < static_cast<int>(items.size());
+  }
+  // The selected text, empty when nothing is selected.
+  std::string selected() const { return has_selection() ? items[selection] : std::string(); }
+
+  // Selects the first entry equal to `text`; when there is none the selection is unchanged and
+  // the result is false.
+  bool select(std::string_view text) {
+    for (size_t i = 0; i < items.size(); ++i) {
+      if (items[i] == text) {
+        selection = static_cast<int>(i);
+        return true;
+      }
+    }
+    return false;
+  }
+  // Selects by position; an index outside the list clears the selection.
+  void select_index(int index) {
+    selection = (index >= 0 && index < static_cast<int>(items.size())) ? index : -1;
+  }
+  void clear_selection() { selection = -1; }
+  void fill(std::vector<std::string> entries) {
+    items = std::move(entries);
+    selection = -1;
+  }
+  void clear() { fill({}); }
+};
+
+}  // namespace crs
