@@ -1,0 +1,78 @@
+#include "render.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <thread>
+
+#include "random.h"
+
+namespace blockgen {
+
+double GreyImage::sample(double col, double row) const {
+  // Pixel (i, j) holds the value at its centre (i + 0.5, j + 0.5).
+  const double fc = std::clamp(col - 0.5, 0.0, width - 1.0);
+  const double fr = std::clamp(row - 0.5, 0.0, height - 1.0);
+  const int c = std::min(static_cast<int>(fc), width - 2);
+  const int r = std::min(static_cast<int>(fr), height - 2);
+  const double tc = fc - c, tr = fr - r;
+  const double top = at(c, r) * (1 - tc) + at(c + 1, r) * tc;
+  const double bottom = at(c, r + 1) * (1 - tc) + at(c + 1, r + 1) * tc;
+  return top * (1 - tr) + bottom * tr;
+}
+
+double radiance(const Survey& survey, size_t image, Pixel position) {
+  const ImageRecord& record = survey.images[image];
+  const Eigen::Vector3d ray_in_camera =
+      survey.camera().ray_from_image(survey.camera().centred_from_pixel(position));
+  const Eigen::Vector3d ray = record.truth.world_from_camera() * ray_in_camera;
+  const std::optional<Eigen::Vector3d> ground = survey.terrain->intersect(record.truth.centre, ray);
+  if (!ground) return 0.0;
+  return record.gain * survey.texture->value(ground->x(), ground->y()) + record.offset;
+}
+
+namespace {
+
+// Zero-mean sensor grain from a hash of the pixel, roughly Gaussian (sum of four uniforms).
+double grain(uint64_t seed, size_t image, int col, int row) {
+  uint64_t h =
+      hash_combine(hash_combine(seed ^ 0x9a11u, image), (uint64_t(row) << 32) | uint32_t(col));
+  double sum = 0;
+  for (int i = 0; i < 4; ++i) {
+    sum += unit_from_bits(h);
+    h = mix64(h);
+  }
+  return (sum - 2.0) * std::sqrt(3.0);
+}
+
+void render_row(const Survey& survey, size_t image, int row, uint8_t* out) {
+  const FrameCamera& camera = survey.camera();
+  const double grain_sigma = survey.options.pixel_grain;
+  for (int col = 0; col < camera.width; ++col) {
+    double v = radiance(survey, image, {col + 0.5, row + 0.5});
+    v += grain_sigma * grain(survey.options.seed, image, col, row);
+    out[col] = static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L));
+  }
+}
+
+}  // namespace
+
+GreyImage render_image(const Survey& survey, size_t image, int threads) {
+  GreyImage result;
+  result.width = survey.camera().width;
+  result.height = survey.camera().height;
+  result.pixels.assign(static_cast<size_t>(result.width) * result.height, 0);
+  if (threads <= 0) threads = std::max(1u, std::thread::hardware_concurrency());
+  std::atomic<int> next_row{0};
+  auto work = [&] {
+    for (int row = next_row++; row < result.height; row = next_row++)
+      render_row(survey, image, row, &result.pixels[static_cast<size_t>(row) * result.width]);
+  };
+  std::vector<std::thread> pool;
+  for (int t = 1; t < threads; ++t) pool.emplace_back(work);
+  work();
+  for (std::thread& t : pool) t.join();
+  return result;
+}
+
+}  // namespace blockgen

@@ -1,0 +1,27 @@
+#pragma once
+// Rendering of one image by casting each pixel's ray onto the terrain and sampling the ground
+// texture there. Every pixel is a pure function of the survey and its position, so the result
+// does not depend on the number of threads or their scheduling.
+#include <cstdint>
+#include <vector>
+
+#include "survey.h"
+
+namespace blockgen {
+
+struct GreyImage {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> pixels;  // row-major, row 0 at the top
+  uint8_t at(int col, int row) const { return pixels[static_cast<size_t>(row) * width + col]; }
+  // Bilinear value at a position in the top-left-corner pixel convention.
+  double sample(double col, double row) const;
+};
+
+// Grey value of the ground seen through one pixel position, before quantisation and without
+// sensor grain: gain * texture + offset. Empty rays (above the horizon) give 0.
+double radiance(const Survey& survey, size_t image, Pixel position);
+
+GreyImage render_image(const Survey& survey, size_t image, int threads);
+
+}  // namespace blockgen
