@@ -4,6 +4,7 @@
 
 #include "lsq/adj_interface.h"
 #include "lsq/dense_normal_system.h"
+#include "lsq/sparse_normal_system.h"
 
 namespace bravik {
 
@@ -15,6 +16,7 @@ std::unique_ptr<NormalSystem> createNormalSystem(int interface_value, const Unkn
   if (interface_value == kAdjInterfaceNative)
     return std::make_unique<DenseNormalSystem>(layout.unknowns(),
                                                createAdjInterface(interface_value));
+  if (interface_value == kAdjInterfaceSparse) return std::make_unique<SparseNormalSystem>(layout);
   return nullptr;
 }
 

@@ -1,0 +1,72 @@
+#include "lsq/envelope_matrix.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+
+namespace bravik {
+namespace {
+
+double dot(const double* x, const double* y, int len) {
+  double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+  int k = 0;
+  for (; k + 4 <= len; k += 4) {
+    s0 += x[k] * y[k];
+    s1 += x[k + 1] * y[k + 1];
+    s2 += x[k + 2] * y[k + 2];
+    s3 += x[k + 3] * y[k + 3];
+  }
+  for (; k < len; ++k) s0 += x[k] * y[k];
+  return (s0 + s1) + (s2 + s3);
+}
+
+}  // namespace
+
+EnvelopeMatrix::EnvelopeMatrix(std::vector<int> first_column) : first_(std::move(first_column)) {
+  start_.resize(first_.size() + 1);
+  std::size_t total = 0;
+  for (std::size_t i = 0; i < first_.size(); ++i) {
+    assert(first_[i] >= 0 && first_[i] <= static_cast<int>(i));
+    start_[i] = total;
+    total += i - first_[i] + 1;
+  }
+  start_[first_.size()] = total;
+  values_.assign(total, 0.0);
+}
+
+// Row-oriented (left-looking) recursion restricted to the envelope:
+// L[i][j] = (A[i][j] - sum_k L[i][k] L[j][k]) / L[j][j] over the common columns k < j.
+int EnvelopeMatrix::factor() {
+  const int m = size();
+  for (int i = 0; i < m; ++i) {
+    double* ri = row(i);
+    const int fi = first_[i];
+    for (int j = fi; j < i; ++j) {
+      const double* rj = row(j);
+      const int k0 = std::max(fi, first_[j]);
+      ri[j] = (ri[j] - dot(ri + k0, rj + k0, j - k0)) / rj[j];
+    }
+    const double s = ri[i] - dot(ri + fi, ri + fi, i - fi);
+    if (!(s > 0.0)) return i + 1;
+    ri[i] = std::sqrt(s);
+  }
+  return 0;
+}
+
+void EnvelopeMatrix::solveInPlace(Vector& b) const {
+  const int m = size();
+  assert(static_cast<int>(b.size()) == m);
+  for (int i = 0; i < m; ++i) {
+    const double* ri = row(i);
+    const int fi = first_[i];
+    b[i] = (b[i] - dot(ri + fi, b.data() + fi, i - fi)) / ri[i];
+  }
+  for (int i = m - 1; i >= 0; --i) {
+    const double* ri = row(i);
+    b[i] /= ri[i];
+    const double bi = b[i];
+    for (int k = first_[i]; k < i; ++k) b[k] -= ri[k] * bi;
+  }
+}
+
+}  // namespace bravik

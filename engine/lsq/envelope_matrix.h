@@ -1,0 +1,44 @@
+#ifndef BRAVIK_LSQ_ENVELOPE_MATRIX_H
+#define BRAVIK_LSQ_ENVELOPE_MATRIX_H
+
+#include <cstddef>
+#include <vector>
+
+#include "lsq/dense.h"
+
+namespace bravik {
+
+// Symmetric matrix in envelope (profile, skyline) storage: row i keeps its lower-triangle
+// entries from column first(i) to the diagonal, contiguously. Entries left of first(i) are zero
+// and stay zero in the Cholesky factor, so the factor fits the same storage.
+class EnvelopeMatrix {
+ public:
+  EnvelopeMatrix() = default;
+  // first_column[i] <= i for every row.
+  explicit EnvelopeMatrix(std::vector<int> first_column);
+
+  int size() const { return static_cast<int>(first_.size()); }
+  int first(int i) const { return first_[i]; }
+  std::size_t storedEntries() const { return values_.size(); }
+
+  // Lower-triangle entry (i, j), first(i) <= j <= i.
+  double& at(int i, int j) { return values_[start_[i] + (j - first_[i])]; }
+  double at(int i, int j) const { return values_[start_[i] + (j - first_[i])]; }
+  double* row(int i) { return values_.data() + start_[i] - first_[i]; }  // indexed by column
+  const double* row(int i) const { return values_.data() + start_[i] - first_[i]; }
+
+  // In-place Cholesky factor L (diagonal included). 0, or the 1-based row of the first
+  // non-positive pivot.
+  int factor();
+  // Solves L L^T x = b in place with the factor.
+  void solveInPlace(Vector& b) const;
+
+ private:
+  std::vector<int> first_;
+  std::vector<std::size_t> start_;
+  std::vector<double> values_;
+};
+
+}  // namespace bravik
+
+#endif  // BRAVIK_LSQ_ENVELOPE_MATRIX_H

@@ -1,0 +1,489 @@
+#include "lsq/sparse_normal_system.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+#include <cstdio>
+#include <numeric>
+#include <string>
+#include <thread>
+
+#include "lsq/cholesky.h"
+#include "lsq/fill_reducing_order.h"
+#include "lsq/normal_equation_files.h"
+
+namespace bravik {
+namespace {
+
+constexpr int kPointsPerThreadMinimum = 2000;  // below this a second thread does not pay
+
+std::uint64_t pairKey(int g, int h) {
+  return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(g)) << 32) |
+         static_cast<std::uint32_t>(h);
+}
+
+int chooseThreads(int requested, int points) {
+  if (requested > 0) return requested;
+  const int hardware = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  return std::clamp(points / kPointsPerThreadMinimum, 1, std::min(hardware, 8));
+}
+
+}  // namespace
+
+SparseNormalSystem::SparseNormalSystem(const UnknownLayout& layout, int threads)
+    : points_(layout.object_points), unknowns_(layout.unknowns()) {
+  assert(points_ >= 0);
+  threads_ = chooseThreads(threads, points_);
+  int offset = 0;
+  for (int g = 0; g < static_cast<int>(layout.object_sizes.size()); ++g) {
+    const int s = layout.object_sizes[g];
+    assert(s >= 0);
+    reduced_offset_.push_back(offset);
+    reduced_size_.push_back(s);
+    reduced_object_of_.insert(reduced_object_of_.end(), s, g);
+    offset += s;
+  }
+  point_diag_.assign(9 * static_cast<std::size_t>(points_), 0.0);
+  couplings_.resize(points_);
+  n_.assign(unknowns_, 0.0);
+  x_.assign(unknowns_, 0.0);
+}
+
+void SparseNormalSystem::reset() {
+  std::fill(point_diag_.begin(), point_diag_.end(), 0.0);
+  std::fill(coupling_values_.begin(), coupling_values_.end(), 0.0);
+  std::fill(reduced_values_.begin(), reduced_values_.end(), 0.0);
+  std::fill(n_.begin(), n_.end(), 0.0);
+  std::fill(x_.begin(), x_.end(), 0.0);
+  vtpv_ = 0.0;
+}
+
+int SparseNormalSystem::objectOfUnknown(int i) const {
+  return i < 3 * points_ ? i / 3 : points_ + reduced_object_of_[i - 3 * points_];
+}
+
+int SparseNormalSystem::objectOffset(int object) const {
+  return object < points_ ? 3 * object : 3 * points_ + reduced_offset_[object - points_];
+}
+
+int SparseNormalSystem::objectSize(int object) const {
+  return object < points_ ? 3 : reduced_size_[object - points_];
+}
+
+bool SparseNormalSystem::locate(const DesignBlock& block, Located& where) const {
+  const int cols = block.A.cols();
+  if (cols == 0) {
+    where = {-1, 0};
+    return true;
+  }
+  if (block.offset < 0 || block.offset + cols > unknowns_) return false;
+  where.object = objectOfUnknown(block.offset);
+  if (objectOfUnknown(block.offset + cols - 1) != where.object) return false;
+  where.local = block.offset - objectOffset(where.object);
+  return true;
+}
+
+double* SparseNormalSystem::block(int row_object, int col_object, int& leading_dimension) {
+  assert(row_object <= col_object);
+  if (col_object < points_) {
+    assert(row_object == col_object);
+    leading_dimension = 3;
+    return point_diag_.data() + 9 * static_cast<std::size_t>(row_object);
+  }
+  const int h = col_object - points_;
+  leading_dimension = reduced_size_[h];
+  if (row_object < points_) {
+    auto& list = couplings_[row_object];
+    for (const Coupling& c : list)
+      if (c.object == h) return coupling_values_.data() + c.at;
+    const std::size_t at = coupling_values_.size();
+    coupling_values_.resize(at + 3 * static_cast<std::size_t>(reduced_size_[h]), 0.0);
+    list.push_back({h, at});
+    return coupling_values_.data() + at;
+  }
+  const int g = row_object - points_;
+  const std::uint64_t key = pairKey(g, h);
+  auto found = reduced_index_.find(key);
+  if (found != reduced_index_.end()) return reduced_values_.data() + found->second;
+  const std::size_t at = reduced_values_.size();
+  reduced_values_.resize(at + static_cast<std::size_t>(reduced_size_[g]) * reduced_size_[h], 0.0);
+  reduced_index_.emplace(key, at);
+  reduced_keys_.push_back(key);
+  return reduced_values_.data() + at;
+}
+
+void SparseNormalSystem::addProduct(const Located& row, int row0, const Located& col, int col0,
+                                    const Matrix& m, PairPlacement placement) {
+  int ld = 0;
+  double* target = block(row.object, col.object, ld);
+  for (int a = 0; a < m.rows(); ++a) {
+    const int global_row = row0 + a;
+    const int b0 =
+        placement == PairPlacement::kStraddle && global_row > col0 ? global_row - col0 : 0;
+    double* dst = target + static_cast<std::size_t>(row.local + a) * ld + col.local;
+    const double* src = m[a];
+    for (int b = b0; b < m.cols(); ++b) dst[b] += src[b];
+  }
+}
+
+bool SparseNormalSystem::accumulate(const ObservationGroup& group) {
+  located_.resize(group.blocks.size());
+  int point = -1;
+  for (std::size_t k = 0; k < group.blocks.size(); ++k) {
+    if (!locate(group.blocks[k], located_[k])) {
+      std::fputs("ERROR: Design block outside the unknowns of one object.\n", stdout);
+      return false;
+    }
+    const int object = located_[k].object;
+    if (object < 0 || object >= points_) continue;
+    if (point >= 0 && point != object) {
+      std::fputs(
+          "ERROR: Observation couples two object points; the sparse adjustment interface "
+          "cannot eliminate them.\n",
+          stdout);
+      return false;
+    }
+    point = object;
+  }
+  if (!products_.compute(group)) return false;
+
+  const int blocks = static_cast<int>(group.blocks.size());
+  for (int k = 0; k < blocks; ++k) {
+    const DesignBlock& bk = group.blocks[k];
+    if (located_[k].object < 0) continue;
+    const Vector& rk = products_.rhs(k);
+    for (int a = 0; a < bk.A.cols(); ++a) n_[bk.offset + a] += rk[a];
+    for (int j = 0; j < blocks; ++j) {
+      const DesignBlock& bj = group.blocks[j];
+      if (located_[j].object < 0) continue;
+      const PairPlacement placement = placePair(bk.offset, bk.A.cols(), bj.offset, bj.A.cols());
+      if (placement == PairPlacement::kBelow) continue;
+      products_.pairProduct(group, k, j, pair_);
+      addProduct(located_[k], bk.offset, located_[j], bj.offset, pair_, placement);
+    }
+  }
+  vtpv_ += products_.vtpv();
+  return true;
+}
+
+void SparseNormalSystem::accumulateWeighted(const DesignBlock& block, const Vector& w,
+                                            const Vector& l) {
+  Located where{};
+  const bool inside = locate(block, where);
+  assert(inside);
+  if (!inside || where.object < 0) return;
+  vtpv_ += weightedProducts(block.A, w, l, pair_, pair_rhs_);
+  for (int a = 0; a < block.A.cols(); ++a) n_[block.offset + a] += pair_rhs_[a];
+  addProduct(where, block.offset, where, block.offset, pair_, PairPlacement::kStraddle);
+}
+
+void SparseNormalSystem::addParameterObservation(int i, double w, double l) {
+  assert(i >= 0 && i < unknowns_);
+  const int object = objectOfUnknown(i);
+  const int local = i - objectOffset(object);
+  int ld = 0;
+  block(object, object, ld)[local * ld + local] += w;
+  n_[i] += w * l;
+  vtpv_ += w * l * l;
+}
+
+template <class Body>
+void SparseNormalSystem::parallelFor(int count, Body body) const {
+  const int tasks = std::min(threads_, std::max(count, 1));
+  if (tasks <= 1) {
+    body(0, 0, count);
+    return;
+  }
+  std::vector<std::thread> workers;
+  for (int t = 1; t < tasks; ++t)
+    workers.emplace_back(body, t, static_cast<int>(static_cast<long long>(count) * t / tasks),
+                         static_cast<int>(static_cast<long long>(count) * (t + 1) / tasks));
+  body(0, 0, count / tasks);
+  for (std::thread& w : workers) w.join();
+}
+
+// 3 x 3 Cholesky of the point block, then Y = L^-1 W for each coupling and z = L^-1 n_p.
+// Returns 0 or the dense failure code 3 p + r + 1 of local row r.
+int SparseNormalSystem::factorPoint(int p) {
+  const double* c = point_diag_.data() + 9 * static_cast<std::size_t>(p);
+  double* f = point_factor_.data() + 6 * static_cast<std::size_t>(p);
+  const int row0 = 3 * p;
+  const double s0 = c[0];
+  if (!(s0 > 0.0)) return row0 + 1;
+  const double l00 = std::sqrt(s0);
+  const double l10 = c[1] / l00;
+  const double l20 = c[2] / l00;
+  const double s1 = c[4] - l10 * l10;
+  if (!(s1 > 0.0)) return row0 + 2;
+  const double l11 = std::sqrt(s1);
+  const double l21 = (c[5] - l20 * l10) / l11;
+  const double s2 = c[8] - l20 * l20 - l21 * l21;
+  if (!(s2 > 0.0)) return row0 + 3;
+  const double l22 = std::sqrt(s2);
+  f[0] = l00, f[1] = l10, f[2] = l11, f[3] = l20, f[4] = l21, f[5] = l22;
+
+  auto forward = [&](const double* w, int stride, double* y) {
+    y[0] = w[0] / l00;
+    y[stride] = (w[stride] - l10 * y[0]) / l11;
+    y[2 * stride] = (w[2 * stride] - l20 * y[0] - l21 * y[stride]) / l22;
+  };
+  for (const Coupling& cp : couplings_[p]) {
+    const int s = reduced_size_[cp.object];
+    for (int col = 0; col < s; ++col)
+      forward(coupling_values_.data() + cp.at + col, s, coupling_work_.data() + cp.at + col);
+  }
+  forward(n_.data() + row0, 1, point_z_.data() + row0);
+  return 0;
+}
+
+int SparseNormalSystem::eliminatePoints() {
+  point_factor_.assign(6 * static_cast<std::size_t>(points_), 0.0);
+  coupling_work_.assign(coupling_values_.size(), 0.0);
+  point_z_.assign(3 * static_cast<std::size_t>(points_), 0.0);
+  std::vector<int> first_failure(threads_, 0);
+  parallelFor(points_, [&](int task, int begin, int end) {
+    for (int p = begin; p < end; ++p) {
+      const int code = factorPoint(p);
+      if (code != 0) {
+        first_failure[task] = code;  // ranges are ordered: the first failure of the range
+        return;
+      }
+    }
+  });
+  for (int code : first_failure)
+    if (code != 0) return code;
+  return 0;
+}
+
+// Objects are adjacent when N holds a block between them or a point couples to both (the fill
+// of the point elimination). Duplicates are dropped with a stamp per object, without sorting.
+SparseNormalSystem::Graph SparseNormalSystem::reducedGraph() const {
+  const int objects = static_cast<int>(reduced_size_.size());
+  std::vector<std::vector<int>> points_of(objects);
+  for (int p = 0; p < points_; ++p)
+    for (const Coupling& c : couplings_[p]) points_of[c.object].push_back(p);
+  Graph graph(objects);
+  for (std::uint64_t key : reduced_keys_) {
+    const int g = static_cast<int>(key >> 32);
+    const int h = static_cast<int>(key & 0xffffffffu);
+    if (g == h) continue;
+    graph[g].push_back(h);
+    graph[h].push_back(g);
+  }
+  std::vector<int> stamp(objects, -1);
+  for (int g = 0; g < objects; ++g) {
+    stamp[g] = g;
+    for (int h : graph[g]) stamp[h] = g;
+    for (int p : points_of[g])
+      for (const Coupling& c : couplings_[p])
+        if (stamp[c.object] != g) {
+          stamp[c.object] = g;
+          graph[g].push_back(c.object);
+        }
+  }
+  return graph;
+}
+
+// Assembles S = N_rr - sum_p Y_p^T Y_p and b = n_r - sum_p Y_p^T z_p in the permuted order
+// `order` (order[position] = reduced object); start[g] receives the first permuted row of g.
+void SparseNormalSystem::buildReduced(const std::vector<int>& order, const Graph& graph,
+                                      EnvelopeMatrix& S, Vector& b, std::vector<int>& start) const {
+  const int objects = static_cast<int>(order.size());
+  std::vector<int> position(objects);
+  start.assign(objects, 0);
+  int row = 0;
+  for (int pos = 0; pos < objects; ++pos) {
+    position[order[pos]] = pos;
+    start[order[pos]] = row;
+    row += reduced_size_[order[pos]];
+  }
+  std::vector<int> first_column(row);
+  for (int g = 0; g < objects; ++g) {
+    int first = start[g];
+    for (int h : graph[g])
+      if (position[h] < position[g]) first = std::min(first, start[h]);
+    for (int a = 0; a < reduced_size_[g]; ++a) first_column[start[g] + a] = first;
+  }
+  S = EnvelopeMatrix(std::move(first_column));
+  b.assign(row, 0.0);
+  for (int g = 0; g < objects; ++g)
+    for (int a = 0; a < reduced_size_[g]; ++a)
+      b[start[g] + a] = n_[3 * points_ + reduced_offset_[g] + a];
+  for (std::uint64_t key : reduced_keys_) {
+    const int g = static_cast<int>(key >> 32);
+    const int h = static_cast<int>(key & 0xffffffffu);
+    const double* values = reduced_values_.data() + reduced_index_.at(key);
+    for (int a = 0; a < reduced_size_[g]; ++a)
+      for (int c = g == h ? a : 0; c < reduced_size_[h]; ++c) {
+        const int i = start[g] + a;
+        const int j = start[h] + c;
+        S.at(std::max(i, j), std::min(i, j)) += values[a * reduced_size_[h] + c];
+      }
+  }
+  const int owners = threads_;
+  std::vector<std::thread> workers;
+  for (int t = 1; t < owners; ++t)
+    workers.emplace_back([&, t] { subtractPointContributions(position, start, t, owners, S, b); });
+  subtractPointContributions(position, start, 0, owners, S, b);
+  for (std::thread& w : workers) w.join();
+}
+
+// The Schur-complement updates of every point for the rows of S owned by `owner`: a row of the
+// object at permuted position q belongs to owner q % owners, so no two threads write one entry
+// and each entry sums its terms in point order whatever the thread count.
+void SparseNormalSystem::subtractPointContributions(const std::vector<int>& position,
+                                                    const std::vector<int>& start, int owner,
+                                                    int owners, EnvelopeMatrix& S,
+                                                    Vector& b) const {
+  auto owns = [&](int g) { return position[g] % owners == owner; };
+  for (int p = 0; p < points_; ++p) {
+    const auto& list = couplings_[p];
+    const double* z = point_z_.data() + 3 * static_cast<std::size_t>(p);
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      const int g = list[i].object;
+      const int sg = reduced_size_[g];
+      const double* Yg = coupling_work_.data() + list[i].at;
+      if (owns(g)) {
+        for (int a = 0; a < sg; ++a) {
+          b[start[g] + a] -= Yg[a] * z[0] + Yg[sg + a] * z[1] + Yg[2 * sg + a] * z[2];
+          double* row = S.row(start[g] + a);
+          for (int c = 0; c <= a; ++c)
+            row[start[g] + c] -=
+                Yg[a] * Yg[c] + Yg[sg + a] * Yg[sg + c] + Yg[2 * sg + a] * Yg[2 * sg + c];
+        }
+      }
+      for (std::size_t j = 0; j < list.size(); ++j) {
+        const int h = list[j].object;
+        if (j == i || position[h] >= position[g] || !owns(g)) continue;
+        // Rows of g (later in the order), columns of h.
+        const int sh = reduced_size_[h];
+        const double* Yh = coupling_work_.data() + list[j].at;
+        for (int a = 0; a < sg; ++a) {
+          double* row = S.row(start[g] + a) + start[h];
+          for (int c = 0; c < sh; ++c)
+            row[c] -= Yg[a] * Yh[c] + Yg[sg + a] * Yh[sh + c] + Yg[2 * sg + a] * Yh[2 * sh + c];
+        }
+      }
+    }
+  }
+}
+
+void SparseNormalSystem::backSubstitutePoints() {
+  parallelFor(points_, [&](int, int begin, int end) {
+    for (int p = begin; p < end; ++p) {
+      const double* f = point_factor_.data() + 6 * static_cast<std::size_t>(p);
+      double t[3] = {point_z_[3 * p], point_z_[3 * p + 1], point_z_[3 * p + 2]};
+      for (const Coupling& cp : couplings_[p]) {
+        const int s = reduced_size_[cp.object];
+        const double* Y = coupling_work_.data() + cp.at;
+        const double* xg = x_.data() + 3 * points_ + reduced_offset_[cp.object];
+        for (int r = 0; r < 3; ++r)
+          for (int c = 0; c < s; ++c) t[r] -= Y[r * s + c] * xg[c];
+      }
+      double* xp = x_.data() + 3 * p;
+      xp[2] = t[2] / f[5];
+      xp[1] = (t[1] - f[4] * xp[2]) / f[2];
+      xp[0] = (t[0] - f[1] * xp[1] - f[3] * xp[2]) / f[0];
+    }
+  });
+}
+
+int SparseNormalSystem::reducedFailureCode(int code, const std::vector<int>& order,
+                                           const Graph& graph) const {
+  auto unknownAt = [&](const std::vector<int>& ord, int row) {
+    for (int g : ord) {
+      if (row < reduced_size_[g]) return 3 * points_ + reduced_offset_[g] + row;
+      row -= reduced_size_[g];
+    }
+    return -1;
+  };
+  const int reduced = unknowns_ - 3 * points_;
+  if (reduced <= kMaxUnknownsForExactFailureRow) {
+    std::vector<int> numbering(order.size());
+    std::iota(numbering.begin(), numbering.end(), 0);
+    EnvelopeMatrix S;
+    Vector b;
+    std::vector<int> start;
+    buildReduced(numbering, graph, S, b, start);
+    const int in_numbering_order = S.factor();
+    if (in_numbering_order > 0) return 3 * points_ + in_numbering_order;
+  }
+  return unknownAt(order, code - 1) + 1;
+}
+
+int SparseNormalSystem::solve() {
+  std::fill(x_.begin(), x_.end(), 0.0);
+  const int point_code = eliminatePoints();
+  if (point_code != 0) return point_code;
+
+  const Graph graph = reducedGraph();
+  const std::vector<int> order = fillReducingOrder(graph, denseDegreeThreshold(graph));
+  EnvelopeMatrix S;
+  Vector b;
+  std::vector<int> start;
+  buildReduced(order, graph, S, b, start);
+  reduced_factor_entries_ = S.storedEntries();
+  const int code = S.factor();
+  if (code != 0) return reducedFailureCode(code, order, graph);
+  S.solveInPlace(b);
+  for (int g = 0; g < static_cast<int>(reduced_size_.size()); ++g)
+    for (int a = 0; a < reduced_size_[g]; ++a)
+      x_[3 * points_ + reduced_offset_[g] + a] = b[start[g] + a];
+  backSubstitutePoints();
+  return 0;
+}
+
+Matrix SparseNormalSystem::assembleUpperTriangle() const {
+  Matrix N(unknowns_, unknowns_);
+  for (int p = 0; p < points_; ++p) {
+    const double* c = point_diag_.data() + 9 * static_cast<std::size_t>(p);
+    for (int a = 0; a < 3; ++a)
+      for (int b = a; b < 3; ++b) N[3 * p + a][3 * p + b] = c[3 * a + b];
+    for (const Coupling& cp : couplings_[p]) {
+      const int s = reduced_size_[cp.object];
+      const int col0 = 3 * points_ + reduced_offset_[cp.object];
+      for (int a = 0; a < 3; ++a)
+        for (int b = 0; b < s; ++b) N[3 * p + a][col0 + b] = coupling_values_[cp.at + a * s + b];
+    }
+  }
+  for (std::uint64_t key : reduced_keys_) {
+    const int g = static_cast<int>(key >> 32);
+    const int h = static_cast<int>(key & 0xffffffffu);
+    const double* values = reduced_values_.data() + reduced_index_.at(key);
+    const int row0 = 3 * points_ + reduced_offset_[g];
+    const int col0 = 3 * points_ + reduced_offset_[h];
+    for (int a = 0; a < reduced_size_[g]; ++a)
+      for (int c = g == h ? a : 0; c < reduced_size_[h]; ++c)
+        N[row0 + a][col0 + c] = values[a * reduced_size_[h] + c];
+  }
+  return N;
+}
+
+void SparseNormalSystem::writeNormalEquationFiles(const NormalEquationFileNames& names) const {
+  NormalEquationFileNames dense_names = names;
+  if (unknowns_ > kMaxUnknownsForMatrixFiles) {
+    auto refuse = [this](std::string& name, const char* kind) {
+      if (name == "none") return;
+      std::printf(
+          "ERROR: Cannot write %s file %s: %d unknowns exceed the limit of %d for the sparse "
+          "adjustment interface.\n",
+          kind, name.c_str(), unknowns_, kMaxUnknownsForMatrixFiles);
+      name = "none";
+    };
+    refuse(dense_names.structure, "structure of normal matrix");
+    refuse(dense_names.matrix, "normal matrix");
+    bravik::writeNormalEquationFiles(dense_names, Matrix(), n_, x_);
+    return;
+  }
+  Matrix N = dense_names.structure == "none" && dense_names.matrix == "none"
+                 ? Matrix()
+                 : assembleUpperTriangle();
+  if (dense_names.matrix != "none") {
+    // As the dense path stores it after its solution: the factor below the diagonal.
+    Vector d;
+    choleskyDecompose(N, d);
+  }
+  bravik::writeNormalEquationFiles(dense_names, N, n_, x_);
+}
+
+}  // namespace bravik

@@ -1,0 +1,135 @@
+#ifndef BRAVIK_LSQ_SPARSE_NORMAL_SYSTEM_H
+#define BRAVIK_LSQ_SPARSE_NORMAL_SYSTEM_H
+
+#include <cstddef>
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include "lsq/envelope_matrix.h"
+#include "lsq/group_products.h"
+#include "lsq/normal_system.h"
+
+namespace bravik {
+
+// Block-sparse normal equations for large blocks ("sparse" adjustment interface).
+//
+// Unknowns are numbered as the adjustment numbers them: the object points first (3 each), then
+// the further objects (image geometries, AP sets, corrections) with the sizes of the layout. N is
+// never formed: the system keeps the 3 x 3 diagonal block of every point, the point-to-object
+// coupling blocks W_pg and the object-to-object blocks of the upper triangle. Object points
+// couple only to the objects observing them, never to each other, so solve() eliminates them:
+//   C_p = L_p L_p^T,  Y_pg = L_p^-1 W_pg,  z_p = L_p^-1 n_p,
+//   S = N_rr - sum_p Y_p^T Y_p,  n_r' = n_r - sum_p Y_p^T z_p,  S x_r = n_r',
+//   x_p = L_p^-T (z_p - sum_g Y_pg x_g).
+// The reduced system S is ordered by reverse Cuthill-McKee over the object graph (objects met by
+// almost every image last) and factored in envelope storage. The point elimination, the reduced
+// assembly and the back-substitution run on several threads for large blocks; the result does
+// not depend on the thread count.
+//
+// Results equal those of the dense system up to rounding (x, n, vtpv). An observation group that
+// couples two different object points cannot be eliminated: accumulate() then fails with an
+// "ERROR: " line.
+class SparseNormalSystem : public NormalSystem {
+ public:
+  // The structure and matrix files need the dense matrix (8 u^2 bytes and a dense
+  // factorisation); above this many unknowns they are refused. The vector files have no limit.
+  static constexpr int kMaxUnknownsForMatrixFiles = 10000;
+
+  // `threads` 0 chooses by the hardware; 1 runs everything on the calling thread.
+  explicit SparseNormalSystem(const UnknownLayout& layout, int threads = 0);
+
+  int size() const override { return unknowns_; }
+  void reset() override;
+  bool accumulate(const ObservationGroup& group) override;
+  void accumulateWeighted(const DesignBlock& block, const Vector& w, const Vector& l) override;
+  void addParameterObservation(int i, double w, double l) override;
+  // 0 on success. A positive code k names the 0-based unknown k - 1 at which a non-positive
+  // pivot was met:
+  // - in the 3 x 3 block of an object point: exactly the row the dense decomposition names,
+  //   because the points come first and their blocks are independent;
+  // - in the reduced system: the row of the first failing leading minor of the reduced system in
+  //   numbering order, which is again the dense row, when the reduced system has at most
+  //   kMaxUnknownsForExactFailureRow unknowns (it is then refactored in numbering order to find
+  //   it); otherwise the unknown at which the fill-reducing order met the failing pivot.
+  int solve() override;
+  const Vector& rhs() const override { return n_; }
+  const Vector& solution() const override { return x_; }
+  double vtpv() const override { return vtpv_; }
+  void setVtpv(double value) override { vtpv_ = value; }
+  // Vector files always; structure and matrix files only up to kMaxUnknownsForMatrixFiles
+  // unknowns, otherwise "ERROR: Cannot write <kind> file <name>: ..." naming the limit.
+  void writeNormalEquationFiles(const NormalEquationFileNames& names) const override;
+
+  static constexpr int kMaxUnknownsForExactFailureRow = 8000;
+
+  // The full matrix: diagonal and upper triangle of N, zeros below (for files and tests).
+  Matrix assembleUpperTriangle() const;
+  // Entries stored for the last factorisation of the reduced system (0 before the first).
+  std::size_t reducedFactorEntries() const { return reduced_factor_entries_; }
+
+ private:
+  struct Coupling {
+    int object;      // reduced object index
+    std::size_t at;  // 3 x size(object) block, row-major, in coupling_values_
+  };
+  struct Located {
+    int object;  // < points_: object point; otherwise points_ + reduced object index
+    int local;   // first column of the block within the object's unknowns
+  };
+  using Graph = std::vector<std::vector<int>>;
+
+  int objectOfUnknown(int i) const;
+  int objectOffset(int object) const;
+  int objectSize(int object) const;
+  bool locate(const DesignBlock& block, Located& where) const;
+  // Storage of the block (row object, column object); row object <= column object.
+  double* block(int row_object, int col_object, int& leading_dimension);
+  void addProduct(const Located& row, int row0, const Located& col, int col0, const Matrix& m,
+                  PairPlacement placement);
+
+  int eliminatePoints();
+  int factorPoint(int p);
+  Graph reducedGraph() const;
+  void buildReduced(const std::vector<int>& order, const Graph& graph, EnvelopeMatrix& S, Vector& b,
+                    std::vector<int>& start) const;
+  void subtractPointContributions(const std::vector<int>& position, const std::vector<int>& start,
+                                  int owner, int owners, EnvelopeMatrix& S, Vector& b) const;
+  int reducedFailureCode(int code, const std::vector<int>& order, const Graph& graph) const;
+  void backSubstitutePoints();
+  template <class Body>
+  void parallelFor(int count, Body body) const;
+
+  int points_ = 0;
+  int unknowns_ = 0;
+  int threads_ = 1;
+  std::vector<int> reduced_offset_;  // first reduced unknown of each further object
+  std::vector<int> reduced_size_;
+  std::vector<int> reduced_object_of_;  // per reduced unknown
+
+  std::vector<double> point_diag_;  // 9 per point, upper triangle used
+  std::vector<std::vector<Coupling>> couplings_;
+  std::vector<double> coupling_values_;
+  std::unordered_map<std::uint64_t, std::size_t> reduced_index_;
+  std::vector<std::uint64_t> reduced_keys_;  // insertion order, for deterministic sums
+  std::vector<double> reduced_values_;
+
+  Vector n_;
+  Vector x_;
+  double vtpv_ = 0.0;
+
+  // Work of solve(): point factors (l00 l10 l11 l20 l21 l22), Y blocks, z vectors.
+  std::vector<double> point_factor_;
+  std::vector<double> coupling_work_;
+  std::vector<double> point_z_;
+  std::size_t reduced_factor_entries_ = 0;
+
+  GroupProducts products_;
+  Matrix pair_;
+  Vector pair_rhs_;
+  std::vector<Located> located_;
+};
+
+}  // namespace bravik
+
+#endif  // BRAVIK_LSQ_SPARSE_NORMAL_SYSTEM_H

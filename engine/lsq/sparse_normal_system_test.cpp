@@ -1,0 +1,358 @@
+#include "lsq/sparse_normal_system.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <numeric>
+#include <sstream>
+#include <tuple>
+
+#include "lsq/cholesky.h"
+#include "lsq/dense_normal_system.h"
+#include "lsq/envelope_matrix.h"
+#include "lsq/fill_reducing_order.h"
+#include "lsq/normal_system_test_support.h"
+
+namespace bravik {
+namespace {
+
+using testing_support::randomCofactor;
+using testing_support::randomMatrix;
+
+// A synthetic block in the adjustment's numbering: points, image geometries (6, 7 or 11
+// unknowns), AP sets per camera, position and attitude corrections per strip. Image points
+// list their blocks in observation order (point, geometry, corrections, AP set).
+struct SyntheticBlock {
+  UnknownLayout layout;
+  std::vector<int> geometry;  // first unknown of each image's geometry
+  std::vector<int> geometry_size;
+  std::vector<int> ap_set, ap_size;
+  std::vector<int> position_correction, attitude_correction;
+  std::vector<ObservationGroup> groups;
+  std::vector<std::tuple<int, double, double>> parameter_observations;
+  std::vector<std::tuple<DesignBlock, Vector, Vector>> constraints;
+
+  int imageCamera(int image) const { return image % static_cast<int>(ap_set.size()); }
+  int imageStrip(int image) const {
+    return image * static_cast<int>(position_correction.size()) / static_cast<int>(geometry.size());
+  }
+
+  void feed(NormalSystem& system) const {
+    for (const ObservationGroup& g : groups) ASSERT_TRUE(system.accumulate(g));
+    for (const auto& [block, w, l] : constraints) system.accumulateWeighted(block, w, l);
+    for (const auto& [i, w, l] : parameter_observations) system.addParameterObservation(i, w, l);
+  }
+};
+
+// Builds the layout: sizes of the further objects in numbering order, and their offsets.
+void layOut(SyntheticBlock& s, int points, const std::vector<int>& geometry_sizes,
+            const std::vector<int>& ap_sizes, int strips) {
+  s.layout.object_points = points;
+  int next = 3 * points;
+  auto add = [&](int size, std::vector<int>& offsets) {
+    offsets.push_back(next);
+    s.layout.object_sizes.push_back(size);
+    next += size;
+  };
+  for (int size : geometry_sizes) add(size, s.geometry);
+  s.geometry_size = geometry_sizes;
+  for (int size : ap_sizes) add(size, s.ap_set);
+  s.ap_size = ap_sizes;
+  for (int i = 0; i < strips; ++i) add(3, s.position_correction);
+  for (int i = 0; i < strips; ++i) add(3, s.attitude_correction);
+}
+
+ObservationGroup imagePoint(const SyntheticBlock& s, int point, int image, std::mt19937& rng) {
+  const std::vector<std::pair<int, int>> blocks = {
+      {3 * point, 3},
+      {s.geometry[image], s.geometry_size[image]},
+      {s.position_correction[s.imageStrip(image)], 3},
+      {s.attitude_correction[s.imageStrip(image)], 3},
+      {s.ap_set[s.imageCamera(image)], s.ap_size[s.imageCamera(image)]}};
+  return testing_support::randomGroup(blocks, 2, 2, rng, 1e-2);
+}
+
+// Points seen by 2 to 5 random images; control points, eliminated parameters (weight 1e10) on
+// points and geometries, a constraint on an AP set.
+SyntheticBlock randomBlock(unsigned seed) {
+  std::mt19937 rng(seed);
+  SyntheticBlock s;
+  const int images = 8;
+  std::vector<int> sizes;
+  for (int i = 0; i < images; ++i) sizes.push_back(std::vector<int>{6, 7, 11}[rng() % 3]);
+  layOut(s, 40, sizes, {12, 5}, 2);
+  for (int p = 0; p < s.layout.object_points; ++p) {
+    std::vector<int> seen(images);
+    std::iota(seen.begin(), seen.end(), 0);
+    std::shuffle(seen.begin(), seen.end(), rng);
+    const int rays = 2 + static_cast<int>(rng() % 4);
+    for (int k = 0; k < rays; ++k) s.groups.push_back(imagePoint(s, p, seen[k], rng));
+  }
+  std::uniform_real_distribution<double> misclosure(-1.0, 1.0);
+  for (int c = 0; c < 3; ++c)  // control points
+    s.parameter_observations.emplace_back(3 * 7 + c, 1e4, misclosure(rng));
+  s.parameter_observations.emplace_back(3 * 11 + 2, 1e10, 0.0);  // eliminated coordinate
+  for (int a = 0; a < s.geometry_size[3]; ++a)                   // eliminated geometry
+    s.parameter_observations.emplace_back(s.geometry[3] + a, 1e10, 1e-4 * misclosure(rng));
+  for (int a = 0; a < 3; ++a)
+    s.parameter_observations.emplace_back(s.position_correction[0] + a, 1.0, misclosure(rng));
+  s.constraints.emplace_back(DesignBlock{randomMatrix(2, 12, rng), s.ap_set[0]}, Vector{1e10, 1.0},
+                             Vector{1e-6, 0.5});
+  return s;
+}
+
+double maxAbs(const Vector& v) {
+  double m = 0.0;
+  for (double e : v) m = std::max(m, std::abs(e));
+  return m;
+}
+
+double maxRelativeDifference(const Vector& a, const Vector& b) {
+  double d = 0.0;
+  for (std::size_t i = 0; i < a.size(); ++i) d = std::max(d, std::abs(a[i] - b[i]));
+  return d / std::max(maxAbs(b), 1e-300);
+}
+
+class SparseMatchesDense : public testing::TestWithParam<unsigned> {};
+
+TEST_P(SparseMatchesDense, SameMatrixRightHandSideSolutionAndVtpv) {
+  const SyntheticBlock s = randomBlock(GetParam());
+  DenseNormalSystem dense(s.layout.unknowns(), createAdjInterface(kAdjInterfaceNative));
+  SparseNormalSystem sparse(s.layout, 1);
+  SparseNormalSystem threaded(s.layout, 2);
+  s.feed(dense);
+  s.feed(sparse);
+  s.feed(threaded);
+
+  const Matrix upper = sparse.assembleUpperTriangle();
+  for (int i = 0; i < dense.size(); ++i)
+    for (int j = i; j < dense.size(); ++j) ASSERT_EQ(upper[i][j], dense.matrix()[i][j]);
+  EXPECT_EQ(sparse.rhs(), dense.rhs());
+  EXPECT_EQ(sparse.vtpv(), dense.vtpv());
+
+  ASSERT_EQ(dense.solve(), 0);
+  ASSERT_EQ(sparse.solve(), 0);
+  ASSERT_EQ(threaded.solve(), 0);
+  EXPECT_LT(maxRelativeDifference(sparse.solution(), dense.solution()), 1e-9);
+  EXPECT_EQ(threaded.solution(), sparse.solution());  // independent of the thread count
+  EXPECT_LT(sparse.reducedFactorEntries(),
+            static_cast<std::size_t>(dense.size()) * (dense.size() + 1) / 2);
+}
+
+TEST_P(SparseMatchesDense, SecondIterationAfterResetGivesTheSameAgain) {
+  const SyntheticBlock s = randomBlock(GetParam());
+  auto sparse = createNormalSystem(kAdjInterfaceSparse, s.layout);
+  ASSERT_NE(sparse, nullptr);
+  s.feed(*sparse);
+  ASSERT_EQ(sparse->solve(), 0);
+  const Vector first = sparse->solution();
+  const double vtpv = sparse->vtpv();
+  sparse->reset();
+  EXPECT_EQ(maxAbs(sparse->solution()), 0.0);
+  EXPECT_EQ(sparse->vtpv(), 0.0);
+  s.feed(*sparse);
+  EXPECT_EQ(sparse->vtpv(), vtpv);
+  ASSERT_EQ(sparse->solve(), 0);
+  EXPECT_EQ(sparse->solution(), first);
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, SparseMatchesDense, testing::Values(1u, 2u, 3u, 4u));
+
+// Dense and sparse fail on the same row: the decomposition names the first leading minor that
+// is not positive in numbering order.
+int denseCode(const SyntheticBlock& s) {
+  DenseNormalSystem dense(s.layout.unknowns(), createAdjInterface(kAdjInterfaceNative));
+  s.feed(dense);
+  testing::internal::CaptureStdout();
+  const int code = dense.solve();
+  testing::internal::GetCapturedStdout();
+  return code;
+}
+
+TEST(SparseNormalSystem, UndeterminedPointReportsTheDenseRow) {
+  SyntheticBlock s = randomBlock(5);
+  const int point = 13;
+  std::erase_if(s.groups,
+                [&](const ObservationGroup& g) { return g.blocks[0].offset == 3 * point; });
+  s.parameter_observations.emplace_back(3 * point, 1.0, 0.0);  // X known, Y free
+  SparseNormalSystem sparse(s.layout, 2);
+  s.feed(sparse);
+  EXPECT_EQ(sparse.solve(), 3 * point + 2);
+  EXPECT_EQ(denseCode(s), 3 * point + 2);
+}
+
+TEST(SparseNormalSystem, UndeterminedGeometryUnknownsReportTheFirstDenseRow) {
+  SyntheticBlock s = randomBlock(6);
+  // No observation depends on unknown 2 of image 6 nor on unknown 0 of image 1.
+  for (ObservationGroup& g : s.groups)
+    for (DesignBlock& b : g.blocks) {
+      if (b.offset == s.geometry[6])
+        for (int r = 0; r < b.A.rows(); ++r) b.A[r][2] = 0.0;
+      if (b.offset == s.geometry[1])
+        for (int r = 0; r < b.A.rows(); ++r) b.A[r][0] = 0.0;
+    }
+  const int expected = s.geometry[1] + 1;
+  EXPECT_EQ(denseCode(s), expected);
+  SparseNormalSystem sparse(s.layout);
+  s.feed(sparse);
+  EXPECT_EQ(sparse.solve(), expected);
+}
+
+TEST(SparseNormalSystem, GroupCouplingTwoPointsOrLeavingAnObjectIsRefused) {
+  SyntheticBlock s = randomBlock(7);
+  SparseNormalSystem sparse(s.layout);
+  std::mt19937 rng(1);
+  ObservationGroup two_points = testing_support::randomGroup({{0, 3}, {3, 3}}, 2, 2, rng);
+  ObservationGroup straddling = testing_support::randomGroup({{1, 3}}, 2, 2, rng);
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(sparse.accumulate(two_points));
+  EXPECT_FALSE(sparse.accumulate(straddling));
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("ERROR: Observation couples two object points"), std::string::npos);
+  EXPECT_NE(out.find("ERROR: Design block outside the unknowns of one object"), std::string::npos);
+  EXPECT_EQ(sparse.vtpv(), 0.0);
+}
+
+std::string readFile(const std::filesystem::path& file) {
+  std::ifstream in(file);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class SparseFilesTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::path(testing::TempDir()) /
+           ("sparse_files_" + std::to_string(::getpid()) + "_" +
+            testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  NormalEquationFileNames names(const std::string& prefix) const {
+    return {(dir_ / (prefix + ".pbm")).string(), (dir_ / (prefix + ".mat")).string(),
+            (dir_ / (prefix + ".rhs")).string(), (dir_ / (prefix + ".sol")).string()};
+  }
+  std::filesystem::path dir_;
+};
+
+TEST_F(SparseFilesTest, SmallSystemWritesWhatTheDensePathWrites) {
+  const SyntheticBlock s = randomBlock(8);
+  DenseNormalSystem dense(s.layout.unknowns(), createAdjInterface(kAdjInterfaceNative));
+  SparseNormalSystem sparse(s.layout);
+  s.feed(dense);
+  s.feed(sparse);
+  ASSERT_EQ(dense.solve(), 0);
+  ASSERT_EQ(sparse.solve(), 0);
+  dense.writeNormalEquationFiles(names("dense"));
+  sparse.writeNormalEquationFiles(names("sparse"));
+  EXPECT_EQ(readFile(names("sparse").structure), readFile(names("dense").structure));
+  EXPECT_EQ(readFile(names("sparse").matrix), readFile(names("dense").matrix));
+  EXPECT_EQ(readFile(names("sparse").rhs), readFile(names("dense").rhs));
+  const std::string solution = readFile(names("sparse").solution);
+  EXPECT_EQ(std::count(solution.begin(), solution.end(), '\n'), s.layout.unknowns() + 1);
+}
+
+TEST_F(SparseFilesTest, LargeSystemRefusesTheMatrixFilesButWritesTheVectors) {
+  UnknownLayout layout{SparseNormalSystem::kMaxUnknownsForMatrixFiles / 3 + 1, {}};
+  SparseNormalSystem sparse(layout);
+  const NormalEquationFileNames files = names("large");
+  testing::internal::CaptureStdout();
+  sparse.writeNormalEquationFiles(files);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("ERROR: Cannot write structure of normal matrix file " + files.structure +
+                     ": 10002 unknowns exceed the limit of 10000"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("ERROR: Cannot write normal matrix file " + files.matrix), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(files.structure));
+  EXPECT_FALSE(std::filesystem::exists(files.matrix));
+  EXPECT_TRUE(std::filesystem::exists(files.rhs));
+  EXPECT_TRUE(std::filesystem::exists(files.solution));
+}
+
+// 200 images in 10 strips of 20 and 2,000 points seen by the neighbouring images; one camera
+// AP set met by every image; true unknowns recovered from error-free misclosures.
+TEST(SparseNormalSystem, LargeBlockRecoversTheTrueIncrements) {
+  std::mt19937 rng(11);
+  SyntheticBlock s;
+  const int strips = 10, per_strip = 20, points = 2000;
+  layOut(s, points, std::vector<int>(strips * per_strip, 6), {12}, strips);
+  const int u = s.layout.unknowns();
+  Vector truth(u);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (double& t : truth) t = 2.0 * unit(rng) - 1.0;
+
+  SparseNormalSystem sparse(s.layout);
+  for (int p = 0; p < points; ++p) {
+    const double along = unit(rng) * per_strip, across = unit(rng) * strips;
+    for (int strip = 0; strip < strips; ++strip)
+      for (int j = 0; j < per_strip; ++j) {
+        if (std::abs(j + 0.5 - along) > 1.5 || std::abs(strip + 0.5 - across) > 1.0) continue;
+        ObservationGroup g = imagePoint(s, p, strip * per_strip + j, rng);
+        for (int r = 0; r < 2; ++r) {
+          g.l[r] = 0.0;
+          for (const DesignBlock& b : g.blocks)
+            for (int c = 0; c < b.A.cols(); ++c) g.l[r] += b.A[r][c] * truth[b.offset + c];
+        }
+        ASSERT_TRUE(sparse.accumulate(g));
+      }
+  }
+  for (int i = 3 * points; i < u; ++i) sparse.addParameterObservation(i, 1e-3, truth[i]);
+  for (int p = 0; p < points; ++p)  // points seen by fewer than two images
+    for (int c = 0; c < 3; ++c) sparse.addParameterObservation(3 * p + c, 1e-3, truth[3 * p + c]);
+  ASSERT_EQ(sparse.solve(), 0);
+  EXPECT_LT(maxRelativeDifference(sparse.solution(), truth), 1e-7);
+  EXPECT_NEAR(
+      sparse.vtpv() - std::inner_product(truth.begin(), truth.end(), sparse.rhs().begin(), 0.0),
+      0.0, 1e-6 * sparse.vtpv());
+}
+
+TEST(FillReducingOrder, PathGetsBandwidthOneAndHubsGoLast) {
+  // A path 0-1-...-39 under a shuffled numbering, plus a hub joined to every path node.
+  const int n = 40;
+  std::vector<int> label(n);
+  std::iota(label.begin(), label.end(), 0);
+  std::shuffle(label.begin(), label.end(), std::mt19937(3));
+  const int hub = n;
+  std::vector<std::vector<int>> graph(n + 1);
+  for (int k = 0; k + 1 < n; ++k) {
+    graph[label[k]].push_back(label[k + 1]);
+    graph[label[k + 1]].push_back(label[k]);
+  }
+  for (int k = 0; k < n; ++k) {
+    graph[label[k]].push_back(hub);
+    graph[hub].push_back(label[k]);
+  }
+  const std::vector<int> order = fillReducingOrder(graph, 8);
+  ASSERT_EQ(static_cast<int>(order.size()), n + 1);
+  EXPECT_EQ(order.back(), hub);
+  std::vector<int> position(n + 1);
+  for (int pos = 0; pos <= n; ++pos) position[order[pos]] = pos;
+  for (int k = 0; k + 1 < n; ++k)
+    EXPECT_EQ(std::abs(position[label[k]] - position[label[k + 1]]), 1);
+}
+
+TEST(EnvelopeMatrix, FactorAgreesWithDenseCholeskyIncludingTheFailingRow) {
+  // Tridiagonal 2, -1 with a spoiled pivot at row 5.
+  const int m = 9;
+  std::vector<int> first(m);
+  for (int i = 0; i < m; ++i) first[i] = std::max(0, i - 1);
+  EnvelopeMatrix e(first);
+  Matrix dense(m, m);
+  for (int i = 0; i < m; ++i) {
+    e.at(i, i) = dense[i][i] = i == 5 ? 0.5 : 2.0;
+    if (i > 0) e.at(i, i - 1) = dense[i - 1][i] = -1.0;
+  }
+  Vector d;
+  const int dense_code = choleskyDecompose(dense, d);
+  EXPECT_GT(dense_code, 0);
+  EXPECT_EQ(e.factor(), dense_code);
+}
+
+}  // namespace
+}  // namespace bravik
