@@ -1,0 +1,161 @@
+#include "srtm.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <ogr_spatialref.h>
+#include <stdlib.h>
+
+#include <filesystem>
+
+#include "platform/nvtools.h"
+#include "platform/ui.h"
+#include "test_rasters.h"
+
+namespace vantri::aat {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using testing_support::RasterSpec;
+using testing_support::TempFolder;
+using testing_support::writeRaster;
+
+// A geographic WGS 84 tile of 1 x 1 degree with 0.01 degree cells, west edge at `lon`, north
+// edge at `lat`.
+RasterSpec tileSpec(double lon, double lat, GDALDataType type = GDT_Int16) {
+  RasterSpec spec;
+  spec.width = spec.height = 100;
+  spec.type = type;
+  spec.geo_transform = std::array<double, 6>{lon, 0.01, 0, lat, 0, -0.01};
+  return spec;
+}
+
+bool writeTile(const std::string& path, const RasterSpec& spec) {
+  return writeRaster(path, spec, [](int c, int r) { return 100.0 + c + r; });
+}
+
+class SrtmTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    GDALAllRegister();
+    setenv("VANTRI_HOME", (home_ / "").c_str(), 1);
+    fs::create_directories(primary_);
+    fs::create_directories(fallback_);
+    // Sorted by name: the Byte tile comes first and covers the positions, but is never taken.
+    ASSERT_TRUE(writeTile(primary_ + "/a_byte.tif", tileSpec(9.0, 46.0, GDT_Byte)));
+    ASSERT_TRUE(writeTile(primary_ + "/b_west.tif", tileSpec(7.0, 46.0)));
+    ASSERT_TRUE(writeTile(primary_ + "/c_east.TIF", tileSpec(9.0, 46.0)));
+    ASSERT_TRUE(writeTile(primary_ + "/d_two_bands.tif", [] {
+      RasterSpec spec = tileSpec(9.0, 46.0);
+      spec.bands = 2;
+      return spec;
+    }()));
+    ASSERT_TRUE(writeTile(primary_ + "/e_no_geotransform.tif", [] {
+      RasterSpec spec = tileSpec(9.0, 46.0);
+      spec.geo_transform.reset();
+      return spec;
+    }()));
+    fs::create_directories(primary_ + "/folder.tif");
+    ASSERT_TRUE(writeTile(fallback_ + "/south.tif", tileSpec(9.0, 41.0, GDT_Float32)));
+
+    OGRSpatialReference utm, wgs84;
+    utm.importFromEPSG(32632);
+    wgs84.importFromEPSG(4326);
+    utm.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    wgs84.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    utm_to_wgs84_.reset(OGRCreateCoordinateTransformation(&utm, &wgs84));
+    ASSERT_TRUE(utm_to_wgs84_);
+  }
+
+  TempFolder home_;
+  std::string primary_ = home_ / "srtm";
+  std::string fallback_ = home_ / "fallback";
+  std::unique_ptr<OGRCoordinateTransformation> utm_to_wgs84_;
+};
+
+TEST_F(SrtmTest, OnlyValidElevationRastersAreListed) {
+  EXPECT_THAT(listElevationRasters(primary_), ElementsAre("b_west.tif", "c_east.TIF"));
+  EXPECT_TRUE(listElevationRasters(home_ / "missing").empty());
+}
+
+TEST_F(SrtmTest, TheTileCoveringAPositionIsTaken) {
+  // UTM 32 N: E 520000, N 5000000 is about 9.26 E, 45.14 N.
+  const std::vector<Eigen::Vector3d> positions = {Eigen::Vector3d::Zero(),
+                                                  Eigen::Vector3d(520000.0, 5000000.0, 900.0)};
+  ElevationModel model;
+  ASSERT_TRUE(loadSrtmForPositions(positions, utm_to_wgs84_.get(), primary_, fallback_, &model));
+  EXPECT_EQ(fs::path(model.path).filename(), "c_east.TIF");
+  ASSERT_TRUE(model.sampler);
+  // Heights are sampled in project coordinates through the transformation.
+  const double h = model.sampler->heightAt(520000.0, 5000000.0);
+  EXPECT_GT(h, 100.0);
+  EXPECT_LT(h, 300.0);
+
+  // A position further south is found in the fallback folder only.
+  const std::vector<Eigen::Vector3d> south = {Eigen::Vector3d(520000.0, 4500000.0, 900.0)};
+  ASSERT_TRUE(loadSrtmForPositions(south, utm_to_wgs84_.get(), primary_, fallback_, &model));
+  EXPECT_EQ(fs::path(model.path).filename(), "south.tif");
+
+  const std::vector<Eigen::Vector3d> nowhere = {Eigen::Vector3d(520000.0, 7000000.0, 0.0)};
+  EXPECT_FALSE(loadSrtmForPositions(nowhere, utm_to_wgs84_.get(), primary_, fallback_, &model));
+  EXPECT_FALSE(model.isLoaded());
+  EXPECT_FALSE(loadSrtmForPositions(positions, nullptr, primary_, fallback_, &model))
+      << "without a coordinate transformation nothing is taken";
+  EXPECT_FALSE(loadSrtmForPositions({Eigen::Vector3d::Zero()}, utm_to_wgs84_.get(), primary_,
+                                    fallback_, &model));
+}
+
+TEST_F(SrtmTest, TileByName) {
+  ElevationModel model;
+  EXPECT_TRUE(loadSrtmTile(primary_, "b_west", nullptr, &model));
+  EXPECT_TRUE(model.isLoaded());
+  EXPECT_FALSE(loadSrtmTile(primary_, "a_byte", nullptr, &model));
+  EXPECT_FALSE(model.isLoaded());
+  EXPECT_FALSE(loadSrtmTile(primary_, "missing", nullptr, &model));
+}
+
+TEST_F(SrtmTest, FolderSettingIsRelativeToTheProgramFolder) {
+  const fs::path program(NVT_GetSpecialFolder(NVT_FOLDER_PROGRAM_FILES));
+  const fs::path parent = program.parent_path();
+  EXPECT_EQ(srtmFolder(), (parent / "support").string());
+  EXPECT_EQ(srtmFallbackFolder(), (parent.parent_path() / "support").string());
+  NVT_WriteUserProfileString("SRTM", "Folder", "..\\data\\srtm");
+  EXPECT_EQ(srtmFolder(), (parent / "data" / "srtm").string());
+  NVT_WriteUserProfileString("SRTM", "Folder", primary_ + "/");
+  EXPECT_EQ(srtmFolder(), primary_);
+}
+
+TEST_F(SrtmTest, SourceDialogStoresOnlyAValidFolder) {
+  ScriptedUi ui;
+  SrtmSourceDialog dialog(ui);
+  EXPECT_FALSE(dialog.remoteChecked());
+  EXPECT_FALSE(dialog.remoteEnabled());
+  EXPECT_TRUE(dialog.datasets().empty());
+  EXPECT_FALSE(dialog.ok());
+  EXPECT_EQ(ui.LastText(), "Please select a valid SRTM folder!");
+  EXPECT_EQ(NVT_GetUserProfileString("SRTM", "UseRemoteSRTM", ""), "0");
+
+  const std::string bytes_only = home_ / "bytes";
+  fs::create_directories(bytes_only);
+  ASSERT_TRUE(writeTile(bytes_only + "/x.tif", tileSpec(9.0, 46.0, GDT_Byte)));
+  ui.file_answers = {bytes_only, primary_};
+  ASSERT_TRUE(dialog.chooseFolder());
+  EXPECT_EQ(dialog.folder(), bytes_only);
+  EXPECT_EQ(ui.LastText(), "No valid SRTM dataset found inside selected folder!");
+  EXPECT_EQ(ui.shown.back().icon, MessageIcon::kWarning);
+  EXPECT_FALSE(dialog.ok());
+
+  ASSERT_TRUE(dialog.chooseFolder());
+  EXPECT_THAT(dialog.datasets(), ElementsAre("b_west.tif", "c_east.TIF"));
+  EXPECT_TRUE(dialog.ok());
+  EXPECT_EQ(srtmFolder(), primary_);
+
+  dialog.setFolderText("");
+  dialog.setRemoteChecked(true);
+  EXPECT_TRUE(dialog.ok());
+  EXPECT_EQ(NVT_GetUserProfileString("SRTM", "UseRemoteSRTM", ""), "1");
+  EXPECT_EQ(srtmFolder(), primary_) << "the remote source keeps the folder";
+}
+
+}  // namespace
+}  // namespace vantri::aat
