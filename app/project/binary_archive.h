@@ -34,7 +34,9 @@ class ArchiveWriter {
 // the reader stays failed and every further read yields zero values.
 class ArchiveReader {
  public:
+  // The reader keeps a view: the bytes must outlive it.
   explicit ArchiveReader(std::string_view bytes) : bytes_(bytes) {}
+  explicit ArchiveReader(std::string&&) = delete;
 
   int32_t readInt();
   double readDouble();

@@ -1,0 +1,102 @@
+#include "project/binary_archive.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace vantri {
+namespace {
+
+// The prefix switches form at 255 and 0xFFFE; the bytes before the text are pinned at each side.
+TEST(BinaryArchive, TextLengthPrefixFormsAtTheirBoundaries) {
+  struct Case {
+    size_t length;
+    std::string prefix;
+  };
+  const Case cases[] = {{0, std::string(1, '\0')},
+                        {254, "\xFE"},
+                        {255, std::string("\xFF\xFF\x00", 3)},
+                        {0xFFFD, "\xFF\xFD\xFF"},
+                        {0xFFFE, std::string("\xFF\xFF\xFF\xFE\xFF\x00\x00", 7)},
+                        {70000, std::string("\xFF\xFF\xFF\x70\x11\x01\x00", 7)}};
+  for (const Case& c : cases) {
+    const std::string text(c.length, 'a');
+    ArchiveWriter out;
+    out.writeText(text);
+    ASSERT_EQ(out.bytes().size(), c.prefix.size() + c.length) << c.length;
+    EXPECT_EQ(out.bytes().substr(0, c.prefix.size()), c.prefix) << c.length;
+    ArchiveReader in(out.bytes());
+    EXPECT_EQ(in.readText(), text);
+    EXPECT_TRUE(in.ok());
+    EXPECT_EQ(in.bytesLeft(), 0u);
+  }
+}
+
+TEST(BinaryArchive, NumbersAreLittleEndianAndRoundTrip) {
+  ArchiveWriter out;
+  out.writeInt(206);
+  out.writeInt(-2);
+  out.writeDouble(1.7976931348623157e308);
+  out.writeDouble(-0.1);
+  EXPECT_EQ(out.bytes().substr(0, 8), std::string("\xCE\x00\x00\x00\xFE\xFF\xFF\xFF", 8));
+  ArchiveReader in(out.bytes());
+  EXPECT_EQ(in.readInt(), 206);
+  EXPECT_EQ(in.readInt(), -2);
+  EXPECT_EQ(in.readDouble(), 1.7976931348623157e308);
+  EXPECT_EQ(in.readDouble(), -0.1);
+  EXPECT_TRUE(in.ok());
+}
+
+TEST(BinaryArchive, TextsAreStoredInWindows1252WhenTheyFitAndAsUtf8Otherwise) {
+  ArchiveWriter out;
+  out.writeText("C:\\Volo\\caffè €.tif");  // every character has a Windows-1252 byte
+  out.writeText("снимок.tif");             // none of these has one
+  const std::string& bytes = out.bytes();
+  EXPECT_EQ(static_cast<unsigned char>(bytes[0]), 19u);
+  EXPECT_EQ(bytes.substr(1, 19), "C:\\Volo\\caff\xE8 \x80.tif");
+  ArchiveReader in(bytes);
+  EXPECT_EQ(in.readText(), "C:\\Volo\\caffè €.tif");
+  EXPECT_EQ(in.readText(), "снимок.tif");
+}
+
+TEST(BinaryArchive, ReadsUtf16TextsOfUnicodeBuilds) {
+  std::string bytes("\xFF\xFE\xFF\x03", 4);
+  bytes += std::string("a\x00\xE8\x00\xAC\x20", 6);  // "aè€"
+  ArchiveReader in(bytes);
+  EXPECT_EQ(in.readText(), "aè€");
+  EXPECT_TRUE(in.ok());
+}
+
+TEST(BinaryArchive, ShortInputFailsAndStaysFailed) {
+  ArchiveWriter out;
+  out.writeText(std::string(300, 'x'));
+  const std::string full = out.bytes();
+  for (size_t cut = 0; cut < full.size(); ++cut) {
+    ArchiveReader in(std::string_view(full).substr(0, cut));
+    EXPECT_TRUE(in.readText().empty()) << cut;
+    EXPECT_FALSE(in.ok()) << cut;
+    EXPECT_EQ(in.readInt(), 0);
+  }
+  // A 32-bit length far beyond the data.
+  const std::string long_length("\xFF\xFF\xFF\xFF\xFF\xFF\x7F", 7);
+  ArchiveReader huge(long_length);
+  EXPECT_TRUE(huge.readText().empty());
+  EXPECT_FALSE(huge.ok());
+}
+
+TEST(BinaryArchive, RandomBytesNeverReadPastTheEnd) {
+  std::mt19937 random(7);
+  for (int trial = 0; trial < 2000; ++trial) {
+    std::string bytes(random() % 64, '\0');
+    for (char& b : bytes) b = static_cast<char>(random());
+    ArchiveReader in(bytes);
+    while (in.ok() && in.bytesLeft() > 0) {
+      in.readText();
+      in.readInt();
+    }
+    EXPECT_LE(in.bytesLeft(), bytes.size());
+  }
+}
+
+}  // namespace
+}  // namespace vantri

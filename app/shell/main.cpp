@@ -1,0 +1,10 @@
+#include <unistd.h>
+
+#include <iostream>
+
+#include "shell/cli.h"
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  return vantri::cli::Run(args, std::cin, std::cout, std::cerr, isatty(STDIN_FILENO) != 0);
+}
