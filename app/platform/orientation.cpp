@@ -29,16 +29,16 @@ Eigen::Matrix3d FromEulerAnglesXYZ(double omega, double phi, double kappa) {
 // With R = Rx(w) Ry(p) Rz(k):
 //   R(0,2) = sin p,  R(1,2) = -sin w cos p,  R(2,2) = cos w cos p,
 //   R(0,0) = cos p cos k,  R(0,1) = -cos p sin k.
-// At the gimbal lock (cos p = 0) only w + k (or w - k) is defined; k is set to 0 and w taken from
-// the lower-left 2x2 block: R(1,0) = sin w (p = +pi/2 gives R(1,0) = sin(w + k)).
+// At the gimbal lock (cos p = 0) only w + k (p = pi/2) or w - k (p = -pi/2) is defined; k is set
+// to 0 and then R(2,1) = sin w, R(1,1) = cos w for both signs of p.
 Eigen::Vector3d ToEulerAnglesXYZ(const Eigen::Matrix3d& r) {
-  const double sin_phi = std::clamp(r(0, 2), -1.0, 1.0);
-  const double phi = std::asin(sin_phi);
+  // atan2 rather than asin: asin loses half the digits near phi = +-pi/2.
   const double cos_phi = std::hypot(r(0, 0), r(0, 1));
+  const double phi = std::atan2(r(0, 2), cos_phi);
   if (cos_phi > 1e-12) {
     return {std::atan2(-r(1, 2), r(2, 2)), phi, std::atan2(-r(0, 1), r(0, 0))};
   }
-  return {std::atan2(r(1, 0), r(1, 1)), phi, 0.0};
+  return {std::atan2(r(2, 1), r(1, 1)), phi, 0.0};
 }
 
 namespace nvc {

@@ -132,8 +132,9 @@ class ScriptedUi : public UserInterface {
   // The last message or question shown, or an empty text.
   std::string LastText() const;
 
-  void ShowMessage(std::string_view text, MessageIcon icon, std::string_view caption) override;
-  bool AskYesNo(std::string_view text, MessageIcon icon, std::string_view caption) override;
+  void ShowMessage(std::string_view text, MessageIcon icon, std::string_view caption = {}) override;
+  bool AskYesNo(std::string_view text, MessageIcon icon = MessageIcon::kQuestion,
+                std::string_view caption = {}) override;
   bool PickOpenFile(std::string_view title, const std::vector<FileFilter>& filters,
                     std::string_view start_folder, std::string_view default_extension,
                     std::string* path) override;
@@ -170,8 +171,9 @@ class ConsoleUi : public UserInterface {
 
   void set_quiet_log(bool quiet) { quiet_log_ = quiet; }
 
-  void ShowMessage(std::string_view text, MessageIcon icon, std::string_view caption) override;
-  bool AskYesNo(std::string_view text, MessageIcon icon, std::string_view caption) override;
+  void ShowMessage(std::string_view text, MessageIcon icon, std::string_view caption = {}) override;
+  bool AskYesNo(std::string_view text, MessageIcon icon = MessageIcon::kQuestion,
+                std::string_view caption = {}) override;
   bool PickOpenFile(std::string_view title, const std::vector<FileFilter>& filters,
                     std::string_view start_folder, std::string_view default_extension,
                     std::string* path) override;
