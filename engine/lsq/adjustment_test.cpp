@@ -1,0 +1,284 @@
+#include "lsq/adjustment.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "lsq/block_simulation_test_support.h"
+#include "lsq/ls_params.h"
+
+namespace bravik {
+namespace {
+
+using testing_support::BlockSimulator;
+using testing_support::CameraKind;
+using testing_support::SimulatedBlock;
+using testing_support::SimulationSettings;
+
+// Restores the process-wide settings after each test.
+class AdjustmentTest : public ::testing::Test {
+ protected:
+  void SetUp() override { saved_ = lsParams(); }
+  void TearDown() override { lsParams() = saved_; }
+
+  LSParams saved_;
+};
+
+std::string lineAfter(const std::string& text, const std::string& label) {
+  const std::size_t start = text.rfind(label);
+  if (start == std::string::npos) return "";
+  const std::size_t end = text.find('\n', start);
+  return text.substr(start + label.size(), end - start - label.size());
+}
+
+struct RunResult {
+  int initialized = 0;
+  int iterated = 0;
+  std::string report;
+};
+
+RunResult adjust(SimulatedBlock& /*simulated*/, Adjustment& adjustment) {
+  std::ostringstream report;
+  RunResult result;
+  result.initialized = adjustment.initialize(report);
+  if (result.initialized == 1) result.iterated = adjustment.iterate(report);
+  result.report = report.str();
+  return result;
+}
+
+void expectOrientationsNearTruth(const SimulatedBlock& simulated, double positionTolerance,
+                                 double angleTolerance) {
+  for (const ImageGeometry* geometry : simulated.block->geometries.items()) {
+    const std::vector<double>& truth = simulated.truth.orientations.at(geometry->id());
+    for (int j = 0; j < 3; ++j) EXPECT_NEAR(geometry->p[j], truth[j], positionTolerance);
+    for (int j = 3; j < 6; ++j) EXPECT_NEAR(geometry->p[j], truth[j], angleTolerance);
+  }
+}
+
+// Planimetric and height errors of the adjusted points against the truth.
+void expectPointsNearTruth(const SimulatedBlock& simulated, double xyTolerance, double zTolerance) {
+  for (const ObjectPoint* point : simulated.block->objectPoints.items()) {
+    const Vec3& truth = simulated.truth.points.at(point->id());
+    EXPECT_NEAR(point->xyz[0], truth[0], xyTolerance) << point->id();
+    EXPECT_NEAR(point->xyz[1], truth[1], xyTolerance) << point->id();
+    EXPECT_NEAR(point->xyz[2], truth[2], zTolerance) << point->id();
+  }
+}
+
+void expectCountsMatchBlock(const SimulatedBlock& simulated, const AdjustmentState& state) {
+  const Block& block = *simulated.block;
+  const int points = static_cast<int>(simulated.truth.points.size());
+  const int images = block.images.count();
+  const AdjustmentCounts& counts = state.counts;
+  EXPECT_EQ(counts.observations, 2 * simulated.imagePointCount);
+  EXPECT_EQ(counts.unknowns, 3 * points + 6 * images);
+  EXPECT_EQ(counts.observed, 3 * 4);
+  EXPECT_EQ(counts.eliminated, 3 * 2);
+  EXPECT_EQ(counts.constraints, 0);
+  EXPECT_EQ(counts.redundancy(), 2 * simulated.imagePointCount + 18 - 3 * points - 6 * images);
+}
+
+TEST_F(AdjustmentTest, FrameBlockConvergesToTheTruthWithSigmaZeroOfTheImageNoise) {
+  SimulatedBlock simulated = BlockSimulator(SimulationSettings{}).build();
+  Adjustment adjustment(*simulated.block);
+  const RunResult run = adjust(simulated, adjustment);
+  ASSERT_EQ(run.initialized, 1) << run.report;
+  ASSERT_EQ(run.iterated, 1) << run.report;
+
+  const AdjustmentState& state = adjustment.state();
+  EXPECT_TRUE(state.converged);
+  EXPECT_LT(state.iterations, lsParams().maxIterations);
+  EXPECT_NE(run.report.find("*** Iteration criterion limit has been reached."), std::string::npos);
+  EXPECT_NEAR(state.sigma0 / 3e-6, 1.0, 0.05);
+  expectCountsMatchBlock(simulated, state);
+  // Pinned for the seed: every simulated point and image takes part.
+  EXPECT_EQ(simulated.block->images.count(), 8);
+  EXPECT_EQ(simulated.block->objectPoints.count(), 348);
+  EXPECT_EQ(state.counts.observations, 1942);
+  EXPECT_EQ(state.counts.unknowns, 1092);
+  EXPECT_EQ(state.counts.redundancy(), 868);
+  EXPECT_EQ(lineAfter(run.report, "Redundancy              :  "), "868");
+
+  // 3 um at the image scale of about 1:9800 is 3 cm; heights are weaker by H/B.
+  expectOrientationsNearTruth(simulated, 0.5, 3e-4);
+  expectPointsNearTruth(simulated, 0.15, 0.35);
+}
+
+TEST_F(AdjustmentTest, CCDBlockWithTwoOtherOrientationClassesConverges) {
+  SimulationSettings settings;
+  settings.camera = CameraKind::kCCD;
+  settings.positionError = 2.0;
+  SimulatedBlock simulated = BlockSimulator(settings).build();
+  Adjustment adjustment(*simulated.block);
+  const RunResult run = adjust(simulated, adjustment);
+  ASSERT_EQ(run.iterated, 1) << run.report;
+
+  const AdjustmentState& state = adjustment.state();
+  EXPECT_TRUE(state.converged);
+  EXPECT_NEAR(state.sigma0 / 3e-6, 1.0, 0.05);
+  expectCountsMatchBlock(simulated, state);
+  // 3 um at 1:12500 is 3.8 cm. The small footprint correlates the tilts with the
+  // projection centres, so single angles scatter more than in the frame block.
+  expectOrientationsNearTruth(simulated, 0.5, 2e-3);
+  expectPointsNearTruth(simulated, 0.2, 0.6);
+}
+
+TEST_F(AdjustmentTest, ControlResidualsAndCheckDifferencesFollowTheirSignConventions) {
+  SimulatedBlock simulated = BlockSimulator(SimulationSettings{}).build();
+  Adjustment adjustment(*simulated.block);
+  ASSERT_EQ(adjust(simulated, adjustment).iterated, 1);
+
+  std::ostringstream report, ext, ocs, res, apset, gcpres, chp;
+  adjustment.writeResults({report, ext, ocs, res, apset, gcpres, chp, ""}, false);
+  const Block& block = *simulated.block;
+  const ObjectPoint* control = block.objectPoints.find(simulated.controlIds[0]);
+  const ObjectPoint* check = block.objectPoints.find(simulated.checkIds[0]);
+  // Control: adjusted - given; check: given (the truth here) - adjusted.
+  const double vX = control->xyz[0] - control->slots()[0].initial;
+  const double dX = simulated.truth.points.at(check->id())[0] - check->xyz[0];
+  std::istringstream gcpLines(gcpres.str());
+  std::istringstream chpLines(chp.str());
+  std::string line;
+  bool controlFound = false;
+  while (std::getline(gcpLines, line)) {
+    std::istringstream fields(line);
+    std::string id;
+    double X, Y, Z, v;
+    if (fields >> id >> X >> Y >> Z >> v && id == control->id()) {
+      EXPECT_NEAR(v, vX, 0.0006);
+      controlFound = true;
+    }
+  }
+  bool checkFound = false;
+  while (std::getline(chpLines, line)) {
+    std::istringstream fields(line);
+    std::string id;
+    double X, Y, Z, d;
+    if (fields >> id >> X >> Y >> Z >> d && id == check->id()) {
+      EXPECT_NEAR(d, dX, 0.0006);
+      EXPECT_LT(std::fabs(d), 0.15);
+      checkFound = true;
+    }
+  }
+  EXPECT_TRUE(controlFound);
+  EXPECT_TRUE(checkFound);
+  // A fixed control point keeps its coordinates and shows no residual.
+  const ObjectPoint* fixed = block.objectPoints.find(simulated.controlIds[4]);
+  EXPECT_EQ(fixed->xyz, simulated.truth.points.at(fixed->id()));
+  const std::size_t at =
+      gcpres.str().find("\n" + std::string(8 - fixed->id().size(), ' ') + fixed->id() + " ");
+  ASSERT_NE(at, std::string::npos);
+  const std::string fixedLine =
+      gcpres.str().substr(at + 1, gcpres.str().find('\n', at + 1) - at - 1);
+  EXPECT_EQ(fixedLine.substr(47), "     ---       ---       ---  ");
+  EXPECT_NE(gcpres.str().find("Number of residuals        :          4         4         4\n"),
+            std::string::npos);
+}
+
+TEST_F(AdjustmentTest, ZeroIterationsReportTheMaximumAndChangeNothing) {
+  lsParams().maxIterations = 0;
+  SimulatedBlock simulated = BlockSimulator(SimulationSettings{}).build();
+  Adjustment adjustment(*simulated.block);
+  const RunResult run = adjust(simulated, adjustment);
+  ASSERT_EQ(run.iterated, 1);
+  EXPECT_EQ(adjustment.state().iterations, 0);
+  EXPECT_EQ(run.report.find("Iteration number"), std::string::npos);
+  EXPECT_NE(run.report.find("\n*** WARNING: Maximum number of iterations has been reached.\n"
+                            "\nNumber of iterations: 0\n"),
+            std::string::npos);
+  EXPECT_NE(run.report.find("Number of A'Pv-values > limit : 0\n"), std::string::npos);
+}
+
+TEST_F(AdjustmentTest, ConvergenceInTheLastPermittedIterationStillWarns) {
+  SimulatedBlock probe = BlockSimulator(SimulationSettings{}).build();
+  Adjustment probeAdjustment(*probe.block);
+  ASSERT_EQ(adjust(probe, probeAdjustment).iterated, 1);
+  const int needed = probeAdjustment.state().iterations;
+  ASSERT_GE(needed, 2);
+
+  lsParams().maxIterations = needed;
+  SimulatedBlock simulated = BlockSimulator(SimulationSettings{}).build();
+  Adjustment adjustment(*simulated.block);
+  const RunResult run = adjust(simulated, adjustment);
+  EXPECT_TRUE(adjustment.state().converged);
+  EXPECT_EQ(adjustment.state().iterations, needed);
+  EXPECT_NE(run.report.find("*** WARNING: Maximum number of iterations has been reached."),
+            std::string::npos);
+
+  lsParams().maxIterations = needed + 1;
+  SimulatedBlock again = BlockSimulator(SimulationSettings{}).build();
+  Adjustment roomy(*again.block);
+  const RunResult roomyRun = adjust(again, roomy);
+  EXPECT_EQ(roomy.state().iterations, needed);
+  EXPECT_NE(roomyRun.report.find("*** Iteration criterion limit has been reached."),
+            std::string::npos);
+}
+
+TEST_F(AdjustmentTest, UnknownAdjustmentInterfaceFailsTheInitialisation) {
+  lsParams().adjustmentInterface = AdjustmentInterface::kLapack;
+  SimulatedBlock simulated = BlockSimulator(SimulationSettings{}).build();
+  Adjustment adjustment(*simulated.block);
+  const RunResult run = adjust(simulated, adjustment);
+  EXPECT_EQ(run.initialized, -1);
+  EXPECT_NE(run.report.find("ERROR: Unkown adjustment interface.\n"), std::string::npos);
+}
+
+TEST_F(AdjustmentTest, ImageWithoutItsGeometryFailsTheAttachment) {
+  SimulatedBlock simulated = BlockSimulator(SimulationSettings{}).build();
+  simulated.block->images.items()[1]->geometryId = "nowhere";
+  Adjustment adjustment(*simulated.block);
+  const RunResult run = adjust(simulated, adjustment);
+  EXPECT_EQ(run.initialized, -1);
+  EXPECT_NE(run.report.find("ERROR: Attach EO for image img01 failed.\n"), std::string::npos);
+}
+
+class TemporaryFolder {
+ public:
+  TemporaryFolder() {
+    std::string pattern = ::testing::TempDir() + "adjustment_test_XXXXXX";
+    path_ = mkdtemp(pattern.data());
+  }
+  ~TemporaryFolder() { std::filesystem::remove_all(path_); }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+TEST_F(AdjustmentTest, CameraFileOnlyOnRequest) {
+  for (const bool requested : {false, true}) {
+    SimulatedBlock simulated = BlockSimulator(SimulationSettings{}).build();
+    TemporaryFolder folder;
+    std::ostringstream report, ext, ocs, res, apset, gcpres, chp;
+    const OutputFiles files{report, ext, ocs, res, apset, gcpres, chp, folder.file("b.cam")};
+    ASSERT_EQ(runAdjustment(*simulated.block, files, requested), 1);
+    EXPECT_EQ(std::filesystem::exists(folder.file("b.cam")), requested);
+    EXPECT_FALSE(std::filesystem::exists(folder.file("b.cam.tmp")));
+    if (requested) {
+      std::ifstream cam(folder.file("b.cam"));
+      std::stringstream text;
+      text << cam.rdbuf();
+      EXPECT_EQ(text.str().rfind("frame   cam1   simulated\n", 0), 0u);
+      EXPECT_NE(text.str().find("stop-dep\nCameras\n=======\n\n"), std::string::npos);
+    }
+    // The final sections follow each other in the run's order.
+    const std::string text = report.str();
+    std::size_t at = 0;
+    for (const char* heading :
+         {"Cameras\n=", "Additional parameter sets\n=", "Exterior orientations\n=",
+          "Object point coordinates\n=", "Residuals of image coords.\n=",
+          "Control point residuals\n=", "Check point analysis\n="}) {
+      const std::size_t found = text.find(heading, at);
+      ASSERT_NE(found, std::string::npos) << heading;
+      at = found;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace bravik
