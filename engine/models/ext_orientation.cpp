@@ -331,7 +331,7 @@ void ExtOrientation::printReportRows(std::ostream& out, double rotationFactor,
   out << "\nRotation matrix:\n";
   for (int i = 0; i < 3; ++i) {
     out << " ";
-    for (int j = 0; j < 3; ++j) printFixed(out, own[3 * i + j], 7, 12);
+    for (int j = 0; j < 3; ++j) printFixed(out, own[3 * i + j] + 0.0, 7, 12);
     out << "\n";
   }
   out << "\n";
@@ -522,41 +522,40 @@ Mat3 EOQuaternion::matrixDerivative(const double* q, int k) const {
   return derivativeOf([](const Dual* a) { return quaternionMatrix(a); }, q, 4, k);
 }
 
+// The component with the largest of 4q0^2 = 1 + r11 + r22 + r33, 4q1^2 = 1 + r11 - r22 - r33,
+// 4q2^2 and 4q3^2 is taken from the diagonal and the others from the off-diagonal sums
+// and differences, so that half turns (q0 = 0) and rounding never divide by zero or take
+// the root of a negative number. The sign is chosen so that q0 >= 0; for q0 > 0 this is
+// q0 = sqrt(1 + trace) / 2, q1 = (r32 - r23) / (4 q0), q2 = (r13 - r31) / (4 q0),
+// q3 = (r21 - r12) / (4 q0).
 void EOQuaternion::rotationFromMatrix(const Mat3& r, double* q) const {
-  double a = 0.5 * std::sqrt(r[0] + r[4] + r[8] + 1.0);
-  double b = 0.0, c = 0.0, d = 0.0;
-  if (a != 0.0) {
-    b = -0.25 * (r[5] - r[7]) / a;
-    c = 0.25 * (r[2] - r[6]) / a;
-    d = -0.25 * (r[1] - r[3]) / a;
-  } else {
-    const double t1 = (r[3] + r[1]) / 4.0;
-    const double t2 = (r[6] + r[2]) / 4.0;
-    const double t3 = (r[7] + r[5]) / 4.0;
-    if (t1 != 0.0) {
-      d = std::sqrt(t2 * t3 / t1);
-      b = t2 / d;
-      c = t3 / d;
-    } else if (t2 != 0.0) {
-      // q1 q2 = 0 and q1 q3 != 0, so q2 = 0: q1 from the diagonal, q3 from t2.
-      b = 0.5 * std::sqrt(std::max(0.0, 1.0 + r[0] - r[4] - r[8]));
-      d = t2 / b;
-    } else if (t3 != 0.0) {
-      // q1 = 0: q2 from the diagonal, q3 from t3.
-      c = 0.5 * std::sqrt(std::max(0.0, 1.0 - r[0] + r[4] - r[8]));
-      d = t3 / c;
-    } else if (r[0] > 0.0) {
-      b = 1.0;
-    } else if (r[4] > 0.0) {
-      c = 1.0;
-    } else {
-      d = 1.0;
-    }
+  const double m[4] = {1.0 + r[0] + r[4] + r[8], 1.0 + r[0] - r[4] - r[8], 1.0 - r[0] + r[4] - r[8],
+                       1.0 - r[0] - r[4] + r[8]};
+  int largest = 0;
+  for (int i = 1; i < 4; ++i) {
+    if (m[i] > m[largest]) largest = i;
   }
-  q[0] = a;
-  q[1] = b;
-  q[2] = c;
-  q[3] = d;
+  const double big = 0.5 * std::sqrt(std::max(0.0, m[largest]));
+  const double f = 0.25 / big;
+  const double ab = (r[7] - r[5]), ac = (r[2] - r[6]), ad = (r[3] - r[1]);
+  const double bc = (r[3] + r[1]), bd = (r[2] + r[6]), cd = (r[7] + r[5]);
+  switch (largest) {
+    case 0:
+      q[0] = big, q[1] = ab * f, q[2] = ac * f, q[3] = ad * f;
+      break;
+    case 1:
+      q[0] = ab * f, q[1] = big, q[2] = bc * f, q[3] = bd * f;
+      break;
+    case 2:
+      q[0] = ac * f, q[1] = bc * f, q[2] = big, q[3] = cd * f;
+      break;
+    default:
+      q[0] = ad * f, q[1] = bd * f, q[2] = cd * f, q[3] = big;
+      break;
+  }
+  if (q[0] < 0.0) {
+    for (int k = 0; k < 4; ++k) q[k] = -q[k];
+  }
 }
 
 double EOQuaternion::constraintMisclosure() const {

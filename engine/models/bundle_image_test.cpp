@@ -1,0 +1,174 @@
+#include "models/bundle_image.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+
+#include "lsq/ls_params.h"
+#include "lsq/normal_system.h"
+#include "models/camera.h"
+#include "models/ext_orientation.h"
+
+namespace bravik {
+namespace {
+
+// Keeps the observation groups it is given.
+class CollectingNormals : public NormalSystem {
+ public:
+  int size() const override { return 0; }
+  void reset() override {}
+  bool accumulate(const ObservationGroup& group) override {
+    groups.push_back(group);
+    return true;
+  }
+  void accumulateWeighted(const DesignBlock&, const Vector&, const Vector&) override {}
+  void addParameterObservation(int, double, double) override {}
+  int solve() override { return 0; }
+  const Vector& rhs() const override { return empty_; }
+  const Vector& solution() const override { return empty_; }
+  double vtpv() const override { return 0.0; }
+  void setVtpv(double) override {}
+  std::vector<ObservationGroup> groups;
+
+ private:
+  Vector empty_;
+};
+
+class BundleImageTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::istringstream record("K - 100 (0.02, -0.01) 4000 3000 10 10");
+    camera_.readRecord(record);
+    eo_.p = {50, 40, 1000, 0.01, -0.02, 0.3};
+    eo_.s = {1e31, 1e31, 1e31, 1e31, 1e31, 1e31};
+    eo_.refresh();
+    eo_.setFirstUnknown(6);
+    auto point = std::make_unique<ObjectPoint>("P1");
+    point->xyz = {120, 80, 20};
+    point->setFirstUnknown(0);
+    points_.insert(std::move(point));
+    image_.geometry = &eo_;
+  }
+
+  // Pixel coordinates of an object point, by projection and the inverse pixel mapping.
+  void measure(const std::string& id, const Vec3& P, double offsetPixels = 0.0) {
+    double x, y, c, r;
+    ASSERT_EQ(image_.projection(P, x, y), 1);
+    camera_.imageToCamera(x, y, c, r);
+    image_.insertPoint({id, c + offsetPixels, r, 0.5, 0.25});
+  }
+
+  CameraCCD camera_;
+  EOAnglesOPKRot eo_{"S1"};
+  OwnedList<ObjectPoint> points_;
+  BundleImage image_{"I1", "S1", "K", &camera_};
+};
+
+TEST_F(BundleImageTest, ExactMeasurementHasZeroMisclosureAndScaledCofactors) {
+  measure("P1", points_.find("P1")->xyz);
+  CollectingNormals normals;
+  int observations = 0;
+  ASSERT_EQ(image_.addToNormals(normals, points_, observations), 1);
+  EXPECT_EQ(observations, 2);
+  ASSERT_EQ(normals.groups.size(), 1u);
+  const ObservationGroup& group = normals.groups[0];
+  EXPECT_NEAR(group.l[0], 0.0, 1e-15);
+  EXPECT_NEAR(group.l[1], 0.0, 1e-15);
+  const double sigma0 = lsParams().sigma0;
+  EXPECT_DOUBLE_EQ(group.Q(0, 0), (0.5 * 10e-6 / sigma0) * (0.5 * 10e-6 / sigma0));
+  EXPECT_DOUBLE_EQ(group.Q(1, 1), (0.25 * 10e-6 / sigma0) * (0.25 * 10e-6 / sigma0));
+  ASSERT_EQ(group.blocks.size(), 2u);
+  EXPECT_EQ(group.blocks[0].offset, 0);
+  EXPECT_EQ(group.blocks[1].offset, 6);
+  EXPECT_EQ(group.blocks[1].A.cols(), 6);
+}
+
+TEST_F(BundleImageTest, MisclosureIsMeasuredMinusProjectedAndUnknownPointsAreSkipped) {
+  measure("P1", points_.find("P1")->xyz, 3.0);
+  measure("P9", {0, 0, 0});
+  CollectingNormals normals;
+  int observations = 0;
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(image_.addToNormals(normals, points_, observations), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "ATTENTION: Object point P9 not found.\n");
+  EXPECT_EQ(observations, 2);
+  ASSERT_EQ(normals.groups.size(), 1u);
+  EXPECT_NEAR(normals.groups[0].l[0], 3.0 * 10e-6, 1e-12);
+  EXPECT_NEAR(normals.groups[0].l[1], 0.0, 1e-12);
+}
+
+TEST(BundleImageBasics, ImageToObjectIsNotProvided) {
+  BundleImage image("I", "S", "K", nullptr);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(image.imageToObject(), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "ERROR: image_to_object() not implemented yet!\n");
+}
+
+TEST(PMFLinearTest, ProjectionDerivativesAndIntersection) {
+  PMFLinear first("A"), second("B");
+  first.p = {0.1, 1e-4, 2e-5, 0, -0.2, -1e-5, 1e-4, 3e-6};
+  second.p = {-0.3, 1e-4, -1e-5, 2e-5, 0.1, 2e-5, 1e-4, -4e-5};
+  const Vec3 truth{300, -150, 40};
+  double u1, v1, u2, v2;
+  first.projection(truth, -0.1, u1, v1);
+  second.projection(truth, -0.1, u2, v2);
+  EXPECT_DOUBLE_EQ(u1, 0.1 + 0.03 - 0.003);
+
+  GeometryDerivs derivs;
+  ASSERT_EQ(first.getDerivs({u1, v1, -0.1}, truth, derivs), 1);
+  EXPECT_THAT(std::vector<double>(derivs.params[0], derivs.params[0] + 8),
+              testing::ElementsAre(1, 300, -150, 40, 0, 0, 0, 0));
+  EXPECT_EQ(derivs.objectPoint(1, 1), 1e-4);
+
+  Vec3 P;
+  double e;
+  ASSERT_EQ(first.intersection(second, {u1, v1, -0.1}, {u2, v2, -0.1}, P, e), 1);
+  for (int k = 0; k < 3; ++k) EXPECT_NEAR(P[k], truth[k], 1e-6);
+
+  EOAnglesOPKRot eo("E");
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(first.intersection(eo, {}, {}, P, e), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "PMFLinear::intersection: Incompatible image geometries!\n");
+}
+
+TEST(DirectLinearTransfTest, IntersectionIsNotProvidedAndRecordsRoundTrip) {
+  DirectLinearTransf a("D1"), b("D2");
+  Vec3 P;
+  double e;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(a.intersection(b, {}, {}, P, e), -1);
+  EXPECT_EQ(a.intersection(PMFLinear("X"), {}, {}, P, e), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "DirectLinearTransf::intersection: Not implemented yet!\n"
+            "DirectLinearTransf::intersection: Incompatible image geometries!\n");
+
+  for (int k = 0; k < 11; ++k) {
+    a.p[k] = 0.1 * (k + 1) / 3.0;
+    a.s[k] = 1e31;
+  }
+  a.t = 17.125;
+  std::ostringstream out;
+  a.writeRecord(out);
+  std::istringstream in(out.str());
+  std::string keyword;
+  in >> keyword;
+  EXPECT_EQ(keyword, "dlt");
+  DirectLinearTransf copy;
+  ASSERT_EQ(copy.readRecord(in), 1);
+  EXPECT_EQ(copy.id(), "D1");
+  EXPECT_EQ(copy.t, 17.125);
+  for (int k = 0; k < 11; ++k) EXPECT_DOUBLE_EQ(copy.p[k], a.p[k]);
+
+  std::istringstream shortRecord("D3 0 1 1 2");
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(copy.readRecord(shortRecord), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "ERROR: Reading values and std. devs. failed.\n");
+}
+
+}  // namespace
+}  // namespace bravik
