@@ -49,20 +49,22 @@ std::unique_ptr<CCameraPassport> readPassport(vantri::ArchiveReader& in) {
 }
 
 // Old projects carry no passport: the first "<folder>*.ccb" file (by name) is converted.
-int passportFromFolderCcb(CVantriProject& project, vantri::UserInterface& ui) {
+int passportFromFolderCcb(CVantriProject& project, vantri::UserInterface* ui) {
   std::vector<fs::path> candidates;
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(project.folder, ec))
     if (!entry.is_directory(ec) && vantri::toLower(entry.path().extension().string()) == ".ccb")
       candidates.push_back(entry.path());
   if (candidates.empty()) {
-    ui.ShowMessage("Unable to find camera passport!", vantri::MessageIcon::kExclamation);
+    if (ui != nullptr)
+      ui->ShowMessage("Unable to find camera passport!", vantri::MessageIcon::kExclamation);
     return 0;
   }
   std::sort(candidates.begin(), candidates.end());
   auto passport = std::make_unique<CBCCCameraPassport>();
   if (CCBtoBCC(candidates.front().string(), passport.get()) == 0) {
-    ui.ShowMessage("Unable to read camera passport!", vantri::MessageIcon::kExclamation);
+    if (ui != nullptr)
+      ui->ShowMessage("Unable to read camera passport!", vantri::MessageIcon::kExclamation);
     return 0;
   }
   project.passport = std::move(passport);
@@ -249,7 +251,7 @@ int ReadBinaryProject(CVantriProject& project, std::string_view bytes, vantri::U
   if (!in.ok()) return 0;
 
   cs.rebuild_transformations();
-  if (version <= 202 && passportFromFolderCcb(project, ui) == 0) return 0;
+  if (version <= 202 && passportFromFolderCcb(project, &ui) == 0) return 0;
   if (version <= 203 && project.passport != nullptr)
     project.passport_file_name = project.passport->model;
   if (project.choose_dem) project.choose_dem(project, positions);
@@ -381,6 +383,10 @@ int LoadProjectFile(CVantriProject& project, const std::string& path, vantri::Us
   const int read =
       text_form ? ReadTextProject(project, bytes) : ReadBinaryProject(project, bytes, ui);
   if (read == 0) return 0;
+  // Text projects carry no passport; the folder's ccb passport is taken when there is one.
+  if (text_form && project.passport == nullptr && !project.folder.empty() &&
+      passportFromFolderCcb(project, nullptr) != 0)
+    project.passport_file_name = project.passport->model;
   loadProjectFolderFiles(project);
   return 1;
 }

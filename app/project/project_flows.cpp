@@ -97,6 +97,9 @@ int OpenProjectPath(CVantriProject& project, vantri::UserInterface& ui, const st
     exclaim(ui, "Unable to open project!");
     return 0;
   }
+  // An old text project is saved in the binary form beside it, so the .aba stays readable.
+  if (vantri::toLower(FileExtension(project.file_path)) == "aba")
+    project.file_path = project.folder + project.name + ".bun";
   ReadLocalOrigin(project.folder + project.name + ".off", project.local_origin);
   if (project.load_tie_points) project.load_tie_points(project);
   return 1;

@@ -31,7 +31,8 @@ int NewProject(CVantriProject& project, vantri::UserInterface& ui, NewProjectCho
 // Open project: asks for a ".bun" file through the UI, then OpenProjectPath.
 int OpenProject(CVantriProject& project, vantri::UserInterface& ui);
 // "Unable to find project!" for a missing file (project unchanged); otherwise closes the current
-// project and loads the file; on failure "Unable to open project!" and no project.
+// project and loads the file; on failure "Unable to open project!" and no project. A project
+// opened from an old ".aba" file gets "<folder><name>.bun" as its project file path.
 int OpenProjectPath(CVantriProject& project, vantri::UserInterface& ui, const std::string& path);
 
 // Saves with the current format version to the project file path; a failure is not reported.
