@@ -249,9 +249,26 @@ TEST(NormalSystemFactory, InterfaceValueSelectsTheImplementation) {
   auto dense = createNormalSystem(kAdjInterfaceNative, layout);
   ASSERT_NE(dense, nullptr);
   EXPECT_EQ(dense->size(), 15);
+  auto sparse = createNormalSystem(kAdjInterfaceSparse, layout);
+  ASSERT_NE(sparse, nullptr);
+  EXPECT_EQ(sparse->size(), 15);
   EXPECT_EQ(createNormalSystem(kAdjInterfaceLapack, layout), nullptr);
   EXPECT_EQ(createNormalSystem(7, layout), nullptr);
+  EXPECT_TRUE(hasNormalSystem(kAdjInterfaceNative));
+  EXPECT_TRUE(hasNormalSystem(kAdjInterfaceSparse));
+  EXPECT_FALSE(hasNormalSystem(kAdjInterfaceLapack));
 }
+
+#if !defined(__SANITIZE_ADDRESS__)  // the sanitizer aborts on huge allocations by design
+TEST(NormalSystemFactory, DenseSystemTooLargeForMemoryIsReportedNotThrown) {
+  UnknownLayout layout{0, {5'000'000}};  // 200 TB, beyond any address space
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(createNormalSystem(kAdjInterfaceNative, layout), nullptr);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "ERROR: Not enough memory for the normal equations of 5000000 unknowns (200000.0 GB "
+            "with the native adjustment interface).\n");
+}
+#endif
 
 }  // namespace
 }  // namespace bravik

@@ -37,7 +37,8 @@ bool GroupProducts::compute(const ObservationGroup& group) {
   P_ = M_;
 
   vtpv_ = 0.0;
-  Vector pl(r, 0.0);
+  Vector& pl = pl_;
+  pl.assign(r, 0.0);
   for (int i = 0; i < r; ++i) {
     for (int j = 0; j < r; ++j) pl[i] += P_[i][j] * group.l[j];
     vtpv_ += group.l[i] * pl[i];

@@ -29,6 +29,7 @@ class GroupProducts {
   Matrix M_;
   Matrix P_;
   Vector d_;
+  Vector pl_;  // P l
   std::vector<Matrix> T_;
   std::vector<Vector> rhs_;
   double vtpv_ = 0.0;

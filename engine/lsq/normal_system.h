@@ -85,9 +85,14 @@ class NormalSystem {
   virtual void writeNormalEquationFiles(const NormalEquationFileNames& /*names*/) const {}
 };
 
+// True for the "Adjustment interface" values that have a normal system: 0 (native), 2 (sparse).
+bool hasNormalSystem(int interface_value);
+
 // The normal system for the "Adjustment interface" value: 0 (native) dense, 2 (sparse)
-// block-sparse with the object points eliminated; nullptr for any other value, for which the
-// caller reports "ERROR: Unkown adjustment interface.\n".
+// block-sparse with the object points eliminated. nullptr for any other value, for which the
+// caller reports "ERROR: Unkown adjustment interface.\n", and nullptr for a known value when the
+// memory cannot be allocated (after "ERROR: Not enough memory for the normal equations of ..."
+// on standard output; the dense system needs 8 u^2 bytes).
 std::unique_ptr<NormalSystem> createNormalSystem(int interface_value, const UnknownLayout& layout);
 
 }  // namespace bravik

@@ -412,6 +412,12 @@ int SparseNormalSystem::reducedFailureCode(int code, const std::vector<int>& ord
 }
 
 int SparseNormalSystem::solve() {
+  const int code = eliminateAndSolve();
+  if (code != 0) std::fputs("ERROR: Cholesky decomposition failed.\n", stdout);
+  return code;
+}
+
+int SparseNormalSystem::eliminateAndSolve() {
   std::fill(x_.begin(), x_.end(), 0.0);
   const int point_code = eliminatePoints();
   if (point_code != 0) return point_code;

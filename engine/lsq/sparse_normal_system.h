@@ -52,6 +52,8 @@ class SparseNormalSystem : public NormalSystem {
   //   numbering order, which is again the dense row, when the reduced system has at most
   //   kMaxUnknownsForExactFailureRow unknowns (it is then refactored in numbering order to find
   //   it); otherwise the unknown at which the fill-reducing order met the failing pivot.
+  // A failure prints "ERROR: Cholesky decomposition failed.\n" to standard output, as the
+  // native solver does.
   int solve() override;
   const Vector& rhs() const override { return n_; }
   const Vector& solution() const override { return x_; }
@@ -88,6 +90,7 @@ class SparseNormalSystem : public NormalSystem {
   void addProduct(const Located& row, int row0, const Located& col, int col0, const Matrix& m,
                   PairPlacement placement);
 
+  int eliminateAndSolve();
   int eliminatePoints();
   int factorPoint(int p);
   Graph reducedGraph() const;

@@ -181,7 +181,9 @@ TEST(SparseNormalSystem, UndeterminedPointReportsTheDenseRow) {
   s.parameter_observations.emplace_back(3 * point, 1.0, 0.0);  // X known, Y free
   SparseNormalSystem sparse(s.layout, 2);
   s.feed(sparse);
+  testing::internal::CaptureStdout();
   EXPECT_EQ(sparse.solve(), 3 * point + 2);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERROR: Cholesky decomposition failed.\n");
   EXPECT_EQ(denseCode(s), 3 * point + 2);
 }
 
@@ -199,7 +201,9 @@ TEST(SparseNormalSystem, UndeterminedGeometryUnknownsReportTheFirstDenseRow) {
   EXPECT_EQ(denseCode(s), expected);
   SparseNormalSystem sparse(s.layout);
   s.feed(sparse);
+  testing::internal::CaptureStdout();
   EXPECT_EQ(sparse.solve(), expected);
+  testing::internal::GetCapturedStdout();
 }
 
 TEST(SparseNormalSystem, GroupCouplingTwoPointsOrLeavingAnObjectIsRefused) {
