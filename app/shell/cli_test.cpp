@@ -1,0 +1,134 @@
+#include "shell/cli.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "project/file_io.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Cli : testing::Test {
+  void SetUp() override {
+    std::string pattern = testing::TempDir() + "/cli_XXXXXX";
+    root = mkdtemp(pattern.data());
+    setenv("VANTRI_HOME", root.c_str(), 1);
+  }
+  int run(std::vector<std::string> args) {
+    std::istringstream in;
+    out.str("");
+    err.str("");
+    return vantri::cli::Run(args, in, out, err);
+  }
+  std::vector<std::string> passportArgs(const std::string& path) {
+    return {"passport", "create", "--out",   path,     "--model",    "DMC",     "--serial",
+            "S1",       "--lens", "L1",      "--date", "01-02-2021", "--focal", "120",
+            "--pixel",  "0.012",  "--width", "7680",   "--height",   "13824",   "--ppx",
+            "3840",     "--ppy",  "6912.5",  "--k1",   "1e-5"};
+  }
+  // Both streams: information messages go to the output, failures to the error stream.
+  std::string printed() const { return out.str() + err.str(); }
+  std::string root;
+  std::ostringstream out, err;
+};
+
+TEST_F(Cli, CommandLineErrorsExitWithUsage) {
+  EXPECT_EQ(run({}), vantri::cli::kExitUsage);
+  EXPECT_EQ(run({"frobnicate"}), vantri::cli::kExitUsage);
+  EXPECT_NE(err.str().find("unknown command 'frobnicate'"), std::string::npos);
+  EXPECT_EQ(run({"info", "a.bun", "--verbose"}), vantri::cli::kExitUsage);
+  EXPECT_NE(err.str().find("unknown option '--verbose'"), std::string::npos);
+  EXPECT_EQ(run({"info"}), vantri::cli::kExitUsage);
+  EXPECT_EQ(run({"passport", "create", "--out"}), vantri::cli::kExitUsage);
+  EXPECT_EQ(run({"passport", "create", "--model", "M"}), vantri::cli::kExitUsage);
+  EXPECT_NE(err.str().find("missing option --serial"), std::string::npos);
+  auto bad_width = passportArgs(root + "/p.bcc");
+  bad_width[17] = "wide";
+  EXPECT_EQ(run(bad_width), vantri::cli::kExitUsage);
+  for (const std::vector<std::string>& help : {std::vector<std::string>{"--help"},
+                                               {"passport", "create", "--help"},
+                                               {"passport", "show", "--help"},
+                                               {"new", "--help"},
+                                               {"info", "--help"},
+                                               {"settings", "--help"},
+                                               {"crs", "--help"}}) {
+    EXPECT_EQ(run(help), vantri::cli::kExitOk) << help[0];
+    EXPECT_NE(out.str().find("Usage: vantri-cli"), std::string::npos);
+  }
+}
+
+TEST_F(Cli, PassportEditorChecksAndOverwriteQuestion) {
+  auto args = passportArgs(root + "/cam.bcc");
+  args[15] = "1.5";  // --pixel
+  EXPECT_EQ(run(args), vantri::cli::kExitFailure);
+  EXPECT_NE(printed().find("Invalid pixel size value!"), std::string::npos);
+  EXPECT_FALSE(fs::exists(root + "/cam.bcc"));
+
+  ASSERT_EQ(run(passportArgs(root + "/cam.bcc")), vantri::cli::kExitOk) << err.str();
+  EXPECT_EQ(run(passportArgs(root + "/cam.bcc")), vantri::cli::kExitFailure);  // answered No
+  auto yes = passportArgs(root + "/cam.bcc");
+  yes.insert(yes.begin(), "--yes");
+  EXPECT_EQ(run(yes), vantri::cli::kExitOk);
+
+  ASSERT_EQ(run({"passport", "show", root + "/cam.bcc"}), vantri::cli::kExitOk);
+  EXPECT_NE(out.str().find("Principal Point: (3840.000, 6912.500) pix"), std::string::npos);
+  EXPECT_NE(out.str().find("K1: 1e-05"), std::string::npos);
+  EXPECT_EQ(run({"passport", "show", root + "/missing.bcc"}), vantri::cli::kExitFailure);
+}
+
+TEST_F(Cli, NewInfoSettingsAndCrs) {
+  const std::string passport = root + "/cam.bcc";
+  ASSERT_EQ(run(passportArgs(passport)), vantri::cli::kExitOk);
+
+  EXPECT_EQ(run({"new", "--folder", root, "--name", "bad", "--passport", passport, "--projection",
+                 "UTM", "--datum", "World Geodetic System 1984"}),
+            vantri::cli::kExitFailure);
+  EXPECT_NE(err.str().find("Select Fuse!"), std::string::npos);
+  EXPECT_EQ(run({"new", "--folder", root, "--name", "bad", "--passport", passport, "--epsg", "3004",
+                 "--projection", "UTM"}),
+            vantri::cli::kExitUsage);
+  EXPECT_FALSE(fs::exists(root + "/bad"));
+
+  ASSERT_EQ(run({"new", "--folder", root, "--name", "job", "--passport", passport, "--projection",
+                 "Transvers Mercator", "--datum", "Monte Mario", "--fuse", "W"}),
+            vantri::cli::kExitOk)
+      << err.str();
+  const std::string bun = root + "/job/job.bun";
+  EXPECT_TRUE(fs::exists(bun));
+  EXPECT_TRUE(fs::exists(root + "/job/cam.bcc"));
+
+  ASSERT_EQ(run({"info", bun}), vantri::cli::kExitOk);
+  EXPECT_NE(out.str().find("Number of images: 0"), std::string::npos);
+  EXPECT_NE(out.str().find("Camera Serial:S1\nModel Name:DMC"), std::string::npos);
+
+  ASSERT_EQ(run({"crs", bun}), vantri::cli::kExitOk);
+  EXPECT_NE(out.str().find("Transvers Mercator"), std::string::npos);
+  EXPECT_NE(out.str().find("TOWGS84[-104.1,-49.1,-9.9,0.971,-2.917,0.714,-11.68]"),
+            std::string::npos);
+
+  EXPECT_EQ(run({"settings", bun, "--set", "Template size=321"}), vantri::cli::kExitFailure);
+  EXPECT_NE(printed().find("Search area size value must at least the double of template size"),
+            std::string::npos);
+  EXPECT_FALSE(fs::exists(root + "/job/settings.ini"));
+  EXPECT_EQ(run({"settings", bun, "--set", "Show bundle report=maybe"}), vantri::cli::kExitFailure);
+  EXPECT_EQ(run({"settings", bun, "--set", "Template size"}), vantri::cli::kExitUsage);
+
+  ASSERT_EQ(run({"settings", bun, "--set", "Template size=320", "--set",
+                 "Max points to search per image=49", "--validate"}),
+            vantri::cli::kExitOk)
+      << err.str();
+  EXPECT_NE(out.str().find("Settings are valid."), std::string::npos);
+  std::string ini;
+  ASSERT_TRUE(vantri::readWholeFile(root + "/job/settings.ini", ini));
+  EXPECT_NE(ini.find("=320\n"), std::string::npos);
+  EXPECT_NE(ini.find("=49:9:16:25:36:49:64\n"), std::string::npos);
+
+  EXPECT_EQ(run({"info", root + "/job/none.bun"}), vantri::cli::kExitFailure);
+  EXPECT_NE(err.str().find("Unable to find project!"), std::string::npos);
+}
+
+}  // namespace
