@@ -21,13 +21,21 @@ double GreyImage::sample(double col, double row) const {
   return top * (1 - tr) + bottom * tr;
 }
 
-double radiance(const Survey& survey, size_t image, Pixel position) {
+std::optional<Eigen::Vector3d> ground_seen(const Survey& survey, size_t image, Pixel position,
+                                           double guess_height) {
   const ImageRecord& record = survey.images[image];
   const Eigen::Vector3d ray_in_camera =
       survey.camera().ray_from_image(survey.camera().centred_from_pixel(position));
   const Eigen::Vector3d ray = record.truth.world_from_camera() * ray_in_camera;
-  const std::optional<Eigen::Vector3d> ground = survey.terrain->intersect(record.truth.centre, ray);
+  return survey.terrain->intersect(record.truth.centre, ray, guess_height);
+}
+
+double radiance(const Survey& survey, size_t image, Pixel position, double* guess_height) {
+  const std::optional<Eigen::Vector3d> ground = ground_seen(
+      survey, image, position, guess_height ? *guess_height : survey.terrain->mean_height());
   if (!ground) return 0.0;
+  if (guess_height) *guess_height = ground->z();
+  const ImageRecord& record = survey.images[image];
   return record.gain * survey.texture->value(ground->x(), ground->y()) + record.offset;
 }
 
@@ -48,8 +56,10 @@ double grain(uint64_t seed, size_t image, int col, int row) {
 void render_row(const Survey& survey, size_t image, int row, uint8_t* out) {
   const FrameCamera& camera = survey.camera();
   const double grain_sigma = survey.options.pixel_grain;
+  // Each row starts its ray search afresh, so rows are independent of the thread schedule.
+  double ground_height = survey.terrain->mean_height();
   for (int col = 0; col < camera.width; ++col) {
-    double v = radiance(survey, image, {col + 0.5, row + 0.5});
+    double v = radiance(survey, image, {col + 0.5, row + 0.5}, &ground_height);
     v += grain_sigma * grain(survey.options.seed, image, col, row);
     out[col] = static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L));
   }

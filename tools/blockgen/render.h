@@ -20,7 +20,13 @@ struct GreyImage {
 
 // Grey value of the ground seen through one pixel position, before quantisation and without
 // sensor grain: gain * texture + offset. Empty rays (above the horizon) give 0.
-double radiance(const Survey& survey, size_t image, Pixel position);
+// Ground point seen through a pixel position (ray cast onto the terrain); empty above the
+// horizon. guess_height: ground height near the pixel, where the ray search starts.
+std::optional<Eigen::Vector3d> ground_seen(const Survey& survey, size_t image, Pixel position,
+                                           double guess_height);
+
+// guess_height: ground height near the pixel, where the ray search starts (optional).
+double radiance(const Survey& survey, size_t image, Pixel position, double* guess_height = nullptr);
 
 GreyImage render_image(const Survey& survey, size_t image, int threads);
 

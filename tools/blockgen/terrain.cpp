@@ -43,15 +43,16 @@ double Terrain::height(double east, double north) const {
 }
 
 std::optional<Eigen::Vector3d> Terrain::intersect(const Eigen::Vector3d& origin,
-                                                  const Eigen::Vector3d& direction) const {
+                                                  const Eigen::Vector3d& direction,
+                                                  double guess_height) const {
   if (direction.z() >= 0 || origin.z() <= max_height_) return march(origin, direction);
   // Fixed-point iteration on the height: converges when the terrain slope along the ray is
   // small against the ray's steepness, which holds for aerial views of rolling terrain.
-  double t = (mean_height_ - origin.z()) / direction.z();
+  double t = (guess_height - origin.z()) / direction.z();
   for (int i = 0; i < 40; ++i) {
     const Eigen::Vector3d p = origin + t * direction;
     const double misclosure = p.z() - height(p.x(), p.y());
-    if (std::abs(misclosure) < 1e-6) return p;
+    if (std::abs(misclosure) < 1e-4) return p;
     t -= misclosure / direction.z();
   }
   return march(origin, direction);

@@ -24,9 +24,16 @@ class Terrain {
   Terrain(double west, double north, double cell, int cols, int rows, std::vector<float> heights);
 
   double height(double east, double north) const;
-  // First intersection of the ray origin + t * direction (t > 0) with the surface.
+  // First intersection of the ray origin + t * direction (t > 0) with the surface, to 0.1 mm.
+  // guess_height: where the search starts (e.g. the neighbouring pixel's ground height);
+  // it changes the work, not the result beyond that tolerance.
   std::optional<Eigen::Vector3d> intersect(const Eigen::Vector3d& origin,
-                                           const Eigen::Vector3d& direction) const;
+                                           const Eigen::Vector3d& direction,
+                                           double guess_height) const;
+  std::optional<Eigen::Vector3d> intersect(const Eigen::Vector3d& origin,
+                                           const Eigen::Vector3d& direction) const {
+    return intersect(origin, direction, mean_height_);
+  }
 
   double west() const { return west_; }
   double north() const { return north_; }

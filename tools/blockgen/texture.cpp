@@ -92,7 +92,7 @@ double GroundTexture::forest(double a, double b) const {
       const double tx = (i + 0.2 + 0.6 * cell_unit(seed_, i, j, 31)) * kTreeSpacing;
       const double ty = (j + 0.2 + 0.6 * cell_unit(seed_, i, j, 37)) * kTreeSpacing;
       const double r = 1.6 + 1.2 * cell_unit(seed_, i, j, 41);
-      const double d = std::hypot(a - tx, b - ty) / r;
+      const double d = std::sqrt((a - tx) * (a - tx) + (b - ty) * (b - ty)) / r;
       if (d < best) {
         best = d;
         radius = r;
@@ -137,7 +137,7 @@ bool GroundTexture::target_value(double east, double north, double* value) const
   for (const Target& t : targets_) {
     const double dx = east - t.east, dy = north - t.north;
     if (std::abs(dx) > t.square_half || std::abs(dy) > t.square_half) continue;
-    const double d = std::hypot(dx, dy);
+    const double d = std::sqrt(dx * dx + dy * dy);
     const double inside = std::clamp((t.disc_radius - d) / t.edge_width + 0.5, 0.0, 1.0);
     *value = 15.0 + 230.0 * inside;
     return true;

@@ -1,0 +1,117 @@
+// The generated engine input read by the engine's own readers and projected with its own
+// models: every measurement must be the true projection plus the chosen noise.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "blockgen.h"
+#include "input/block.h"
+#include "input/readers.h"
+#include "models/ap_set.h"
+#include "models/bundle_image.h"
+#include "models/camera.h"
+#include "models/image_geometry.h"
+
+namespace blockgen {
+namespace {
+
+namespace fs = std::filesystem;
+
+BlockOptions exact_orientation_block(const std::string& name) {
+  BlockOptions o;
+  o.out_dir = (fs::path(testing::TempDir()) / ("blockgen_engine_" + name)).string();
+  fs::remove_all(o.out_dir);
+  o.strips = 2;
+  o.images_per_strip = 4;
+  o.camera.width = 400;
+  o.camera.height = 300;
+  o.camera.pp_col = 200;
+  o.camera.pp_row = 150;
+  o.tie_points = 80;
+  o.control_points = 4;
+  o.check_points = 2;
+  o.write_images = false;
+  // Orientations in the engine input then equal the truth (to the written precision).
+  o.gps_noise = 0;
+  o.imu_noise = 0;
+  return o;
+}
+
+class CurrentDirectory {
+ public:
+  explicit CurrentDirectory(const fs::path& p) : old_(fs::current_path()) { fs::current_path(p); }
+  ~CurrentDirectory() { fs::current_path(old_); }
+
+ private:
+  fs::path old_;
+};
+
+void expect_engine_reads_and_reprojects(const BlockOptions& options) {
+  std::ostringstream log;
+  generate_block(options, log);
+  const Survey survey = plan_survey(options);
+
+  bravik::Block block;
+  testing::internal::CaptureStdout();
+  int read = 0;
+  {
+    CurrentDirectory here(fs::path(options.out_dir) / "engine");
+    std::ifstream in("block.inp");
+    read = bravik::readInput(block, in);
+  }
+  const std::string messages = testing::internal::GetCapturedStdout();
+  ASSERT_EQ(read, 1) << messages;
+  EXPECT_EQ(messages.find("ERROR"), std::string::npos) << messages;
+  EXPECT_EQ(messages.find("ATTENTION"), std::string::npos) << messages;
+
+  EXPECT_EQ(block.cameras.count(), 1);
+  EXPECT_EQ(block.images.count(), static_cast<int>(survey.images.size()));
+  EXPECT_EQ(block.geometries.count(), static_cast<int>(survey.images.size()));
+  EXPECT_EQ(block.objectPoints.count(),
+            static_cast<int>(options.control_points + options.check_points));
+  for (bravik::APSet* set : block.apSets.items()) ASSERT_EQ(set->attach(block.cameras), 1);
+
+  std::map<std::string, Eigen::Vector3d> truth;
+  for (const GroundPoint& p : survey.points) truth[p.id] = p.truth;
+  size_t measurements = 0;
+  double sum2 = 0;
+  for (bravik::BundleImage* image : block.images.items()) {
+    image->geometry = block.geometries.find(image->geometryId);
+    ASSERT_NE(image->geometry, nullptr) << image->id();
+    image->geometry->refresh();
+    for (const bravik::ImagePoint& point : image->points) {
+      const Eigen::Vector3d& t = truth.at(point.id);
+      double x = 0, y = 0;
+      ASSERT_EQ(image->projection({t.x(), t.y(), t.z()}, x, y), 1);
+      double c = 0, r = 0;
+      image->camera->imageToCamera(x, y, c, r);
+      sum2 += (c - point.x) * (c - point.x) + (r - point.y) * (r - point.y);
+      EXPECT_LT(std::hypot(c - point.x, r - point.y), 6 * options.pixel_noise) << point.id;
+      ++measurements;
+    }
+  }
+  EXPECT_EQ(measurements, survey.observations.size());
+  const double rms = std::sqrt(sum2 / (2.0 * measurements));
+  EXPECT_GT(rms, 0.7 * options.pixel_noise);
+  EXPECT_LT(rms, 1.3 * options.pixel_noise);
+}
+
+TEST(EngineReaderTest, ReadsTheBlockAndItsModelReproducesTheMeasurements) {
+  expect_engine_reads_and_reprojects(exact_orientation_block("plain"));
+}
+
+TEST(EngineReaderTest, DistortionApSetsAndPrincipalPointMatchTheRenderedCamera) {
+  BlockOptions o = exact_orientation_block("distorted");
+  o.camera.pp_col = 207.5;
+  o.camera.pp_row = 141.0;
+  o.camera.distortion = {1.2e-3, -3e-6, 2e-9, 1.5e-5, -2.5e-5};
+  expect_engine_reads_and_reprojects(o);
+}
+
+}  // namespace
+}  // namespace blockgen
