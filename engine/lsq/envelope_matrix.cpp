@@ -43,12 +43,13 @@ int EnvelopeMatrix::factor() {
     const int fi = first_[i];
     for (int j = fi; j < i; ++j) {
       const double* rj = row(j);
-      const int k0 = std::max(fi, first_[j]);
-      ri[j] = (ri[j] - dot(ri + k0, rj + k0, j - k0)) / rj[j];
+      const int fj = first_[j];
+      const int k0 = std::max(fi, fj);
+      ri[j - fi] = (ri[j - fi] - dot(ri + (k0 - fi), rj + (k0 - fj), j - k0)) / rj[j - fj];
     }
-    const double s = ri[i] - dot(ri + fi, ri + fi, i - fi);
+    const double s = ri[i - fi] - dot(ri, ri, i - fi);
     if (!(s > 0.0)) return i + 1;
-    ri[i] = std::sqrt(s);
+    ri[i - fi] = std::sqrt(s);
   }
   return 0;
 }
@@ -59,13 +60,14 @@ void EnvelopeMatrix::solveInPlace(Vector& b) const {
   for (int i = 0; i < m; ++i) {
     const double* ri = row(i);
     const int fi = first_[i];
-    b[i] = (b[i] - dot(ri + fi, b.data() + fi, i - fi)) / ri[i];
+    b[i] = (b[i] - dot(ri, b.data() + fi, i - fi)) / ri[i - fi];
   }
   for (int i = m - 1; i >= 0; --i) {
     const double* ri = row(i);
-    b[i] /= ri[i];
+    const int fi = first_[i];
+    b[i] /= ri[i - fi];
     const double bi = b[i];
-    for (int k = first_[i]; k < i; ++k) b[k] -= ri[k] * bi;
+    for (int k = fi; k < i; ++k) b[k] -= ri[k - fi] * bi;
   }
 }
 

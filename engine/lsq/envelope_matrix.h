@@ -24,8 +24,9 @@ class EnvelopeMatrix {
   // Lower-triangle entry (i, j), first(i) <= j <= i.
   double& at(int i, int j) { return values_[start_[i] + (j - first_[i])]; }
   double at(int i, int j) const { return values_[start_[i] + (j - first_[i])]; }
-  double* row(int i) { return values_.data() + start_[i] - first_[i]; }  // indexed by column
-  const double* row(int i) const { return values_.data() + start_[i] - first_[i]; }
+  // Stored part of row i: element 0 is column first(i), the last the diagonal.
+  double* row(int i) { return values_.data() + start_[i]; }
+  const double* row(int i) const { return values_.data() + start_[i]; }
 
   // In-place Cholesky factor L (diagonal included). 0, or the 1-based row of the first
   // non-positive pivot.

@@ -346,10 +346,9 @@ void SparseNormalSystem::subtractPointContributions(const std::vector<int>& posi
       if (owns(g)) {
         for (int a = 0; a < sg; ++a) {
           b[start[g] + a] -= Yg[a] * z[0] + Yg[sg + a] * z[1] + Yg[2 * sg + a] * z[2];
-          double* row = S.row(start[g] + a);
+          double* row = &S.at(start[g] + a, start[g]);
           for (int c = 0; c <= a; ++c)
-            row[start[g] + c] -=
-                Yg[a] * Yg[c] + Yg[sg + a] * Yg[sg + c] + Yg[2 * sg + a] * Yg[2 * sg + c];
+            row[c] -= Yg[a] * Yg[c] + Yg[sg + a] * Yg[sg + c] + Yg[2 * sg + a] * Yg[2 * sg + c];
         }
       }
       for (std::size_t j = 0; j < list.size(); ++j) {
@@ -359,7 +358,7 @@ void SparseNormalSystem::subtractPointContributions(const std::vector<int>& posi
         const int sh = reduced_size_[h];
         const double* Yh = coupling_work_.data() + list[j].at;
         for (int a = 0; a < sg; ++a) {
-          double* row = S.row(start[g] + a) + start[h];
+          double* row = &S.at(start[g] + a, start[h]);
           for (int c = 0; c < sh; ++c)
             row[c] -= Yg[a] * Yh[c] + Yg[sg + a] * Yh[sh + c] + Yg[2 * sg + a] * Yh[2 * sh + c];
         }
