@@ -454,7 +454,7 @@ bool PointImportModel::readGpsImuRecords(GpsImuRecords* records) {
     records->attitudes.push_back(attitude);
     records->variances.push_back(variances);
   }
-  return !records->positions.empty();
+  return true;
 }
 
 // --- Matching and local origin ---------------------------------------------------------------

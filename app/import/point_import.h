@@ -77,6 +77,7 @@ class PointImportModel {
   PointImportModel(ImportMode mode, UserInterface& ui);
 
   ImportMode mode() const { return mode_; }
+  UserInterface& ui() const { return ui_; }
   const char* title() const;
   const std::vector<std::string>& targetColumns() const { return target_columns_; }
   // Index of a target column by title ("ID", "X", ...), -1 when the mode has none.
@@ -144,8 +145,8 @@ class PointImportModel {
   // receive the smallest X and Y of the records.
   bool importControlPoints(std::vector<SFIO_ControlPoint>* records, double* min_x, double* min_y);
   // Mode 0: the records of the selected rows. A row whose X, Y, Z, omega, phi or kappa does not
-  // convert is skipped with a log line, so it never moves an image. False when nothing is
-  // selected or no row gives a record.
+  // convert is skipped with a log line, so it never moves an image. False only when nothing is
+  // selected ("Make a selection"); the records may be empty.
   bool readGpsImuRecords(GpsImuRecords* records);
 
   int idCounter() const { return id_counter_; }
