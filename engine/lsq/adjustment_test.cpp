@@ -9,8 +9,10 @@
 #include <sstream>
 #include <string>
 
+#include "input/readers.h"
 #include "lsq/block_simulation_test_support.h"
 #include "lsq/ls_params.h"
+#include "report/report_sections.h"
 
 namespace bravik {
 namespace {
@@ -278,6 +280,96 @@ TEST_F(AdjustmentTest, CameraFileOnlyOnRequest) {
       at = found;
     }
   }
+}
+
+// Writes the simulated block as the engine's input files and returns the main input file.
+std::string writeInputFiles(const SimulatedBlock& simulated, const TemporaryFolder& folder) {
+  const Block& block = *simulated.block;
+  std::ofstream(folder.file("cameras.txt")) << "camera-frame cam1 simulated 153.0 0 0 230 230\n";
+  std::ofstream images(folder.file("images.txt"));
+  std::ofstream coords(folder.file("image.crd"));
+  coords.precision(12);
+  for (const BundleImage* image : block.images.items()) {
+    images << "image-frame " << image->id() << " " << image->geometryId << " cam1\n";
+    coords << image->id() << " 1.0\n";
+    for (const ImagePoint& p : image->points) {
+      coords << p.id << " " << p.x << " " << p.y << " " << p.sx << " " << p.sy << "\n";
+    }
+    coords << "stop-dep\n";
+  }
+  std::ofstream geometries(folder.file("orientations.ext"));
+  writeGeometryRecords(block, geometries);
+  std::ofstream points(folder.file("points.ocs"));
+  std::ofstream support(folder.file("support.txt"));
+  points.precision(12);
+  points << "indiv-sdev\n";
+  for (const ObjectPoint* point : block.objectPoints.items()) {
+    points << point->id() << " (" << point->xyz[0] << ", " << point->xyz[1] << ", " << point->xyz[2]
+           << ") " << point->sdev[0] << " " << point->sdev[1] << " " << point->sdev[2] << "\n";
+    if (point->type == kPointCheck) support << "# check point\n" << point->id() << " ch xyz\n";
+    if (point->sdev[0] < lsParams().smin) support << point->id() << " co xyz\n";
+  }
+  const std::string main = folder.file("block.inp");
+  std::ofstream(main) << "camera " << folder.file("cameras.txt") << "\nimage "
+                      << folder.file("images.txt") << "\next-ori "
+                      << folder.file("orientations.ext") << "\nimage-crds "
+                      << folder.file("image.crd") << "\nobj-crds " << folder.file("points.ocs")
+                      << "\nctrl-supp " << folder.file("support.txt") << "\n";
+  return main;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST_F(AdjustmentTest, BlockReadFromInputFilesAdjustsAndWritesEveryResult) {
+  SimulatedBlock simulated = BlockSimulator(SimulationSettings{}).build();
+  TemporaryFolder folder;
+  std::ifstream main(writeInputFiles(simulated, folder));
+  Block block;
+  ASSERT_EQ(readInput(block, main), 1);
+  ASSERT_EQ(block.images.count(), 8);
+  // Only control and check points have records; the engine creates the tie points.
+  ASSERT_EQ(block.objectPoints.count(), 8);
+
+  {
+    std::ofstream report(folder.file("block.out")), ext(folder.file("block.ext")),
+        ocs(folder.file("block.ocs")), res(folder.file("block.res")),
+        apset(folder.file("block.apset")), gcpres(folder.file("block.gcpres")),
+        chp(folder.file("block.chp"));
+    const OutputFiles files{report, ext, ocs, res, apset, gcpres, chp, folder.file("block.cam")};
+    ASSERT_EQ(runAdjustment(block, files, false), 1);
+  }
+  const std::string report = readFile(folder.file("block.out"));
+  const std::string sigma = lineAfter(report, "Sigma 0 a posteriori    :  ");
+  EXPECT_NEAR(std::stod(sigma), 3.0, 0.15) << sigma;
+  EXPECT_EQ(lineAfter(report, "Redundancy              :  "), "868");
+  EXPECT_EQ(lineAfter(report, "Check points                :  "), "     2");
+  EXPECT_EQ(lineAfter(report, "Control points              :  "), "     6");
+  EXPECT_FALSE(std::filesystem::exists(folder.file("block.cam")));
+
+  // The ext file reads back as an image-geometry file with the adjusted orientations.
+  std::ifstream ext(folder.file("block.ext"));
+  OwnedList<ImageGeometry> adjusted;
+  ASSERT_EQ(readGeometryFile(ext, adjusted), 1);
+  ASSERT_EQ(adjusted.count(), 8);
+  for (const ImageGeometry* geometry : adjusted.items()) {
+    const std::vector<double>& truth = simulated.truth.orientations.at(geometry->id());
+    for (int j = 0; j < 3; ++j) EXPECT_NEAR(geometry->p[j], truth[j], 0.5);
+  }
+  const std::string res = readFile(folder.file("block.res"));
+  std::size_t stops = 0;
+  for (std::size_t at = res.find("stop-dep\n"); at != std::string::npos;
+       at = res.find("stop-dep\n", at + 1)) {
+    ++stops;
+  }
+  EXPECT_EQ(stops, 9u);
+  EXPECT_NE(readFile(folder.file("block.chp")).find("Number of differences       :          2"),
+            std::string::npos);
+  EXPECT_EQ(readFile(folder.file("block.apset")), "stop-dep\n");
 }
 
 }  // namespace
