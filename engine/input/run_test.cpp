@@ -1,0 +1,130 @@
+#include "input/run.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "bravik.h"
+#include "lsq/ls_params.h"
+
+namespace bravik {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::HasSubstr;
+
+const char* const kResultExtensions[] = {"out", "ext", "ocs", "res", "apset", "gcpres", "chp"};
+
+std::string slurp(const fs::path& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class RunTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = lsParams();
+    start_ = fs::current_path();
+    folder_ = fs::path(testing::TempDir()) / ("bravik_run_" + std::to_string(::getpid()));
+    fs::remove_all(folder_);
+    fs::create_directories(folder_ / "data");
+  }
+  void TearDown() override {
+    fs::current_path(start_);
+    fs::remove_all(folder_);
+    lsParams() = saved_;
+  }
+  void write(const std::string& name, const std::string& text) {
+    std::ofstream(folder_ / "data" / name) << text;
+  }
+  // Runs the export and returns what it printed.
+  std::string scan(const fs::path& input, int camera, int expected) {
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(BravikScan(input.string().c_str(), camera), expected);
+    return testing::internal::GetCapturedStdout();
+  }
+
+  LSParams saved_;
+  fs::path start_;
+  fs::path folder_;
+};
+
+TEST_F(RunTest, MissingOrEmptyPathCreatesNothing) {
+  EXPECT_EQ(scan(folder_ / "data" / "nothing.inp", 1, 0), "");
+  EXPECT_EQ(BravikScan("", 1), 0);
+  EXPECT_EQ(BravikScan(nullptr, 1), 0);
+  EXPECT_EQ(Bravik(nullptr, 1), 0);
+  EXPECT_FALSE(fs::exists(folder_ / "data" / "nothing.out"));
+  EXPECT_EQ(scan(folder_ / "data", 0, 0), "");  // a folder is not an input file
+  EXPECT_EQ(fs::current_path(), start_);
+}
+
+TEST_F(RunTest, OutputFilesAreNamedAfterTheInputInItsFolder) {
+  write("block1.inp", "");
+  const std::string printed = scan(folder_ / "data" / "block1.inp", 0, 0);
+  EXPECT_THAT(printed, HasSubstr("ERROR: The adjustment is not available"));
+  for (const char* extension : kResultExtensions) {
+    EXPECT_TRUE(fs::exists(folder_ / "data" / (std::string("block1.") + extension))) << extension;
+  }
+  EXPECT_FALSE(fs::exists(folder_ / "data" / "block1.cam"));
+  EXPECT_EQ(fs::current_path(), start_);  // the caller's directory is restored
+
+  const std::string report = slurp(folder_ / "data" / "block1.out");
+  EXPECT_THAT(report, testing::StartsWith("Parameters/Options\n"));
+  EXPECT_THAT(report, HasSubstr("Least-squares parameters/options\n"));
+}
+
+TEST_F(RunTest, RelativePathsResolveAgainstTheInputFolder) {
+  write("k.cam", "camera-frame K1 a 100 0 0 230 230");
+  write("block2.inp", "camera k.cam");
+  fs::current_path(folder_);
+  scan("data/block2.inp", 0, 0);
+  EXPECT_TRUE(fs::exists(folder_ / "data" / "block2.out"));
+  EXPECT_EQ(fs::current_path(), folder_);
+}
+
+TEST_F(RunTest, FailedReadingLeavesEmptyResultFiles) {
+  write("bad.inp", "Params x");
+  EXPECT_EQ(scan(folder_ / "data" / "bad.inp", 1, 0), "ERROR: Unknown keyword: 'Params'\n");
+  for (const char* extension : kResultExtensions) {
+    const fs::path file = folder_ / "data" / (std::string("bad.") + extension);
+    ASSERT_TRUE(fs::exists(file)) << extension;
+    EXPECT_EQ(fs::file_size(file), 0u) << extension;
+  }
+  EXPECT_FALSE(fs::exists(folder_ / "data" / "bad.cam"));
+}
+
+TEST_F(RunTest, UnwritableReportFailsBeforeReading) {
+  write("locked.inp", "camera missing.cam");
+  fs::create_directory(folder_ / "data" / "locked.out");
+  EXPECT_EQ(scan(folder_ / "data" / "locked.inp", 0, 0),
+            "ERROR: Cannot open output file: locked.out\n");
+  EXPECT_FALSE(fs::exists(folder_ / "data" / "locked.ext"));
+}
+
+TEST_F(RunTest, SettingsPersistBetweenRunsAndBothExportsAgree) {
+  write("ls.par",
+        "2e-6 7 0 0 1 1 0.001 0.001 1e-6 1e-8 1e-30 1e30 1e-31 1e31 1e10 1e10 0.8 1 0.001 1.96 "
+        "0.0001 10 m rad native");
+  write("first.inp", "ls-params ls.par");
+  write("second.inp", "");
+  write("third.inp", "");
+  scan(folder_ / "data" / "first.inp", 0, 0);
+  scan(folder_ / "data" / "second.inp", 0, 0);
+  const std::string second = slurp(folder_ / "data" / "second.out");
+  EXPECT_THAT(second, HasSubstr("Standard deviation of unit weight  :  2.00e-06\n"
+                                "Maximum number of iterations       :  7\n"));
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(Bravik((folder_ / "data" / "third.inp").string().c_str(), 0), 0);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(slurp(folder_ / "data" / "third.out"), second);
+}
+
+}  // namespace
+}  // namespace bravik
