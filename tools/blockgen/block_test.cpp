@@ -408,5 +408,19 @@ TEST(TextFilesTest, GpsImuAndControlFilesCarryTheTruthPlusTheirNoise) {
                       })));
 }
 
+TEST(SampleBlockTest, CommittedSampleIsWhatTheDefaultOptionsGenerate) {
+  const std::string out = fresh_folder("sample");
+  const ParsedArguments parsed = parse_arguments({"--out", out, "--no-images"});
+  ASSERT_TRUE(parsed.ok) << parsed.error;
+  std::ostringstream log;
+  generate_block(parsed.options, log);
+  const fs::path sample = fs::path("..") / ".." / "examples" / "sample-block";
+  const auto committed = folder_contents(sample.string());
+  ASSERT_GE(committed.size(), 10u);
+  for (const auto& [name, bytes] : committed)
+    EXPECT_TRUE(read_file(fs::path(out) / name) == bytes)
+        << name << " differs: regenerate examples/sample-block (see tools/blockgen/README.md)";
+}
+
 }  // namespace
 }  // namespace blockgen

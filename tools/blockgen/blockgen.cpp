@@ -49,6 +49,8 @@ void write_texts(const Survey& survey, const std::string& out) {
 
 GenerationSummary generate_block(const BlockOptions& options, std::ostream& log) {
   if (const std::string why = validate(options); !why.empty()) throw std::runtime_error(why);
+  if (const std::string why = projected_system_problem(options.epsg); !why.empty())
+    throw std::runtime_error(why);
   const auto start = std::chrono::steady_clock::now();
   const std::string& out = options.out_dir;
   make_folder(out);

@@ -90,6 +90,17 @@ void geographic_bounds(const GroundBox& box, OGRCoordinateTransformation& to_geo
 
 }  // namespace
 
+std::string projected_system_problem(int epsg) {
+  OGRSpatialReference srs;
+  if (srs.importFromEPSG(epsg) != OGRERR_NONE)
+    return "--epsg " + std::to_string(epsg) + " is not a known EPSG coordinate system";
+  if (!srs.IsProjected())
+    return "--epsg " + std::to_string(epsg) + " is not a projected coordinate system";
+  if (std::abs(srs.GetLinearUnits() - 1.0) > 1e-12)
+    return "--epsg " + std::to_string(epsg) + " does not use metres";
+  return "";
+}
+
 void write_dem(const Terrain& terrain, int epsg, const std::string& path) {
   const std::string temporary = temporary_path(path);
   Dataset d = create_tiff(temporary, terrain.cols(), terrain.rows(), GDT_Float32);

@@ -9,6 +9,9 @@
 
 namespace blockgen {
 
+// Empty when epsg names a projected system in metres; otherwise the reason it cannot be used.
+std::string projected_system_problem(int epsg);
+
 // The DEM: Float32 GeoTIFF in the projected system epsg, one band, cells as in terrain.
 void write_dem(const Terrain& terrain, int epsg, const std::string& path);
 
