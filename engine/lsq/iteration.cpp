@@ -267,10 +267,14 @@ int initializeAdjustmentTail(Block& block, AdjustmentState& state, std::ostream&
   printCounts(block, counts, report);
   if (block.options.debugUnknownsTable) block.adjObjects.printUnknownsTable(std::cout);
 
-  state.normals =
-      createNormalSystem(static_cast<int>(lsParams().adjustmentInterface), layoutOf(block));
-  if (!state.normals) {
+  const int interface = static_cast<int>(lsParams().adjustmentInterface);
+  if (!hasNormalSystem(interface)) {
     report << "ERROR: Unkown adjustment interface.\n";
+    return -1;
+  }
+  state.normals = createNormalSystem(interface, layoutOf(block));
+  if (!state.normals) {
+    report << "ERROR: Allocation of normal equations failed.\n";
     return -1;
   }
   report << "Elapsed cpu time to initialize adjustment: "

@@ -37,7 +37,8 @@ double processorSeconds();
 // Tail of the initialisation: numbers the unknowns (object points, image geometries, AP
 // sets, position corrections, attitude corrections), prints the data and the counts,
 // creates the normal system for the "Adjustment interface" setting and prints the time
-// since `startSeconds`. 1, or -1 for an unknown interface or a failed slot set-up.
+// since `startSeconds`. 1, or -1 for an unknown interface, a normal system that cannot be
+// allocated (8 u^2 bytes for the dense one) or a failed slot set-up.
 int initializeAdjustmentTail(Block& block, AdjustmentState& state, std::ostream& report,
                              double startSeconds);
 
