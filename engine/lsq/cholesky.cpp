@@ -2,12 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <thread>
+#include <vector>
 
 namespace bravik {
 namespace {
 
 constexpr int kPanel = 48;   // columns factored together
 constexpr int kChunk = 256;  // inner-product length kept in cache during the panel update
+constexpr long long kParallelWork = 4'000'000;  // multiply-adds below which one thread is used
 
 double dot(const double* x, const double* y, int len) {
   double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
@@ -51,12 +55,12 @@ void loadPanel(Matrix& a, int i0, int i1, double* diag) {
   }
 }
 
-// Subtracts sum over k < i0 of L[i][k] L[j][k] from the panel entries (j >= i, i in panel).
-void updatePanelFromLeft(Matrix& a, int i0, int i1, double* diag) {
-  const int m = a.rows();
+// Subtracts sum over k < i0 of L[i][k] L[j][k] from the panel entries of rows [j0, j1)
+// (j >= i, i in the panel).
+void updateRowsFromLeft(Matrix& a, int i0, int i1, int j0, int j1, double* diag) {
   for (int k0 = 0; k0 < i0; k0 += kChunk) {
     const int len = std::min(kChunk, i0 - k0);
-    for (int j = i0; j < m; ++j) {
+    for (int j = j0; j < j1; ++j) {
       double* rowj = a[j];
       const int end = std::min(i1, j + 1);
       int i = i0;
@@ -79,6 +83,27 @@ void updatePanelFromLeft(Matrix& a, int i0, int i1, double* diag) {
       }
     }
   }
+}
+
+int updateThreads(long long work) {
+  if (work < kParallelWork) return 1;
+  return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+}
+
+// The rows are independent: large updates are split into row ranges, one per thread (a panel
+// diagonal entry is updated with its row). Every entry is computed by the same operations
+// whatever the split, so the factor does not depend on the number of threads.
+void updatePanelFromLeft(Matrix& a, int i0, int i1, double* diag) {
+  const int m = a.rows();
+  const int threads = updateThreads(static_cast<long long>(m - i0) * (i1 - i0) * i0);
+  std::vector<std::thread> workers;
+  for (int t = 1; t < threads; ++t) {
+    const int j0 = i0 + static_cast<int>(static_cast<long long>(m - i0) * t / threads);
+    const int j1 = i0 + static_cast<int>(static_cast<long long>(m - i0) * (t + 1) / threads);
+    workers.emplace_back(updateRowsFromLeft, std::ref(a), i0, i1, j0, j1, diag);
+  }
+  updateRowsFromLeft(a, i0, i1, i0, i0 + (m - i0) / threads, diag);
+  for (std::thread& w : workers) w.join();
 }
 
 // Finishes the panel with the inner products over the panel's own columns.

@@ -11,7 +11,8 @@ namespace bravik {
 // (resized to the order of `a`). The diagonal and the upper triangle keep the original matrix.
 // Result: 0 on success, -1 when `a` is not square, k > 0 when the leading principal minor of
 // order k is not positive (the 1-based row of the failing pivot; a NaN pivot fails as well).
-// Blocked by column panels for cache reuse; equal to the row-by-row recursion up to rounding.
+// Blocked by column panels for cache reuse, the panel update on several threads for large
+// matrices; equal to the row-by-row recursion up to rounding, independent of the thread count.
 int choleskyDecompose(Matrix& a, Vector& d);
 
 // Solves L L^T x = n with the factor left by choleskyDecompose. `x` is resized.
