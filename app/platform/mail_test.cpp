@@ -142,6 +142,18 @@ TEST(SendEmail, HandsAMessageWithAttachmentToTheServer) {
   EXPECT_NE(sent.find("QWVyaWFsIFRyaWFuZ3VsYXRpb24gcmVwb3J0Cg=="), std::string::npos);
 }
 
+TEST(SendEmail, LineBreaksInHeaderFieldsCannotAddHeaders) {
+  SmtpSink sink;
+  const std::string server = "127.0.0.1:" + std::to_string(sink.port());
+  ASSERT_EQ(NVT_SendEmail(server, "ops@example.org", "vantri@example.org",
+                          "Done\r\nBcc: intruder@example.org", "body", "", ""),
+            1);
+  const std::string sent = sink.Transcript();
+  EXPECT_EQ(sent.find("\nBcc:"), std::string::npos);
+  EXPECT_EQ(sent.find("RCPT TO:<intruder@example.org>"), std::string::npos);
+  EXPECT_NE(sent.find("Subject: Done  Bcc: intruder@example.org"), std::string::npos);
+}
+
 TEST(SendEmail, ReportsFailuresWithoutSending) {
   // Nothing listens on a port that was just released.
   int port = 0;

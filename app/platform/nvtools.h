@@ -109,7 +109,11 @@ void NVT_SetSplashScreenHook(std::function<void(int, int)> hook);
 // --- Helpers of this layer -------------------------------------------------------------------
 namespace vantri {
 
-struct MemoryStatus;
+// Physical memory of the machine, in bytes.
+struct MemoryStatus {
+  std::uint64_t total_bytes = 0;
+  std::uint64_t available_bytes = 0;
+};
 // MemTotal and MemAvailable of /proc/meminfo (zeros when unreadable).
 MemoryStatus read_memory_status();
 // The profile file and the data folder as described at the top (not created).

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/nvtools.h"
+
 namespace vantri {
 
 enum class MessageIcon { kExclamation, kInformation, kQuestion, kStop, kWarning };
@@ -27,12 +29,6 @@ const char* icon_name(MessageIcon icon);
 struct FileFilter {
   std::string name;
   std::string pattern;
-};
-
-// Physical memory of the machine, in bytes.
-struct MemoryStatus {
-  std::uint64_t total_bytes = 0;
-  std::uint64_t available_bytes = 0;
 };
 
 // The timestamped log line:
