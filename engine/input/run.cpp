@@ -37,14 +37,57 @@ class DirectoryChange {
   bool changed_ = false;
 };
 
-bool openOutput(std::ofstream& stream, const std::string& name) {
-  stream.open(name, std::ios::out | std::ios::trunc);
-  if (stream) return true;
-  std::cout << "ERROR: Cannot open output file: " << name << "\n";
-  return false;
+}  // namespace
+
+RunFiles::~RunFiles() {
+  for (const auto& [stream, name] : opened_) {
+    stream->close();
+    std::error_code error;
+    fs::remove(name + ".tmp", error);
+  }
 }
 
-}  // namespace
+bool RunFiles::open(std::ofstream& stream, const char* extension) {
+  const std::string final = name(extension);
+  // The final file must be writable now, not only its temporary.
+  const bool writable = !fs::is_directory(final) && std::ofstream(final, std::ios::app).good();
+  if (writable) stream.open(final + ".tmp", std::ios::out | std::ios::trunc);
+  if (!writable || !stream) {
+    std::cout << "ERROR: Cannot open output file: " << final << "\n";
+    return false;
+  }
+  opened_.emplace_back(&stream, final);
+  return true;
+}
+
+bool RunFiles::openReport() { return open(report, "out"); }
+
+bool RunFiles::openResults() {
+  return open(ext, "ext") && open(ocs, "ocs") && open(res, "res") && open(apset, "apset") &&
+         open(gcpres, "gcpres") && open(chp, "chp");
+}
+
+bool RunFiles::openCameraFile() { return open(cam, "cam"); }
+
+bool RunFiles::finish() {
+  bool ok = true;
+  for (const auto& [stream, final] : opened_) {
+    stream->close();
+    std::error_code error;
+    if (stream->fail()) {
+      ok = false;
+    } else {
+      fs::rename(final + ".tmp", final, error);
+    }
+    if (stream->fail() || error) {
+      ok = false;
+      std::cout << "ERROR: Cannot write output file: " << final << "\n";
+      fs::remove(final + ".tmp", error);
+    }
+  }
+  opened_.clear();
+  return ok;
+}
 
 int adjustBlock(Block&, RunFiles& files, bool) {
   const char* message = "ERROR: The adjustment is not available in this version.\n";
@@ -52,6 +95,18 @@ int adjustBlock(Block&, RunFiles& files, bool) {
   files.report << message;
   return -1;
 }
+
+namespace {
+
+int readAndAdjust(std::istream& input, RunFiles& files, bool writeCameraFile) {
+  Block block;
+  if (readInput(block, input) != 1) return -1;
+  printRunOptions(block.options, files.report);
+  printLSParams(lsParams(), files.report);
+  return adjustBlock(block, files, writeCameraFile);
+}
+
+}  // namespace
 
 int runBravik(const std::string& inputPath, bool writeCameraFile) {
   if (inputPath.empty()) return 0;
@@ -63,28 +118,20 @@ int runBravik(const std::string& inputPath, bool writeCameraFile) {
   const DirectoryChange directory(folder);
   if (!directory.ok(folder)) return 0;
 
-  RunFiles files;
-  files.baseName = path.stem().string();
-  if (!openOutput(files.report, files.name("out"))) return 0;
+  RunFiles files(path.stem().string());
+  if (!files.openReport()) return 0;
   std::ifstream input(path.filename());
   if (!input) {
     std::cout << "ERROR: Cannot open input file: " << path.filename().string() << "\n";
     return 0;
   }
-  const std::pair<std::ofstream*, const char*> results[] = {
-      {&files.ext, "ext"},     {&files.ocs, "ocs"},       {&files.res, "res"},
-      {&files.apset, "apset"}, {&files.gcpres, "gcpres"}, {&files.chp, "chp"},
-  };
-  for (const auto& [stream, extension] : results) {
-    if (!openOutput(*stream, files.name(extension))) return 0;
-  }
+  if (!files.openResults()) return 0;
 
-  Block block;
-  if (readInput(block, input) != 1) return 0;
-  printRunOptions(block.options, files.report);
-  printLSParams(lsParams(), files.report);
-  if (adjustBlock(block, files, writeCameraFile) != 1) return 0;
-  return 1;
+  // The result files are written (renamed into place) whatever the outcome: a failed
+  // run leaves them empty or with the report written so far.
+  const int result = readAndAdjust(input, files, writeCameraFile);
+  const bool written = files.finish();
+  return result == 1 && written ? 1 : 0;
 }
 
 }  // namespace bravik

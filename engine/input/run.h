@@ -3,15 +3,36 @@
 
 #include <fstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "input/block.h"
 
 namespace bravik {
 
 // The output files of one run, named by the input file's base name, in the input
-// file's folder (the current directory while the run is under way).
-struct RunFiles {
-  std::string baseName;
+// file's folder (the current directory while the run is under way). Each stream writes
+// to "<name>.tmp"; finish() closes them and renames each over its final name, so that a
+// run that crashes leaves the files of an earlier run intact.
+class RunFiles {
+ public:
+  explicit RunFiles(std::string baseName) : baseName_(std::move(baseName)) {}
+  ~RunFiles();
+  RunFiles(const RunFiles&) = delete;
+  RunFiles& operator=(const RunFiles&) = delete;
+
+  // Name of the file with this extension ("out", "cam", ...).
+  std::string name(const char* extension) const { return baseName_ + "." + extension; }
+  // Opens the report; false after "ERROR: Cannot open output file: " and the name.
+  bool openReport();
+  // Opens the six result files (ext, ocs, res, apset, gcpres, chp), same message.
+  bool openResults();
+  // Opens the camera file (only on request); same message on failure.
+  bool openCameraFile();
+  // Closes every open stream and renames it over its final name; false after
+  // "ERROR: Cannot write output file: " and the name when one could not be written.
+  bool finish();
+
   std::ofstream report;  // .out
   std::ofstream ext;
   std::ofstream ocs;
@@ -19,9 +40,13 @@ struct RunFiles {
   std::ofstream apset;
   std::ofstream gcpres;
   std::ofstream chp;
+  std::ofstream cam;  // opened by openCameraFile()
 
-  // Name of the file with this extension ("out", "cam", ...).
-  std::string name(const char* extension) const { return baseName + "." + extension; }
+ private:
+  bool open(std::ofstream& stream, const char* extension);
+
+  std::string baseName_;
+  std::vector<std::pair<std::ofstream*, std::string>> opened_;
 };
 
 // Runs one adjustment described by the main input file at `inputPath`; writes the

@@ -100,6 +100,18 @@ TEST_F(RunTest, FailedReadingLeavesEmptyResultFiles) {
   EXPECT_FALSE(fs::exists(folder_ / "data" / "bad.cam"));
 }
 
+TEST_F(RunTest, ResultFilesAreReplacedOnlyAfterReadingAndLeaveNoTemporaries) {
+  // A result file of an earlier run used as input of a run with the same base name.
+  write("again.ext", "indiv-type ext-ori-opk-rot S1 rad 0 1 2 3 1 1 1 0 0 0 1 1 1 stop-dep");
+  write("again.inp", "ext-ori again.ext");
+  const std::string printed = scan(folder_ / "data" / "again.inp", 0, 0);
+  EXPECT_THAT(printed, testing::Not(HasSubstr("Reading EO file failed")));
+  EXPECT_THAT(slurp(folder_ / "data" / "again.out"), HasSubstr("Parameters/Options"));
+  for (const auto& entry : fs::directory_iterator(folder_ / "data")) {
+    EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
+  }
+}
+
 TEST_F(RunTest, UnwritableReportFailsBeforeReading) {
   write("locked.inp", "camera missing.cam");
   fs::create_directory(folder_ / "data" / "locked.out");
