@@ -363,6 +363,40 @@ TEST(TerrainFilesTest, SrtmTileAndDemAgreeInHeight) {
   EXPECT_GT(north, survey.block_box.max_north);
 }
 
+TEST(TextFilesTest, CameraPassportHoldsTheRenderedCameraExactly) {
+  BlockOptions o = small_block(fresh_folder("passport"));
+  o.write_images = false;
+  o.camera.pp_col = 161.3;
+  o.camera.pp_row = 118.7;
+  o.camera.distortion = {1.2e-3, -3e-6, 2e-9, 1.5e-5, -2.5e-5};
+  std::ostringstream log;
+  generate_block(o, log);
+  std::istringstream in(read_file(fs::path(o.out_dir) / "camera.bcc"));
+  std::string line;
+  std::getline(in, line);
+  EXPECT_EQ(line, "VANTRI-PASSPORT-BCC 1");
+  std::map<std::string, std::string> fields;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    const size_t eq = line.find('=');
+    ASSERT_NE(eq, std::string::npos) << line;
+    fields[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  for (const char* key :
+       {"model", "camera_serial", "lens_serial", "lens_constant", "calibration_date", "focal_mm",
+        "pixel_mm", "ppx", "ppy", "width", "height", "k1", "k2", "k3", "p1", "p2"})
+    EXPECT_TRUE(fields.count(key)) << key;
+  EXPECT_EQ(std::stod(fields["focal_mm"]), o.camera.focal_mm);
+  EXPECT_EQ(std::stod(fields["pixel_mm"]), o.camera.pixel_mm);
+  EXPECT_EQ(std::stod(fields["ppx"]), o.camera.pp_col);
+  EXPECT_EQ(std::stod(fields["ppy"]), o.camera.pp_row);
+  EXPECT_EQ(std::stoi(fields["width"]), o.camera.width);
+  EXPECT_EQ(fields["calibration_date"].size(), 10u);  // dd-mm-yyyy
+  const MetricDistortion m = metric_distortion(o.camera.distortion);
+  EXPECT_EQ(std::stod(fields["k1"]), m.k1);
+  EXPECT_EQ(std::stod(fields["p2"]), m.p2);
+}
+
 TEST(TextFilesTest, GpsImuAndControlFilesCarryTheTruthPlusTheirNoise) {
   BlockOptions o = small_block(fresh_folder("texts"));
   o.write_images = false;

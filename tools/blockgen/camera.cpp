@@ -7,6 +7,11 @@
 
 namespace blockgen {
 
+MetricDistortion metric_distortion(const Distortion& d) {
+  // dx_m = 1e-3 dx_mm with u_mm = 1e3 u_m: a term of degree n in u scales by 1e3^(n - 1).
+  return {d.k1 * 1e6, d.k2 * 1e12, d.k3 * 1e18, d.p1 * 1e3, d.p2 * 1e3};
+}
+
 Centred FrameCamera::centred_from_pixel(Pixel p) const {
   return {(p.col - 0.5 * width) * pixel_mm, (0.5 * height - p.row) * pixel_mm};
 }

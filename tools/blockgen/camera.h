@@ -35,6 +35,13 @@ struct Distortion {
   bool any() const { return k1 != 0 || k2 != 0 || k3 != 0 || p1 != 0 || p2 != 0; }
 };
 
+// The same model with u, v and the corrections in metres (the engine's AP sets and the
+// passport's metric convention): k1 in m^-2, k2 in m^-4, k3 in m^-6, p1 and p2 in m^-1.
+struct MetricDistortion {
+  double k1 = 0, k2 = 0, k3 = 0, p1 = 0, p2 = 0;
+};
+MetricDistortion metric_distortion(const Distortion& mm);
+
 struct FrameCamera {
   std::string id = "CAM1";
   std::string model = "Blockgen-SYN-1500";

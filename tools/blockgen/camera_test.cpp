@@ -95,6 +95,13 @@ TEST(DistortionTest, RayFromImageInvertsTheDistortedProjection) {
       EXPECT_NEAR(c.y_mm, y, 1e-9);
     }
   }
+  // The metric form (metres) gives the same correction at the same point.
+  const MetricDistortion m = metric_distortion(camera.distortion);
+  const double u = 3.7e-3, v = -2.2e-3, r2 = u * u + v * v;
+  const double radial = m.k1 * r2 + m.k2 * r2 * r2 + m.k3 * r2 * r2 * r2;
+  const Eigen::Vector2d in_mm = camera.distortion_at(u * 1e3, v * 1e3);
+  EXPECT_NEAR(in_mm.x() * 1e-3, u * radial + m.p1 * (3 * u * u + v * v) + 2 * m.p2 * u * v, 1e-15);
+  EXPECT_NEAR(in_mm.y() * 1e-3, v * radial + 2 * m.p1 * u * v + m.p2 * (u * u + 3 * v * v), 1e-15);
   // At the principal point the distortion vanishes.
   const Eigen::Vector2d zero = camera.distortion_at(0, 0);
   EXPECT_EQ(zero.norm(), 0.0);

@@ -70,15 +70,15 @@ std::string orientations_text(const Survey& survey) {
 
 // Engine AP parameters act on reduced coordinates in metres.
 std::string ap_sets_text(const FrameCamera& c) {
-  const Distortion& d = c.distortion;
+  const MetricDistortion m = metric_distortion(c.distortion);
   std::ostringstream out;
   out << "radial-dist RAD-" << c.id << ' ' << c.id << '\n'
-      << "  " << scientific(d.k1 * 1e6) << ' ' << kFixed << '\n'
-      << "  " << scientific(d.k2 * 1e12) << ' ' << kFixed << '\n'
-      << "  " << scientific(d.k3 * 1e18) << ' ' << kFixed << '\n'
+      << "  " << scientific(m.k1) << ' ' << kFixed << '\n'
+      << "  " << scientific(m.k2) << ' ' << kFixed << '\n'
+      << "  " << scientific(m.k3) << ' ' << kFixed << '\n'
       << "decentering-dist DEC-" << c.id << ' ' << c.id << '\n'
-      << "  " << scientific(d.p1 * 1e3) << ' ' << kFixed << '\n'
-      << "  " << scientific(d.p2 * 1e3) << ' ' << kFixed << '\n'
+      << "  " << scientific(m.p1) << ' ' << kFixed << '\n'
+      << "  " << scientific(m.p2) << ' ' << kFixed << '\n'
       << "stop-dep\n";
   return out.str();
 }

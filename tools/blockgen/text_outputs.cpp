@@ -95,31 +95,32 @@ std::string point_measurements_text(const Survey& survey, PointKind kind) {
 }
 
 std::string camera_passport_text(const FrameCamera& c) {
+  auto g17 = [](double v) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", v);
+    return std::string(text);
+  };
+  const Distortion& d = c.distortion;
   std::ostringstream out;
-  out << "# Camera passport (key = value). Lengths in mm; principal point and raster in pixels,\n"
-         "# origin at the top-left corner of the top-left pixel. Distortion in mm-based units,\n"
-         "# added to the ideal centred coordinates (u, v) relative to the principal point:\n"
-         "# dx = u (K1 r2 + K2 r2^2 + K3 r2^3) + P1 (3u^2 + v^2) + 2 P2 u v,\n"
-         "# dy = v (K1 r2 + K2 r2^2 + K3 r2^3) + 2 P1 u v + P2 (u^2 + 3v^2), r2 = u^2 + v^2.\n";
-  out << "model = " << c.model << "\n";
-  out << "camera_serial = " << c.camera_serial << "\n";
-  out << "lens_serial = " << c.lens_serial << "\n";
-  out << "lens_constant_mm = " << fixed(c.focal_mm, 6) << "\n";
-  out << "calibration_date = 2026-01-01\n";
-  out << "focal_length_mm = " << fixed(c.focal_mm, 6) << "\n";
-  out << "pixel_size_mm = " << fixed(c.pixel_mm, 6) << "\n";
-  out << "principal_point_col_px = " << fixed(c.pp_col, 4) << "\n";
-  out << "principal_point_row_px = " << fixed(c.pp_row, 4) << "\n";
-  out << "width_px = " << c.width << "\n";
-  out << "height_px = " << c.height << "\n";
-  char text[64];
-  const double values[] = {c.distortion.k1, c.distortion.k2, c.distortion.k3, c.distortion.p1,
-                           c.distortion.p2};
-  const char* names[] = {"K1", "K2", "K3", "P1", "P2"};
-  for (int i = 0; i < 5; ++i) {
-    std::snprintf(text, sizeof text, "%.10e", values[i]);
-    out << names[i] << " = " << text << "\n";
-  }
+  out << "VANTRI-PASSPORT-BCC 1\n"
+         "# Synthetic camera of blockgen. Distortion in the metric convention (reduced image\n"
+         "# coordinates u, v in metres about the principal point, added to the ideal ones):\n"
+         "# dx = u (k1 r2 + k2 r2^2 + k3 r2^3) + p1 (3u^2 + v^2) + 2 p2 u v, r2 = u^2 + v^2,\n"
+         "# dy = v (k1 r2 + k2 r2^2 + k3 r2^3) + 2 p1 u v + p2 (u^2 + 3v^2).\n";
+  out << "model=" << c.model << "\n";
+  out << "camera_serial=" << c.camera_serial << "\n";
+  out << "lens_serial=" << c.lens_serial << "\n";
+  out << "lens_constant=" << std::lround(c.focal_mm) << "\n";
+  out << "calibration_date=01-01-2026\n";
+  out << "focal_mm=" << g17(c.focal_mm) << "\n";
+  out << "pixel_mm=" << g17(c.pixel_mm) << "\n";
+  out << "ppx=" << g17(c.pp_col) << "\n";
+  out << "ppy=" << g17(c.pp_row) << "\n";
+  out << "width=" << c.width << "\n";
+  out << "height=" << c.height << "\n";
+  const MetricDistortion m = metric_distortion(d);
+  out << "k1=" << g17(m.k1) << "\nk2=" << g17(m.k2) << "\nk3=" << g17(m.k3) << "\np1=" << g17(m.p1)
+      << "\np2=" << g17(m.p2) << "\n";
   return out.str();
 }
 
