@@ -6,6 +6,10 @@
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 
+#include "platform/nvtools.h"
+#include "platform/ui.h"
+#include "project/project.h"
+
 namespace vantri::aat {
 
 bool isValidElevationRaster(GDALDataset* dataset) {
@@ -14,6 +18,42 @@ bool isValidElevationRaster(GDALDataset* dataset) {
   if (dataset->GetGeoTransform(transform) != CE_None) return false;
   const GDALDataType type = dataset->GetRasterBand(1)->GetRasterDataType();
   return type == GDT_UInt16 || type == GDT_Int16 || type == GDT_Float32;
+}
+
+bool isValidExternalDem(GDALDataset* dataset) {
+  if (dataset == nullptr || dataset->GetRasterCount() != 1) return false;
+  double transform[6];
+  if (dataset->GetGeoTransform(transform) != CE_None) return false;
+  const GDALDataType type = dataset->GetRasterBand(1)->GetRasterDataType();
+  return type == GDT_Float32 || type == GDT_Int16;
+}
+
+int setExternalDem(CVantriProject& project, const std::string& path, UserInterface& ui) {
+  GDALDatasetUniquePtr dataset(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY,
+                                                 nullptr, nullptr, nullptr));
+  if (!dataset) {
+    ui.ShowMessage("Unable to open selected file!", MessageIcon::kExclamation);
+    return 0;
+  }
+  if (!isValidExternalDem(dataset.get())) {
+    ui.ShowMessage("Invalid DEM file!", MessageIcon::kExclamation);
+    return 0;
+  }
+  project.use_external_dem = 1;
+  project.external_dem_path = path;
+  return 1;
+}
+
+int useExternalDemCommand(CVantriProject& project, UserInterface& ui) {
+  if (project.use_external_dem) {
+    project.use_external_dem = 0;
+    return 1;
+  }
+  std::string path;
+  if (!ui.PickOpenFile("Use External DEM", {{"DEM File", "*.gtif;*.tif"}}, NVT_GetLastBrowsedPath(),
+                       "gtif", &path))
+    return 0;
+  return setExternalDem(project, path, ui);
 }
 
 CDemUtils::CDemUtils(GDALDataset* dataset, OGRCoordinateTransformation* project_to_raster)

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <random>
 
+#include "platform/ui.h"
+#include "project/project.h"
 #include "test_rasters.h"
 
 namespace vantri::aat {
@@ -150,6 +152,43 @@ TEST_F(DemUtilsTest, RayOverSlopedTerrainEndsOnTheTerrainAndOnTheRay) {
     EXPECT_NEAR(ground.z(), plane(ground.x(), ground.y()), 2e-3);
     EXPECT_NEAR((ground - origin).normalized().dot(direction), 1.0, 1e-12);
   }
+}
+
+TEST_F(DemUtilsTest, ExternalDemMustBeOneFloat32OrInt16BandWithGeotransform) {
+  auto write = [&](const std::string& name, RasterSpec spec) {
+    const std::string path = folder_ / name;
+    EXPECT_TRUE(writeRaster(path, spec, [](int, int) { return 1.0; }));
+    return path;
+  };
+  const std::string float_dem = write("f.tif", gridSpec(GDT_Float32));
+  const std::string int_dem = write("i.tif", gridSpec(GDT_Int16));
+  const std::string uint_dem = write("u.tif", gridSpec(GDT_UInt16));
+  RasterSpec no_transform = gridSpec(GDT_Float32);
+  no_transform.geo_transform.reset();
+  const std::string bare = write("bare.tif", no_transform);
+
+  ScriptedUi ui;
+  CVantriProject project;
+  EXPECT_EQ(setExternalDem(project, folder_ / "missing.tif", ui), 0);
+  EXPECT_EQ(ui.LastText(), "Unable to open selected file!");
+  for (const std::string& invalid : {uint_dem, bare}) {
+    EXPECT_EQ(setExternalDem(project, invalid, ui), 0) << invalid;
+    EXPECT_EQ(ui.LastText(), "Invalid DEM file!");
+    EXPECT_EQ(ui.shown.back().icon, MessageIcon::kExclamation);
+  }
+  EXPECT_EQ(project.use_external_dem, 0);
+  EXPECT_EQ(setExternalDem(project, int_dem, ui), 1);
+  EXPECT_EQ(project.external_dem_path, int_dem);
+
+  // The command switches off when on, and asks for a file when off.
+  EXPECT_EQ(useExternalDemCommand(project, ui), 1);
+  EXPECT_EQ(project.use_external_dem, 0);
+  ui.file_answers = {std::nullopt, float_dem};
+  EXPECT_EQ(useExternalDemCommand(project, ui), 0);
+  EXPECT_EQ(project.use_external_dem, 0);
+  EXPECT_EQ(useExternalDemCommand(project, ui), 1);
+  EXPECT_EQ(project.use_external_dem, 1);
+  EXPECT_EQ(project.external_dem_path, float_dem);
 }
 
 }  // namespace

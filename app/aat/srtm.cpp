@@ -8,6 +8,7 @@
 
 #include "platform/nvtools.h"
 #include "platform/ui.h"
+#include "project/project.h"
 
 namespace vantri::aat {
 namespace {
@@ -124,6 +125,18 @@ bool loadSrtmForPositions(const std::vector<Eigen::Vector3d>& positions,
   if (project_to_raster == nullptr) return false;
   return takeFirstCoveringTile(folder, positions, project_to_raster, model) ||
          takeFirstCoveringTile(fallback_folder, positions, project_to_raster, model);
+}
+
+bool loadSrtmForProject(const CVantriProject& project,
+                        const std::vector<Eigen::Vector3d>& positions, ElevationModel* model) {
+  return loadSrtmForPositions(positions, project.coordinate_system.project_to_wgs84(), srtmFolder(),
+                              srtmFallbackFolder(), model);
+}
+
+bool loadSrtmForProjectImages(const CVantriProject& project, ElevationModel* model) {
+  std::vector<Eigen::Vector3d> positions;
+  for (const auto& image : project.images) positions.emplace_back(image->x, image->y, image->z);
+  return loadSrtmForProject(project, positions, model);
 }
 
 SrtmSourceDialog::SrtmSourceDialog(UserInterface& ui) : ui_(ui), folder_(srtmFolder()) {

@@ -16,6 +16,7 @@
 
 #include "dem_utils.h"
 
+class CVantriProject;
 class OGRCoordinateTransformation;
 
 namespace vantri {
@@ -55,6 +56,13 @@ bool loadSrtmTile(const std::string& folder, const std::string& name,
 bool loadSrtmForPositions(const std::vector<Eigen::Vector3d>& positions,
                           OGRCoordinateTransformation* project_to_raster, const std::string& folder,
                           const std::string& fallback_folder, ElevationModel* model);
+
+// The project's SRTM tile for the given camera positions (project system): the configured folder,
+// then the fallback folder, through the project's project -> WGS 84 transformation.
+bool loadSrtmForProject(const CVantriProject& project,
+                        const std::vector<Eigen::Vector3d>& positions, ElevationModel* model);
+// Same with the positions of the project's images.
+bool loadSrtmForProjectImages(const CVantriProject& project, ElevationModel* model);
 
 // The SRTM source dialog as plain code.
 class SrtmSourceDialog {

@@ -9,6 +9,7 @@
 
 #include "platform/nvtools.h"
 #include "platform/ui.h"
+#include "project/project.h"
 #include "test_rasters.h"
 
 namespace vantri::aat {
@@ -103,6 +104,22 @@ TEST_F(SrtmTest, TheTileCoveringAPositionIsTaken) {
       << "without a coordinate transformation nothing is taken";
   EXPECT_FALSE(loadSrtmForPositions({Eigen::Vector3d::Zero()}, utm_to_wgs84_.get(), primary_,
                                     fallback_, &model));
+}
+
+TEST_F(SrtmTest, ProjectTileFromTheImagePositions) {
+  NVT_WriteUserProfileString("SRTM", "Folder", primary_);
+  CVantriProject project;
+  project.folder = home_ / "";
+  project.AppendImage("/d/a.tif");
+  project.AppendImage("/d/b.tif");
+  project.images[1]->x = 520000.0;
+  project.images[1]->y = 5000000.0;
+  ElevationModel model;
+  EXPECT_FALSE(loadSrtmForProjectImages(project, &model)) << "no coordinate system yet";
+  project.coordinate_system.set_user_epsg(32632);
+  ASSERT_EQ(project.coordinate_system.rebuild_transformations(), 1);
+  ASSERT_TRUE(loadSrtmForProjectImages(project, &model));
+  EXPECT_EQ(fs::path(model.path).filename(), "c_east.TIF");
 }
 
 TEST_F(SrtmTest, TileByName) {
