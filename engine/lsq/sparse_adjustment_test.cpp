@@ -1,0 +1,68 @@
+// The whole adjustment of simulated blocks through the sparse normal system gives the results of
+// the dense one: same iterations, sigma_0, orientations and points.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <sstream>
+#include <vector>
+
+#include "lsq/adj_interface.h"
+#include "lsq/adjustment.h"
+#include "lsq/block_simulation_test_support.h"
+#include "lsq/ls_params.h"
+
+namespace bravik {
+namespace {
+
+using testing_support::BlockSimulator;
+using testing_support::CameraKind;
+using testing_support::SimulatedBlock;
+using testing_support::SimulationSettings;
+
+struct Outcome {
+  int iterations = 0;
+  double sigma0 = 0.0;
+  std::vector<double> values;  // every orientation parameter, then every point coordinate
+};
+
+Outcome adjustWith(int interface_value, const SimulationSettings& settings) {
+  const LSParams saved = lsParams();
+  lsParams().adjustmentInterface = static_cast<AdjustmentInterface>(interface_value);
+  SimulatedBlock simulated = BlockSimulator(settings).build();
+  Adjustment adjustment(*simulated.block);
+  std::ostringstream report;
+  Outcome outcome;
+  EXPECT_EQ(adjustment.initialize(report), 1) << report.str();
+  EXPECT_EQ(adjustment.iterate(report), 1) << report.str();
+  lsParams() = saved;
+  outcome.iterations = adjustment.state().iterations;
+  outcome.sigma0 = adjustment.state().sigma0;
+  for (const ImageGeometry* geometry : simulated.block->geometries.items())
+    outcome.values.insert(outcome.values.end(), geometry->p.begin(), geometry->p.end());
+  for (const ObjectPoint* point : simulated.block->objectPoints.items())
+    outcome.values.insert(outcome.values.end(), point->xyz.begin(), point->xyz.end());
+  return outcome;
+}
+
+TEST(SparseAdjustment, SameResultsAsTheNativeInterface) {
+  for (CameraKind camera : {CameraKind::kFrame, CameraKind::kCCD}) {
+    SimulationSettings settings;
+    settings.camera = camera;
+    settings.strips = 3;
+    settings.imagesPerStrip = 5;
+    const Outcome dense = adjustWith(kAdjInterfaceNative, settings);
+    const Outcome sparse = adjustWith(kAdjInterfaceSparse, settings);
+    EXPECT_EQ(sparse.iterations, dense.iterations);
+    EXPECT_NEAR(sparse.sigma0, dense.sigma0, 1e-9 * dense.sigma0);
+    ASSERT_EQ(sparse.values.size(), dense.values.size());
+    double worst = 0.0;
+    for (std::size_t i = 0; i < dense.values.size(); ++i)
+      worst = std::max(worst, std::abs(sparse.values[i] - dense.values[i]));
+    EXPECT_LT(worst, 1e-8);  // metres and radians
+  }
+}
+
+}  // namespace
+}  // namespace bravik
