@@ -3,16 +3,14 @@
 
 #include <array>
 #include <cstdint>
-#include <limits>
 #include <string>
+
+#include "platform/point_collection.h"  // kUndefinedVariance
 
 namespace vantri {
 class ArchiveReader;
 class ArchiveWriter;
 }  // namespace vantri
-
-// The a-priori variance meaning "undefined".
-inline constexpr double kUndefinedVariance = std::numeric_limits<double>::max();
 
 class CABAImage {
  public:

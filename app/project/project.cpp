@@ -75,7 +75,9 @@ int passportFromFolderCcb(CVantriProject& project, vantri::UserInterface* ui) {
 
 void loadProjectFolderFiles(CVantriProject& project) {
   if (!project.folder.empty()) project.settings.Load(project.folder + "settings.ini");
-  if (project.load_point_collections) project.load_point_collections(project);
+  std::error_code ec;
+  if (fs::exists(project.folder + "GCP.col", ec)) ReadGcpFiles(project.folder, &project.gcps);
+  if (fs::exists(project.folder + "CP.col", ec)) ReadCpFiles(project.folder, &project.check_points);
 }
 
 // Lines of a text file without their CR-LF or LF ends.
@@ -173,7 +175,9 @@ void CVantriProject::Close() {
   local_origin = {0.0, 0.0, 0.0};
   coordinate_system.reset();
   coordinate_system.units = crs::kUnitsMeters;
-  used_tie_points = used_gcps = used_check_points = 0;
+  gcps.clear();
+  check_points.clear();
+  used_tie_points = 0;
 }
 
 // ---- Binary form -------------------------------------------------------------------------------

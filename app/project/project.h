@@ -20,6 +20,7 @@
 
 #include "crs/coordinate_system.h"
 #include "platform/passport.h"
+#include "platform/point_collection.h"
 #include "project/aba_image.h"
 #include "project/process_settings.h"
 
@@ -69,26 +70,26 @@ class CVantriProject {
   std::string external_dem_path;
   CVantriSettings settings;
 
-  // Filled by the later layers (point collections, tie-point search, footprints); Project Info
-  // reports them.
+  // Control and check points of GCP.col and CP.col in the project folder.
+  CGCPCollMap gcps;
+  CGCPCollMap check_points;
+
+  // Filled by the later layers (tie-point search, footprints); Project Info reports them.
   int used_tie_points = 0;
-  int used_gcps = 0;
-  int used_check_points = 0;
   // Image footprints on the ground (closed outlines, project units), indexed like the images;
   // an empty outline means no footprint.
   std::vector<std::vector<std::array<double, 2>>> footprints;
 
   // Hooks of the later layers, called when set: choose the SRTM tile for the camera positions
-  // (after a binary load), read the control-point files, read the tie-point results at Open.
+  // (after a binary load), read the tie-point results at Open.
   std::function<void(CVantriProject&, const std::vector<std::array<double, 3>>&)> choose_dem;
-  std::function<void(CVantriProject&)> load_point_collections;
   std::function<void(CVantriProject&)> load_tie_points;
 };
 
 // Reads a project file into `project` (whose folder, name and path are set by the caller):
-// ".aba" (or "aba") extension: text reader, anything else: binary reader. Then settings.ini and
-// the point collections. 1 on success, 0 on failure; messages about a missing or unreadable
-// passport of an old file go to `ui`.
+// ".aba" (or "aba") extension: text reader, anything else: binary reader. Then settings.ini,
+// GCP.col and CP.col (when present). 1 on success, 0 on failure; messages about a missing or
+// unreadable passport of an old file go to `ui`.
 int LoadProjectFile(CVantriProject& project, const std::string& path, vantri::UserInterface& ui);
 // Writes the text form for versions below 200 and the binary form otherwise, through a temporary
 // file and a rename. 0 when the path is empty or the write fails.

@@ -135,6 +135,13 @@ double FootprintUnionArea(const CVantriProject& project) {
   return 0.0;
 }
 
+static int usedPoints(const CGCPCollMap& points) {
+  int used = 0;
+  for (const auto& [name, point] : points)
+    if (point.use) ++used;
+  return used;
+}
+
 std::string ProjectInfoText(const CVantriProject& project) {
   if (project.folder.empty()) return {};
   int disabled = 0;
@@ -144,8 +151,8 @@ std::string ProjectInfoText(const CVantriProject& project) {
          format("\n\nNumber of disabled images: %d", disabled) +
          format("\n\nTotal area: %.3lf km^2", FootprintUnionArea(project) / 1000000.0) +
          format("\n\nNumber of used Tie Points: %d", project.used_tie_points) +
-         format("\n\nNumber of used GCPs: %d", project.used_gcps) +
-         format("\n\nNumber of used Check Points: %d", project.used_check_points);
+         format("\n\nNumber of used GCPs: %d", usedPoints(project.gcps)) +
+         format("\n\nNumber of used Check Points: %d", usedPoints(project.check_points));
 }
 
 std::string CameraInfoText(const CVantriProject& project) {

@@ -136,6 +136,28 @@ TEST_F(ProjectFiles, SavedProjectOpensWithEveryStoredField) {
   EXPECT_EQ(opened.local_origin, (std::array<double, 3>{0, 0, 0}));
 }
 
+TEST_F(ProjectFiles, ControlPointFilesAreReadAndCounted) {
+  CVantriProject saved;
+  fillProject(saved);
+  ASSERT_EQ(SaveProject(saved), 1);
+  CGCPCollMap points;
+  for (const char* name : {"P1", "P2", "P3"}) {
+    points[name].name = name;
+    points[name].use = name[1] != '2';
+  }
+  ASSERT_EQ(WritePTCollFile(folder + "GCP.col", points), 1);
+  points.erase("P3");
+  ASSERT_EQ(WritePTCollFile(folder + "CP.col", points), 1);
+  CVantriProject opened;
+  ASSERT_EQ(OpenProjectPath(opened, ui, saved.file_path), 1);
+  EXPECT_EQ(opened.gcps.size(), 3u);
+  const std::string info = ProjectInfoText(opened);
+  EXPECT_NE(info.find("Number of used GCPs: 2"), std::string::npos) << info;
+  EXPECT_NE(info.find("Number of used Check Points: 1"), std::string::npos) << info;
+  opened.Close();
+  EXPECT_TRUE(opened.gcps.empty());
+}
+
 TEST_F(ProjectFiles, LocalOriginComesFromTheOffFile) {
   CVantriProject saved;
   fillProject(saved);
