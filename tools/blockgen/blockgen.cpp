@@ -45,6 +45,14 @@ void write_texts(const Survey& survey, const std::string& out) {
   write_file_atomically(out + "/camera.bcc", camera_passport_text(survey.camera()));
 }
 
+// Points are placed only where at least two images see them; a block with too little
+// overlap gets fewer than requested.
+void warn_if_short(std::ostream& log, const char* what, size_t placed, int requested) {
+  if (placed < static_cast<size_t>(requested))
+    log << "blockgen: warning: placed " << placed << " of " << requested << " " << what
+        << " (too little overlap where they were sought)\n";
+}
+
 }  // namespace
 
 GenerationSummary generate_block(const BlockOptions& options, std::ostream& log) {
@@ -57,6 +65,9 @@ GenerationSummary generate_block(const BlockOptions& options, std::ostream& log)
   const Survey survey = plan_survey(options);
   log << "blockgen: " << survey.images.size() << " images, " << survey.points.size()
       << " ground points, " << survey.observations.size() << " image measurements\n";
+  warn_if_short(log, "tie points", survey.count(PointKind::kTie), options.tie_points);
+  warn_if_short(log, "control points", survey.count(PointKind::kControl), options.control_points);
+  warn_if_short(log, "check points", survey.count(PointKind::kCheck), options.check_points);
 
   write_dem(*survey.terrain, options.epsg, out + "/dem.tif");
   make_folder(out + "/srtm");
