@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "platform/nvtools.h"
 #include "platform/ui.h"
 #include "project/file_io.h"
 
@@ -30,6 +31,27 @@ std::string format(const char* pattern, auto... args) {
 }
 
 }  // namespace
+
+std::string NewProjectStartFolder() {
+  std::error_code ec;
+  const std::string current = fs::current_path(ec).string();
+  return NVT_GetUserProfileString("NewProject", "CurrentFolder", current);
+}
+
+std::string NewProjectPathText(const std::string& folder, const std::string& name) {
+  return folder + "/" + name;
+}
+
+bool NewProjectOkEnabled(const std::string& name) { return !name.empty(); }
+
+void RememberNewProjectFolder(const std::string& folder) {
+  NVT_WriteUserProfileString("NewProject", "CurrentFolder", folder);
+}
+
+std::string ProjectPathLabel(const CVantriProject& project) {
+  if (project.folder.empty()) return "Create a new project or open an existing one...";
+  return project.folder + project.name;
+}
 
 int NewProject(CVantriProject& project, vantri::UserInterface& ui, NewProjectChoice choice,
                const std::function<void(CVantriProject&)>& choose_coordinate_system) {

@@ -21,6 +21,19 @@ struct NewProjectChoice {
   std::unique_ptr<CCameraPassport> passport;
 };
 
+// The new-project window ("Select new project folder and name"): the folder tree starts in the
+// folder stored under profile section "NewProject", key "CurrentFolder" (default: the current
+// directory); the read-only field shows "<folder>/<name>"; OK is enabled while the name is not
+// empty and stores the chosen folder under the same key.
+std::string NewProjectStartFolder();
+std::string NewProjectPathText(const std::string& folder, const std::string& name);
+bool NewProjectOkEnabled(const std::string& name);
+void RememberNewProjectFolder(const std::string& folder);
+
+// The project path label: the project folder followed by the project name, or the invitation
+// "Create a new project or open an existing one..." when no project is open.
+std::string ProjectPathLabel(const CVantriProject& project);
+
 // New project. Creates "<parent>/<name>/" (one level; it must not exist), copies the passport
 // file into it, saves "<name>.bun", then calls `choose_coordinate_system` (the Coordinate System
 // window; may be empty) and saves again. 1 when a project has been created; 0 with the flow's

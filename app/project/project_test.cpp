@@ -432,6 +432,17 @@ TEST_F(NewProjectFlow, CreatesFolderPassportCopyAndProjectFile) {
                                "write it.");
 }
 
+TEST_F(NewProjectFlow, WindowRemembersTheFolderAndLabelsTheProject) {
+  EXPECT_EQ(NewProjectStartFolder(), fs::current_path().string());
+  RememberNewProjectFolder(root);
+  EXPECT_EQ(NewProjectStartFolder(), root);
+  EXPECT_FALSE(NewProjectOkEnabled(""));
+  CVantriProject p;
+  EXPECT_EQ(ProjectPathLabel(p), "Create a new project or open an existing one...");
+  ASSERT_EQ(NewProject(p, ui, choice(makePassport())), 1);
+  EXPECT_EQ(ProjectPathLabel(p), root + "/survey/survey");
+}
+
 TEST_F(NewProjectFlow, LargeRastersKeepTheirDistortion) {
   CVantriProject p;
   ASSERT_EQ(NewProject(p, ui, choice(makePassport(8000, 8000))), 1);  // 61 megapixels

@@ -382,6 +382,7 @@ int Cli::newProject(const Options& o) {
   const auto apply = [&](CVantriProject& p) {
     if (has_choice) p.coordinate_system = chosen;
   };
+  RememberNewProjectFolder(o.get("--folder"));
   if (NewProject(project, ui_, std::move(choice), apply) == 0) return kExitFailure;
   out_ << "Project created: " << project.file_path << "\n";
   return kExitOk;

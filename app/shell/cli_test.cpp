@@ -4,8 +4,10 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
+#include "crs/coordinate_system.h"
 #include "project/file_io.h"
 
 namespace fs = std::filesystem;
@@ -129,6 +131,43 @@ TEST_F(Cli, NewInfoSettingsAndCrs) {
 
   EXPECT_EQ(run({"info", root + "/job/none.bun"}), vantri::cli::kExitFailure);
   EXPECT_NE(err.str().find("Unable to find project!"), std::string::npos);
+}
+
+TEST_F(Cli, NewWithUserWktOrEpsg) {
+  const std::string passport = root + "/cam.bcc";
+  ASSERT_EQ(run(passportArgs(passport)), vantri::cli::kExitOk);
+  const std::string prj = root + "/zone33.prj";
+  {
+    std::ofstream(prj) << crs::wkt_from_epsg(32633) << "\r\n";
+    std::ofstream(root + "/empty.prj");
+    std::ofstream(root + "/junk.prj") << "PROJCS[nonsense";
+  }
+  EXPECT_EQ(run({"new", "--folder", root, "--name", "a", "--passport", passport, "--wkt-file",
+                 root + "/empty.prj"}),
+            vantri::cli::kExitFailure);
+  EXPECT_NE(printed().find("Unable to read selected file!"), std::string::npos);
+  EXPECT_EQ(run({"new", "--folder", root, "--name", "a", "--passport", passport, "--wkt-file",
+                 root + "/junk.prj"}),
+            vantri::cli::kExitFailure);
+  EXPECT_NE(printed().find("Invalid WKT string!"), std::string::npos);
+  EXPECT_EQ(run({"new", "--folder", root, "--name", "a", "--passport", passport, "--epsg", "-5"}),
+            vantri::cli::kExitFailure);
+  EXPECT_NE(printed().find("Invalid EPSG code!"), std::string::npos);
+  EXPECT_FALSE(fs::exists(root + "/a"));
+
+  ASSERT_EQ(
+      run({"new", "--folder", root, "--name", "w", "--passport", passport, "--wkt-file", prj}),
+      vantri::cli::kExitOk)
+      << printed();
+  ASSERT_EQ(run({"crs", root + "/w/w.bun"}), vantri::cli::kExitOk);
+  EXPECT_NE(out.str().find("User WKT String"), std::string::npos);
+  EXPECT_NE(out.str().find("UTM zone 33N"), std::string::npos);
+
+  ASSERT_EQ(run({"new", "--folder", root, "--name", "e", "--passport", passport, "--epsg", "3004"}),
+            vantri::cli::kExitOk);
+  ASSERT_EQ(run({"crs", root + "/e/e.bun"}), vantri::cli::kExitOk);
+  EXPECT_NE(out.str().find("User EPSG Code"), std::string::npos);
+  EXPECT_NE(out.str().find("3004"), std::string::npos);
 }
 
 }  // namespace
