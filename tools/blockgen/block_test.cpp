@@ -12,6 +12,7 @@
 
 #include "blockgen.h"
 #include "raster_outputs.h"
+#include "test_folder.h"
 
 namespace blockgen {
 namespace {
@@ -36,11 +37,7 @@ BlockOptions small_block(const std::string& out) {
   return o;
 }
 
-std::string fresh_folder(const std::string& name) {
-  const fs::path p = fs::path(testing::TempDir()) / ("blockgen_" + name);
-  fs::remove_all(p);
-  return p.string();
-}
+std::string fresh_folder(const std::string& name) { return fresh_test_folder(name); }
 
 std::string read_file(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);

@@ -11,6 +11,7 @@
 
 #include "blockgen.h"
 #include "bravik.h"
+#include "test_folder.h"
 
 namespace blockgen {
 namespace {
@@ -33,8 +34,7 @@ std::string file_text(const fs::path& p) {
 // view at 320 x 240 pixels.
 BlockOptions adjustable_block() {
   BlockOptions o;
-  o.out_dir = (fs::path(testing::TempDir()) / "blockgen_adjustment").string();
-  fs::remove_all(o.out_dir);
+  o.out_dir = fresh_test_folder("adjustment");
   o.strips = 3;
   o.images_per_strip = 5;
   o.camera.width = 320;

@@ -16,6 +16,7 @@
 #include "models/bundle_image.h"
 #include "models/camera.h"
 #include "models/image_geometry.h"
+#include "test_folder.h"
 
 namespace blockgen {
 namespace {
@@ -24,8 +25,7 @@ namespace fs = std::filesystem;
 
 BlockOptions exact_orientation_block(const std::string& name) {
   BlockOptions o;
-  o.out_dir = (fs::path(testing::TempDir()) / ("blockgen_engine_" + name)).string();
-  fs::remove_all(o.out_dir);
+  o.out_dir = fresh_test_folder("reader_" + name);
   o.strips = 2;
   o.images_per_strip = 4;
   o.camera.width = 400;

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "blockgen.h"
+#include "test_folder.h"
 
 namespace blockgen {
 namespace {
@@ -64,9 +65,7 @@ TEST(OptionsTest, CommandLineExitCodesAndHelp) {
   EXPECT_EQ(run_blockgen({"--out", "x", "--strips", "0"}, out, err), 2);
   EXPECT_NE(err.str().find("blockgen: --strips must be 1..99"), std::string::npos) << err.str();
   // A geographic system cannot hold the block's metric coordinates.
-  EXPECT_EQ(
-      run_blockgen({"--out", testing::TempDir() + "/blockgen_epsg", "--epsg", "4326"}, out, err),
-      1);
+  EXPECT_EQ(run_blockgen({"--out", fresh_test_folder("epsg"), "--epsg", "4326"}, out, err), 1);
   EXPECT_NE(err.str().find("--epsg 4326 is not a projected coordinate system"), std::string::npos)
       << err.str();
 }

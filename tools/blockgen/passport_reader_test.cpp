@@ -6,14 +6,14 @@
 
 #include "blockgen.h"
 #include "platform/passport.h"
+#include "test_folder.h"
 
 namespace blockgen {
 namespace {
 
 TEST(PassportReaderTest, CoreReaderAdoptsTheGeneratedPassport) {
   BlockOptions o;
-  o.out_dir = (std::filesystem::path(testing::TempDir()) / "blockgen_passport_reader").string();
-  std::filesystem::remove_all(o.out_dir);
+  o.out_dir = fresh_test_folder("passport_reader");
   o.strips = 1;
   o.images_per_strip = 2;
   o.camera.width = 320;
