@@ -504,11 +504,10 @@ void EOQuaternion::writeRecord(std::ostream& out) const {
   printFixed(out, t, 4, 15);
   out << "\n";
   writeCentre(out);
-  for (int first : {3, 3 + 4}) {
-    const std::vector<double>& values = first == 3 ? p : s;
+  for (const std::vector<double>* values : {&p, &s}) {
     for (int k = 3; k < 7; ++k) {
       out << " ";
-      printScientific(out, values[k], 6, 15);
+      printScientific(out, (*values)[k], 6, 15);
     }
     out << "\n";
   }

@@ -275,6 +275,31 @@ TEST(RecordTest, DegreesAreConvertedAndRecordsReadBack) {
   }
 }
 
+TEST(RecordTest, EveryClassReadsBackWhatItWrites) {
+  for (const auto& [name, make] : allClasses()) {
+    auto eo = make();
+    const bool quaternion = eo->rotationCount() == 4;
+    std::istringstream in(
+        quaternion ? "Q1 3.25 10 20 30 0.1 1e31 1e-31 0.5 0.5 0.5 0.5 1e-3 1e-3 1e31 1e-31"
+                   : "A1 gon 3.25 10 20 30 0.1 1e31 1e-31 12.5 -3 150 0.01 1e31 1e-31");
+    ASSERT_EQ(eo->readRecord(in), 1) << name;
+    std::ostringstream out;
+    eo->writeRecord(out);
+    std::istringstream back(out.str());
+    std::string keyword;
+    back >> keyword;
+    EXPECT_EQ(keyword, eo->keyword());
+    auto copy = make();
+    ASSERT_EQ(copy->readRecord(back), 1) << name << "\n" << out.str();
+    EXPECT_EQ(copy->id(), eo->id());
+    EXPECT_EQ(copy->t, eo->t);
+    for (int k = 0; k < eo->paramCount(); ++k) {
+      EXPECT_NEAR(copy->p[k], eo->p[k], 1e-6 * std::max(1.0, std::fabs(eo->p[k]))) << name << k;
+      EXPECT_NEAR(copy->s[k], eo->s[k], 1e-6 * std::fabs(eo->s[k])) << name << k;
+    }
+  }
+}
+
 TEST(RecordTest, MessagesNameTheFailingField) {
   const std::pair<const char*, const char*> cases[] = {
       {"", "ERROR: Reading ID failed.\n"},
