@@ -168,7 +168,6 @@ void CameraCCD::writeRecord(std::ostream& out) const {
   fixed(out, sy / kMm, 6, 12);
   out << "\n" << std::setw(12) << nc << std::setw(12) << nr << "\n";
   fixed(out, sc / kUm, 3, 6);
-  out << " ";
   fixed(out, sr / kUm, 3, 6);
   out << "\n";
 }

@@ -103,6 +103,21 @@ TEST(CameraTest, ImagePointListScalesAndReplaces) {
   EXPECT_EQ(camera.readImagePoints(broken, image), -1);
 }
 
+TEST(CameraTest, RecordsAreWrittenInMillimetresAndMicrometres) {
+  auto camera = readCamera<CameraCCD>("K1 nadir 35 (0.01,-0.02) 4000 3000 6 6.5");
+  std::ostringstream out;
+  camera->writeRecord(out);
+  EXPECT_EQ(out.str(),
+            "ccd-frame   K1   nadir\n"
+            "   35.000000    0.010000   -0.020000\n"
+            "   24.000000   19.500000\n"
+            "        4000        3000\n"
+            " 6.000 6.500\n");
+  std::ostringstream none;
+  readCamera<PBCamera>("P - 35 0 0 12000 6.5 7 0.5")->writeRecord(none);
+  EXPECT_EQ(none.str(), "");
+}
+
 TEST(CameraTest, ReportBlockPrintsMillimetresAndPixels) {
   auto camera = readCamera<CameraCCD>("K1 nadir 35.0 (0.01, 0) 4000 3000 6 6");
   std::ostringstream out;
