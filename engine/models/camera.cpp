@@ -143,6 +143,8 @@ int CameraCCD::readRecord(std::istream& in) {
       !readDouble(in, spacing[1])) {
     return -1;
   }
+  // Pixel conversions divide by the spacings: a sensor without pixels is no camera.
+  if (columns <= 0 || rows <= 0 || !(spacing[0] > 0.0) || !(spacing[1] > 0.0)) return -1;
   nc = columns;
   nr = rows;
   sc = spacing[0] * kUm;
@@ -234,6 +236,7 @@ int PBCamera::readRecord(std::istream& in) {
       !readDouble(in, line)) {
     return -1;
   }
+  if (columns <= 0 || !(spacing[0] > 0.0) || !(spacing[1] > 0.0)) return -1;
   nc = columns;
   nr = 1;
   sc = spacing[0] * kUm;

@@ -69,7 +69,7 @@ TEST(CameraTest, EveryCameraInvertsItsPixelConversion) {
   }
 }
 
-TEST(CameraTest, PrincipalPointPairForms) {
+TEST(CameraTest, RecordFormsAndRejectedRecords) {
   auto plain = readCamera<Camera>("A - 100 1.5 -2.25 230 230");
   auto bracketed = readCamera<Camera>("B - 100 ( 1.5 , -2.25 ) 230 230");
   EXPECT_EQ(plain->xp, bracketed->xp);
@@ -82,6 +82,12 @@ TEST(CameraTest, PrincipalPointPairForms) {
   Camera broken;
   std::istringstream in("D - 100 (1.5, -2.25 230 230");
   EXPECT_EQ(broken.readRecord(in), -1);
+
+  for (const char* record : {"E - 35 0 0 0 3000 6 6", "E - 35 0 0 4000 3000 0 6"}) {
+    CameraCCD ccd;
+    std::istringstream pixels(record);
+    EXPECT_EQ(ccd.readRecord(pixels), -1) << record;
+  }
 }
 
 TEST(CameraTest, ImagePointListScalesAndReplaces) {
