@@ -1,8 +1,10 @@
 // The main input file: keyword entries dispatched to the typed readers.
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
 #include <string>
+#include <system_error>
 
 #include "input/keywords.h"
 #include "input/params_io.h"
@@ -78,7 +80,8 @@ int readInput(Block& block, std::istream& in) {
       return -1;
     }
     std::ifstream file(name);
-    if (!file) {
+    std::error_code error;
+    if (!file || std::filesystem::is_directory(name, error)) {
       std::cout << "ERROR: Cannot open input file: " << name << "\n";
       return -1;
     }

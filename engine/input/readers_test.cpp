@@ -299,6 +299,8 @@ TEST_F(MainReaderTest, KeywordsAndTheirFiles) {
   write("notes.txt", "anything at all");
   EXPECT_EQ(main("patb-photos notes.txt", 1), "");
   EXPECT_EQ(main("camera", -1), "ERROR: Missing file name after keyword: 'camera'\n");
+  fs::create_directory("folder.cam");
+  EXPECT_EQ(main("camera folder.cam", -1), "ERROR: Cannot open input file: folder.cam\n");
 }
 
 TEST_F(MainReaderTest, ReaderFailureAddsFileLinesAndStops) {
