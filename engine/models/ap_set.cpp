@@ -68,6 +68,8 @@ int APSet::correction(double x, double y, double z, double& dx, double& dy) cons
   return 1;
 }
 
+void APSet::emptyOperation() const { std::cerr << "ERROR: calling empty function!\n"; }
+
 int APSet::attach(const OwnedList<Camera>& cameras) {
   Camera* camera = cameras.find(cameraId);
   if (camera == nullptr) {

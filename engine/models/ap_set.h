@@ -37,6 +37,8 @@ class APSet : public AdjObject {
   // 2 x n derivative matrix D at (x, y, z); the correction is D a.
   virtual int derivatives(double x, double y, double z, Matrix& D) const;
   int correction(double x, double y, double z, double& dx, double& dy) const;
+  // A slot without function: writes "ERROR: calling empty function!\n" to standard error.
+  virtual void emptyOperation() const;
   // Appends the set to its camera's AP list; -1 after a message when there is none.
   int attach(const OwnedList<Camera>& cameras);
 
