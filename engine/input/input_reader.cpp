@@ -19,6 +19,13 @@ struct EntryReader {
   const char* failure;
 };
 
+// A replaced camera is destroyed: images read before bind its successor of the same ID.
+void rebindCameras(Block& block) {
+  for (BundleImage* image : block.images.items()) {
+    image->camera = block.cameras.find(image->cameraId);
+  }
+}
+
 // The reader of a main-file keyword; `read` is empty for keywords without a reader.
 EntryReader readerFor(int keyword, Block& block) {
   switch (keyword) {
@@ -29,7 +36,11 @@ EntryReader readerFor(int keyword, Block& block) {
       return {[](std::istream& in) { return readLSParams(lsParams(), in); },
               "ERROR: Reading LS-parameters file failed.\n"};
     case kKwCamera:
-      return {[&block](std::istream& in) { return readCameraFile(in, block.cameras); },
+      return {[&block](std::istream& in) {
+                const int result = readCameraFile(in, block.cameras);
+                rebindCameras(block);
+                return result;
+              },
               "ERROR: Reading camera file failed.\n"};
     case kKwImage:
       return {[&block](std::istream& in) { return readImageFile(in, block.images, block.cameras); },

@@ -303,6 +303,18 @@ TEST_F(MainReaderTest, KeywordsAndTheirFiles) {
   EXPECT_EQ(main("camera folder.cam", -1), "ERROR: Cannot open input file: folder.cam\n");
 }
 
+TEST_F(MainReaderTest, ImagesFollowAReplacedCamera) {
+  write("a.cam", "camera-frame K1 a 100 0 0 230 230");
+  write("b.cam", "camera-ccd K1 b 35 0 0 4000 3000 6 6");
+  write("i.img", "image-frame I1 S1 K1");
+  write("i.crd", "I1 1 P1 1999.5 1499.5 1 1");
+  EXPECT_EQ(main("camera a.cam image i.img camera b.cam image-crds i.crd", 1),
+            "ATTENTION: Camera K1 was replaced.\n");
+  const BundleImage& image = *block_.images.find("I1");
+  ASSERT_EQ(image.camera, block_.cameras.find("K1"));
+  EXPECT_EQ(image.camera->typeName(), "CCD-frame");
+}
+
 TEST_F(MainReaderTest, ReaderFailureAddsFileLinesAndStops) {
   write("bad.cam", "camera-fisheye K1");
   write("good.cam", "camera-frame K1 a 100 0 0 230 230");
