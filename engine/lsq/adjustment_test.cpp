@@ -372,5 +372,28 @@ TEST_F(AdjustmentTest, BlockReadFromInputFilesAdjustsAndWritesEveryResult) {
   EXPECT_EQ(readFile(folder.file("block.apset")), "stop-dep\n");
 }
 
+// The sample block of the repository, when it is there: read with its own settings and
+// adjusted to convergence.
+TEST_F(AdjustmentTest, SampleBlockOfTheExamplesConverges) {
+  const std::filesystem::path folder = "../../examples/sample-block/engine";
+  if (!std::filesystem::exists(folder / "block.inp")) GTEST_SKIP() << "no sample block";
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(folder);
+  Block block;
+  std::ifstream main("block.inp");
+  const int read = readInput(block, main);
+  std::ostringstream report, ext, ocs, res, apset, gcpres, chp;
+  Adjustment adjustment(block);
+  const int initialized = read == 1 ? adjustment.initialize(report) : -1;
+  const int iterated = initialized == 1 ? adjustment.iterate(report) : -1;
+  std::filesystem::current_path(previous);
+  ASSERT_EQ(read, 1);
+  ASSERT_EQ(initialized, 1) << report.str();
+  ASSERT_EQ(iterated, 1) << report.str();
+  EXPECT_TRUE(adjustment.state().converged);
+  EXPECT_GT(adjustment.state().counts.redundancy(), 0);
+  EXPECT_GT(adjustment.state().sigma0, 0.0);
+}
+
 }  // namespace
 }  // namespace bravik
