@@ -443,6 +443,31 @@ TEST_F(NewProjectFlow, WindowRemembersTheFolderAndLabelsTheProject) {
   EXPECT_EQ(ProjectPathLabel(p), root + "/survey/survey");
 }
 
+TEST_F(NewProjectFlow, OpenDialogAndSettingsCommand) {
+  CVantriProject created;
+  ASSERT_EQ(NewProject(created, ui, choice(makePassport())), 1);
+  CVantriProject p;
+  ui.file_answers = {std::nullopt, created.file_path};
+  EXPECT_EQ(OpenProject(p, ui), 0);  // cancelled
+  EXPECT_TRUE(p.folder.empty());
+  ASSERT_EQ(OpenProject(p, ui), 1);
+  EXPECT_EQ(p.file_path, created.file_path);
+
+  // Cancelled window: nothing written. OK: saved and loaded again into the typed values.
+  EXPECT_EQ(RunSettingsCommand(p, ui, [](CVantriSettings&) { return false; }), 0);
+  EXPECT_FALSE(fs::exists(SettingsPath(p)));
+  EXPECT_EQ(RunSettingsCommand(p, ui,
+                               [](CVantriSettings& s) {
+                                 s.SetValue(settings_names::kGcpsWeight, "3.5");
+                                 return true;
+                               }),
+            1);
+  EXPECT_EQ(p.settings.typed.gcps_weight, 3.5);
+  CVantriProject again;
+  ASSERT_EQ(OpenProjectPath(again, ui, p.file_path), 1);
+  EXPECT_EQ(again.settings.typed.gcps_weight, 3.5);
+}
+
 TEST_F(NewProjectFlow, LargeRastersKeepTheirDistortion) {
   CVantriProject p;
   ASSERT_EQ(NewProject(p, ui, choice(makePassport(8000, 8000))), 1);  // 61 megapixels
