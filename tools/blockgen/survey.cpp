@@ -81,7 +81,7 @@ std::vector<ImageRecord> fly(const BlockOptions& o, const Footprint& f, double f
       g.phi = t.phi + radians(gps.gaussian(o.imu_noise));
       g.kappa = t.kappa + radians(gps.gaussian(o.imu_noise));
       image.gain = 1.0 + o.exposure_variation * exposure.uniform(-1, 1);
-      image.offset = 6.0 * exposure.uniform(-1, 1) * (o.exposure_variation > 0 ? 1 : 0);
+      image.offset = 75.0 * o.exposure_variation * exposure.uniform(-1, 1);  // +-6 at 0.08
       images.push_back(image);
     }
   }
