@@ -1,0 +1,301 @@
+#include "benchmark.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <thread>
+
+#include "bench_output.h"
+#include "block_generator.h"
+#include "ceres_adjustment.h"
+#include "child_process.h"
+#include "engine_input.h"
+#include "engine_runner.h"
+
+namespace bench {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::vector<std::string> kSolverOrder = {"ceres-sparse", "ceres-dense", "native", "sparse"};
+constexpr int kNativeUnknownLimit = 6000;
+constexpr int kDenseSchurImageLimit = 500;
+
+bool parseCount(const char* text, long long minimum, long long& value) {
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtoll(text, &end, 10);
+  return errno == 0 && end != text && *end == '\0' && value >= minimum;
+}
+
+std::vector<std::string> splitList(const std::string& text) {
+  std::vector<std::string> items;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    const std::size_t comma = std::min(text.find(',', start), text.size());
+    if (comma > start) items.push_back(text.substr(start, comma - start));
+    start = comma + 1;
+  }
+  return items;
+}
+
+bool knownSolver(const std::string& name) {
+  return std::find(kSolverOrder.begin(), kSolverOrder.end(), name) != kSolverOrder.end();
+}
+
+void printUsage() {
+  std::cerr << "usage: engine_bench [--images N --points M] [--iterations K] "
+               "[--solvers native,sparse,ceres-sparse,ceres-dense] [--seed S] [--workdir DIR]\n";
+}
+
+int threadCount() { return std::max(1u, std::thread::hardware_concurrency()); }
+
+BlockSettings blockSettings(int images, int points, std::uint64_t seed) {
+  BlockSettings settings;
+  settings.images = images;
+  settings.points = points;
+  settings.seed = seed;
+  return settings;
+}
+
+// Everything one size's runs share.
+struct SizeRun {
+  int images = 0;
+  int points = 0;
+  int iterations = 0;
+  std::uint64_t seed = 1;
+  fs::path folder;  // engine input and result copies
+  std::string main_file;
+};
+
+bool writePoints(const fs::path& path, const std::vector<Point3>& points) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(points.data()),
+            static_cast<std::streamsize>(points.size() * sizeof(Point3)));
+  return static_cast<bool>(out.flush());
+}
+
+std::vector<Point3> readPoints(const fs::path& path, int count) {
+  std::vector<Point3> points(count, Point3{NAN, NAN, NAN});
+  std::ifstream in(path, std::ios::binary);
+  in.read(reinterpret_cast<char*>(points.data()),
+          static_cast<std::streamsize>(points.size() * sizeof(Point3)));
+  return points;
+}
+
+fs::path resultPath(const SizeRun& run, const std::string& solver) {
+  return run.folder / (solver + (solver.rfind("ceres", 0) == 0 ? ".pts" : ".ocs"));
+}
+
+std::vector<Point3> adjustedPoints(const SizeRun& run, const std::string& solver) {
+  const fs::path path = resultPath(run, solver);
+  if (!fs::exists(path)) return {};
+  if (solver.rfind("ceres", 0) == 0) return readPoints(path, run.points);
+  return readEnginePoints(path.string(), run.points);
+}
+
+// Largest coordinate difference in mm; NaN when either side is missing or lacks a point.
+double maxDifferenceMm(const std::vector<Point3>& a, const std::vector<Point3>& b) {
+  if (a.empty() || a.size() != b.size()) return NAN;
+  double largest = 0.0;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    for (int k = 0; k < 3; ++k) {
+      const double d = std::abs(a[i][k] - b[i][k]);
+      if (!(d <= largest)) largest = d;  // also propagates NaN
+    }
+  return largest * 1000.0;
+}
+
+Measurement measureCeres(const SizeRun& run, CeresSolver solver, const std::string& name) {
+  Measurement m{run.images, run.points, name, NAN, NAN, NAN};
+  const ChildResult child = runInChild([&]() -> std::vector<double> {
+    CeresOutcome outcome =
+        adjustWithCeres(generateBlock(blockSettings(run.images, run.points, run.seed)), solver,
+                        run.iterations, threadCount());
+    if (!outcome.ok || !writePoints(resultPath(run, name), outcome.points)) return {};
+    return {outcome.seconds_per_iteration, static_cast<double>(outcome.iterations)};
+  });
+  if (!child.ok) {
+    std::cerr << "note: " << name << " failed for images=" << run.images << " points=" << run.points
+              << "\n";
+    return m;
+  }
+  if (child.values[1] != run.iterations)
+    std::cerr << "note: " << name << " ran " << child.values[1] << " iterations\n";
+  m.sec_per_iter = child.values[0];
+  m.peak_mb = child.peak_mb;
+  return m;
+}
+
+// One engine run of `iterations` iterations in a child; values {wall seconds}.
+ChildResult engineChild(const SizeRun& run, EngineInterface kind, int iterations,
+                        const std::string& name) {
+  if (!writeEngineSettings(BlockSettings().image_sigma, run.folder.string(), iterations, kind))
+    return {};
+  const std::string log = (run.folder / (name + ".log")).string();
+  ChildResult child = runInChild([&]() -> std::vector<double> {
+    const EngineRun result = runEngine(run.main_file, log);
+    if (!result.ok) {
+      std::cerr << "note: engine solver " << name << " did not adjust: " << result.failure << "\n";
+      return {};
+    }
+    return {result.wall_seconds};
+  });
+  return child;
+}
+
+// Time per iteration = (wall time of K iterations - wall time of 1) / (K - 1): reading the
+// input, the approximations and the result files are not part of an iteration.
+Measurement measureEngine(const SizeRun& run, EngineInterface kind, const std::string& name) {
+  Measurement m{run.images, run.points, name, NAN, NAN, NAN};
+  if (run.main_file.empty()) return m;
+  const ChildResult full = engineChild(run, kind, run.iterations, name);
+  if (!full.ok) return m;
+  std::error_code error;
+  fs::copy_file(run.folder / "block.ocs", resultPath(run, name),
+                fs::copy_options::overwrite_existing, error);
+  m.peak_mb = full.peak_mb;
+  m.sec_per_iter = full.values[0] / run.iterations;
+  if (run.iterations < 2) return m;
+  const ChildResult single = engineChild(run, kind, 1, name + "-1");
+  if (single.ok) m.sec_per_iter = (full.values[0] - single.values[0]) / (run.iterations - 1);
+  return m;
+}
+
+Measurement measure(const SizeRun& run, const std::string& solver) {
+  if (solver == "ceres-sparse") return measureCeres(run, CeresSolver::kSparseSchur, solver);
+  if (solver == "ceres-dense") return measureCeres(run, CeresSolver::kDenseSchur, solver);
+  if (solver == "native") return measureEngine(run, EngineInterface::kNative, solver);
+  return measureEngine(run, EngineInterface::kSparse, solver);
+}
+
+// Generates the block and writes the engine input in a child, so the parent stays small.
+std::string prepareEngineInput(const SizeRun& run) {
+  const ChildResult child = runInChild([&]() -> std::vector<double> {
+    const SyntheticBlock block = generateBlock(blockSettings(run.images, run.points, run.seed));
+    return writeEngineInput(block, run.folder.string()).empty() ? std::vector<double>{}
+                                                                : std::vector<double>{1.0};
+  });
+  if (!child.ok) std::cerr << "note: writing the engine input failed in " << run.folder << "\n";
+  return child.ok ? (run.folder / "block.inp").string() : std::string();
+}
+
+bool usesEngine(const std::vector<std::string>& solvers) {
+  return std::any_of(solvers.begin(), solvers.end(),
+                     [](const std::string& s) { return s == "native" || s == "sparse"; });
+}
+
+void printResults(std::vector<Measurement>& results, const SizeRun& run) {
+  const std::vector<Point3> reference = adjustedPoints(run, "ceres-sparse");
+  for (Measurement& m : results) {
+    m.max_diff_mm = maxDifferenceMm(adjustedPoints(run, m.solver), reference);
+    std::cout << measurementLine(m) << "\n";
+  }
+  for (const Measurement& engine : results) {
+    if (engine.solver.rfind("ceres", 0) == 0) continue;
+    for (const Measurement& ceres : results)
+      if (ceres.solver.rfind("ceres", 0) == 0) std::cout << ratioLine(engine, ceres) << "\n";
+  }
+  std::cout.flush();
+}
+
+void runSize(const BenchOptions& options, int images, int points, const fs::path& root) {
+  SizeRun run{images, points, options.iterations, options.seed, root, {}};
+  run.folder = root / ("block_" + std::to_string(images) + "_" + std::to_string(points));
+  fs::create_directories(run.folder);
+  const std::vector<std::string> solvers =
+      options.solvers.empty() ? defaultSolvers(images, points) : options.solvers;
+  if (usesEngine(solvers)) run.main_file = prepareEngineInput(run);
+  std::vector<Measurement> results;
+  for (const std::string& solver : kSolverOrder)
+    if (std::find(solvers.begin(), solvers.end(), solver) != solvers.end())
+      results.push_back(measure(run, solver));
+  printResults(results, run);
+}
+
+fs::path makeWorkdir(const BenchOptions& options, bool& temporary) {
+  temporary = options.workdir.empty();
+  if (!temporary) {
+    fs::create_directories(options.workdir);
+    return options.workdir;
+  }
+  std::string pattern = (fs::temp_directory_path() / "engine_bench.XXXXXX").string();
+  if (!mkdtemp(pattern.data())) return {};
+  return pattern;
+}
+
+}  // namespace
+
+std::vector<std::string> defaultSolvers(int images, int points) {
+  std::vector<std::string> solvers = {"ceres-sparse", "sparse"};
+  if (images <= kDenseSchurImageLimit) solvers.push_back("ceres-dense");
+  if (3LL * points + 6LL * images <= kNativeUnknownLimit) solvers.push_back("native");
+  return solvers;
+}
+
+std::optional<BenchOptions> parseOptions(int argc, char** argv) {
+  BenchOptions options;
+  long long images = -1, points = -1, value = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string flag = argv[i];
+    if (i + 1 >= argc) {
+      std::cerr << "engine_bench: " << flag << " needs a value\n";
+      printUsage();
+      return std::nullopt;
+    }
+    const char* text = argv[++i];
+    bool ok = true;
+    if (flag == "--images")
+      ok = parseCount(text, 2, images);
+    else if (flag == "--points")
+      ok = parseCount(text, 1, points);
+    else if (flag == "--iterations")
+      ok = parseCount(text, 1, value), options.iterations = value;
+    else if (flag == "--seed")
+      ok = parseCount(text, 0, value), options.seed = value;
+    else if (flag == "--workdir")
+      options.workdir = text;
+    else if (flag == "--solvers") {
+      options.solvers = splitList(text);
+      ok = !options.solvers.empty() &&
+           std::all_of(options.solvers.begin(), options.solvers.end(), knownSolver);
+    } else {
+      std::cerr << "engine_bench: unknown option " << flag << "\n";
+      printUsage();
+      return std::nullopt;
+    }
+    if (!ok) {
+      std::cerr << "engine_bench: invalid value for " << flag << ": " << text << "\n";
+      printUsage();
+      return std::nullopt;
+    }
+  }
+  if ((images < 0) != (points < 0)) {
+    std::cerr << "engine_bench: --images and --points go together\n";
+    printUsage();
+    return std::nullopt;
+  }
+  if (images > 0) options.sizes.push_back({static_cast<int>(images), static_cast<int>(points)});
+  return options;
+}
+
+int runBenchmark(const BenchOptions& options) {
+  bool temporary = false;
+  const fs::path root = makeWorkdir(options, temporary);
+  if (root.empty()) {
+    std::cerr << "engine_bench: cannot create a working folder\n";
+    return 1;
+  }
+  std::vector<std::pair<int, int>> sizes = options.sizes;
+  if (sizes.empty()) sizes = {{24, 500}, {200, 20000}, {1000, 100000}};
+  for (const auto& [images, points] : sizes) runSize(options, images, points, root);
+  std::error_code error;
+  if (temporary) fs::remove_all(root, error);
+  return 0;
+}
+
+}  // namespace bench
