@@ -30,7 +30,7 @@ constexpr const char* kMainUsage =
     "--yes / --no answer every question; without them questions are read from the terminal.\n"
     "'vantri-cli <command> --help' describes a command.\n";
 
-struct CommandSpec {
+struct CommandSyntax {
   const char* usage;
   std::set<std::string> value_options;  // "--name VALUE"
   std::set<std::string> flags;          // "--name"
@@ -38,7 +38,7 @@ struct CommandSpec {
   size_t positional = 0;                // exact number of positional arguments
 };
 
-const CommandSpec kPassportCreate{
+const CommandSyntax kPassportCreate{
     "Usage: vantri-cli passport create --out FILE --model M --serial S --lens L\n"
     "         --date DD-MM-YYYY --focal MM --pixel MM --width PX --height PX --ppx PX --ppy PX\n"
     "         [--k1 V --k2 V --k3 V --p1 V --p2 V]\n"
@@ -50,14 +50,14 @@ const CommandSpec kPassportCreate{
     {},
     {},
     0};
-const CommandSpec kPassportShow{
+const CommandSyntax kPassportShow{
     "Usage: vantri-cli passport show FILE\n"
     "Prints every field of a passport file (bcc, cvc, rdr or ccb).\n",
     {},
     {},
     {},
     1};
-const CommandSpec kNew{
+const CommandSyntax kNew{
     "Usage: vantri-cli new --folder DIR --name NAME --passport FILE\n"
     "         [--projection NAME --datum NAME --fuse NAME | --epsg N | --wkt-file FILE]\n"
     "Creates DIR/NAME/ with a copy of the passport file and DIR/NAME/NAME.bun.\n"
@@ -69,14 +69,14 @@ const CommandSpec kNew{
     {},
     {},
     0};
-const CommandSpec kInfo{
+const CommandSyntax kInfo{
     "Usage: vantri-cli info PROJECT.bun\n"
     "Prints the Project Info and Camera Info messages.\n",
     {},
     {},
     {},
     1};
-const CommandSpec kSettings{
+const CommandSyntax kSettings{
     "Usage: vantri-cli settings PROJECT.bun [--set \"PROPERTY=VALUE\"]... [--validate]\n"
     "Prints the process settings (settings.ini of the project folder). --set changes values as\n"
     "the Process Settings window does; the changes are validated and saved only when every rule\n"
@@ -85,7 +85,7 @@ const CommandSpec kSettings{
     {"--validate"},
     {"--set"},
     1};
-const CommandSpec kCrs{
+const CommandSyntax kCrs{
     "Usage: vantri-cli crs PROJECT.bun\n"
     "Prints the coordinate-system names, the user WKT / EPSG and the WKT.\n",
     {},
@@ -117,15 +117,15 @@ class Cli {
   int run(std::vector<std::string> args);
 
  private:
-  int usageError(const std::string& message, const CommandSpec* spec) {
-    err_ << "vantri-cli: " << message << "\n" << (spec ? spec->usage : kMainUsage);
+  int usageError(const std::string& message, const CommandSyntax* syntax) {
+    err_ << "vantri-cli: " << message << "\n" << (syntax ? syntax->usage : kMainUsage);
     return kExitUsage;
   }
   int failure(const std::string& message) {
     ui_.ShowMessage(message, MessageIcon::kExclamation, {});
     return kExitFailure;
   }
-  int parse(const std::vector<std::string>& args, size_t first, const CommandSpec& spec,
+  int parse(const std::vector<std::string>& args, size_t first, const CommandSyntax& syntax,
             Options& options);
   int openProject(const std::string& path, CVantriProject& project);
 
@@ -141,32 +141,32 @@ class Cli {
   ConsoleUi ui_;
 };
 
-int Cli::parse(const std::vector<std::string>& args, size_t first, const CommandSpec& spec,
+int Cli::parse(const std::vector<std::string>& args, size_t first, const CommandSyntax& syntax,
                Options& options) {
   for (size_t i = first; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--help" || arg == "-h") {
       options.help = true;
-    } else if (spec.value_options.count(arg) != 0) {
-      if (i + 1 >= args.size()) return usageError("option " + arg + " needs a value", &spec);
+    } else if (syntax.value_options.count(arg) != 0) {
+      if (i + 1 >= args.size()) return usageError("option " + arg + " needs a value", &syntax);
       const std::string& value = args[++i];
-      if (spec.repeated.count(arg) != 0)
+      if (syntax.repeated.count(arg) != 0)
         options.sets.push_back(value);
       else if (!options.values.emplace(arg, value).second)
-        return usageError("option " + arg + " given twice", &spec);
-    } else if (spec.flags.count(arg) != 0) {
+        return usageError("option " + arg + " given twice", &syntax);
+    } else if (syntax.flags.count(arg) != 0) {
       options.flags.insert(arg);
     } else if (arg.size() > 1 && arg[0] == '-') {
-      return usageError("unknown option '" + arg + "'", &spec);
+      return usageError("unknown option '" + arg + "'", &syntax);
     } else {
       options.positional.push_back(arg);
     }
   }
-  if (!options.help && options.positional.size() != spec.positional)
-    return usageError(spec.positional == 0
+  if (!options.help && options.positional.size() != syntax.positional)
+    return usageError(syntax.positional == 0
                           ? "unexpected argument '" + options.positional[0] + "'"
-                          : "expected " + std::to_string(spec.positional) + " file argument",
-                      &spec);
+                          : "expected " + std::to_string(syntax.positional) + " file argument",
+                      &syntax);
   return kExitOk;
 }
 
@@ -178,7 +178,7 @@ int Cli::run(std::vector<std::string> args) {
   }
   struct Command {
     std::vector<std::string> words;
-    const CommandSpec* spec;
+    const CommandSyntax* syntax;
     int (Cli::*handler)(const Options&);
   };
   const std::vector<Command> commands = {
@@ -193,11 +193,11 @@ int Cli::run(std::vector<std::string> args) {
         !std::equal(command.words.begin(), command.words.end(), args.begin()))
       continue;
     Options options;
-    if (const int parsed = parse(args, command.words.size(), *command.spec, options);
+    if (const int parsed = parse(args, command.words.size(), *command.syntax, options);
         parsed != kExitOk)
       return parsed;
     if (options.help) {
-      out_ << command.spec->usage;
+      out_ << command.syntax->usage;
       return kExitOk;
     }
     return (this->*command.handler)(options);
