@@ -3,13 +3,15 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace bravik {
 
 // An ordered list that owns its objects, keyed by their id(). Input order is kept;
 // inserting an ID that is already present replaces the old object in its position;
-// a removed object leaves an empty entry that every walk skips.
+// a removed object leaves an empty entry that every walk skips. Look-ups by ID use a
+// hash index, so an object's ID must not change while it is listed.
 template <class T>
 class OwnedList {
  public:
@@ -20,16 +22,15 @@ class OwnedList {
       items_[index] = std::move(object);
       return true;
     }
+    index_.emplace(object->id(), static_cast<int>(items_.size()));
     items_.push_back(std::move(object));
     return false;
   }
 
   // Index of the object with this ID (exact, case-sensitive), or -1.
   int indexOf(const std::string& id) const {
-    for (int i = 0; i < static_cast<int>(items_.size()); ++i) {
-      if (items_[i] && items_[i]->id() == id) return i;
-    }
-    return -1;
+    const auto found = index_.find(id);
+    return found == index_.end() ? -1 : found->second;
   }
 
   T* find(const std::string& id) const {
@@ -38,7 +39,11 @@ class OwnedList {
   }
 
   // Destroys the object at `index` and leaves its entry empty.
-  void remove(int index) { items_[index].reset(); }
+  void remove(int index) {
+    if (!items_[index]) return;
+    index_.erase(items_[index]->id());
+    items_[index].reset();
+  }
 
   // Number of entries, empty ones included.
   int entryCount() const { return static_cast<int>(items_.size()); }
@@ -61,6 +66,7 @@ class OwnedList {
 
  private:
   std::vector<std::unique_ptr<T>> items_;
+  std::unordered_map<std::string, int> index_;  // ID -> entry of a listed object
 };
 
 }  // namespace bravik
