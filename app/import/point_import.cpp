@@ -148,6 +148,13 @@ void PointImportModel::setSeparators(const std::string& separators) {
   if (!file_path_.empty()) readFile();
 }
 
+void PointImportModel::setParsingOptions(const std::string& comments,
+                                         const std::string& separators) {
+  comments_ = comments;
+  separators_ = separators.substr(0, kMaxTypedSeparators);
+  if (!file_path_.empty()) readFile();
+}
+
 bool PointImportModel::readFile() {
   parsed_rows_.clear();
   parsed_columns_ = 0;

@@ -95,6 +95,9 @@ class PointImportModel {
   // again. Typed separators are cut to 7 characters so the TAB the import adds always fits.
   void setComments(const std::string& comments);
   void setSeparators(const std::string& separators);
+  // Comment characters and separators for this window only (the profile is not written), as a
+  // batch caller passes them; the file is read again when one is open.
+  void setParsingOptions(const std::string& comments, const std::string& separators);
   // Reads the file into the parsed grid and refills the target grid; an unreadable or empty
   // file shows "Unable to open the selected file!" and leaves both grids empty.
   bool readFile();

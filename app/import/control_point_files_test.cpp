@@ -1,0 +1,52 @@
+#include "import/control_point_files.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/point_collection.h"
+
+namespace vantri::import {
+namespace {
+
+SFIO_ControlPoint record(const std::string& id, double x, double var_xy = 0.0) {
+  SFIO_ControlPoint point{};
+  setRecordId(point.id, id);
+  point.x = x;
+  point.y = x + 1;
+  point.z = x + 2;
+  point.var_xy = var_xy;
+  point.valid = 1;
+  point.dimension = 3;
+  return point;
+}
+
+TEST(ControlPointFilesTest, NewNamesAreAddedWithTheNextIdentifier) {
+  std::string folder = testing::TempDir() + "cp_files_XXXXXX";
+  ASSERT_NE(mkdtemp(folder.data()), nullptr);
+  const std::string path = folder + "/GCP.col";
+  int added = 0;
+  ASSERT_EQ(addImportedPoints(path, {record("a", 10.0, 0.04), record("b", 20.0)}, &added), 1);
+  EXPECT_EQ(added, 2);
+  ASSERT_EQ(addImportedPoints(path, {record("B", 99.0), record("c", 30.0)}, &added), 1);
+  EXPECT_EQ(added, 1) << "names compare without regard to case";
+
+  CGCPCollMap points;
+  ASSERT_EQ(ReadPTCollFile(path, &points), 1);
+  ASSERT_EQ(points.size(), 3u);
+  EXPECT_EQ(points["a"].id, 0);
+  EXPECT_EQ(points["a"].xy_var, 0.04);
+  EXPECT_EQ(points["b"].x, 20.0) << "the first import of a name stays";
+  EXPECT_EQ(points["b"].xy_var, kUndefinedVariance);
+  EXPECT_EQ(points["c"].id, 2);
+  EXPECT_EQ(points["c"].z, 32.0);
+
+  std::ofstream(path, std::ios::binary) << "garbage";
+  EXPECT_EQ(addImportedPoints(path, {record("d", 1.0)}, &added), 0);
+  std::filesystem::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace vantri::import
