@@ -27,7 +27,7 @@ std::vector<std::string> write_images(const Survey& survey, const std::string& o
   make_folder(out + "/images");
   for (size_t i = 0; i < survey.images.size(); ++i) {
     const std::string name = "images/" + survey.images[i].id + image_extension(o.format);
-    write_grey_image(render_image(survey, i, o.threads), o.format, out + "/" + name);
+    write_image(render_image(survey, i, o.threads), o.format, out + "/" + name);
     files.push_back(name);
     log << "blockgen: rendered " << name << " (" << i + 1 << "/" << survey.images.size() << ")\n"
         << std::flush;

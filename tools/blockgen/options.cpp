@@ -164,6 +164,12 @@ const std::map<std::string, OptionSpec>& option_table() {
             return "expected jpg or tif";
           return "";
         }}},
+      {"rgb",
+       {"", "write colour (RGB) images instead of grey ones",
+        [](const std::string&, BlockOptions& o) -> std::string {
+          o.rgb = true;
+          return "";
+        }}},
       {"no-images",
        {"", "write everything but the image files (fast)",
         [](const std::string&, BlockOptions& o) -> std::string {

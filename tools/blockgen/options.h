@@ -43,6 +43,7 @@ struct BlockOptions {
   double pixel_grain = 1.5;          // grey levels, sensor noise
   // Output.
   ImageFormat format = ImageFormat::kJpeg;
+  bool rgb = false;  // colour images (r g b) instead of grey
   bool write_images = true;
   int threads = 0;  // 0: all cores
 };

@@ -9,6 +9,7 @@
 #include <memory>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 #include <stdexcept>
 
 #include "file_io.h"
@@ -29,12 +30,13 @@ OGRSpatialReference reference_system(int epsg) {
   return srs;
 }
 
-Dataset create_tiff(const std::string& path, int cols, int rows, GDALDataType type) {
+Dataset create_tiff(const std::string& path, int cols, int rows, GDALDataType type, int bands = 1) {
   GDALAllRegister();
   CPLSetConfigOption("GDAL_PAM_ENABLED", "NO");  // no .aux.xml side files
   GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
   if (!driver) throw std::runtime_error("GDAL has no GTiff driver");
-  Dataset d(driver->Create(path.c_str(), cols, rows, 1, type, nullptr));
+  char* options[] = {const_cast<char*>("PHOTOMETRIC=RGB"), nullptr};
+  Dataset d(driver->Create(path.c_str(), cols, rows, bands, type, bands == 3 ? options : nullptr));
   if (!d) throw std::runtime_error("cannot create " + path);
   return d;
 }
@@ -166,20 +168,32 @@ std::string image_extension(ImageFormat format) {
   return format == ImageFormat::kJpeg ? ".jpg" : ".tif";
 }
 
-void write_grey_image(const GreyImage& image, ImageFormat format, const std::string& path) {
+void write_image(const Image8& image, ImageFormat format, const std::string& path) {
   if (format == ImageFormat::kJpeg) {
-    const cv::Mat mat(image.height, image.width, CV_8UC1,
-                      const_cast<uint8_t*>(image.pixels.data()));
+    cv::Mat mat(image.height, image.width, image.channels == 3 ? CV_8UC3 : CV_8UC1,
+                const_cast<uint8_t*>(image.pixels.data()));
+    cv::Mat bgr;
+    if (image.channels == 3) cv::cvtColor(mat, bgr, cv::COLOR_RGB2BGR);
     std::vector<uchar> bytes;
-    if (!cv::imencode(".jpg", mat, bytes, {cv::IMWRITE_JPEG_QUALITY, 95}))
+    if (!cv::imencode(".jpg", image.channels == 3 ? bgr : mat, bytes,
+                      {cv::IMWRITE_JPEG_QUALITY, 95}))
       throw std::runtime_error("cannot encode " + path);
     write_file_atomically(path, std::string(bytes.begin(), bytes.end()));
     return;
   }
   const std::string temporary = temporary_path(path);
-  Dataset d = create_tiff(temporary, image.width, image.height, GDT_Byte);
+  Dataset d = create_tiff(temporary, image.width, image.height, GDT_Byte, image.channels);
   std::vector<uint8_t> pixels = image.pixels;
-  write_band(*d, GDT_Byte, pixels.data(), path);
+  const int n = image.channels;
+  if (d->RasterIO(GF_Write, 0, 0, image.width, image.height, pixels.data(), image.width,
+                  image.height, GDT_Byte, n, nullptr, n, static_cast<GSpacing>(n) * image.width, 1,
+                  nullptr) != CE_None)
+    throw std::runtime_error("cannot write " + path);
+  if (n == 3) {
+    d->GetRasterBand(1)->SetColorInterpretation(GCI_RedBand);
+    d->GetRasterBand(2)->SetColorInterpretation(GCI_GreenBand);
+    d->GetRasterBand(3)->SetColorInterpretation(GCI_BlueBand);
+  }
   close_and_commit(std::move(d), temporary, path);
 }
 

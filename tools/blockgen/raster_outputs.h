@@ -29,7 +29,7 @@ constexpr int kSrtmNoData = -32768;
 SrtmTile write_srtm_tile(const Terrain& terrain, int epsg, const GroundBox& cover,
                          const std::string& folder);
 
-void write_grey_image(const GreyImage& image, ImageFormat format, const std::string& path);
+void write_image(const Image8& image, ImageFormat format, const std::string& path);
 std::string image_extension(ImageFormat format);
 
 }  // namespace blockgen

@@ -9,13 +9,17 @@
 
 namespace blockgen {
 
-struct GreyImage {
+// 8-bit image, row-major, row 0 at the top, channels interleaved (1: grey, 3: r g b).
+struct Image8 {
   int width = 0;
   int height = 0;
-  std::vector<uint8_t> pixels;  // row-major, row 0 at the top
-  uint8_t at(int col, int row) const { return pixels[static_cast<size_t>(row) * width + col]; }
-  // Bilinear value at a position in the top-left-corner pixel convention.
-  double sample(double col, double row) const;
+  int channels = 1;
+  std::vector<uint8_t> pixels;
+  uint8_t at(int col, int row, int channel = 0) const {
+    return pixels[(static_cast<size_t>(row) * width + col) * channels + channel];
+  }
+  // Bilinear value of one channel at a position in the top-left-corner pixel convention.
+  double sample(double col, double row, int channel = 0) const;
 };
 
 // Grey value of the ground seen through one pixel position, before quantisation and without
@@ -28,6 +32,7 @@ std::optional<Eigen::Vector3d> ground_seen(const Survey& survey, size_t image, P
 // guess_height: ground height near the pixel, where the ray search starts (optional).
 double radiance(const Survey& survey, size_t image, Pixel position, double* guess_height = nullptr);
 
-GreyImage render_image(const Survey& survey, size_t image, int threads);
+// Grey image, or RGB when the survey's options ask for colour.
+Image8 render_image(const Survey& survey, size_t image, int threads);
 
 }  // namespace blockgen

@@ -1,11 +1,14 @@
 #include "render.h"
 
+#include <gdal_priv.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 
+#include "raster_outputs.h"
 #include "survey.h"
+#include "test_folder.h"
 
 namespace blockgen {
 namespace {
@@ -39,14 +42,14 @@ class RenderTest : public testing::Test {
     images_.clear();
   }
   static Survey* survey_;
-  static std::vector<GreyImage> images_;
+  static std::vector<Image8> images_;
 };
 
 Survey* RenderTest::survey_ = nullptr;
-std::vector<GreyImage> RenderTest::images_;
+std::vector<Image8> RenderTest::images_;
 
 // Intensity-weighted centroid of the bright disc of a survey target around a guess.
-Pixel target_centroid(const GreyImage& image, Pixel guess, double radius) {
+Pixel target_centroid(const Image8& image, Pixel guess, double radius) {
   double sum = 0, sc = 0, sr = 0;
   const int c0 = static_cast<int>(guess.col - radius), c1 = static_cast<int>(guess.col + radius);
   const int r0 = static_cast<int>(guess.row - radius), r1 = static_cast<int>(guess.row + radius);
@@ -83,7 +86,7 @@ TEST_F(RenderTest, PixelsShowTheTextureOfTheGroundPointProjectedIntoThem) {
     const ImageRecord& im = survey_->images[ob.image];
     const double expected =
         im.gain * survey_->texture->value(point.truth.x(), point.truth.y()) + im.offset;
-    const GreyImage& image = images_[ob.image];
+    const Image8& image = images_[ob.image];
     at_projection.push_back(std::abs(image.sample(ob.truth.col, ob.truth.row) - expected));
     shifted.push_back(std::abs(image.sample(ob.truth.col + 2, ob.truth.row - 2) - expected));
   }
@@ -114,7 +117,7 @@ TEST_F(RenderTest, RayCastingRetracesTheProjectionWithDistortion) {
   EXPECT_GE(checked, 40);
 }
 
-double ncc(const GreyImage& a, Pixel pa, const GreyImage& b, Pixel pb, int half) {
+double ncc(const Image8& a, Pixel pa, const Image8& b, Pixel pb, int half) {
   double sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0;
   int n = 0;
   for (int dr = -half; dr <= half; ++dr)
@@ -155,10 +158,43 @@ TEST_F(RenderTest, OverlappingImagesCorrelateAtTiePointTruePositions) {
   EXPECT_LT(displaced[displaced.size() / 2], 0.6);
 }
 
+TEST_F(RenderTest, ColourImagesKeepTheGreyAsLumaAndRoundTripThroughTiff) {
+  BlockOptions o = tiny_options();
+  o.rgb = true;
+  const Survey colour = plan_survey(o);
+  const Image8 rgb = render_image(colour, 0, 2);
+  ASSERT_EQ(rgb.channels, 3);
+  double luma_error = 0, chroma = 0;
+  const size_t n = static_cast<size_t>(rgb.width) * rgb.height;
+  for (int r = 0; r < rgb.height; ++r)
+    for (int c = 0; c < rgb.width; ++c) {
+      const double luma =
+          0.299 * rgb.at(c, r, 0) + 0.587 * rgb.at(c, r, 1) + 0.114 * rgb.at(c, r, 2);
+      luma_error += std::abs(luma - images_[0].at(c, r));
+      chroma +=
+          std::abs(rgb.at(c, r, 0) - rgb.at(c, r, 1)) + std::abs(rgb.at(c, r, 1) - rgb.at(c, r, 2));
+    }
+  EXPECT_LT(luma_error / n, 2.5);  // sensor grain and clipping only
+  EXPECT_GT(chroma / n, 5.0);      // and it is coloured
+
+  const std::string path = fresh_test_folder("rgb") + "/rgb.tif";
+  write_image(rgb, ImageFormat::kTiff, path);
+  GDALAllRegister();
+  GDALDataset* d = GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY);
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(d->GetRasterCount(), 3);
+  std::vector<uint8_t> back(rgb.pixels.size());
+  EXPECT_EQ(d->RasterIO(GF_Read, 0, 0, rgb.width, rgb.height, back.data(), rgb.width, rgb.height,
+                        GDT_Byte, 3, nullptr, 3, 3 * rgb.width, 1, nullptr),
+            CE_None);
+  GDALClose(d);
+  EXPECT_EQ(back, rgb.pixels);
+}
+
 TEST_F(RenderTest, ThreadCountDoesNotChangeThePixels) {
-  const GreyImage one = render_image(*survey_, 1, 1);
+  const Image8 one = render_image(*survey_, 1, 1);
   EXPECT_EQ(one.pixels, images_[1].pixels);
-  const GreyImage five = render_image(*survey_, 1, 5);
+  const Image8 five = render_image(*survey_, 1, 5);
   EXPECT_EQ(five.pixels, images_[1].pixels);
 }
 

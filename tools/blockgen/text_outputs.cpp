@@ -147,6 +147,7 @@ std::string truth_json(const Survey& survey, const std::vector<std::string>& ima
       << ", \"control_m\": " << fixed(o.control_noise, 4)
       << ", \"exposure_variation\": " << fixed(o.exposure_variation, 4)
       << ", \"pixel_grain\": " << fixed(o.pixel_grain, 3) << "},\n";
+  out << "  \"image_bands\": " << (o.rgb ? 3 : 1) << ",\n";
   out << "  \"flight\": {\"strips\": " << o.strips
       << ", \"images_per_strip\": " << o.images_per_strip
       << ", \"forward_overlap\": " << fixed(o.forward_overlap, 3)

@@ -4,6 +4,7 @@
 // scale from about 1 m: fields with furrows, roads, hedges, forest crowns, building-like
 // blocks with shadows, and value noise at several scales. Survey targets (a white disc on a
 // black square, centred on each control and check point) lie on top.
+#include <Eigen/Core>
 #include <cstdint>
 #include <vector>
 
@@ -22,15 +23,19 @@ class GroundTexture {
                 std::vector<Target> targets);
 
   double value(double east, double north) const;
+  // Colour (r, g, b in 0..255) whose luma 0.299 r + 0.587 g + 0.114 b equals value() wherever
+  // no channel clips: the grey texture tinted by land cover.
+  Eigen::Vector3d colour(double east, double north) const;
   const std::vector<Target>& targets() const { return targets_; }
 
  private:
-  double landscape(double a, double b) const;
+  double landscape(double a, double b, Eigen::Vector3d* tint) const;
   double field(double a, double b, uint64_t parcel) const;
   double forest(double a, double b) const;
-  double buildings(double a, double b) const;
+  double buildings(double a, double b, Eigen::Vector3d* tint) const;
   double noise(double x, double y, double scale, uint64_t octave) const;
   bool target_value(double east, double north, double* value) const;
+  double grey_and_tint(double east, double north, Eigen::Vector3d* tint) const;
 
   uint64_t seed_;
   double origin_east_, origin_north_;
