@@ -88,14 +88,13 @@ std::vector<Point3> readPoints(const fs::path& path, int count) {
 }
 
 fs::path resultPath(const SizeRun& run, const std::string& solver) {
-  return run.folder / (solver + (solver.rfind("ceres", 0) == 0 ? ".pts" : ".ocs"));
+  return run.folder / (solver + ".pts");
 }
 
 std::vector<Point3> adjustedPoints(const SizeRun& run, const std::string& solver) {
   const fs::path path = resultPath(run, solver);
   if (!fs::exists(path)) return {};
-  if (solver.rfind("ceres", 0) == 0) return readPoints(path, run.points);
-  return readEnginePoints(path.string(), run.points);
+  return readPoints(path, run.points);
 }
 
 // Largest coordinate difference in mm; NaN when either side is missing or lacks a point.
@@ -131,38 +130,27 @@ Measurement measureCeres(const SizeRun& run, CeresSolver solver, const std::stri
   return m;
 }
 
-// One engine run of `iterations` iterations in a child; values {wall seconds}.
-ChildResult engineChild(const SizeRun& run, EngineInterface kind, int iterations,
-                        const std::string& name) {
-  if (!writeEngineSettings(BlockSettings().image_sigma, run.folder.string(), iterations, kind))
-    return {};
-  const std::string log = (run.folder / (name + ".log")).string();
-  ChildResult child = runInChild([&]() -> std::vector<double> {
-    const EngineRun result = runEngine(run.main_file, log);
-    if (!result.ok) {
-      std::cerr << "note: engine solver " << name << " did not adjust: " << result.failure << "\n";
-      return {};
-    }
-    return {result.wall_seconds};
-  });
-  return child;
-}
-
-// Time per iteration = (wall time of K iterations - wall time of 1) / (K - 1): reading the
-// input, the approximations and the result files are not part of an iteration.
+// One engine run in a child: reading, approximations and result files are not timed.
 Measurement measureEngine(const SizeRun& run, EngineInterface kind, const std::string& name) {
   Measurement m{run.images, run.points, name, NAN, NAN, NAN};
   if (run.main_file.empty()) return m;
-  const ChildResult full = engineChild(run, kind, run.iterations, name);
-  if (!full.ok) return m;
-  std::error_code error;
-  fs::copy_file(run.folder / "block.ocs", resultPath(run, name),
-                fs::copy_options::overwrite_existing, error);
-  m.peak_mb = full.peak_mb;
-  m.sec_per_iter = full.values[0] / run.iterations;
-  if (run.iterations < 2) return m;
-  const ChildResult single = engineChild(run, kind, 1, name + "-1");
-  if (single.ok) m.sec_per_iter = (full.values[0] - single.values[0]) / (run.iterations - 1);
+  if (!writeEngineSettings(BlockSettings().image_sigma, run.folder.string(), run.iterations, kind))
+    return m;
+  const std::string log = (run.folder / (name + ".log")).string();
+  const ChildResult child = runInChild([&]() -> std::vector<double> {
+    const EngineRun result = runEngine(run.main_file, kind, log, run.points);
+    if (!result.ok || !writePoints(resultPath(run, name), result.points)) {
+      std::cerr << "note: engine solver " << name << " did not adjust: " << result.failure << "\n";
+      return {};
+    }
+    return {result.iteration_seconds / std::max(result.iterations, 1),
+            static_cast<double>(result.iterations)};
+  });
+  if (!child.ok) return m;
+  if (child.values[1] != run.iterations)
+    std::cerr << "note: " << name << " ran " << child.values[1] << " iterations\n";
+  m.sec_per_iter = child.values[0];
+  m.peak_mb = child.peak_mb;
   return m;
 }
 
@@ -173,15 +161,23 @@ Measurement measure(const SizeRun& run, const std::string& solver) {
   return measureEngine(run, EngineInterface::kSparse, solver);
 }
 
-// Generates the block and writes the engine input in a child, so the parent stays small.
-std::string prepareEngineInput(const SizeRun& run) {
+// Generates the block in a child (so the parent stays small), notes its size on standard error
+// and, when an engine solver runs, writes the engine input.
+std::string prepareBlock(const SizeRun& run, bool engine_input) {
   const ChildResult child = runInChild([&]() -> std::vector<double> {
     const SyntheticBlock block = generateBlock(blockSettings(run.images, run.points, run.seed));
-    return writeEngineInput(block, run.folder.string()).empty() ? std::vector<double>{}
-                                                                : std::vector<double>{1.0};
+    if (engine_input && writeEngineInput(block, run.folder.string()).empty()) return {};
+    return {static_cast<double>(block.observations.size()),
+            static_cast<double>(block.control.size())};
   });
-  if (!child.ok) std::cerr << "note: writing the engine input failed in " << run.folder << "\n";
-  return child.ok ? (run.folder / "block.inp").string() : std::string();
+  if (!child.ok) {
+    std::cerr << "note: writing the engine input failed in " << run.folder << "\n";
+    return {};
+  }
+  std::cerr << "note: block images=" << run.images << " points=" << run.points
+            << " image observations=" << child.values[0] << " (" << child.values[0] / run.points
+            << " rays per point) control points=" << child.values[1] << "\n";
+  return engine_input ? (run.folder / "block.inp").string() : std::string();
 }
 
 bool usesEngine(const std::vector<std::string>& solvers) {
@@ -209,7 +205,8 @@ void runSize(const BenchOptions& options, int images, int points, const fs::path
   fs::create_directories(run.folder);
   const std::vector<std::string> solvers =
       options.solvers.empty() ? defaultSolvers(images, points) : options.solvers;
-  if (usesEngine(solvers)) run.main_file = prepareEngineInput(run);
+  for (const std::string& solver : kSolverOrder) fs::remove(resultPath(run, solver));
+  run.main_file = prepareBlock(run, usesEngine(solvers));
   std::vector<Measurement> results;
   for (const std::string& solver : kSolverOrder)
     if (std::find(solvers.begin(), solvers.end(), solver) != solvers.end())

@@ -6,67 +6,126 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <limits>
-#include <sstream>
 
-#include "bravik.h"
+#include "input/block.h"
+#include "input/params_io.h"
+#include "input/readers.h"
+#include "lsq/adjustment.h"
+#include "lsq/ls_params.h"
 
 namespace bench {
 namespace {
 
-std::string firstErrorLine(const std::string& log_file) {
-  std::ifstream in(log_file);
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind("ERROR: ", 0) == 0 || line.rfind("*** ERROR", 0) == 0) return line;
+namespace fs = std::filesystem;
+
+// The engine's numeric value of the "sparse" adjustment interface.
+constexpr int kSparseInterfaceValue = 2;
+
+std::string firstErrorLine(const std::vector<std::string>& files) {
+  for (const std::string& file : files) {
+    std::ifstream in(file);
+    std::string line;
+    while (std::getline(in, line))
+      if (line.find("ERROR") != std::string::npos) return line;
+  }
   return "the engine reported failure without an ERROR line";
 }
 
-// Index of a point from its identifier "P<n>", or -1.
-int pointIndex(const std::string& id, int point_count) {
-  if (id.size() < 2 || id[0] != 'P') return -1;
-  char* end = nullptr;
-  const long n = std::strtol(id.c_str() + 1, &end, 10);
-  if (*end != '\0' || n < 1 || n > point_count) return -1;
-  return static_cast<int>(n - 1);
+// Sends standard output (C and C++ streams) to a file for its lifetime.
+class StdoutToFile {
+ public:
+  explicit StdoutToFile(const std::string& path) {
+    std::cout.flush();
+    std::fflush(stdout);
+    saved_ = dup(STDOUT_FILENO);
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd >= 0) {
+      dup2(fd, STDOUT_FILENO);
+      close(fd);
+    }
+  }
+  ~StdoutToFile() {
+    std::cout.flush();
+    std::fflush(stdout);
+    if (saved_ < 0) return;
+    dup2(saved_, STDOUT_FILENO);
+    close(saved_);
+  }
+  StdoutToFile(const StdoutToFile&) = delete;
+  StdoutToFile& operator=(const StdoutToFile&) = delete;
+
+ private:
+  int saved_ = -1;
+};
+
+// Reads the block; when the settings reader does not know the word "sparse", the settings are
+// read with "native" and the interface is selected by its value afterwards.
+bool readBlock(bravik::Block& block, const std::string& main_name, EngineInterface kind) {
+  std::ifstream main_file(main_name);
+  if (bravik::readInput(block, main_file) == 1) return true;
+  if (kind != EngineInterface::kSparse) return false;
+  std::cerr << "note: the engine does not read the interface word \"sparse\" yet; selecting it "
+               "by value after reading\n";
+  const double sigma = bravik::lsParams().sigma0;
+  const int iterations = bravik::lsParams().maxIterations;
+  if (!writeEngineSettings(sigma, ".", iterations, EngineInterface::kNative)) return false;
+  block = bravik::Block();
+  std::ifstream again(main_name);
+  if (bravik::readInput(block, again) != 1) return false;
+  bravik::lsParams().adjustmentInterface =
+      static_cast<bravik::AdjustmentInterface>(kSparseInterfaceValue);
+  return true;
+}
+
+std::vector<Point3> adjustedPoints(const bravik::Block& block, int point_count) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  std::vector<Point3> points(point_count, Point3{nan, nan, nan});
+  for (int i = 0; i < point_count; ++i) {
+    const bravik::ObjectPoint* point = block.objectPoints.find(pointId(i));
+    if (point) points[i] = {point->xyz[0], point->xyz[1], point->xyz[2]};
+  }
+  return points;
 }
 
 }  // namespace
 
-EngineRun runEngine(const std::string& main_file, const std::string& log_file) {
-  std::fflush(stdout);
-  const int saved = dup(STDOUT_FILENO);
-  const int log = open(log_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (log >= 0) dup2(log, STDOUT_FILENO);
-  const auto start = std::chrono::steady_clock::now();
-  const int status = BravikScan(main_file.c_str(), 0);
-  const auto stop = std::chrono::steady_clock::now();
-  std::fflush(stdout);
-  if (saved >= 0) dup2(saved, STDOUT_FILENO);
-  if (log >= 0) close(log);
-  if (saved >= 0) close(saved);
+EngineRun runEngine(const std::string& main_file, EngineInterface kind, const std::string& log_file,
+                    int point_count) {
   EngineRun run;
-  run.ok = status == 1;
-  run.wall_seconds = std::chrono::duration<double>(stop - start).count();
-  if (!run.ok) run.failure = firstErrorLine(log_file);
-  return run;
-}
-
-std::vector<Point3> readEnginePoints(const std::string& ocs_file, int point_count) {
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  std::vector<Point3> points(point_count, Point3{nan, nan, nan});
-  std::ifstream in(ocs_file);
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string id;
-    Point3 p;
-    if (!(fields >> id >> p[0] >> p[1] >> p[2])) continue;
-    const int index = pointIndex(id, point_count);
-    if (index >= 0) points[index] = p;
+  const fs::path main_path = fs::absolute(main_file);
+  const std::string log = fs::absolute(log_file).string();
+  fs::current_path(main_path.parent_path());
+  const std::string base = main_path.stem().string();
+  std::ofstream report(base + ".out"), ext(base + ".ext"), ocs(base + ".ocs"), res(base + ".res"),
+      apset(base + ".apset"), gcpres(base + ".gcpres"), chp(base + ".chp");
+  {
+    const StdoutToFile redirect(log);
+    bravik::Block block;
+    if (readBlock(block, main_path.filename().string(), kind)) {
+      bravik::printRunOptions(block.options, report);
+      bravik::printLSParams(bravik::lsParams(), report);
+      bravik::Adjustment adjustment(block);
+      if (adjustment.initialize(report) == 1) {
+        const auto start = std::chrono::steady_clock::now();
+        run.ok = adjustment.iterate(report) == 1;
+        run.iteration_seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        run.iterations = adjustment.state().iterations;
+        if (run.ok) {
+          adjustment.writeResults({report, ext, ocs, res, apset, gcpres, chp, base + ".cam"},
+                                  false);
+          run.points = adjustedPoints(block, point_count);
+        }
+      }
+    }
   }
-  return points;
+  for (std::ofstream* out : {&report, &ext, &ocs, &res, &apset, &gcpres, &chp}) out->close();
+  if (!run.ok) run.failure = firstErrorLine({log, base + ".out"});
+  return run;
 }
 
 }  // namespace bench

@@ -1,25 +1,29 @@
 #pragma once
-// Runs the engine through its exported entry point on files written by writeEngineInput and
+// Runs the engine's adjustment in this process (through bravik_core) on files written by
+// writeEngineInput, timing the iterations apart from reading, approximations and results, and
 // reads its adjusted object points back from the result file (.ocs).
 #include <string>
 #include <vector>
 
 #include "block_generator.h"
+#include "engine_input.h"
 
 namespace bench {
 
 struct EngineRun {
   bool ok = false;
-  double wall_seconds = 0.0;
-  std::string failure;  // first "ERROR: " line of the engine's output when !ok
+  int iterations = 0;
+  double iteration_seconds = 0.0;  // wall time of all iterations
+  std::string failure;             // first "ERROR" line of the engine's output when !ok
+  std::vector<Point3> points;      // adjusted, by index of pointId(); NaN where missing
 };
 
-// Calls BravikScan on `main_file`; the engine's standard output goes to `log_file`.
-// Changes the current directory (the engine does): run it in a child process.
-EngineRun runEngine(const std::string& main_file, const std::string& log_file);
-
-// Adjusted coordinates by point index, read from an object-point result file written for a
-// block of `point_count` points named by pointId(). Missing points are NaN.
-std::vector<Point3> readEnginePoints(const std::string& ocs_file, int point_count);
+// Reads `main_file`, selects `kind` as the adjustment interface, initialises, iterates and
+// writes the result files next to the input. The engine's standard output goes to `log_file`.
+// The adjusted points are taken from the engine's block at full precision (the result file
+// holds millimetres).
+// Changes the current directory and the process-wide settings: run it in a child process.
+EngineRun runEngine(const std::string& main_file, EngineInterface kind, const std::string& log_file,
+                    int point_count);
 
 }  // namespace bench
