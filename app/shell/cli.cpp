@@ -5,7 +5,9 @@
 #include <map>
 #include <set>
 
+#include "aat/srtm.h"
 #include "crs/coordinate_system.h"
+#include "import/import_command.h"
 #include "platform/nvtools.h"
 #include "platform/passport.h"
 #include "platform/ui.h"
@@ -27,6 +29,11 @@ constexpr const char* kMainUsage =
     "  info              print the Project Info and Camera Info of a project\n"
     "  settings          print, change and validate the process settings of a project\n"
     "  crs               print the coordinate system of a project\n"
+    "  import-gps        GPS/IMU data of the images from a delimited text file\n"
+    "  import-gcp        control points from a delimited text file into GCP.col\n"
+    "  import-cp         check points from a delimited text file into CP.col\n"
+    "  dem               use an external DEM file in a project, or stop using it\n"
+    "  srtm-folder       set the SRTM folder (and show the tile of a project)\n"
     "--yes / --no answer every question; without them questions are read from the terminal.\n"
     "'vantri-cli <command> --help' describes a command.\n";
 
@@ -176,6 +183,17 @@ int Cli::run(std::vector<std::string> args) {
     out_ << kMainUsage;
     return kExitOk;
   }
+  // The import and DEM commands parse their own arguments.
+  const std::vector<std::string> rest(args.begin() + 1, args.end());
+  using vantri::import::ImportMode;
+  if (args[0] == "import-gps")
+    return vantri::import::runImportCommand(ImportMode::kGpsImu, rest, ui_, out_, err_);
+  if (args[0] == "import-gcp")
+    return vantri::import::runImportCommand(ImportMode::kGcp, rest, ui_, out_, err_);
+  if (args[0] == "import-cp")
+    return vantri::import::runImportCommand(ImportMode::kCheckPoints, rest, ui_, out_, err_);
+  if (args[0] == "dem") return vantri::aat::runDemCommand(rest, ui_, out_, err_);
+  if (args[0] == "srtm-folder") return vantri::aat::runSrtmFolderCommand(rest, ui_, out_, err_);
   struct Command {
     std::vector<std::string> words;
     const CommandSyntax* syntax;
