@@ -6,6 +6,7 @@
 
 #include "input/params_io.h"
 #include "input/readers.h"
+#include "lsq/adjustment.h"
 #include "lsq/ls_params.h"
 
 namespace bravik {
@@ -89,11 +90,10 @@ bool RunFiles::finish() {
   return ok;
 }
 
-int adjustBlock(Block&, RunFiles& files, bool) {
-  const char* message = "ERROR: The adjustment is not available in this version.\n";
-  std::cout << message;
-  files.report << message;
-  return -1;
+int adjustBlock(Block& block, RunFiles& files, bool writeCameraFile) {
+  const OutputFiles outputs{files.report, files.ext,    files.ocs, files.res,
+                            files.apset,  files.gcpres, files.chp, files.name("cam")};
+  return runAdjustment(block, outputs, writeCameraFile);
 }
 
 namespace {

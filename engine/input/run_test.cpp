@@ -68,7 +68,7 @@ TEST_F(RunTest, MissingOrEmptyPathCreatesNothing) {
 TEST_F(RunTest, OutputFilesAreNamedAfterTheInputInItsFolder) {
   write("block1.inp", "");
   const std::string printed = scan(folder_ / "data" / "block1.inp", 0, 0);
-  EXPECT_THAT(printed, HasSubstr("ERROR: The adjustment is not available"));
+  EXPECT_THAT(printed, HasSubstr("ERROR: No unknowns to adjust"));
   for (const char* extension : kResultExtensions) {
     EXPECT_TRUE(fs::exists(folder_ / "data" / (std::string("block1.") + extension))) << extension;
   }

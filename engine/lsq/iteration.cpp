@@ -267,6 +267,15 @@ int initializeAdjustmentTail(Block& block, AdjustmentState& state, std::ostream&
   printCounts(block, counts, report);
   if (block.options.debugUnknownsTable) block.adjObjects.printUnknownsTable(std::cout);
 
+  // A block without unknowns (nothing read, or everything removed by the clean-up) has no
+  // adjustment to run; reporting success would hand the caller empty result files.
+  if (counts.unknowns == 0) {
+    const char* message = "ERROR: No unknowns to adjust: the block holds no usable data.\n";
+    std::cout << message;
+    report << message;
+    return -1;
+  }
+
   const int interface = static_cast<int>(lsParams().adjustmentInterface);
   if (!hasNormalSystem(interface)) {
     report << "ERROR: Unkown adjustment interface.\n";
