@@ -90,6 +90,9 @@ void expect_adjustment_reproduces_truth(const BlockOptions& o) {
   std::ostringstream log;
   generate_block(o, log);
   const Survey survey = plan_survey(o);
+  // Measurement noise on the ground; the limits below are multiples of it (heights and
+  // free orientations are several times weaker than planimetry at these base-height ratios).
+  const double ground = survey.gsd * o.pixel_noise;
   const EngineRun run = adjust_with_engine(fs::path(o.out_dir) / "engine");
   ASSERT_EQ(run.read, 1) << run.report;
   if (run.ap_sets_missing) GTEST_SKIP() << "the engine cannot evaluate AP sets yet";
@@ -114,7 +117,8 @@ void expect_adjustment_reproduces_truth(const BlockOptions& o) {
     const Eigen::Vector3d centre(std::stod(ext[k + 4]), std::stod(ext[k + 5]),
                                  std::stod(ext[k + 6]));
     // Free orientations: position and attitude trade against each other within the noise.
-    EXPECT_LT((centre - im.truth.centre).norm(), 3.0) << im.id;
+    // A tilt error d moves the centre by about H d: 0.5 degrees allow 0.0087 H.
+    EXPECT_LT((centre - im.truth.centre).norm(), 0.01 * o.flying_height) << im.id;
     EXPECT_NEAR(std::stod(ext[k + 10]), degrees(im.truth.omega), 0.5) << im.id;
     EXPECT_NEAR(std::stod(ext[k + 11]), degrees(im.truth.phi), 0.5) << im.id;
     EXPECT_NEAR(std::remainder(std::stod(ext[k + 12]) - degrees(im.truth.kappa), 360.0), 0.0, 0.2)
@@ -132,20 +136,25 @@ void expect_adjustment_reproduces_truth(const BlockOptions& o) {
     if (p.kind == PointKind::kControl) continue;
     ASSERT_TRUE(adjusted.count(p.id)) << p.id;
     const Eigen::Vector3d d = adjusted.at(p.id) - p.truth;
-    // 0.1 px is 0.11 m on the ground here; heights are about H/B = 5 times weaker.
-    EXPECT_LT(d.head<2>().norm(), 1.0) << p.id;
-    EXPECT_LT(std::abs(d.z()), 3.0) << p.id;
+    EXPECT_LT(d.head<2>().norm(), 9 * ground) << p.id;
+    EXPECT_LT(std::abs(d.z()), 27 * ground) << p.id;
     plan2 += d.head<2>().squaredNorm();
     height2 += d.z() * d.z();
     ++checked;
   }
   ASSERT_EQ(checked, survey.count(PointKind::kTie) + survey.count(PointKind::kCheck));
-  EXPECT_LT(std::sqrt(plan2 / checked), 0.4);
-  EXPECT_LT(std::sqrt(height2 / checked), 1.2);
+  EXPECT_LT(std::sqrt(plan2 / checked), 3.5 * ground);
+  EXPECT_LT(std::sqrt(height2 / checked), 10 * ground);
 }
 
 TEST(EngineAdjustmentTest, AdjustedBlockReproducesTheTruthWithinTheNoise) {
   expect_adjustment_reproduces_truth(adjustable_block());
+}
+
+TEST(EngineAdjustmentTest, TheDemoBlockAdjustsToItsTruth) {
+  ParsedArguments defaults = parse_arguments({"--out", fresh_test_folder("demo"), "--no-images"});
+  ASSERT_TRUE(defaults.ok) << defaults.error;
+  expect_adjustment_reproduces_truth(defaults.options);
 }
 
 TEST(EngineAdjustmentTest, DistortedCameraWithItsFixedApSetsAdjustsAsWell) {
