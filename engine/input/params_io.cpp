@@ -120,12 +120,29 @@ int readLSParams(LSParams& ls, std::istream& in) {
     ls.adjustmentInterface = AdjustmentInterface::kNative;
   } else if (word == "lapack") {
     ls.adjustmentInterface = AdjustmentInterface::kLapack;
+  } else if (word == "sparse") {
+    ls.adjustmentInterface = AdjustmentInterface::kSparse;
   } else {
     std::cout << "Unknown adjustment interface: " << word << "\n";
     return -1;
   }
   return 1;
 }
+
+namespace {
+
+const char* adjustmentInterfaceName(AdjustmentInterface value) {
+  switch (value) {
+    case AdjustmentInterface::kLapack:
+      return "lapack";
+    case AdjustmentInterface::kSparse:
+      return "sparse";
+    default:
+      return "native";
+  }
+}
+
+}  // namespace
 
 void printRunOptions(const RunOptions& o, std::ostream& out) {
   auto line = [&out](const char* label, bool value) { out << label << onOff(value) << "\n"; };
@@ -191,7 +208,7 @@ void printLSParams(const LSParams& ls, std::ostream& out) {
       << "Unit of rotation angles            :  " << ls.angleUnit.abbreviation() << "\n"
       << "\n"
       << "Adjustment interface               :  "
-      << (ls.adjustmentInterface == AdjustmentInterface::kLapack ? "lapack" : "native") << "\n\n";
+      << adjustmentInterfaceName(ls.adjustmentInterface) << "\n\n";
 }
 
 }  // namespace bravik

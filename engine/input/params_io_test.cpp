@@ -96,6 +96,16 @@ TEST(LSParamsTest, CompleteFileAndEcho) {
                               "Adjustment interface               :  lapack\n\n"));
 }
 
+TEST(LSParamsTest, SparseInterfaceIsReadAndEchoed) {
+  LSParams ls;
+  EXPECT_EQ(readSettings(ls, replaceField(kDefaultsFile, "m rad native", "m rad sparse"), 1), "");
+  EXPECT_EQ(ls.adjustmentInterface, AdjustmentInterface::kSparse);
+  EXPECT_EQ(static_cast<int>(ls.adjustmentInterface), 2);
+  std::ostringstream out;
+  printLSParams(ls, out);
+  EXPECT_THAT(out.str(), HasSubstr("Adjustment interface               :  sparse\n\n"));
+}
+
 TEST(LSParamsTest, LimitValidation) {
   LSParams ls;
   EXPECT_EQ(readSettings(ls, replaceField(kDefaultsFile, "1e-30 1e30", "-1 1e30"), -1),

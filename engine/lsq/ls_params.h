@@ -6,7 +6,9 @@
 namespace bravik {
 
 // Adjustment interface selected by the settings.
-enum class AdjustmentInterface : int { kNative = 0, kLapack = 1 };
+// "sparse" eliminates the object points and solves the reduced system with a fill-reducing
+// ordering; it gives the same results as "native" without forming the full normal matrix.
+enum class AdjustmentInterface : int { kNative = 0, kLapack = 1, kSparse = 2 };
 
 // The least-squares settings. One process-wide object (see lsParams()) that keeps
 // its values between runs; a run changes it only by reading an "ls-params" file.
