@@ -10,6 +10,7 @@ namespace bench {
 struct BenchOptions {
   std::vector<std::pair<int, int>> sizes;  // (images, points); the three standard sizes if empty
   int iterations = 5;
+  int repeat = 1;  // runs per solver; the fastest time and the largest peak are reported
   std::vector<std::string> solvers;  // empty: the size rule below decides
   std::uint64_t seed = 1;
   std::string workdir;  // empty: a fresh folder under /tmp, removed afterwards
