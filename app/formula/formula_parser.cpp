@@ -4,8 +4,10 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <initializer_list>
 #include <limits>
 #include <numbers>
+#include <numeric>
 
 namespace vantri::formula {
 namespace {
@@ -27,42 +29,60 @@ enum BinaryOp {
   kOr
 };
 
+using UnaryFunction = double (*)(double);
+using ListFunction = double (*)(const std::vector<double>&);
+
 struct FunctionDef {
   const char* name;
   int min_args;
   int max_args;  // -1: any number from min_args on
   const char* help;
+  UnaryFunction unary;  // one argument, else null
+  ListFunction list;    // any other arity
 };
 
 // Index in this table is the function code of a compiled call node; "if" is evaluated lazily.
 const FunctionDef kFunctions[] = {
-    {"sin", 1, 1, "sine (radians)"},
-    {"cos", 1, 1, "cosine (radians)"},
-    {"tan", 1, 1, "tangent (radians)"},
-    {"asin", 1, 1, "arc sine (radians)"},
-    {"acos", 1, 1, "arc cosine (radians)"},
-    {"atan", 1, 1, "arc tangent (radians)"},
-    {"atan2", 2, 2, "arc tangent of y/x in the quadrant of (x, y): atan2(y, x)"},
-    {"sinh", 1, 1, "hyperbolic sine"},
-    {"cosh", 1, 1, "hyperbolic cosine"},
-    {"tanh", 1, 1, "hyperbolic tangent"},
-    {"sqrt", 1, 1, "square root"},
-    {"exp", 1, 1, "e raised to the power"},
-    {"log", 1, 1, "natural logarithm"},
-    {"ln", 1, 1, "natural logarithm"},
-    {"log10", 1, 1, "logarithm to base 10"},
-    {"log2", 1, 1, "logarithm to base 2"},
-    {"abs", 1, 1, "absolute value"},
-    {"sign", 1, 1, "-1, 0 or 1 after the sign"},
-    {"floor", 1, 1, "largest integer not above"},
-    {"ceil", 1, 1, "smallest integer not below"},
-    {"round", 1, 1, "nearest integer, halves away from zero"},
-    {"min", 1, -1, "smallest argument"},
-    {"max", 1, -1, "largest argument"},
-    {"sum", 1, -1, "sum of the arguments"},
-    {"avg", 1, -1, "mean of the arguments"},
-    {"pow", 2, 2, "pow(a, b) = a^b"},
-    {"if", 3, 3, "if(c, a, b): a when c is not 0, else b"},
+    {"sin", 1, 1, "sine (radians)", [](double v) { return std::sin(v); }, nullptr},
+    {"cos", 1, 1, "cosine (radians)", [](double v) { return std::cos(v); }, nullptr},
+    {"tan", 1, 1, "tangent (radians)", [](double v) { return std::tan(v); }, nullptr},
+    {"asin", 1, 1, "arc sine (radians)", [](double v) { return std::asin(v); }, nullptr},
+    {"acos", 1, 1, "arc cosine (radians)", [](double v) { return std::acos(v); }, nullptr},
+    {"atan", 1, 1, "arc tangent (radians)", [](double v) { return std::atan(v); }, nullptr},
+    {"atan2", 2, 2, "arc tangent of y/x in the quadrant of (x, y): atan2(y, x)", nullptr,
+     [](const std::vector<double>& x) -> double { return std::atan2(x[0], x[1]); }},
+    {"sinh", 1, 1, "hyperbolic sine", [](double v) { return std::sinh(v); }, nullptr},
+    {"cosh", 1, 1, "hyperbolic cosine", [](double v) { return std::cosh(v); }, nullptr},
+    {"tanh", 1, 1, "hyperbolic tangent", [](double v) { return std::tanh(v); }, nullptr},
+    {"sqrt", 1, 1, "square root", [](double v) { return std::sqrt(v); }, nullptr},
+    {"exp", 1, 1, "e raised to the power", [](double v) { return std::exp(v); }, nullptr},
+    {"log", 1, 1, "natural logarithm", [](double v) { return std::log(v); }, nullptr},
+    {"ln", 1, 1, "natural logarithm", [](double v) { return std::log(v); }, nullptr},
+    {"log10", 1, 1, "logarithm to base 10", [](double v) { return std::log10(v); }, nullptr},
+    {"log2", 1, 1, "logarithm to base 2", [](double v) { return std::log2(v); }, nullptr},
+    {"abs", 1, 1, "absolute value", [](double v) { return std::fabs(v); }, nullptr},
+    {"sign", 1, 1, "-1, 0 or 1 after the sign",
+     [](double v) { return static_cast<double>((v > 0.0) - (v < 0.0)); }, nullptr},
+    {"floor", 1, 1, "largest integer not above", [](double v) { return std::floor(v); }, nullptr},
+    {"ceil", 1, 1, "smallest integer not below", [](double v) { return std::ceil(v); }, nullptr},
+    {"round", 1, 1, "nearest integer, halves away from zero",
+     [](double v) { return std::round(v); }, nullptr},
+    {"min", 1, -1, "smallest argument", nullptr,
+     [](const std::vector<double>& x) -> double { return *std::min_element(x.begin(), x.end()); }},
+    {"max", 1, -1, "largest argument", nullptr,
+     [](const std::vector<double>& x) -> double { return *std::max_element(x.begin(), x.end()); }},
+    {"sum", 1, -1, "sum of the arguments", nullptr,
+     [](const std::vector<double>& x) -> double {
+       return std::accumulate(x.begin(), x.end(), 0.0);
+     }},
+    {"avg", 1, -1, "mean of the arguments", nullptr,
+     [](const std::vector<double>& x) -> double {
+       return std::accumulate(x.begin(), x.end(), 0.0) / static_cast<double>(x.size());
+     }},
+    {"pow", 2, 2, "pow(a, b) = a^b", nullptr,
+     [](const std::vector<double>& x) -> double { return std::pow(x[0], x[1]); }},
+    {"if", 3, 3, "if(c, a, b): a when c is not 0, else b", nullptr,
+     [](const std::vector<double>& x) -> double { return x[0] != 0.0 ? x[1] : x[2]; }},
 };
 constexpr int kIfFunction = static_cast<int>(std::size(kFunctions)) - 1;
 
@@ -233,64 +253,50 @@ class Compiler {
     return addNode({Kind::kBinary, 0.0, op, {left, right}});
   }
 
+  using OperatorList = std::initializer_list<std::pair<const char*, BinaryOp>>;
+
+  // The operator code when one of `ops` is next (and consumed), else -1.
+  int acceptOneOf(OperatorList ops) {
+    for (const auto& [text, op] : ops)
+      if (acceptOperator(text)) return op;
+    return -1;
+  }
+
   // Each parse function returns the node index of its sub-expression or -1 after fail().
-  int parseOr() {
-    int left = parseAnd();
-    while (left >= 0 && acceptOperator("||")) {
-      const int right = parseAnd();
+
+  // operand { op operand }, left associative.
+  int parseLeftAssociative(OperatorList ops, int (Compiler::*operand)()) {
+    int left = (this->*operand)();
+    for (int op; left >= 0 && (op = acceptOneOf(ops)) >= 0;) {
+      const int right = (this->*operand)();
       if (right < 0) return -1;
-      left = binary(kOr, left, right);
+      left = binary(op, left, right);
     }
     return left;
   }
 
-  int parseAnd() {
-    int left = parseCompare();
-    while (left >= 0 && acceptOperator("&&")) {
-      const int right = parseCompare();
-      if (right < 0) return -1;
-      left = binary(kAnd, left, right);
-    }
-    return left;
+  int parseOr() { return parseLeftAssociative({{"||", kOr}}, &Compiler::parseAnd); }
+  int parseAnd() { return parseLeftAssociative({{"&&", kAnd}}, &Compiler::parseCompare); }
+  int parseSum() {
+    return parseLeftAssociative({{"+", kAdd}, {"-", kSub}}, &Compiler::parseProduct);
+  }
+  int parseProduct() {
+    return parseLeftAssociative({{"*", kMul}, {"/", kDiv}}, &Compiler::parseUnary);
   }
 
+  // sum [ comparison sum ]: comparisons do not chain.
   int parseCompare() {
-    static const std::pair<const char*, BinaryOp> kOps[] = {{"<=", kLessEq}, {">=", kGreaterEq},
-                                                            {"<", kLess},    {">", kGreater},
-                                                            {"==", kEqual},  {"!=", kNotEqual}};
     const int left = parseSum();
     if (left < 0) return -1;
-    for (const auto& [text, op] : kOps) {
-      if (acceptOperator(text)) {
-        const int right = parseSum();
-        return right < 0 ? -1 : binary(op, left, right);
-      }
-    }
-    return left;
-  }
-
-  int parseSum() {
-    int left = parseProduct();
-    while (left >= 0) {
-      const BinaryOp op = acceptOperator("+") ? kAdd : acceptOperator("-") ? kSub : kOr;
-      if (op == kOr) break;
-      const int right = parseProduct();
-      if (right < 0) return -1;
-      left = binary(op, left, right);
-    }
-    return left;
-  }
-
-  int parseProduct() {
-    int left = parseUnary();
-    while (left >= 0) {
-      const BinaryOp op = acceptOperator("*") ? kMul : acceptOperator("/") ? kDiv : kOr;
-      if (op == kOr) break;
-      const int right = parseUnary();
-      if (right < 0) return -1;
-      left = binary(op, left, right);
-    }
-    return left;
+    const int op = acceptOneOf({{"<=", kLessEq},
+                                {">=", kGreaterEq},
+                                {"<", kLess},
+                                {">", kGreater},
+                                {"==", kEqual},
+                                {"!=", kNotEqual}});
+    if (op < 0) return left;
+    const int right = parseSum();
+    return right < 0 ? -1 : binary(op, left, right);
   }
 
   int parseUnary() {
@@ -487,28 +493,6 @@ double applyBinary(int op, double a, double b) {
   return std::numeric_limits<double>::quiet_NaN();
 }
 
-double applyFunction(int function, const std::vector<double>& x) {
-  const std::string_view name = kFunctions[function].name;
-  static const std::pair<const char*, double (*)(double)> kUnary[] = {
-      {"sin", std::sin},     {"cos", std::cos},     {"tan", std::tan},    {"asin", std::asin},
-      {"acos", std::acos},   {"atan", std::atan},   {"sinh", std::sinh},  {"cosh", std::cosh},
-      {"tanh", std::tanh},   {"sqrt", std::sqrt},   {"exp", std::exp},    {"log", std::log},
-      {"ln", std::log},      {"log10", std::log10}, {"log2", std::log2},  {"abs", std::fabs},
-      {"floor", std::floor}, {"ceil", std::ceil},   {"round", std::round}};
-  for (const auto& [fname, f] : kUnary)
-    if (name == fname) return f(x[0]);
-  if (name == "sign") return (x[0] > 0.0) - (x[0] < 0.0);
-  if (name == "atan2") return std::atan2(x[0], x[1]);
-  if (name == "pow") return std::pow(x[0], x[1]);
-  if (name == "min") return *std::min_element(x.begin(), x.end());
-  if (name == "max") return *std::max_element(x.begin(), x.end());
-  double sum = 0.0;
-  for (double v : x) sum += v;
-  if (name == "sum") return sum;
-  if (name == "avg") return sum / static_cast<double>(x.size());
-  return std::numeric_limits<double>::quiet_NaN();
-}
-
 }  // namespace
 
 double FormulaParser::evaluateNode(int index) const {
@@ -527,10 +511,12 @@ double FormulaParser::evaluateNode(int index) const {
     case Node::Kind::kCall: {
       if (node.code == kIfFunction)
         return evaluateNode(node.args[evaluateNode(node.args[0]) != 0.0 ? 1 : 2]);
+      const FunctionDef& function = kFunctions[node.code];
+      if (function.unary != nullptr) return function.unary(evaluateNode(node.args[0]));
       std::vector<double> values;
       values.reserve(node.args.size());
       for (int arg : node.args) values.push_back(evaluateNode(arg));
-      return applyFunction(node.code, values);
+      return function.list(values);
     }
   }
   return std::numeric_limits<double>::quiet_NaN();

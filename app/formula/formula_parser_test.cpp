@@ -103,6 +103,7 @@ TEST(FormulaParserTest, ErrorsTellWhatAndWhere) {
       {"1 + * 2", "Unexpected \"*\"", 4},
       {"min(1,)", "Unexpected \")\"", 6},
       {". + 1", "Malformed number", 0},
+      {"1 < 2 < 3", "Unexpected \"<\"", 6},
   };
   for (const auto& c : cases) {
     FormulaParser parser;
