@@ -139,7 +139,7 @@ Measurement measureEngine(const SizeRun& run, EngineInterface kind, const std::s
     return m;
   const std::string log = (run.folder / (name + ".log")).string();
   const ChildResult child = runInChild([&]() -> std::vector<double> {
-    const EngineRun result = runEngine(run.main_file, kind, log, run.points);
+    const EngineRun result = runEngine(run.main_file, log, run.points);
     if (!result.ok || !writePoints(resultPath(run, name), result.points)) {
       std::cerr << "note: engine solver " << name << " did not adjust: " << result.failure << "\n";
       return {};

@@ -22,9 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The engine's numeric value of the "sparse" adjustment interface.
-constexpr int kSparseInterfaceValue = 2;
-
 std::string firstErrorLine(const std::vector<std::string>& files) {
   for (const std::string& file : files) {
     std::ifstream in(file);
@@ -62,25 +59,6 @@ class StdoutToFile {
   int saved_ = -1;
 };
 
-// Reads the block; when the settings reader does not know the word "sparse", the settings are
-// read with "native" and the interface is selected by its value afterwards.
-bool readBlock(bravik::Block& block, const std::string& main_name, EngineInterface kind) {
-  std::ifstream main_file(main_name);
-  if (bravik::readInput(block, main_file) == 1) return true;
-  if (kind != EngineInterface::kSparse) return false;
-  std::cerr << "note: the engine does not read the interface word \"sparse\" yet; selecting it "
-               "by value after reading\n";
-  const double sigma = bravik::lsParams().sigma0;
-  const int iterations = bravik::lsParams().maxIterations;
-  if (!writeEngineSettings(sigma, ".", iterations, EngineInterface::kNative)) return false;
-  block = bravik::Block();
-  std::ifstream again(main_name);
-  if (bravik::readInput(block, again) != 1) return false;
-  bravik::lsParams().adjustmentInterface =
-      static_cast<bravik::AdjustmentInterface>(kSparseInterfaceValue);
-  return true;
-}
-
 std::vector<Point3> adjustedPoints(const bravik::Block& block, int point_count) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   std::vector<Point3> points(point_count, Point3{nan, nan, nan});
@@ -93,8 +71,7 @@ std::vector<Point3> adjustedPoints(const bravik::Block& block, int point_count) 
 
 }  // namespace
 
-EngineRun runEngine(const std::string& main_file, EngineInterface kind, const std::string& log_file,
-                    int point_count) {
+EngineRun runEngine(const std::string& main_file, const std::string& log_file, int point_count) {
   EngineRun run;
   const fs::path main_path = fs::absolute(main_file);
   const std::string log = fs::absolute(log_file).string();
@@ -105,7 +82,8 @@ EngineRun runEngine(const std::string& main_file, EngineInterface kind, const st
   {
     const StdoutToFile redirect(log);
     bravik::Block block;
-    if (readBlock(block, main_path.filename().string(), kind)) {
+    std::ifstream main_input(main_path.filename());
+    if (bravik::readInput(block, main_input) == 1) {
       bravik::printRunOptions(block.options, report);
       bravik::printLSParams(bravik::lsParams(), report);
       bravik::Adjustment adjustment(block);

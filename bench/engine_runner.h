@@ -18,12 +18,11 @@ struct EngineRun {
   std::vector<Point3> points;      // adjusted, by index of pointId(); NaN where missing
 };
 
-// Reads `main_file`, selects `kind` as the adjustment interface, initialises, iterates and
-// writes the result files next to the input. The engine's standard output goes to `log_file`.
-// The adjusted points are taken from the engine's block at full precision (the result file
-// holds millimetres).
-// Changes the current directory and the process-wide settings: run it in a child process.
-EngineRun runEngine(const std::string& main_file, EngineInterface kind, const std::string& log_file,
-                    int point_count);
+// Reads `main_file` (whose settings select the adjustment interface, see writeEngineSettings),
+// initialises, iterates and writes the result files next to the input. The engine's standard output
+// goes to `log_file`. The adjusted points are taken from the engine's block at full precision (the
+// result file holds millimetres). Changes the current directory and the process-wide settings: run
+// it in a child process.
+EngineRun runEngine(const std::string& main_file, const std::string& log_file, int point_count);
 
 }  // namespace bench
