@@ -104,7 +104,9 @@ class PointImportModel {
 
   // --- Grids ---
   const std::vector<std::vector<std::string>>& parsedRows() const { return parsed_rows_; }
-  // Columns of the parsed grid, each headed "Click..".
+  // Columns of the parsed grid, as many as the longest row has fields, each headed
+  // kParsedColumnHeader (centred).
+  static constexpr const char* kParsedColumnHeader = "Click..";
   int parsedColumnCount() const { return parsed_columns_; }
   // Target grid: one row per parsed row, one cell per target column, lower case.
   const std::vector<std::vector<std::string>>& targetRows() const { return target_rows_; }
