@@ -43,6 +43,8 @@ void write_texts(const Survey& survey, const std::string& out) {
                         point_measurements_text(survey, PointKind::kControl));
   write_file_atomically(out + "/cp_image.txt", point_measurements_text(survey, PointKind::kCheck));
   write_file_atomically(out + "/camera.bcc", camera_passport_text(survey.camera()));
+  write_file_atomically(out + "/GCP.col", point_collection_text(survey, PointKind::kControl));
+  write_file_atomically(out + "/CP.col", point_collection_text(survey, PointKind::kCheck));
 }
 
 // Points are placed only where at least two images see them; a block with too little

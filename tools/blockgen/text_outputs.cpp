@@ -1,5 +1,7 @@
 #include "text_outputs.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -25,6 +27,13 @@ const char* kOpkConvention =
 const char* kMeasurementConvention =
     "col,row in pixels from the top-left corner of the top-left pixel; x,y in mm relative to "
     "the image centre, y up: x = (col - W/2) * pixel, y = (H/2 - row) * pixel";
+
+// Shortest form that reads back to the same double.
+std::string g17(double v) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.17g", v);
+  return text;
+}
 
 std::string crs_name(int epsg) { return "EPSG:" + std::to_string(epsg); }
 
@@ -94,12 +103,40 @@ std::string point_measurements_text(const Survey& survey, PointKind kind) {
   return out.str();
 }
 
-std::string camera_passport_text(const FrameCamera& c) {
-  auto g17 = [](double v) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.17g", v);
-    return std::string(text);
+std::string point_collection_text(const Survey& survey, PointKind kind) {
+  const FrameCamera& camera = survey.camera();
+  std::vector<size_t> points;
+  for (size_t i = 0; i < survey.points.size(); ++i)
+    if (survey.points[i].kind == kind) points.push_back(i);
+  // Name order, without regard to case.
+  auto lower = [](std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
   };
+  std::sort(points.begin(), points.end(), [&](size_t a, size_t b) {
+    return lower(survey.points[a].id) < lower(survey.points[b].id);
+  });
+  const double variance = survey.options.control_noise * survey.options.control_noise;
+  std::ostringstream out;
+  out << "VANTRI-POINTS 1\npoints=" << points.size() << "\n";
+  for (size_t n = 0; n < points.size(); ++n) {
+    const GroundPoint& p = survey.points[points[n]];
+    std::vector<const Observation*> seen;
+    for (const Observation& ob : survey.observations)
+      if (ob.point == points[n]) seen.push_back(&ob);
+    out << "begin point\nid=" << n + 1 << "\nname=" << p.id << "\nxyz=" << g17(p.surveyed.x())
+        << ' ' << g17(p.surveyed.y()) << ' ' << g17(p.surveyed.z()) << "\nresiduals=0 0 0\n"
+        << "variances=" << g17(variance) << ' ' << g17(variance)
+        << "\nuse=1\nmeasurements=" << seen.size() << "\n";
+    for (const Observation* ob : seen)
+      out << "m=" << ob->image << ' ' << g17(ob->truth.col - 0.5 * camera.width) << ' '
+          << g17(0.5 * camera.height - ob->truth.row) << "\n";
+    out << "end point\n";
+  }
+  return out.str();
+}
+
+std::string camera_passport_text(const FrameCamera& c) {
   const Distortion& d = c.distortion;
   std::ostringstream out;
   out << "VANTRI-PASSPORT-BCC 1\n"
