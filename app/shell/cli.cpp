@@ -1,5 +1,9 @@
 #include "shell/cli.h"
 
+#include <gdal.h>
+
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -12,10 +16,13 @@
 #include "platform/passport.h"
 #include "platform/ui.h"
 #include "project/file_io.h"
+#include "project/footprints.h"
+#include "project/images_manager.h"
 #include "project/passport_editor.h"
 #include "project/project.h"
 #include "project/project_flows.h"
 #include "project/settings_window.h"
+#include "shell/project_terrain.h"
 
 namespace vantri::cli {
 namespace {
@@ -34,6 +41,8 @@ constexpr const char* kMainUsage =
     "  import-cp         check points from a delimited text file into CP.col\n"
     "  dem               use an external DEM file in a project, or stop using it\n"
     "  srtm-folder       set the SRTM folder (and show the tile of a project)\n"
+    "  add-images        add image files to a project\n"
+    "  footprints        print the image footprints and the Project Info of a project\n"
     "--yes / --no answer every question; without them questions are read from the terminal.\n"
     "'vantri-cli <command> --help' describes a command.\n";
 
@@ -142,6 +151,8 @@ class Cli {
   int info(const Options& o);
   int settings(const Options& o);
   int crs(const Options& o);
+  int addImages(const std::vector<std::string>& args);
+  int footprints(const std::vector<std::string>& args);
 
   std::ostream& out_;
   std::ostream& err_;
@@ -194,6 +205,8 @@ int Cli::run(std::vector<std::string> args) {
     return vantri::import::runImportCommand(ImportMode::kCheckPoints, rest, ui_, out_, err_);
   if (args[0] == "dem") return vantri::aat::runDemCommand(rest, ui_, out_, err_);
   if (args[0] == "srtm-folder") return vantri::aat::runSrtmFolderCommand(rest, ui_, out_, err_);
+  if (args[0] == "add-images") return addImages(rest);
+  if (args[0] == "footprints") return footprints(rest);
   struct Command {
     std::vector<std::string> words;
     const CommandSyntax* syntax;
@@ -469,10 +482,100 @@ int Cli::settings(const Options& o) {
   return kExitOk;
 }
 
+// ---- images and footprints ---------------------------------------------------------------------
+
+constexpr const char* kAddImagesUsage =
+    "Usage: vantri-cli add-images PROJECT.bun FILES...\n"
+    "Adds the images as the Images Manager's Add does: files already listed (same file title),\n"
+    "unreadable files, files of another raster size than the passport and, when the project\n"
+    "works on undistorted images, files without the undistortion metadata are skipped. Then the\n"
+    "SRTM tile is chosen and the footprints are updated; the project is saved.\n";
+constexpr const char* kFootprintsUsage =
+    "Usage: vantri-cli footprints PROJECT.bun\n"
+    "Computes the footprint of every image with GPS/IMU data on the project's SRTM tile and\n"
+    "prints its vertices (project units), then the Project Info with the total area.\n";
+
+bool wantsHelp(const std::vector<std::string>& args) {
+  return std::find_if(args.begin(), args.end(), [](const std::string& a) {
+           return a == "--help" || a == "-h";
+         }) != args.end();
+}
+
+int Cli::addImages(const std::vector<std::string>& args) {
+  if (wantsHelp(args)) {
+    out_ << kAddImagesUsage;
+    return kExitOk;
+  }
+  for (const std::string& arg : args)
+    if (arg.size() > 1 && arg[0] == '-') {
+      err_ << "vantri-cli: unknown option '" << arg << "'\n" << kAddImagesUsage;
+      return kExitUsage;
+    }
+  if (args.size() < 2) {
+    err_ << "vantri-cli: expected a project file and at least one image\n" << kAddImagesUsage;
+    return kExitUsage;
+  }
+  CVantriProject project;
+  if (const int r = openProject(args[0], project); r != kExitOk) return r;
+  if (!CanOpenImagesManager(project, ui_)) return kExitFailure;
+  ImagesManager manager(project, ui_);
+  ProjectTerrain terrain;
+  terrain.BindHooks(manager, ui_);
+  std::vector<std::string> files(args.begin() + 1, args.end());
+  for (std::string& file : files)
+    file = std::filesystem::absolute(file).lexically_normal().string();
+  const AddImagesResult result = manager.AddImages(files);
+  out_ << result.added << " images added, " << result.skipped << " skipped\n"
+       << manager.Label() << "\n";
+  if (result.added == 0) return failure("No image added.");
+  if (SaveProject(project) == 0) return failure("Unable to save project!");
+  return kExitOk;
+}
+
+void printFootprint(const CABAImage& image, const std::vector<std::array<double, 2>>& outline,
+                    std::ostream& out) {
+  char line[128];
+  out << "Footprint " << image.Name() << ": " << outline.size() << " vertices\n";
+  for (const auto& vertex : outline) {
+    std::snprintf(line, sizeof line, "  %.3f %.3f\n", vertex[0], vertex[1]);
+    out << line;
+  }
+}
+
+int Cli::footprints(const std::vector<std::string>& args) {
+  if (wantsHelp(args)) {
+    out_ << kFootprintsUsage;
+    return kExitOk;
+  }
+  if (args.size() != 1 || (args[0].size() > 1 && args[0][0] == '-')) {
+    err_ << "vantri-cli: expected one project file\n" << kFootprintsUsage;
+    return kExitUsage;
+  }
+  CVantriProject project;
+  if (const int r = openProject(args[0], project); r != kExitOk) return r;
+  ProjectTerrain terrain;
+  if (terrain.LoadForImages(project))
+    out_ << "SRTM tile: " << terrain.Path() << "\n";
+  else
+    out_ << "No SRTM tile covers the image positions: footprints on height 0\n";
+  terrain.UpdateFootprints(project, ui_);
+  for (int i = 0; i < project.ImageCount(); ++i) {
+    const CABAImage& image = *project.Image(i);
+    if (image.footprint_handle == 0)
+      out_ << "Footprint " << image.Name() << ": none (no GPS/IMU data)\n";
+    else
+      printFootprint(image, project.footprints[i], out_);
+  }
+  out_ << ProjectInfoText(project) << "\n";
+  return kExitOk;
+}
+
 }  // namespace
 
 int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
         std::ostream& err, bool interactive) {
+  // Every command may open rasters (images, SRTM tiles, DEMs).
+  GDALAllRegister();
   std::vector<std::string> rest = args;
   ConsoleUi::Policy policy =
       interactive ? ConsoleUi::Policy::kAskStdin : ConsoleUi::Policy::kAnswerNo;

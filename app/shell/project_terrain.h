@@ -1,0 +1,37 @@
+#pragma once
+// The elevation model of a project in vantri-cli and the project-layer hooks that use it: the
+// SRTM tile chosen for the image positions, image footprints on it, and the images manager's
+// hooks (after adding images, after a GPS/IMU import, when the list empties).
+
+#include "aat/srtm.h"
+#include "project/footprints.h"
+#include "project/images_manager.h"
+
+namespace vantri::cli {
+
+class ProjectTerrain {
+ public:
+  // Chooses the SRTM tile for the positions of the project's images; false when none covers them.
+  bool LoadForImages(const CVantriProject& project);
+  void Release() { model_.release(); }
+  bool IsLoaded() const { return model_.isLoaded(); }
+  const std::string& Path() const { return model_.path; }
+
+  // Ray-terrain intersection on the loaded tile (always false without one).
+  TerrainIntersector Intersector() const;
+  // Height under (X, Y), -9999 without a tile or a height.
+  double HeightAt(double x, double y) const;
+
+  // Recomputes the footprints of every image with GPS/IMU data on the loaded tile.
+  int UpdateFootprints(CVantriProject& project, UserInterface& ui) const;
+
+  // Binds the images manager's hooks: after adding images the tile is chosen when none is loaded
+  // yet and the footprints are updated; after a GPS/IMU import the tile is chosen again; an empty
+  // list releases the tile.
+  void BindHooks(ImagesManager& manager, UserInterface& ui);
+
+ private:
+  aat::ElevationModel model_;
+};
+
+}  // namespace vantri::cli
