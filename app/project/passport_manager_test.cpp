@@ -1,0 +1,213 @@
+#include "project/passport_manager.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/nvtools.h"
+#include "platform/ui.h"
+
+namespace fs = std::filesystem;
+using vantri::ScriptedUi;
+
+namespace {
+
+CBCCCameraPassport samplePassport() {
+  CBCCCameraPassport p;
+  p.model = "DMC";
+  p.camera_serial = "S1";
+  p.lens_serial = "L1";
+  p.calibration_date = "01-02-2021";
+  p.focal_mm = 120;
+  p.pixel_mm = 0.012;
+  p.width = 7680;
+  p.height = 13824;
+  p.ppx = 3840;
+  p.ppy = 6912.5;
+  p.metric = {2e-5, -3e-9, 4e-13, 1e-6, -2e-6};
+  return p;
+}
+
+PassportEditorValues editorValues() {
+  PassportEditorValues v;
+  v.model = "Cam";
+  v.camera_serial = "C7";
+  v.lens_serial = "L9";
+  v.calibration_date = "03-04-2025";
+  v.focal_mm = "35";
+  v.pixel_mm = "0.0045";
+  v.width = "6000";
+  v.height = "4000";
+  v.ppx = "6000";  // on the raster border: still inside 0 .. width
+  v.ppy = "2000";
+  return v;
+}
+
+const PassportTableRow& row(const std::vector<PassportTableRow>& rows, const std::string& label) {
+  for (const PassportTableRow& r : rows)
+    if (r.label == label) return r;
+  static const PassportTableRow missing{"missing", "", ""};
+  return missing;
+}
+
+double asNumber(const std::string& text) { return std::strtod(text.c_str(), nullptr); }
+
+struct PassportManagerTest : testing::Test {
+  void SetUp() override {
+    std::string pattern = testing::TempDir() + "/passport_manager_XXXXXX";
+    root = mkdtemp(pattern.data());
+    setenv("VANTRI_HOME", root.c_str(), 1);
+    archive = vantri::passport_archive_folder();
+  }
+  void TearDown() override { fs::remove_all(root); }
+
+  std::string root;
+  std::string archive;
+  ScriptedUi ui;
+};
+
+TEST_F(PassportManagerTest, ArchiveListsCcbCvcBccRdrInThatOrder) {
+  const CBCCCameraPassport p = samplePassport();
+  ASSERT_NE(p.Save(archive + "/b.bcc"), 0);
+  ASSERT_NE(p.Save(archive + "/a.BCC"), 0);
+  ASSERT_NE(BCCtoCCB(p, archive + "/z.ccb"), 0);
+  CRDRCameraPassport rdr;
+  rdr.focal_mm = 1;
+  ASSERT_NE(rdr.Save(archive + "/c.rdr"), 0);
+  std::ofstream(archive + "/notes.txt") << "x";
+  fs::create_directory(archive + "/folder.bcc");
+  PassportManager manager(ui, archive);
+  EXPECT_EQ(manager.EntryNames(), (std::vector<std::string>{"z.ccb", "a.BCC", "b.bcc", "c.rdr"}));
+  EXPECT_EQ(manager.SelectedIndex(), -1);
+}
+
+TEST_F(PassportManagerTest, TableShowsBothConventionsConsistently) {
+  const CBCCCameraPassport bcc = samplePassport();
+  const std::vector<PassportTableRow> rows = PassportParameterRows(&bcc);
+  EXPECT_NEAR(asNumber(row(rows, "Focal Length").value), 10000, 1e-6);
+  EXPECT_NEAR(asNumber(row(rows, "Focal Length").other), 120, 1e-9);
+  // normalised = metric * (f / 1000)^n with f = 120 mm.
+  const double f = 0.12;
+  EXPECT_NEAR(asNumber(row(rows, "K1").value), 2e-5 * std::pow(f, 2), 1e-18);
+  EXPECT_NEAR(asNumber(row(rows, "K2").value) / (-3e-9 * std::pow(f, 4)), 1, 1e-9);
+  EXPECT_NEAR(asNumber(row(rows, "K3").value) / (4e-13 * std::pow(f, 6)), 1, 1e-9);
+  EXPECT_NEAR(asNumber(row(rows, "P2").value) / (-2e-6 * std::pow(f, 2)), 1, 1e-9);
+  EXPECT_EQ(asNumber(row(rows, "K1").other), 2e-5);
+  EXPECT_NEAR(asNumber(row(rows, "Principal Point Coordinates Y").other), 6912.5 * 0.012, 1e-9);
+  EXPECT_EQ(row(rows, "Radial Distortion Formula, dr =").value, "(K1*r^3)+(K2*r^5)+(K3*r^7)");
+
+  // A cvc passport with the same normalised values shows the same table.
+  CCVCCameraPassport cvc;
+  static_cast<CCameraPassport&>(cvc) = static_cast<const CCameraPassport&>(bcc);
+  cvc.SetNormalisedCoefficients(bcc.NormalisedCoefficients());
+  const std::vector<PassportTableRow> cvc_rows = PassportParameterRows(&cvc);
+  for (const char* k : {"K1", "K2", "K3", "P1", "P2"}) {
+    EXPECT_NEAR(asNumber(row(cvc_rows, k).value) / asNumber(row(rows, k).value), 1, 1e-9) << k;
+    EXPECT_NEAR(asNumber(row(cvc_rows, k).other) / asNumber(row(rows, k).other), 1, 1e-9) << k;
+  }
+  CRDRCameraPassport rdr;
+  static_cast<CCameraPassport&>(rdr) = static_cast<const CCameraPassport&>(bcc);
+  EXPECT_EQ(row(PassportParameterRows(&rdr), "K1").value, "0");
+  EXPECT_EQ(row(PassportParameterRows(nullptr), "Camera Model").value, "<new camera passport>");
+}
+
+TEST_F(PassportManagerTest, FormulaChecks) {
+  const CBCCCameraPassport p = samplePassport();
+  EXPECT_EQ(CheckDistortionFormulas(DefaultDistortionFormulas(), &p), "");
+  DistortionFormulas formulas = DefaultDistortionFormulas();
+  formulas.radial = "";
+  EXPECT_EQ(CheckDistortionFormulas(formulas, &p), "Please insert a formula into the related row");
+  formulas.radial = "(K1*r^3)+(K3*r^7)";
+  EXPECT_EQ(CheckDistortionFormulas(formulas, &p), "Formula doesn't contain K2");
+  formulas.radial = "K1*x+K2+K3";
+  EXPECT_EQ(CheckDistortionFormulas(formulas, &p), "Formula doesn't contain r (radius)");
+  formulas = DefaultDistortionFormulas();
+  formulas.tangential_y = "P2*x*y";
+  EXPECT_EQ(CheckDistortionFormulas(formulas, &p), "Formula doesn't contain P1");
+  EXPECT_EQ(CheckDistortionFormulas(DefaultDistortionFormulas(), nullptr), "K1 not defined!");
+}
+
+TEST_F(PassportManagerTest, EditorRefusesAndSavesUnderItsName) {
+  std::string saved;
+  PassportEditorValues bad = editorValues();
+  bad.pixel_mm = "1.5";
+  EXPECT_EQ(PassportEditorOk(ui, bad, archive, &saved), EditorOutcome::kStayOpen);
+  EXPECT_EQ(ui.LastText(), "Invalid pixel size value!");
+  EXPECT_TRUE(saved.empty());
+  bad = editorValues();
+  bad.ppy = "4001";
+  EXPECT_EQ(PassportEditorOk(ui, bad, archive, &saved), EditorOutcome::kStayOpen);
+  EXPECT_EQ(ui.LastText(), "Invalid Principal Point coordinates!");
+
+  ASSERT_EQ(PassportEditorOk(ui, editorValues(), archive, &saved), EditorOutcome::kClosed);
+  EXPECT_EQ(saved, archive + "/Cam-C7-L9-03-04-2025.bcc");
+  EXPECT_TRUE(fs::exists(saved));
+  // Same name again, overwrite refused: the editor stays open and nothing is handed back.
+  ui.yes_no_answers = {false};
+  EXPECT_EQ(PassportEditorOk(ui, editorValues(), archive, &saved), EditorOutcome::kStayOpen);
+  EXPECT_TRUE(saved.empty());
+}
+
+TEST_F(PassportManagerTest, CreateKeepsOnlyTheCcbForm) {
+  PassportManager manager(ui, archive);
+  EXPECT_EQ(manager.Create([](const std::string&) { return std::string(); }), 0);
+  ASSERT_EQ(manager.Create([this](const std::string& folder) {
+    std::string saved;
+    PassportEditorOk(ui, editorValues(), folder, &saved);
+    return saved;
+  }),
+            1);
+  EXPECT_EQ(manager.EntryNames(), (std::vector<std::string>{"Cam-C7-L9-03-04-2025.ccb"}));
+  manager.SetSelectedIndex(0);
+  const std::unique_ptr<CCameraPassport> read = manager.SelectedPassport();
+  ASSERT_NE(read, nullptr);
+  EXPECT_EQ(read->lens_serial, "L9");
+  EXPECT_EQ(read->width, 6000);
+}
+
+TEST_F(PassportManagerTest, ImportAsksBeforeOverwritingAndRefusesUnreadableFiles) {
+  const std::string outside = root + "/cam.bcc";
+  ASSERT_NE(samplePassport().Save(outside), 0);
+  PassportManager manager(ui, archive);
+  EXPECT_EQ(manager.Import(root + "/missing.ccb"), 0);
+  EXPECT_EQ(ui.LastText(), "Unable to open camera passport");
+  std::ofstream(root + "/junk.bcc") << "not a passport";
+  EXPECT_EQ(manager.Import(root + "/junk.bcc"), 0);
+
+  ASSERT_EQ(manager.Import(outside), 1);
+  EXPECT_EQ(manager.EntryNames(), (std::vector<std::string>{"cam.bcc"}));
+  ui.yes_no_answers = {false};
+  EXPECT_EQ(manager.Import(outside), 0);
+  EXPECT_EQ(ui.LastText(),
+            "Camera passport already present into database.\nDo you want to overwrite it?");
+  ui.yes_no_answers = {true};
+  EXPECT_EQ(manager.Import(outside), 1);
+}
+
+TEST_F(PassportManagerTest, SelectionIsRememberedAndValidated) {
+  ASSERT_NE(samplePassport().Save(archive + "/a.bcc"), 0);
+  std::ofstream(archive + "/b.bcc") << "broken";
+  {
+    PassportManager manager(ui, archive);
+    EXPECT_EQ(manager.Select(), 0);
+    EXPECT_EQ(ui.LastText(), "Select a camera passport");
+    manager.SetSelectedIndex(1);
+    EXPECT_EQ(manager.Select(), 0);
+    EXPECT_EQ(ui.LastText(), "Invalid camera passport!");
+    manager.SetSelectedIndex(0);
+    ASSERT_EQ(manager.Select(), 1);
+    EXPECT_EQ(manager.ChosenPath(), archive + "/a.bcc");
+    const std::unique_ptr<CCameraPassport> chosen = manager.TakeChosenPassport();
+    ASSERT_NE(chosen, nullptr);
+    EXPECT_TRUE(chosen->SameAs(samplePassport()));
+  }
+  EXPECT_EQ(PassportManager(ui, archive).SelectedIndex(), 0);
+  // A stored index outside the list selects nothing.
+  NVT_WriteUserProfileString("Passport", "LastSelectedPassportIndex", "5");
+  EXPECT_EQ(PassportManager(ui, archive).SelectedIndex(), -1);
+}
+
+}  // namespace
