@@ -133,6 +133,35 @@ std::string CheckDistortionFormulas(const DistortionFormulas& formulas,
   return {};
 }
 
+std::vector<std::array<double, 2>> DistortionCurve(const DistortionFormulas& formulas,
+                                                   const CCameraPassport& passport,
+                                                   DistortionCurveKind kind, int samples) {
+  const double focal = passport.FocalPixels();
+  if (CheckDistortionFormulas(formulas, &passport) != "" || focal <= 0 || samples < 2) return {};
+  const DistortionCoefficients n = shownCoefficients(passport).first;
+  const vantri::formula::DistortionCoefficients values{n.k1, n.k2, n.k3, n.p1, n.p2};
+  using vantri::formula::DistortionKind;
+  vantri::formula::DistortionFormula radial, dx, dy;
+  radial.check(DistortionKind::kRadial, formulas.radial, values);
+  dx.check(DistortionKind::kTangential, formulas.tangential_x, values);
+  dy.check(DistortionKind::kTangential, formulas.tangential_y, values);
+  const double half_diagonal = std::hypot(passport.width, passport.height) / 2.0;
+  std::vector<std::array<double, 2>> curve;
+  for (int i = 0; i < samples; ++i) {
+    const double r_pixels = half_diagonal * i / (samples - 1);
+    const double r = r_pixels / focal;
+    double shift = 0;
+    if (kind == DistortionCurveKind::kRadial) {
+      shift = radial.evaluate(r, 0.0);
+    } else {
+      const double c = r / std::sqrt(2.0);
+      shift = std::hypot(dx.evaluate(c, c), dy.evaluate(c, c));
+    }
+    curve.push_back({r_pixels, shift * focal});
+  }
+  return curve;
+}
+
 EditorOutcome PassportEditorOk(vantri::UserInterface& ui, const PassportEditorValues& values,
                                const std::string& archive_folder, std::string* saved_path) {
   saved_path->clear();
@@ -237,6 +266,14 @@ int PassportManager::Create(
   }
   Refresh();
   return 1;
+}
+
+bool PassportManager::CheckFormulas(const DistortionFormulas& formulas) {
+  const std::unique_ptr<CCameraPassport> passport = SelectedPassport();
+  const std::string message = CheckDistortionFormulas(formulas, passport.get());
+  if (message.empty()) return true;
+  ui_.ShowMessage(message, MessageIcon::kExclamation, "Parser Initialize Error");
+  return false;
 }
 
 int PassportManager::Select() {

@@ -6,6 +6,7 @@
 // Archive: <data folder>/VTR/passports (passport_archive_folder()), files *.ccb, *.cvc, *.bcc,
 // *.rdr. Profile: section "Passport", key "LastSelectedPassportIndex".
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -49,6 +50,15 @@ DistortionFormulas DefaultDistortionFormulas();
 std::string CheckDistortionFormulas(const DistortionFormulas& formulas,
                                     const CCameraPassport* passport);
 
+// The manager's distortion curve: for the radial formula, (r, dr) along the image's half
+// diagonal; for the tangential pair, (r, |(dx, dy)|) along the diagonal x = y. r and the
+// displacement are in pixels: the normalised coefficients take r in units of the focal length.
+// `samples` points from r = 0; empty when the formulas do not check.
+enum class DistortionCurveKind { kRadial, kTangential };
+std::vector<std::array<double, 2>> DistortionCurve(const DistortionFormulas& formulas,
+                                                   const CCameraPassport& passport,
+                                                   DistortionCurveKind kind, int samples = 50);
+
 // Outcome of the editor's OK button.
 enum class EditorOutcome { kStayOpen, kClosed };
 
@@ -90,6 +100,10 @@ class PassportManager {
   int Select();
   const std::string& ChosenPath() const { return chosen_path_; }
   std::unique_ptr<CCameraPassport> TakeChosenPassport() { return std::move(chosen_); }
+
+  // Checks the formulas of the table against the selected passport; a refusal is shown with the
+  // caption "Parser Initialize Error" (exclamation). True when all three evaluate.
+  bool CheckFormulas(const DistortionFormulas& formulas);
 
   void Refresh();
 

@@ -130,6 +130,36 @@ TEST_F(PassportManagerTest, FormulaChecks) {
   EXPECT_EQ(CheckDistortionFormulas(DefaultDistortionFormulas(), nullptr), "K1 not defined!");
 }
 
+TEST_F(PassportManagerTest, DistortionCurveFollowsTheRadialPolynomial) {
+  CBCCCameraPassport p = samplePassport();
+  const DistortionFormulas formulas = DefaultDistortionFormulas();
+  const auto radial = DistortionCurve(formulas, p, DistortionCurveKind::kRadial, 11);
+  ASSERT_EQ(radial.size(), 11u);
+  EXPECT_EQ(radial.front()[1], 0.0);
+  EXPECT_NEAR(radial.back()[0], std::hypot(7680, 13824) / 2, 1e-9);
+  // dr in pixels = F * (k1 r^3 + k2 r^5 + k3 r^7) with r = pixels / F and normalised k.
+  const DistortionCoefficients n = p.NormalisedCoefficients();
+  const double F = p.FocalPixels();
+  for (const auto& [r_pixels, dr] : radial) {
+    const double r = r_pixels / F;
+    EXPECT_NEAR(dr, F * (n.k1 * std::pow(r, 3) + n.k2 * std::pow(r, 5) + n.k3 * std::pow(r, 7)),
+                1e-9);
+  }
+  EXPECT_EQ(DistortionCurve(formulas, p, DistortionCurveKind::kTangential, 5).size(), 5u);
+  DistortionFormulas broken = formulas;
+  broken.tangential_x = "P1*x";
+  EXPECT_TRUE(DistortionCurve(broken, p, DistortionCurveKind::kRadial).empty());
+
+  ASSERT_NE(p.Save(archive + "/a.bcc"), 0);
+  PassportManager manager(ui, archive);
+  manager.SetSelectedIndex(0);
+  EXPECT_TRUE(manager.CheckFormulas(formulas));
+  EXPECT_FALSE(manager.CheckFormulas(broken));
+  ASSERT_FALSE(ui.shown.empty());
+  EXPECT_EQ(ui.shown.back().text, "Formula doesn't contain P2");
+  EXPECT_EQ(ui.shown.back().caption, "Parser Initialize Error");
+}
+
 TEST_F(PassportManagerTest, EditorRefusesAndSavesUnderItsName) {
   std::string saved;
   PassportEditorValues bad = editorValues();

@@ -422,6 +422,10 @@ int Cli::newProject(const Options& o) {
 int Cli::info(const Options& o) {
   CVantriProject project;
   if (const int r = openProject(o.positional[0], project); r != kExitOk) return r;
+  // As after Open in the desktop program: footprints on the SRTM tile give the total area.
+  ProjectTerrain terrain;
+  terrain.LoadForImages(project);
+  terrain.UpdateFootprints(project, ui_);
   ShowProjectInfo(project, ui_);
   out_ << "\n";
   ShowCameraInfo(project, ui_);

@@ -159,6 +159,11 @@ TEST_F(GeneratedBlock, CliBuildsProjectWhoseFootprintsContainTheTrueNadirs) {
   const size_t area = printed.find("Total area: ");
   ASSERT_NE(area, std::string::npos);
   EXPECT_GT(std::stod(printed.substr(area + 12)), 0.2);
+  // Project Info after opening the project reports the same union.
+  ASSERT_EQ(run({"info", bun}), 0) << err.str();
+  const size_t info_area = out.str().find("Total area: ");
+  ASSERT_NE(info_area, std::string::npos);
+  EXPECT_EQ(out.str().substr(info_area, 24), printed.substr(area, 24));
 
   // The saved project holds the imported positions (GPS noise of a few centimetres) and points.
   CVantriProject project;
