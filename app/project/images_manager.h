@@ -92,6 +92,15 @@ class ImagesManager {
   // The check box of a row: the same state for every given row.
   void SetEnabled(const std::vector<int>& rows, bool enabled);
 
+  // "Input Mode" toggles between the narrow input layout (caption "Input Mode") and the wide
+  // check layout (caption "Check Mode", 1.5 times the input width).
+  void ToggleInputMode() { check_mode_ = !check_mode_; }
+  bool IsCheckMode() const { return check_mode_; }
+  const char* Caption() const { return check_mode_ ? "Check Mode" : "Input Mode"; }
+  int WindowWidth(int input_width) const {
+    return check_mode_ ? input_width + input_width / 2 : input_width;
+  }
+
   std::function<void(CVantriProject&)> after_images_added;
   std::function<void(CVantriProject&)> after_gps_import;
   std::function<void(CVantriProject&)> after_list_emptied;
@@ -104,4 +113,5 @@ class ImagesManager {
 
   CVantriProject& project_;
   vantri::UserInterface& ui_;
+  bool check_mode_ = false;
 };

@@ -154,6 +154,11 @@ TEST_F(ImagesManagerTest, RowsLabelAndEnabledFlags) {
   EXPECT_EQ(rows[1].background, 255);
   EXPECT_EQ(project.Image(2)->enabled, 0);
   EXPECT_EQ(manager.Label(), "3 images added (1 valid for process)");
+
+  EXPECT_STREQ(manager.Caption(), "Input Mode");
+  manager.ToggleInputMode();
+  EXPECT_STREQ(manager.Caption(), "Check Mode");
+  EXPECT_EQ(manager.WindowWidth(400), 600);
 }
 
 TEST_F(ImagesManagerTest, VarianceAnswersAndRefusals) {
