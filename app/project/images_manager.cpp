@@ -3,9 +3,11 @@
 #include <gdal_priv.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <tuple>
 
 #include "platform/nvtools.h"
 #include "platform/ui.h"
@@ -225,7 +227,20 @@ void ImagesManager::ListEmptied() {
 }
 
 bool ImagesManager::ImportGpsImu(const std::function<bool(CVantriProject&)>& import_window) {
-  if (!import_window || !import_window(project_)) return false;
+  if (!import_window) return false;
+  std::vector<std::array<double, 6>> poses;
+  for (const auto& image : project_.images)
+    poses.push_back({image->x, image->y, image->z, image->omega, image->phi, image->kappa});
+  if (!import_window(project_)) {
+    // A cancelled import leaves every image where it was.
+    for (size_t i = 0; i < poses.size() && i < project_.images.size(); ++i) {
+      CABAImage& image = *project_.images[i];
+      std::tie(image.x, image.y, image.z) = std::tie(poses[i][0], poses[i][1], poses[i][2]);
+      std::tie(image.omega, image.phi, image.kappa) =
+          std::tie(poses[i][3], poses[i][4], poses[i][5]);
+    }
+    return false;
+  }
   std::error_code error;
   std::filesystem::remove(project_.folder + "srtm.tif", error);
   if (after_gps_import) after_gps_import(project_);

@@ -80,7 +80,8 @@ class ImagesManager {
   bool RemoveAll();
 
   // "Import": runs `import_window` (the GPS/IMU import, true for OK), then deletes
-  // "<folder>srtm.tif" and runs `after_gps_import`. True when the import was confirmed.
+  // "<folder>srtm.tif" and runs `after_gps_import`. A cancelled import gets every image's position
+  // and attitude back. True when the import was confirmed.
   bool ImportGpsImu(const std::function<bool(CVantriProject&)>& import_window);
 
   // "Set value to all": asks until the answer is accepted or cancelled; true when set.

@@ -228,7 +228,15 @@ TEST_F(ImagesManagerTest, GpsImportDeletesTheProjectSrtmTileOnlyWhenConfirmed) {
   std::ofstream(srtm) << "tile";
   int after = 0;
   manager.after_gps_import = [&](CVantriProject&) { ++after; };
-  EXPECT_FALSE(manager.ImportGpsImu([](CVantriProject&) { return false; }));
+  manager.AddImages({makeImage("a.tif")});
+  project.Image(0)->x = 5;
+  EXPECT_FALSE(manager.ImportGpsImu([](CVantriProject& p) {
+    p.Image(0)->x = 7;
+    p.Image(0)->kappa = 1;
+    return false;
+  }));
+  EXPECT_EQ(project.Image(0)->x, 5);
+  EXPECT_EQ(project.Image(0)->kappa, 0);
   EXPECT_TRUE(fs::exists(srtm));
   EXPECT_TRUE(manager.ImportGpsImu([](CVantriProject&) { return true; }));
   EXPECT_FALSE(fs::exists(srtm));
