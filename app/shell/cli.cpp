@@ -422,9 +422,9 @@ int Cli::newProject(const Options& o) {
 int Cli::info(const Options& o) {
   CVantriProject project;
   if (const int r = openProject(o.positional[0], project); r != kExitOk) return r;
-  // As after Open in the desktop program: footprints on the SRTM tile give the total area.
+  // As after Open in the desktop program: footprints on the terrain give the total area.
   ProjectTerrain terrain;
-  terrain.LoadForImages(project);
+  terrain.LoadForProject(project);
   terrain.UpdateFootprints(project, ui_);
   ShowProjectInfo(project, ui_);
   out_ << "\n";
@@ -496,8 +496,9 @@ constexpr const char* kAddImagesUsage =
     "SRTM tile is chosen and the footprints are updated; the project is saved.\n";
 constexpr const char* kFootprintsUsage =
     "Usage: vantri-cli footprints PROJECT.bun\n"
-    "Computes the footprint of every image with GPS/IMU data on the project's SRTM tile and\n"
-    "prints its vertices (project units), then the Project Info with the total area.\n";
+    "Computes the footprint of every image with GPS/IMU data on the project's external DEM (when\n"
+    "switched on) or SRTM tile and prints its vertices (project units), then the Project Info\n"
+    "with the total area.\n";
 
 bool wantsHelp(const std::vector<std::string>& args) {
   return std::find_if(args.begin(), args.end(), [](const std::string& a) {
@@ -558,10 +559,10 @@ int Cli::footprints(const std::vector<std::string>& args) {
   CVantriProject project;
   if (const int r = openProject(args[0], project); r != kExitOk) return r;
   ProjectTerrain terrain;
-  if (terrain.LoadForImages(project))
-    out_ << "SRTM tile: " << terrain.Path() << "\n";
+  if (!terrain.LoadForProject(project))
+    out_ << "No elevation model covers the image positions: footprints on height 0\n";
   else
-    out_ << "No SRTM tile covers the image positions: footprints on height 0\n";
+    out_ << (terrain.IsExternal() ? "External DEM: " : "SRTM tile: ") << terrain.Path() << "\n";
   terrain.UpdateFootprints(project, ui_);
   for (int i = 0; i < project.ImageCount(); ++i) {
     const CABAImage& image = *project.Image(i);

@@ -165,6 +165,19 @@ TEST_F(GeneratedBlock, CliBuildsProjectWhoseFootprintsContainTheTrueNadirs) {
   ASSERT_NE(info_area, std::string::npos);
   EXPECT_EQ(out.str().substr(info_area, 24), printed.substr(area, 24));
 
+  // With the generator's DEM as external DEM the footprints follow it instead of the tile.
+  ASSERT_EQ(run({"dem", bun, "--external", block + "/dem.tif"}), 0) << err.str();
+  ASSERT_EQ(run({"footprints", bun}), 0) << err.str();
+  EXPECT_NE(out.str().find("External DEM: " + block + "/dem.tif"), std::string::npos) << out.str();
+  const std::map<std::string, Outline> on_dem = printedFootprints(out.str());
+  ASSERT_EQ(on_dem.size(), truth.size());
+  for (const auto& [id, pose] : truth) {
+    EXPECT_TRUE(OutlineContains(on_dem.at(id), pose.x, pose.y)) << id;
+    const double scale = (pose.z - mean_height) / 12.0;
+    const double expected = (300 * 0.006 * scale) * (200 * 0.006 * scale);
+    EXPECT_NEAR(shoelaceArea(on_dem.at(id)) / expected, 1.0, 0.05) << id;
+  }
+
   // The saved project holds the imported positions (GPS noise of a few centimetres) and points.
   CVantriProject project;
   vantri::ScriptedUi ui;

@@ -1,11 +1,58 @@
 #include "shell/project_terrain.h"
 
+#include <ogr_spatialref.h>
+
 #include "platform/ui.h"
 
 namespace vantri::cli {
 
+namespace {
+
+// Project system -> DEM system; null when either is unknown or they are the same.
+OGRCoordinateTransformation* projectToDem(const CVantriProject& project, GDALDataset* dem) {
+  const OGRSpatialReference* dem_srs = dem->GetSpatialRef();
+  const std::string wkt = project.coordinate_system.build_wkt();
+  if (dem_srs == nullptr || dem_srs->IsEmpty() || wkt.empty()) return nullptr;
+  OGRSpatialReference source;
+  if (source.importFromWkt(wkt.c_str()) != OGRERR_NONE) return nullptr;
+  OGRSpatialReference target(*dem_srs);
+  source.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+  target.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+  if (source.IsSame(&target)) return nullptr;
+  return OGRCreateCoordinateTransformation(&source, &target);
+}
+
+}  // namespace
+
+void ProjectTerrain::Release() {
+  model_.release();
+  project_to_dem_.reset();
+  external_ = false;
+}
+
+bool ProjectTerrain::LoadForProject(const CVantriProject& project) {
+  if (project.use_external_dem != 0 && !project.external_dem_path.empty() &&
+      LoadExternal(project, project.external_dem_path))
+    return true;
+  return LoadForImages(project);
+}
+
 bool ProjectTerrain::LoadForImages(const CVantriProject& project) {
+  Release();
   return aat::loadSrtmForProjectImages(project, &model_);
+}
+
+bool ProjectTerrain::LoadExternal(const CVantriProject& project, const std::string& path) {
+  Release();
+  GDALDatasetUniquePtr dataset(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY,
+                                                 nullptr, nullptr, nullptr));
+  if (dataset == nullptr || !aat::isValidExternalDem(dataset.get())) return false;
+  project_to_dem_.reset(projectToDem(project, dataset.get()));
+  model_.sampler = std::make_unique<aat::CDemUtils>(dataset.get(), project_to_dem_.get());
+  model_.dataset = std::move(dataset);
+  model_.path = path;
+  external_ = true;
+  return true;
 }
 
 TerrainIntersector ProjectTerrain::Intersector() const {
@@ -28,11 +75,11 @@ int ProjectTerrain::UpdateFootprints(CVantriProject& project, UserInterface& ui)
 
 void ProjectTerrain::BindHooks(ImagesManager& manager, UserInterface& ui) {
   manager.after_images_added = [this, &ui](CVantriProject& project) {
-    if (!IsLoaded()) LoadForImages(project);
+    if (!IsLoaded()) LoadForProject(project);
     UpdateFootprints(project, ui);
   };
   manager.after_gps_import = [this, &ui](CVantriProject& project) {
-    LoadForImages(project);
+    LoadForProject(project);
     UpdateFootprints(project, ui);
   };
   manager.after_list_emptied = [this](CVantriProject&) { Release(); };

@@ -4,6 +4,7 @@
 // hooks (after adding images, after a GPS/IMU import, when the list empties).
 
 #include "aat/srtm.h"
+#include "crs/coordinate_system.h"
 #include "project/footprints.h"
 #include "project/images_manager.h"
 
@@ -11,9 +12,16 @@ namespace vantri::cli {
 
 class ProjectTerrain {
  public:
+  // The project's terrain: its external DEM when "Use External DEM" is on and the file is a valid
+  // external DEM, else the SRTM tile for the positions of its images. False when neither loads.
+  bool LoadForProject(const CVantriProject& project);
   // Chooses the SRTM tile for the positions of the project's images; false when none covers them.
   bool LoadForImages(const CVantriProject& project);
-  void Release() { model_.release(); }
+  // Opens the DEM file, sampled through a project -> DEM transformation when the two systems are
+  // known and differ.
+  bool LoadExternal(const CVantriProject& project, const std::string& path);
+  bool IsExternal() const { return external_; }
+  void Release();
   bool IsLoaded() const { return model_.isLoaded(); }
   const std::string& Path() const { return model_.path; }
 
@@ -32,6 +40,8 @@ class ProjectTerrain {
 
  private:
   aat::ElevationModel model_;
+  crs::TransformPtr project_to_dem_;
+  bool external_ = false;
 };
 
 }  // namespace vantri::cli
