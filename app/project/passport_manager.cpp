@@ -169,11 +169,18 @@ EditorOutcome PassportEditorOk(vantri::UserInterface& ui, const PassportEditorVa
   if (CheckPassportEditor(ui, values, passport) == 0) return EditorOutcome::kStayOpen;
   vantri::make_folders(archive_folder);
   const std::string path = archive_folder + "/" + PassportEditorFileName(passport) + ".bcc";
-  bool retry = false;
-  if (SavePassportFromEditor(ui, passport, path, &retry) == 0)
-    return retry || fs::exists(path) ? EditorOutcome::kStayOpen : EditorOutcome::kClosed;
-  *saved_path = path;
-  return EditorOutcome::kClosed;
+  std::error_code error;
+  if (fs::exists(path, error) &&
+      !ui.AskYesNo("Another passport with same name is already present into the archive. Do you "
+                   "want to overwrite it?",
+                   MessageIcon::kQuestion))
+    return EditorOutcome::kStayOpen;
+  if (passport.Save(path) != 0) {
+    *saved_path = path;
+    return EditorOutcome::kClosed;
+  }
+  return ui.AskYesNo("Unable to save the passport. Retry?") ? EditorOutcome::kStayOpen
+                                                            : EditorOutcome::kClosed;
 }
 
 std::unique_ptr<CCameraPassport> ReadManagerPassport(const std::string& path) {

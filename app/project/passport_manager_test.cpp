@@ -179,6 +179,16 @@ TEST_F(PassportManagerTest, EditorRefusesAndSavesUnderItsName) {
   ui.yes_no_answers = {false};
   EXPECT_EQ(PassportEditorOk(ui, editorValues(), archive, &saved), EditorOutcome::kStayOpen);
   EXPECT_TRUE(saved.empty());
+
+  // A save that fails asks to retry: Yes keeps the editor open, No closes it without a path.
+  const std::string blocked = root + "/blocked";
+  std::ofstream(blocked) << "a file where the archive folder should be";
+  ui.yes_no_answers = {true, false};
+  EXPECT_EQ(PassportEditorOk(ui, editorValues(), blocked + "/sub", &saved),
+            EditorOutcome::kStayOpen);
+  EXPECT_EQ(ui.LastText(), "Unable to save the passport. Retry?");
+  EXPECT_EQ(PassportEditorOk(ui, editorValues(), blocked + "/sub", &saved), EditorOutcome::kClosed);
+  EXPECT_TRUE(saved.empty());
 }
 
 TEST_F(PassportManagerTest, CreateKeepsOnlyTheCcbForm) {
