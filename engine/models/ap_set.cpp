@@ -1,5 +1,6 @@
 #include "models/ap_set.h"
 
+#include <algorithm>
 #include <iomanip>
 #include <iostream>
 
@@ -57,11 +58,18 @@ int APSet::derivatives(double, double, double, Matrix& D) const {
 }
 
 int APSet::correction(double x, double y, double z, double& dx, double& dy) const {
+  return partialCorrection(x, y, z, std::string(paramCount(), '1'), dx, dy);
+}
+
+int APSet::partialCorrection(double x, double y, double z, const std::string& selection, double& dx,
+                             double& dy) const {
   dx = 0.0;
   dy = 0.0;
   Matrix D;
   if (derivatives(x, y, z, D) != 1) return -1;
-  for (int k = 0; k < paramCount(); ++k) {
+  const int selected = std::min(paramCount(), static_cast<int>(selection.size()));
+  for (int k = 0; k < selected; ++k) {
+    if (selection[k] != '1') continue;
     dx += D(0, k) * a[k];
     dy += D(1, k) * a[k];
   }
@@ -96,6 +104,79 @@ void APSetP::printHeadExtra(std::ostream& out) const {
       << std::defaultfloat << " mm\n";
 }
 
+namespace {
+
+struct GridAxis {
+  double min = 0.0;
+  double step = 0.0;
+};
+
+// Axis of `count` points spanning `extent` (m), centred on 0; a single point sits on 0.
+GridAxis centredAxis(double extent, int count) {
+  if (count < 2) return {};
+  const double step = extent / (count - 1);
+  return {-(count - 1) / 2.0 * step, step};
+}
+
+void printRange(std::ostream& out, const char* label, double min, double max) {
+  out << label << "min = " << std::showpos << std::fixed << std::setprecision(1) << std::setw(6)
+      << min * 1000.0 << " mm ,  max = " << std::setw(6) << max * 1000.0 << " mm\n"
+      << std::noshowpos << std::defaultfloat;
+}
+
+void printCell(std::ostream& out, double dx, double dy) {
+  out << " (" << std::showpos << std::fixed << std::setprecision(1) << std::setw(6) << dx * 1e6
+      << "," << std::setw(6) << dy * 1e6 << ")" << std::noshowpos << std::defaultfloat;
+}
+
+}  // namespace
+
+std::vector<APSet::EffectGrid> APSet::effectGrids() const { return {}; }
+
+int APSet::printEffects(std::ostream& out, const OwnedList<Camera>& cameras, int nx, int ny) const {
+  const Camera* camera = cameras.find(cameraId);
+  out << "AP set ID            :  " << id() << "\n"
+      << "AP set type          :  " << typeName() << "\n"
+      << "Corresponding camera :  " << cameraId << "\n";
+  if (camera == nullptr) {
+    std::cout << "ERROR: Camera " << cameraId << " not found.\n"
+              << "ERROR: Initilization of AP grid failed.\n";
+    return -1;
+  }
+  nx = std::max(nx, 1);
+  ny = std::max(ny, 1);
+  const GridAxis xAxis = centredAxis(camera->sx, nx);
+  const GridAxis yAxis = centredAxis(camera->sy, ny);
+  const double xMax = xAxis.min + (nx - 1) * xAxis.step;
+  const double yMax = -yAxis.min;
+  const double yMin = yMax - (ny - 1) * yAxis.step;
+  out << "Effects on photo-coordinates\n";
+  printRange(out, "  - range in x       :  ", xAxis.min, xMax);
+  printRange(out, "  - range in y       :  ", yMin, yMax);
+  out << "\n";
+
+  std::vector<EffectGrid> grids = effectGrids();
+  const std::string all(paramCount(), '1');
+  const std::string title = typeName() + ":\n\n";
+  if (grids.empty()) grids.push_back({title.c_str(), all.c_str()});
+  for (const EffectGrid& grid : grids) {
+    out << grid.title;
+    for (int row = 0; row < ny; ++row) {
+      const double y = yMax - row * yAxis.step;
+      for (int column = 0; column < nx; ++column) {
+        const double x = xAxis.min + column * xAxis.step;
+        double dx = 0.0;
+        double dy = 0.0;
+        partialCorrection(x, y, -camera->c, grid.selection, dx, dy);
+        printCell(out, dx, dy);
+      }
+      out << "\n";
+    }
+    out << "\n";
+  }
+  return 1;
+}
+
 APSetNamed::APSetNamed(std::vector<std::string> names, std::string typeName, std::string keyword)
     : APSet(static_cast<int>(names.size()), std::move(typeName), std::move(keyword)),
       names_(std::move(names)) {}
@@ -111,6 +192,134 @@ APSetDecentering::APSetDecentering()
     : APSetNamed({"P1", "P2"}, "decentering distortion", "decentering-dist") {}
 APSetOutOfPlane::APSetOutOfPlane()
     : APSetNamed({"a13", "a14", "a15"}, "out-of-plane distortion", "out-of-plane-dist") {}
+
+namespace {
+
+// Fills D (2 x n) from the listed columns of its two rows.
+void setRows(Matrix& D, int n, std::initializer_list<double> rowX,
+             std::initializer_list<double> rowY) {
+  D = Matrix(2, n);
+  int k = 0;
+  for (double value : rowX) D(0, k++) = value;
+  k = 0;
+  for (double value : rowY) D(1, k++) = value;
+}
+
+}  // namespace
+
+int APSetGAP::derivatives(double x, double y, double z, Matrix& D) const {
+  const double r2 = x * x + y * y;
+  const double r4 = r2 * r2;
+  setRows(D, 10,
+          {1.0, 0.0, -x / z, -x, y, x * r2, x * r4, x * r4 * r2, 3 * x * x + y * y, 2 * x * y},
+          {0.0, 1.0, -y / z, 0.0, x, y * r2, y * r4, y * r4 * r2, 2 * x * y, x * x + 3 * y * y});
+  return 1;
+}
+
+std::vector<APSet::EffectGrid> APSetGAP::effectGrids() const {
+  return {{"inner orientation (dc only):\n\n", "0010000000"},
+          {"radial symmetric distortion (K1, K2, K3):\n\n", "0000011100"},
+          {"decentering distortion (P1, P2):\n\n", "0000000011"},
+          {"in-plane distortion (sx, a1):\n\n", "0001100000"},
+          {"total distortion:\n\n", "0011111111"}};
+}
+
+int APSetAustralis::derivatives(double x, double y, double z, Matrix& D) const {
+  const double r2 = x * x + y * y;
+  const double r4 = r2 * r2;
+  setRows(D, 10, {1.0, 0.0, -x / z, x * r2, x * r4, x * r4 * r2, 2 * x * x + r2, 2 * x * y, x, y},
+          {0.0, 1.0, -y / z, y * r2, y * r4, y * r4 * r2, 2 * x * y, r2 + 2 * y * y, 0.0, 0.0});
+  return 1;
+}
+
+std::vector<APSet::EffectGrid> APSetAustralis::effectGrids() const {
+  return {{"inner orientation (dc only):\n\n", "0010000000"},
+          {"radial symmetric distortion (K1, K2, K3):\n\n", "0001110000"},
+          {"decentering distortion (P1, P2):\n\n", "0000001100"},
+          {"in-plane distortion (b1, b2):\n\n", "0000000011"},
+          {"total distortion:\n\n", "0011111111"}};
+}
+
+int APSetIO::derivatives(double x, double y, double z, Matrix& D) const {
+  setRows(D, 3, {1.0, 0.0, -x / z}, {0.0, 1.0, -y / z});
+  return 1;
+}
+
+std::vector<APSet::EffectGrid> APSetIO::effectGrids() const {
+  return {{"inner orientation (dc only):\n\n", "001"}};
+}
+
+int APSetRadial::derivatives(double x, double y, double, Matrix& D) const {
+  const double r2 = x * x + y * y;
+  const double r4 = r2 * r2;
+  setRows(D, 3, {x * r2, x * r4, x * r4 * r2}, {y * r2, y * r4, y * r4 * r2});
+  return 1;
+}
+
+int APSetDecentering::derivatives(double x, double y, double, Matrix& D) const {
+  setRows(D, 2, {3 * x * x + y * y, 2 * x * y}, {2 * x * y, x * x + 3 * y * y});
+  return 1;
+}
+
+int APSetInPlane::derivatives(double x, double y, double, Matrix& D) const {
+  const double xy = x * y;
+  setRows(D, 12, {x, y, xy, y * y, x * xy, xy * y, xy * xy},
+          {0, 0, 0, 0, 0, 0, 0, xy, x * x, x * xy, xy * y, xy * xy});
+  return 1;
+}
+
+int APSetOutOfPlane::derivatives(double x, double y, double z, Matrix& D) const {
+  const double p = x / z;
+  const double q = y / z;
+  const double t1 = x * x - y * y;
+  const double t2 = x * x * y * y;
+  const double t3 = x * x * x * x - y * y * y * y;
+  setRows(D, 3, {t1 * p, t2 * p, t3 * p}, {t1 * q, t2 * q, t3 * q});
+  return 1;
+}
+
+int APSetP12::derivatives(double x, double y, double, Matrix& D) const {
+  const double k = 0.6666666666666666 * b * b;
+  const double X = x * x - k;
+  const double Y = y * y - k;
+  const double xy = x * y;
+  setRows(D, 12, {x, y, -2 * X, xy, Y, 0, x * Y, 0, y * X, 0, X * Y, 0},
+          {-y, x, xy, -2 * Y, 0, X, 0, y * X, 0, x * Y, 0, X * Y});
+  return 1;
+}
+
+int APSetP44::derivatives(double x, double y, double, Matrix& D) const {
+  const double b2 = b * b;
+  const double h = 0.5 * b2;
+  const double X = x * x - h;
+  const double Y = y * y - h;
+  const double g = 0.85 * b2;
+  const double Gx = x * (x * x - g);
+  const double Gy = y * (y * y - g);
+  const double e = 1.1071428571428572 * b2;
+  const double f = 0.12857142857142856 * b2 * b2;
+  const double Qx = x * x * (x * x - e) + f;
+  const double Qy = y * y * (y * y - e) + f;
+  const double w = -1.4285714285714286;
+  D = Matrix(2, 44);
+  auto set = [&D](int row, int column, double value) { D(row, column - 1) = value; };
+  const struct Term {
+    int column;
+    double value;
+  } rowX[] = {{1, x},       {2, y},        {3, x * y},    {4, Y},       {6, w * X},
+              {7, Gx},      {8, X * y},    {9, Y * x},    {10, Gy},     {15, Qx},
+              {16, Gx * y}, {17, X * Y},   {18, Gy * x},  {19, Qy},     {25, Qx * y},
+              {26, Gx * Y}, {27, Gy * X},  {28, Qy * x},  {33, Qx * Y}, {34, Gx * Gy},
+              {35, Qy * X}, {39, Gy * Qx}, {40, Gx * Qy}, {43, Qx * Qy}},
+    rowY[] = {{1, -y},      {2, x},        {3, w * Y},    {5, X},       {6, x * y},
+              {11, Gx},     {12, X * y},   {13, Y * x},   {14, Gy},     {20, Qx},
+              {21, Gx * y}, {22, X * Y},   {23, Gy * x},  {24, Qy},     {29, Qx * y},
+              {30, Gx * Y}, {31, Gy * X},  {32, Qy * x},  {36, Qx * Y}, {37, Gx * Gy},
+              {38, Qy * X}, {41, Gy * Qx}, {42, Gx * Qy}, {44, Qx * Qy}};
+  for (const Term& term : rowX) set(0, term.column, term.value);
+  for (const Term& term : rowY) set(1, term.column, term.value);
+  return 1;
+}
 
 std::unique_ptr<APSet> makeAPSet(const std::string& keyword) {
   if (keyword == "gap") return std::make_unique<APSetGAP>();

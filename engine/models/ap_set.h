@@ -15,9 +15,9 @@ namespace bravik {
 class Camera;
 
 // A set of additional parameters a[0..n-1] (internal image units: metres and their
-// powers) that corrects the reduced image coordinates of one camera.
-// The AP models (derivative matrices, corrections, effects grid) are not available yet:
-// derivatives() and correction() report failure (-1) and leave their outputs at zero.
+// powers) that corrects the reduced image coordinates of one camera. Every model is
+// linear in a: the correction at (x, y, z) is D(x, y, z) a with the 2 x n matrix D of
+// derivatives(), z being the third component of the reduced image vector (-c).
 class APSet : public AdjObject {
  public:
   APSet(int paramCount, std::string typeName, std::string keyword);
@@ -37,10 +37,18 @@ class APSet : public AdjObject {
   // 2 x n derivative matrix D at (x, y, z); the correction is D a.
   virtual int derivatives(double x, double y, double z, Matrix& D) const;
   int correction(double x, double y, double z, double& dx, double& dy) const;
+  // The correction summed over the columns marked '1' in `selection` (one character per
+  // parameter; missing characters count as '0').
+  int partialCorrection(double x, double y, double z, const std::string& selection, double& dx,
+                        double& dy) const;
   // A slot without function: writes "ERROR: calling empty function!\n" to standard error.
   virtual void emptyOperation() const;
   // Appends the set to its camera's AP list; -1 after a message when there is none.
   int attach(const OwnedList<Camera>& cameras);
+  // Effects on photo-coordinates on an nx x ny grid over the camera's format, centred on
+  // the principal point, in micrometres. A grid count below 2 puts that axis's single
+  // point on the principal point. -1 after the messages when the camera is missing.
+  int printEffects(std::ostream& out, const OwnedList<Camera>& cameras, int nx, int ny) const;
 
   std::string cameraId;
   std::vector<double> a;
@@ -51,6 +59,12 @@ class APSet : public AdjObject {
   virtual void readHeadExtra(std::istream&) {}
   virtual void writeHeadExtra(std::ostream&) const {}
   virtual void printHeadExtra(std::ostream&) const {}
+  struct EffectGrid {
+    const char* title;
+    const char* selection;
+  };
+  // The grids printed by printEffects; default: the type name with every parameter.
+  virtual std::vector<EffectGrid> effectGrids() const;
 
  private:
   std::string typeName_;
@@ -79,41 +93,64 @@ class APSetNamed : public APSet {
   std::vector<std::string> names_;
 };
 
+// Principal point, focal length, affinity, radial and decentering distortion.
 class APSetGAP : public APSetNamed {
  public:
   APSetGAP();
+  int derivatives(double x, double y, double z, Matrix& D) const override;
+
+ protected:
+  std::vector<EffectGrid> effectGrids() const override;
 };
+// Principal point, focal length, radial and decentering distortion, affinity and shear.
 class APSetAustralis : public APSetNamed {
  public:
   APSetAustralis();
+  int derivatives(double x, double y, double z, Matrix& D) const override;
+
+ protected:
+  std::vector<EffectGrid> effectGrids() const override;
 };
+// Principal-point shift and focal-length change.
 class APSetIO : public APSetNamed {
  public:
   APSetIO();
+  int derivatives(double x, double y, double z, Matrix& D) const override;
+
+ protected:
+  std::vector<EffectGrid> effectGrids() const override;
 };
 class APSetRadial : public APSetNamed {
  public:
   APSetRadial();
+  int derivatives(double x, double y, double z, Matrix& D) const override;
 };
 class APSetDecentering : public APSetNamed {
  public:
   APSetDecentering();
+  int derivatives(double x, double y, double z, Matrix& D) const override;
 };
 class APSetOutOfPlane : public APSetNamed {
  public:
   APSetOutOfPlane();
+  int derivatives(double x, double y, double z, Matrix& D) const override;
 };
 class APSetInPlane : public APSet {
  public:
   APSetInPlane() : APSet(12, "in-plane distortion", "in-plane-dist") {}
+  int derivatives(double x, double y, double z, Matrix& D) const override;
 };
+// Polynomials orthogonal over the 3 x 3 grid of spacing b.
 class APSetP12 : public APSetP {
  public:
   APSetP12() : APSetP(12, "12-parameter (Ebner)", "p12") {}
+  int derivatives(double x, double y, double z, Matrix& D) const override;
 };
+// Polynomials orthogonal over the 5 x 5 grid of spacing b / 2.
 class APSetP44 : public APSetP {
  public:
   APSetP44() : APSetP(44, "44-parameter (Gruen)", "p44") {}
+  int derivatives(double x, double y, double z, Matrix& D) const override;
 };
 
 // The set for an AP-set record keyword, or nullptr for an unknown keyword.

@@ -3,7 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <random>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "models/camera.h"
 
@@ -90,6 +94,253 @@ TEST(APSetTest, ReportBlockAndAttachment) {
   testing::internal::CaptureStdout();
   EXPECT_EQ(set->attach(cameras), -1);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERROR: AP set R1 : camera K9 not found.\n");
+}
+
+const char* const kAllKeywords[] = {"gap",
+                                    "australis",
+                                    "p12",
+                                    "p44",
+                                    "inner-or",
+                                    "radial-dist",
+                                    "decentering-dist",
+                                    "in-plane-dist",
+                                    "out-of-plane-dist"};
+
+// Points of the reduced image plane (m) over a 0.2 m format, z = -c.
+std::vector<std::pair<double, double>> imagePlaneGrid() {
+  std::vector<std::pair<double, double>> points;
+  for (double x = -0.1; x <= 0.1001; x += 0.05) {
+    for (double y = -0.1; y <= 0.1001; y += 0.04) points.push_back({x, y});
+  }
+  return points;
+}
+
+std::unique_ptr<APSet> makeSetWithValues(const char* keyword, std::mt19937& random) {
+  auto set = makeAPSet(keyword);
+  std::uniform_real_distribution<double> value(-1.0, 1.0);
+  for (double& a : set->a) a = value(random);
+  if (auto* polynomial = dynamic_cast<APSetP*>(set.get())) polynomial->b = 0.08;
+  return set;
+}
+
+TEST(APSetModelTest, DerivativeMatrixIsTheNumericDerivativeOfTheCorrection) {
+  std::mt19937 random(17);
+  const double z = -0.153;
+  for (const char* keyword : kAllKeywords) {
+    auto set = makeSetWithValues(keyword, random);
+    for (const auto& [x, y] : imagePlaneGrid()) {
+      Matrix D;
+      ASSERT_EQ(set->derivatives(x, y, z, D), 1) << keyword;
+      ASSERT_EQ(D.rows(), 2);
+      ASSERT_EQ(D.cols(), set->paramCount());
+      for (int k = 0; k < set->paramCount(); ++k) {
+        const double h = 1e-3;
+        const double saved = set->a[k];
+        double dxPlus = 0, dyPlus = 0, dxMinus = 0, dyMinus = 0;
+        set->a[k] = saved + h;
+        ASSERT_EQ(set->correction(x, y, z, dxPlus, dyPlus), 1);
+        set->a[k] = saved - h;
+        ASSERT_EQ(set->correction(x, y, z, dxMinus, dyMinus), 1);
+        set->a[k] = saved;
+        EXPECT_NEAR(D(0, k), (dxPlus - dxMinus) / (2 * h), 1e-9) << keyword << " column " << k;
+        EXPECT_NEAR(D(1, k), (dyPlus - dyMinus) / (2 * h), 1e-9) << keyword << " column " << k;
+      }
+    }
+  }
+}
+
+// Column `column` of `set` at (x, y, z), as a pair.
+std::pair<double, double> column(const APSet& set, int index, double x, double y, double z) {
+  Matrix D;
+  set.derivatives(x, y, z, D);
+  return {D(0, index), D(1, index)};
+}
+
+TEST(APSetModelTest, CombinedSetsShareTheColumnsOfTheElementarySets) {
+  const APSetGAP gap;
+  const APSetAustralis australis;
+  const APSetIO io;
+  const APSetRadial radial;
+  const APSetDecentering decentering;
+  const double z = -0.1;
+  for (const auto& [x, y] : imagePlaneGrid()) {
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_EQ(column(gap, k, x, y, z), column(io, k, x, y, z));
+      EXPECT_EQ(column(australis, k, x, y, z), column(io, k, x, y, z));
+      EXPECT_EQ(column(gap, 5 + k, x, y, z), column(radial, k, x, y, z));
+      EXPECT_EQ(column(australis, 3 + k, x, y, z), column(radial, k, x, y, z));
+    }
+    for (int k = 0; k < 2; ++k) {
+      EXPECT_EQ(column(gap, 8 + k, x, y, z), column(decentering, k, x, y, z));
+      const auto [ax, ay] = column(australis, 6 + k, x, y, z);
+      const auto [dx, dy] = column(decentering, k, x, y, z);
+      EXPECT_NEAR(ax, dx, 1e-15);
+      EXPECT_NEAR(ay, dy, 1e-15);
+    }
+  }
+}
+
+// The polynomial sets are built so that their columns are orthogonal over their grid
+// (P12: 3 x 3 points of spacing b; P44: 5 x 5 points of spacing b / 2).
+void expectOrthogonalColumns(APSetP& set, int pointsPerAxis) {
+  set.b = 0.09;
+  const double step = set.b * 2.0 / (pointsPerAxis - 1);
+  const int n = set.paramCount();
+  std::vector<double> gram(n * n, 0.0);
+  double scale = 0.0;
+  for (int i = 0; i < pointsPerAxis; ++i) {
+    for (int j = 0; j < pointsPerAxis; ++j) {
+      Matrix D;
+      set.derivatives(-set.b + i * step, -set.b + j * step, -0.15, D);
+      for (int k = 0; k < n; ++k) {
+        for (int l = 0; l < n; ++l) {
+          gram[k * n + l] += D(0, k) * D(0, l) + D(1, k) * D(1, l);
+        }
+      }
+    }
+  }
+  for (int k = 0; k < n; ++k) scale = std::max(scale, gram[k * n + k]);
+  for (int k = 0; k < n; ++k) {
+    EXPECT_GT(gram[k * n + k], 0.0) << set.keyword() << " column " << k + 1 << " vanishes";
+    for (int l = k + 1; l < n; ++l) {
+      EXPECT_NEAR(gram[k * n + l] / std::sqrt(gram[k * n + k] * gram[l * n + l]), 0.0, 1e-12)
+          << set.keyword() << " columns " << k + 1 << " and " << l + 1;
+    }
+  }
+}
+
+TEST(APSetModelTest, PolynomialSetsAreOrthogonalOverTheirGrid) {
+  APSetP12 p12;
+  expectOrthogonalColumns(p12, 3);
+  APSetP44 p44;
+  expectOrthogonalColumns(p44, 5);
+}
+
+TEST(APSetModelTest, WorkedValues) {
+  APSetRadial radial;
+  radial.a = {1e-3, 0.0, 0.0};
+  double dx = 1.0, dy = 1.0;
+  ASSERT_EQ(radial.correction(0.01, 0.0, -0.1, dx, dy), 1);
+  EXPECT_NEAR(dx, 1e-9, 1e-24);
+  EXPECT_EQ(dy, 0.0);
+
+  APSetGAP gap;
+  gap.a[2] = 1e-4;
+  ASSERT_EQ(gap.correction(0.02, -0.01, -0.1, dx, dy), 1);
+  EXPECT_NEAR(dx, 2e-5, 1e-18);
+  EXPECT_NEAR(dy, -1e-5, 1e-18);
+
+  APSetP12 p12;
+  p12.b = 0.03;
+  EXPECT_NEAR(column(p12, 2, 0.0, 0.0, -0.1).first, 1.2e-3, 1e-15);
+}
+
+TEST(APSetModelTest, PartialCorrectionSumsOnlyTheSelectedColumns) {
+  APSetGAP gap;
+  gap.a = {1e-5, 2e-5, 1e-4, 1e-4, 0, 1e-3, 0, 0, 1e-4, 0};
+  double dxAll = 0, dyAll = 0, dxPoint = 0, dyPoint = 0, dxRest = 0, dyRest = 0;
+  gap.correction(0.03, 0.02, -0.1, dxAll, dyAll);
+  gap.partialCorrection(0.03, 0.02, -0.1, "1100000000", dxPoint, dyPoint);
+  gap.partialCorrection(0.03, 0.02, -0.1, "0011111111", dxRest, dyRest);
+  EXPECT_DOUBLE_EQ(dxPoint, 1e-5);
+  EXPECT_DOUBLE_EQ(dyPoint, 2e-5);
+  EXPECT_NEAR(dxPoint + dxRest, dxAll, 1e-18);
+  EXPECT_NEAR(dyPoint + dyRest, dyAll, 1e-18);
+}
+
+TEST(APSetModelTest, SetsOnOneCameraAddTheirCorrections) {
+  Camera camera;
+  camera.c = 0.1;
+  APSetRadial radial;
+  radial.a = {1.0, 0.0, 0.0};
+  APSetIO io;
+  io.a = {1e-5, -2e-5, 0.0};
+  camera.apSets = {&radial, &io};
+  double dx = 0, dy = 0;
+  ASSERT_TRUE(camera.distortion(0.01, 0.02, dx, dy));
+  EXPECT_NEAR(dx, 0.01 * 5e-4 + 1e-5, 1e-18);
+  EXPECT_NEAR(dy, 0.02 * 5e-4 - 2e-5, 1e-18);
+}
+
+OwnedList<Camera> oneCamera(double sx, double sy, double c) {
+  OwnedList<Camera> cameras;
+  auto camera = std::make_unique<Camera>();
+  camera->id_ = "K1";
+  camera->sx = sx;
+  camera->sy = sy;
+  camera->c = c;
+  cameras.insert(std::move(camera));
+  return cameras;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> result;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) result.push_back(line);
+  return result;
+}
+
+TEST(APSetEffectsTest, GridSpansTheFormatCentredOnThePrincipalPoint) {
+  APSetRadial radial;
+  radial.setId("R1");
+  radial.cameraId = "K1";
+  std::ostringstream out;
+  ASSERT_EQ(radial.printEffects(out, oneCamera(0.024, 0.018, 0.035), 5, 5), 1);
+  const auto text = lines(out.str());
+  ASSERT_EQ(text.size(), 15u);
+  EXPECT_EQ(text[0], "AP set ID            :  R1");
+  EXPECT_EQ(text[1], "AP set type          :  radial distortion");
+  EXPECT_EQ(text[2], "Corresponding camera :  K1");
+  EXPECT_EQ(text[3], "Effects on photo-coordinates");
+  EXPECT_EQ(text[4], "  - range in x       :  min =  -12.0 mm ,  max =  +12.0 mm");
+  EXPECT_EQ(text[5], "  - range in y       :  min =   -9.0 mm ,  max =   +9.0 mm");
+  EXPECT_EQ(text[7], "radial distortion:");
+  EXPECT_EQ(text[9],
+            " (  +0.0,  +0.0) (  +0.0,  +0.0) (  +0.0,  +0.0) (  +0.0,  +0.0)"
+            " (  +0.0,  +0.0)");
+}
+
+TEST(APSetEffectsTest, GapDcShowsTheScaleEffectAndSkipsThePrincipalPoint) {
+  APSetGAP gap;
+  gap.setId("G1");
+  gap.cameraId = "K1";
+  gap.a[0] = 5e-5;  // a principal-point shift is never part of a grid
+  gap.a[2] = 1e-4;
+  std::ostringstream out;
+  ASSERT_EQ(gap.printEffects(out, oneCamera(0.08, 0.04, 0.1), 5, 5), 1);
+  const auto text = lines(out.str());
+  // x = -40 .. +40 mm in 20 mm steps, y = +20 .. -20 mm in 10 mm steps.
+  ASSERT_EQ(text[7], "inner orientation (dc only):");
+  EXPECT_EQ(text[9 + 3],
+            " ( -40.0, -10.0) ( -20.0, -10.0) (  +0.0, -10.0) ( +20.0, -10.0)"
+            " ( +40.0, -10.0)");
+  EXPECT_THAT(out.str(), HasSubstr("total distortion:\n\n ( -40.0, +20.0)"));
+  for (const char* title : {"radial symmetric distortion (K1, K2, K3):",
+                            "decentering distortion (P1, P2):", "in-plane distortion (sx, a1):"}) {
+    EXPECT_THAT(out.str(), HasSubstr(title));
+  }
+}
+
+TEST(APSetEffectsTest, MissingCameraAndDegenerateGrids) {
+  APSetIO io;
+  io.setId("I1");
+  io.cameraId = "K9";
+  std::ostringstream out;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(io.printEffects(out, oneCamera(0.02, 0.02, 0.1), 5, 5), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "ERROR: Camera K9 not found.\nERROR: Initilization of AP grid failed.\n");
+  EXPECT_EQ(out.str(),
+            "AP set ID            :  I1\nAP set type          :  inner orientation\n"
+            "Corresponding camera :  K9\n");
+
+  // A single grid point per axis sits on the principal point instead of dividing by zero.
+  io.cameraId = "K1";
+  io.a[2] = 1e-4;
+  std::ostringstream single;
+  ASSERT_EQ(io.printEffects(single, oneCamera(0.02, 0.02, 0.1), 1, 0), 1);
+  EXPECT_THAT(single.str(), HasSubstr("min =   +0.0 mm ,  max =   +0.0 mm"));
+  EXPECT_THAT(single.str(), HasSubstr("inner orientation (dc only):\n\n (  +0.0,  +0.0)\n\n"));
 }
 
 }  // namespace

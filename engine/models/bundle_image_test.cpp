@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
 #include <sstream>
 
@@ -168,6 +170,67 @@ TEST(DirectLinearTransfTest, IntersectionIsNotProvidedAndRecordsRoundTrip) {
   EXPECT_EQ(copy.readRecord(shortRecord), -1);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "ERROR: Reading values and std. devs. failed.\n");
+}
+
+TEST(DirectLinearTransfTest, ProjectionModelAndZeroDenominator) {
+  DirectLinearTransf dlt("D");
+  dlt.p = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0};
+  double u = 0.0;
+  double v = 0.0;
+  for (double Z : {-100.0, 0.0, 2500.0}) {
+    ASSERT_EQ(dlt.projection({3.5, -2.0, Z}, -0.1, u, v), 1);
+    EXPECT_EQ(u, 3.5);
+    EXPECT_EQ(v, -2.0);
+  }
+
+  dlt.p[10] = -0.001;
+  GeometryDerivs derivs;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(dlt.projection({1, 2, 1000}, -0.1, u, v), 1);
+  EXPECT_EQ(dlt.getDerivs({0, 0, -0.1}, {1, 2, 1000}, derivs), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "DEP::projection: zero denominator.\n"
+            "DirectLinearTransf::get_derivs: zero denominator.\n");
+}
+
+TEST(DirectLinearTransfTest, DerivativesMatchNumericDifferentiation) {
+  DirectLinearTransf dlt("D");
+  dlt.p = {1e-4, 2e-6, -3e-6, -0.05, -1e-6, 1.1e-4, 4e-6, 0.02, 3e-7, -2e-7, -6.6e-4};
+  const Vec3 P{420.0, -310.0, 35.0};
+  GeometryDerivs derivs;
+  ASSERT_EQ(dlt.getDerivs({0, 0, -0.1}, P, derivs), 1);
+  auto project = [&](const DirectLinearTransf& g, const Vec3& X) {
+    double u = 0.0;
+    double v = 0.0;
+    g.projection(X, -0.1, u, v);
+    return std::pair{u, v};
+  };
+  for (int k = 0; k < 11; ++k) {
+    const double h = 1e-6 * std::max(std::fabs(dlt.p[k]), 1e-7);
+    const double saved = dlt.p[k];
+    dlt.p[k] = saved + h;
+    const auto [up, vp] = project(dlt, P);
+    dlt.p[k] = saved - h;
+    const auto [um, vm] = project(dlt, P);
+    dlt.p[k] = saved;
+    const double du = (up - um) / (2 * h);
+    const double dv = (vp - vm) / (2 * h);
+    EXPECT_NEAR(derivs.params(0, k), du, 1e-6 * std::fabs(du) + 1e-9) << "L" << k + 1;
+    EXPECT_NEAR(derivs.params(1, k), dv, 1e-6 * std::fabs(dv) + 1e-9) << "L" << k + 1;
+  }
+  for (int j = 0; j < 3; ++j) {
+    Vec3 plus = P;
+    Vec3 minus = P;
+    plus[j] += 0.01;
+    minus[j] -= 0.01;
+    const auto [up, vp] = project(dlt, plus);
+    const auto [um, vm] = project(dlt, minus);
+    EXPECT_NEAR(derivs.objectPoint(0, j), (up - um) / 0.02, 1e-11);
+    EXPECT_NEAR(derivs.objectPoint(1, j), (vp - vm) / 0.02, 1e-11);
+  }
+  EXPECT_EQ(derivs.observations(0, 0), 1.0);
+  EXPECT_EQ(derivs.observations(1, 1), 1.0);
+  EXPECT_EQ(derivs.observations(0, 1), 0.0);
 }
 
 }  // namespace

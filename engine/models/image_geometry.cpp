@@ -140,14 +140,46 @@ int PMFLinear::intersection(const ImageGeometry& other, const Vec3& a1, const Ve
 
 DirectLinearTransf::DirectLinearTransf(std::string id) : ListGeometry(std::move(id), 11) {}
 
-int DirectLinearTransf::projection(const Vec3&, double, double&, double&) const {
-  std::cout << "ERROR: DLT projection not available.\n";
-  return -1;
+namespace {
+
+// L9 X + L10 Y + L11 Z + 1.
+double dltDenominator(const std::vector<double>& L, const Vec3& P) {
+  return L[8] * P[0] + L[9] * P[1] + L[10] * P[2] + 1.0;
 }
 
-int DirectLinearTransf::getDerivs(const Vec3&, const Vec3&, GeometryDerivs&) const {
-  std::cout << "ERROR: DLT derivatives not available.\n";
-  return -1;
+}  // namespace
+
+int DirectLinearTransf::projection(const Vec3& P, double, double& u, double& v) const {
+  const double N = dltDenominator(p, P);
+  if (N == 0.0) std::cerr << "DEP::projection: zero denominator.\n";
+  u = (p[0] * P[0] + p[1] * P[1] + p[2] * P[2] + p[3]) / N;
+  v = (p[4] * P[0] + p[5] * P[1] + p[6] * P[2] + p[7]) / N;
+  return 1;
+}
+
+int DirectLinearTransf::getDerivs(const Vec3&, const Vec3& P, GeometryDerivs& derivs) const {
+  const double N = dltDenominator(p, P);
+  if (N == 0.0) std::cerr << "DirectLinearTransf::get_derivs: zero denominator.\n";
+  const double u = (p[0] * P[0] + p[1] * P[1] + p[2] * P[2] + p[3]) / N;
+  const double v = (p[4] * P[0] + p[5] * P[1] + p[6] * P[2] + p[7]) / N;
+  const double homogeneous[4] = {P[0], P[1], P[2], 1.0};
+  derivs.params = Matrix(2, 11);
+  for (int j = 0; j < 4; ++j) {
+    derivs.params(0, j) = homogeneous[j] / N;
+    derivs.params(1, 4 + j) = homogeneous[j] / N;
+  }
+  derivs.objectPoint = Matrix(2, 3);
+  for (int j = 0; j < 3; ++j) {
+    derivs.params(0, 8 + j) = -P[j] * u / N;
+    derivs.params(1, 8 + j) = -P[j] * v / N;
+    derivs.objectPoint(0, j) = (p[j] - p[8 + j] * u) / N;
+    derivs.objectPoint(1, j) = (p[4 + j] - p[8 + j] * v) / N;
+  }
+  derivs.posCorrection = Matrix();
+  derivs.attCorrection = Matrix();
+  derivs.observations = Matrix(2, 2);
+  derivs.observations(0, 0) = derivs.observations(1, 1) = 1.0;
+  return 1;
 }
 
 int DirectLinearTransf::intersection(const ImageGeometry& other, const Vec3&, const Vec3&, Vec3&,

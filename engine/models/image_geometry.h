@@ -92,9 +92,10 @@ class PMFLinear : public ListGeometry {
   int getDerivs(const Vec3& reduced, const Vec3& P, GeometryDerivs& derivs) const override;
 };
 
-// Eleven-parameter direct linear transformation L1 .. L11.
-// The projection model and its derivatives are not available yet: projection and
-// getDerivs report failure.
+// Eleven-parameter direct linear transformation L1 .. L11:
+// u = (L1 X + L2 Y + L3 Z + L4) / N, v = (L5 X + L6 Y + L7 Z + L8) / N with
+// N = L9 X + L10 Y + L11 Z + 1. A zero N is reported on standard error and the division
+// is carried out anyway. Intersections are not provided and always fail.
 class DirectLinearTransf : public ListGeometry {
  public:
   explicit DirectLinearTransf(std::string id = "");

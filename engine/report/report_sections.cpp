@@ -166,7 +166,11 @@ void writeCamerasSection(const Block& block, std::ostream& out) {
 
 void writeAPSetsSection(const Block& block, std::ostream& out) {
   out << "Additional parameter sets\n=========================\n\n";
-  for (const APSet* set : block.apSets.items()) set->printReport(out);
+  for (const APSet* set : block.apSets.items()) {
+    set->printReport(out);
+    out << "\n";
+    set->printEffects(out, block.cameras, block.options.apGridX, block.options.apGridY);
+  }
 }
 
 void writeExtOrientationsSection(const Block& block, std::ostream& out) {
