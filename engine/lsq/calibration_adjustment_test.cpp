@@ -4,7 +4,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <map>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "input/readers.h"
+#include "lsq/adj_interface.h"
 #include "lsq/adjustment.h"
 #include "lsq/block_simulation_test_support.h"
 #include "lsq/dense_normal_system.h"
@@ -246,6 +249,209 @@ TEST_F(CalibrationAdjustmentTest, AttitudeCorrectionOnAQuaternionFailsTheInitial
   EXPECT_THAT(printed,
               HasSubstr("ERROR: Attitude correction imu: EO q1 invalid image geometry.\n"));
   EXPECT_THAT(run.report, HasSubstr("ERROR: Attach attitude correction"));
+}
+
+// DLT coefficients of a camera with principal distance c at X0 whose rotation M maps
+// object to image axes: u = -c (m1 (P - X0)) / (m3 (P - X0)), normalised so that the
+// denominator is L9 X + L10 Y + L11 Z + 1.
+std::vector<double> dltOfCamera(const Vec3& X0, double omega, double phi, double c) {
+  const double co = std::cos(omega), so = std::sin(omega), cp = std::cos(phi), sp = std::sin(phi);
+  const double m[3][3] = {{cp, 0.0, -sp}, {so * sp, co, so * cp}, {co * sp, -so, co * cp}};
+  auto dot = [&](int row, const Vec3& v) {
+    return m[row][0] * v[0] + m[row][1] * v[1] + m[row][2] * v[2];
+  };
+  const double d = -dot(2, X0);
+  std::vector<double> L(11);
+  for (int j = 0; j < 3; ++j) {
+    L[j] = -c * m[0][j] / d;
+    L[4 + j] = -c * m[1][j] / d;
+    L[8 + j] = m[2][j] / d;
+  }
+  L[3] = c * dot(0, X0) / d;
+  L[7] = c * dot(1, X0) / d;
+  return L;
+}
+
+struct DltBlock {
+  Block block;
+  std::map<std::string, Vec3> truth;
+  std::map<std::string, std::vector<double>> truthL;
+};
+
+// Two strips of three DLT images over a 12 x 9 point grid; every point has an
+// approximation (DLT images cannot intersect); every sixth point is an observed control point.
+void buildDltBlock(DltBlock& dlt, double noise) {
+  std::mt19937 random(5);
+  std::normal_distribution<double> gauss(0.0, 1.0);
+  auto camera = std::make_unique<Camera>();
+  camera->id_ = "cam1";
+  camera->c = 0.153;
+  camera->sx = camera->sy = 0.23;
+  Camera* cam = camera.get();
+  dlt.block.cameras.insert(std::move(camera));
+  const double smaxu = lsParams().smaxu;
+  for (int strip = 0; strip < 2; ++strip) {
+    for (int k = 0; k < 3; ++k) {
+      const std::string id = "d" + std::to_string(strip) + std::to_string(k);
+      const std::vector<double> L = dltOfCamera({k * 900.0, strip * 1100.0, 1500.0},
+                                                0.01 * gauss(random), 0.01 * gauss(random), 0.153);
+      dlt.truthL[id] = L;
+      auto geometry = std::make_unique<DirectLinearTransf>(id);
+      for (int j = 0; j < 11; ++j) {
+        geometry->p[j] = L[j] * (1.0 + 2e-4 * gauss(random));
+        geometry->s[j] = smaxu;
+      }
+      dlt.block.geometries.insert(std::move(geometry));
+      dlt.block.images.insert(std::make_unique<BundleImage>(id, id, "cam1", cam));
+    }
+  }
+  int control = 0;
+  for (int row = 0; row < 9; ++row) {
+    for (int column = 0; column < 12; ++column) {
+      const std::string id = "p" + std::to_string(row * 12 + column);
+      const Vec3 P{-600.0 + 300.0 * column, -500.0 + 260.0 * row, 20.0 * gauss(random)};
+      int rays = 0;
+      for (BundleImage* image : dlt.block.images.items()) {
+        DirectLinearTransf truthGeometry("t");
+        truthGeometry.p = dlt.truthL[image->id()];
+        double u = 0.0;
+        double v = 0.0;
+        truthGeometry.projection(P, -0.153, u, v);
+        if (std::fabs(u) > 0.115 || std::fabs(v) > 0.115) continue;
+        image->insertPoint({id, u + noise * gauss(random), v + noise * gauss(random), 1e-6, 1e-6});
+        ++rays;
+      }
+      if (rays < 2) continue;
+      dlt.truth[id] = P;
+      auto point = std::make_unique<ObjectPoint>(id);
+      const bool isControl = (row % 2 == 0) && (column % 3 == 0);
+      for (int j = 0; j < 3; ++j) {
+        point->xyz[j] = P[j] + (isControl ? 0.01 : 2.0) * gauss(random);
+        point->sdev[j] = isControl ? 0.01 : smaxu;
+      }
+      point->type = isControl ? kPointControl : kPointIntersection;
+      point->coordinatesGiven = true;
+      control += isControl ? 1 : 0;
+      dlt.block.objectPoints.insert(std::move(point));
+    }
+  }
+  ASSERT_GE(control, 12);
+}
+
+TEST_F(CalibrationAdjustmentTest, DltBlockWithApproximationsAdjustsToTheTruth) {
+  DltBlock dlt;
+  buildDltBlock(dlt, kImageNoise);
+  Adjustment adjustment(dlt.block);
+  const RunResult run = adjust(adjustment);
+  ASSERT_EQ(run.initialized, 1) << run.report;
+  ASSERT_EQ(run.iterated, 1) << run.report;
+  EXPECT_TRUE(adjustment.state().converged);
+  EXPECT_NEAR(adjustment.state().sigma0 / kImageNoise, 1.0, 0.15);
+  for (const ObjectPoint* point : dlt.block.objectPoints.items()) {
+    const Vec3& truth = dlt.truth.at(point->id());
+    for (int j = 0; j < 3; ++j) EXPECT_NEAR(point->xyz[j], truth[j], 0.1) << point->id();
+  }
+}
+
+// Forwards every group to the engine's dense system and keeps it for the reference.
+class TeeNormals : public NormalSystem {
+ public:
+  TeeNormals(NormalSystem& target, testing_support::ReferenceSystem& reference)
+      : target_(target), reference_(reference) {}
+  int size() const override { return target_.size(); }
+  void reset() override {}
+  bool accumulate(const ObservationGroup& group) override {
+    reference_.add(group);
+    return target_.accumulate(group);
+  }
+  void accumulateWeighted(const DesignBlock&, const Vector&, const Vector&) override {}
+  void addParameterObservation(int, double, double) override {}
+  int solve() override { return 0; }
+  const Vector& rhs() const override { return target_.rhs(); }
+  const Vector& solution() const override { return target_.solution(); }
+  double vtpv() const override { return 0.0; }
+  void setVtpv(double) override {}
+
+ private:
+  NormalSystem& target_;
+  testing_support::ReferenceSystem& reference_;
+};
+
+// An observation carries blocks of its EO, its position and attitude corrections and two
+// AP sets; the AP sets are numbered before the corrections but come after them in the
+// group, so their couplings must be mirrored into the upper triangle.
+TEST_F(CalibrationAdjustmentTest, CorrectionAndApCouplingsLandInTheUpperTriangle) {
+  SimulationSettings settings;
+  settings.strips = 1;
+  settings.imagesPerStrip = 3;
+  settings.gridColumns = 6;
+  settings.gridRows = 4;
+  SimulatedBlock simulated = BlockSimulator(settings).build();
+  Block& block = *simulated.block;
+  Camera* camera = block.cameras.find("cam1");
+  APSetGAP gap;
+  APSetP12 p12;
+  p12.b = 0.1;
+  camera->apSets = {&gap, &p12};
+  PosCorrection position("pc");
+  AttCorrection attitude("ac");
+  for (TimeCorrection* correction :
+       {static_cast<TimeCorrection*>(&position), static_cast<TimeCorrection*>(&attitude)}) {
+    std::istringstream record("stop-dep 0 2 0 1 0 1 0 1 0 1 0 1 0 1");
+    ASSERT_EQ(correction->readRecord(record), 1);
+  }
+  position.c[3] = 0.01;
+  attitude.c[4] = 1e-5;
+
+  int next = 0;
+  std::map<std::string, Vec3> seen;
+  for (BundleImage* image : block.images.items()) {
+    for (const ImagePoint& point : image->points) seen[point.id] = simulated.truth.points[point.id];
+  }
+  OwnedList<ObjectPoint> points;
+  for (const auto& [id, xyz] : seen) {
+    auto point = std::make_unique<ObjectPoint>(id);
+    point->xyz = xyz;
+    point->setFirstUnknown(next);
+    next += 3;
+    points.insert(std::move(point));
+  }
+  for (ImageGeometry* geometry : block.geometries.items()) {
+    auto* eo = dynamic_cast<ExtOrientation3*>(geometry);
+    ASSERT_NE(eo, nullptr);
+    eo->setPosCorrection(&position);
+    eo->setAttCorrection(&attitude);
+    eo->refresh();
+    eo->setFirstUnknown(next);
+    next += 6;
+  }
+  for (AdjObject* object : std::initializer_list<AdjObject*>{&gap, &p12, &position, &attitude}) {
+    object->setFirstUnknown(next);
+    next += object->paramCount();
+  }
+  for (BundleImage* image : block.images.items()) {
+    image->geometry = block.geometries.find(image->id());
+  }
+
+  DenseNormalSystem dense(next, createAdjInterface(kAdjInterfaceNative));
+  testing_support::ReferenceSystem reference(next);
+  TeeNormals tee(dense, reference);
+  for (BundleImage* image : block.images.items()) {
+    int observations = 0;
+    ASSERT_EQ(image->addToNormals(tee, points, observations), 1);
+  }
+  const Matrix& N = dense.matrix();
+  double largest = 0.0;
+  for (int i = 0; i < next; ++i) largest = std::max(largest, std::fabs(reference.N[i][i]));
+  for (int i = 0; i < next; ++i) {
+    for (int j = i; j < next; ++j) {
+      ASSERT_NEAR(N[i][j], reference.N[i][j], 1e-12 * largest) << i << ", " << j;
+    }
+    EXPECT_NEAR(dense.rhs()[i], reference.n[i], 1e-9 * std::fabs(reference.n[i]) + 1e-300);
+  }
+  // The couplings under test are really present.
+  EXPECT_NE(reference.N[gap.firstUnknown() + 2][position.firstUnknown() + 2], 0.0);
+  EXPECT_NE(reference.N[p12.firstUnknown()][attitude.firstUnknown() + 5], 0.0);
 }
 
 }  // namespace
