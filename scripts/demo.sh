@@ -28,6 +28,6 @@ if [[ $rc -ne 0 ]]; then
   fi
   exit "$rc"
 fi
-sigma=$(grep -m1 'Sigma 0 a posteriori' "$REPORT" | sed 's/^[^:]*:[[:space:]]*//' || true)
+sigma=$(grep 'Sigma 0 a posteriori' "$REPORT" | tail -n 1 | sed 's/^[^:]*:[[:space:]]*//' || true)
 echo "demo: report: $REPORT"
 echo "demo: sigma 0 a posteriori: ${sigma:-not found in the report}"
