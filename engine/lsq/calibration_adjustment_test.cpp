@@ -16,6 +16,7 @@
 #include "input/readers.h"
 #include "lsq/adj_interface.h"
 #include "lsq/adjustment.h"
+#include "lsq/approximations.h"
 #include "lsq/block_simulation_test_support.h"
 #include "lsq/dense_normal_system.h"
 #include "lsq/ls_params.h"
@@ -144,13 +145,16 @@ void expectDistortionRecoveredAtTheCorners(const APSet& adjusted, const std::str
 TEST_F(CalibrationAdjustmentTest, GapSetRecoversTheDistortionAndTheSimulatedNoise) {
   SimulatedBlock simulated = calibrationBlock();
   APSet* set = attachFreeSet(*simulated.block, std::make_unique<APSetGAP>());
+  simulated.block->options.printAPSets = true;
   Adjustment adjustment(*simulated.block);
   const RunResult run = adjust(adjustment);
   ASSERT_EQ(run.initialized, 1) << run.report;
   ASSERT_EQ(run.iterated, 1) << run.report;
   EXPECT_NEAR(adjustment.state().sigma0 / kImageNoise, 1.0, 0.06);
   expectDistortionRecoveredAtTheCorners(*set, "0011111111");
-  EXPECT_THAT(run.report, HasSubstr("Additional parameters"));
+  EXPECT_THAT(run.report, HasSubstr("Additional parameters\n---------------------\n\n"
+                                    "ID    :  ap1\nType  :  GAP\nIndex :  "));
+  EXPECT_THAT(run.report, HasSubstr("\n  K3         eli  "));
 
   // The result records read back as an AP-set file with the adjusted values.
   std::ostringstream records;
@@ -181,6 +185,7 @@ TEST_F(CalibrationAdjustmentTest, AustralisSetRecoversTheDistortionWithoutItSigm
   expectDistortionRecoveredAtTheCorners(*set, "0011111111");
 
   SimulatedBlock uncalibrated = calibrationBlock();
+  lsParams().maxIterations = 4;  // enough to settle sigma 0; the model error stays
   Adjustment plain(*uncalibrated.block);
   adjust(plain);
   EXPECT_GT(plain.state().sigma0, 1.5 * adjustment.state().sigma0);
@@ -220,10 +225,14 @@ TEST_F(CalibrationAdjustmentTest, PositionCorrectionPerStripRecoversOffsetAndDri
     corrections.push_back(correction.get());
     block.posCorrections.insert(std::move(correction));
   }
+  block.options.printPosCorrections = true;
   Adjustment adjustment(block);
   const RunResult run = adjust(adjustment);
   ASSERT_EQ(run.iterated, 1) << run.report;
   EXPECT_NEAR(adjustment.state().sigma0 / 3e-6, 1.0, 0.08);
+  EXPECT_THAT(run.report, HasSubstr("Position corrections\n--------------------\n\n"
+                                    "ID    :  gps0\nType  :  position correction\n"));
+  EXPECT_THAT(run.report, HasSubstr("\n  Zo[1]      unk  "));
   EXPECT_THAT(run.report, HasSubstr("Reference time t0 (= t_min) =       0.0000 s\n"));
   for (int strip = 0; strip < 2; ++strip) {
     const PosCorrection& c = *corrections[strip];
@@ -233,6 +242,34 @@ TEST_F(CalibrationAdjustmentTest, PositionCorrectionPerStripRecoversOffsetAndDri
       EXPECT_NEAR(c.c[3 + j], kDrifts[strip].drift[j], 0.004) << "strip " << strip << " axis " << j;
     }
   }
+}
+
+TEST_F(CalibrationAdjustmentTest, ReferenceTimeIsTheEarliestExposureWhateverTheRecordsHeld) {
+  Block block;
+  const double times[] = {100.0, 102.5, 101.0};
+  for (int k = 0; k < 3; ++k) {
+    auto eo = std::make_unique<EOAnglesOPKRot>("e" + std::to_string(k));
+    eo->t = times[k];
+    block.geometries.insert(std::move(eo));
+  }
+  auto position = std::make_unique<PosCorrection>("pc");
+  auto attitude = std::make_unique<AttCorrection>("ac");
+  position->t0 = 55.0;
+  attitude->t0 = 101.0;
+  PosCorrection* pc = position.get();
+  AttCorrection* ac = attitude.get();
+  block.posCorrections.insert(std::move(position));
+  block.attCorrections.insert(std::move(attitude));
+  std::ostringstream report;
+  setReferenceTime(block, report);
+  EXPECT_EQ(report.str(),
+            "Time interval\n-------------\n"
+            "t_min        =     100.0000 s\n"
+            "t_max        =     102.5000 s\n"
+            "duration dt  =       2.5000 s\n\n"
+            "Reference time t0 (= t_min) =     100.0000 s\n\n");
+  EXPECT_EQ(pc->t0, 100.0);
+  EXPECT_EQ(ac->t0, 100.0);
 }
 
 TEST_F(CalibrationAdjustmentTest, AttitudeCorrectionOnAQuaternionFailsTheInitialisation) {
