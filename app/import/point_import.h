@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/point_collection.h"
+
 namespace vantri {
 class UserInterface;
 }
@@ -21,7 +23,7 @@ namespace vantri::import {
 enum class ImportMode { kGpsImu = 0, kGcp = 1, kCheckPoints = 2 };
 
 // A variance the operator left undefined ("-").
-inline constexpr double kUndefinedVariance = std::numeric_limits<double>::max();
+inline constexpr double kUndefinedVariance = ::kUndefinedVariance;
 inline constexpr double kPi = 3.141592653589793;
 
 struct SFIO_ControlPoint {
