@@ -29,6 +29,12 @@ int Camera::readHead(std::istream& in) {
   if (!readWord(in, id_) || !readWord(in, comment) || !readDouble(in, focal) || !readPair(in, pp)) {
     return -1;
   }
+  // Every projection divides by the focal length: a zero or non-finite one would turn the whole
+  // adjustment into infinities instead of a clear refusal.
+  if (!std::isfinite(focal) || focal == 0.0) {
+    std::cout << "ERROR: Invalid focal length of camera " << id_ << ": " << focal << "\n";
+    return -1;
+  }
   c = focal * kMm;
   xp = pp[0] * kMm;
   yp = pp[1] * kMm;

@@ -83,6 +83,12 @@ TEST(CameraTest, RecordFormsAndRejectedRecords) {
   std::istringstream in("D - 100 (1.5, -2.25 230 230");
   EXPECT_EQ(broken.readRecord(in), -1);
 
+  Camera zeroFocal;
+  std::istringstream zero("F - 0 0 0 230 230");
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(zeroFocal.readRecord(zero), -1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERROR: Invalid focal length of camera F: 0\n");
+
   for (const char* record : {"E - 35 0 0 0 3000 6 6", "E - 35 0 0 4000 3000 0 6"}) {
     CameraCCD ccd;
     std::istringstream pixels(record);
