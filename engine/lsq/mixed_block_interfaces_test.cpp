@@ -1,7 +1,7 @@
-// A block with every exterior-orientation class, DLT images, an AP set, position and
-// attitude corrections, observed and eliminated parameters and a quaternion constraint
-// gives the same increments in every iteration, and the same report, through the dense
-// ("native") and the block-sparse ("sparse") adjustment interfaces.
+// A block with every image-geometry class (the exterior orientations, DLT and affine PMF
+// images), an AP set, position and attitude corrections, observed and eliminated parameters
+// and a quaternion constraint gives the same increments in every iteration, and the same
+// report, through the dense ("native") and the block-sparse ("sparse") adjustment interfaces.
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,11 @@
 #include "lsq/block_simulation_test_support.h"
 #include "lsq/ls_params.h"
 #include "models/ap_set.h"
+#include "models/bundle_image.h"
+#include "models/camera.h"
 #include "models/corrections.h"
+#include "models/image_geometry.h"
+#include "models/object_point.h"
 #include "report/report_sections.h"
 
 namespace bravik {
@@ -114,6 +118,119 @@ void addCorrections(Block& block) {
   }
 }
 
+// Reduced image coordinates are taken as the image coordinates: a frame camera with its
+// principal point at the origin.
+Camera* addPlainCamera(Block& block, const std::string& id) {
+  auto camera = std::make_unique<Camera>();
+  camera->id_ = id;
+  camera->c = 0.153;
+  camera->sx = camera->sy = 0.23;
+  Camera* raw = camera.get();
+  block.cameras.insert(std::move(camera));
+  return raw;
+}
+
+// DLT coefficients of a vertical camera (principal distance 0.153 m, small tilts omega and
+// phi) at X0, normalised so that the denominator is L9 X + L10 Y + L11 Z + 1.
+std::vector<double> dltOfVerticalCamera(const Vec3& X0, double omega, double phi) {
+  const double c = 0.153;
+  const double co = std::cos(omega), so = std::sin(omega), cp = std::cos(phi), sp = std::sin(phi);
+  const double m[3][3] = {{cp, 0.0, -sp}, {so * sp, co, so * cp}, {co * sp, -so, co * cp}};
+  auto dot = [&](int row, const Vec3& v) {
+    return m[row][0] * v[0] + m[row][1] * v[1] + m[row][2] * v[2];
+  };
+  const double d = -dot(2, X0);
+  std::vector<double> L(11);
+  for (int j = 0; j < 3; ++j) {
+    L[j] = -c * m[0][j] / d;
+    L[4 + j] = -c * m[1][j] / d;
+    L[8 + j] = m[2][j] / d;
+  }
+  L[3] = c * dot(0, X0) / d;
+  L[7] = c * dot(1, X0) / d;
+  return L;
+}
+
+// Affine image of a vertical camera at X0: scale c / H, with a height parallax that grows
+// with the distance from the block centre (xc, yc).
+std::vector<double> affineOfVerticalCamera(const Vec3& X0, double xc, double yc) {
+  const double scale = 0.153 / X0[2];
+  return {-scale * X0[0], scale, 0.0,   scale * (X0[0] - xc) / X0[2],
+          -scale * X0[1], 0.0,   scale, scale * (X0[1] - yc) / X0[2]};
+}
+
+// A sub-block of 2 x 3 images of one list geometry over its own point grid,
+// with its own camera. Every point carries an approximation (DLT images cannot intersect);
+// every fourth point is an observed control point.
+template <typename Geometry>
+void addListGeometrySubBlock(Block& block, const std::string& prefix,
+                             const std::vector<std::vector<double>>& truthParams,
+                             double relativeError, std::mt19937& random) {
+  std::normal_distribution<double> gauss(0.0, 1.0);
+  Camera* camera = addPlainCamera(block, "cam" + prefix);
+  const double smaxu = lsParams().smaxu;
+  std::vector<std::unique_ptr<Geometry>> truths;
+  std::vector<BundleImage*> images;
+  for (std::size_t i = 0; i < truthParams.size(); ++i) {
+    const std::string id = prefix + std::to_string(i);
+    auto truth = std::make_unique<Geometry>(id);
+    truth->p = truthParams[i];
+    auto geometry = std::make_unique<Geometry>(id);
+    for (std::size_t j = 0; j < geometry->p.size(); ++j) {
+      geometry->p[j] = truthParams[i][j] * (1.0 + relativeError * gauss(random));
+      geometry->s[j] = smaxu;
+    }
+    geometry->t = 1000.0 + i;
+    block.geometries.insert(std::move(geometry));
+    auto image = std::make_unique<BundleImage>(id, id, camera->id(), camera);
+    images.push_back(image.get());
+    block.images.insert(std::move(image));
+    truths.push_back(std::move(truth));
+  }
+  for (int row = 0; row < 8; ++row) {
+    for (int column = 0; column < 10; ++column) {
+      const std::string id = prefix + "p" + std::to_string(row * 10 + column);
+      const Vec3 P{-500.0 + 250.0 * column, -450.0 + 240.0 * row, 20.0 * gauss(random)};
+      int rays = 0;
+      for (std::size_t i = 0; i < images.size(); ++i) {
+        double u = 0.0;
+        double v = 0.0;
+        truths[i]->projection(P, -0.153, u, v);
+        if (std::fabs(u) > 0.115 || std::fabs(v) > 0.115) continue;
+        images[i]->insertPoint(
+            {id, u + 3e-6 * gauss(random), v + 3e-6 * gauss(random), 1e-6, 1e-6});
+        ++rays;
+      }
+      if (rays < 2) continue;
+      auto point = std::make_unique<ObjectPoint>(id);
+      const bool control = (row % 2 == 0) && (column % 2 == 0);
+      for (int j = 0; j < 3; ++j) {
+        point->xyz[j] = P[j] + (control ? 0.01 : 2.0) * gauss(random);
+        point->sdev[j] = control ? 0.01 : smaxu;
+      }
+      point->type = control ? kPointControl : kPointIntersection;
+      point->coordinatesGiven = true;
+      block.objectPoints.insert(std::move(point));
+    }
+  }
+}
+
+void addDltAndAffineImages(Block& block) {
+  std::mt19937 random(11);
+  std::normal_distribution<double> tilt(0.0, 0.01);
+  std::vector<std::vector<double>> dlt;
+  std::vector<std::vector<double>> affine;
+  for (int strip = 0; strip < 2; ++strip) {
+    for (int k = 0; k < 3; ++k) {
+      const Vec3 X0{k * 900.0, strip * 1100.0, 1500.0};
+      dlt.push_back(dltOfVerticalCamera(X0, tilt(random), tilt(random)));
+      affine.push_back(affineOfVerticalCamera(X0, 900.0, 550.0));
+    }
+  }
+  addListGeometrySubBlock<DirectLinearTransf>(block, "dlt", dlt, 2e-4, random);
+  addListGeometrySubBlock<PMFLinear>(block, "pmf", affine, 2e-4, random);
+}
+
 struct Snapshot {
   std::vector<double> values;  // every parameter of every object, in list order
   std::vector<int> owner;      // index of the object each value belongs to
@@ -137,6 +254,7 @@ Snapshot adjustMixedBlock(AdjustmentInterface interface, int iterations) {
   mixOrientationClasses(block, simulated.truth);
   addApSet(block);
   addCorrections(block);
+  addDltAndAffineImages(block);
   Adjustment adjustment(block);
   std::ostringstream report;
   EXPECT_EQ(adjustment.initialize(report), 1) << report.str();
