@@ -4,6 +4,7 @@
 #include <iostream>
 #include <ostream>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "lsq/ls_params.h"
@@ -29,13 +30,26 @@ bool removeImagePoint(BundleImage& image, const std::string& id) {
   return true;
 }
 
-// The images, in list order, that hold an image point with this ID.
-std::vector<BundleImage*> imagesObserving(const Block& block, const std::string& id) {
-  std::vector<BundleImage*> result;
+using RaysByPointId = std::unordered_map<std::string, std::vector<BundleImage*>>;
+
+// For every image-point ID, the images, in list order, that hold an image point with that ID.
+// One pass over the image points, instead of a search of every image per object point.
+RaysByPointId imagesByPointId(const Block& block) {
+  RaysByPointId index;
   for (BundleImage* image : block.images.items()) {
-    if (findImagePoint(*image, id) != nullptr) result.push_back(image);
+    for (const ImagePoint& point : image->points) {
+      std::vector<BundleImage*>& images = index[point.id];
+      if (images.empty() || images.back() != image) images.push_back(image);
+    }
   }
-  return result;
+  return index;
+}
+
+const std::vector<BundleImage*>& imagesObserving(const RaysByPointId& index,
+                                                 const std::string& id) {
+  static const std::vector<BundleImage*> kNone;
+  const auto found = index.find(id);
+  return found == index.end() ? kNone : found->second;
 }
 
 bool hasFreeCoordinate(const ObjectPoint& point) {
@@ -154,12 +168,14 @@ void countRaysPerObjectPoint(Block& block, std::ostream* report) {
             << "Single-ray option         : " << onOff(block.options.singleRay) << "\n\n"
             << "<point ID>: <image ID> ... [<number of rays>]\n\n";
   }
+  // Removing a point removes only that point's image points: the index stays valid.
+  const RaysByPointId index = imagesByPointId(block);
   int removed = 0;
   for (int i = 0; i < block.objectPoints.entryCount(); ++i) {
     ObjectPoint* point = block.objectPoints.at(i);
     if (point == nullptr) continue;
     if (report) *report << point->id() << ":";
-    const std::vector<BundleImage*> rays = imagesObserving(block, point->id());
+    const std::vector<BundleImage*> rays = imagesObserving(index, point->id());
     if (report) {
       for (const BundleImage* image : rays) *report << " " << image->id();
       *report << " [" << rays.size() << "]";
@@ -212,11 +228,12 @@ int calculateApproximations(Block& block, std::ostream* report, bool debug) {
             << "                             X/m            Y/m            Z/m         e/m\n"
             << "\n";
   }
+  const RaysByPointId index = imagesByPointId(block);
   int computed = 0;
   double totalE = 0.0;
   for (ObjectPoint* point : block.objectPoints.items()) {
     if (point->coordinatesGiven) continue;
-    const std::vector<BundleImage*> rays = imagesObserving(block, point->id());
+    const std::vector<BundleImage*>& rays = imagesObserving(index, point->id());
     if (report) {
       *report << "Point: " << point->id() << " by ";
       for (const BundleImage* image : rays) *report << image->id() << " ";

@@ -103,8 +103,13 @@ double* SparseNormalSystem::block(int row_object, int col_object, int& leading_d
   }
   const int g = row_object - points_;
   const std::uint64_t key = pairKey(g, h);
+  if (key == last_key_) return reduced_values_.data() + last_at_;
   auto found = reduced_index_.find(key);
-  if (found != reduced_index_.end()) return reduced_values_.data() + found->second;
+  if (found != reduced_index_.end()) {
+    last_key_ = key;
+    last_at_ = found->second;
+    return reduced_values_.data() + found->second;
+  }
   const std::size_t at = reduced_values_.size();
   reduced_values_.resize(at + static_cast<std::size_t>(reduced_size_[g]) * reduced_size_[h], 0.0);
   reduced_index_.emplace(key, at);

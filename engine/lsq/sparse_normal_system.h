@@ -116,6 +116,9 @@ class SparseNormalSystem : public NormalSystem {
   std::unordered_map<std::uint64_t, std::size_t> reduced_index_;
   std::vector<std::uint64_t> reduced_keys_;  // insertion order, for deterministic sums
   std::vector<double> reduced_values_;
+  // The block found last: consecutive groups of one image meet the same geometry block.
+  std::uint64_t last_key_ = ~std::uint64_t{0};
+  std::size_t last_at_ = 0;
 
   Vector n_;
   Vector x_;

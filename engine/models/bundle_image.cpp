@@ -1,6 +1,7 @@
 #include "models/bundle_image.h"
 
 #include <iostream>
+#include <utility>
 
 #include "lsq/ls_params.h"
 #include "lsq/normal_system.h"
@@ -61,17 +62,18 @@ int BundleImage::addToNormals(NormalSystem& normals, const OwnedList<ObjectPoint
                               int& observations) const {
   if (geometry == nullptr || camera == nullptr) return -1;
   const double sigma0 = lsParams().sigma0;
+  ObservationGroup group;  // reused: its block list keeps its capacity between points
   for (const ImagePoint& point : points) {
     const ObjectPoint* object = objectPoints.find(point.id);
     if (object == nullptr) {
       std::cout << "ATTENTION: Object point " << point.id << " not found.\n";
       continue;
     }
-    ObservationGroup group;
+    group.blocks.clear();
     double sx = 0.0;
     double sy = 0.0;
     camera->scaleStdDevs(point.sx, point.sy, sx, sy);
-    group.Q = Matrix(2, 2);
+    group.Q.resize(2, 2);
     group.Q(0, 0) = (sx / sigma0) * (sx / sigma0);
     group.Q(1, 1) = (sy / sigma0) * (sy / sigma0);
 
@@ -82,13 +84,15 @@ int BundleImage::addToNormals(NormalSystem& normals, const OwnedList<ObjectPoint
 
     GeometryDerivs derivs;
     if (geometry->getDerivs(reduced, object->xyz, derivs) != 1) return -1;
-    group.blocks.push_back({derivs.objectPoint, object->firstUnknown()});
-    group.blocks.push_back({derivs.params, geometry->firstUnknown()});
+    group.blocks.push_back({std::move(derivs.objectPoint), object->firstUnknown()});
+    group.blocks.push_back({std::move(derivs.params), geometry->firstUnknown()});
     if (geometry->posCorrection() != nullptr && derivs.posCorrection.rows() == 2) {
-      group.blocks.push_back({derivs.posCorrection, geometry->posCorrection()->firstUnknown()});
+      group.blocks.push_back(
+          {std::move(derivs.posCorrection), geometry->posCorrection()->firstUnknown()});
     }
     if (geometry->attCorrection() != nullptr && derivs.attCorrection.rows() == 2) {
-      group.blocks.push_back({derivs.attCorrection, geometry->attCorrection()->firstUnknown()});
+      group.blocks.push_back(
+          {std::move(derivs.attCorrection), geometry->attCorrection()->firstUnknown()});
     }
     for (const APSet* set : camera->apSets) {
       if (set == nullptr) {
@@ -97,9 +101,9 @@ int BundleImage::addToNormals(NormalSystem& normals, const OwnedList<ObjectPoint
       }
       Matrix D;
       if (set->derivatives(reduced[0], reduced[1], reduced[2], D) != 1) return -1;
-      group.blocks.push_back({D, set->firstUnknown()});
+      group.blocks.push_back({std::move(D), set->firstUnknown()});
     }
-    group.B = derivs.observations.rows() == 2 ? derivs.observations : identity2();
+    group.B = derivs.observations.rows() == 2 ? std::move(derivs.observations) : identity2();
 
     double xp = 0.0;
     double yp = 0.0;
