@@ -9,6 +9,7 @@
 #include "models/camera.h"
 #include "models/corrections.h"
 #include "models/image_geometry.h"
+#include "models/object_point.h"
 
 namespace bravik {
 
@@ -58,13 +59,28 @@ Matrix identity2() {
 
 }  // namespace
 
+const ObjectPoint* BundleImage::objectPointOf(std::size_t k,
+                                              const OwnedList<ObjectPoint>& objectPoints) const {
+  if (objectEntries_.size() != points.size()) objectEntries_.assign(points.size(), -1);
+  const std::string& id = points[k].id;
+  const int entry = objectEntries_[k];
+  if (entry >= 0 && entry < objectPoints.entryCount()) {
+    const ObjectPoint* candidate = objectPoints.at(entry);
+    if (candidate != nullptr && candidate->id() == id) return candidate;
+  }
+  const int found = objectPoints.indexOf(id);
+  objectEntries_[k] = found;
+  return found < 0 ? nullptr : objectPoints.at(found);
+}
+
 int BundleImage::addToNormals(NormalSystem& normals, const OwnedList<ObjectPoint>& objectPoints,
                               int& observations) const {
   if (geometry == nullptr || camera == nullptr) return -1;
   const double sigma0 = lsParams().sigma0;
   ObservationGroup group;  // reused: its block list keeps its capacity between points
-  for (const ImagePoint& point : points) {
-    const ObjectPoint* object = objectPoints.find(point.id);
+  for (std::size_t k = 0; k < points.size(); ++k) {
+    const ImagePoint& point = points[k];
+    const ObjectPoint* object = objectPointOf(k, objectPoints);
     if (object == nullptr) {
       std::cout << "ATTENTION: Object point " << point.id << " not found.\n";
       continue;

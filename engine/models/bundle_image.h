@@ -52,7 +52,12 @@ class BundleImage {
   std::vector<ImagePoint> points;
 
  private:
+  // Object point of points[k], or nullptr. The list entry found last time is tried first and
+  // accepted only when it still holds an object with that ID.
+  const ObjectPoint* objectPointOf(std::size_t k, const OwnedList<ObjectPoint>& objectPoints) const;
+
   std::string id_;
+  mutable std::vector<int> objectEntries_;  // per image point: remembered list entry, or -1
 };
 
 }  // namespace bravik
