@@ -166,6 +166,16 @@ int ExtOrientation::intersection(const ImageGeometry& other, const Vec3& a1, con
   return DEP::intersection(X0_, R_, a1, second->X0_, second->R_, a2, P, e);
 }
 
+const std::vector<Mat3>& ExtOrientation::rotationMatrixDerivatives() const {
+  if (derivatives_rotation_ != rotation_ || derivatives_.size() != rotation_.size()) {
+    derivatives_.resize(rotation_.size());
+    for (int k = 0; k < rotationCount(); ++k)
+      derivatives_[k] = matrixDerivative(rotation_.data(), k);
+    derivatives_rotation_ = rotation_;
+  }
+  return derivatives_;
+}
+
 int ExtOrientation::rotationDerivs(const Vec3& reduced, const Vec3& P, Matrix& derivs) const {
   const double z = reduced[2];
   const Vec3 d = P - X0_;
@@ -173,8 +183,9 @@ int ExtOrientation::rotationDerivs(const Vec3& reduced, const Vec3& P, Matrix& d
   const double N = uvn[2];
   if (N == 0.0) return -1;
   derivs = Matrix(2, rotationCount());
+  const std::vector<Mat3>& matrixDerivatives = rotationMatrixDerivatives();
   for (int k = 0; k < rotationCount(); ++k) {
-    const Vec3 prime = multiplyTransposed(matrixDerivative(rotation_.data(), k), d);
+    const Vec3 prime = multiplyTransposed(matrixDerivatives[k], d);
     derivs(0, k) = z * (prime[0] * N - uvn[0] * prime[2]) / (N * N);
     derivs(1, k) = z * (prime[1] * N - uvn[1] * prime[2]) / (N * N);
   }

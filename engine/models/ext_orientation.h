@@ -65,6 +65,14 @@ class ExtOrientation : public ImageGeometry {
   Mat3 R_ = identity3();
   std::vector<double> rotation_;  // working rotation parameters
   PosCorrection* posCorrection_ = nullptr;
+
+ private:
+  // dR/dq_k at the working rotation, computed once per change of the rotation parameters
+  // rather than once per observation.
+  const std::vector<Mat3>& rotationMatrixDerivatives() const;
+
+  mutable std::vector<double> derivatives_rotation_;  // rotation_ the derivatives belong to
+  mutable std::vector<Mat3> derivatives_;
 };
 
 // Exterior orientation with three rotation angles (radians) and an optional
