@@ -101,6 +101,33 @@ TEST_F(BundleImageTest, MisclosureIsMeasuredMinusProjectedAndUnknownPointsAreSki
   EXPECT_NEAR(normals.groups[0].l[1], 0.0, 1e-12);
 }
 
+// Between iterations the object list may change: a point removed, re-listed at another
+// entry, or another point listed where it stood. The image must always use the listed point.
+TEST_F(BundleImageTest, ObjectPointsAreFoundAfterTheListChanged) {
+  const Vec3 truth = points_.find("P1")->xyz;
+  measure("P1", truth);
+  CollectingNormals normals;
+  int observations = 0;
+  ASSERT_EQ(image_.addToNormals(normals, points_, observations), 1);
+  ASSERT_NEAR(normals.groups.back().l[0], 0.0, 1e-15);
+
+  points_.remove(points_.indexOf("P1"));
+  auto other = std::make_unique<ObjectPoint>("P2");
+  other->xyz = {0, 0, 0};
+  points_.insert(std::move(other));
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(image_.addToNormals(normals, points_, observations), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "ATTENTION: Object point P1 not found.\n");
+  EXPECT_EQ(normals.groups.size(), 1u);
+
+  auto moved = std::make_unique<ObjectPoint>("P1");
+  moved->xyz = {truth[0] + 5.0, truth[1], truth[2]};
+  points_.insert(std::move(moved));
+  ASSERT_EQ(image_.addToNormals(normals, points_, observations), 1);
+  ASSERT_EQ(normals.groups.size(), 2u);
+  EXPECT_GT(std::fabs(normals.groups.back().l[0]), 1e-4);
+}
+
 TEST(BundleImageBasics, ImageToObjectIsNotProvided) {
   BundleImage image("I", "S", "K", nullptr);
   testing::internal::CaptureStdout();
