@@ -421,13 +421,26 @@ int SparseNormalSystem::solve() {
   return code;
 }
 
+// Blocks are only ever added, so unchanged block counts mean an unchanged structure: the graph
+// and its ordering are kept from the previous solution.
+const SparseNormalSystem::Graph& SparseNormalSystem::reducedStructure() {
+  const std::pair<std::size_t, std::size_t> stamp{coupling_values_.size(), reduced_keys_.size()};
+  if (!structure_valid_ || stamp != structure_stamp_) {
+    graph_ = reducedGraph();
+    order_ = fillReducingOrder(graph_, denseDegreeThreshold(graph_));
+    structure_stamp_ = stamp;
+    structure_valid_ = true;
+  }
+  return graph_;
+}
+
 int SparseNormalSystem::eliminateAndSolve() {
   std::fill(x_.begin(), x_.end(), 0.0);
   const int point_code = eliminatePoints();
   if (point_code != 0) return point_code;
 
-  const Graph graph = reducedGraph();
-  const std::vector<int> order = fillReducingOrder(graph, denseDegreeThreshold(graph));
+  const Graph& graph = reducedStructure();
+  const std::vector<int>& order = order_;
   EnvelopeMatrix S;
   Vector b;
   std::vector<int> start;

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "lsq/envelope_matrix.h"
@@ -94,6 +95,7 @@ class SparseNormalSystem : public NormalSystem {
   int eliminatePoints();
   int factorPoint(int p);
   Graph reducedGraph() const;
+  const Graph& reducedStructure();
   void buildReduced(const std::vector<int>& order, const Graph& graph, EnvelopeMatrix& S, Vector& b,
                     std::vector<int>& start) const;
   void subtractPointContributions(const std::vector<int>& position, const std::vector<int>& start,
@@ -129,6 +131,12 @@ class SparseNormalSystem : public NormalSystem {
   std::vector<double> coupling_work_;
   std::vector<double> point_z_;
   std::size_t reduced_factor_entries_ = 0;
+  // Graph of the reduced system and its fill-reducing order, valid for the block counts in
+  // structure_stamp_ (point-coupling values, reduced blocks).
+  Graph graph_;
+  std::vector<int> order_;
+  std::pair<std::size_t, std::size_t> structure_stamp_{0, 0};
+  bool structure_valid_ = false;
 
   GroupProducts products_;
   Matrix pair_;
