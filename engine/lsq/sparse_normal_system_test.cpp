@@ -162,6 +162,43 @@ TEST_P(SparseMatchesDense, SecondIterationAfterResetGivesTheSameAgain) {
 
 INSTANTIATE_TEST_SUITE_P(Seeds, SparseMatchesDense, testing::Values(1u, 2u, 3u, 4u));
 
+// Images in a chain, every pair of neighbours sharing points: the reduced system is banded.
+// Points added after a solution that join far-apart images must widen its structure for the
+// next solution.
+TEST(SparseNormalSystem, BlocksAddedAfterASolutionEnterTheNextOne) {
+  std::mt19937 rng(9);
+  const int images = 10;
+  SyntheticBlock s;
+  layOut(s, 3 * (images - 1) + 4, std::vector<int>(images, 6), {}, 0);
+  auto observe = [&](int point, int image) {
+    s.groups.push_back(
+        testing_support::randomGroup({{3 * point, 3}, {s.geometry[image], 6}}, 2, 2, rng, 1e-2));
+  };
+  for (int i = 0; i + 1 < images; ++i)
+    for (int k = 0; k < 3; ++k) {
+      observe(3 * i + k, i);
+      observe(3 * i + k, i + 1);
+    }
+  for (int i = 0; i < s.layout.unknowns(); ++i) s.parameter_observations.emplace_back(i, 1.0, 0.1);
+  SparseNormalSystem sparse(s.layout, 1);
+  s.feed(sparse);
+  ASSERT_EQ(sparse.solve(), 0);
+
+  const int first_new = 3 * (images - 1);
+  const int pairs[4][2] = {{0, images - 1}, {1, images - 2}, {2, 7}, {0, 5}};
+  for (int k = 0; k < 4; ++k) {
+    observe(first_new + k, pairs[k][0]);
+    observe(first_new + k, pairs[k][1]);
+  }
+  sparse.reset();
+  s.feed(sparse);
+  DenseNormalSystem dense(s.layout.unknowns(), createAdjInterface(kAdjInterfaceNative));
+  s.feed(dense);
+  ASSERT_EQ(dense.solve(), 0);
+  ASSERT_EQ(sparse.solve(), 0);
+  EXPECT_LT(maxRelativeDifference(sparse.solution(), dense.solution()), 1e-9);
+}
+
 // Dense and sparse fail on the same row: the decomposition names the first leading minor that
 // is not positive in numbering order.
 int denseCode(const SyntheticBlock& s) {
