@@ -6,6 +6,8 @@
 #include <iostream>
 #include <ostream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "lsq/ls_params.h"
 #include "report/number_format.h"
@@ -210,10 +212,51 @@ void printStatistics(const AdjustmentState& state, std::ostream& report) {
   report.flush();
 }
 
+// The image contributions on one thread per lane of the normal system. false when the system
+// has a single lane or the lanes failed; the system must then be reset and filled in order.
+bool accumulateImagesInLanes(const Block& block, NormalSystem& normals, int& observations) {
+  const int lanes = normals.accumulationLanes();
+  if (lanes <= 1) return false;
+  for (const BundleImage* image : block.images.items()) image->prepareForLanes(block.objectPoints);
+  normals.beginLanes();
+  std::vector<int> counts(lanes, 0);
+  std::vector<char> succeeded(lanes, 1);
+  auto run = [&](int lane) {
+    int count = 0;  // a local counter: the lanes' counters would share a cache line
+    for (const BundleImage* image : block.images.items()) {
+      if (image->addToNormalsInLane(normals, block.objectPoints, lane, count) != 1) {
+        succeeded[lane] = 0;
+        break;
+      }
+    }
+    counts[lane] = count;
+  };
+  if (std::thread::hardware_concurrency() > 1) {
+    std::vector<std::thread> workers;
+    for (int lane = 1; lane < lanes; ++lane) workers.emplace_back(run, lane);
+    run(0);
+    for (std::thread& worker : workers) worker.join();
+  } else {
+    for (int lane = 0; lane < lanes; ++lane) run(lane);
+  }
+  if (!normals.endLanes()) return false;
+  for (int lane = 0; lane < lanes; ++lane) {
+    if (!succeeded[lane]) return false;
+    observations += counts[lane];
+  }
+  return true;
+}
+
 int setUpNormalEquations(Block& block, NormalSystem& normals, int& observations,
                          std::ostream& report) {
   normals.reset();
   observations = 0;
+  if (accumulateImagesInLanes(block, normals, observations)) {
+    block.adjObjects.addConstraints(normals);
+    block.adjObjects.addParameterObservations(normals);
+    return 1;
+  }
+  if (normals.accumulationLanes() > 1) normals.reset();
   for (const BundleImage* image : block.images.items()) {
     if (image->addToNormals(normals, block.objectPoints, observations) != 1) {
       report << "ERROR: Setup of normal equations failed.\n";

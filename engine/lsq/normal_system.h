@@ -70,6 +70,21 @@ class NormalSystem {
   // N[i][i] += w, n[i] += w l, vtpv += w l^2.
   virtual void addParameterObservation(int i, double w, double l) = 0;
 
+  // Concurrent accumulation of observation groups. A system with more than one lane takes the
+  // groups observing object point p in lane laneOfPoint(p), so a caller may run one thread per
+  // lane between beginLanes() and endLanes(): each thread calls accumulateInLane(group, lane) only
+  // for the groups of its lane, in its own order. endLanes() adds the lanes in lane order, so the
+  // sums do not depend on how many threads ran them. false from endLanes() means the lanes met a
+  // block the system did not know yet or failed: the caller then starts over with reset() and
+  // accumulate(group). Groups without an object point go to lane 0.
+  virtual int accumulationLanes() const { return 1; }
+  virtual int laneOfPoint(int /*point*/) const { return 0; }
+  virtual void beginLanes() {}
+  virtual bool accumulateInLane(const ObservationGroup& group, int /*lane*/) {
+    return accumulate(group);
+  }
+  virtual bool endLanes() { return true; }
+
   // Solves for x. 0 on success; k > 0 when the leading minor of order k is not positive;
   // negative only for size mismatches (programming errors).
   virtual int solve() = 0;

@@ -117,10 +117,9 @@ double* SparseNormalSystem::block(int row_object, int col_object, int& leading_d
   return reduced_values_.data() + at;
 }
 
-void SparseNormalSystem::addProduct(const Located& row, int row0, const Located& col, int col0,
-                                    const Matrix& m, PairPlacement placement) {
-  int ld = 0;
-  double* target = block(row.object, col.object, ld);
+void SparseNormalSystem::addProductTo(double* target, int ld, const Located& row, int row0,
+                                      const Located& col, int col0, const Matrix& m,
+                                      PairPlacement placement) {
   for (int a = 0; a < m.rows(); ++a) {
     const int global_row = row0 + a;
     const int b0 =
@@ -131,15 +130,25 @@ void SparseNormalSystem::addProduct(const Located& row, int row0, const Located&
   }
 }
 
-bool SparseNormalSystem::accumulate(const ObservationGroup& group) {
-  located_.resize(group.blocks.size());
+void SparseNormalSystem::addProduct(const Located& row, int row0, const Located& col, int col0,
+                                    const Matrix& m, PairPlacement placement) {
+  int ld = 0;
+  double* target = block(row.object, col.object, ld);
+  addProductTo(target, ld, row, row0, col, col0, m, placement);
+}
+
+// Locates every block of the group; fails with an "ERROR: " line when a block straddles objects
+// or the group observes two object points.
+bool SparseNormalSystem::locateGroup(const ObservationGroup& group,
+                                     std::vector<Located>& located) const {
+  located.resize(group.blocks.size());
   int point = -1;
   for (std::size_t k = 0; k < group.blocks.size(); ++k) {
-    if (!locate(group.blocks[k], located_[k])) {
+    if (!locate(group.blocks[k], located[k])) {
       std::fputs("ERROR: Design block outside the unknowns of one object.\n", stdout);
       return false;
     }
-    const int object = located_[k].object;
+    const int object = located[k].object;
     if (object < 0 || object >= points_) continue;
     if (point >= 0 && point != object) {
       std::fputs(
@@ -150,24 +159,129 @@ bool SparseNormalSystem::accumulate(const ObservationGroup& group) {
     }
     point = object;
   }
-  if (!products_.compute(group)) return false;
+  return true;
+}
+
+bool SparseNormalSystem::accumulate(const ObservationGroup& group) {
+  std::vector<Located>& located = work_.located;
+  if (!locateGroup(group, located)) return false;
+  GroupProducts& products = work_.products;
+  if (!products.compute(group)) return false;
 
   const int blocks = static_cast<int>(group.blocks.size());
   for (int k = 0; k < blocks; ++k) {
     const DesignBlock& bk = group.blocks[k];
-    if (located_[k].object < 0) continue;
-    const Vector& rk = products_.rhs(k);
+    if (located[k].object < 0) continue;
+    const Vector& rk = products.rhs(k);
     for (int a = 0; a < bk.A.cols(); ++a) n_[bk.offset + a] += rk[a];
     for (int j = 0; j < blocks; ++j) {
       const DesignBlock& bj = group.blocks[j];
-      if (located_[j].object < 0) continue;
+      if (located[j].object < 0) continue;
       const PairPlacement placement = placePair(bk.offset, bk.A.cols(), bj.offset, bj.A.cols());
       if (placement == PairPlacement::kBelow) continue;
-      products_.pairProduct(group, k, j, pair_);
-      addProduct(located_[k], bk.offset, located_[j], bj.offset, pair_, placement);
+      products.pairProduct(group, k, j, work_.pair);
+      addProduct(located[k], bk.offset, located[j], bj.offset, work_.pair, placement);
     }
   }
-  vtpv_ += products_.vtpv();
+  vtpv_ += products.vtpv();
+  return true;
+}
+
+int SparseNormalSystem::accumulationLanes() const {
+  return solved_once_ && points_ >= 2 * kPointsPerThreadMinimum ? 2 : 1;
+}
+
+int SparseNormalSystem::laneOfPoint(int point) const {
+  const int lanes = accumulationLanes();
+  if (point < 0 || point >= points_ || lanes <= 1) return 0;
+  return static_cast<int>(static_cast<long long>(point) * lanes / points_);
+}
+
+void SparseNormalSystem::beginLanes() {
+  lanes_.resize(accumulationLanes());
+  for (Lane& lane : lanes_) {
+    lane.reduced_values.assign(reduced_values_.size(), 0.0);
+    lane.reduced_rhs.assign(unknowns_ - 3 * points_, 0.0);
+    lane.vtpv = 0.0;
+    lane.last_key = ~std::uint64_t{0};
+    lane.failed = false;
+  }
+}
+
+double* SparseNormalSystem::laneBlock(Lane& lane, int row_object, int col_object,
+                                      int& leading_dimension) {
+  assert(row_object <= col_object);
+  if (col_object < points_) {
+    leading_dimension = 3;
+    return point_diag_.data() + 9 * static_cast<std::size_t>(row_object);
+  }
+  const int h = col_object - points_;
+  leading_dimension = reduced_size_[h];
+  if (row_object < points_) {
+    for (const Coupling& c : couplings_[row_object])
+      if (c.object == h) return coupling_values_.data() + c.at;
+    return nullptr;
+  }
+  const std::uint64_t key = pairKey(row_object - points_, h);
+  if (key != lane.last_key) {
+    auto found = reduced_index_.find(key);
+    if (found == reduced_index_.end()) return nullptr;
+    lane.last_key = key;
+    lane.last_at = found->second;
+  }
+  return lane.reduced_values.data() + lane.last_at;
+}
+
+// As accumulate(), but the blocks between further objects go to the lane's sums. Concurrent calls
+// for different lanes write disjoint memory: each object point belongs to one lane.
+bool SparseNormalSystem::accumulateInLane(const ObservationGroup& group, int lane_index) {
+  Lane& lane = lanes_[lane_index];
+  if (lane.failed) return false;
+  Workspace& work = lane.work;
+  if (!locateGroup(group, work.located) || !work.products.compute(group)) {
+    lane.failed = true;
+    return false;
+  }
+  const int blocks = static_cast<int>(group.blocks.size());
+  for (int k = 0; k < blocks; ++k) {
+    const DesignBlock& bk = group.blocks[k];
+    const Located& row = work.located[k];
+    if (row.object < 0) continue;
+    assert(row.object >= points_ || laneOfPoint(row.object) == lane_index);
+    const Vector& rk = work.products.rhs(k);
+    double* rhs = row.object < points_ ? n_.data() + bk.offset
+                                       : lane.reduced_rhs.data() + bk.offset - 3 * points_;
+    for (int a = 0; a < bk.A.cols(); ++a) rhs[a] += rk[a];
+    for (int j = 0; j < blocks; ++j) {
+      const DesignBlock& bj = group.blocks[j];
+      const Located& col = work.located[j];
+      if (col.object < 0) continue;
+      const PairPlacement placement = placePair(bk.offset, bk.A.cols(), bj.offset, bj.A.cols());
+      if (placement == PairPlacement::kBelow) continue;
+      int ld = 0;
+      double* target = laneBlock(lane, row.object, col.object, ld);
+      if (target == nullptr) {
+        lane.failed = true;
+        return false;
+      }
+      work.products.pairProduct(group, k, j, work.pair);
+      addProductTo(target, ld, row, bk.offset, col, bj.offset, work.pair, placement);
+    }
+  }
+  lane.vtpv += work.products.vtpv();
+  return true;
+}
+
+bool SparseNormalSystem::endLanes() {
+  for (const Lane& lane : lanes_)
+    if (lane.failed) return false;
+  double* n_reduced = n_.data() + 3 * static_cast<std::size_t>(points_);
+  for (const Lane& lane : lanes_) {
+    for (std::size_t i = 0; i < reduced_values_.size(); ++i)
+      reduced_values_[i] += lane.reduced_values[i];
+    for (std::size_t i = 0; i < lane.reduced_rhs.size(); ++i) n_reduced[i] += lane.reduced_rhs[i];
+    vtpv_ += lane.vtpv;
+  }
   return true;
 }
 
@@ -177,9 +291,9 @@ void SparseNormalSystem::accumulateWeighted(const DesignBlock& block, const Vect
   const bool inside = locate(block, where);
   assert(inside);
   if (!inside || where.object < 0) return;
-  vtpv_ += weightedProducts(block.A, w, l, pair_, pair_rhs_);
+  vtpv_ += weightedProducts(block.A, w, l, work_.pair, pair_rhs_);
   for (int a = 0; a < block.A.cols(); ++a) n_[block.offset + a] += pair_rhs_[a];
-  addProduct(where, block.offset, where, block.offset, pair_, PairPlacement::kStraddle);
+  addProduct(where, block.offset, where, block.offset, work_.pair, PairPlacement::kStraddle);
 }
 
 void SparseNormalSystem::addParameterObservation(int i, double w, double l) {
@@ -416,6 +530,7 @@ int SparseNormalSystem::reducedFailureCode(int code, const std::vector<int>& ord
 }
 
 int SparseNormalSystem::solve() {
+  solved_once_ = true;
   const int code = eliminateAndSolve();
   if (code != 0) std::fputs("ERROR: Cholesky decomposition failed.\n", stdout);
   return code;

@@ -25,8 +25,8 @@ namespace bravik {
 //   x_p = L_p^-T (z_p - sum_g Y_pg x_g).
 // The reduced system S is ordered by reverse Cuthill-McKee over the object graph (objects met by
 // almost every image last) and factored in envelope storage. The point elimination, the reduced
-// assembly and the back-substitution run on several threads for large blocks; the result does
-// not depend on the thread count.
+// assembly and the back-substitution run on several threads for large blocks, and so can the
+// accumulation (see accumulationLanes()); the result does not depend on the thread count.
 //
 // Results equal those of the dense system up to rounding (x, n, vtpv). An observation group that
 // couples two different object points cannot be eliminated: accumulate() then fails with an
@@ -45,6 +45,13 @@ class SparseNormalSystem : public NormalSystem {
   bool accumulate(const ObservationGroup& group) override;
   void accumulateWeighted(const DesignBlock& block, const Vector& w, const Vector& l) override;
   void addParameterObservation(int i, double w, double l) override;
+  // Two lanes split by object point ranges once a solution has fixed the block structure and the
+  // block has enough points; one otherwise.
+  int accumulationLanes() const override;
+  int laneOfPoint(int point) const override;
+  void beginLanes() override;
+  bool accumulateInLane(const ObservationGroup& group, int lane) override;
+  bool endLanes() override;
   // 0 on success. A positive code k names the 0-based unknown k - 1 at which a non-positive
   // pivot was met:
   // - in the 3 x 3 block of an object point: exactly the row the dense decomposition names,
@@ -81,6 +88,23 @@ class SparseNormalSystem : public NormalSystem {
     int local;   // first column of the block within the object's unknowns
   };
   using Graph = std::vector<std::vector<int>>;
+  // Buffers of one accumulating thread.
+  struct Workspace {
+    GroupProducts products;
+    Matrix pair;
+    std::vector<Located> located;
+  };
+  // Sums of one lane outside the points it owns: the blocks between further objects (laid out as
+  // reduced_values_), their right-hand side and vtpv. Point blocks are written in place.
+  struct Lane {
+    Workspace work;
+    std::vector<double> reduced_values;
+    Vector reduced_rhs;
+    double vtpv = 0.0;
+    std::uint64_t last_key = ~std::uint64_t{0};
+    std::size_t last_at = 0;
+    bool failed = false;
+  };
 
   int objectOfUnknown(int i) const;
   int objectOffset(int object) const;
@@ -88,8 +112,14 @@ class SparseNormalSystem : public NormalSystem {
   bool locate(const DesignBlock& block, Located& where) const;
   // Storage of the block (row object, column object); row object <= column object.
   double* block(int row_object, int col_object, int& leading_dimension);
+  // The existing block in a lane: point blocks in place, others in the lane's sums; nullptr when
+  // the structure has no such block yet.
+  double* laneBlock(Lane& lane, int row_object, int col_object, int& leading_dimension);
+  static void addProductTo(double* target, int ld, const Located& row, int row0, const Located& col,
+                           int col0, const Matrix& m, PairPlacement placement);
   void addProduct(const Located& row, int row0, const Located& col, int col0, const Matrix& m,
                   PairPlacement placement);
+  bool locateGroup(const ObservationGroup& group, std::vector<Located>& located) const;
 
   int eliminateAndSolve();
   int eliminatePoints();
@@ -138,10 +168,10 @@ class SparseNormalSystem : public NormalSystem {
   std::pair<std::size_t, std::size_t> structure_stamp_{0, 0};
   bool structure_valid_ = false;
 
-  GroupProducts products_;
-  Matrix pair_;
+  Workspace work_;
   Vector pair_rhs_;
-  std::vector<Located> located_;
+  std::vector<Lane> lanes_;
+  bool solved_once_ = false;
 };
 
 }  // namespace bravik

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <numeric>
 #include <sstream>
+#include <thread>
 #include <tuple>
 
 #include "lsq/cholesky.h"
@@ -351,6 +352,89 @@ TEST(SparseNormalSystem, LargeBlockRecoversTheTrueIncrements) {
   EXPECT_NEAR(
       sparse.vtpv() - std::inner_product(truth.begin(), truth.end(), sparse.rhs().begin(), 0.0),
       0.0, 1e-6 * sparse.vtpv());
+}
+
+// 4,000 points in one strip of 40 images, each point seen by its three nearest images, every
+// image observing the one AP set: enough points for two accumulation lanes.
+SyntheticBlock laneBlock(std::mt19937& rng) {
+  SyntheticBlock s;
+  const int images = 40, points = 4000;
+  layOut(s, points, std::vector<int>(images, 6), {12}, 1);
+  for (int p = 0; p < points; ++p) {
+    const int first = std::min(p * images / points, images - 3);
+    for (int image = first; image < first + 3; ++image)
+      s.groups.push_back(imagePoint(s, p, image, rng));
+  }
+  for (int i = 0; i < s.layout.unknowns(); ++i) s.parameter_observations.push_back({i, 1e-3, 0.1});
+  return s;
+}
+
+// Lanes fed on `threads` threads (1: one after the other, in reverse lane order), then the
+// parameter observations, then the solution.
+bool feedLanes(const SyntheticBlock& s, SparseNormalSystem& system, int threads) {
+  system.reset();
+  system.beginLanes();
+  const int lanes = system.accumulationLanes();
+  std::vector<char> accepted(lanes, 1);
+  auto run = [&](int lane) {
+    for (const ObservationGroup& g : s.groups)
+      if (system.laneOfPoint(g.blocks[0].offset / 3) == lane && !system.accumulateInLane(g, lane))
+        accepted[lane] = 0;
+  };
+  if (threads > 1) {
+    std::vector<std::thread> workers;
+    for (int lane = 0; lane < lanes; ++lane) workers.emplace_back(run, lane);
+    for (std::thread& w : workers) w.join();
+  } else {
+    for (int lane = lanes - 1; lane >= 0; --lane) run(lane);
+  }
+  if (!system.endLanes()) return false;
+  for (const auto& [i, w, l] : s.parameter_observations) system.addParameterObservation(i, w, l);
+  return std::count(accepted.begin(), accepted.end(), 0) == 0 && system.solve() == 0;
+}
+
+TEST(SparseNormalSystem, LanesAgreeWithOrderedAccumulationWhateverTheThreadCount) {
+  std::mt19937 rng(21);
+  const SyntheticBlock s = laneBlock(rng);
+  SparseNormalSystem system(s.layout);
+  EXPECT_EQ(system.accumulationLanes(), 1);  // the structure is not known before a solution
+  s.feed(system);
+  ASSERT_EQ(system.solve(), 0);
+  const Vector ordered_x = system.solution(), ordered_n = system.rhs();
+  const double ordered_vtpv = system.vtpv();
+  ASSERT_EQ(system.accumulationLanes(), 2);
+  EXPECT_EQ(system.laneOfPoint(0), 0);
+  EXPECT_EQ(system.laneOfPoint(3999), 1);
+
+  ASSERT_TRUE(feedLanes(s, system, 2));
+  EXPECT_LT(maxRelativeDifference(system.solution(), ordered_x), 1e-9);
+  EXPECT_LT(maxRelativeDifference(system.rhs(), ordered_n), 1e-12);
+  EXPECT_NEAR(system.vtpv(), ordered_vtpv, 1e-12 * ordered_vtpv);
+  const Vector two_threads_x = system.solution(), two_threads_n = system.rhs();
+  const double two_threads_vtpv = system.vtpv();
+
+  ASSERT_TRUE(feedLanes(s, system, 1));
+  EXPECT_EQ(system.solution(), two_threads_x);
+  EXPECT_EQ(system.rhs(), two_threads_n);
+  EXPECT_EQ(system.vtpv(), two_threads_vtpv);
+}
+
+TEST(SparseNormalSystem, LanesRefuseABlockTheStructureDoesNotHaveYet) {
+  std::mt19937 rng(22);
+  SyntheticBlock s = laneBlock(rng);
+  SparseNormalSystem system(s.layout);
+  s.feed(system);
+  ASSERT_EQ(system.solve(), 0);
+  s.groups.push_back(imagePoint(s, 0, 39, rng));  // point 0 was never seen by the last image
+  EXPECT_FALSE(feedLanes(s, system, 2));
+
+  // Accumulated in order, the new block enters, and the lanes accept it afterwards.
+  system.reset();
+  s.feed(system);
+  ASSERT_EQ(system.solve(), 0);
+  const Vector ordered_x = system.solution();
+  ASSERT_TRUE(feedLanes(s, system, 2));
+  EXPECT_LT(maxRelativeDifference(system.solution(), ordered_x), 1e-9);
 }
 
 TEST(FillReducingOrder, PathGetsBandwidthOneAndHubsGoLast) {

@@ -59,73 +59,113 @@ Matrix identity2() {
 
 }  // namespace
 
-const ObjectPoint* BundleImage::objectPointOf(std::size_t k,
-                                              const OwnedList<ObjectPoint>& objectPoints) const {
-  if (objectEntries_.size() != points.size()) objectEntries_.assign(points.size(), -1);
+const ObjectPoint* BundleImage::lookUpObjectPoint(std::size_t k,
+                                                  const OwnedList<ObjectPoint>& objectPoints,
+                                                  int& entry) const {
   const std::string& id = points[k].id;
-  const int entry = objectEntries_[k];
+  entry = k < objectEntries_.size() ? objectEntries_[k] : -1;
   if (entry >= 0 && entry < objectPoints.entryCount()) {
     const ObjectPoint* candidate = objectPoints.at(entry);
     if (candidate != nullptr && candidate->id() == id) return candidate;
   }
-  const int found = objectPoints.indexOf(id);
-  objectEntries_[k] = found;
-  return found < 0 ? nullptr : objectPoints.at(found);
+  entry = objectPoints.indexOf(id);
+  return entry < 0 ? nullptr : objectPoints.at(entry);
+}
+
+const ObjectPoint* BundleImage::objectPointOf(std::size_t k,
+                                              const OwnedList<ObjectPoint>& objectPoints) const {
+  if (objectEntries_.size() != points.size()) objectEntries_.assign(points.size(), -1);
+  int entry = -1;
+  const ObjectPoint* object = lookUpObjectPoint(k, objectPoints, entry);
+  objectEntries_[k] = entry;
+  return object;
+}
+
+void BundleImage::prepareForLanes(const OwnedList<ObjectPoint>& objectPoints) const {
+  for (std::size_t k = 0; k < points.size(); ++k) objectPointOf(k, objectPoints);
+  if (geometry != nullptr) geometry->prepareDerivatives();
+}
+
+int BundleImage::addPointToNormals(std::size_t k, const ObjectPoint& object, NormalSystem& normals,
+                                   int lane, ObservationGroup& group) const {
+  const ImagePoint& point = points[k];
+  const double sigma0 = lsParams().sigma0;
+  group.blocks.clear();
+  double sx = 0.0;
+  double sy = 0.0;
+  camera->scaleStdDevs(point.sx, point.sy, sx, sy);
+  group.Q.resize(2, 2);
+  group.Q(0, 0) = (sx / sigma0) * (sx / sigma0);
+  group.Q(1, 1) = (sy / sigma0) * (sy / sigma0);
+
+  double x = 0.0;
+  double y = 0.0;
+  camera->cameraToImage(point.x, point.y, x, y);
+  const Vec3 reduced = camera->reducedImageVector(x, y);
+
+  GeometryDerivs derivs;
+  if (geometry->getDerivs(reduced, object.xyz, derivs) != 1) return -1;
+  group.blocks.push_back({std::move(derivs.objectPoint), object.firstUnknown()});
+  group.blocks.push_back({std::move(derivs.params), geometry->firstUnknown()});
+  if (geometry->posCorrection() != nullptr && derivs.posCorrection.rows() == 2) {
+    group.blocks.push_back(
+        {std::move(derivs.posCorrection), geometry->posCorrection()->firstUnknown()});
+  }
+  if (geometry->attCorrection() != nullptr && derivs.attCorrection.rows() == 2) {
+    group.blocks.push_back(
+        {std::move(derivs.attCorrection), geometry->attCorrection()->firstUnknown()});
+  }
+  for (const APSet* set : camera->apSets) {
+    if (set == nullptr) {
+      std::cerr << "ERROR: Camera::get_derivs: null pointer!\n";
+      continue;
+    }
+    Matrix D;
+    if (set->derivatives(reduced[0], reduced[1], reduced[2], D) != 1) return -1;
+    group.blocks.push_back({std::move(D), set->firstUnknown()});
+  }
+  group.B = derivs.observations.rows() == 2 ? std::move(derivs.observations) : identity2();
+
+  double xp = 0.0;
+  double yp = 0.0;
+  if (projection(object.xyz, xp, yp) != 1) return -1;
+  group.l = {x - xp, y - yp};
+  const bool added = lane < 0 ? normals.accumulate(group) : normals.accumulateInLane(group, lane);
+  return added ? 1 : -1;
 }
 
 int BundleImage::addToNormals(NormalSystem& normals, const OwnedList<ObjectPoint>& objectPoints,
                               int& observations) const {
   if (geometry == nullptr || camera == nullptr) return -1;
-  const double sigma0 = lsParams().sigma0;
   ObservationGroup group;  // reused: its block list keeps its capacity between points
   for (std::size_t k = 0; k < points.size(); ++k) {
-    const ImagePoint& point = points[k];
     const ObjectPoint* object = objectPointOf(k, objectPoints);
     if (object == nullptr) {
-      std::cout << "ATTENTION: Object point " << point.id << " not found.\n";
+      std::cout << "ATTENTION: Object point " << points[k].id << " not found.\n";
       continue;
     }
-    group.blocks.clear();
-    double sx = 0.0;
-    double sy = 0.0;
-    camera->scaleStdDevs(point.sx, point.sy, sx, sy);
-    group.Q.resize(2, 2);
-    group.Q(0, 0) = (sx / sigma0) * (sx / sigma0);
-    group.Q(1, 1) = (sy / sigma0) * (sy / sigma0);
+    if (addPointToNormals(k, *object, normals, -1, group) != 1) return -1;
+    observations += 2;
+  }
+  return 1;
+}
 
-    double x = 0.0;
-    double y = 0.0;
-    camera->cameraToImage(point.x, point.y, x, y);
-    const Vec3 reduced = camera->reducedImageVector(x, y);
-
-    GeometryDerivs derivs;
-    if (geometry->getDerivs(reduced, object->xyz, derivs) != 1) return -1;
-    group.blocks.push_back({std::move(derivs.objectPoint), object->firstUnknown()});
-    group.blocks.push_back({std::move(derivs.params), geometry->firstUnknown()});
-    if (geometry->posCorrection() != nullptr && derivs.posCorrection.rows() == 2) {
-      group.blocks.push_back(
-          {std::move(derivs.posCorrection), geometry->posCorrection()->firstUnknown()});
+int BundleImage::addToNormalsInLane(NormalSystem& normals,
+                                    const OwnedList<ObjectPoint>& objectPoints, int lane,
+                                    int& observations) const {
+  if (geometry == nullptr || camera == nullptr) return -1;
+  ObservationGroup group;
+  for (std::size_t k = 0; k < points.size(); ++k) {
+    int entry = -1;
+    const ObjectPoint* object = lookUpObjectPoint(k, objectPoints, entry);
+    const int point =
+        object == nullptr || object->firstUnknown() < 0 ? -1 : object->firstUnknown() / 3;
+    if (normals.laneOfPoint(point) != lane) continue;
+    if (object == nullptr) {
+      std::cout << "ATTENTION: Object point " << points[k].id << " not found.\n";
+      continue;
     }
-    if (geometry->attCorrection() != nullptr && derivs.attCorrection.rows() == 2) {
-      group.blocks.push_back(
-          {std::move(derivs.attCorrection), geometry->attCorrection()->firstUnknown()});
-    }
-    for (const APSet* set : camera->apSets) {
-      if (set == nullptr) {
-        std::cerr << "ERROR: Camera::get_derivs: null pointer!\n";
-        continue;
-      }
-      Matrix D;
-      if (set->derivatives(reduced[0], reduced[1], reduced[2], D) != 1) return -1;
-      group.blocks.push_back({std::move(D), set->firstUnknown()});
-    }
-    group.B = derivs.observations.rows() == 2 ? std::move(derivs.observations) : identity2();
-
-    double xp = 0.0;
-    double yp = 0.0;
-    if (projection(object->xyz, xp, yp) != 1) return -1;
-    group.l = {x - xp, y - yp};
-    if (!normals.accumulate(group)) return -1;
+    if (addPointToNormals(k, *object, normals, lane, group) != 1) return -1;
     observations += 2;
   }
   return 1;

@@ -13,6 +13,7 @@ namespace bravik {
 class Camera;
 class ImageGeometry;
 class NormalSystem;
+struct ObservationGroup;
 
 // One measured point: coordinates and std. devs. in the camera's own units
 // (metres for a frame camera, pixels for the CCD cameras).
@@ -43,6 +44,12 @@ class BundleImage {
   // in `observations`. 1 when all points were processed, -1 when a point failed.
   int addToNormals(NormalSystem& normals, const OwnedList<ObjectPoint>& points,
                    int& observations) const;
+  // Concurrent accumulation (see NormalSystem::beginLanes): prepareForLanes() on one thread first,
+  // then addToNormalsInLane() adds the points whose object point belongs to `lane`, and may run
+  // for different lanes at once.
+  void prepareForLanes(const OwnedList<ObjectPoint>& points) const;
+  int addToNormalsInLane(NormalSystem& normals, const OwnedList<ObjectPoint>& points, int lane,
+                         int& observations) const;
 
   std::string cameraId;
   std::string geometryId;
@@ -55,6 +62,12 @@ class BundleImage {
   // Object point of points[k], or nullptr. The list entry found last time is tried first and
   // accepted only when it still holds an object with that ID.
   const ObjectPoint* objectPointOf(std::size_t k, const OwnedList<ObjectPoint>& objectPoints) const;
+  // As objectPointOf() without remembering: `entry` receives the list entry found, or -1.
+  const ObjectPoint* lookUpObjectPoint(std::size_t k, const OwnedList<ObjectPoint>& objectPoints,
+                                       int& entry) const;
+  // lane < 0 accumulates directly, otherwise in that lane.
+  int addPointToNormals(std::size_t k, const ObjectPoint& object, NormalSystem& normals, int lane,
+                        ObservationGroup& group) const;
 
   std::string id_;
   mutable std::vector<int> objectEntries_;  // per image point: remembered list entry, or -1

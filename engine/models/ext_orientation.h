@@ -42,6 +42,7 @@ class ExtOrientation : public ImageGeometry {
   int getDerivs(const Vec3& reduced, const Vec3& P, GeometryDerivs& derivs) const override;
   int rotationDerivs(const Vec3& reduced, const Vec3& P, Matrix& derivs) const override;
   void refresh() override;
+  void prepareDerivatives() const override { rotationMatrixDerivatives(); }
   int convergenceTest(const Vector& x) const override;
   void printIterationTable(std::ostream& out, const Vector& x) const override;
   PosCorrection* posCorrection() const override { return posCorrection_; }

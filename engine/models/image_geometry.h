@@ -50,6 +50,9 @@ class ImageGeometry : public AdjObject {
   virtual int computeApproximation();
   // Recomputes derived quantities after the parameters changed.
   virtual void refresh();
+  // Fills the caches getDerivs() relies on, so that getDerivs() may then run on several threads
+  // at once until the parameters change.
+  virtual void prepareDerivatives() const {}
   virtual bool hasPosCorrection() const { return posCorrection() != nullptr; }
   virtual bool hasAttCorrection() const { return attCorrection() != nullptr; }
   // 2 x k derivatives of (u, v) with respect to the rotation parameters; -1 for
