@@ -6,25 +6,14 @@
 #include <thread>
 #include <vector>
 
+#include "lsq/dense.h"
+
 namespace bravik {
 namespace {
 
 constexpr int kPanel = 48;   // columns factored together
 constexpr int kChunk = 256;  // inner-product length kept in cache during the panel update
 constexpr long long kParallelWork = 4'000'000;  // multiply-adds below which one thread is used
-
-double dot(const double* x, const double* y, int len) {
-  double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
-  int k = 0;
-  for (; k + 4 <= len; k += 4) {
-    s0 += x[k] * y[k];
-    s1 += x[k + 1] * y[k + 1];
-    s2 += x[k + 2] * y[k + 2];
-    s3 += x[k + 3] * y[k + 3];
-  }
-  for (; k < len; ++k) s0 += x[k] * y[k];
-  return (s0 + s1) + (s2 + s3);
-}
 
 // out[t] = dot(x, y_t) for four rows y_0..y_3 sharing the loads of x.
 void dot4(const double* x, const double* y0, const double* y1, const double* y2, const double* y3,

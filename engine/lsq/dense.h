@@ -46,6 +46,21 @@ class Matrix {
   std::vector<double> data_;
 };
 
+// Inner product of two arrays of length len, summed in four interleaved partial sums (the order
+// is fixed, so a result never depends on the caller).
+inline double dot(const double* x, const double* y, int len) {
+  double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+  int k = 0;
+  for (; k + 4 <= len; k += 4) {
+    s0 += x[k] * y[k];
+    s1 += x[k + 1] * y[k + 1];
+    s2 += x[k + 2] * y[k + 2];
+    s3 += x[k + 3] * y[k + 3];
+  }
+  for (; k < len; ++k) s0 += x[k] * y[k];
+  return (s0 + s1) + (s2 + s3);
+}
+
 }  // namespace bravik
 
 #endif  // BRAVIK_LSQ_DENSE_H

@@ -4,23 +4,9 @@
 #include <cassert>
 #include <cmath>
 
+#include "lsq/dense.h"
+
 namespace bravik {
-namespace {
-
-double dot(const double* x, const double* y, int len) {
-  double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
-  int k = 0;
-  for (; k + 4 <= len; k += 4) {
-    s0 += x[k] * y[k];
-    s1 += x[k + 1] * y[k + 1];
-    s2 += x[k + 2] * y[k + 2];
-    s3 += x[k + 3] * y[k + 3];
-  }
-  for (; k < len; ++k) s0 += x[k] * y[k];
-  return (s0 + s1) + (s2 + s3);
-}
-
-}  // namespace
 
 EnvelopeMatrix::EnvelopeMatrix(std::vector<int> first_column) : first_(std::move(first_column)) {
   start_.resize(first_.size() + 1);
