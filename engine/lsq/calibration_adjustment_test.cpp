@@ -288,27 +288,6 @@ TEST_F(CalibrationAdjustmentTest, AttitudeCorrectionOnAQuaternionFailsTheInitial
   EXPECT_THAT(run.report, HasSubstr("ERROR: Attach attitude correction"));
 }
 
-// DLT coefficients of a camera with principal distance c at X0 whose rotation M maps
-// object to image axes: u = -c (m1 (P - X0)) / (m3 (P - X0)), normalised so that the
-// denominator is L9 X + L10 Y + L11 Z + 1.
-std::vector<double> dltOfCamera(const Vec3& X0, double omega, double phi, double c) {
-  const double co = std::cos(omega), so = std::sin(omega), cp = std::cos(phi), sp = std::sin(phi);
-  const double m[3][3] = {{cp, 0.0, -sp}, {so * sp, co, so * cp}, {co * sp, -so, co * cp}};
-  auto dot = [&](int row, const Vec3& v) {
-    return m[row][0] * v[0] + m[row][1] * v[1] + m[row][2] * v[2];
-  };
-  const double d = -dot(2, X0);
-  std::vector<double> L(11);
-  for (int j = 0; j < 3; ++j) {
-    L[j] = -c * m[0][j] / d;
-    L[4 + j] = -c * m[1][j] / d;
-    L[8 + j] = m[2][j] / d;
-  }
-  L[3] = c * dot(0, X0) / d;
-  L[7] = c * dot(1, X0) / d;
-  return L;
-}
-
 struct DltBlock {
   Block block;
   std::map<std::string, Vec3> truth;
@@ -330,8 +309,8 @@ void buildDltBlock(DltBlock& dlt, double noise) {
   for (int strip = 0; strip < 2; ++strip) {
     for (int k = 0; k < 3; ++k) {
       const std::string id = "d" + std::to_string(strip) + std::to_string(k);
-      const std::vector<double> L = dltOfCamera({k * 900.0, strip * 1100.0, 1500.0},
-                                                0.01 * gauss(random), 0.01 * gauss(random), 0.153);
+      const std::vector<double> L = testing_support::dltOfCamera(
+          {k * 900.0, strip * 1100.0, 1500.0}, 0.01 * gauss(random), 0.01 * gauss(random), 0.153);
       dlt.truthL[id] = L;
       auto geometry = std::make_unique<DirectLinearTransf>(id);
       for (int j = 0; j < 11; ++j) {

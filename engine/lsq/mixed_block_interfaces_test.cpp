@@ -130,27 +130,6 @@ Camera* addPlainCamera(Block& block, const std::string& id) {
   return raw;
 }
 
-// DLT coefficients of a vertical camera (principal distance 0.153 m, small tilts omega and
-// phi) at X0, normalised so that the denominator is L9 X + L10 Y + L11 Z + 1.
-std::vector<double> dltOfVerticalCamera(const Vec3& X0, double omega, double phi) {
-  const double c = 0.153;
-  const double co = std::cos(omega), so = std::sin(omega), cp = std::cos(phi), sp = std::sin(phi);
-  const double m[3][3] = {{cp, 0.0, -sp}, {so * sp, co, so * cp}, {co * sp, -so, co * cp}};
-  auto dot = [&](int row, const Vec3& v) {
-    return m[row][0] * v[0] + m[row][1] * v[1] + m[row][2] * v[2];
-  };
-  const double d = -dot(2, X0);
-  std::vector<double> L(11);
-  for (int j = 0; j < 3; ++j) {
-    L[j] = -c * m[0][j] / d;
-    L[4 + j] = -c * m[1][j] / d;
-    L[8 + j] = m[2][j] / d;
-  }
-  L[3] = c * dot(0, X0) / d;
-  L[7] = c * dot(1, X0) / d;
-  return L;
-}
-
 // Affine image of a vertical camera at X0: scale c / H, with a height parallax that grows
 // with the distance from the block centre (xc, yc).
 std::vector<double> affineOfVerticalCamera(const Vec3& X0, double xc, double yc) {
@@ -223,7 +202,7 @@ void addDltAndAffineImages(Block& block) {
   for (int strip = 0; strip < 2; ++strip) {
     for (int k = 0; k < 3; ++k) {
       const Vec3 X0{k * 900.0, strip * 1100.0, 1500.0};
-      dlt.push_back(dltOfVerticalCamera(X0, tilt(random), tilt(random)));
+      dlt.push_back(testing_support::dltOfCamera(X0, tilt(random), tilt(random), 0.153));
       affine.push_back(affineOfVerticalCamera(X0, 900.0, 550.0));
     }
   }
