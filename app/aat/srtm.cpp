@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <ostream>
 
 #include "platform/nvtools.h"
 #include "platform/ui.h"
@@ -175,79 +174,6 @@ bool SrtmSourceDialog::ok() {
   }
   ui_.ShowMessage("Please select a valid SRTM folder!", MessageIcon::kInformation);
   return false;
-}
-
-namespace {
-
-constexpr const char* kDemUsage =
-    "Usage: vantri-cli dem PROJECT.bun --external FILE | --off\n"
-    "Uses FILE (one Float32 or Int16 band with a geotransform) as the project's DEM, or stops\n"
-    "using an external DEM; the project is saved.\n";
-constexpr const char* kSrtmUsage =
-    "Usage: vantri-cli srtm-folder [PROJECT.bun] DIR\n"
-    "Stores DIR as the SRTM folder when it holds a valid elevation raster (*.tif); with a\n"
-    "project, prints the SRTM tile that covers its image positions.\n";
-
-bool wantsHelp(const std::vector<std::string>& args) {
-  return std::find(args.begin(), args.end(), "--help") != args.end();
-}
-
-}  // namespace
-
-int runDemCommand(const std::vector<std::string>& args, UserInterface& ui, std::ostream& out,
-                  std::ostream& err) {
-  if (wantsHelp(args)) {
-    out << kDemUsage;
-    return 0;
-  }
-  const bool off = args.size() == 2 && args[1] == "--off";
-  const bool external = args.size() == 3 && args[1] == "--external";
-  if (!off && !external) {
-    err << kDemUsage;
-    return 2;
-  }
-  CVantriProject project;
-  if (!OpenProjectPath(project, ui, args[0])) return 1;
-  if (off) {
-    project.use_external_dem = 0;
-  } else if (!setExternalDem(project, args[2], ui)) {
-    return 1;
-  }
-  if (!SaveProject(project)) {
-    err << "Unable to save the project " << project.file_path << "\n";
-    return 1;
-  }
-  out << (off ? "External DEM off\n" : "External DEM: " + project.external_dem_path + "\n");
-  return 0;
-}
-
-int runSrtmFolderCommand(const std::vector<std::string>& args, UserInterface& ui, std::ostream& out,
-                         std::ostream& err) {
-  if (wantsHelp(args)) {
-    out << kSrtmUsage;
-    return 0;
-  }
-  if (args.empty() || args.size() > 2 || args.back().rfind("--", 0) == 0) {
-    err << kSrtmUsage;
-    return 2;
-  }
-  SrtmSourceDialog dialog(ui);
-  std::string folder = fs::absolute(withSlashes(args.back())).lexically_normal().string();
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  dialog.setFolderText(folder);
-  if (!dialog.ok()) return 1;
-  out << "SRTM folder: " << srtmFolder() << "\n";
-  if (args.size() == 1) return 0;
-
-  CVantriProject project;
-  if (!OpenProjectPath(project, ui, args[0])) return 1;
-  ElevationModel model;
-  if (!loadSrtmForProjectImages(project, &model)) {
-    out << "No SRTM tile covers the image positions\n";
-    return 0;
-  }
-  out << "SRTM tile: " << model.path << "\n";
-  return 0;
 }
 
 }  // namespace vantri::aat

@@ -10,7 +10,6 @@
 #include <gdal_priv.h>
 
 #include <Eigen/Core>
-#include <iosfwd>
 #include <memory>
 #include <string>
 #include <vector>
@@ -93,15 +92,5 @@ class SrtmSourceDialog {
   std::vector<std::string> datasets_;
   bool remote_checked_ = false;
 };
-
-// vantri-cli commands (arguments after the command name; exit 0 success, 1 failure, 2 usage):
-//   dem PROJECT.bun --external FILE | --off   sets or clears the project's external DEM (saved)
-//   srtm-folder [PROJECT.bun] DIR             stores DIR as the SRTM folder when it holds a valid
-//                                             elevation raster; with a project, prints the tile
-//                                             chosen for its image positions
-int runDemCommand(const std::vector<std::string>& args, UserInterface& ui, std::ostream& out,
-                  std::ostream& err);
-int runSrtmFolderCommand(const std::vector<std::string>& args, UserInterface& ui, std::ostream& out,
-                         std::ostream& err);
 
 }  // namespace vantri::aat

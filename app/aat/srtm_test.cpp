@@ -177,43 +177,5 @@ TEST_F(SrtmTest, SourceDialogStoresOnlyAValidFolder) {
   EXPECT_EQ(srtmFolder(), primary_) << "the remote source keeps the folder";
 }
 
-TEST_F(SrtmTest, DemAndSrtmFolderCommands) {
-  CVantriProject project;
-  project.folder = home_ / "";
-  project.name = "block";
-  project.file_path = home_ / "block.bun";
-  project.passport = std::make_unique<CBCCCameraPassport>();
-  project.working_passport = project.passport->Clone();
-  project.AppendImage("/d/a.tif");
-  project.images[0]->x = 520000.0;
-  project.images[0]->y = 5000000.0;
-  project.coordinate_system.set_user_epsg(32632);
-  ASSERT_EQ(SaveProjectFile(project, project.file_path, kProjectFormatVersion), 1);
-
-  ScriptedUi ui;
-  std::ostringstream out, err;
-  EXPECT_EQ(runDemCommand({project.file_path}, ui, out, err), 2);
-  const std::string dem = primary_ + "/b_west.tif";
-  ASSERT_EQ(runDemCommand({project.file_path, "--external", dem}, ui, out, err), 0) << err.str();
-  CVantriProject reopened;
-  ASSERT_EQ(OpenProjectPath(reopened, ui, project.file_path), 1);
-  EXPECT_EQ(reopened.use_external_dem, 1);
-  EXPECT_EQ(reopened.external_dem_path, dem);
-  EXPECT_EQ(
-      runDemCommand({project.file_path, "--external", primary_ + "/a_byte.tif"}, ui, out, err), 1);
-  EXPECT_EQ(ui.LastText(), "Invalid DEM file!");
-  ASSERT_EQ(runDemCommand({project.file_path, "--off"}, ui, out, err), 0);
-  ASSERT_EQ(OpenProjectPath(reopened, ui, project.file_path), 1);
-  EXPECT_EQ(reopened.use_external_dem, 0);
-
-  EXPECT_EQ(runSrtmFolderCommand({home_ / "missing"}, ui, out, err), 1);
-  EXPECT_EQ(ui.LastText(), "Please select a valid SRTM folder!");
-  out.str("");
-  ASSERT_EQ(runSrtmFolderCommand({project.file_path, primary_ + "/"}, ui, out, err), 0);
-  EXPECT_EQ(srtmFolder(), primary_);
-  EXPECT_NE(out.str().find("SRTM tile: " + primary_ + "/c_east.TIF"), std::string::npos)
-      << out.str();
-}
-
 }  // namespace
 }  // namespace vantri::aat

@@ -256,6 +256,18 @@ void CVantriSettings::ParseTypedValues() {
 
 // Each rule reads the value table with the plain conversions of the typed view. Range checks are
 // written so that a value that converts to NaN fails them.
+std::string CVantriSettings::MissingProperty() const {
+  for (const char* name : {kTemplateSize, kSearchAreaSize, kCorrelation, kMaxPointsPerImage,
+                           kMinMeasurements, kMaxReprojectionError, kMinIterations, kMaxIterations,
+                           kConvergence, kStdDevUnitWeight, kGcpsWeight})
+    if (!HasProperty(name)) return name;
+  if (HasProperty(kSendEmail) && vantri::equalsNoCase(Value(kSendEmail), "yes")) {
+    for (const char* name : {kRecipients, kSmtpServer, kEmailSubject})
+      if (!HasProperty(name)) return name;
+  }
+  return {};
+}
+
 int CVantriSettings::Validate() {
   auto missing = [this](const char* name) { return !HasProperty(name); };
   auto fail = [this](const char* message) {

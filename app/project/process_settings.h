@@ -110,6 +110,9 @@ class CVantriSettings : public CProcessSettings {
 
   int Load(const std::string& path) override;
   int Validate() override;
+  // The first property Validate needs that is missing from the value table (Validate fails on it
+  // without a message), empty when none is.
+  std::string MissingProperty() const;
 
   VantriTypedSettings typed;
 

@@ -6,12 +6,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <limits>
 #include <map>
+#include <optional>
 #include <set>
+#include <streambuf>
 
-#include "aat/srtm.h"
 #include "crs/coordinate_system.h"
-#include "import/import_command.h"
 #include "platform/nvtools.h"
 #include "platform/passport.h"
 #include "platform/ui.h"
@@ -22,272 +23,445 @@
 #include "project/project.h"
 #include "project/project_flows.h"
 #include "project/settings_window.h"
+#include "shell/commands.h"
 #include "shell/project_terrain.h"
 
-namespace vantri::cli {
+namespace vantri::shell {
 namespace {
 
-constexpr const char* kMainUsage =
-    "Usage: vantri-cli [--yes|--no] <command> [options]\n"
-    "Commands:\n"
-    "  passport create   write a camera passport file\n"
-    "  passport show     print a camera passport file\n"
-    "  new               create a project folder and its project file\n"
-    "  info              print the Project Info and Camera Info of a project\n"
-    "  settings          print, change and validate the process settings of a project\n"
-    "  crs               print the coordinate system of a project\n"
-    "  import-gps        GPS/IMU data of the images from a delimited text file\n"
-    "  import-gcp        control points from a delimited text file into GCP.col\n"
-    "  import-cp         check points from a delimited text file into CP.col\n"
-    "  dem               use an external DEM file in a project, or stop using it\n"
-    "  srtm-folder       set the SRTM folder (and show the tile of a project)\n"
-    "  add-images        add image files to a project\n"
-    "  footprints        print the image footprints and the Project Info of a project\n"
-    "--yes / --no answer every question; without them questions are read from the terminal.\n"
-    "'vantri-cli <command> --help' describes a command.\n";
+constexpr std::size_t kAnyCount = std::numeric_limits<std::size_t>::max();
 
-struct CommandSyntax {
-  const char* usage;
-  std::set<std::string> value_options;  // "--name VALUE"
-  std::set<std::string> flags;          // "--name"
-  std::set<std::string> repeated;       // value options that may repeat
-  size_t positional = 0;                // exact number of positional arguments
-};
-
-const CommandSyntax kPassportCreate{
-    "Usage: vantri-cli passport create --out FILE --model M --serial S --lens L\n"
-    "         --date DD-MM-YYYY --focal MM --pixel MM --width PX --height PX --ppx PX --ppy PX\n"
-    "         [--k1 V --k2 V --k3 V --p1 V --p2 V]\n"
-    "Writes a passport with metric distortion coefficients (K1..P2, default 0) after the\n"
-    "passport editor's checks. Without --out the file goes to the passport archive as\n"
-    "<model>-<serial>-<lens>-<date>.bcc. An existing file is overwritten only with --yes.\n",
-    {"--out", "--model", "--serial", "--lens", "--date", "--focal", "--pixel", "--width",
-     "--height", "--ppx", "--ppy", "--k1", "--k2", "--k3", "--p1", "--p2"},
-    {},
-    {},
-    0};
-const CommandSyntax kPassportShow{
-    "Usage: vantri-cli passport show FILE\n"
-    "Prints every field of a passport file (bcc, cvc, rdr or ccb).\n",
-    {},
-    {},
-    {},
-    1};
-const CommandSyntax kNew{
-    "Usage: vantri-cli new --folder DIR --name NAME --passport FILE\n"
-    "         [--projection NAME --datum NAME --fuse NAME | --epsg N | --wkt-file FILE]\n"
-    "Creates DIR/NAME/ with a copy of the passport file and DIR/NAME/NAME.bun.\n"
-    "Projection names: \"None (Local Coordinate System)\", \"UTM\", \"Transvers Mercator\",\n"
-    "\"Geographic\", ...; datum names as in the datum table (\"World Geodetic System 1984\");\n"
-    "fuse names \"32 N\", \"33 S\", \"W\", \"E\". Without a choice the system stays undefined.\n",
-    {"--folder", "--name", "--passport", "--projection", "--datum", "--fuse", "--epsg",
-     "--wkt-file"},
-    {},
-    {},
-    0};
-const CommandSyntax kInfo{
-    "Usage: vantri-cli info PROJECT.bun\n"
-    "Prints the Project Info and Camera Info messages.\n",
-    {},
-    {},
-    {},
-    1};
-const CommandSyntax kSettings{
-    "Usage: vantri-cli settings PROJECT.bun [--set \"PROPERTY=VALUE\"]... [--validate]\n"
-    "Prints the process settings (settings.ini of the project folder). --set changes values as\n"
-    "the Process Settings window does; the changes are validated and saved only when every rule\n"
-    "holds. --validate checks the stored values.\n",
-    {"--set"},
-    {"--validate"},
-    {"--set"},
-    1};
-const CommandSyntax kCrs{
-    "Usage: vantri-cli crs PROJECT.bun\n"
-    "Prints the coordinate-system names, the user WKT / EPSG and the WKT.\n",
-    {},
-    {},
-    {},
-    1};
-
+// The parsed command line of one command.
 struct Options {
   std::map<std::string, std::string> values;
-  std::vector<std::string> sets;
+  std::vector<std::string> sets;  // values of the repeatable option
   std::set<std::string> flags;
   std::vector<std::string> positional;
   bool help = false;
 
-  std::string get(const std::string& name) const {
+  std::string Get(const std::string& name) const {
     const auto it = values.find(name);
     return it == values.end() ? std::string() : it->second;
   }
-  bool has(const std::string& name) const { return values.count(name) != 0; }
+  bool Has(const std::string& name) const { return values.count(name) != 0; }
+  std::optional<std::string> Optional(const std::string& name) const {
+    return Has(name) ? std::optional<std::string>(Get(name)) : std::nullopt;
+  }
+  bool Flag(const std::string& name) const { return flags.count(name) != 0; }
+};
+
+class Cli;
+
+// One row of the command table: the command's words, its usage text, the options it takes, the
+// number of positional arguments and the member that runs it.
+struct Command {
+  std::vector<std::string> words;
+  const char* summary;
+  const char* usage;
+  std::set<std::string> value_options;  // "--name VALUE"
+  std::set<std::string> flags;          // "--name"
+  std::set<std::string> repeated;       // value options that may repeat
+  std::size_t min_positional = 0;
+  std::size_t max_positional = 0;    // kAnyCount: no limit
+  const char* positional_text = "";  // what is expected, for the usage error
+  int (Cli::*handler)(const Options&);
+};
+
+// Counts what a command writes to the error stream, so that a failure that printed nothing gets
+// a line of its own.
+class CountingBuffer : public std::streambuf {
+ public:
+  explicit CountingBuffer(std::streambuf* target) : target_(target) {}
+  std::size_t count() const { return count_; }
+
+ protected:
+  int overflow(int c) override {
+    if (c == traits_type::eof()) return traits_type::not_eof(c);
+    ++count_;
+    return target_->sputc(static_cast<char>(c));
+  }
+  std::streamsize xsputn(const char* text, std::streamsize n) override {
+    count_ += static_cast<std::size_t>(n);
+    return target_->sputn(text, n);
+  }
+  int sync() override { return target_->pubsync(); }
+
+ private:
+  std::streambuf* target_;
+  std::size_t count_ = 0;
+};
+
+// The console form that also counts the messages shown.
+class CountingConsoleUi : public ConsoleUi {
+ public:
+  using ConsoleUi::ConsoleUi;
+  void ShowMessage(std::string_view text, MessageIcon icon, std::string_view caption) override {
+    ++message_count_;
+    ConsoleUi::ShowMessage(text, icon, caption);
+  }
+  int message_count() const { return message_count_; }
+
+ private:
+  int message_count_ = 0;
 };
 
 class Cli {
  public:
   Cli(std::istream& in, std::ostream& out, std::ostream& err, ConsoleUi::Policy policy)
-      : out_(out), err_(err), ui_(policy, in, out, err) {
+      : out_(out), err_buffer_(err.rdbuf()), err_(&err_buffer_), ui_(policy, in, out, err_) {
     ui_.set_quiet_log(true);
   }
 
-  int run(std::vector<std::string> args);
+  int Run(const std::vector<std::string>& args);
+
+  int PassportCreate(const Options& o);
+  int PassportShow(const Options& o);
+  int NewProject(const Options& o);
+  int Info(const Options& o);
+  int Settings(const Options& o);
+  int Crs(const Options& o);
+  int ImportGps(const Options& o) { return Import(import::ImportMode::kGpsImu, o); }
+  int ImportGcp(const Options& o) { return Import(import::ImportMode::kGcp, o); }
+  int ImportCp(const Options& o) { return Import(import::ImportMode::kCheckPoints, o); }
+  int Dem(const Options& o);
+  int SrtmFolder(const Options& o);
+  int AddImages(const Options& o);
+  int Footprints(const Options& o);
 
  private:
-  int usageError(const std::string& message, const CommandSyntax* syntax) {
-    err_ << "vantri-cli: " << message << "\n" << (syntax ? syntax->usage : kMainUsage);
-    return kExitUsage;
-  }
-  int failure(const std::string& message) {
+  int UsageError(const std::string& message, const Command* command);
+  int Failure(const std::string& message) {
     ui_.ShowMessage(message, MessageIcon::kExclamation, {});
     return kExitFailure;
   }
-  int parse(const std::vector<std::string>& args, size_t first, const CommandSyntax& syntax,
-            Options& options);
-  int openProject(const std::string& path, CVantriProject& project);
-
-  int passportCreate(const Options& o);
-  int passportShow(const Options& o);
-  int newProject(const Options& o);
-  int info(const Options& o);
-  int settings(const Options& o);
-  int crs(const Options& o);
-  int addImages(const std::vector<std::string>& args);
-  int footprints(const std::vector<std::string>& args);
+  int Parse(const std::vector<std::string>& args, const Command& command, Options& options);
+  int RunCommand(const Command& command, const std::vector<std::string>& args);
+  int OpenProject(const std::string& path, CVantriProject& project);
+  int Import(import::ImportMode mode, const Options& o);
 
   std::ostream& out_;
-  std::ostream& err_;
-  ConsoleUi ui_;
+  CountingBuffer err_buffer_;
+  std::ostream err_;
+  CountingConsoleUi ui_;
+  const Command* current_ = nullptr;
 };
 
-int Cli::parse(const std::vector<std::string>& args, size_t first, const CommandSyntax& syntax,
-               Options& options) {
-  for (size_t i = first; i < args.size(); ++i) {
+const std::set<std::string> kImportValueOptions = {"--separators", "--comments", "--columns",
+                                                   "--angles"};
+
+// The command table: every command of vantri-cli, in the order of the main usage text.
+const std::vector<Command>& Commands() {
+  static const std::vector<Command> commands = {
+      {{"passport", "create"},
+       "write a camera passport file",
+       "Usage: vantri-cli passport create --out FILE --model M --serial S --lens L\n"
+       "         --date DD-MM-YYYY --focal MM --pixel MM --width PX --height PX --ppx PX --ppy PX\n"
+       "         [--k1 V --k2 V --k3 V --p1 V --p2 V]\n"
+       "Writes a passport with metric distortion coefficients (K1..P2, default 0) after the\n"
+       "passport editor's checks. Without --out the file goes to the passport archive as\n"
+       "<model>-<serial>-<lens>-<date>.bcc. An existing file is overwritten only with --yes.\n",
+       {"--out", "--model", "--serial", "--lens", "--date", "--focal", "--pixel", "--width",
+        "--height", "--ppx", "--ppy", "--k1", "--k2", "--k3", "--p1", "--p2"},
+       {},
+       {},
+       0,
+       0,
+       "",
+       &Cli::PassportCreate},
+      {{"passport", "show"},
+       "print a camera passport file",
+       "Usage: vantri-cli passport show FILE\n"
+       "Prints every field of a passport file (bcc, cvc, rdr or ccb).\n",
+       {},
+       {},
+       {},
+       1,
+       1,
+       "1 file argument",
+       &Cli::PassportShow},
+      {{"new"},
+       "create a project folder and its project file",
+       "Usage: vantri-cli new --folder DIR --name NAME --passport FILE\n"
+       "         [--projection NAME --datum NAME --fuse NAME | --epsg N | --wkt-file FILE]\n"
+       "Creates DIR/NAME/ with a copy of the passport file and DIR/NAME/NAME.bun.\n"
+       "Projection names: \"None (Local Coordinate System)\", \"UTM\", \"Transvers Mercator\",\n"
+       "\"Geographic\", ...; datum names as in the datum table (\"World Geodetic System 1984\");\n"
+       "fuse names \"32 N\", \"33 S\", \"W\", \"E\". Without a choice the system stays "
+       "undefined.\n",
+       {"--folder", "--name", "--passport", "--projection", "--datum", "--fuse", "--epsg",
+        "--wkt-file"},
+       {},
+       {},
+       0,
+       0,
+       "",
+       &Cli::NewProject},
+      {{"info"},
+       "print the Project Info and Camera Info of a project",
+       "Usage: vantri-cli info PROJECT.bun\n"
+       "Prints the Project Info and Camera Info messages.\n",
+       {},
+       {},
+       {},
+       1,
+       1,
+       "1 file argument",
+       &Cli::Info},
+      {{"settings"},
+       "print, change and validate the process settings of a project",
+       "Usage: vantri-cli settings PROJECT.bun [--set \"PROPERTY=VALUE\"]... [--validate]\n"
+       "Prints the process settings (settings.ini of the project folder). --set changes values\n"
+       "as the Process Settings window does; the changes are validated and saved only when every\n"
+       "rule holds. --validate checks the stored values.\n",
+       {"--set"},
+       {"--validate"},
+       {"--set"},
+       1,
+       1,
+       "1 file argument",
+       &Cli::Settings},
+      {{"crs"},
+       "print the coordinate system of a project",
+       "Usage: vantri-cli crs PROJECT.bun\n"
+       "Prints the coordinate-system names, the user WKT / EPSG and the WKT.\n",
+       {},
+       {},
+       {},
+       1,
+       1,
+       "1 file argument",
+       &Cli::Crs},
+      {{"import-gps"},
+       "GPS/IMU data of the images from a delimited text file",
+       "Usage: vantri-cli import-gps PROJECT.bun FILE [--separators TEXT] [--comments TEXT]\n"
+       "         [--columns id,x,y,z,omega,phi,kappa,varxy,varz,varop,vark]\n"
+       "         [--angles deg|grad|rad] [--geographic]\n"
+       "Sets position, attitude and variances of every image whose file title matches a\n"
+       "row's ID, writes GPS_coordinates.vtp and saves the project. --angles gives the unit of\n"
+       "omega, phi, kappa in the file (default rad).\n",
+       kImportValueOptions,
+       {"--geographic"},
+       {},
+       2,
+       2,
+       "PROJECT.bun and FILE",
+       &Cli::ImportGps},
+      {{"import-gcp"},
+       "control points from a delimited text file into GCP.col",
+       "Usage: vantri-cli import-gcp PROJECT.bun FILE [--separators TEXT] [--comments TEXT]\n"
+       "         [--columns id,x,y,z,varxy,varz] [--geographic]\n"
+       "Adds the file's points not yet present to GCP.col; empty IDs become ptc_000, ...\n",
+       kImportValueOptions,
+       {"--geographic"},
+       {},
+       2,
+       2,
+       "PROJECT.bun and FILE",
+       &Cli::ImportGcp},
+      {{"import-cp"},
+       "check points from a delimited text file into CP.col",
+       "Usage: vantri-cli import-cp PROJECT.bun FILE [--separators TEXT] [--comments TEXT]\n"
+       "         [--columns id,x,y,z] [--geographic]\n"
+       "Adds the file's points not yet present to CP.col; empty IDs become ptc_000, ...\n",
+       kImportValueOptions,
+       {"--geographic"},
+       {},
+       2,
+       2,
+       "PROJECT.bun and FILE",
+       &Cli::ImportCp},
+      {{"dem"},
+       "use an external DEM file in a project, or stop using it",
+       "Usage: vantri-cli dem PROJECT.bun --external FILE | --off\n"
+       "Uses FILE (one Float32 or Int16 band with a geotransform) as the project's DEM, or stops\n"
+       "using an external DEM; the project is saved.\n",
+       {"--external"},
+       {"--off"},
+       {},
+       1,
+       1,
+       "1 project file",
+       &Cli::Dem},
+      {{"srtm-folder"},
+       "set the SRTM folder (and show the tile of a project)",
+       "Usage: vantri-cli srtm-folder [PROJECT.bun] DIR\n"
+       "Stores DIR as the SRTM folder when it holds a valid elevation raster (*.tif); with a\n"
+       "project, prints the SRTM tile that covers its image positions.\n",
+       {},
+       {},
+       {},
+       1,
+       2,
+       "[PROJECT.bun] DIR",
+       &Cli::SrtmFolder},
+      {{"add-images"},
+       "add image files to a project",
+       "Usage: vantri-cli add-images PROJECT.bun FILES...\n"
+       "Adds the images as the Images Manager's Add does: files already listed (same file\n"
+       "title), unreadable files, files of another raster size than the passport and, when the\n"
+       "project works on undistorted images, files without the undistortion metadata are\n"
+       "skipped. Then the SRTM tile is chosen and the footprints are updated; the project is\n"
+       "saved.\n",
+       {},
+       {},
+       {},
+       2,
+       kAnyCount,
+       "a project file and at least one image",
+       &Cli::AddImages},
+      {{"footprints"},
+       "print the image footprints and the Project Info of a project",
+       "Usage: vantri-cli footprints PROJECT.bun\n"
+       "Computes the footprint of every image with GPS/IMU data on the project's external DEM\n"
+       "(when switched on) or SRTM tile and prints its vertices (project units), then the\n"
+       "Project Info with the total area.\n",
+       {},
+       {},
+       {},
+       1,
+       1,
+       "one project file",
+       &Cli::Footprints},
+  };
+  return commands;
+}
+
+std::string Words(const Command& command) {
+  std::string words;
+  for (const std::string& word : command.words) words += (words.empty() ? "" : " ") + word;
+  return words;
+}
+
+std::string MainUsage() {
+  std::string usage = "Usage: vantri-cli [--yes|--no] <command> [options]\nCommands:\n";
+  for (const Command& command : Commands()) {
+    std::string words = Words(command);
+    words.resize(std::max<std::size_t>(words.size(), 16), ' ');
+    usage += "  " + words + "  " + command.summary + "\n";
+  }
+  usage +=
+      "--yes / --no answer every question; without them questions are read from the terminal.\n"
+      "'vantri-cli <command> --help' describes a command.\n";
+  return usage;
+}
+
+int Cli::UsageError(const std::string& message, const Command* command) {
+  err_ << "vantri-cli: " << message << "\n" << (command ? command->usage : MainUsage());
+  return kExitUsage;
+}
+
+int Cli::Parse(const std::vector<std::string>& args, const Command& command, Options& options) {
+  for (std::size_t i = command.words.size(); i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--help" || arg == "-h") {
       options.help = true;
-    } else if (syntax.value_options.count(arg) != 0) {
-      if (i + 1 >= args.size()) return usageError("option " + arg + " needs a value", &syntax);
+    } else if (command.value_options.count(arg) != 0) {
+      if (i + 1 >= args.size()) return UsageError("option " + arg + " needs a value", &command);
       const std::string& value = args[++i];
-      if (syntax.repeated.count(arg) != 0)
+      if (command.repeated.count(arg) != 0)
         options.sets.push_back(value);
       else if (!options.values.emplace(arg, value).second)
-        return usageError("option " + arg + " given twice", &syntax);
-    } else if (syntax.flags.count(arg) != 0) {
+        return UsageError("option " + arg + " given twice", &command);
+    } else if (command.flags.count(arg) != 0) {
       options.flags.insert(arg);
     } else if (arg.size() > 1 && arg[0] == '-') {
-      return usageError("unknown option '" + arg + "'", &syntax);
+      return UsageError("unknown option '" + arg + "'", &command);
     } else {
       options.positional.push_back(arg);
     }
   }
-  if (!options.help && options.positional.size() != syntax.positional)
-    return usageError(syntax.positional == 0
-                          ? "unexpected argument '" + options.positional[0] + "'"
-                          : "expected " + std::to_string(syntax.positional) + " file argument",
-                      &syntax);
+  if (options.help) return kExitOk;
+  const std::size_t count = options.positional.size();
+  if (count > 0 && command.max_positional == 0)
+    return UsageError("unexpected argument '" + options.positional[0] + "'", &command);
+  if (count < command.min_positional || count > command.max_positional)
+    return UsageError(std::string("expected ") + command.positional_text, &command);
   return kExitOk;
 }
 
-int Cli::run(std::vector<std::string> args) {
-  if (args.empty()) return usageError("no command given", nullptr);
-  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-    out_ << kMainUsage;
+int Cli::RunCommand(const Command& command, const std::vector<std::string>& args) {
+  Options options;
+  if (const int parsed = Parse(args, command, options); parsed != kExitOk) return parsed;
+  if (options.help) {
+    out_ << command.usage;
     return kExitOk;
   }
-  // The import and DEM commands parse their own arguments.
-  const std::vector<std::string> rest(args.begin() + 1, args.end());
-  using vantri::import::ImportMode;
-  if (args[0] == "import-gps")
-    return vantri::import::runImportCommand(ImportMode::kGpsImu, rest, ui_, out_, err_);
-  if (args[0] == "import-gcp")
-    return vantri::import::runImportCommand(ImportMode::kGcp, rest, ui_, out_, err_);
-  if (args[0] == "import-cp")
-    return vantri::import::runImportCommand(ImportMode::kCheckPoints, rest, ui_, out_, err_);
-  if (args[0] == "dem") return vantri::aat::runDemCommand(rest, ui_, out_, err_);
-  if (args[0] == "srtm-folder") return vantri::aat::runSrtmFolderCommand(rest, ui_, out_, err_);
-  if (args[0] == "add-images") return addImages(rest);
-  if (args[0] == "footprints") return footprints(rest);
-  struct Command {
-    std::vector<std::string> words;
-    const CommandSyntax* syntax;
-    int (Cli::*handler)(const Options&);
-  };
-  const std::vector<Command> commands = {
-      {{"passport", "create"}, &kPassportCreate, &Cli::passportCreate},
-      {{"passport", "show"}, &kPassportShow, &Cli::passportShow},
-      {{"new"}, &kNew, &Cli::newProject},
-      {{"info"}, &kInfo, &Cli::info},
-      {{"settings"}, &kSettings, &Cli::settings},
-      {{"crs"}, &kCrs, &Cli::crs}};
-  for (const Command& command : commands) {
-    if (args.size() < command.words.size() ||
-        !std::equal(command.words.begin(), command.words.end(), args.begin()))
-      continue;
-    Options options;
-    if (const int parsed = parse(args, command.words.size(), *command.syntax, options);
-        parsed != kExitOk)
-      return parsed;
-    if (options.help) {
-      out_ << command.syntax->usage;
-      return kExitOk;
-    }
-    return (this->*command.handler)(options);
+  current_ = &command;
+  const std::size_t printed_before = err_buffer_.count();
+  const int messages_before = ui_.message_count();
+  const int result = (this->*command.handler)(options);
+  // Every failure says why: a step that failed without a message gets the command's own line.
+  if (result != kExitOk && err_buffer_.count() == printed_before &&
+      ui_.message_count() == messages_before)
+    err_ << "vantri-cli: " << Words(command) << " failed\n";
+  return result;
+}
+
+int Cli::Run(const std::vector<std::string>& args) {
+  if (args.empty()) return UsageError("no command given", nullptr);
+  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    out_ << MainUsage();
+    return kExitOk;
   }
-  if (args[0] == "passport") return usageError("'passport' needs 'create' or 'show'", nullptr);
-  return usageError("unknown command '" + args[0] + "'", nullptr);
+  for (const Command& command : Commands()) {
+    if (args.size() >= command.words.size() &&
+        std::equal(command.words.begin(), command.words.end(), args.begin()))
+      return RunCommand(command, args);
+  }
+  if (args[0] == "passport") return UsageError("'passport' needs 'create' or 'show'", nullptr);
+  return UsageError("unknown command '" + args[0] + "'", nullptr);
 }
 
 // ---- passport ----------------------------------------------------------------------------------
 
-int Cli::passportCreate(const Options& o) {
+int Cli::PassportCreate(const Options& o) {
   for (const char* required : {"--model", "--serial", "--lens", "--date", "--focal", "--pixel",
                                "--width", "--height", "--ppx", "--ppy"})
-    if (!o.has(required))
-      return usageError(std::string("missing option ") + required, &kPassportCreate);
+    if (!o.Has(required)) return UsageError(std::string("missing option ") + required, current_);
   for (const char* numeric :
        {"--focal", "--pixel", "--ppx", "--ppy", "--k1", "--k2", "--k3", "--p1", "--p2"}) {
     double value = 0;
-    if (o.has(numeric) && NVT_StringToDouble(o.get(numeric), &value) == 0)
-      return usageError(std::string(numeric) + ": '" + o.get(numeric) + "' is not a number",
-                        &kPassportCreate);
+    if (o.Has(numeric) && NVT_StringToDouble(o.Get(numeric), &value) == 0)
+      return UsageError(std::string(numeric) + ": '" + o.Get(numeric) + "' is not a number",
+                        current_);
   }
   for (const char* integer : {"--width", "--height"}) {
     int value = 0;
-    if (NVT_StringToInt(o.get(integer), &value) == 0)
-      return usageError(std::string(integer) + ": '" + o.get(integer) + "' is not an integer",
-                        &kPassportCreate);
+    if (NVT_StringToInt(o.Get(integer), &value) == 0)
+      return UsageError(std::string(integer) + ": '" + o.Get(integer) + "' is not an integer",
+                        current_);
   }
   PassportEditorValues values;
-  values.model = o.get("--model");
-  values.camera_serial = o.get("--serial");
-  values.lens_serial = o.get("--lens");
-  values.calibration_date = o.get("--date");
-  values.focal_mm = o.get("--focal");
-  values.pixel_mm = o.get("--pixel");
-  values.width = o.get("--width");
-  values.height = o.get("--height");
-  values.ppx = o.get("--ppx");
-  values.ppy = o.get("--ppy");
-  values.k1 = o.get("--k1");
-  values.k2 = o.get("--k2");
-  values.k3 = o.get("--k3");
-  values.p1 = o.get("--p1");
-  values.p2 = o.get("--p2");
+  values.model = o.Get("--model");
+  values.camera_serial = o.Get("--serial");
+  values.lens_serial = o.Get("--lens");
+  values.calibration_date = o.Get("--date");
+  values.focal_mm = o.Get("--focal");
+  values.pixel_mm = o.Get("--pixel");
+  values.width = o.Get("--width");
+  values.height = o.Get("--height");
+  values.ppx = o.Get("--ppx");
+  values.ppy = o.Get("--ppy");
+  values.k1 = o.Get("--k1");
+  values.k2 = o.Get("--k2");
+  values.k3 = o.Get("--k3");
+  values.p1 = o.Get("--p1");
+  values.p2 = o.Get("--p2");
   CBCCCameraPassport passport;
   if (CheckPassportEditor(ui_, values, passport) == 0) return kExitFailure;
   const std::string path =
-      o.has("--out") ? o.get("--out")
+      o.Has("--out") ? o.Get("--out")
                      : passport_archive_folder() + "/" + PassportEditorFileName(passport) + ".bcc";
   if (SavePassportFromEditor(ui_, passport, path) == 0)
-    return failure("Passport not saved: " + path);
+    return Failure("Passport not saved: " + path);
   out_ << "Passport saved: " << path << "\n";
   return kExitOk;
 }
 
-int Cli::passportShow(const Options& o) {
+int Cli::PassportShow(const Options& o) {
   const std::string& path = o.positional[0];
   std::unique_ptr<CCameraPassport> p = CCameraPassport::New(path);
-  if (p == nullptr) return failure("Unable to open camera passport");
+  if (p == nullptr) return Failure("Unable to open camera passport");
   const DistortionCoefficients metric = p->MetricCoefficients();
   const DistortionCoefficients normalised = p->NormalisedCoefficients();
   char line[256];
@@ -315,28 +489,28 @@ int Cli::passportShow(const Options& o) {
 
 // ---- project commands --------------------------------------------------------------------------
 
-int Cli::openProject(const std::string& path, CVantriProject& project) {
+int Cli::OpenProject(const std::string& path, CVantriProject& project) {
   return OpenProjectPath(project, ui_, path) != 0 ? kExitOk : kExitFailure;
 }
 
 // Coordinate-system options of "new", checked before anything is created.
-int chooseCoordinateSystem(const Options& o, crs::CoordinateSystem& cs, std::string& error) {
-  const int choices = (o.has("--projection") || o.has("--datum") || o.has("--fuse")) +
-                      o.has("--epsg") + o.has("--wkt-file");
+int ChooseCoordinateSystem(const Options& o, crs::CoordinateSystem& cs, std::string& error) {
+  const int choices = (o.Has("--projection") || o.Has("--datum") || o.Has("--fuse")) +
+                      o.Has("--epsg") + o.Has("--wkt-file");
   if (choices > 1) {
     error = "give either --projection/--datum/--fuse, --epsg or --wkt-file";
     return kExitUsage;
   }
-  if (o.has("--epsg")) {
+  if (o.Has("--epsg")) {
     int code = 0;
-    if (NVT_StringToInt(o.get("--epsg"), &code) == 0 || crs::wkt_from_epsg(code).empty()) {
+    if (NVT_StringToInt(o.Get("--epsg"), &code) == 0 || crs::wkt_from_epsg(code).empty()) {
       error = "Invalid EPSG code!";
       return kExitFailure;
     }
     cs.set_user_epsg(code);
-  } else if (o.has("--wkt-file")) {
+  } else if (o.Has("--wkt-file")) {
     std::string text;
-    if (!readWholeFile(o.get("--wkt-file"), text) || text.empty()) {
+    if (!readWholeFile(o.Get("--wkt-file"), text) || text.empty()) {
       error = "Unable to read selected file!";
       return kExitFailure;
     }
@@ -345,8 +519,8 @@ int chooseCoordinateSystem(const Options& o, crs::CoordinateSystem& cs, std::str
       return kExitFailure;
     }
     cs.set_user_wkt(text);
-  } else if (o.has("--projection")) {
-    const int32_t projection = crs::projection_index(o.get("--projection"));
+  } else if (o.Has("--projection")) {
+    const int32_t projection = crs::projection_index(o.Get("--projection"));
     if (projection < 0) {
       error = "Select a valid projection";
       return kExitFailure;
@@ -358,7 +532,7 @@ int chooseCoordinateSystem(const Options& o, crs::CoordinateSystem& cs, std::str
                             projection == crs::kProjectionStatePlane;
     const bool needs_datum = needs_zone || projection == crs::kProjectionGeographic;
     if (needs_datum) {
-      cs.datum = crs::datum_by_name(o.get("--datum"));
+      cs.datum = crs::datum_by_name(o.Get("--datum"));
       if (cs.datum.code < 0) {
         error = "Select Datum!";
         return kExitFailure;
@@ -366,17 +540,17 @@ int chooseCoordinateSystem(const Options& o, crs::CoordinateSystem& cs, std::str
     } else {
       cs.datum = crs::datum_not_defined();
     }
-    cs.fuse = needs_zone ? crs::fuse_value(o.get("--fuse")) : crs::kFuseNotDefined;
+    cs.fuse = needs_zone ? crs::fuse_value(o.Get("--fuse")) : crs::kFuseNotDefined;
     if (needs_zone && cs.fuse == crs::kFuseNotDefined) {
       error = "Select Fuse!";
       return kExitFailure;
     }
     if (projection != crs::kProjectionNone && cs.build_wkt().empty()) {
-      error = "Unable to build the coordinate system '" + o.get("--projection") + "' with datum '" +
-              o.get("--datum") + "' and fuse '" + o.get("--fuse") + "'!";
+      error = "Unable to build the coordinate system '" + o.Get("--projection") + "' with datum '" +
+              o.Get("--datum") + "' and fuse '" + o.Get("--fuse") + "'!";
       return kExitFailure;
     }
-  } else if (o.has("--datum") || o.has("--fuse")) {
+  } else if (o.Has("--datum") || o.Has("--fuse")) {
     error = "--datum and --fuse need --projection";
     return kExitUsage;
   } else {
@@ -389,39 +563,39 @@ int chooseCoordinateSystem(const Options& o, crs::CoordinateSystem& cs, std::str
   return kExitOk;
 }
 
-int Cli::newProject(const Options& o) {
+int Cli::NewProject(const Options& o) {
   for (const char* required : {"--folder", "--name", "--passport"})
-    if (!o.has(required)) return usageError(std::string("missing option ") + required, &kNew);
-  const std::string name = o.get("--name");
+    if (!o.Has(required)) return UsageError(std::string("missing option ") + required, current_);
+  const std::string name = o.Get("--name");
   if (name.find_first_of("/\\") != std::string::npos || name == "." || name == "..")
-    return failure("Invalid project name '" + name + "'!");
+    return Failure("Invalid project name '" + name + "'!");
 
   crs::CoordinateSystem chosen;
-  const bool has_choice = o.has("--projection") || o.has("--epsg") || o.has("--wkt-file");
+  const bool has_choice = o.Has("--projection") || o.Has("--epsg") || o.Has("--wkt-file");
   std::string error;
-  if (const int result = chooseCoordinateSystem(o, chosen, error); result != kExitOk)
-    return result == kExitUsage ? usageError(error, &kNew) : failure(error);
+  if (const int result = ChooseCoordinateSystem(o, chosen, error); result != kExitOk)
+    return result == kExitUsage ? UsageError(error, current_) : Failure(error);
 
   NewProjectChoice choice;
-  choice.parent_folder = o.get("--folder");
+  choice.parent_folder = o.Get("--folder");
   choice.name = name;
-  choice.passport_path = o.get("--passport");
+  choice.passport_path = o.Get("--passport");
   choice.passport = CCameraPassport::New(choice.passport_path);
-  if (choice.passport == nullptr) return failure("Invalid camera passport!");
+  if (choice.passport == nullptr) return Failure("Invalid camera passport!");
 
   CVantriProject project;
   const auto apply = [&](CVantriProject& p) {
     if (has_choice) p.coordinate_system = chosen;
   };
-  RememberNewProjectFolder(o.get("--folder"));
-  if (NewProject(project, ui_, std::move(choice), apply) == 0) return kExitFailure;
+  RememberNewProjectFolder(o.Get("--folder"));
+  if (::NewProject(project, ui_, std::move(choice), apply) == 0) return kExitFailure;
   out_ << "Project created: " << project.file_path << "\n";
   return kExitOk;
 }
 
-int Cli::info(const Options& o) {
+int Cli::Info(const Options& o) {
   CVantriProject project;
-  if (const int r = openProject(o.positional[0], project); r != kExitOk) return r;
+  if (const int r = OpenProject(o.positional[0], project); r != kExitOk) return r;
   // As after Open in the desktop program: footprints on the terrain give the total area.
   ProjectTerrain terrain;
   terrain.LoadForProject(project);
@@ -432,14 +606,14 @@ int Cli::info(const Options& o) {
   return kExitOk;
 }
 
-int Cli::crs(const Options& o) {
+int Cli::Crs(const Options& o) {
   CVantriProject project;
-  if (const int r = openProject(o.positional[0], project); r != kExitOk) return r;
+  if (const int r = OpenProject(o.positional[0], project); r != kExitOk) return r;
   out_ << crs::describe(project.coordinate_system);
   return kExitOk;
 }
 
-void printSettings(const CVantriSettings& settings, std::ostream& out) {
+void PrintSettings(const CVantriSettings& settings, std::ostream& out) {
   for (const SettingsGroup& group : settings.groups) {
     out << "[" << group.name << "]\n";
     for (const std::string& property : group.properties) {
@@ -455,9 +629,9 @@ void printSettings(const CVantriSettings& settings, std::ostream& out) {
   }
 }
 
-int Cli::settings(const Options& o) {
+int Cli::Settings(const Options& o) {
   CVantriProject project;
-  if (const int r = openProject(o.positional[0], project); r != kExitOk) return r;
+  if (const int r = OpenProject(o.positional[0], project); r != kExitOk) return r;
   if (!o.sets.empty()) {
     std::string refused;
     const auto window = [&](CVantriSettings& settings) {
@@ -473,55 +647,59 @@ int Cli::settings(const Options& o) {
       return model.Ok() != 0;
     };
     if (RunSettingsCommand(project, ui_, window) == 0) {
-      if (!refused.empty()) return usageError(refused, &kSettings);
-      return failure("Settings not saved.");
+      if (!refused.empty()) return UsageError(refused, current_);
+      return Failure("Settings not saved.");
     }
     out_ << "Settings saved: " << SettingsPath(project) << "\n";
   }
-  printSettings(project.settings, out_);
-  if (o.flags.count("--validate") != 0) {
-    if (project.settings.Validate() == 0) return kExitFailure;
+  PrintSettings(project.settings, out_);
+  if (o.Flag("--validate")) {
+    if (project.settings.Validate() == 0) {
+      // The rules show their own message; a property missing from settings.ini does not.
+      const std::string missing = project.settings.MissingProperty();
+      return missing.empty() ? kExitFailure
+                             : Failure("The property \"" + missing + "\" is missing from " +
+                                       SettingsPath(project) + "!");
+    }
     out_ << "Settings are valid.\n";
   }
   return kExitOk;
 }
 
-// ---- images and footprints ---------------------------------------------------------------------
+// ---- import and elevation model ---------------------------------------------------------------
 
-constexpr const char* kAddImagesUsage =
-    "Usage: vantri-cli add-images PROJECT.bun FILES...\n"
-    "Adds the images as the Images Manager's Add does: files already listed (same file title),\n"
-    "unreadable files, files of another raster size than the passport and, when the project\n"
-    "works on undistorted images, files without the undistortion metadata are skipped. Then the\n"
-    "SRTM tile is chosen and the footprints are updated; the project is saved.\n";
-constexpr const char* kFootprintsUsage =
-    "Usage: vantri-cli footprints PROJECT.bun\n"
-    "Computes the footprint of every image with GPS/IMU data on the project's external DEM (when\n"
-    "switched on) or SRTM tile and prints its vertices (project units), then the Project Info\n"
-    "with the total area.\n";
-
-bool wantsHelp(const std::vector<std::string>& args) {
-  return std::find_if(args.begin(), args.end(), [](const std::string& a) {
-           return a == "--help" || a == "-h";
-         }) != args.end();
+int Cli::Import(import::ImportMode mode, const Options& o) {
+  import::ImportOptions options;
+  options.has_separators = o.Has("--separators");
+  options.separators = o.Get("--separators");
+  options.has_comments = o.Has("--comments");
+  options.comments = o.Get("--comments");
+  if (o.Has("--columns")) options.columns = import::SplitColumnList(o.Get("--columns"));
+  if (o.Has("--angles")) options.angles = o.Get("--angles");
+  options.geographic = o.Flag("--geographic");
+  if (const std::string problem = import::CheckImportOptions(mode, options); !problem.empty())
+    return UsageError(problem, current_);
+  return RunImport(mode, o.positional[0], o.positional[1], options, ui_, out_, err_);
 }
 
-int Cli::addImages(const std::vector<std::string>& args) {
-  if (wantsHelp(args)) {
-    out_ << kAddImagesUsage;
-    return kExitOk;
-  }
-  for (const std::string& arg : args)
-    if (arg.size() > 1 && arg[0] == '-') {
-      err_ << "vantri-cli: unknown option '" << arg << "'\n" << kAddImagesUsage;
-      return kExitUsage;
-    }
-  if (args.size() < 2) {
-    err_ << "vantri-cli: expected a project file and at least one image\n" << kAddImagesUsage;
-    return kExitUsage;
-  }
+int Cli::Dem(const Options& o) {
+  if (o.Has("--external") == o.Flag("--off"))
+    return UsageError("give either --external FILE or --off", current_);
+  return RunDem(o.positional[0], o.Optional("--external"), ui_, out_, err_);
+}
+
+int Cli::SrtmFolder(const Options& o) {
+  const std::optional<std::string> project =
+      o.positional.size() == 2 ? std::optional<std::string>(o.positional[0]) : std::nullopt;
+  return RunSrtmFolder(project, o.positional.back(), ui_, out_, err_);
+}
+
+// ---- images and footprints ---------------------------------------------------------------------
+
+int Cli::AddImages(const Options& o) {
+  const std::vector<std::string>& args = o.positional;
   CVantriProject project;
-  if (const int r = openProject(args[0], project); r != kExitOk) return r;
+  if (const int r = OpenProject(args[0], project); r != kExitOk) return r;
   if (!CanOpenImagesManager(project, ui_)) return kExitFailure;
   ImagesManager manager(project, ui_);
   ProjectTerrain terrain;
@@ -532,12 +710,12 @@ int Cli::addImages(const std::vector<std::string>& args) {
   const AddImagesResult result = manager.AddImages(files);
   out_ << result.added << " images added, " << result.skipped << " skipped\n"
        << manager.Label() << "\n";
-  if (result.added == 0) return failure("No image added.");
-  if (SaveProject(project) == 0) return failure("Unable to save project!");
+  if (result.added == 0) return Failure("No image added.");
+  if (SaveProject(project) == 0) return Failure("Unable to save project!");
   return kExitOk;
 }
 
-void printFootprint(const CABAImage& image, const std::vector<std::array<double, 2>>& outline,
+void PrintFootprint(const CABAImage& image, const std::vector<std::array<double, 2>>& outline,
                     std::ostream& out) {
   char line[128];
   out << "Footprint " << image.Name() << ": " << outline.size() << " vertices\n";
@@ -547,17 +725,10 @@ void printFootprint(const CABAImage& image, const std::vector<std::array<double,
   }
 }
 
-int Cli::footprints(const std::vector<std::string>& args) {
-  if (wantsHelp(args)) {
-    out_ << kFootprintsUsage;
-    return kExitOk;
-  }
-  if (args.size() != 1 || (args[0].size() > 1 && args[0][0] == '-')) {
-    err_ << "vantri-cli: expected one project file\n" << kFootprintsUsage;
-    return kExitUsage;
-  }
+int Cli::Footprints(const Options& o) {
+  const std::vector<std::string>& args = o.positional;
   CVantriProject project;
-  if (const int r = openProject(args[0], project); r != kExitOk) return r;
+  if (const int r = OpenProject(args[0], project); r != kExitOk) return r;
   ProjectTerrain terrain;
   if (!terrain.LoadForProject(project))
     out_ << "No elevation model covers the image positions: footprints on height 0\n";
@@ -569,7 +740,7 @@ int Cli::footprints(const std::vector<std::string>& args) {
     if (image.footprint_handle == 0)
       out_ << "Footprint " << image.Name() << ": none (no GPS/IMU data)\n";
     else
-      printFootprint(image, project.footprints[i], out_);
+      PrintFootprint(image, project.footprints[i], out_);
   }
   out_ << ProjectInfoText(project) << "\n";
   return kExitOk;
@@ -577,8 +748,8 @@ int Cli::footprints(const std::vector<std::string>& args) {
 
 }  // namespace
 
-int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
-        std::ostream& err, bool interactive) {
+int RunCommandLine(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+                   std::ostream& err, bool interactive) {
   // Every command may open rasters (images, SRTM tiles, DEMs).
   GDALAllRegister();
   std::vector<std::string> rest = args;
@@ -589,7 +760,7 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
     rest.erase(rest.begin());
   }
   Cli cli(in, out, err, policy);
-  return cli.run(std::move(rest));
+  return cli.Run(rest);
 }
 
-}  // namespace vantri::cli
+}  // namespace vantri::shell

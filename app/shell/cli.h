@@ -13,15 +13,20 @@
 //   crs PROJECT.bun
 //   add-images PROJECT.bun FILES...        images as the Images Manager adds them (saved)
 //   footprints PROJECT.bun                 footprint vertices and Project Info with the area
-//   import-gps|import-gcp|import-cp, dem, srtm-folder: see import/import_command.h, aat/srtm.h
+//   import-gps|import-gcp|import-cp PROJECT.bun FILE [--separators S --comments C --columns L
+//                                   --angles deg|grad|rad --geographic]
+//   dem PROJECT.bun --external FILE | --off
+//   srtm-folder [PROJECT.bun] DIR
 //
-// Exit codes: 0 success, 1 failure (the message says why), 2 bad command line.
+// Every command is a row of one table (cli.cpp): its words, usage text, options, number of
+// positional arguments and handler; the table parses every command line the same way.
+// Exit codes: 0 success, 1 failure (a message always says why), 2 bad command line.
 
 #include <iosfwd>
 #include <string>
 #include <vector>
 
-namespace vantri::cli {
+namespace vantri::shell {
 
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
@@ -29,7 +34,7 @@ inline constexpr int kExitUsage = 2;
 
 // Runs one command line (without the program name). Questions are answered from `in` when
 // `interactive`, else Yes with "--yes" and No otherwise.
-int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+int RunCommandLine(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
         std::ostream& err, bool interactive = false);
 
-}  // namespace vantri::cli
+}  // namespace vantri::shell

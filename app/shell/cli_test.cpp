@@ -24,7 +24,7 @@ struct Cli : testing::Test {
     std::istringstream in;
     out.str("");
     err.str("");
-    return vantri::cli::Run(args, in, out, err);
+    return vantri::shell::RunCommandLine(args, in, out, err);
   }
   std::vector<std::string> passportArgs(const std::string& path) {
     return {"passport", "create", "--out",   path,     "--model",    "DMC",     "--serial",
@@ -39,18 +39,18 @@ struct Cli : testing::Test {
 };
 
 TEST_F(Cli, CommandLineErrorsExitWithUsage) {
-  EXPECT_EQ(run({}), vantri::cli::kExitUsage);
-  EXPECT_EQ(run({"frobnicate"}), vantri::cli::kExitUsage);
+  EXPECT_EQ(run({}), vantri::shell::kExitUsage);
+  EXPECT_EQ(run({"frobnicate"}), vantri::shell::kExitUsage);
   EXPECT_NE(err.str().find("unknown command 'frobnicate'"), std::string::npos);
-  EXPECT_EQ(run({"info", "a.bun", "--verbose"}), vantri::cli::kExitUsage);
+  EXPECT_EQ(run({"info", "a.bun", "--verbose"}), vantri::shell::kExitUsage);
   EXPECT_NE(err.str().find("unknown option '--verbose'"), std::string::npos);
-  EXPECT_EQ(run({"info"}), vantri::cli::kExitUsage);
-  EXPECT_EQ(run({"passport", "create", "--out"}), vantri::cli::kExitUsage);
-  EXPECT_EQ(run({"passport", "create", "--model", "M"}), vantri::cli::kExitUsage);
+  EXPECT_EQ(run({"info"}), vantri::shell::kExitUsage);
+  EXPECT_EQ(run({"passport", "create", "--out"}), vantri::shell::kExitUsage);
+  EXPECT_EQ(run({"passport", "create", "--model", "M"}), vantri::shell::kExitUsage);
   EXPECT_NE(err.str().find("missing option --serial"), std::string::npos);
   auto bad_width = passportArgs(root + "/p.bcc");
   bad_width[17] = "wide";
-  EXPECT_EQ(run(bad_width), vantri::cli::kExitUsage);
+  EXPECT_EQ(run(bad_width), vantri::shell::kExitUsage);
   for (const std::vector<std::string>& help : {std::vector<std::string>{"--help"},
                                                {"passport", "create", "--help"},
                                                {"passport", "show", "--help"},
@@ -58,7 +58,7 @@ TEST_F(Cli, CommandLineErrorsExitWithUsage) {
                                                {"info", "--help"},
                                                {"settings", "--help"},
                                                {"crs", "--help"}}) {
-    EXPECT_EQ(run(help), vantri::cli::kExitOk) << help[0];
+    EXPECT_EQ(run(help), vantri::shell::kExitOk) << help[0];
     EXPECT_NE(out.str().find("Usage: vantri-cli"), std::string::npos);
   }
 }
@@ -66,62 +66,62 @@ TEST_F(Cli, CommandLineErrorsExitWithUsage) {
 TEST_F(Cli, PassportEditorChecksAndOverwriteQuestion) {
   auto args = passportArgs(root + "/cam.bcc");
   args[15] = "1.5";  // --pixel
-  EXPECT_EQ(run(args), vantri::cli::kExitFailure);
+  EXPECT_EQ(run(args), vantri::shell::kExitFailure);
   EXPECT_NE(printed().find("Invalid pixel size value!"), std::string::npos);
   EXPECT_FALSE(fs::exists(root + "/cam.bcc"));
 
-  ASSERT_EQ(run(passportArgs(root + "/cam.bcc")), vantri::cli::kExitOk) << err.str();
-  EXPECT_EQ(run(passportArgs(root + "/cam.bcc")), vantri::cli::kExitFailure);  // answered No
+  ASSERT_EQ(run(passportArgs(root + "/cam.bcc")), vantri::shell::kExitOk) << err.str();
+  EXPECT_EQ(run(passportArgs(root + "/cam.bcc")), vantri::shell::kExitFailure);  // answered No
   auto yes = passportArgs(root + "/cam.bcc");
   yes.insert(yes.begin(), "--yes");
-  EXPECT_EQ(run(yes), vantri::cli::kExitOk);
+  EXPECT_EQ(run(yes), vantri::shell::kExitOk);
 
-  ASSERT_EQ(run({"passport", "show", root + "/cam.bcc"}), vantri::cli::kExitOk);
+  ASSERT_EQ(run({"passport", "show", root + "/cam.bcc"}), vantri::shell::kExitOk);
   EXPECT_NE(out.str().find("Principal Point: (3840.000, 6912.500) pix"), std::string::npos);
   EXPECT_NE(out.str().find("K1: 1e-05"), std::string::npos);
-  EXPECT_EQ(run({"passport", "show", root + "/missing.bcc"}), vantri::cli::kExitFailure);
+  EXPECT_EQ(run({"passport", "show", root + "/missing.bcc"}), vantri::shell::kExitFailure);
 }
 
 TEST_F(Cli, NewInfoSettingsAndCrs) {
   const std::string passport = root + "/cam.bcc";
-  ASSERT_EQ(run(passportArgs(passport)), vantri::cli::kExitOk);
+  ASSERT_EQ(run(passportArgs(passport)), vantri::shell::kExitOk);
 
   EXPECT_EQ(run({"new", "--folder", root, "--name", "bad", "--passport", passport, "--projection",
                  "UTM", "--datum", "World Geodetic System 1984"}),
-            vantri::cli::kExitFailure);
+            vantri::shell::kExitFailure);
   EXPECT_NE(err.str().find("Select Fuse!"), std::string::npos);
   EXPECT_EQ(run({"new", "--folder", root, "--name", "bad", "--passport", passport, "--epsg", "3004",
                  "--projection", "UTM"}),
-            vantri::cli::kExitUsage);
+            vantri::shell::kExitUsage);
   EXPECT_FALSE(fs::exists(root + "/bad"));
 
   ASSERT_EQ(run({"new", "--folder", root, "--name", "job", "--passport", passport, "--projection",
                  "Transvers Mercator", "--datum", "Monte Mario", "--fuse", "W"}),
-            vantri::cli::kExitOk)
+            vantri::shell::kExitOk)
       << err.str();
   const std::string bun = root + "/job/job.bun";
   EXPECT_TRUE(fs::exists(bun));
   EXPECT_TRUE(fs::exists(root + "/job/cam.bcc"));
 
-  ASSERT_EQ(run({"info", bun}), vantri::cli::kExitOk);
+  ASSERT_EQ(run({"info", bun}), vantri::shell::kExitOk);
   EXPECT_NE(out.str().find("Number of images: 0"), std::string::npos);
   EXPECT_NE(out.str().find("Camera Serial:S1\nModel Name:DMC"), std::string::npos);
 
-  ASSERT_EQ(run({"crs", bun}), vantri::cli::kExitOk);
+  ASSERT_EQ(run({"crs", bun}), vantri::shell::kExitOk);
   EXPECT_NE(out.str().find("Transvers Mercator"), std::string::npos);
   EXPECT_NE(out.str().find("TOWGS84[-104.1,-49.1,-9.9,0.971,-2.917,0.714,-11.68]"),
             std::string::npos);
 
-  EXPECT_EQ(run({"settings", bun, "--set", "Template size=321"}), vantri::cli::kExitFailure);
+  EXPECT_EQ(run({"settings", bun, "--set", "Template size=321"}), vantri::shell::kExitFailure);
   EXPECT_NE(printed().find("Search area size value must at least the double of template size"),
             std::string::npos);
   EXPECT_FALSE(fs::exists(root + "/job/settings.ini"));
-  EXPECT_EQ(run({"settings", bun, "--set", "Show bundle report=maybe"}), vantri::cli::kExitFailure);
-  EXPECT_EQ(run({"settings", bun, "--set", "Template size"}), vantri::cli::kExitUsage);
+  EXPECT_EQ(run({"settings", bun, "--set", "Show bundle report=maybe"}), vantri::shell::kExitFailure);
+  EXPECT_EQ(run({"settings", bun, "--set", "Template size"}), vantri::shell::kExitUsage);
 
   ASSERT_EQ(run({"settings", bun, "--set", "Template size=320", "--set",
                  "Max points to search per image=49", "--validate"}),
-            vantri::cli::kExitOk)
+            vantri::shell::kExitOk)
       << err.str();
   EXPECT_NE(out.str().find("Settings are valid."), std::string::npos);
   std::string ini;
@@ -129,13 +129,13 @@ TEST_F(Cli, NewInfoSettingsAndCrs) {
   EXPECT_NE(ini.find("=320\n"), std::string::npos);
   EXPECT_NE(ini.find("=49:9:16:25:36:49:64\n"), std::string::npos);
 
-  EXPECT_EQ(run({"info", root + "/job/none.bun"}), vantri::cli::kExitFailure);
+  EXPECT_EQ(run({"info", root + "/job/none.bun"}), vantri::shell::kExitFailure);
   EXPECT_NE(err.str().find("Unable to find project!"), std::string::npos);
 }
 
 TEST_F(Cli, NewWithUserWktOrEpsg) {
   const std::string passport = root + "/cam.bcc";
-  ASSERT_EQ(run(passportArgs(passport)), vantri::cli::kExitOk);
+  ASSERT_EQ(run(passportArgs(passport)), vantri::shell::kExitOk);
   const std::string prj = root + "/zone33.prj";
   {
     std::ofstream(prj) << crs::wkt_from_epsg(32633) << "\r\n";
@@ -144,30 +144,54 @@ TEST_F(Cli, NewWithUserWktOrEpsg) {
   }
   EXPECT_EQ(run({"new", "--folder", root, "--name", "a", "--passport", passport, "--wkt-file",
                  root + "/empty.prj"}),
-            vantri::cli::kExitFailure);
+            vantri::shell::kExitFailure);
   EXPECT_NE(printed().find("Unable to read selected file!"), std::string::npos);
   EXPECT_EQ(run({"new", "--folder", root, "--name", "a", "--passport", passport, "--wkt-file",
                  root + "/junk.prj"}),
-            vantri::cli::kExitFailure);
+            vantri::shell::kExitFailure);
   EXPECT_NE(printed().find("Invalid WKT string!"), std::string::npos);
   EXPECT_EQ(run({"new", "--folder", root, "--name", "a", "--passport", passport, "--epsg", "-5"}),
-            vantri::cli::kExitFailure);
+            vantri::shell::kExitFailure);
   EXPECT_NE(printed().find("Invalid EPSG code!"), std::string::npos);
   EXPECT_FALSE(fs::exists(root + "/a"));
 
   ASSERT_EQ(
       run({"new", "--folder", root, "--name", "w", "--passport", passport, "--wkt-file", prj}),
-      vantri::cli::kExitOk)
+      vantri::shell::kExitOk)
       << printed();
-  ASSERT_EQ(run({"crs", root + "/w/w.bun"}), vantri::cli::kExitOk);
+  ASSERT_EQ(run({"crs", root + "/w/w.bun"}), vantri::shell::kExitOk);
   EXPECT_NE(out.str().find("User WKT String"), std::string::npos);
   EXPECT_NE(out.str().find("UTM zone 33N"), std::string::npos);
 
   ASSERT_EQ(run({"new", "--folder", root, "--name", "e", "--passport", passport, "--epsg", "3004"}),
-            vantri::cli::kExitOk);
-  ASSERT_EQ(run({"crs", root + "/e/e.bun"}), vantri::cli::kExitOk);
+            vantri::shell::kExitOk);
+  ASSERT_EQ(run({"crs", root + "/e/e.bun"}), vantri::shell::kExitOk);
   EXPECT_NE(out.str().find("User EPSG Code"), std::string::npos);
   EXPECT_NE(out.str().find("3004"), std::string::npos);
+}
+
+TEST_F(Cli, FailuresSayWhy) {
+  const std::string passport = root + "/cam.bcc";
+  ASSERT_EQ(run(passportArgs(passport)), vantri::shell::kExitOk);
+  ASSERT_EQ(run({"new", "--folder", root, "--name", "job", "--passport", passport}),
+            vantri::shell::kExitOk);
+  const std::string bun = root + "/job/job.bun";
+  ASSERT_EQ(run({"settings", bun, "--set", "GCPs weight=3"}), vantri::shell::kExitOk);
+  std::string ini;
+  ASSERT_TRUE(vantri::readWholeFile(root + "/job/settings.ini", ini));
+  const std::size_t at = ini.find("=Convergence threshold");
+  ASSERT_NE(at, std::string::npos);
+  ini.replace(at, 22, "=Renamed threshold");
+  std::ofstream(root + "/job/settings.ini", std::ios::binary) << ini;
+
+  EXPECT_EQ(run({"settings", bun, "--validate"}), vantri::shell::kExitFailure);
+  EXPECT_NE(err.str().find("The property \"Convergence threshold\" is missing from"),
+            std::string::npos)
+      << printed();
+
+  // A step that fails without a message of its own still leaves a line.
+  EXPECT_EQ(run({"srtm-folder", root + "/none"}), vantri::shell::kExitFailure);
+  EXPECT_FALSE(printed().empty());
 }
 
 }  // namespace

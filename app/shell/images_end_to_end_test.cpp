@@ -105,7 +105,7 @@ struct GeneratedBlock : testing::Test {
     out.str("");
     err.str("");
     args.insert(args.begin(), "--yes");
-    return vantri::cli::Run(args, in, out, err);
+    return vantri::shell::RunCommandLine(args, in, out, err);
   }
 
   std::string root, block;
@@ -208,7 +208,7 @@ struct CliImages : testing::Test {
     out.str("");
     err.str("");
     args.insert(args.begin(), "--yes");
-    return vantri::cli::Run(args, in, out, err);
+    return vantri::shell::RunCommandLine(args, in, out, err);
   }
   std::string makeImage(const std::string& name, int width, int height) {
     const std::string path = root + "/" + name;

@@ -6,5 +6,5 @@
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
-  return vantri::cli::Run(args, std::cin, std::cout, std::cerr, isatty(STDIN_FILENO) != 0);
+  return vantri::shell::RunCommandLine(args, std::cin, std::cout, std::cerr, isatty(STDIN_FILENO) != 0);
 }

@@ -4,7 +4,7 @@
 
 #include "platform/ui.h"
 
-namespace vantri::cli {
+namespace vantri::shell {
 
 namespace {
 
@@ -85,4 +85,4 @@ void ProjectTerrain::BindHooks(ImagesManager& manager, UserInterface& ui) {
   manager.after_list_emptied = [this](CVantriProject&) { Release(); };
 }
 
-}  // namespace vantri::cli
+}  // namespace vantri::shell

@@ -8,7 +8,7 @@
 #include "project/footprints.h"
 #include "project/images_manager.h"
 
-namespace vantri::cli {
+namespace vantri::shell {
 
 class ProjectTerrain {
  public:
@@ -44,4 +44,4 @@ class ProjectTerrain {
   bool external_ = false;
 };
 
-}  // namespace vantri::cli
+}  // namespace vantri::shell
