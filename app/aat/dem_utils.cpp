@@ -6,9 +6,9 @@
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 
-#include "platform/nvtools.h"
-#include "platform/ui.h"
 #include "project/project.h"
+#include "system/nvtools.h"
+#include "ui_interface/ui.h"
 
 namespace vantri::aat {
 

@@ -1,21 +1,24 @@
 #include "dem_utils.h"
 
+#include <gdal_priv.h>
 #include <gtest/gtest.h>
 
 #include <Eigen/Geometry>
 #include <cmath>
 #include <random>
 
-#include "platform/ui.h"
 #include "project/project.h"
-#include "test_rasters.h"
+#include "testing/rasters.h"
+#include "testing/scripted_ui.h"
+#include "testing/temp_folder.h"
+#include "ui_interface/ui.h"
 
 namespace vantri::aat {
 namespace {
 
-using testing_support::RasterSpec;
-using testing_support::TempFolder;
-using testing_support::writeRaster;
+using test_support::RasterSpec;
+using test_support::TempFolder;
+using test_support::WriteRaster;
 
 // Raster of 40 x 30 cells of 10 m, top-left corner at (1000, 5000), north up.
 constexpr double kOriginX = 1000.0, kOriginY = 5000.0, kCell = 10.0;
@@ -41,7 +44,7 @@ class DemUtilsTest : public ::testing::Test {
     RasterSpec spec = gridSpec(type);
     spec.no_data = no_data;
     const std::string path = folder_ / ("plane" + std::to_string(count_++) + ".tif");
-    EXPECT_TRUE(writeRaster(path, spec, [&](int c, int r) {
+    EXPECT_TRUE(WriteRaster(path, spec, [&](int c, int r) {
       if (is_hole && is_hole(c, r)) return *no_data;
       return plane(cellCentreX(c), cellCentreY(r));
     }));
@@ -114,7 +117,7 @@ TEST_F(DemUtilsTest, PointHeightFillsZ) {
 TEST_F(DemUtilsTest, RayOverFlatTerrainConvergesInTheSecondRound) {
   RasterSpec spec = gridSpec(GDT_Float32);
   const std::string path = folder_ / "flat.tif";
-  ASSERT_TRUE(writeRaster(path, spec, [](int, int) { return 250.0; }));
+  ASSERT_TRUE(WriteRaster(path, spec, [](int, int) { return 250.0; }));
   GDALDatasetUniquePtr dataset = open(path);
   CDemUtils dem(dataset.get(), nullptr);
 
@@ -157,7 +160,7 @@ TEST_F(DemUtilsTest, RayOverSlopedTerrainEndsOnTheTerrainAndOnTheRay) {
 TEST_F(DemUtilsTest, ExternalDemMustBeOneFloat32OrInt16BandWithGeotransform) {
   auto write = [&](const std::string& name, RasterSpec spec) {
     const std::string path = folder_ / name;
-    EXPECT_TRUE(writeRaster(path, spec, [](int, int) { return 1.0; }));
+    EXPECT_TRUE(WriteRaster(path, spec, [](int, int) { return 1.0; }));
     return path;
   };
   const std::string float_dem = write("f.tif", gridSpec(GDT_Float32));

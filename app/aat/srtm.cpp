@@ -6,10 +6,10 @@
 #include <cmath>
 #include <filesystem>
 
-#include "platform/nvtools.h"
-#include "platform/ui.h"
 #include "project/project.h"
 #include "project/project_flows.h"
+#include "system/nvtools.h"
+#include "ui_interface/ui.h"
 
 namespace vantri::aat {
 namespace {

@@ -8,21 +8,23 @@
 #include <filesystem>
 #include <sstream>
 
-#include "platform/nvtools.h"
-#include "platform/passport.h"
-#include "platform/ui.h"
+#include "photogrammetry/passport.h"
 #include "project/project.h"
 #include "project/project_flows.h"
-#include "test_rasters.h"
+#include "system/nvtools.h"
+#include "testing/rasters.h"
+#include "testing/scripted_ui.h"
+#include "testing/temp_folder.h"
+#include "ui_interface/ui.h"
 
 namespace vantri::aat {
 namespace {
 
 namespace fs = std::filesystem;
+using test_support::RasterSpec;
+using test_support::TempFolder;
+using test_support::WriteRaster;
 using ::testing::ElementsAre;
-using testing_support::RasterSpec;
-using testing_support::TempFolder;
-using testing_support::writeRaster;
 
 // A geographic WGS 84 tile of 1 x 1 degree with 0.01 degree cells, west edge at `lon`, north
 // edge at `lat`.
@@ -35,7 +37,7 @@ RasterSpec tileSpec(double lon, double lat, GDALDataType type = GDT_Int16) {
 }
 
 bool writeTile(const std::string& path, const RasterSpec& spec) {
-  return writeRaster(path, spec, [](int c, int r) { return 100.0 + c + r; });
+  return WriteRaster(path, spec, [](int c, int r) { return 100.0 + c + r; });
 }
 
 class SrtmTest : public ::testing::Test {

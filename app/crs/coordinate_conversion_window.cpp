@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "crs/spatial_reference.h"
-#include "platform/ui.h"
+#include "ui_interface/ui.h"
 
 namespace crs {
 namespace {

@@ -3,7 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/ui.h"
+#include "testing/scripted_ui.h"
+#include "ui_interface/ui.h"
 
 namespace crs {
 namespace {

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <fstream>
 
-#include "platform/nvtools.h"
-#include "platform/ui.h"
+#include "system/nvtools.h"
+#include "ui_interface/ui.h"
 
 namespace crs {
 namespace {

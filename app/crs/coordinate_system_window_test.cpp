@@ -7,7 +7,9 @@
 #include <fstream>
 #include <string>
 
-#include "platform/ui.h"
+#include "testing/scripted_ui.h"
+#include "testing/temp_folder.h"
+#include "ui_interface/ui.h"
 
 namespace crs {
 namespace {
@@ -18,11 +20,7 @@ using Kind = vantri::ScriptedUi::Kind;
 
 class CoordinateSystemWindowTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = testing::TempDir() + "crs_window_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern + "/";
-  }
+  void SetUp() override { folder_ = temp_.path() + "/"; }
 
   std::string write_file(const std::string& name, const std::string& text) {
     const std::string path = folder_ + name;
@@ -43,6 +41,7 @@ class CoordinateSystemWindowTest : public ::testing::Test {
     return count;
   }
 
+  vantri::test_support::TempFolder temp_;
   std::string folder_;
   vantri::ScriptedUi ui_;
 };

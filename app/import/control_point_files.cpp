@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "platform/point_collection.h"
+#include "photogrammetry/point_collection.h"
 
 namespace vantri::import {
 

@@ -6,7 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/point_collection.h"
+#include "photogrammetry/point_collection.h"
+#include "testing/temp_folder.h"
 
 namespace vantri::import {
 namespace {
@@ -24,8 +25,8 @@ SFIO_ControlPoint record(const std::string& id, double x, double var_xy = 0.0) {
 }
 
 TEST(ControlPointFilesTest, NewNamesAreAddedWithTheNextIdentifier) {
-  std::string folder = testing::TempDir() + "cp_files_XXXXXX";
-  ASSERT_NE(mkdtemp(folder.data()), nullptr);
+  test_support::TempFolder temp;
+  const std::string folder = temp.path();
   const std::string path = folder + "/GCP.col";
   int added = 0;
   ASSERT_EQ(addImportedPoints(path, {record("a", 10.0, 0.04), record("b", 20.0)}, &added), 1);

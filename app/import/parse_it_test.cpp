@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <fstream>
 
+#include "testing/temp_folder.h"
+
 namespace vantri::import {
 namespace {
 
@@ -84,7 +86,8 @@ TEST(CParseItTest, FieldAccessIsOneBasedAndBounded) {
 }
 
 TEST(CParseItTest, LoadedTextIsKept) {
-  const std::string path = testing::TempDir() + "parse_it_test_load.txt";
+  test_support::TempFolder temp;
+  const std::string path = temp / "load.txt";
   { std::ofstream(path, std::ios::binary) << "a;b;c"; }
   CParseIt parser;
   ASSERT_TRUE(parser.loadFile(path));
@@ -94,14 +97,12 @@ TEST(CParseItTest, LoadedTextIsKept) {
   ASSERT_TRUE(parser.parse());
   EXPECT_EQ(parser.fieldCount(), 3);
 
-  const std::string empty = testing::TempDir() + "parse_it_test_empty.txt";
+  const std::string empty = temp / "empty.txt";
   { std::ofstream(empty, std::ios::binary); }
   CParseIt other;
   EXPECT_FALSE(other.loadFile(empty));
   EXPECT_FALSE(other.loadFile(path + ".missing"));
   EXPECT_FALSE(other.parse());
-  std::remove(path.c_str());
-  std::remove(empty.c_str());
 }
 
 }  // namespace

@@ -10,8 +10,8 @@
 #include <fstream>
 
 #include "parse_it.h"
-#include "platform/nvtools.h"
-#include "platform/ui.h"
+#include "system/nvtools.h"
+#include "ui_interface/ui.h"
 
 namespace vantri::import {
 namespace {

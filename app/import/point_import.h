@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/point_collection.h"
+#include "photogrammetry/point_collection.h"
 
 namespace vantri {
 class UserInterface;

@@ -8,7 +8,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/ui.h"
+#include "testing/scripted_ui.h"
+#include "testing/temp_folder.h"
+#include "ui_interface/ui.h"
 
 namespace vantri::import {
 namespace {
@@ -21,12 +23,9 @@ using Row = std::vector<std::string>;
 class PointImportTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = testing::TempDir() + "point_import_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
+    folder_ = temp_.path();
     setenv("VANTRI_HOME", folder_.c_str(), 1);
   }
-  void TearDown() override { fs::remove_all(folder_); }
 
   std::string writeFile(const std::string& name, const std::string& content) {
     const std::string path = folder_ + "/" + name;
@@ -45,6 +44,7 @@ class PointImportTest : public ::testing::Test {
     return false;
   }
 
+  test_support::TempFolder temp_;
   std::string folder_;
   ScriptedUi ui_;
 };

@@ -5,9 +5,9 @@
 #include <limits>
 
 #include "crs/coordinate_conversion_window.h"
-#include "platform/ui.h"
-#include "platform/vtp_writer.h"
+#include "geometry/vtp_writer.h"
 #include "project/project.h"
+#include "ui_interface/ui.h"
 
 namespace vantri::import {
 namespace {

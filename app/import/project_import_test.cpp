@@ -8,8 +8,10 @@
 #include <fstream>
 
 #include "crs/coordinate_conversion_window.h"
-#include "platform/ui.h"
 #include "project/project.h"
+#include "testing/scripted_ui.h"
+#include "testing/temp_folder.h"
+#include "ui_interface/ui.h"
 
 namespace vantri::import {
 namespace {
@@ -20,16 +22,13 @@ using ::testing::HasSubstr;
 class ProjectImportTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = testing::TempDir() + "project_import_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
+    folder_ = temp_.path();
     setenv("VANTRI_HOME", folder_.c_str(), 1);
     project_.folder = folder_ + "/";
     project_.name = "block";
     for (const char* path : {"/data/IMG_0001.tif", "/data/IMG_0002.tif", "/data/IMG_0003.tif"})
       project_.AppendImage(path);
   }
-  void TearDown() override { fs::remove_all(folder_); }
 
   std::string writeFile(const std::string& content) {
     const std::string path = folder_ + "/input" + std::to_string(files_++) + ".txt";
@@ -42,6 +41,7 @@ class ProjectImportTest : public ::testing::Test {
     return false;
   }
 
+  test_support::TempFolder temp_;
   std::string folder_;
   int files_ = 0;
   ScriptedUi ui_;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/point_collection.h"  // kUndefinedVariance
+#include "photogrammetry/point_collection.h"  // kUndefinedVariance
 
 namespace vantri {
 class ArchiveReader;

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "platform/orientation.h"
-#include "platform/ui.h"
+#include "photogrammetry/orientation.h"
+#include "ui_interface/ui.h"
 
 namespace {
 

@@ -4,9 +4,10 @@
 
 #include <cmath>
 
-#include "platform/orientation.h"
-#include "platform/ui.h"
+#include "photogrammetry/orientation.h"
 #include "project/project_flows.h"
+#include "testing/scripted_ui.h"
+#include "ui_interface/ui.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <tuple>
 
-#include "platform/nvtools.h"
-#include "platform/ui.h"
 #include "project/file_io.h"
+#include "system/nvtools.h"
+#include "ui_interface/ui.h"
 
 using vantri::MessageIcon;
 

@@ -7,8 +7,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/ui.h"
 #include "project/preview_image.h"
+#include "testing/scripted_ui.h"
+#include "testing/temp_folder.h"
+#include "ui_interface/ui.h"
 
 namespace fs = std::filesystem;
 using vantri::ScriptedUi;
@@ -20,15 +22,13 @@ constexpr int kHeight = 30;
 
 struct ImagesManagerTest : testing::Test {
   void SetUp() override {
-    std::string pattern = testing::TempDir() + "/images_manager_XXXXXX";
-    root = mkdtemp(pattern.data());
+    root = temp.path();
     setenv("VANTRI_HOME", root.c_str(), 1);
     GDALAllRegister();
     project.folder = root + "/";
     project.passport_file_name = "cam-1.bcc";
     usePassport(false);
   }
-  void TearDown() override { fs::remove_all(root); }
 
   void usePassport(bool distorted) {
     auto passport = std::make_unique<CBCCCameraPassport>();
@@ -55,6 +55,7 @@ struct ImagesManagerTest : testing::Test {
     return path;
   }
 
+  vantri::test_support::TempFolder temp;
   std::string root;
   CVantriProject project;
   ScriptedUi ui;

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "platform/ui.h"
+#include "ui_interface/ui.h"
 
 namespace {
 

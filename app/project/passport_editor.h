@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/passport.h"
+#include "photogrammetry/passport.h"
 
 namespace vantri {
 class UserInterface;

@@ -6,9 +6,9 @@
 #include <filesystem>
 
 #include "formula/distortion_formula.h"
-#include "platform/nvtools.h"
-#include "platform/ui.h"
 #include "project/file_io.h"
+#include "system/nvtools.h"
+#include "ui_interface/ui.h"
 
 namespace fs = std::filesystem;
 using vantri::MessageIcon;

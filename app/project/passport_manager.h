@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/passport.h"
+#include "photogrammetry/passport.h"
 #include "project/passport_editor.h"
 
 namespace vantri {

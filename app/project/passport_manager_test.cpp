@@ -7,8 +7,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/nvtools.h"
-#include "platform/ui.h"
+#include "system/nvtools.h"
+#include "testing/scripted_ui.h"
+#include "testing/temp_folder.h"
+#include "ui_interface/ui.h"
 
 namespace fs = std::filesystem;
 using vantri::ScriptedUi;
@@ -57,13 +59,11 @@ double asNumber(const std::string& text) { return std::strtod(text.c_str(), null
 
 struct PassportManagerTest : testing::Test {
   void SetUp() override {
-    std::string pattern = testing::TempDir() + "/passport_manager_XXXXXX";
-    root = mkdtemp(pattern.data());
+    root = temp.path();
     setenv("VANTRI_HOME", root.c_str(), 1);
     archive = vantri::passport_archive_folder();
   }
-  void TearDown() override { fs::remove_all(root); }
-
+  vantri::test_support::TempFolder temp;
   std::string root;
   std::string archive;
   ScriptedUi ui;

@@ -9,11 +9,11 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "platform/nvtools.h"
-#include "platform/raster_roi.h"
-#include "platform/ui.h"
+#include "photogrammetry/raster_roi.h"
 #include "project/aba_image.h"
 #include "project/file_io.h"
+#include "system/nvtools.h"
+#include "ui_interface/ui.h"
 
 namespace fs = std::filesystem;
 

@@ -5,8 +5,8 @@
 #include <filesystem>
 
 #include "file_io.h"
-#include "platform/nvtools.h"
-#include "platform/ui.h"
+#include "system/nvtools.h"
+#include "ui_interface/ui.h"
 
 using namespace settings_names;
 

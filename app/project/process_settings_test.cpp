@@ -6,24 +6,21 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/nvtools.h"
-#include "platform/ui.h"
 #include "project/file_io.h"
 #include "project/quality_thresholds.h"
 #include "project/settings_window.h"
+#include "system/nvtools.h"
+#include "testing/scripted_ui.h"
+#include "testing/temp_folder.h"
+#include "ui_interface/ui.h"
 
 namespace {
 
 using namespace settings_names;
 
-std::string freshFolder() {
-  std::string pattern = testing::TempDir() + "/settings_XXXXXX";
-  return mkdtemp(pattern.data());
-}
-
 struct Settings : testing::Test {
   void SetUp() override {
-    folder = freshFolder();
+    folder = temp.path();
     setenv("VANTRI_HOME", folder.c_str(), 1);
     settings.SetUi(&ui);
   }
@@ -36,6 +33,7 @@ struct Settings : testing::Test {
     s.Validate();
     return ui.Texts();
   }
+  vantri::test_support::TempFolder temp;
   std::string folder;
   vantri::ScriptedUi ui;
   CVantriSettings settings;

@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <sstream>
 
-#include "platform/ui.h"
 #include "project/binary_archive.h"
 #include "project/file_io.h"
+#include "ui_interface/ui.h"
 
 namespace fs = std::filesystem;
 

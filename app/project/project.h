@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "crs/coordinate_system.h"
-#include "platform/passport.h"
-#include "platform/point_collection.h"
+#include "photogrammetry/passport.h"
+#include "photogrammetry/point_collection.h"
 #include "project/aba_image.h"
 #include "project/process_settings.h"
 

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "platform/nvtools.h"
-#include "platform/ui.h"
 #include "project/file_io.h"
+#include "system/nvtools.h"
+#include "ui_interface/ui.h"
 
 namespace fs = std::filesystem;
 

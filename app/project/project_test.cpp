@@ -8,11 +8,13 @@
 #include <random>
 #include <sstream>
 
-#include "platform/ui.h"
 #include "project/binary_archive.h"
 #include "project/file_io.h"
 #include "project/passport_editor.h"
 #include "project/project_flows.h"
+#include "testing/scripted_ui.h"
+#include "testing/temp_folder.h"
+#include "ui_interface/ui.h"
 
 namespace fs = std::filesystem;
 
@@ -41,8 +43,7 @@ void writeFile(const std::string& path, const std::string& bytes) {
 
 struct ProjectFiles : testing::Test {
   void SetUp() override {
-    std::string pattern = testing::TempDir() + "/project_XXXXXX";
-    root = mkdtemp(pattern.data());
+    root = temp.path();
     setenv("VANTRI_HOME", root.c_str(), 1);
     folder = root + "/job/";
     fs::create_directory(folder);
@@ -73,6 +74,7 @@ struct ProjectFiles : testing::Test {
     p.external_dem_path = "/data/dem/area.tif";
   }
 
+  vantri::test_support::TempFolder temp;
   std::string root, folder;
   vantri::ScriptedUi ui;
 };

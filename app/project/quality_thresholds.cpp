@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "platform/nvtools.h"
-#include "platform/ui.h"
+#include "system/nvtools.h"
+#include "ui_interface/ui.h"
 
 namespace {
 

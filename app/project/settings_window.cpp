@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/ui.h"
+#include "ui_interface/ui.h"
 
 SettingsWindowModel::SettingsWindowModel(CVantriSettings& settings) : settings_(settings) {
   for (const SettingsGroup& group : settings_.groups)

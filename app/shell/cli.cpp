@@ -13,9 +13,7 @@
 #include <streambuf>
 
 #include "crs/coordinate_system.h"
-#include "platform/nvtools.h"
-#include "platform/passport.h"
-#include "platform/ui.h"
+#include "photogrammetry/passport.h"
 #include "project/file_io.h"
 #include "project/footprints.h"
 #include "project/images_manager.h"
@@ -25,6 +23,8 @@
 #include "project/settings_window.h"
 #include "shell/commands.h"
 #include "shell/project_terrain.h"
+#include "system/nvtools.h"
+#include "ui_interface/ui.h"
 
 namespace vantri::shell {
 namespace {

@@ -9,6 +9,7 @@
 
 #include "crs/coordinate_system.h"
 #include "project/file_io.h"
+#include "testing/temp_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -16,8 +17,7 @@ namespace {
 
 struct Cli : testing::Test {
   void SetUp() override {
-    std::string pattern = testing::TempDir() + "/cli_XXXXXX";
-    root = mkdtemp(pattern.data());
+    root = temp.path();
     setenv("VANTRI_HOME", root.c_str(), 1);
   }
   int run(std::vector<std::string> args) {
@@ -34,6 +34,7 @@ struct Cli : testing::Test {
   }
   // Both streams: information messages go to the output, failures to the error stream.
   std::string printed() const { return out.str() + err.str(); }
+  vantri::test_support::TempFolder temp;
   std::string root;
   std::ostringstream out, err;
 };
@@ -116,7 +117,8 @@ TEST_F(Cli, NewInfoSettingsAndCrs) {
   EXPECT_NE(printed().find("Search area size value must at least the double of template size"),
             std::string::npos);
   EXPECT_FALSE(fs::exists(root + "/job/settings.ini"));
-  EXPECT_EQ(run({"settings", bun, "--set", "Show bundle report=maybe"}), vantri::shell::kExitFailure);
+  EXPECT_EQ(run({"settings", bun, "--set", "Show bundle report=maybe"}),
+            vantri::shell::kExitFailure);
   EXPECT_EQ(run({"settings", bun, "--set", "Template size"}), vantri::shell::kExitUsage);
 
   ASSERT_EQ(run({"settings", bun, "--set", "Template size=320", "--set",

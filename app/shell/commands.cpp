@@ -8,9 +8,9 @@
 #include "aat/srtm.h"
 #include "import/control_point_files.h"
 #include "import/project_import.h"
-#include "platform/ui.h"
 #include "project/project.h"
 #include "project/project_flows.h"
+#include "ui_interface/ui.h"
 
 namespace vantri::shell {
 namespace {

@@ -8,12 +8,14 @@
 #include <sstream>
 
 #include "aat/srtm.h"
-#include "aat/test_rasters.h"
-#include "platform/nvtools.h"
-#include "platform/passport.h"
-#include "platform/ui.h"
+#include "photogrammetry/passport.h"
 #include "project/project.h"
 #include "project/project_flows.h"
+#include "system/nvtools.h"
+#include "testing/rasters.h"
+#include "testing/scripted_ui.h"
+#include "testing/temp_folder.h"
+#include "ui_interface/ui.h"
 
 namespace vantri::shell {
 namespace {
@@ -24,9 +26,7 @@ using import::ImportMode;
 class ImportCommandTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = testing::TempDir() + "import_command_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
+    folder_ = temp_.path();
     setenv("VANTRI_HOME", folder_.c_str(), 1);
     CVantriProject project;
     project.folder = folder_ + "/";
@@ -43,7 +43,6 @@ class ImportCommandTest : public ::testing::Test {
     project.AppendImage("/flight/IMG_0002.tif");
     ASSERT_EQ(SaveProjectFile(project, project.file_path, kProjectFormatVersion), 1);
   }
-  void TearDown() override { fs::remove_all(folder_); }
 
   std::string writeFile(const std::string& content) {
     const std::string path = folder_ + "/in" + std::to_string(files_++) + ".txt";
@@ -61,6 +60,7 @@ class ImportCommandTest : public ::testing::Test {
   }
   std::string printed() const { return out_.str() + err_.str(); }
 
+  test_support::TempFolder temp_;
   std::string folder_;
   int files_ = 0;
   ScriptedUi ui_;
@@ -147,15 +147,14 @@ class ElevationCommandTest : public ::testing::Test {
   }
   // A geographic WGS 84 tile of 1 x 1 degree, west edge at `lon`, north edge at 46 N.
   static bool WriteTile(const std::string& path, double lon, GDALDataType type) {
-    aat::testing_support::RasterSpec spec;
+    test_support::RasterSpec spec;
     spec.width = spec.height = 100;
     spec.type = type;
     spec.geo_transform = std::array<double, 6>{lon, 0.01, 0, 46.0, 0, -0.01};
-    return aat::testing_support::writeRaster(path, spec,
-                                             [](int c, int r) { return 100.0 + c + r; });
+    return test_support::WriteRaster(path, spec, [](int c, int r) { return 100.0 + c + r; });
   }
 
-  aat::testing_support::TempFolder home_;
+  test_support::TempFolder home_;
   std::string primary_ = home_ / "srtm";
   CVantriProject project_;
   ScriptedUi ui_;

@@ -11,10 +11,12 @@
 #include <regex>
 #include <sstream>
 
-#include "platform/ui.h"
 #include "project/footprints.h"
 #include "project/project_flows.h"
 #include "shell/cli.h"
+#include "testing/scripted_ui.h"
+#include "testing/temp_folder.h"
+#include "ui_interface/ui.h"
 
 namespace fs = std::filesystem;
 
@@ -83,8 +85,7 @@ struct GeneratedBlock : testing::Test {
     GTEST_SKIP() << "the sample-data generator is not part of this build";
 #else
     if (!fs::exists(VANTRI_BLOCKGEN)) GTEST_SKIP() << "blockgen not built: " << VANTRI_BLOCKGEN;
-    std::string pattern = testing::TempDir() + "/images_e2e_XXXXXX";
-    root = mkdtemp(pattern.data());
+    root = temp.path();
     setenv("VANTRI_HOME", (root + "/home").c_str(), 1);
     block = root + "/block";
     // Small block; 3000 m flying height makes the SRTM-like tile wide enough for the 5 x 5
@@ -96,9 +97,6 @@ struct GeneratedBlock : testing::Test {
     ASSERT_EQ(std::system(command.c_str()), 0) << readText(root + "/blockgen.log");
 #endif
   }
-  void TearDown() override {
-    if (!root.empty()) fs::remove_all(root);
-  }
 
   int run(std::vector<std::string> args) {
     std::istringstream in;
@@ -108,6 +106,7 @@ struct GeneratedBlock : testing::Test {
     return vantri::shell::RunCommandLine(args, in, out, err);
   }
 
+  vantri::test_support::TempFolder temp;
   std::string root, block;
   std::ostringstream out, err;
 };
@@ -197,12 +196,10 @@ TEST_F(GeneratedBlock, CliBuildsProjectWhoseFootprintsContainTheTrueNadirs) {
 // The refusals of the two commands, on a tiny passport and rasters made here.
 struct CliImages : testing::Test {
   void SetUp() override {
-    std::string pattern = testing::TempDir() + "/cli_images_XXXXXX";
-    root = mkdtemp(pattern.data());
+    root = temp.path();
     setenv("VANTRI_HOME", (root + "/home").c_str(), 1);
     GDALAllRegister();
   }
-  void TearDown() override { fs::remove_all(root); }
   int run(std::vector<std::string> args) {
     std::istringstream in;
     out.str("");
@@ -216,6 +213,7 @@ struct CliImages : testing::Test {
     GDALClose(driver->Create(path.c_str(), width, height, 1, GDT_Byte, nullptr));
     return path;
   }
+  vantri::test_support::TempFolder temp;
   std::string root;
   std::ostringstream out, err;
 };

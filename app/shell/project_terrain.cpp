@@ -2,7 +2,7 @@
 
 #include <ogr_spatialref.h>
 
-#include "platform/ui.h"
+#include "ui_interface/ui.h"
 
 namespace vantri::shell {
 

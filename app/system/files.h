@@ -1,0 +1,32 @@
+// File helpers of the whole core: crash-safe writes, whole-file reads and folder creation.
+// A crash-safe write goes to a temporary file in the folder of the target, is flushed and synced
+// to disk and then renamed over the target, so that a crash leaves either the old file or the new
+// one, never a part of either. On failure the target is untouched and the temporary removed.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vantri::system {
+
+// Writes `content` crash-safely to `path` (permissions 0644). False when anything fails.
+bool WriteFileAtomically(const std::string& path, std::string_view content);
+
+// The same for writers that produce the file themselves (VTK, OpenCV): `write` is called with the
+// temporary path, which ends with the extension of `path` so that extension-driven encoders
+// choose the same format; it returns false when it could not write.
+bool WriteFileAtomicallyWith(const std::string& path,
+                             const std::function<bool(const std::string& temporary)>& write);
+
+// Reads a whole file; false when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::string& bytes);
+
+// Reads a whole text file into lines without their LF or CR-LF ends; false when unreadable.
+bool ReadTextLines(const std::string& path, std::vector<std::string>* lines);
+
+// Creates the folder and its parents; true when it exists afterwards.
+bool MakeFolders(const std::string& folder);
+
+}  // namespace vantri::system

@@ -1,0 +1,308 @@
+// Per-user profile strings, special folders and the INI file behind them.
+#include <fcntl.h>
+#include <limits.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "system/nvtools.h"
+
+namespace fs = std::filesystem;
+
+namespace vantri {
+
+namespace {
+
+constexpr const char* kBrowseSection = "NVTools";
+constexpr const char* kBrowseKey = "LastBrowsedPath";
+
+bool same_name(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+std::string env_or_empty(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? std::string(value) : std::string();
+}
+
+std::string home_folder() {
+  std::string home = env_or_empty("HOME");
+  return home.empty() ? std::string("/tmp") : home;
+}
+
+std::string config_root() {
+  std::string root = env_or_empty("VANTRI_HOME");
+  if (!root.empty()) return root;
+  root = env_or_empty("XDG_CONFIG_HOME");
+  return root.empty() ? home_folder() + "/.config" : root;
+}
+
+std::string data_root() {
+  std::string root = env_or_empty("VANTRI_HOME");
+  if (!root.empty()) return root;
+  root = env_or_empty("XDG_DATA_HOME");
+  return root.empty() ? home_folder() + "/.local/share" : root;
+}
+
+std::string single_line(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return out;
+}
+
+std::string_view trim(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+std::string executable_folder() {
+  char buffer[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (length <= 0) return {};
+  return fs::path(std::string(buffer, static_cast<std::size_t>(length))).parent_path().string();
+}
+
+}  // namespace
+
+// --- Files -------------------------------------------------------------------------------------
+
+int make_folders(const std::string& folder) {
+  if (folder.empty()) return 0;
+  std::error_code error;
+  fs::create_directories(folder, error);
+  return fs::is_directory(folder, error) ? 1 : 0;
+}
+
+int write_file_atomically(const std::string& path, std::string_view content) {
+  if (path.empty()) return 0;
+  const fs::path target(path);
+  const std::string folder =
+      target.has_parent_path() ? target.parent_path().string() : std::string(".");
+  std::string pattern = folder + "/." + target.filename().string() + ".tmpXXXXXX";
+  const int fd = mkstemp(pattern.data());
+  if (fd < 0) return 0;
+  fchmod(fd, 0644);
+  std::size_t written = 0;
+  bool ok = true;
+  while (written < content.size()) {
+    const ssize_t n = write(fd, content.data() + written, content.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    written += static_cast<std::size_t>(n);
+  }
+  ok = ok && fsync(fd) == 0;
+  ok = close(fd) == 0 && ok;
+  if (ok && std::rename(pattern.c_str(), path.c_str()) == 0) return 1;
+  std::remove(pattern.c_str());
+  return 0;
+}
+
+int read_text_lines(const std::string& path, std::vector<std::string>* lines) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return 0;
+  lines->clear();
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines->push_back(std::move(line));
+  }
+  return in.bad() ? 0 : 1;
+}
+
+// --- IniFile -----------------------------------------------------------------------------------
+
+IniFile::Section* IniFile::FindSection(std::string_view name) {
+  for (Section& section : sections_) {
+    if (same_name(section.name, name)) return &section;
+  }
+  return nullptr;
+}
+
+const IniFile::Section* IniFile::FindSection(std::string_view name) const {
+  for (const Section& section : sections_) {
+    if (same_name(section.name, name)) return &section;
+  }
+  return nullptr;
+}
+
+int IniFile::Load(const std::string& path) {
+  sections_.clear();
+  std::error_code error;
+  if (!fs::exists(path, error)) return 1;
+  std::vector<std::string> lines;
+  if (!read_text_lines(path, &lines)) return 0;
+  Section* current = nullptr;
+  for (const std::string& raw : lines) {
+    const std::string_view line = trim(raw);
+    if (line.empty() || line.front() == ';' || line.front() == '#') continue;
+    if (line.front() == '[' && line.back() == ']') {
+      const std::string name(trim(line.substr(1, line.size() - 2)));
+      current = FindSection(name);
+      if (current == nullptr) {
+        sections_.push_back({name, {}});
+        current = &sections_.back();
+      }
+      continue;
+    }
+    const std::size_t equals = line.find('=');
+    if (current == nullptr || equals == std::string_view::npos) continue;
+    Set(current->name, trim(line.substr(0, equals)), trim(line.substr(equals + 1)));
+  }
+  return 1;
+}
+
+int IniFile::Save(const std::string& path) const {
+  std::string text;
+  for (const Section& section : sections_) {
+    text += "[" + section.name + "]\n";
+    for (const Entry& entry : section.entries) text += entry.key + "=" + entry.value + "\n";
+  }
+  return write_file_atomically(path, text);
+}
+
+bool IniFile::Has(std::string_view section, std::string_view key) const {
+  const Section* found = FindSection(section);
+  if (found == nullptr) return false;
+  for (const Entry& entry : found->entries) {
+    if (same_name(entry.key, key)) return true;
+  }
+  return false;
+}
+
+std::string IniFile::Get(std::string_view section, std::string_view key,
+                         std::string_view default_value) const {
+  const Section* found = FindSection(section);
+  if (found != nullptr) {
+    for (const Entry& entry : found->entries) {
+      if (same_name(entry.key, key)) return entry.value;
+    }
+  }
+  return std::string(default_value);
+}
+
+void IniFile::Set(std::string_view section, std::string_view key, std::string_view value) {
+  Section* found = FindSection(section);
+  if (found == nullptr) {
+    sections_.push_back({std::string(section), {}});
+    found = &sections_.back();
+  }
+  const std::string clean = single_line(value);
+  for (Entry& entry : found->entries) {
+    if (same_name(entry.key, key)) {
+      entry.value = clean;
+      return;
+    }
+  }
+  found->entries.push_back({std::string(key), clean});
+}
+
+void IniFile::RemoveSection(std::string_view section) {
+  std::erase_if(sections_, [&](const Section& s) { return same_name(s.name, section); });
+}
+
+std::vector<std::string> IniFile::Sections() const {
+  std::vector<std::string> names;
+  for (const Section& section : sections_) names.push_back(section.name);
+  return names;
+}
+
+std::vector<std::string> IniFile::Keys(std::string_view section) const {
+  std::vector<std::string> keys;
+  if (const Section* found = FindSection(section)) {
+    for (const Entry& entry : found->entries) keys.push_back(entry.key);
+  }
+  return keys;
+}
+
+// --- Folders -----------------------------------------------------------------------------------
+
+std::string profile_path() { return config_root() + "/vantri/profile.ini"; }
+
+std::string data_folder() { return data_root() + "/vantri"; }
+
+std::string passport_archive_folder() {
+  const std::string folder = data_folder() + "/VTR/passports";
+  make_folders(folder);
+  return folder;
+}
+
+}  // namespace vantri
+
+// --- Profile strings ---------------------------------------------------------------------------
+
+std::string NVT_GetUserProfileString(std::string_view section, std::string_view key,
+                                     std::string_view default_value) {
+  vantri::IniFile ini;
+  if (!ini.Load(vantri::profile_path())) return std::string(default_value);
+  return ini.Get(section, key, default_value);
+}
+
+int NVT_GetUserProfileString(std::string_view section, std::string_view key,
+                             std::string_view default_value, char* buffer, std::size_t size) {
+  if (buffer == nullptr || size == 0) return 0;
+  const std::string value = NVT_GetUserProfileString(section, key, default_value);
+  const std::size_t copied = std::min(value.size(), size - 1);
+  std::memcpy(buffer, value.data(), copied);
+  buffer[copied] = '\0';
+  return static_cast<int>(copied);
+}
+
+int NVT_WriteUserProfileString(std::string_view section, std::string_view key,
+                               std::string_view value) {
+  if (section.empty() || key.empty()) return 0;
+  const std::string path = vantri::profile_path();
+  if (!vantri::make_folders(fs::path(path).parent_path().string())) return 0;
+  vantri::IniFile ini;
+  if (!ini.Load(path)) return 0;
+  ini.Set(section, key, value);
+  return ini.Save(path);
+}
+
+// --- Special folders and the last browsed folder
+// --------------------------------------------------------
+
+std::string NVT_GetSpecialFolder(int folder_id, int, int) {
+  switch (folder_id) {
+    case NVT_FOLDER_COMMON_APPDATA: {
+      const std::string folder = vantri::data_folder();
+      vantri::make_folders(folder);
+      return folder;
+    }
+    case NVT_FOLDER_PROGRAM_FILES:
+    case NVT_FOLDER_PROGRAM_FILESX86:
+      return vantri::executable_folder();
+    default:
+      return {};
+  }
+}
+
+int NVT_GetSpecialFolder(int folder_id, char* buffer, std::size_t size, int option1, int option2) {
+  if (buffer == nullptr || size == 0) return 0;
+  const std::string folder = NVT_GetSpecialFolder(folder_id, option1, option2);
+  if (folder.empty() || folder.size() >= size) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  std::memcpy(buffer, folder.c_str(), folder.size() + 1);
+  return 1;
+}
+
+std::string NVT_GetLastBrowsedPath() {
+  return NVT_GetUserProfileString(vantri::kBrowseSection, vantri::kBrowseKey, "");
+}
+
+int NVT_SetLastBrowsedPath(std::string_view folder) {
+  return NVT_WriteUserProfileString(vantri::kBrowseSection, vantri::kBrowseKey, folder);
+}

@@ -1,0 +1,47 @@
+// Temporary folders and small file helpers of the tests.
+#pragma once
+
+#include <string>
+
+namespace vantri::test_support {
+
+// A fresh folder below the test temporary folder, removed with everything in it when the object
+// dies. Fails the current test when it cannot be made.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  const std::string& path() const { return path_; }
+  // path() + "/" + name.
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Points VANTRI_HOME (the per-user profile and data roots) at a fresh temporary folder for the
+// life of the object; the previous value comes back afterwards.
+class ScopedVantriHome {
+ public:
+  ScopedVantriHome();
+  ~ScopedVantriHome();
+  ScopedVantriHome(const ScopedVantriHome&) = delete;
+  ScopedVantriHome& operator=(const ScopedVantriHome&) = delete;
+
+  const TempFolder& folder() const { return folder_; }
+
+ private:
+  TempFolder folder_;
+  bool had_previous_ = false;
+  std::string previous_;
+};
+
+// The whole file, empty when unreadable.
+std::string ReadFile(const std::string& path);
+// Writes (replaces) the file; fails the current test when it cannot.
+void WriteFile(const std::string& path, const std::string& content);
+
+}  // namespace vantri::test_support
