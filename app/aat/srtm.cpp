@@ -9,6 +9,7 @@
 #include "project/project.h"
 #include "project/project_flows.h"
 #include "system/nvtools.h"
+#include "system/text.h"
 #include "ui_interface/ui.h"
 
 namespace vantri::aat {
@@ -32,9 +33,7 @@ std::string relativeToProgram(const std::string& path) {
 }
 
 bool hasTifExtension(const fs::path& path) {
-  std::string ext = path.extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
-  return ext == ".tif";
+  return system::ToLower(path.extension().string()) == ".tif";
 }
 
 GDALDatasetUniquePtr openReadOnly(const std::string& path) {

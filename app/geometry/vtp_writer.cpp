@@ -11,8 +11,7 @@
 #include <vtkUnsignedCharArray.h>
 #include <vtkXMLPolyDataWriter.h>
 
-#include <cstdio>
-#include <filesystem>
+#include "system/files.h"
 
 int WriteVtpPolyData(vtkPolyData* poly_data, const std::string& path,
                      const Eigen::Vector3d& local_origin) {
@@ -29,20 +28,15 @@ int WriteVtpPolyData(vtkPolyData* poly_data, const std::string& path,
   fields->AddArray(origin);
   copy->SetFieldData(fields);
 
-  // The temporary name keeps the extension so that readers recognise a half-renamed file.
-  const std::string temporary = path + ".tmp.vtp";
-  vtkNew<vtkXMLPolyDataWriter> writer;
-  writer->SetFileName(temporary.c_str());
-  writer->SetInputData(copy);
-  writer->SetDataModeToBinary();
-  if (writer->Write() != 1) {
-    std::remove(temporary.c_str());
-    return 0;
-  }
-  std::error_code error;
-  std::filesystem::rename(temporary, path, error);
-  if (error) std::remove(temporary.c_str());
-  return error ? 0 : 1;
+  const bool written =
+      vantri::system::WriteFileAtomicallyWith(path, [&](const std::string& temporary) {
+        vtkNew<vtkXMLPolyDataWriter> writer;
+        writer->SetFileName(temporary.c_str());
+        writer->SetInputData(copy);
+        writer->SetDataModeToBinary();
+        return writer->Write() == 1;
+      });
+  return written ? 1 : 0;
 }
 
 int WriteVtpPolyData(const std::vector<Eigen::Vector3d>& points, const std::string& path,

@@ -10,7 +10,9 @@
 #include <fstream>
 
 #include "parse_it.h"
+#include "system/files.h"
 #include "system/nvtools.h"
+#include "system/text.h"
 #include "ui_interface/ui.h"
 
 namespace vantri::import {
@@ -31,12 +33,6 @@ std::vector<std::string> columnsOf(ImportMode mode) {
       break;
   }
   return {"ID", "X", "Y", "Z"};
-}
-
-std::string lowerCase(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
 }
 
 std::string format(const char* pattern, double value) {
@@ -64,26 +60,6 @@ bool isAngleColumn(const std::string& title) {
 }
 bool isCoordinateColumn(const std::string& title) {
   return title == "X" || title == "Y" || title == "Z";
-}
-
-// Writes `content` to a temporary file beside `path` and renames it over `path`.
-bool writeFileAtomically(const std::string& path, const std::string& content) {
-  const std::string temp = path + ".tmp" + std::to_string(::getpid());
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out << content;
-    out.flush();
-    if (!out) {
-      std::remove(temp.c_str());
-      return false;
-    }
-  }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    std::remove(temp.c_str());
-    return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -193,7 +169,7 @@ void PointImportModel::refillTargetGrid() {
     for (std::size_t k = 0; k < target_columns_.size(); ++k) {
       const int source = assignment_[k];
       if (source >= 0 && source < static_cast<int>(parsed_rows_[r].size()))
-        target_rows_[r][k] = lowerCase(parsed_rows_[r][source]);
+        target_rows_[r][k] = system::ToLower(parsed_rows_[r][source]);
     }
   }
   selected_.assign(target_rows_.size(), false);
@@ -355,7 +331,7 @@ bool PointImportModel::saveAs() {
     }
     content += '\n';
   }
-  if (writeFileAtomically(path, content)) return true;
+  if (system::WriteFileAtomically(path, content)) return true;
   ui_.ShowMessage("Unable to write the file " + path, MessageIcon::kExclamation);
   return false;
 }
@@ -477,10 +453,10 @@ std::string fileTitle(const std::string& path) {
 std::vector<int> matchRowsToImages(const std::vector<SFIO_GPSPoint>& positions,
                                    const std::vector<std::string>& image_names) {
   std::vector<std::string> titles;
-  for (const auto& p : positions) titles.push_back(lowerCase(fileTitle(p.id)));
+  for (const auto& p : positions) titles.push_back(system::ToLower(fileTitle(p.id)));
   std::vector<int> match(image_names.size(), -1);
   for (std::size_t i = 0; i < image_names.size(); ++i) {
-    const auto it = std::find(titles.begin(), titles.end(), lowerCase(image_names[i]));
+    const auto it = std::find(titles.begin(), titles.end(), system::ToLower(image_names[i]));
     if (it != titles.end()) match[i] = static_cast<int>(it - titles.begin());
   }
   return match;
@@ -491,7 +467,7 @@ OriginUpdate setLocalOriginOnce(std::array<double, 3>* origin, double min_x, dou
   if ((*origin)[0] != 0.0) return OriginUpdate::kKept;
   char text[256];
   std::snprintf(text, sizeof text, "%.20lf %.20lf %.20lf", min_x, min_y, 0.0);
-  if (!writeFileAtomically(off_path, text)) return OriginUpdate::kWriteFailed;
+  if (!system::WriteFileAtomically(off_path, text)) return OriginUpdate::kWriteFailed;
   *origin = {min_x, min_y, 0.0};
   return OriginUpdate::kSet;
 }

@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "system/files.h"
 #include "system/nvtools.h"
 #include "system/text_record.h"
 
@@ -115,12 +116,12 @@ int WritePTCollFile(const std::string& path, const CGCPCollMap& points,
     append_point(point, &text);
     if (progress) progress(++done, static_cast<int>(points.size()));
   }
-  return vantri::write_file_atomically(path, text);
+  return vantri::system::WriteFileAtomically(path, text);
 }
 
 int ReadPTCollFile(const std::string& path, CGCPCollMap* points, const PointProgress& progress) {
   std::vector<std::string> lines;
-  if (points == nullptr || !vantri::read_text_lines(path, &lines)) return 0;
+  if (points == nullptr || !vantri::system::ReadTextLines(path, &lines)) return 0;
   std::size_t index = 0;
   while (index < lines.size() && lines[index].empty()) ++index;
   int version = 0, declared = -1;

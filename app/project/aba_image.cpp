@@ -1,7 +1,7 @@
 #include "aba_image.h"
 
 #include "binary_archive.h"
-#include "file_io.h"
+#include "system/text.h"
 
 namespace {
 
@@ -36,7 +36,8 @@ void CABAImage::SetPath(const std::string& path) {
 
 void CABAImage::DeriveNames() {
   name_ = FileTitle(path_);
-  const bool is_jpeg = vantri::toLower(FileExtension(path_)).find("jpg") != std::string::npos;
+  const bool is_jpeg =
+      vantri::system::ToLower(FileExtension(path_)).find("jpg") != std::string::npos;
   preview_path_ = project_folder_ + name_ + (is_jpeg ? ".bmp" : ".jpg");
 }
 

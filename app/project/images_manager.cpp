@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <tuple>
 
-#include "project/file_io.h"
 #include "system/nvtools.h"
+#include "system/text.h"
 #include "ui_interface/ui.h"
 
 using vantri::MessageIcon;
@@ -91,12 +91,13 @@ bool ImageImportCheckOn(const CVantriProject& project) {
 }
 
 bool IsUndistortedFor(GDALDataset* dataset, const std::string& passport_file_name) {
-  using vantri::equalsNoCase;
   if (hasMetadataItem(dataset, "UNDISTORTED") && hasMetadataItem(dataset, "CAMERANAME"))
-    return equalsNoCase(metadataItem(dataset, "UNDISTORTED"), "yes") &&
-           equalsNoCase(metadataItem(dataset, "CAMERANAME"), passport_file_name);
-  return equalsNoCase(metadataItem(dataset, "TIFFTAG_SOFTWARE"), "Norvel Software UND") &&
-         equalsNoCase(metadataItem(dataset, "TIFFTAG_IMAGEDESCRIPTION"), passport_file_name);
+    return vantri::system::EqualsNoCase(metadataItem(dataset, "UNDISTORTED"), "yes") &&
+           vantri::system::EqualsNoCase(metadataItem(dataset, "CAMERANAME"), passport_file_name);
+  return vantri::system::EqualsNoCase(metadataItem(dataset, "TIFFTAG_SOFTWARE"),
+                                      "Norvel Software UND") &&
+         vantri::system::EqualsNoCase(metadataItem(dataset, "TIFFTAG_IMAGEDESCRIPTION"),
+                                      passport_file_name);
 }
 
 std::string ParseVarianceAnswer(const std::string& text, VarianceColumn column, double* value) {
@@ -138,7 +139,7 @@ std::vector<ImageRow> ImagesManager::Rows() const {
 std::string ImagesManager::Label() const {
   const std::vector<ImageRow> rows = Rows();
   const auto valid = std::count_if(rows.begin(), rows.end(), [](const ImageRow& row) {
-    return !vantri::equalsNoCase(row.gps_imu, "no");
+    return !vantri::system::EqualsNoCase(row.gps_imu, "no");
   });
   char buffer[128];
   std::snprintf(buffer, sizeof buffer, "%d images added (%d valid for process)",
@@ -148,8 +149,9 @@ std::string ImagesManager::Label() const {
 
 bool ImagesManager::IsListed(const std::string& path) const {
   const std::string title = FileTitle(path);
-  return std::any_of(project_.images.begin(), project_.images.end(),
-                     [&](const auto& image) { return vantri::equalsNoCase(image->Name(), title); });
+  return std::any_of(project_.images.begin(), project_.images.end(), [&](const auto& image) {
+    return vantri::system::EqualsNoCase(image->Name(), title);
+  });
 }
 
 bool ImagesManager::Acceptable(const std::string& path) const {

@@ -6,8 +6,9 @@
 #include <filesystem>
 
 #include "formula/distortion_formula.h"
-#include "project/file_io.h"
+#include "system/files.h"
 #include "system/nvtools.h"
+#include "system/text.h"
 #include "ui_interface/ui.h"
 
 namespace fs = std::filesystem;
@@ -31,7 +32,7 @@ std::vector<std::string> filesWithExtension(const std::string& folder, const std
   std::error_code error;
   for (const auto& entry : fs::directory_iterator(folder, error)) {
     if (!entry.is_regular_file(error)) continue;
-    if (vantri::toLower(entry.path().extension().string()) == "." + ext)
+    if (vantri::system::ToLower(entry.path().extension().string()) == "." + ext)
       found.push_back(entry.path().string());
   }
   std::sort(found.begin(), found.end());
@@ -68,7 +69,7 @@ std::pair<DistortionCoefficients, DistortionCoefficients> shownCoefficients(
 }  // namespace
 
 std::vector<std::string> ListPassportArchive(const std::string& archive_folder) {
-  vantri::make_folders(archive_folder);
+  vantri::system::MakeFolders(archive_folder);
   std::vector<std::string> entries;
   for (const char* ext : {"ccb", "cvc", "bcc", "rdr"})
     for (const std::string& path : filesWithExtension(archive_folder, ext)) entries.push_back(path);
@@ -167,7 +168,7 @@ EditorOutcome PassportEditorOk(vantri::UserInterface& ui, const PassportEditorVa
   saved_path->clear();
   CBCCCameraPassport passport;
   if (CheckPassportEditor(ui, values, passport) == 0) return EditorOutcome::kStayOpen;
-  vantri::make_folders(archive_folder);
+  vantri::system::MakeFolders(archive_folder);
   const std::string path = archive_folder + "/" + PassportEditorFileName(passport) + ".bcc";
   std::error_code error;
   if (fs::exists(path, error) &&
@@ -184,7 +185,7 @@ EditorOutcome PassportEditorOk(vantri::UserInterface& ui, const PassportEditorVa
 }
 
 std::unique_ptr<CCameraPassport> ReadManagerPassport(const std::string& path) {
-  if (vantri::toLower(fs::path(path).extension().string()) == ".ccb") {
+  if (vantri::system::ToLower(fs::path(path).extension().string()) == ".ccb") {
     auto passport = std::make_unique<CBCCCameraPassport>();
     if (CCBtoBCC(path, passport.get()) == 0) return nullptr;
     return passport;
@@ -226,14 +227,14 @@ std::vector<PassportTableRow> PassportManager::SelectedRows() const {
 }
 
 int PassportManager::Import(const std::string& source) {
-  const bool is_ccb = vantri::toLower(fs::path(source).extension().string()) == ".ccb";
+  const bool is_ccb = vantri::system::ToLower(fs::path(source).extension().string()) == ".ccb";
   const bool readable =
       is_ccb ? fs::is_regular_file(source) : CCameraPassport::New(source) != nullptr;
   if (!readable) {
     ui_.ShowMessage("Unable to open camera passport", MessageIcon::kExclamation);
     return 0;
   }
-  vantri::make_folders(archive_folder_);
+  vantri::system::MakeFolders(archive_folder_);
   const std::string target = archive_folder_ + "/" + fs::path(source).filename().string();
   std::error_code error;
   if (fs::exists(target, error) &&
@@ -241,7 +242,8 @@ int PassportManager::Import(const std::string& source) {
                     MessageIcon::kQuestion))
     return 0;
   std::string bytes;
-  if (!vantri::readWholeFile(source, bytes) || !vantri::writeFileAtomically(target, bytes)) {
+  if (!vantri::system::ReadWholeFile(source, bytes) ||
+      !vantri::system::WriteFileAtomically(target, bytes)) {
     ui_.ShowMessage("Unable to import the certificate!", MessageIcon::kStop);
     return 0;
   }
@@ -259,7 +261,7 @@ int PassportManager::ImportWithDialog() {
 
 int PassportManager::Create(
     const std::function<std::string(const std::string& archive_folder)>& editor) {
-  vantri::make_folders(archive_folder_);
+  vantri::system::MakeFolders(archive_folder_);
   const std::string saved = editor ? editor(archive_folder_) : std::string();
   if (saved.empty()) return 0;
   if (saved.find("bcc") != std::string::npos) {

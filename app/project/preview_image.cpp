@@ -11,8 +11,9 @@
 
 #include "photogrammetry/raster_roi.h"
 #include "project/aba_image.h"
-#include "project/file_io.h"
+#include "system/files.h"
 #include "system/nvtools.h"
+#include "system/text.h"
 #include "ui_interface/ui.h"
 
 namespace fs = std::filesystem;
@@ -23,24 +24,15 @@ struct GdalCloser {
   void operator()(GDALDataset* dataset) const { GDALClose(dataset); }
 };
 
-// Writes through a temporary file of the same extension (the encoder follows the extension).
+// Crash-safe; the temporary keeps the extension, which chooses the encoder.
 bool writeImageAtomically(const std::string& path, const cv::Mat& image) {
-  const fs::path target(path);
-  const fs::path temporary =
-      target.parent_path() / (target.stem().string() + ".part" + target.extension().string());
-  std::error_code error;
-  bool written = false;
-  try {
-    written = cv::imwrite(temporary.string(), image);
-  } catch (const cv::Exception&) {
-    written = false;
-  }
-  if (written) fs::rename(temporary, target, error);
-  if (!written || error) {
-    fs::remove(temporary, error);
-    return false;
-  }
-  return true;
+  return vantri::system::WriteFileAtomicallyWith(path, [&](const std::string& temporary) {
+    try {
+      return cv::imwrite(temporary, image);
+    } catch (const cv::Exception&) {
+      return false;
+    }
+  });
 }
 
 bool loadImage(const std::string& path, cv::Mat* image) {
@@ -82,7 +74,8 @@ int BuildPreviewImage(const std::string& image_path, const std::string& preview_
 }
 
 std::string PreviewPathIn(const std::string& image_path, const std::string& folder) {
-  const bool jpg = vantri::toLower(FileExtension(image_path)).find("jpg") != std::string::npos;
+  const bool jpg =
+      vantri::system::ToLower(FileExtension(image_path)).find("jpg") != std::string::npos;
   return folder + FileTitle(image_path) + (jpg ? ".bmp" : ".jpg");
 }
 
@@ -93,8 +86,8 @@ int LoadPreviewImage(const CABAImage& image, cv::Mat* preview, long long limit) 
   const fs::path beside = fs::path(image.Path()).parent_path() / fs::path(preview_path).filename();
   if (fs::exists(beside, error)) {
     std::string bytes;
-    if (vantri::readWholeFile(beside.string(), bytes) &&
-        vantri::writeFileAtomically(preview_path, bytes))
+    if (vantri::system::ReadWholeFile(beside.string(), bytes) &&
+        vantri::system::WriteFileAtomically(preview_path, bytes))
       return loadImage(preview_path, preview) ? 1 : 0;
   }
   return BuildPreviewImage(image.Path(), preview_path, limit, preview);

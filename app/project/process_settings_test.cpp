@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "project/file_io.h"
 #include "project/quality_thresholds.h"
 #include "project/settings_window.h"
+#include "system/files.h"
 #include "system/nvtools.h"
 #include "testing/scripted_ui.h"
 #include "testing/temp_folder.h"
@@ -43,7 +43,7 @@ TEST_F(Settings, DefaultsSavedAndLoadedGiveIdenticalTablesAndTypedValues) {
   const std::string path = folder + "/settings.ini";
   ASSERT_EQ(settings.Save(path), 1);
   std::string text;
-  ASSERT_TRUE(vantri::readWholeFile(path, text));
+  ASSERT_TRUE(vantri::system::ReadWholeFile(path, text));
   EXPECT_NE(text.find("=25:9:16:25:36:49:64"), std::string::npos);
   EXPECT_NE(text.find("groupName=Max points to search per image"), std::string::npos);
 

@@ -6,7 +6,8 @@
 #include <sstream>
 
 #include "project/binary_archive.h"
-#include "project/file_io.h"
+#include "system/files.h"
+#include "system/text.h"
 #include "ui_interface/ui.h"
 
 namespace fs = std::filesystem;
@@ -53,7 +54,8 @@ int passportFromFolderCcb(CVantriProject& project, vantri::UserInterface* ui) {
   std::vector<fs::path> candidates;
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(project.folder, ec))
-    if (!entry.is_directory(ec) && vantri::toLower(entry.path().extension().string()) == ".ccb")
+    if (!entry.is_directory(ec) &&
+        vantri::system::ToLower(entry.path().extension().string()) == ".ccb")
       candidates.push_back(entry.path());
   if (candidates.empty()) {
     if (ui != nullptr)
@@ -380,9 +382,9 @@ int ReadTextProject(CVantriProject& project, std::string_view text) {
 
 int LoadProjectFile(CVantriProject& project, const std::string& path, vantri::UserInterface& ui) {
   std::string bytes;
-  if (!vantri::readWholeFile(path, bytes)) return 0;
+  if (!vantri::system::ReadWholeFile(path, bytes)) return 0;
   project.settings.SetUi(&ui);
-  const std::string extension = vantri::toLower(FileExtension(path));
+  const std::string extension = vantri::system::ToLower(FileExtension(path));
   const bool text_form = extension == "aba";
   const int read =
       text_form ? ReadTextProject(project, bytes) : ReadBinaryProject(project, bytes, ui);
@@ -399,7 +401,7 @@ int SaveProjectFile(const CVantriProject& project, const std::string& path, int 
   if (path.empty()) return 0;
   const std::string bytes = version < kOldestBinaryVersion ? WriteTextProject(project, version)
                                                            : WriteBinaryProject(project, version);
-  return vantri::writeFileAtomically(path, bytes) ? 1 : 0;
+  return vantri::system::WriteFileAtomically(path, bytes) ? 1 : 0;
 }
 
 bool ReadLocalOrigin(const std::string& path, std::array<double, 3>& origin) {

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "project/file_io.h"
 #include "system/nvtools.h"
+#include "system/text.h"
 #include "ui_interface/ui.h"
 
 namespace fs = std::filesystem;
@@ -77,7 +77,7 @@ int NewProject(CVantriProject& project, vantri::UserInterface& ui, NewProjectCho
   }
 
   project.Close();
-  project.passport_file_name = vantri::toLower(passport_file);
+  project.passport_file_name = vantri::system::ToLower(passport_file);
   project.folder = folder;
   project.name = choice.name;
   project.file_path = folder + choice.name + ".bun";
@@ -120,7 +120,7 @@ int OpenProjectPath(CVantriProject& project, vantri::UserInterface& ui, const st
     return 0;
   }
   // An old text project is saved in the binary form beside it, so the .aba stays readable.
-  if (vantri::toLower(FileExtension(project.file_path)) == "aba")
+  if (vantri::system::ToLower(FileExtension(project.file_path)) == "aba")
     project.file_path = project.folder + project.name + ".bun";
   ReadLocalOrigin(project.folder + project.name + ".off", project.local_origin);
   if (project.load_tie_points) project.load_tie_points(project);

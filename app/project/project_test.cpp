@@ -9,9 +9,9 @@
 #include <sstream>
 
 #include "project/binary_archive.h"
-#include "project/file_io.h"
 #include "project/passport_editor.h"
 #include "project/project_flows.h"
+#include "system/files.h"
 #include "testing/scripted_ui.h"
 #include "testing/temp_folder.h"
 #include "ui_interface/ui.h"
@@ -294,14 +294,14 @@ TEST_F(ProjectFiles, FailedSaveKeepsThePreviousFile) {
   fillProject(p);
   ASSERT_EQ(SaveProject(p), 1);
   std::string before;
-  ASSERT_TRUE(vantri::readWholeFile(p.file_path, before));
+  ASSERT_TRUE(vantri::system::ReadWholeFile(p.file_path, before));
   EXPECT_EQ(SaveProjectFile(p, folder + "no/such/folder/job.bun", 206), 0);
   EXPECT_EQ(SaveProjectFile(p, "", 206), 0);
   fs::create_directory(folder + "blocked.bun");
   writeFile(folder + "blocked.bun/keep", "x");
   EXPECT_EQ(SaveProjectFile(p, folder + "blocked.bun", 206), 0);
   std::string after;
-  ASSERT_TRUE(vantri::readWholeFile(p.file_path, after));
+  ASSERT_TRUE(vantri::system::ReadWholeFile(p.file_path, after));
   EXPECT_EQ(before, after);
   for (const auto& entry : fs::directory_iterator(folder))
     EXPECT_EQ(entry.path().string().find(".bun."), std::string::npos) << "temporary file left";
@@ -376,7 +376,7 @@ TEST_F(ProjectFiles, ProjectOpenedFromTextIsSavedAsBinaryBesideIt) {
   EXPECT_EQ(p.passport_file_name, "UltraCam");
   ASSERT_EQ(SaveProject(p), 1);
   std::string still;
-  ASSERT_TRUE(vantri::readWholeFile(folder + "old.aba", still));
+  ASSERT_TRUE(vantri::system::ReadWholeFile(folder + "old.aba", still));
   EXPECT_EQ(still, text);
   CVantriProject again;
   ASSERT_EQ(OpenProjectPath(again, ui, folder + "old.bun"), 1);

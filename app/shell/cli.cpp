@@ -14,7 +14,6 @@
 
 #include "crs/coordinate_system.h"
 #include "photogrammetry/passport.h"
-#include "project/file_io.h"
 #include "project/footprints.h"
 #include "project/images_manager.h"
 #include "project/passport_editor.h"
@@ -23,6 +22,7 @@
 #include "project/settings_window.h"
 #include "shell/commands.h"
 #include "shell/project_terrain.h"
+#include "system/files.h"
 #include "system/nvtools.h"
 #include "ui_interface/ui.h"
 
@@ -510,7 +510,7 @@ int ChooseCoordinateSystem(const Options& o, crs::CoordinateSystem& cs, std::str
     cs.set_user_epsg(code);
   } else if (o.Has("--wkt-file")) {
     std::string text;
-    if (!readWholeFile(o.Get("--wkt-file"), text) || text.empty()) {
+    if (!system::ReadWholeFile(o.Get("--wkt-file"), text) || text.empty()) {
       error = "Unable to read selected file!";
       return kExitFailure;
     }

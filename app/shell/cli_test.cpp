@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "crs/coordinate_system.h"
-#include "project/file_io.h"
+#include "system/files.h"
 #include "testing/temp_folder.h"
 
 namespace fs = std::filesystem;
@@ -127,7 +127,7 @@ TEST_F(Cli, NewInfoSettingsAndCrs) {
       << err.str();
   EXPECT_NE(out.str().find("Settings are valid."), std::string::npos);
   std::string ini;
-  ASSERT_TRUE(vantri::readWholeFile(root + "/job/settings.ini", ini));
+  ASSERT_TRUE(vantri::system::ReadWholeFile(root + "/job/settings.ini", ini));
   EXPECT_NE(ini.find("=320\n"), std::string::npos);
   EXPECT_NE(ini.find("=49:9:16:25:36:49:64\n"), std::string::npos);
 
@@ -180,7 +180,7 @@ TEST_F(Cli, FailuresSayWhy) {
   const std::string bun = root + "/job/job.bun";
   ASSERT_EQ(run({"settings", bun, "--set", "GCPs weight=3"}), vantri::shell::kExitOk);
   std::string ini;
-  ASSERT_TRUE(vantri::readWholeFile(root + "/job/settings.ini", ini));
+  ASSERT_TRUE(vantri::system::ReadWholeFile(root + "/job/settings.ini", ini));
   const std::size_t at = ini.find("=Convergence threshold");
   ASSERT_NE(at, std::string::npos);
   ini.replace(at, 22, "=Renamed threshold");

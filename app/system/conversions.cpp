@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "system/nvtools.h"
+#include "system/text.h"
 
 namespace {
 
@@ -16,12 +17,6 @@ std::string_view trim(std::string_view text) {
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
     text.remove_suffix(1);
   return text;
-}
-
-std::string lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
 }
 
 }  // namespace
@@ -50,7 +45,7 @@ int NVT_StringToInt(std::string_view text, int* value) {
 }
 
 int NVT_StringToBoolean(std::string_view text, bool* value) {
-  const std::string word = lower(trim(text));
+  const std::string word = vantri::system::ToLower(trim(text));
   if (word == "1" || word == "true" || word == "yes" || word == "on") {
     *value = true;
     return 1;

@@ -12,9 +12,9 @@ namespace vantri::system {
 namespace {
 
 namespace fs = std::filesystem;
-using testing_support::ReadFile;
-using testing_support::TempFolder;
-using testing_support::WriteFile;
+using test_support::ReadFile;
+using test_support::TempFolder;
+using test_support::WriteFile;
 
 // Names of the entries of a folder.
 std::vector<std::string> Entries(const std::string& folder) {

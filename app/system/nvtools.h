@@ -1,3 +1,4 @@
+#include "system/files.h"
 // Operating-system services of the Vantri core on POSIX (the NVT_* utility layer).
 // Every function returns 1 (non-zero) for success and 0 for failure unless stated otherwise;
 // none throws.
@@ -114,15 +115,6 @@ std::string profile_path();
 std::string data_folder();
 // <data folder>/VTR/passports, created with its parents.
 std::string passport_archive_folder();
-// Creates the folder and its parents; 1 when it exists afterwards.
-int make_folders(const std::string& folder);
-
-// Writes `content` to a temporary file in the folder of `path`, flushes it to disk and renames it
-// over `path`; on failure the previous file is untouched and the temporary file removed.
-int write_file_atomically(const std::string& path, std::string_view content);
-// Reads a whole text file into lines without their LF or CR-LF ends; 0 when unreadable.
-int read_text_lines(const std::string& path, std::vector<std::string>* lines);
-
 // A small INI file in the Windows private-profile layout ("[section]", "key=value"), read with
 // CR-LF or LF line ends. Section and key names compare without regard to case; order is kept.
 class IniFile {

@@ -8,6 +8,7 @@
 #include <climits>
 #include <filesystem>
 
+#include "system/files.h"
 #include "testing/temp_folder.h"
 
 namespace {
@@ -126,9 +127,9 @@ TEST(FilesAndFolders, SizeDeleteAndAtomicWrites) {
   EXPECT_EQ(NVT_GetFileSize(folder / "none.txt"), -1);
   EXPECT_EQ(NVT_GetFileSize(folder.path()), -1);
 
-  ASSERT_EQ(vantri::write_file_atomically(folder / "a.txt", "new"), 1);
+  ASSERT_EQ(vantri::system::WriteFileAtomically(folder / "a.txt", "new"), 1);
   EXPECT_EQ(ReadFile(folder / "a.txt"), "new");
-  EXPECT_EQ(vantri::write_file_atomically(folder / "missing/b.txt", "x"), 0);
+  EXPECT_EQ(vantri::system::WriteFileAtomically(folder / "missing/b.txt", "x"), 0);
 
   std::filesystem::create_directories(folder / "tree/deep/deeper");
   WriteFile(folder / "tree/deep/file", "x");

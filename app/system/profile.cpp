@@ -1,7 +1,6 @@
 // Per-user profile strings, special folders and the INI file behind them.
 #include <fcntl.h>
 #include <limits.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,7 +10,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "system/files.h"
 #include "system/nvtools.h"
+#include "system/text.h"
 
 namespace fs = std::filesystem;
 
@@ -21,10 +22,6 @@ namespace {
 
 constexpr const char* kBrowseSection = "NVTools";
 constexpr const char* kBrowseKey = "LastBrowsedPath";
-
-bool same_name(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
 
 std::string env_or_empty(const char* name) {
   const char* value = std::getenv(name);
@@ -73,66 +70,18 @@ std::string executable_folder() {
 
 }  // namespace
 
-// --- Files -------------------------------------------------------------------------------------
-
-int make_folders(const std::string& folder) {
-  if (folder.empty()) return 0;
-  std::error_code error;
-  fs::create_directories(folder, error);
-  return fs::is_directory(folder, error) ? 1 : 0;
-}
-
-int write_file_atomically(const std::string& path, std::string_view content) {
-  if (path.empty()) return 0;
-  const fs::path target(path);
-  const std::string folder =
-      target.has_parent_path() ? target.parent_path().string() : std::string(".");
-  std::string pattern = folder + "/." + target.filename().string() + ".tmpXXXXXX";
-  const int fd = mkstemp(pattern.data());
-  if (fd < 0) return 0;
-  fchmod(fd, 0644);
-  std::size_t written = 0;
-  bool ok = true;
-  while (written < content.size()) {
-    const ssize_t n = write(fd, content.data() + written, content.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    written += static_cast<std::size_t>(n);
-  }
-  ok = ok && fsync(fd) == 0;
-  ok = close(fd) == 0 && ok;
-  if (ok && std::rename(pattern.c_str(), path.c_str()) == 0) return 1;
-  std::remove(pattern.c_str());
-  return 0;
-}
-
-int read_text_lines(const std::string& path, std::vector<std::string>* lines) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return 0;
-  lines->clear();
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines->push_back(std::move(line));
-  }
-  return in.bad() ? 0 : 1;
-}
-
 // --- IniFile -----------------------------------------------------------------------------------
 
 IniFile::Section* IniFile::FindSection(std::string_view name) {
   for (Section& section : sections_) {
-    if (same_name(section.name, name)) return &section;
+    if (system::EqualsNoCase(section.name, name)) return &section;
   }
   return nullptr;
 }
 
 const IniFile::Section* IniFile::FindSection(std::string_view name) const {
   for (const Section& section : sections_) {
-    if (same_name(section.name, name)) return &section;
+    if (system::EqualsNoCase(section.name, name)) return &section;
   }
   return nullptr;
 }
@@ -142,7 +91,7 @@ int IniFile::Load(const std::string& path) {
   std::error_code error;
   if (!fs::exists(path, error)) return 1;
   std::vector<std::string> lines;
-  if (!read_text_lines(path, &lines)) return 0;
+  if (!system::ReadTextLines(path, &lines)) return 0;
   Section* current = nullptr;
   for (const std::string& raw : lines) {
     const std::string_view line = trim(raw);
@@ -169,14 +118,14 @@ int IniFile::Save(const std::string& path) const {
     text += "[" + section.name + "]\n";
     for (const Entry& entry : section.entries) text += entry.key + "=" + entry.value + "\n";
   }
-  return write_file_atomically(path, text);
+  return system::WriteFileAtomically(path, text);
 }
 
 bool IniFile::Has(std::string_view section, std::string_view key) const {
   const Section* found = FindSection(section);
   if (found == nullptr) return false;
   for (const Entry& entry : found->entries) {
-    if (same_name(entry.key, key)) return true;
+    if (system::EqualsNoCase(entry.key, key)) return true;
   }
   return false;
 }
@@ -186,7 +135,7 @@ std::string IniFile::Get(std::string_view section, std::string_view key,
   const Section* found = FindSection(section);
   if (found != nullptr) {
     for (const Entry& entry : found->entries) {
-      if (same_name(entry.key, key)) return entry.value;
+      if (system::EqualsNoCase(entry.key, key)) return entry.value;
     }
   }
   return std::string(default_value);
@@ -200,7 +149,7 @@ void IniFile::Set(std::string_view section, std::string_view key, std::string_vi
   }
   const std::string clean = single_line(value);
   for (Entry& entry : found->entries) {
-    if (same_name(entry.key, key)) {
+    if (system::EqualsNoCase(entry.key, key)) {
       entry.value = clean;
       return;
     }
@@ -209,7 +158,7 @@ void IniFile::Set(std::string_view section, std::string_view key, std::string_vi
 }
 
 void IniFile::RemoveSection(std::string_view section) {
-  std::erase_if(sections_, [&](const Section& s) { return same_name(s.name, section); });
+  std::erase_if(sections_, [&](const Section& s) { return system::EqualsNoCase(s.name, section); });
 }
 
 std::vector<std::string> IniFile::Sections() const {
@@ -234,7 +183,7 @@ std::string data_folder() { return data_root() + "/vantri"; }
 
 std::string passport_archive_folder() {
   const std::string folder = data_folder() + "/VTR/passports";
-  make_folders(folder);
+  system::MakeFolders(folder);
   return folder;
 }
 
@@ -263,7 +212,7 @@ int NVT_WriteUserProfileString(std::string_view section, std::string_view key,
                                std::string_view value) {
   if (section.empty() || key.empty()) return 0;
   const std::string path = vantri::profile_path();
-  if (!vantri::make_folders(fs::path(path).parent_path().string())) return 0;
+  if (!vantri::system::MakeFolders(fs::path(path).parent_path().string())) return 0;
   vantri::IniFile ini;
   if (!ini.Load(path)) return 0;
   ini.Set(section, key, value);
@@ -277,7 +226,7 @@ std::string NVT_GetSpecialFolder(int folder_id, int, int) {
   switch (folder_id) {
     case NVT_FOLDER_COMMON_APPDATA: {
       const std::string folder = vantri::data_folder();
-      vantri::make_folders(folder);
+      vantri::system::MakeFolders(folder);
       return folder;
     }
     case NVT_FOLDER_PROGRAM_FILES:

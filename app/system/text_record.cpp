@@ -3,6 +3,7 @@
 #include <charconv>
 #include <sstream>
 
+#include "system/files.h"
 #include "system/nvtools.h"
 
 namespace vantri {
@@ -36,7 +37,7 @@ std::string format_double(double value) {
 
 int TextRecord::ReadHeader(const std::string& path, std::string* format, int* version) {
   std::vector<std::string> lines;
-  if (!read_text_lines(path, &lines)) return 0;
+  if (!system::ReadTextLines(path, &lines)) return 0;
   for (const std::string& line : lines) {
     if (skipped(line)) continue;
     return parse_header(line, format, version) ? 1 : 0;
@@ -70,7 +71,7 @@ int TextRecord::FromLines(const std::vector<std::string>& lines) {
 
 int TextRecord::Load(const std::string& path) {
   std::vector<std::string> lines;
-  return read_text_lines(path, &lines) ? FromLines(lines) : 0;
+  return system::ReadTextLines(path, &lines) ? FromLines(lines) : 0;
 }
 
 std::string TextRecord::ToText() const {
@@ -80,7 +81,7 @@ std::string TextRecord::ToText() const {
 }
 
 int TextRecord::Save(const std::string& path) const {
-  return write_file_atomically(path, ToText());
+  return system::WriteFileAtomically(path, ToText());
 }
 
 void TextRecord::SetText(std::string_view key, std::string_view value) {

@@ -4,6 +4,7 @@
 // brings its own.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <ctime>
@@ -83,9 +84,9 @@ class UserInterface {
   // Restarts the clock whose elapsed time the log lines show.
   void StartOperationClock();
 
-  // Abort flag set by the abort buttons and polled by long operations.
-  void SetAbort(bool abort) { abort_ = abort; }
-  bool IsAborted() const { return abort_; }
+  // Abort flag set by the abort buttons and polled by long operations, from any thread.
+  void SetAbort(bool abort) { abort_.store(abort); }
+  bool IsAborted() const { return abort_.load(); }
 
  protected:
   // Local time and memory of the log line; the tests replace them.
@@ -93,7 +94,7 @@ class UserInterface {
   virtual MemoryStatus Memory() const;
 
  private:
-  bool abort_ = false;
+  std::atomic<bool> abort_{false};
   std::chrono::steady_clock::time_point clock_start_ = std::chrono::steady_clock::now();
 };
 

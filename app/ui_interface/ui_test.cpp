@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
 #include "testing/scripted_ui.h"
 #include "testing/temp_folder.h"
@@ -145,6 +146,19 @@ TEST(Profile, ReadsWindowsIniFilesAndLastBrowsedPathIsRemembered) {
   EXPECT_EQ(NVT_PickFolderPath(ui, "Select the destination folder", "/tmp"), "");  // cancelled
   EXPECT_EQ(NVT_GetLastBrowsedPath(), "/tmp/chosen");
   EXPECT_EQ(NVT_GetUserProfileString("Other", "Key", ""), "Value");  // other sections kept
+}
+
+// The abort flag is set by the abort button on one thread and polled by the work on another.
+TEST(AbortFlag, AnAbortFromAnotherThreadStopsThePollingLoop) {
+  ScriptedUi ui;
+  std::thread work([&ui] {
+    while (!ui.IsAborted()) std::this_thread::yield();
+  });
+  ui.SetAbort(true);
+  work.join();
+  EXPECT_TRUE(ui.IsAborted());
+  ui.SetAbort(false);
+  EXPECT_FALSE(ui.IsAborted());
 }
 
 }  // namespace
