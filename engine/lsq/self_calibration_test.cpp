@@ -193,46 +193,53 @@ class SelfCalibrationTest : public testing::TestWithParam<DistortedCase> {
   LSParams saved_;
 };
 
-// vtpv of the block as the engine accumulates it, kept per image so that a change of one unknown
-// re-evaluates only the images it reaches.
+// vtpv of the block as the engine accumulates it, kept per ray (an image with one of its points,
+// accumulated by the engine like a whole image) so that a change of one unknown re-evaluates only
+// the rays it reaches.
 class BlockVtpv {
  public:
   explicit BlockVtpv(Block& block) : block_(block) {
-    for (const BundleImage* image : block.images.items()) images_.push_back(image);
-    for (std::size_t k = 0; k < images_.size(); ++k) {
-      perImage_.push_back(imageVtpv(k));
-      for (const ImagePoint& point : images_[k]->points) imagesOfPoint_[point.id].push_back(k);
+    for (const BundleImage* image : block.images.items()) {
+      for (const ImagePoint& point : image->points) {
+        auto ray = std::make_unique<BundleImage>(image->id(), image->geometryId, image->cameraId,
+                                                 image->camera);
+        ray->geometry = image->geometry;
+        ray->insertPoint(point);
+        raysOfPoint_[point.id].push_back(rays_.size());
+        rays_.push_back(std::move(ray));
+      }
     }
+    for (std::size_t k = 0; k < rays_.size(); ++k) perRay_.push_back(rayVtpv(k));
     parameters_ = parameterVtpv();
     total_ = parameters_;
-    for (double v : perImage_) total_ += v;
+    for (double v : perRay_) total_ += v;
   }
 
   double total() const { return total_; }
 
-  // vtpv after the unknowns of `object` changed: its images re-evaluated (all of them for AP sets
-  // and corrections), every parameter observation and constraint anew.
+  // vtpv after the unknowns of `object` changed: its rays re-evaluated (all of them for AP sets and
+  // corrections), every parameter observation and constraint anew.
   double after(const AdjObject& object) {
     double sum = total_ - parameters_ + parameterVtpv();
-    for (std::size_t k : imagesReachedBy(object)) sum += imageVtpv(k) - perImage_[k];
+    for (std::size_t k : raysReachedBy(object)) sum += rayVtpv(k) - perRay_[k];
     return sum;
   }
 
  private:
-  std::vector<std::size_t> imagesReachedBy(const AdjObject& object) const {
-    if (object.kind() == AdjKind::kObjectPoint) return imagesOfPoint_.at(object.id());
+  std::vector<std::size_t> raysReachedBy(const AdjObject& object) const {
+    if (object.kind() == AdjKind::kObjectPoint) return raysOfPoint_.at(object.id());
     std::vector<std::size_t> result;
-    for (std::size_t k = 0; k < images_.size(); ++k) {
-      if (object.kind() != AdjKind::kExtOrientation || images_[k]->geometry == &object) {
+    for (std::size_t k = 0; k < rays_.size(); ++k) {
+      if (object.kind() != AdjKind::kExtOrientation || rays_[k]->geometry == &object) {
         result.push_back(k);
       }
     }
     return result;
   }
-  double imageVtpv(std::size_t k) const {
+  double rayVtpv(std::size_t k) const {
     VtpvSum sum;
     int observations = 0;
-    EXPECT_EQ(images_[k]->addToNormals(sum, block_.objectPoints, observations), 1);
+    EXPECT_EQ(rays_[k]->addToNormals(sum, block_.objectPoints, observations), 1);
     return sum.vtpv();
   }
   double parameterVtpv() const {
@@ -243,9 +250,9 @@ class BlockVtpv {
   }
 
   Block& block_;
-  std::vector<const BundleImage*> images_;
-  std::vector<double> perImage_;
-  std::map<std::string, std::vector<std::size_t>> imagesOfPoint_;
+  std::vector<std::unique_ptr<BundleImage>> rays_;
+  std::vector<double> perRay_;
+  std::map<std::string, std::vector<std::size_t>> raysOfPoint_;
   double parameters_ = 0.0;
   double total_ = 0.0;
 };
