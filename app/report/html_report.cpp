@@ -1,0 +1,1075 @@
+#include "report/html_report.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+
+namespace vantri::report {
+namespace {
+
+constexpr const char* kNbsp = "&#160;";
+constexpr const char* kInk = "#222";
+constexpr double kRadToDeg = 57.295779513082320876798;
+// The per-image chart shows at most this many images (worst first); the table lists all.
+constexpr size_t kMaxImageBars = 40;
+constexpr double kChartWidth = 680;
+
+// ---- Text and numbers --------------------------------------------------------------------------
+
+std::string Num(double value, int decimals) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  std::string result = text;
+  // "-0.000" reads as a sign where there is none.
+  if (result[0] == '-' && result.find_first_not_of("-0.") == std::string::npos) result.erase(0, 1);
+  return result;
+}
+
+std::string Num(double value, int decimals, const std::string& unit) {
+  return Num(value, decimals) + kNbsp + unit;
+}
+
+std::string Int(long long value) { return std::to_string(value); }
+
+std::string Css(int windows_color) {
+  char text[16];
+  std::snprintf(text, sizeof text, "#%02x%02x%02x", windows_color & 0xFF,
+                (windows_color >> 8) & 0xFF, (windows_color >> 16) & 0xFF);
+  return text;
+}
+
+std::string Attr(double value) { return Num(value, 1); }
+
+std::string OrDash(const std::string& text) { return text.empty() ? "&#8212;" : EscapeHtml(text); }
+
+// Decimals that show a tick step exactly (0.25 -> 2, 20 -> 0).
+int DecimalsForStep(double step) {
+  int decimals = 0;
+  while (decimals < 6 && std::fabs(step * std::pow(10, decimals) -
+                                   std::round(step * std::pow(10, decimals))) > 1e-6)
+    ++decimals;
+  return decimals;
+}
+
+std::string LevelName(QualityLevel level) {
+  switch (level) {
+    case QualityLevel::kHigh:
+      return "high";
+    case QualityLevel::kMiddle:
+      return "middle";
+    case QualityLevel::kLow:
+      return "low";
+    case QualityLevel::kNoResult:
+      break;
+  }
+  return "no result";
+}
+
+std::string LevelColor(QualityLevel level, const QualityClass& q) { return Css(ColorOf(level, q)); }
+
+// ---- SVG building blocks -----------------------------------------------------------------------
+
+struct Scale {
+  double d0 = 0, d1 = 1;  // domain
+  double r0 = 0, r1 = 1;  // range, SVG units
+  double operator()(double v) const { return r0 + (v - d0) / (d1 - d0) * (r1 - r0); }
+};
+
+std::vector<double> Ticks(double d0, double d1, int max_ticks, double* step_out) {
+  const double step = NiceStepAtLeast((d1 - d0) / max_ticks);
+  std::vector<double> ticks;
+  for (double t = std::ceil(d0 / step - 1e-9) * step; t <= d1 + step * 1e-9; t += step)
+    ticks.push_back(std::fabs(t) < step * 1e-9 ? 0.0 : t);
+  if (step_out) *step_out = step;
+  return ticks;
+}
+
+std::string SvgText(double x, double y, const std::string& text, const std::string& extra = "") {
+  return "<text x=\"" + Attr(x) + "\" y=\"" + Attr(y) + "\"" + (extra.empty() ? "" : " " + extra) +
+         ">" + text + "</text>\n";
+}
+
+std::string SvgLine(double x1, double y1, double x2, double y2, const std::string& style) {
+  return "<line x1=\"" + Attr(x1) + "\" y1=\"" + Attr(y1) + "\" x2=\"" + Attr(x2) + "\" y2=\"" +
+         Attr(y2) + "\" " + style + "/>\n";
+}
+
+std::string SvgRect(double x, double y, double w, double h, const std::string& style) {
+  return "<rect x=\"" + Attr(x) + "\" y=\"" + Attr(y) + "\" width=\"" + Attr(std::max(w, 0.0)) +
+         "\" height=\"" + Attr(std::max(h, 0.0)) + "\" " + style + "/>\n";
+}
+
+std::string OpenChart(const std::string& name, double height, const std::string& title) {
+  return "<svg class=\"chart\" data-chart=\"" + name +
+         "\" xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " + Attr(kChartWidth) + " " +
+         Attr(height) + "\" width=\"" + Attr(kChartWidth) + "\" height=\"" + Attr(height) +
+         "\" role=\"img\" font-size=\"11\" fill=\"" + kInk + "\">\n<title>" + title + "</title>\n" +
+         SvgText(kChartWidth / 2, 17, title,
+                 "text-anchor=\"middle\" font-size=\"13\" font-weight=\"bold\"");
+}
+
+// Marker shapes tell the classes apart without colour.
+std::string MarkerPath(QualityLevel level, double x, double y, double s) {
+  const auto p = [](double v) { return Num(v, 1); };
+  switch (level) {
+    case QualityLevel::kHigh:
+      return "M" + p(x - s) + " " + p(y) + "a" + p(s) + " " + p(s) + " 0 1 0 " + p(2 * s) + " 0a" +
+             p(s) + " " + p(s) + " 0 1 0 " + p(-2 * s) + " 0z";
+    case QualityLevel::kMiddle:
+      return "M" + p(x - s) + " " + p(y - s) + "h" + p(2 * s) + "v" + p(2 * s) + "h" + p(-2 * s) +
+             "z";
+    case QualityLevel::kLow:
+      return "M" + p(x) + " " + p(y - 1.3 * s) + "L" + p(x + 1.2 * s) + " " + p(y + 0.8 * s) + "L" +
+             p(x - 1.2 * s) + " " + p(y + 0.8 * s) + "z";
+    case QualityLevel::kNoResult:
+      break;
+  }
+  return "M" + p(x - s) + " " + p(y - s) + "L" + p(x + s) + " " + p(y + s) + "M" + p(x - s) + " " +
+         p(y + s) + "L" + p(x + s) + " " + p(y - s);
+}
+
+std::string MarkerStyle(QualityLevel level, const QualityClass& q, double stroke) {
+  if (level == QualityLevel::kNoResult)
+    return "fill=\"none\" stroke=\"#808080\" stroke-width=\"" + Num(stroke * 2, 1) + "\"";
+  return "fill=\"" + LevelColor(level, q) + "\" stroke=\"#000\" stroke-width=\"" + Num(stroke, 1) +
+         "\"";
+}
+
+std::string Triangle(double x, double y, double s) {
+  return "M" + Num(x, 1) + " " + Num(y - 1.2 * s, 1) + "L" + Num(x + 1.1 * s, 1) + " " +
+         Num(y + 0.85 * s, 1) + "L" + Num(x - 1.1 * s, 1) + " " + Num(y + 0.85 * s, 1) + "z";
+}
+
+std::string Diamond(double x, double y, double s) {
+  return "M" + Num(x, 1) + " " + Num(y - s, 1) + "L" + Num(x + s, 1) + " " + Num(y, 1) + "L" +
+         Num(x, 1) + " " + Num(y + s, 1) + "L" + Num(x - s, 1) + " " + Num(y, 1) + "z";
+}
+
+// Axis lines, ticks with labels and axis titles around a plot area.
+void DrawAxes(std::string& svg, const Scale& x, const Scale& y, const std::string& x_title,
+              const std::string& y_title, int x_ticks = 6, int y_ticks = 5) {
+  const double left = std::min(x.r0, x.r1), right = std::max(x.r0, x.r1);
+  const double top = std::min(y.r0, y.r1), bottom = std::max(y.r0, y.r1);
+  svg += SvgRect(left, top, right - left, bottom - top,
+                 "fill=\"none\" stroke=\"#444\" stroke-width=\"0.8\"");
+  double step = 1;
+  for (double t : Ticks(std::min(x.d0, x.d1), std::max(x.d0, x.d1), x_ticks, &step)) {
+    svg += SvgLine(x(t), bottom, x(t), bottom + 4, "stroke=\"#444\"");
+    svg += SvgText(x(t), bottom + 15, Num(t, DecimalsForStep(step)), "text-anchor=\"middle\"");
+  }
+  for (double t : Ticks(std::min(y.d0, y.d1), std::max(y.d0, y.d1), y_ticks, &step)) {
+    svg += SvgLine(left - 4, y(t), left, y(t), "stroke=\"#444\"");
+    svg += SvgText(left - 6, y(t) + 4, Num(t, DecimalsForStep(step)), "text-anchor=\"end\"");
+  }
+  svg +=
+      SvgText((left + right) / 2, bottom + 31, x_title, "text-anchor=\"middle\" font-size=\"12\"");
+  const double ty = (top + bottom) / 2;
+  svg += SvgText(
+      14, ty, y_title,
+      "text-anchor=\"middle\" font-size=\"12\" transform=\"rotate(-90 14 " + Attr(ty) + ")\"");
+}
+
+// Width of a text at the 11 px chart font (about 0.58 em per character; an entity is one).
+double TextWidth(const std::string& text) {
+  double characters = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '&') {
+      const size_t end = text.find(';', i);
+      if (end != std::string::npos) i = end;
+    } else if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) {
+      continue;  // UTF-8 continuation byte
+    }
+    ++characters;
+  }
+  return 6.4 * characters;
+}
+
+// One legend entry: a symbol drawn by `symbol` at (x, y) and its text; returns the next x.
+double LegendItem(std::string& svg, double x, double y, const std::string& symbol_svg,
+                  const std::string& text) {
+  svg += symbol_svg;
+  svg += SvgText(x + 16, y + 4, text);
+  return x + 16 + TextWidth(text) + 14;
+}
+
+std::string Missing(const std::string& what) { return "<p class=\"missing\">" + what + "</p>\n"; }
+
+// ---- Block map ---------------------------------------------------------------------------------
+
+std::string BlockMap(const ReportModel& m) {
+  const auto& q = m.input.quality;
+  const auto& e = m.extent;
+  double w = e[2] - e[0], h = e[3] - e[1];
+  const double pad = 0.04 * std::max({w, h, 1.0});
+  double x0 = e[0] - pad, x1 = e[2] + pad, y0 = e[1] - pad, y1 = e[3] + pad;
+  w = x1 - x0;
+  h = y1 - y0;
+  const double left = 80, right = kChartWidth - 30, top = 30;
+  const double plot_w = right - left;
+  double plot_h = plot_w * h / w;
+  // Keep one scale for both axes: widen the domain of the shorter side.
+  if (plot_h > 640) {
+    plot_h = 640;
+    const double want = h * plot_w / plot_h;
+    x0 -= (want - w) / 2;
+    x1 += (want - w) / 2;
+  } else if (plot_h < 260) {
+    plot_h = 260;
+    const double want = w * plot_h / plot_w;
+    y0 -= (want - h) / 2;
+    y1 += (want - h) / 2;
+  }
+  const double bottom = top + plot_h;
+  const Scale sx{x0, x1, left, right};
+  const Scale sy{y0, y1, bottom, top};
+  const double legend_top = bottom + 50;
+  const double height = legend_top + 74;
+  std::string svg = OpenChart("block-map", height,
+                              "Block map: residual classes and planimetric residual vectors");
+  svg +=
+      "<defs><marker id=\"vantri-arrow\" viewBox=\"0 0 10 10\" refX=\"9\" refY=\"5\" "
+      "markerWidth=\"7\" "
+      "markerHeight=\"7\" orient=\"auto-start-reverse\"><path d=\"M0 0L10 5L0 10z\" fill=\"#000\"/>"
+      "</marker><clipPath id=\"vantri-map-clip\"><rect x=\"" +
+      Attr(left) + "\" y=\"" + Attr(top) + "\" width=\"" + Attr(plot_w) + "\" height=\"" +
+      Attr(plot_h) + "\"/></clipPath></defs>\n";
+  DrawAxes(svg, sx, sy, "Easting X / m", "Northing Y / m", 5, 5);
+  svg += "<g clip-path=\"url(#vantri-map-clip)\">\n";
+  // Footprints.
+  for (const auto& outline : m.input.footprints) {
+    if (outline.size() < 3) continue;
+    std::string points;
+    for (const auto& v : outline) points += Attr(sx(v[0])) + "," + Attr(sy(v[1])) + " ";
+    svg += "<polygon points=\"" + points +
+           "\" fill=\"#9aa7b4\" fill-opacity=\"0.07\" stroke=\"#7b8794\" stroke-width=\"0.7\"/>\n";
+  }
+  // Projection centres.
+  std::string centres;
+  for (const auto& c : m.centres) {
+    const double px = sx(c[0]), py = sy(c[1]);
+    centres += "M" + Attr(px - 4) + " " + Attr(py) + "h8M" + Attr(px) + " " + Attr(py - 4) + "v8";
+  }
+  svg += "<path d=\"" + centres + "\" stroke=\"#1d3557\" stroke-width=\"1.3\" fill=\"none\"/>\n";
+  // Tie points, one path per class.
+  for (QualityLevel level :
+       {QualityLevel::kNoResult, QualityLevel::kHigh, QualityLevel::kMiddle, QualityLevel::kLow}) {
+    std::string d;
+    for (const MapPoint& p : m.tie_points)
+      if (p.level == level) d += MarkerPath(level, sx(p.x), sy(p.y), 2.3);
+    if (!d.empty())
+      svg += "<path d=\"" + d + "\" " + MarkerStyle(level, q.tie_points, 0.4) + "/>\n";
+  }
+  // Control and check points with their planimetric residual vectors.
+  const double ex = m.vector_scale.exaggeration;
+  const auto draw_points = [&](const std::vector<MapPoint>& points, bool control) {
+    for (const MapPoint& p : points) {
+      const double px = sx(p.x), py = sy(p.y);
+      if (std::hypot(p.vx, p.vy) > 0 && m.vector_scale.bar_residual > 0)
+        svg += SvgLine(px, py, sx(p.x + p.vx * ex), sy(p.y + p.vy * ex),
+                       "stroke=\"#000\" stroke-width=\"1.6\" marker-end=\"url(#vantri-arrow)\"");
+      svg += "<path d=\"" + (control ? Triangle(px, py, 6.5) : Diamond(px, py, 6.5)) +
+             "\" fill=\"" + LevelColor(p.level, q.gcps) +
+             "\" stroke=\"#000\" stroke-width=\"1.3\"/>\n";
+      svg += SvgText(px + 9, py - 7, EscapeHtml(p.id),
+                     "font-size=\"10\" font-weight=\"bold\" stroke=\"#fff\" stroke-width=\"3\" "
+                     "paint-order=\"stroke\"");
+    }
+  };
+  draw_points(m.control_points, true);
+  draw_points(m.check_points, false);
+  svg += "</g>\n";
+
+  // Legend: symbols, then the two scale bars.
+  double x = left, y = legend_top;
+  x = LegendItem(svg, x, y,
+                 "<rect x=\"" + Attr(x) + "\" y=\"" + Attr(y - 5) +
+                     "\" width=\"12\" height=\"10\" fill=\"#9aa7b4\" fill-opacity=\"0.15\" "
+                     "stroke=\"#7b8794\"/>\n",
+                 "image footprint");
+  x = LegendItem(svg, x, y,
+                 "<path d=\"M" + Attr(x + 2) + " " + Attr(y) + "h8M" + Attr(x + 6) + " " +
+                     Attr(y - 4) + "v8\" stroke=\"#1d3557\" stroke-width=\"1.3\"/>\n",
+                 m.centres_adjusted ? "projection centre (adjusted)" : "projection centre (GPS)");
+  x = LegendItem(svg, x, y,
+                 "<path d=\"" + Triangle(x + 6, y, 5) +
+                     "\" fill=\"#fff\" stroke=\"#000\" stroke-width=\"1.2\"/>\n",
+                 "control point");
+  LegendItem(svg, x, y,
+             "<path d=\"" + Diamond(x + 6, y, 5) +
+                 "\" fill=\"#fff\" stroke=\"#000\" stroke-width=\"1.2\"/>\n",
+             "check point");
+  const QualityClass& tq = q.tie_points;
+  const QualityClass& gq = q.gcps;
+  x = left;
+  y += 19;
+  svg += SvgText(x, y + 4, "Tie points:");
+  x += 70;
+  const std::vector<std::pair<QualityLevel, std::string>> tie_classes = {
+      {QualityLevel::kHigh, "&#8804; " + Num(tq.high_threshold, 1) + " px"},
+      {QualityLevel::kMiddle, "&#8804; " + Num(tq.middle_threshold, 1) + " px"},
+      {QualityLevel::kLow, "&gt; " + Num(tq.middle_threshold, 1) + " px"},
+      {QualityLevel::kNoResult, "no residual"}};
+  for (const auto& [level, text] : tie_classes)
+    x = LegendItem(svg, x, y,
+                   "<path d=\"" + MarkerPath(level, x + 6, y, 4) + "\" " +
+                       MarkerStyle(level, tq, 0.6) + "/>\n",
+                   text);
+  svg += SvgText(x + 6, y + 4, "(RMS of the image residuals)", "fill=\"#555\"");
+  x = left;
+  y += 19;
+  svg += SvgText(x, y + 4, "Control and check points:");
+  x += 158;
+  const std::vector<std::pair<QualityLevel, std::string>> point_classes = {
+      {QualityLevel::kHigh, "&#8804; " + Num(gq.high_threshold, 2) + " m"},
+      {QualityLevel::kMiddle, "&#8804; " + Num(gq.middle_threshold, 2) + " m"},
+      {QualityLevel::kLow, "&gt; " + Num(gq.middle_threshold, 2) + " m"}};
+  for (const auto& [level, text] : point_classes)
+    x = LegendItem(svg, x, y,
+                   "<path d=\"" + Triangle(x + 6, y, 5) + "\" fill=\"" + LevelColor(level, gq) +
+                       "\" stroke=\"#000\" stroke-width=\"1\"/>\n",
+                   text);
+  svg += SvgText(x + 6, y + 4, "(3-D residual)", "fill=\"#555\"");
+  x = left;
+  y += 20;
+  if (m.vector_scale.bar_residual > 0) {
+    const double bar = m.vector_scale.bar_residual * ex * (right - left) / (x1 - x0);
+    svg += "<line x1=\"" + Attr(x) + "\" y1=\"" + Attr(y) + "\" x2=\"" + Attr(x + bar) +
+           "\" y2=\"" + Attr(y) +
+           "\" stroke=\"#000\" stroke-width=\"1.6\" marker-end=\"url(#vantri-arrow)\"/>\n";
+    const int decimals = DecimalsForStep(m.vector_scale.bar_residual);
+    x = LegendItem(svg, x + bar - 10, y, "",
+                   Num(m.vector_scale.bar_residual, decimals) + " m residual (vectors " +
+                       Num(ex, 0) + " times enlarged)");
+  } else {
+    x = LegendItem(svg, x - 16, y, "", "no planimetric residuals to draw");
+  }
+  // Ground scale bar, right-aligned on the same line.
+  const double ground = m.scale_bar * (right - left) / (x1 - x0);
+  const std::string ground_text =
+      Num(m.scale_bar, DecimalsForStep(m.scale_bar)) + " m on the ground";
+  x = std::max(x, kChartWidth - 8 - TextWidth(ground_text) - 6 - ground);
+  svg += "<path d=\"M" + Attr(x) + " " + Attr(y - 4) + "v8M" + Attr(x) + " " + Attr(y) + "h" +
+         Attr(ground) + "M" + Attr(x + ground) + " " + Attr(y - 4) +
+         "v8\" stroke=\"#000\" "
+         "stroke-width=\"1.6\" fill=\"none\"/>\n";
+  svg += SvgText(x + ground + 6, y + 4, ground_text);
+  svg += "</svg>\n";
+  return svg;
+}
+
+// ---- Histograms --------------------------------------------------------------------------------
+
+std::string HistogramChart(const std::string& name, const std::string& title,
+                           const std::string& x_title, const Histogram& histogram, int samples,
+                           bool symmetric, const QualityClass& q) {
+  const double left = 62, right = kChartWidth - 14, top = 30, bottom = 196;
+  const double height = bottom + 66;
+  int peak = 1;
+  for (int c : histogram.counts) peak = std::max(peak, c);
+  double step = 1;
+  Ticks(0, peak, 5, &step);
+  const double y_top = std::ceil(peak * 1.08 / step) * step;
+  const Scale sx{histogram.edges.front(), histogram.edges.back(), left, right};
+  const Scale sy{0, y_top, bottom, top};
+  std::string svg = OpenChart(name, height, title);
+  // Class bands behind the bars.
+  const auto band = [&](double from, double to, QualityLevel level, double opacity) {
+    from = std::clamp(from, sx.d0, sx.d1);
+    to = std::clamp(to, sx.d0, sx.d1);
+    if (to <= from) return;
+    svg +=
+        SvgRect(sx(from), top, sx(to) - sx(from), bottom - top,
+                "fill=\"" + LevelColor(level, q) + "\" fill-opacity=\"" + Num(opacity, 2) + "\"");
+  };
+  const double hi = q.high_threshold, mid = q.middle_threshold, end = sx.d1;
+  band(symmetric ? -hi : 0, hi, QualityLevel::kHigh, 0.16);
+  band(hi, mid, QualityLevel::kMiddle, 0.22);
+  band(mid, end, QualityLevel::kLow, 0.14);
+  if (symmetric) {
+    band(-mid, -hi, QualityLevel::kMiddle, 0.22);
+    band(sx.d0, -mid, QualityLevel::kLow, 0.14);
+  }
+  for (size_t i = 0; i < histogram.counts.size(); ++i) {
+    if (histogram.counts[i] == 0) continue;
+    const double x0 = sx(histogram.edges[i]), x1 = sx(histogram.edges[i + 1]);
+    svg += SvgRect(x0 + 0.5, sy(histogram.counts[i]), x1 - x0 - 1, bottom - sy(histogram.counts[i]),
+                   "fill=\"#55606b\" stroke=\"#1e242a\" stroke-width=\"0.6\"");
+  }
+  DrawAxes(svg, sx, sy, x_title, "number of residuals", 10, 5);
+  // Threshold lines: dashed for the high-quality limit, dotted for the middle-quality limit.
+  const auto mark = [&](double at, const std::string& dash, const std::string& label) {
+    if (at < sx.d0 || at > sx.d1) return;
+    svg += SvgLine(sx(at), top, sx(at), bottom,
+                   "stroke=\"#000\" stroke-width=\"1.4\" stroke-dasharray=\"" + dash + "\"");
+    // Right of the line, left of it near the right edge; on a white ground for readability.
+    const bool left_of_line = sx(at) > right - 40;
+    svg +=
+        SvgText(sx(at) + (left_of_line ? -3 : 3), top + 11, label,
+                std::string("font-size=\"10\" text-anchor=\"") + (left_of_line ? "end" : "start") +
+                    "\" stroke=\"#fff\" stroke-width=\"3\" paint-order=\"stroke\"");
+  };
+  for (double sign : symmetric ? std::vector<double>{-1, 1} : std::vector<double>{1}) {
+    mark(sign * hi, "6 3", Num(sign * hi, 1) + " px");
+    mark(sign * mid, "2 2", Num(sign * mid, 1) + " px");
+  }
+  const double y = bottom + 52;
+  double x = left;
+  x = LegendItem(svg, x, y, SvgRect(x, y - 5, 12, 10, "fill=\"#55606b\" stroke=\"#1e242a\""),
+                 "residuals (" + Int(samples) + ", bins of " +
+                     Num(histogram.bin_width, DecimalsForStep(histogram.bin_width)) + " px)");
+  x = LegendItem(
+      svg, x, y,
+      SvgLine(x, y, x + 12, y, "stroke=\"#000\" stroke-width=\"1.4\" stroke-dasharray=\"6 3\""),
+      "high limit " + Num(hi, 1) + " px");
+  x = LegendItem(
+      svg, x, y,
+      SvgLine(x, y, x + 12, y, "stroke=\"#000\" stroke-width=\"1.4\" stroke-dasharray=\"2 2\""),
+      "middle limit " + Num(mid, 1) + " px");
+  LegendItem(
+      svg, x, y,
+      SvgRect(x, y - 5, 4, 10,
+              "fill=\"" + LevelColor(QualityLevel::kHigh, q) + "\" fill-opacity=\"0.4\"") +
+          SvgRect(x + 4, y - 5, 4, 10,
+                  "fill=\"" + LevelColor(QualityLevel::kMiddle, q) + "\" fill-opacity=\"0.5\"") +
+          SvgRect(x + 8, y - 5, 4, 10,
+                  "fill=\"" + LevelColor(QualityLevel::kLow, q) + "\" fill-opacity=\"0.4\""),
+      "class bands");
+  svg += "</svg>\n";
+  return svg;
+}
+
+// ---- Per-image figures -------------------------------------------------------------------------
+
+std::string ShortName(const std::string& name, size_t max_chars) {
+  return name.size() <= max_chars ? name : name.substr(0, max_chars - 1) + "~";
+}
+
+std::string ImageFiguresChart(const ReportModel& m) {
+  const QualityClass& q = m.input.quality.tie_points;
+  const size_t rows = std::min(m.images.size(), kMaxImageBars);
+  const double row_h = 15, top = 48;
+  const double label_right = 112, rms_left = 118, rms_right = 398, rays_left = 440,
+               rays_right = kChartWidth - 16;
+  const double bottom = top + rows * row_h;
+  const double height = bottom + 74;
+  double rms_max = m.input.quality.tie_points.middle_threshold;
+  int rays_max = 1;
+  for (size_t i = 0; i < rows; ++i) {
+    rms_max = std::max(rms_max, m.images[i].rms_px);
+    rays_max = std::max(rays_max, m.images[i].rays);
+  }
+  const Scale sx{0, rms_max * 1.18, rms_left, rms_right};
+  const Scale sr{0, rays_max * 1.12, rays_left, rays_right};
+  std::string svg =
+      OpenChart("image-figures", height,
+                rows < m.images.size() ? "Image residual RMS and rays per image (the " + Int(rows) +
+                                             " worst of " + Int(m.images.size()) + " images)"
+                                       : "Image residual RMS and rays per image, worst first");
+  svg += SvgText((rms_left + rms_right) / 2, top - 8, "RMS of image residuals",
+                 "text-anchor=\"middle\" font-weight=\"bold\"");
+  svg += SvgText((rays_left + rays_right) / 2, top - 8, "Rays (image points)",
+                 "text-anchor=\"middle\" font-weight=\"bold\"");
+  for (size_t i = 0; i < rows; ++i) {
+    const ImageStatistics& image = m.images[i];
+    const double y = top + i * row_h;
+    if (i % 2 == 1)
+      svg += SvgRect(4, y, kChartWidth - 8, row_h, "fill=\"#000\" fill-opacity=\"0.04\"");
+    svg += SvgText(label_right, y + row_h - 4, EscapeHtml(ShortName(image.image, 18)),
+                   "text-anchor=\"end\"");
+    const QualityLevel level = ClassifyResidual(image.rms_px, q);
+    svg += SvgRect(rms_left, y + 2, sx(image.rms_px) - rms_left, row_h - 4,
+                   "fill=\"" + LevelColor(level, q) + "\" stroke=\"#000\" stroke-width=\"0.6\"");
+    svg += SvgText(sx(image.rms_px) + 3, y + row_h - 4, Num(image.rms_px, 2), "font-size=\"9.5\"");
+    double x = rays_left;
+    const std::pair<int, const char*> parts[] = {{image.tie_rays, "#3b4650"},
+                                                 {image.control_rays, "#9aa5b1"},
+                                                 {image.check_rays, "#e8ecef"}};
+    for (const auto& [count, fill] : parts) {
+      if (count == 0) continue;
+      const double w = sr(count) - rays_left;
+      svg += SvgRect(x, y + 2, w, row_h - 4,
+                     std::string("fill=\"") + fill + "\" stroke=\"#000\" stroke-width=\"0.6\"");
+      x += w;
+    }
+    svg += SvgText(x + 3, y + row_h - 4, Int(image.rays), "font-size=\"9.5\"");
+  }
+  // Axes of both panels.
+  const auto axis = [&](const Scale& s, const std::string& title) {
+    svg += SvgLine(s.r0, top, s.r0, bottom, "stroke=\"#444\"");
+    svg += SvgLine(s.r0, bottom, s.r1, bottom, "stroke=\"#444\"");
+    double step = 1;
+    for (double t : Ticks(s.d0, s.d1, 5, &step)) {
+      svg += SvgLine(s(t), bottom, s(t), bottom + 4, "stroke=\"#444\"");
+      svg += SvgText(s(t), bottom + 15, Num(t, DecimalsForStep(step)), "text-anchor=\"middle\"");
+    }
+    svg +=
+        SvgText((s.r0 + s.r1) / 2, bottom + 31, title, "text-anchor=\"middle\" font-size=\"12\"");
+  };
+  axis(sx, "RMS / px");
+  axis(sr, "number of rays");
+  for (const auto& [at, dash] : {std::pair<double, const char*>{q.high_threshold, "6 3"},
+                                 std::pair<double, const char*>{q.middle_threshold, "2 2"}})
+    svg += SvgLine(
+        sx(at), top, sx(at), bottom,
+        std::string("stroke=\"#000\" stroke-width=\"1.2\" stroke-dasharray=\"") + dash + "\"");
+  svg += SvgText(label_right, top - 8, "image", "text-anchor=\"end\" font-weight=\"bold\"");
+  double y = bottom + 50, x = 16;
+  for (QualityLevel level : {QualityLevel::kHigh, QualityLevel::kMiddle, QualityLevel::kLow})
+    x = LegendItem(
+        svg, x, y,
+        SvgRect(x, y - 5, 12, 10,
+                "fill=\"" + LevelColor(level, q) + "\" stroke=\"#000\" stroke-width=\"0.6\""),
+        LevelName(level));
+  x = LegendItem(
+      svg, x, y,
+      SvgLine(x, y, x + 12, y, "stroke=\"#000\" stroke-width=\"1.2\" stroke-dasharray=\"6 3\""),
+      Num(q.high_threshold, 1) + " px");
+  x = LegendItem(
+      svg, x, y,
+      SvgLine(x, y, x + 12, y, "stroke=\"#000\" stroke-width=\"1.2\" stroke-dasharray=\"2 2\""),
+      Num(q.middle_threshold, 1) + " px");
+  x += 14;
+  for (const auto& [fill, text] :
+       {std::pair<const char*, const char*>{"#3b4650", "tie"},
+        std::pair<const char*, const char*>{"#9aa5b1", "control"},
+        std::pair<const char*, const char*>{"#e8ecef", "check point rays"}})
+    x = LegendItem(
+        svg, x, y,
+        SvgRect(x, y - 5, 12, 10,
+                std::string("fill=\"") + fill + "\" stroke=\"#000\" stroke-width=\"0.6\""),
+        text);
+  svg += "</svg>\n";
+  return svg;
+}
+
+// ---- Orientation changes -----------------------------------------------------------------------
+
+std::string OrientationChart(const ReportModel& m) {
+  std::vector<const OrientationChange*> rows;
+  for (const OrientationChange& c : m.changes)
+    if (c.adjusted && c.has_gps_imu) rows.push_back(&c);
+  const double left = 62, right = kChartWidth - 14, top = 30, bottom = 210;
+  const double height = bottom + 96;
+  double largest = 0;
+  for (const OrientationChange* c : rows)
+    largest = std::max({largest, std::fabs(c->dx), std::fabs(c->dy), std::fabs(c->dz)});
+  if (largest <= 0) largest = 0.01;
+  double step = 1;
+  Ticks(-largest, largest, 6, &step);
+  const double limit = std::ceil(largest * 1.05 / step) * step;
+  const Scale sy{-limit, limit, bottom, top};
+  const double slot = (right - left) / rows.size();
+  std::string svg = OpenChart("orientation-changes", height,
+                              "Projection centre changes from GPS (adjusted minus GPS) per image");
+  svg += SvgRect(left, top, right - left, bottom - top,
+                 "fill=\"none\" stroke=\"#444\" stroke-width=\"0.8\"");
+  svg += SvgLine(left, sy(0), right, sy(0), "stroke=\"#444\" stroke-width=\"0.8\"");
+  const char* fills[] = {"#1d3557", "#7d9cc0", "#e9c46a"};
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const double values[] = {rows[i]->dx, rows[i]->dy, rows[i]->dz};
+    const double bar = std::min(slot * 0.8 / 3, 14.0);
+    const double start = left + i * slot + (slot - 3 * bar) / 2;
+    for (int k = 0; k < 3; ++k) {
+      const double y0 = sy(std::max(values[k], 0.0)), y1 = sy(std::min(values[k], 0.0));
+      svg += SvgRect(start + k * bar, y0, bar, y1 - y0,
+                     std::string("fill=\"") + fills[k] + "\" stroke=\"#000\" stroke-width=\"0.4\"");
+    }
+  }
+  // Image names under the slots, every n-th when crowded.
+  const size_t every =
+      std::max<size_t>(1, static_cast<size_t>(std::ceil(rows.size() * 11.0 / (right - left))));
+  for (size_t i = 0; i < rows.size(); i += every) {
+    const double x = left + (i + 0.5) * slot;
+    svg += SvgLine(x, bottom, x, bottom + 3, "stroke=\"#444\"");
+    svg += SvgText(x + 3, bottom + 8, EscapeHtml(ShortName(rows[i]->image, 12)),
+                   "font-size=\"9.5\" text-anchor=\"end\" transform=\"rotate(-60 " + Attr(x + 3) +
+                       " " + Attr(bottom + 8) + ")\"");
+  }
+  for (double t : Ticks(-limit, limit, 6, &step)) {
+    svg += SvgLine(left - 4, sy(t), left, sy(t), "stroke=\"#444\"");
+    svg += SvgText(left - 6, sy(t) + 4, Num(t, DecimalsForStep(step)), "text-anchor=\"end\"");
+  }
+  svg +=
+      SvgText((left + right) / 2, bottom + 64, "image", "text-anchor=\"middle\" font-size=\"12\"");
+  const double ty = (top + bottom) / 2;
+  svg += SvgText(
+      14, ty, "change / m",
+      "text-anchor=\"middle\" font-size=\"12\" transform=\"rotate(-90 14 " + Attr(ty) + ")\"");
+  double x = left, y = bottom + 84;
+  const char* names[] = {"dX (easting)", "dY (northing)", "dZ (height)"};
+  for (int k = 0; k < 3; ++k)
+    x = LegendItem(
+        svg, x, y,
+        SvgRect(x, y - 5, 12, 10,
+                std::string("fill=\"") + fills[k] + "\" stroke=\"#000\" stroke-width=\"0.4\""),
+        names[k]);
+  svg += "</svg>\n";
+  return svg;
+}
+
+// ---- Page parts --------------------------------------------------------------------------------
+
+constexpr const char* kStyle = R"CSS(
+@page { size: A4; margin: 14mm 13mm 16mm 13mm; }
+* { box-sizing: border-box; }
+html { -webkit-print-color-adjust: exact; print-color-adjust: exact; }
+body { font-family: "DejaVu Sans", "Liberation Sans", Arial, Helvetica, sans-serif; font-size: 10pt;
+       color: #111; background: #fff; max-width: 184mm; margin: 0 auto; padding: 8mm 0; line-height: 1.35; }
+h1 { font-size: 17pt; margin: 0 0 2mm 0; }
+h2 { font-size: 13pt; margin: 7mm 0 2mm 0; padding-bottom: 1mm; border-bottom: 1.5px solid #333;
+     break-after: avoid; page-break-after: avoid; }
+h3 { font-size: 11pt; margin: 4mm 0 1.5mm 0; break-after: avoid; page-break-after: avoid; }
+p { margin: 1.5mm 0; }
+.subtitle { color: #333; margin-bottom: 4mm; }
+table { border-collapse: collapse; margin: 2mm 0; font-variant-numeric: tabular-nums; }
+th, td { border: 0.6px solid #999; padding: 0.6mm 1.8mm; text-align: left; vertical-align: top; }
+th { background: #e6e9ec; font-weight: bold; }
+td.num, th.num { text-align: right; white-space: nowrap; }
+thead { display: table-header-group; }
+tr { break-inside: avoid; page-break-inside: avoid; }
+tfoot td { font-weight: bold; background: #f3f4f6; }
+table.facts th { width: 62mm; background: #f3f4f6; }
+figure { margin: 3mm 0; break-inside: avoid; page-break-inside: avoid; }
+figcaption { font-size: 9pt; color: #333; margin-top: 1mm; }
+svg.chart { display: block; width: 100%; max-width: 180mm; height: auto; }
+.notice { border: 1.5px solid #7a4d00; background: #fff6e0; padding: 2mm 3mm; margin: 3mm 0; }
+.notice ul { margin: 1mm 0 0 5mm; padding: 0; }
+.warning { border-left: 4px solid #7a0000; background: #fbeaea; padding: 1.5mm 3mm; margin: 2mm 0; }
+.statement { border: 1.5px solid #1d3557; padding: 2mm 3mm; margin: 2mm 0; font-size: 11pt; }
+.missing { color: #5a3c00; font-style: italic; }
+.swatch { display: inline-block; width: 4mm; height: 3mm; border: 0.6px solid #000; vertical-align: middle;
+          margin-right: 1.5mm; }
+.mark { font-weight: bold; }
+footer { margin-top: 8mm; font-size: 8.5pt; color: #444; border-top: 0.6px solid #999; padding-top: 1.5mm; }
+)CSS";
+
+std::string Row(const std::string& label, const std::string& value) {
+  return "<tr><th>" + label + "</th><td>" + value + "</td></tr>\n";
+}
+
+std::string SectionStart(const std::string& id, const std::string& title) {
+  return "<section id=\"" + id + "\">\n<h2>" + title + "</h2>\n";
+}
+
+std::string Summary(const ReportModel& m) {
+  const ReportInput& in = m.input;
+  const ResultFiles& f = in.files;
+  std::string html = SectionStart("summary", "Summary");
+  html += "<table class=\"facts\">\n";
+  html += Row("Project", EscapeHtml(in.project_name) + " <small>(" + EscapeHtml(in.project_path) +
+                             ")</small>");
+  const CoordinateSystemNames& crs = in.crs.Empty() ? f.extor_crs : in.crs;
+  html += Row("Coordinate system", "projection " + OrDash(crs.projection) + ", datum " +
+                                       OrDash(crs.datum) + ", zone " + OrDash(crs.fuse) +
+                                       ", units " + OrDash(crs.units));
+  if (in.camera.known) {
+    const CameraSummary& c = in.camera;
+    html += Row("Camera", EscapeHtml(c.model) + ", serial " + OrDash(c.camera_serial) + ", lens " +
+                              OrDash(c.lens_serial) + ", calibrated " + OrDash(c.calibration_date));
+    html += Row("Camera geometry", "focal length " + Num(c.focal_mm, 3, "mm") + ", pixel " +
+                                       Num(c.pixel_mm * 1000, 2, "&#181;m") + ", " + Int(c.width) +
+                                       " &#215; " + Int(c.height) + " px");
+  } else {
+    html += Row("Camera", "<span class=\"missing\">no camera passport in the project</span>");
+  }
+  html += Row("Images", Int(in.images_total) + " in the project, " + Int(in.images_enabled) +
+                            " enabled, " + Int(m.oriented_images) + " oriented by the adjustment");
+  html += Row("Tie points", Int(m.tie_point_count));
+  const RayStatistics& r = m.rays_per_tie_point;
+  html += Row("Rays per tie point", r.points > 0 ? "mean " + Num(r.mean, 2) + ", minimum " +
+                                                       Int(r.min) + ", maximum " + Int(r.max)
+                                                 : "<span class=\"missing\">not available</span>");
+  html += Row("Control points", Int(m.control.count) + " adjusted (" +
+                                    Int(in.defined_control_points) + " defined in GCP.col)");
+  html += Row("Check points", Int(m.check.count) + " evaluated (" + Int(in.defined_check_points) +
+                                  " defined in CP.col)");
+  html +=
+      Row("A-posteriori sigma 0",
+          m.sigma0_known == Knowledge::kYes
+              ? Num(m.sigma0_px, 3, "px") +
+                    (m.HasPixelSize() ? " (" + Num(m.sigma0_px * m.um_per_pixel, 2, "&#181;m") + ")"
+                                      : "") +
+                    ", " + m.sigma0_source
+              : "<span class=\"missing\">not available</span>");
+  if (m.HasPixelSize() && !m.residuals.v.empty()) {
+    const AxisStatistics ax = ComputeAxisStatistics(m.residuals.vx),
+                         ay = ComputeAxisStatistics(m.residuals.vy);
+    html += Row("Image residuals (tie and control)",
+                "RMS x " + Num(ax.rmse, 3, "px") + ", RMS y " + Num(ay.rmse, 3, "px") + " over " +
+                    Int(m.residuals.v.size()) + " image points");
+  }
+  html += Row("Iterations", m.iterations >= 0 ? Int(m.iterations)
+                                              : "<span class=\"missing\">not available</span>");
+  html += Row("Converged", m.converged == Knowledge::kYes ? "yes"
+                           : m.converged == Knowledge::kNo
+                               ? "<strong>no</strong>: the iteration limit was reached"
+                               : "<span class=\"missing\">not recorded</span>");
+  int value = 0;
+  if (f.atout.Int("Total number of observations", &value)) {
+    int redundancy = 0;
+    f.atout.Int("Redundancy", &redundancy);
+    html += Row("Observations and redundancy",
+                Int(value) + " observations, redundancy " + Int(redundancy));
+  }
+  if (m.accuracy.available)
+    html += Row("Check point accuracy (95 %)",
+                "horizontal " + Num(m.accuracy.horizontal_95, 3, "m") + ", vertical " +
+                    Num(m.accuracy.vertical_95, 3, "m") + " (see the accuracy statement)");
+  html += "</table>\n</section>\n";
+  return html;
+}
+
+std::string Notices(const ReportModel& m) {
+  if (m.notices.empty()) return {};
+  std::string html =
+      "<div class=\"notice\" id=\"missing-files\"><strong>Missing or damaged result "
+      "files.</strong> "
+      "This report shows what could be read.<ul>\n";
+  for (const std::string& notice : m.notices) html += "<li>" + EscapeHtml(notice) + "</li>\n";
+  return html + "</ul></div>\n";
+}
+
+std::string BlockMapSection(const ReportModel& m) {
+  std::string html = SectionStart("block-map", "Block map");
+  if (m.extent[2] <= m.extent[0] && m.extent[3] <= m.extent[1])
+    return html +
+           Missing("Nothing to draw: no footprints, projection centres or points were found.") +
+           "</section>\n";
+  html +=
+      "<figure>\n" + BlockMap(m) + "<figcaption>Image footprints from the GPS/IMU orientations, ";
+  html += m.centres_adjusted ? "adjusted projection centres" : "projection centres from GPS";
+  html +=
+      ", tie points by the RMS of their image residuals (tie-point thresholds), control and check "
+      "points by "
+      "their 3-D residual (GCP thresholds). Planimetric residual vectors are enlarged " +
+      Num(m.vector_scale.exaggeration, 0) + " times; the arrow in the legend shows " +
+      Num(m.vector_scale.bar_residual,
+          DecimalsForStep(std::max(m.vector_scale.bar_residual, 1e-6))) +
+      " m at that scale.</figcaption>\n</figure>\n";
+  return html + "</section>\n";
+}
+
+std::string PointTable(const std::vector<PointResidual>& points,
+                       const std::vector<QualityLevel>& levels, const PointStatistics& stats,
+                       const QualityClass& q) {
+  std::string html =
+      "<table>\n<thead><tr><th>Point ID</th><th class=\"num\">X / m</th><th class=\"num\">Y / "
+      "m</th>"
+      "<th class=\"num\">Z / m</th><th class=\"num\">vX / m</th><th class=\"num\">vY / m</th>"
+      "<th class=\"num\">vZ / m</th><th class=\"num\">|v| / "
+      "m</th><th>class</th></tr></thead>\n<tbody>\n";
+  for (size_t i = 0; i < points.size(); ++i) {
+    const PointResidual& p = points[i];
+    html += "<tr><td>" + EscapeHtml(p.id) + "</td><td class=\"num\">" + Num(p.x, 3) +
+            "</td><td class=\"num\">" + Num(p.y, 3) + "</td><td class=\"num\">" + Num(p.z, 3) +
+            "</td><td class=\"num\">" + Num(p.vx, 3) + "</td><td class=\"num\">" + Num(p.vy, 3) +
+            "</td><td class=\"num\">" + Num(p.vz, 3) + "</td><td class=\"num\">" +
+            Num(std::sqrt(p.vx * p.vx + p.vy * p.vy + p.vz * p.vz), 3) +
+            "</td><td><span class=\"swatch\" style=\"background:" + LevelColor(levels[i], q) +
+            "\"></span>" + LevelName(levels[i]) + "</td></tr>\n";
+  }
+  html += "</tbody>\n<tfoot>\n";
+  const auto foot = [&](const std::string& label, auto get) {
+    html += "<tr><td colspan=\"4\">" + label + "</td><td class=\"num\">" + Num(get(stats.x), 3) +
+            "</td><td class=\"num\">" + Num(get(stats.y), 3) + "</td><td class=\"num\">" +
+            Num(get(stats.z), 3) + "</td><td colspan=\"2\"></td></tr>\n";
+  };
+  foot("RMSE / m", [](const AxisStatistics& a) { return a.rmse; });
+  foot("Mean / m", [](const AxisStatistics& a) { return a.mean; });
+  foot("Largest (signed) / m", [](const AxisStatistics& a) { return a.max_abs; });
+  return html + "</tfoot>\n</table>\n";
+}
+
+std::string PointSection(const ReportModel& m, bool control) {
+  const ResultFiles& f = m.input.files;
+  const std::string id = control ? "control-points" : "check-points";
+  std::string html = SectionStart(id, control ? "Control points" : "Check points");
+  const std::string label = control ? "gcpres" : "cpres";
+  const auto& points = control ? f.control_points : f.check_points;
+  if (!f.Has(label))
+    return html +
+           Missing(EscapeHtml(f.project_name) + "." + label +
+                   " is missing: no residuals to show.") +
+           "</section>\n";
+  if (points.empty())
+    return html +
+           Missing(control ? "No control point took part in the adjustment."
+                           : "No check points were measured.") +
+           "</section>\n";
+  html += "<p>Residual = adjusted minus surveyed coordinate. " + Int(points.size()) +
+          (control ? " control points; their residuals show the fit, not independent accuracy."
+                   : " check points, not used in the adjustment.") +
+          "</p>\n";
+  html += PointTable(points, control ? m.control_levels : m.check_levels,
+                     control ? m.control : m.check, m.input.quality.gcps);
+  return html + "</section>\n";
+}
+
+std::string AccuracySection(const ReportModel& m) {
+  std::string html = SectionStart("accuracy", "Accuracy statement");
+  const AccuracyStatement& a = m.accuracy;
+  if (!a.available)
+    return html +
+           Missing(
+               "No check points: an independent accuracy statement cannot be made. Control point "
+               "residuals show only how well the block fits its control.") +
+           "</section>\n";
+  html += "<div class=\"statement\"><p>Tested <strong>" + Num(a.horizontal_95, 3, "m") +
+          "</strong> horizontal accuracy at 95&#160;% confidence level.</p><p>Tested <strong>" +
+          Num(a.vertical_95, 3, "m") +
+          "</strong> vertical accuracy at 95&#160;% confidence level.</p></div>\n";
+  html +=
+      "<table>\n<thead><tr><th>Figure</th><th "
+      "class=\"num\">Value</th><th>How</th></tr></thead>\n<tbody>\n";
+  html += "<tr><td>Check points</td><td class=\"num\">" + Int(a.check_points) +
+          "</td><td>points not used in the adjustment</td></tr>\n";
+  html += "<tr><td>RMSE<sub>x</sub></td><td class=\"num\">" + Num(a.rmse_x, 3, "m") +
+          "</td><td>&#8730;(&#931;vX&#178; / n)</td></tr>\n";
+  html += "<tr><td>RMSE<sub>y</sub></td><td class=\"num\">" + Num(a.rmse_y, 3, "m") +
+          "</td><td>&#8730;(&#931;vY&#178; / n)</td></tr>\n";
+  html += "<tr><td>RMSE<sub>r</sub></td><td class=\"num\">" + Num(a.rmse_r, 3, "m") +
+          "</td><td>&#8730;(RMSE<sub>x</sub>&#178; + RMSE<sub>y</sub>&#178;)</td></tr>\n";
+  html += "<tr><td>RMSE<sub>z</sub></td><td class=\"num\">" + Num(a.rmse_z, 3, "m") +
+          "</td><td>&#8730;(&#931;vZ&#178; / n)</td></tr>\n";
+  html += "<tr><td>Horizontal accuracy (95&#160;%)</td><td class=\"num\">" +
+          Num(a.horizontal_95, 3, "m") + "</td><td>1.7308 &#215; RMSE<sub>r</sub></td></tr>\n";
+  html += "<tr><td>Vertical accuracy (95&#160;%)</td><td class=\"num\">" +
+          Num(a.vertical_95, 3, "m") +
+          "</td><td>1.96 &#215; RMSE<sub>z</sub></td></tr>\n</tbody>\n</table>\n";
+  if (a.too_few_points)
+    html += "<p class=\"warning\"><strong>Weak statement:</strong> only " + Int(a.check_points) +
+            " check points were measured; the positional-accuracy standards ask for at least " +
+            Int(kMinCheckPointsForStatement) + ".</p>\n";
+  if (a.axes_dissimilar)
+    html +=
+        "<p class=\"warning\"><strong>Approximate horizontal figure:</strong> RMSE<sub>x</sub> and "
+        "RMSE<sub>y</sub> differ by more than the factor 1.7308 assumes (smaller / larger &lt; "
+        "0.6).</p>\n";
+  return html + "</section>\n";
+}
+
+std::string HistogramSection(const ReportModel& m) {
+  std::string html = SectionStart("image-residuals", "Image residuals");
+  const ResultFiles& f = m.input.files;
+  if (!f.Has("ptres"))
+    return html +
+           Missing(EscapeHtml(f.project_name) + ".ptres is missing: no image residuals to show.") +
+           "</section>\n";
+  if (!m.HasPixelSize())
+    return html +
+           Missing(
+               "The pixel size is unknown (no camera passport and no .atout): residuals cannot be "
+               "converted to pixels.") +
+           "</section>\n";
+  if (m.residuals.v.empty())
+    return html + Missing("The residual file lists no tie or control point.") + "</section>\n";
+  const QualityClass& q = m.input.quality.tie_points;
+  html +=
+      "<p>Reprojection residuals of the " + Int(m.residuals.v.size()) +
+      " tie and control point measurements, converted from &#181;m with the pixel size (1 px = " +
+      Num(m.um_per_pixel, 2, "&#181;m") + "). Quality limits: high up to " +
+      Num(q.high_threshold, 1, "px") + ", middle up to " + Num(q.middle_threshold, 1, "px") +
+      ".</p>\n";
+  const int n = static_cast<int>(m.residuals.v.size());
+  html += "<figure>\n" +
+          HistogramChart("histogram-x", "Histogram of the image residuals in x", "vx / px",
+                         m.histogram_x, n, true, q) +
+          "</figure>\n";
+  html += "<figure>\n" +
+          HistogramChart("histogram-y", "Histogram of the image residuals in y", "vy / px",
+                         m.histogram_y, n, true, q) +
+          "</figure>\n";
+  html += "<figure>\n" +
+          HistogramChart("histogram-v", "Histogram of the image residual magnitudes", "|v| / px",
+                         m.histogram_v, n, false, q) +
+          "</figure>\n";
+  return html + "</section>\n";
+}
+
+std::string ImageSection(const ReportModel& m) {
+  std::string html = SectionStart("image-figures", "Residuals and rays per image");
+  if (m.images.empty())
+    return html + Missing("No per-image residuals are available (see the notices above).") +
+           "</section>\n";
+  html += "<figure>\n" + ImageFiguresChart(m) +
+          "<figcaption>RMS = &#8730;(&#931;(vx&#178; + vy&#178;) / n) over every image "
+          "point of the image (tie, control and check points), coloured by the tie-point "
+          "thresholds.</figcaption>\n</figure>\n";
+  html +=
+      "<table>\n<thead><tr><th>Image</th><th class=\"num\">rays</th><th class=\"num\">tie</th>"
+      "<th class=\"num\">control</th><th class=\"num\">check</th><th class=\"num\">RMS x / px</th>"
+      "<th class=\"num\">RMS y / px</th><th class=\"num\">RMS / px</th><th class=\"num\">largest / "
+      "px</th></tr></thead>\n<tbody>\n";
+  for (const ImageStatistics& s : m.images)
+    html += "<tr><td>" + EscapeHtml(s.image) + "</td><td class=\"num\">" + Int(s.rays) +
+            "</td><td class=\"num\">" + Int(s.tie_rays) + "</td><td class=\"num\">" +
+            Int(s.control_rays) + "</td><td class=\"num\">" + Int(s.check_rays) +
+            "</td><td class=\"num\">" + Num(s.rms_x_px, 3) + "</td><td class=\"num\">" +
+            Num(s.rms_y_px, 3) + "</td><td class=\"num\">" + Num(s.rms_px, 3) +
+            "</td><td class=\"num\">" + Num(s.max_px, 3) + "</td></tr>\n";
+  return html + "</tbody>\n</table>\n</section>\n";
+}
+
+std::string OrientationSection(const ReportModel& m) {
+  std::string html =
+      SectionStart("orientation-changes", "Exterior orientation changes from GPS/IMU");
+  bool any = false;
+  for (const OrientationChange& c : m.changes) any = any || (c.adjusted && c.has_gps_imu);
+  if (!any)
+    return html +
+           Missing(m.input.files.Has("extor")
+                       ? "No adjusted image has GPS/IMU values to compare with."
+                       : EscapeHtml(m.input.files.project_name) +
+                             ".extor is missing: no adjusted orientations.") +
+           "</section>\n";
+  html += "<figure>\n" + OrientationChart(m) + "</figure>\n";
+  html +=
+      "<table>\n<thead><tr><th>Image</th><th class=\"num\">dX / m</th><th class=\"num\">dY / m</th>"
+      "<th class=\"num\">dZ / m</th><th class=\"num\">d&#969; / &#176;</th><th "
+      "class=\"num\">d&#966; / &#176;</th>"
+      "<th class=\"num\">d&#954; / &#176;</th></tr></thead>\n<tbody>\n";
+  for (const OrientationChange& c : m.changes) {
+    html += "<tr><td>" + EscapeHtml(c.image) + "</td>";
+    if (!c.adjusted || !c.has_gps_imu) {
+      html += "<td colspan=\"6\" class=\"missing\">" +
+              std::string(!c.adjusted ? "not oriented by the adjustment" : "no GPS/IMU values") +
+              "</td></tr>\n";
+      continue;
+    }
+    for (double v : {c.dx, c.dy, c.dz}) html += "<td class=\"num\">" + Num(v, 3) + "</td>";
+    for (double v : {c.domega, c.dphi, c.dkappa})
+      html += "<td class=\"num\">" + Num(v * kRadToDeg, 4) + "</td>";
+    html += "</tr>\n";
+  }
+  html +=
+      "</tbody>\n</table>\n<p>Changes are adjusted minus GPS/IMU values; angle changes are wrapped "
+      "into "
+      "(&#8722;180&#176;, 180&#176;].</p>\n";
+  return html + "</section>\n";
+}
+
+std::string SettingsSection(const ReportModel& m) {
+  const ReportInput& in = m.input;
+  std::string html = SectionStart("settings", "Appendix: settings and files");
+  html += "<h3>Process settings</h3>\n";
+  if (in.settings.empty()) {
+    html += Missing("No process settings were given.");
+  } else {
+    html +=
+        "<table>\n<thead><tr><th>Group</th><th>Setting</th><th>Value</th></tr></thead>\n<tbody>\n";
+    for (const SettingRow& row : in.settings)
+      html += "<tr><td>" + EscapeHtml(row.group) + "</td><td>" + EscapeHtml(row.property) +
+              "</td><td>" + EscapeHtml(row.value) + "</td></tr>\n";
+    html += "</tbody>\n</table>\n";
+  }
+  static const char* kRunLabels[] = {"Number of points to search per images",
+                                     "Template area size (pix)",
+                                     "Search area size (pix)",
+                                     "Cross correlation coefficient (0-1)",
+                                     "Maximum number of points per image",
+                                     "Minimum number of measurements per point",
+                                     "Maximum reprojection error (pix)",
+                                     "Convergence limit",
+                                     "GCPs weight",
+                                     "Minimum number of iterations",
+                                     "Maximum number of iterations"};
+  if (in.files.Has("atout")) {
+    html +=
+        "<h3>Parameters of the run (from the aerial-triangulation report)</h3>\n<table>\n<tbody>\n";
+    for (const char* label : kRunLabels) html += Row(label, OrDash(in.files.atout.Value(label)));
+    html += "</tbody>\n</table>\n";
+  }
+  html +=
+      "<h3>Quality "
+      "classes</h3>\n<table>\n<thead><tr><th>Points</th><th>high</th><th>middle</th><th>low</th></"
+      "tr></thead>\n<tbody>\n";
+  const auto quality_row = [&](const std::string& what, const QualityClass& q,
+                               const std::string& unit, int decimals) {
+    html += "<tr><td>" + what +
+            "</td><td><span class=\"swatch\" style=\"background:" + Css(q.high_color) +
+            "\"></span>&#8804; " + Num(q.high_threshold, decimals, unit) +
+            "</td><td><span class=\"swatch\" style=\"background:" + Css(q.middle_color) +
+            "\"></span>&#8804; " + Num(q.middle_threshold, decimals, unit) +
+            "</td><td><span class=\"swatch\" style=\"background:" + Css(q.low_color) +
+            "\"></span>&gt; " + Num(q.middle_threshold, decimals, unit) + "</td></tr>\n";
+  };
+  quality_row("Tie points, images (RMS image residual)", in.quality.tie_points, "px", 1);
+  quality_row("Control and check points (3-D residual)", in.quality.gcps, "m", 2);
+  html += "</tbody>\n</table>\n";
+  html +=
+      "<h3>Result "
+      "files</h3>\n<table>\n<thead><tr><th>File</th><th>State</th></tr></thead>\n<tbody>\n";
+  for (const FileStatus& s : in.files.files) {
+    std::string state = s.state == FileState::kRead ? "read"
+                        : s.state == FileState::kMissing
+                            ? "<strong>missing</strong>"
+                            : "<strong>damaged</strong>: " + EscapeHtml(s.problem);
+    if (s.stale) state += "; older than the .atout";
+    html += "<tr><td>" + EscapeHtml(in.files.project_name + "." + s.label) + "</td><td>" + state +
+            "</td></tr>\n";
+  }
+  html += "</tbody>\n</table>\n";
+  return html + "</section>\n";
+}
+
+}  // namespace
+
+std::string EscapeHtml(const std::string& text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        escaped += "&amp;";
+        break;
+      case '<':
+        escaped += "&lt;";
+        break;
+      case '>':
+        escaped += "&gt;";
+        break;
+      case '"':
+        escaped += "&quot;";
+        break;
+      case '\'':
+        escaped += "&#39;";
+        break;
+      default:
+        escaped += c;
+    }
+  }
+  return escaped;
+}
+
+std::string RenderHtmlReport(const ReportModel& m) {
+  const ReportInput& in = m.input;
+  std::string html =
+      "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+      "<title>Aerial triangulation accuracy report: " +
+      EscapeHtml(in.project_name) + "</title>\n<style>" + kStyle +
+      "</style>\n</head>\n<body>\n<header>\n<h1>Aerial triangulation accuracy report</h1>\n"
+      "<p class=\"subtitle\">Project <strong>" +
+      EscapeHtml(in.project_name) + "</strong>" +
+      (in.generated_at.empty() ? "" : " &#183; written " + EscapeHtml(in.generated_at)) +
+      (in.program_version.empty() ? "" : " &#183; Vantri " + EscapeHtml(in.program_version)) +
+      "</p>\n</header>\n";
+  html += Notices(m);
+  html += Summary(m);
+  html += BlockMapSection(m);
+  html += PointSection(m, true);
+  html += PointSection(m, false);
+  html += AccuracySection(m);
+  html += HistogramSection(m);
+  html += ImageSection(m);
+  html += OrientationSection(m);
+  html += SettingsSection(m);
+  html +=
+      "<footer>Written by Vantri from the project and the result files in its Bundle folder. Point "
+      "residuals are "
+      "adjusted minus surveyed coordinates.</footer>\n</body>\n</html>\n";
+  return html;
+}
+
+}  // namespace vantri::report
