@@ -2,7 +2,9 @@
 // and to PDF and dumps its DOM. Skipped when no Chromium is installed (Debian package
 // "chromium"; "poppler-utils" gives pdfinfo for the page count).
 //
-// VANTRI_REPORT_SCREENSHOT=<file.png> keeps the screenshot (docs/screenshots/ is made this way).
+// VANTRI_REPORT_SCREENSHOT=<file.png>, VANTRI_REPORT_PDF=<file.pdf> and
+// VANTRI_REPORT_HTML=<file.html> keep the screenshot, the PDF and the report (docs/screenshots/ is
+// made from them).
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -78,6 +80,8 @@ class BrowserTest : public ::testing::Test {
     run.converged = true;
     ASSERT_EQ(WriteBundleHtmlReport(project, &run, ui), 1);
     report_ = root_ / "sample" / "Bundle" / "sample.html";
+    if (const char* keep = std::getenv("VANTRI_REPORT_HTML"))
+      fs::copy_file(report_, keep, fs::copy_options::overwrite_existing);
   }
   void TearDown() override {
     if (!root_.empty()) fs::remove_all(root_);
