@@ -761,6 +761,14 @@ std::string PointTable(const std::vector<PointResidual>& points,
       "m</th><th>class</th></tr></thead>\n<tbody>\n";
   for (size_t i = 0; i < points.size(); ++i) {
     const PointResidual& p = points[i];
+    if (levels[i] == QualityLevel::kNoResult) {
+      html += "<tr><td>" + EscapeHtml(p.id) + "</td><td class=\"num\">" + Num(p.x, 3) +
+              "</td><td class=\"num\">" + Num(p.y, 3) + "</td><td class=\"num\">" + Num(p.z, 3) +
+              "</td><td colspan=\"4\" class=\"missing\">not intersected: no residual</td><td>"
+              "<span class=\"swatch\" style=\"background:" +
+              LevelColor(levels[i], q) + "\"></span>no result</td></tr>\n";
+      continue;
+    }
     html += "<tr><td>" + EscapeHtml(p.id) + "</td><td class=\"num\">" + Num(p.x, 3) +
             "</td><td class=\"num\">" + Num(p.y, 3) + "</td><td class=\"num\">" + Num(p.z, 3) +
             "</td><td class=\"num\">" + Num(p.vx, 3) + "</td><td class=\"num\">" + Num(p.vy, 3) +
@@ -801,8 +809,13 @@ std::string PointSection(const ReportModel& m, bool control) {
           (control ? " control points; their residuals show the fit, not independent accuracy."
                    : " check points, not used in the adjustment.") +
           "</p>\n";
-  html += PointTable(points, control ? m.control_levels : m.check_levels,
-                     control ? m.control : m.check, m.input.quality.gcps);
+  const PointStatistics& stats = control ? m.control : m.check;
+  if (stats.without_result > 0)
+    html += "<p class=\"warning\">" + Int(stats.without_result) +
+            " of these points could not be intersected (residuals written as 0.000000); they are "
+            "left out of RMSE, mean and largest residual.</p>\n";
+  html +=
+      PointTable(points, control ? m.control_levels : m.check_levels, stats, m.input.quality.gcps);
   return html + "</section>\n";
 }
 
@@ -841,6 +854,10 @@ std::string AccuracySection(const ReportModel& m) {
     html += "<p class=\"warning\"><strong>Weak statement:</strong> only " + Int(a.check_points) +
             " check points were measured; the positional-accuracy standards ask for at least " +
             Int(kMinCheckPointsForStatement) + ".</p>\n";
+  if (m.check.without_result > 0)
+    html += "<p class=\"warning\"><strong>Check points without result:</strong> " +
+            Int(m.check.without_result) +
+            " check points could not be intersected and are not part of this statement.</p>\n";
   if (a.axes_dissimilar)
     html +=
         "<p class=\"warning\"><strong>Approximate horizontal figure:</strong> RMSE<sub>x</sub> and "

@@ -154,6 +154,20 @@ TEST_F(HtmlReportTest, FailedRunWithoutAnyResultFileGivesAReportOfWhatIsMissing)
   EXPECT_NE(html.find("No check points"), std::string::npos);
 }
 
+TEST_F(HtmlReportTest, CheckPointsThatCouldNotBeIntersectedAreLeftOutOfTheStatement) {
+  const ReportModel before = BuildReportModel(GatherReportInput(project_));
+  std::ofstream(folder_ / "Bundle" / "job.cpres", std::ios::app)
+      << "              C9    512000.000000   5290000.000000       420.000000     0.000000     "
+         "0.000000     0.000000\n";
+  const ReportModel after = BuildReportModel(GatherReportInput(project_));
+  EXPECT_EQ(after.check.count, 4);
+  EXPECT_EQ(after.check.without_result, 1);
+  EXPECT_DOUBLE_EQ(after.accuracy.horizontal_95, before.accuracy.horizontal_95);
+  const std::string html = WriteReport();
+  EXPECT_NE(html.find("not intersected: no residual"), std::string::npos);
+  EXPECT_NE(html.find("Check points without result"), std::string::npos);
+}
+
 TEST_F(HtmlReportTest, NamesFromFilesAreEscaped) {
   EXPECT_EQ(EscapeHtml("<b>&\"x'"), "&lt;b&gt;&amp;&quot;x&#39;");
   std::ofstream(folder_ / "Bundle" / "job.cpres", std::ios::app)

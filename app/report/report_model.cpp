@@ -56,7 +56,9 @@ std::vector<QualityLevel> PointLevels(const std::vector<PointResidual>& points,
   std::vector<QualityLevel> levels;
   for (const PointResidual& p : points)
     levels.push_back(
-        ClassifyResidual(std::sqrt(p.vx * p.vx + p.vy * p.vy + p.vz * p.vz), thresholds));
+        HasNoResult(p)
+            ? QualityLevel::kNoResult
+            : ClassifyResidual(std::sqrt(p.vx * p.vx + p.vy * p.vy + p.vz * p.vz), thresholds));
   return levels;
 }
 

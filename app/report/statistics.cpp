@@ -40,15 +40,23 @@ AxisStatistics ComputeAxisStatistics(const std::vector<double>& values) {
   return stats;
 }
 
+bool HasNoResult(const PointResidual& point) {
+  return point.vx == 0.0 && point.vy == 0.0 && point.vz == 0.0;
+}
+
 PointStatistics ComputePointStatistics(const std::vector<PointResidual>& points) {
+  PointStatistics stats;
   std::vector<double> x, y, z;
   for (const PointResidual& p : points) {
+    if (HasNoResult(p)) {
+      ++stats.without_result;
+      continue;
+    }
     x.push_back(p.vx);
     y.push_back(p.vy);
     z.push_back(p.vz);
   }
-  PointStatistics stats;
-  stats.count = static_cast<int>(points.size());
+  stats.count = static_cast<int>(x.size());
   stats.x = ComputeAxisStatistics(x);
   stats.y = ComputeAxisStatistics(y);
   stats.z = ComputeAxisStatistics(z);

@@ -25,11 +25,18 @@ struct AxisStatistics {
 AxisStatistics ComputeAxisStatistics(const std::vector<double>& values);
 
 struct PointStatistics {
-  int count = 0;
+  int count = 0;           // points with a result
+  int without_result = 0;  // points left out (HasNoResult)
   AxisStatistics x, y, z;
   double rmse_r = 0;  // sqrt(rmse_x^2 + rmse_y^2)
 };
 
+// The bundle run writes a point whose intersection failed with residuals of exactly 0.000000 and
+// its surveyed coordinates. Counted as a perfect point it would flatter the statistics, so such a
+// point has no result.
+bool HasNoResult(const PointResidual& point);
+
+// Statistics over the points with a result.
 PointStatistics ComputePointStatistics(const std::vector<PointResidual>& points);
 
 // ---- Accuracy statement of the check points ----------------------------------------------------

@@ -31,6 +31,13 @@ TEST(PointStatistics, RmseMeanAndLargestPerAxisOfASmallTable) {
   EXPECT_DOUBLE_EQ(s.x.max_abs, -0.04);
   EXPECT_DOUBLE_EQ(s.y.max_abs, -0.05);
   EXPECT_DOUBLE_EQ(s.z.max_abs, 0.10);
+  // A point written with residuals 0.000000 (its intersection failed) has no result.
+  std::vector<PointResidual> with_failed = SmallCheckTable();
+  with_failed.push_back({"C5", 1, 2, 3, 0.0, 0.0, 0.0});
+  const PointStatistics f = ComputePointStatistics(with_failed);
+  EXPECT_EQ(f.count, 4);
+  EXPECT_EQ(f.without_result, 1);
+  EXPECT_NEAR(f.x.rmse, s.x.rmse, 1e-15);
   EXPECT_EQ(ComputePointStatistics({}).count, 0);
   EXPECT_EQ(ComputePointStatistics({}).rmse_r, 0.0);
 }
