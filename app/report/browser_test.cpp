@@ -151,3 +151,19 @@ TEST_F(BrowserTest, PrintsToAFewA4Pages) {
 
 }  // namespace
 }  // namespace vantri::report
+
+namespace vantri::report {
+namespace {
+
+// VANTRI_REPORT_SAMPLE_DIR=<folder> leaves the sample project and its result files there, to try
+// `vantri-cli report` on; skipped otherwise.
+TEST(SampleProject, WrittenWhereAsked) {
+  const char* folder = std::getenv("VANTRI_REPORT_SAMPLE_DIR");
+  if (folder == nullptr) GTEST_SKIP() << "VANTRI_REPORT_SAMPLE_DIR is not set";
+  std::string error;
+  EXPECT_TRUE(testing::WriteSampleProject(testing::SampleBlockDir(), folder, "sample", {}, &error))
+      << error;
+}
+
+}  // namespace
+}  // namespace vantri::report

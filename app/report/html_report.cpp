@@ -30,6 +30,13 @@ std::string Num(double value, int decimals, const std::string& unit) {
   return Num(value, decimals) + kNbsp + unit;
 }
 
+// A quality threshold as set by the operator: up to 3 decimals, at least one ("2.0", "0.42").
+std::string Limit(double value) {
+  std::string text = Num(value, 3);
+  while (text.size() > 1 && text.back() == '0' && text[text.size() - 2] != '.') text.pop_back();
+  return text;
+}
+
 std::string Int(long long value) { return std::to_string(value); }
 
 std::string Css(int windows_color) {
@@ -306,9 +313,9 @@ std::string BlockMap(const ReportModel& m) {
   svg += SvgText(x, y + 4, "Tie points:");
   x += 70;
   const std::vector<std::pair<QualityLevel, std::string>> tie_classes = {
-      {QualityLevel::kHigh, "&#8804; " + Num(tq.high_threshold, 1) + " px"},
-      {QualityLevel::kMiddle, "&#8804; " + Num(tq.middle_threshold, 1) + " px"},
-      {QualityLevel::kLow, "&gt; " + Num(tq.middle_threshold, 1) + " px"},
+      {QualityLevel::kHigh, "&#8804; " + Limit(tq.high_threshold) + " px"},
+      {QualityLevel::kMiddle, "&#8804; " + Limit(tq.middle_threshold) + " px"},
+      {QualityLevel::kLow, "&gt; " + Limit(tq.middle_threshold) + " px"},
       {QualityLevel::kNoResult, "no residual"}};
   for (const auto& [level, text] : tie_classes)
     x = LegendItem(svg, x, y,
@@ -321,9 +328,9 @@ std::string BlockMap(const ReportModel& m) {
   svg += SvgText(x, y + 4, "Control and check points:");
   x += 158;
   const std::vector<std::pair<QualityLevel, std::string>> point_classes = {
-      {QualityLevel::kHigh, "&#8804; " + Num(gq.high_threshold, 2) + " m"},
-      {QualityLevel::kMiddle, "&#8804; " + Num(gq.middle_threshold, 2) + " m"},
-      {QualityLevel::kLow, "&gt; " + Num(gq.middle_threshold, 2) + " m"}};
+      {QualityLevel::kHigh, "&#8804; " + Limit(gq.high_threshold) + " m"},
+      {QualityLevel::kMiddle, "&#8804; " + Limit(gq.middle_threshold) + " m"},
+      {QualityLevel::kLow, "&gt; " + Limit(gq.middle_threshold) + " m"}};
   for (const auto& [level, text] : point_classes)
     x = LegendItem(svg, x, y,
                    "<path d=\"" + Triangle(x + 6, y, 5) + "\" fill=\"" + LevelColor(level, gq) +
@@ -410,8 +417,8 @@ std::string HistogramChart(const std::string& name, const std::string& title,
                     "\" stroke=\"#fff\" stroke-width=\"3\" paint-order=\"stroke\"");
   };
   for (double sign : symmetric ? std::vector<double>{-1, 1} : std::vector<double>{1}) {
-    mark(sign * hi, "6 3", Num(sign * hi, 1) + " px");
-    mark(sign * mid, "2 2", Num(sign * mid, 1) + " px");
+    mark(sign * hi, "6 3", Limit(sign * hi) + " px");
+    mark(sign * mid, "2 2", Limit(sign * mid) + " px");
   }
   const double y = bottom + 52;
   double x = left;
@@ -421,11 +428,11 @@ std::string HistogramChart(const std::string& name, const std::string& title,
   x = LegendItem(
       svg, x, y,
       SvgLine(x, y, x + 12, y, "stroke=\"#000\" stroke-width=\"1.4\" stroke-dasharray=\"6 3\""),
-      "high limit " + Num(hi, 1) + " px");
+      "high limit " + Limit(hi) + " px");
   x = LegendItem(
       svg, x, y,
       SvgLine(x, y, x + 12, y, "stroke=\"#000\" stroke-width=\"1.4\" stroke-dasharray=\"2 2\""),
-      "middle limit " + Num(mid, 1) + " px");
+      "middle limit " + Limit(mid) + " px");
   LegendItem(
       svg, x, y,
       SvgRect(x, y - 5, 4, 10,
@@ -443,6 +450,18 @@ std::string HistogramChart(const std::string& name, const std::string& title,
 
 std::string ShortName(const std::string& name, size_t max_chars) {
   return name.size() <= max_chars ? name : name.substr(0, max_chars - 1) + "~";
+}
+
+// A bar in the class colour, hatched for the middle and low classes (patterns of the per-image
+// chart).
+std::string ClassBar(double x, double y, double w, double h, QualityLevel level,
+                     const QualityClass& q) {
+  std::string bar = SvgRect(x, y, w, h, "fill=\"" + LevelColor(level, q) + "\" stroke=\"none\"");
+  if (level == QualityLevel::kMiddle || level == QualityLevel::kLow)
+    bar += SvgRect(x, y, w, h,
+                   std::string("fill=\"url(#vantri-hatch-") +
+                       (level == QualityLevel::kMiddle ? "middle" : "low") + ")\" stroke=\"none\"");
+  return bar + SvgRect(x, y, w, h, "fill=\"none\" stroke=\"#000\" stroke-width=\"0.6\"");
 }
 
 std::string ImageFiguresChart(const ReportModel& m) {
@@ -466,6 +485,14 @@ std::string ImageFiguresChart(const ReportModel& m) {
                 rows < m.images.size() ? "Image residual RMS and rays per image (the " + Int(rows) +
                                              " worst of " + Int(m.images.size()) + " images)"
                                        : "Image residual RMS and rays per image, worst first");
+  // Hatching keeps the middle and low classes apart from the high one in grey print.
+  svg +=
+      "<defs><pattern id=\"vantri-hatch-middle\" width=\"5\" height=\"5\" "
+      "patternUnits=\"userSpaceOnUse\" patternTransform=\"rotate(45)\"><line x1=\"0\" y1=\"0\" "
+      "x2=\"0\" y2=\"5\" stroke=\"#000\" stroke-width=\"0.9\"/></pattern><pattern "
+      "id=\"vantri-hatch-low\" width=\"4\" height=\"4\" patternUnits=\"userSpaceOnUse\" "
+      "patternTransform=\"rotate(45)\"><path d=\"M0 0V4M0 0H4\" stroke=\"#000\" "
+      "stroke-width=\"0.9\"/></pattern></defs>\n";
   svg += SvgText((rms_left + rms_right) / 2, top - 8, "RMS of image residuals",
                  "text-anchor=\"middle\" font-weight=\"bold\"");
   svg += SvgText((rays_left + rays_right) / 2, top - 8, "Rays (image points)",
@@ -478,8 +505,7 @@ std::string ImageFiguresChart(const ReportModel& m) {
     svg += SvgText(label_right, y + row_h - 4, EscapeHtml(ShortName(image.image, 18)),
                    "text-anchor=\"end\"");
     const QualityLevel level = ClassifyResidual(image.rms_px, q);
-    svg += SvgRect(rms_left, y + 2, sx(image.rms_px) - rms_left, row_h - 4,
-                   "fill=\"" + LevelColor(level, q) + "\" stroke=\"#000\" stroke-width=\"0.6\"");
+    svg += ClassBar(rms_left, y + 2, sx(image.rms_px) - rms_left, row_h - 4, level, q);
     svg += SvgText(sx(image.rms_px) + 3, y + row_h - 4, Num(image.rms_px, 2), "font-size=\"9.5\"");
     double x = rays_left;
     const std::pair<int, const char*> parts[] = {{image.tie_rays, "#3b4650"},
@@ -516,19 +542,15 @@ std::string ImageFiguresChart(const ReportModel& m) {
   svg += SvgText(label_right, top - 8, "image", "text-anchor=\"end\" font-weight=\"bold\"");
   double y = bottom + 50, x = 16;
   for (QualityLevel level : {QualityLevel::kHigh, QualityLevel::kMiddle, QualityLevel::kLow})
-    x = LegendItem(
-        svg, x, y,
-        SvgRect(x, y - 5, 12, 10,
-                "fill=\"" + LevelColor(level, q) + "\" stroke=\"#000\" stroke-width=\"0.6\""),
-        LevelName(level));
+    x = LegendItem(svg, x, y, ClassBar(x, y - 5, 12, 10, level, q), LevelName(level));
   x = LegendItem(
       svg, x, y,
       SvgLine(x, y, x + 12, y, "stroke=\"#000\" stroke-width=\"1.2\" stroke-dasharray=\"6 3\""),
-      Num(q.high_threshold, 1) + " px");
+      Limit(q.high_threshold) + " px");
   x = LegendItem(
       svg, x, y,
       SvgLine(x, y, x + 12, y, "stroke=\"#000\" stroke-width=\"1.2\" stroke-dasharray=\"2 2\""),
-      Num(q.middle_threshold, 1) + " px");
+      Limit(q.middle_threshold) + " px");
   x += 14;
   for (const auto& [fill, text] :
        {std::pair<const char*, const char*>{"#3b4650", "tie"},
@@ -886,8 +908,8 @@ std::string HistogramSection(const ReportModel& m) {
       "<p>Reprojection residuals of the " + Int(m.residuals.v.size()) +
       " tie and control point measurements, converted from &#181;m with the pixel size (1 px = " +
       Num(m.um_per_pixel, 2, "&#181;m") + "). Quality limits: high up to " +
-      Num(q.high_threshold, 1, "px") + ", middle up to " + Num(q.middle_threshold, 1, "px") +
-      ".</p>\n";
+      Limit(q.high_threshold) + kNbsp + "px" + ", middle up to " + Limit(q.middle_threshold) +
+      kNbsp + "px" + ".</p>\n";
   const int n = static_cast<int>(m.residuals.v.size());
   html += "<figure>\n" +
           HistogramChart("histogram-x", "Histogram of the image residuals in x", "vx / px",
@@ -1002,17 +1024,17 @@ std::string SettingsSection(const ReportModel& m) {
       "classes</h3>\n<table>\n<thead><tr><th>Points</th><th>high</th><th>middle</th><th>low</th></"
       "tr></thead>\n<tbody>\n";
   const auto quality_row = [&](const std::string& what, const QualityClass& q,
-                               const std::string& unit, int decimals) {
+                               const std::string& unit) {
     html += "<tr><td>" + what +
             "</td><td><span class=\"swatch\" style=\"background:" + Css(q.high_color) +
-            "\"></span>&#8804; " + Num(q.high_threshold, decimals, unit) +
+            "\"></span>&#8804; " + Limit(q.high_threshold) + kNbsp + unit +
             "</td><td><span class=\"swatch\" style=\"background:" + Css(q.middle_color) +
-            "\"></span>&#8804; " + Num(q.middle_threshold, decimals, unit) +
+            "\"></span>&#8804; " + Limit(q.middle_threshold) + kNbsp + unit +
             "</td><td><span class=\"swatch\" style=\"background:" + Css(q.low_color) +
-            "\"></span>&gt; " + Num(q.middle_threshold, decimals, unit) + "</td></tr>\n";
+            "\"></span>&gt; " + Limit(q.middle_threshold) + kNbsp + unit + "</td></tr>\n";
   };
-  quality_row("Tie points, images (RMS image residual)", in.quality.tie_points, "px", 1);
-  quality_row("Control and check points (3-D residual)", in.quality.gcps, "m", 2);
+  quality_row("Tie points, images (RMS image residual)", in.quality.tie_points, "px");
+  quality_row("Control and check points (3-D residual)", in.quality.gcps, "m");
   html += "</tbody>\n</table>\n";
   html +=
       "<h3>Result "
