@@ -1,6 +1,7 @@
 #include "report/html_report.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -567,29 +568,38 @@ std::string ImageFiguresChart(const ReportModel& m) {
 
 // ---- Orientation changes -----------------------------------------------------------------------
 
-std::string OrientationChart(const ReportModel& m) {
+// Position changes (m) or, with `attitude`, angle changes (degrees) as grouped bars per image.
+std::string OrientationChart(const ReportModel& m, bool attitude) {
   std::vector<const OrientationChange*> rows;
   for (const OrientationChange& c : m.changes)
     if (c.adjusted && c.has_gps_imu) rows.push_back(&c);
   const double left = 62, right = kChartWidth - 14, top = 30, bottom = 210;
   const double height = bottom + 96;
   double largest = 0;
+  const auto values_of = [attitude](const OrientationChange& c) {
+    return attitude ? std::array<double, 3>{c.domega * kRadToDeg, c.dphi * kRadToDeg,
+                                            c.dkappa * kRadToDeg}
+                    : std::array<double, 3>{c.dx, c.dy, c.dz};
+  };
   for (const OrientationChange* c : rows)
-    largest = std::max({largest, std::fabs(c->dx), std::fabs(c->dy), std::fabs(c->dz)});
-  if (largest <= 0) largest = 0.01;
+    for (double v : values_of(*c)) largest = std::max(largest, std::fabs(v));
+  if (largest <= 0) largest = attitude ? 0.001 : 0.01;
   double step = 1;
   Ticks(-largest, largest, 6, &step);
   const double limit = std::ceil(largest * 1.05 / step) * step;
   const Scale sy{-limit, limit, bottom, top};
   const double slot = (right - left) / rows.size();
-  std::string svg = OpenChart("orientation-changes", height,
-                              "Projection centre changes from GPS (adjusted minus GPS) per image");
+  std::string svg =
+      attitude ? OpenChart("attitude-changes", height,
+                           "Attitude changes from IMU (adjusted minus IMU) per image")
+               : OpenChart("orientation-changes", height,
+                           "Projection centre changes from GPS (adjusted minus GPS) per image");
   svg += SvgRect(left, top, right - left, bottom - top,
                  "fill=\"none\" stroke=\"#444\" stroke-width=\"0.8\"");
   svg += SvgLine(left, sy(0), right, sy(0), "stroke=\"#444\" stroke-width=\"0.8\"");
   const char* fills[] = {"#1d3557", "#7d9cc0", "#e9c46a"};
   for (size_t i = 0; i < rows.size(); ++i) {
-    const double values[] = {rows[i]->dx, rows[i]->dy, rows[i]->dz};
+    const std::array<double, 3> values = values_of(*rows[i]);
     const double bar = std::min(slot * 0.8 / 3, 14.0);
     const double start = left + i * slot + (slot - 3 * bar) / 2;
     for (int k = 0; k < 3; ++k) {
@@ -616,16 +626,17 @@ std::string OrientationChart(const ReportModel& m) {
       SvgText((left + right) / 2, bottom + 64, "image", "text-anchor=\"middle\" font-size=\"12\"");
   const double ty = (top + bottom) / 2;
   svg += SvgText(
-      14, ty, "change / m",
+      14, ty, attitude ? "change / &#176;" : "change / m",
       "text-anchor=\"middle\" font-size=\"12\" transform=\"rotate(-90 14 " + Attr(ty) + ")\"");
   double x = left, y = bottom + 84;
   const char* names[] = {"dX (easting)", "dY (northing)", "dZ (height)"};
+  const char* angle_names[] = {"d&#969; (omega)", "d&#966; (phi)", "d&#954; (kappa)"};
   for (int k = 0; k < 3; ++k)
     x = LegendItem(
         svg, x, y,
         SvgRect(x, y - 5, 12, 10,
                 std::string("fill=\"") + fills[k] + "\" stroke=\"#000\" stroke-width=\"0.4\""),
-        names[k]);
+        attitude ? angle_names[k] : names[k]);
   svg += "</svg>\n";
   return svg;
 }
@@ -962,7 +973,8 @@ std::string OrientationSection(const ReportModel& m) {
                        : EscapeHtml(m.input.files.project_name) +
                              ".extor is missing: no adjusted orientations.") +
            "</section>\n";
-  html += "<figure>\n" + OrientationChart(m) + "</figure>\n";
+  html += "<figure>\n" + OrientationChart(m, false) + "</figure>\n";
+  html += "<figure>\n" + OrientationChart(m, true) + "</figure>\n";
   html +=
       "<table>\n<thead><tr><th>Image</th><th class=\"num\">dX / m</th><th class=\"num\">dY / m</th>"
       "<th class=\"num\">dZ / m</th><th class=\"num\">d&#969; / &#176;</th><th "

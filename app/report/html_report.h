@@ -15,9 +15,9 @@ inline constexpr const char* kReportSections[] = {
     "image-residuals", "image-figures", "orientation-changes", "settings"};
 
 // data-chart names of the charts (one <svg class="chart"> each).
-inline constexpr const char* kReportCharts[] = {"block-map",     "histogram-x",
-                                                "histogram-y",   "histogram-v",
-                                                "image-figures", "orientation-changes"};
+inline constexpr const char* kReportCharts[] = {
+    "block-map",     "histogram-x",         "histogram-y",     "histogram-v",
+    "image-figures", "orientation-changes", "attitude-changes"};
 
 std::string RenderHtmlReport(const ReportModel& model);
 
