@@ -38,7 +38,8 @@ class CompletionNoticeTest : public ::testing::Test {
     old_path_ = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
     report_ = folder_ / "Bundle; echo x $(id)/block.atout";
     std::filesystem::create_directories(std::filesystem::path(report_).parent_path());
-    testing_support::write_file(report_, "# Vantri - v 0.1.0\n# Aerial Triangulation Output Report\n");
+    testing_support::write_file(report_,
+                                "# Vantri - v 0.1.0\n# Aerial Triangulation Output Report\n");
     settings_.show_report = false;
     settings_.send_email = false;
     settings_.recipients = "ops@example.org, lead@example.org";
@@ -50,9 +51,11 @@ class CompletionNoticeTest : public ::testing::Test {
   void InstallStandInViewer() {
     const std::string bin = folder_ / "bin";
     std::filesystem::create_directories(bin);
-    testing_support::write_file(bin + "/xdg-open",
-                                "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"" + opened_ + ".tmp\"\n"
-                                "mv \"" + opened_ + ".tmp\" \"" + opened_ + "\"\n");
+    testing_support::write_file(bin + "/xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"" +
+                                                       opened_ +
+                                                       ".tmp\"\n"
+                                                       "mv \"" +
+                                                       opened_ + ".tmp\" \"" + opened_ + "\"\n");
     chmod((bin + "/xdg-open").c_str(), 0755);
     setenv("PATH", (bin + ":" + old_path_).c_str(), 1);
   }
@@ -93,8 +96,7 @@ TEST_F(CompletionNoticeTest, SuccessMailCarriesTheReport) {
   EXPECT_NE(sent.find(std::string("MAIL FROM:<") + kNoticeSender + ">"), std::string::npos);
   EXPECT_NE(sent.find("RCPT TO:<lead@example.org>"), std::string::npos);
   EXPECT_NE(sent.find("Subject: Block 7 adjusted"), std::string::npos);
-  EXPECT_NE(sent.find("Please check report in attachment for further details"),
-            std::string::npos);
+  EXPECT_NE(sent.find("Please check report in attachment for further details"), std::string::npos);
   EXPECT_NE(sent.find("filename=\"block.atout\""), std::string::npos);
   EXPECT_TRUE(ui_.shown.empty());
 }

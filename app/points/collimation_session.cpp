@@ -37,17 +37,20 @@ bool IsOriented(const nvc::COrientation& orientation) {
 
 // Screen directions of the keypad digits: x to the right, y down (image rows).
 bool KeypadDirection(SessionKey key, Eigen::Vector2d* direction) {
-  switch (key) {
-    case SessionKey::kKeypad1: *direction = {-1, 1}; return true;
-    case SessionKey::kKeypad2: *direction = {0, 1}; return true;
-    case SessionKey::kKeypad3: *direction = {1, 1}; return true;
-    case SessionKey::kKeypad4: *direction = {-1, 0}; return true;
-    case SessionKey::kKeypad6: *direction = {1, 0}; return true;
-    case SessionKey::kKeypad7: *direction = {-1, -1}; return true;
-    case SessionKey::kKeypad8: *direction = {0, -1}; return true;
-    case SessionKey::kKeypad9: *direction = {1, -1}; return true;
-    default: return false;
+  struct KeypadMove {
+    SessionKey key;
+    double dx, dy;
+  };
+  static constexpr KeypadMove kMoves[] = {
+      {SessionKey::kKeypad1, -1, 1}, {SessionKey::kKeypad2, 0, 1}, {SessionKey::kKeypad3, 1, 1},
+      {SessionKey::kKeypad4, -1, 0}, {SessionKey::kKeypad6, 1, 0}, {SessionKey::kKeypad7, -1, -1},
+      {SessionKey::kKeypad8, 0, -1}, {SessionKey::kKeypad9, 1, -1}};
+  for (const KeypadMove& move : kMoves) {
+    if (move.key != key) continue;
+    *direction = {move.dx, move.dy};
+    return true;
   }
+  return false;
 }
 
 }  // namespace
@@ -65,7 +68,10 @@ std::unique_ptr<SessionRaster> OpenGdalRaster(const std::string& path) {
 CollimationSession::CollimationSession(PointKind kind, CVantriProject& project,
                                        const std::string& point_name, UserInterface& ui,
                                        SessionOptions options)
-    : kind_(kind), project_(project), point_name_(point_name), ui_(ui),
+    : kind_(kind),
+      project_(project),
+      point_name_(point_name),
+      ui_(ui),
       options_(std::move(options)) {
   const CGCPCollMap& points = PointMap(project_, kind_);
   const auto point = points.find(point_name_);
@@ -152,8 +158,7 @@ void CollimationSession::ProposeImages(const CGCPCollEx& point) {
     const Eigen::Vector2d projection = orientations[i].Pt3dToPix(surveyed);
     // The interior orientation's raster size spares opening images far away; the opened
     // raster's own size decides.
-    if (!WithinProposalMargin(projection, orientations[i].GetWidth(),
-                              orientations[i].GetHeight()))
+    if (!WithinProposalMargin(projection, orientations[i].GetWidth(), orientations[i].GetHeight()))
       continue;
     SessionImage image;
     if (!OpenRasters(i, &image) || !WithinProposalMargin(projection, image.width, image.height))
@@ -201,10 +206,17 @@ void CollimationSession::ToggleSkip() {
 bool CollimationSession::HandleKey(SessionKey key, double image_pixels_per_screen_pixel) {
   if (!open_ || images_.empty()) return false;
   switch (key) {
-    case SessionKey::kPageUp: PreviousImage(); return true;
-    case SessionKey::kPageDown: NextImage(); return true;
-    case SessionKey::kDelete: Unmeasure(); return true;
-    default: break;
+    case SessionKey::kPageUp:
+      PreviousImage();
+      return true;
+    case SessionKey::kPageDown:
+      NextImage();
+      return true;
+    case SessionKey::kDelete:
+      Unmeasure();
+      return true;
+    default:
+      break;
   }
   Eigen::Vector2d direction;
   if (!KeypadDirection(key, &direction)) return false;

@@ -60,13 +60,13 @@ enum class SessionKey {
 enum class ClickModifier { kNone, kShift, kCtrl };
 
 struct SessionImage {
-  int image_index = -1;    // in the project's image list
-  std::string file_name;   // file name of the image (no folder)
-  double kappa = 0.0;      // the image's kappa angle, radians
+  int image_index = -1;   // in the project's image list
+  std::string file_name;  // file name of the image (no folder)
+  double kappa = 0.0;     // the image's kappa angle, radians
   int width = 0, height = 0;
   Eigen::Vector2d proposed{kNotMeasured, kNotMeasured};
   Eigen::Vector2d measured{kNotMeasured, kNotMeasured};
-  int measurement = -1;    // index into the point's measurements it came from, -1 for none
+  int measurement = -1;  // index into the point's measurements it came from, -1 for none
   bool skip = false;
   std::unique_ptr<SessionRaster> raster;
   std::unique_ptr<SessionRaster> working_copy;

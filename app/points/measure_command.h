@@ -36,9 +36,9 @@ struct MeasureFormat {
 };
 
 struct MeasureReport {
-  int stored = 0;                     // measurements stored
-  int points = 0;                     // points that received at least one
-  std::vector<std::string> skipped;   // "line %d: ..." for every line left out
+  int stored = 0;                    // measurements stored
+  int points = 0;                    // points that received at least one
+  std::vector<std::string> skipped;  // "line %d: ..." for every line left out
 };
 
 // Reads the file and stores its measurements into the project's map of `kind` (the map only;

@@ -87,8 +87,9 @@ TEST_F(MeasureCommandTest, UnopenableImageIsSkipped) {
 TEST_F(MeasureCommandTest, CommandWritesTheCollectionFile) {
   GDALAllRegister();
   for (int i = 0; i < project_.ImageCount(); ++i) {
-    GDALDatasetH raster = GDALCreate(GDALGetDriverByName("GTiff"), project_.Image(i)->Path().c_str(),
-                                     40, 30, 1, GDT_Byte, nullptr);
+    GDALDatasetH raster =
+        GDALCreate(GDALGetDriverByName("GTiff"), project_.Image(i)->Path().c_str(), 40, 30, 1,
+                   GDT_Byte, nullptr);
     ASSERT_NE(raster, nullptr);
     GDALClose(raster);
   }

@@ -128,8 +128,7 @@ bool PointManager::Import(const ImportWindow& window) {
 int PointManager::AddImported(const std::vector<import::SFIO_ControlPoint>& records) {
   const int added = AddImportedPoints(records, &Points());
   if (added == 0) {
-    ui_.ShowMessage("No valid point to import or points already imported!",
-                    MessageIcon::kWarning);
+    ui_.ShowMessage("No valid point to import or points already imported!", MessageIcon::kWarning);
     return 0;
   }
   ui_.ShowMessage(std::to_string(added) + " control points imported", MessageIcon::kInformation);
@@ -144,8 +143,7 @@ bool PointManager::RemoveSelected(const std::vector<std::string>& names) {
 }
 
 bool PointManager::RemoveAll() {
-  if (Points().empty() || !ui_.AskYesNo("Remove all points?", MessageIcon::kQuestion))
-    return false;
+  if (Points().empty() || !ui_.AskYesNo("Remove all points?", MessageIcon::kQuestion)) return false;
   std::vector<std::string> names;
   for (const auto& [name, point] : Points()) names.push_back(name);
   return Remove(names);

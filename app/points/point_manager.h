@@ -58,8 +58,7 @@ class PointManager {
   // `results` holds the last run's residuals of this kind by point ID (may be null) and loses
   // the records of removed points.
   PointManager(PointKind kind, CVantriProject& project, UserInterface& ui,
-               PointResults* results = nullptr, QualityClass quality = {},
-               DrawingHooks hooks = {});
+               PointResults* results = nullptr, QualityClass quality = {}, DrawingHooks hooks = {});
 
   // False when there is no project: the window closes at once.
   bool CanOpen() const;

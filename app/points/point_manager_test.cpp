@@ -54,8 +54,9 @@ class PointManagerTest : public testing::ProjectTest {
 };
 
 TEST_F(PointManagerTest, ImportingTheSameFileTwiceAddsNothingTheSecondTime) {
-  const std::string file = WriteFile("gcp.txt", "# id,x,y,z\nA1,500100,4200100,310\n"
-                                                "a2,500200,4200200,320\n");
+  const std::string file = WriteFile("gcp.txt",
+                                     "# id,x,y,z\nA1,500100,4200100,310\n"
+                                     "a2,500200,4200200,320\n");
   PointManager manager = Manager();
   EXPECT_TRUE(manager.Import(ImportFile(file)));
   EXPECT_EQ(ui_.LastText(), "2 control points imported");
@@ -109,8 +110,8 @@ TEST_F(PointManagerTest, ColumnsRowsAndLabel) {
   project_.gcps.at("A").measurements = {{0, 1, 1}, {1, 2, 2}, {2, 3, 3}};
   const std::vector<PointRow> rows = gcps.Rows();
   ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[0].cells, (std::vector<std::string>{"A", "3", "-0.125000", "0.000000",
-                                                     "0.000000", "-", "-"}));
+  EXPECT_EQ(rows[0].cells,
+            (std::vector<std::string>{"A", "3", "-0.125000", "0.000000", "0.000000", "-", "-"}));
   EXPECT_EQ(rows[1].cells[5], "0.250000");
   EXPECT_EQ(gcps.CountLabel(), "2 points added");
   EXPECT_TRUE(gcps.CanRemove());
@@ -132,8 +133,10 @@ TEST_F(PointManagerTest, RowColourFollowsUseMeasurementsAndResidual) {
 
   // Magnitude of (vx, vy, vz) against the thresholds 2.0 and 4.0: 2 is still high quality.
   const std::vector<std::pair<PointResult, int32_t>> cases = {
-      {{0, 1.2, 1.6}, quality_.high_color},   {{0, 1.2, 1.61}, quality_.middle_color},
-      {{0, 0, -4.0}, quality_.middle_color},  {{2.4, 3.2, 0.1}, quality_.low_color}};
+      {{0, 1.2, 1.6}, quality_.high_color},
+      {{0, 1.2, 1.61}, quality_.middle_color},
+      {{0, 0, -4.0}, quality_.middle_color},
+      {{2.4, 3.2, 0.1}, quality_.low_color}};
   for (const auto& [result, colour] : cases) {
     results_[point.id] = result;
     EXPECT_EQ(RowColour(point, results_, quality_), colour) << result.Magnitude();

@@ -29,8 +29,7 @@ int NextPointId(const CGCPCollMap& points) {
   return largest + 1;
 }
 
-int AddImportedPoints(const std::vector<import::SFIO_ControlPoint>& records,
-                      CGCPCollMap* points) {
+int AddImportedPoints(const std::vector<import::SFIO_ControlPoint>& records, CGCPCollMap* points) {
   int added = 0;
   for (const import::SFIO_ControlPoint& record : records) {
     const std::string name = record.id;
