@@ -56,7 +56,8 @@ class PointManager {
   enum class VarianceColumn { kXY, kZ };
 
   // `results` holds the last run's residuals of this kind by point ID (may be null) and loses
-  // the records of removed points.
+  // the records of removed points; `quality` is the GCP class of the user profile's thresholds
+  // (QualityThresholds::LoadFromProfile().gcps), which check points share.
   PointManager(PointKind kind, CVantriProject& project, UserInterface& ui,
                PointResults* results = nullptr, QualityClass quality = {}, DrawingHooks hooks = {});
 
