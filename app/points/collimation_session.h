@@ -95,6 +95,8 @@ class CollimationSession {
   CollimationSession(PointKind kind, CVantriProject& project, const std::string& point_name,
                      UserInterface& ui, SessionOptions options = {});
   ~CollimationSession();
+  CollimationSession(const CollimationSession&) = delete;
+  CollimationSession& operator=(const CollimationSession&) = delete;
 
   bool IsValid() const { return valid_; }
   bool IsOpen() const { return open_; }
