@@ -87,8 +87,13 @@ struct Scale {
 std::vector<double> Ticks(double d0, double d1, int max_ticks, double* step_out) {
   const double step = NiceStepAtLeast((d1 - d0) / max_ticks);
   std::vector<double> ticks;
-  for (double t = std::ceil(d0 / step - 1e-9) * step; t <= d1 + step * 1e-9; t += step)
+  // Counted, not accumulated: at large coordinates a small step would not advance a sum.
+  const double first = std::ceil(d0 / step - 1e-9);
+  for (int i = 0; i <= 2 * max_ticks + 2; ++i) {
+    const double t = (first + i) * step;
+    if (t > d1 + step * 1e-9) break;
     ticks.push_back(std::fabs(t) < step * 1e-9 ? 0.0 : t);
+  }
   if (step_out) *step_out = step;
   return ticks;
 }

@@ -178,6 +178,30 @@ TEST_F(HtmlReportTest, NamesFromFilesAreEscaped) {
   EXPECT_NE(html.find("&lt;script&gt;alert"), std::string::npos);
 }
 
+TEST_F(HtmlReportTest, AnyCutOrGarbageInTheResultFilesStillGivesAFullReport) {
+  const fs::path bundle = folder_ / "Bundle";
+  for (const char* extension : {"atout", "gcpres", "cpres", "ptres", "ptics", "ptocs", "extor"}) {
+    const fs::path file = bundle / (std::string("job.") + extension);
+    const std::string original = ReadFile(file);
+    for (const double fraction : {0.0, 0.13, 0.5, 0.97}) {
+      std::string damaged = original.substr(0, static_cast<size_t>(original.size() * fraction));
+      damaged += "\n1e400 nan -inf in\n\x01\xff garbage \"<>\" 1 2\n";
+      std::ofstream(file, std::ios::binary) << damaged;
+      const std::string html = WriteReport();
+      ExpectEverySection(html);
+      EXPECT_NE(html.find(std::string("job.") + extension + " is damaged"), std::string::npos)
+          << extension << " cut at " << fraction;
+    }
+    std::ofstream(file, std::ios::binary) << original;
+  }
+  // A projection centre far away stretches the map without hanging its axes.
+  std::ofstream(bundle / "job.extor", std::ios::binary)
+      << "# Vantri - v 1\n"
+      << std::string(20, ' ')
+      << "101  100000000000000000000.000000 5290000.000000 1.000000 0.000000 0.000000 0.000000\n";
+  ExpectEverySection(WriteReport());
+}
+
 TEST(HtmlReportFolder, NoProjectFolderIsRefusedWithoutThrowing) {
   CVantriProject project;
   ScriptedUi ui;
