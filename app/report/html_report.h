@@ -6,6 +6,7 @@
 #include <string>
 
 #include "report/report_model.h"
+#include "report/report_text.h"
 
 namespace vantri::report {
 
@@ -20,8 +21,5 @@ inline constexpr const char* kReportCharts[] = {
     "image-figures", "orientation-changes", "attitude-changes"};
 
 std::string RenderHtmlReport(const ReportModel& model);
-
-// HTML text escaping of &, <, >, " and '.
-std::string EscapeHtml(const std::string& text);
 
 }  // namespace vantri::report
