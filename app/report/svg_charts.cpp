@@ -148,16 +148,23 @@ double LegendItem(std::string& svg, double x, double y, const std::string& symbo
 
 // ---- Block map ---------------------------------------------------------------------------------
 
-std::string BlockMapChart(const ReportModel& m) {
-  const auto& q = m.input.quality;
-  const auto& e = m.extent;
+namespace {
+
+// The plot area of the block map: one scale for both axes, the extent padded by 4 %.
+struct MapFrame {
+  double left = 80, right = kChartWidth - 30, top = 30, bottom = 0;
+  Scale sx, sy;
+  double PixelsPerUnit() const { return (right - left) / (sx.d1 - sx.d0); }
+};
+
+MapFrame FitMap(const std::array<double, 4>& e) {
+  MapFrame f;
   double w = e[2] - e[0], h = e[3] - e[1];
   const double pad = 0.04 * std::max({w, h, 1.0});
   double x0 = e[0] - pad, x1 = e[2] + pad, y0 = e[1] - pad, y1 = e[3] + pad;
   w = x1 - x0;
   h = y1 - y0;
-  const double left = 80, right = kChartWidth - 30, top = 30;
-  const double plot_w = right - left;
+  const double plot_w = f.right - f.left;
   double plot_h = plot_w * h / w;
   // Keep one scale for both axes: widen the domain of the shorter side.
   if (plot_h > 640) {
@@ -171,77 +178,82 @@ std::string BlockMapChart(const ReportModel& m) {
     y0 -= (want - h) / 2;
     y1 += (want - h) / 2;
   }
-  const double bottom = top + plot_h;
-  const Scale sx{x0, x1, left, right};
-  const Scale sy{y0, y1, bottom, top};
-  const double legend_top = bottom + 50;
-  const double height = legend_top + 74;
-  std::string svg = OpenChart("block-map", height,
-                              "Block map: residual classes and planimetric residual vectors");
-  svg +=
-      "<defs><marker id=\"vantri-arrow\" viewBox=\"0 0 10 10\" refX=\"9\" refY=\"5\" "
-      "markerWidth=\"7\" "
-      "markerHeight=\"7\" orient=\"auto-start-reverse\"><path d=\"M0 0L10 5L0 10z\" fill=\"#000\"/>"
-      "</marker><clipPath id=\"vantri-map-clip\"><rect x=\"" +
-      Attr(left) + "\" y=\"" + Attr(top) + "\" width=\"" + Attr(plot_w) + "\" height=\"" +
-      Attr(plot_h) + "\"/></clipPath></defs>\n";
-  DrawAxes(svg, sx, sy, "Easting X / m", "Northing Y / m", 5, 5);
-  svg += "<g clip-path=\"url(#vantri-map-clip)\">\n";
-  // Footprints.
+  f.bottom = f.top + plot_h;
+  f.sx = {x0, x1, f.left, f.right};
+  f.sy = {y0, y1, f.bottom, f.top};
+  return f;
+}
+
+std::string MapDefs(const MapFrame& f) {
+  return "<defs><marker id=\"vantri-arrow\" viewBox=\"0 0 10 10\" refX=\"9\" refY=\"5\" "
+         "markerWidth=\"7\" markerHeight=\"7\" orient=\"auto-start-reverse\"><path d=\"M0 0L10 "
+         "5L0 10z\" fill=\"#000\"/></marker><clipPath id=\"vantri-map-clip\"><rect x=\"" +
+         Attr(f.left) + "\" y=\"" + Attr(f.top) + "\" width=\"" + Attr(f.right - f.left) +
+         "\" height=\"" + Attr(f.bottom - f.top) + "\"/></clipPath></defs>\n";
+}
+
+std::string CentreCross(double px, double py) {
+  return "M" + Attr(px - 4) + " " + Attr(py) + "h8M" + Attr(px) + " " + Attr(py - 4) + "v8";
+}
+
+std::string MapFootprintsAndCentres(const ReportModel& m, const MapFrame& f) {
+  std::string svg;
   for (const auto& outline : m.input.footprints) {
     if (outline.size() < 3) continue;
     std::string points;
-    for (const auto& v : outline) points += Attr(sx(v[0])) + "," + Attr(sy(v[1])) + " ";
+    for (const auto& v : outline) points += Attr(f.sx(v[0])) + "," + Attr(f.sy(v[1])) + " ";
     svg += "<polygon points=\"" + points +
            "\" fill=\"#9aa7b4\" fill-opacity=\"0.07\" stroke=\"#7b8794\" stroke-width=\"0.7\"/>\n";
   }
-  // Projection centres.
   std::string centres;
-  for (const auto& c : m.centres) {
-    const double px = sx(c[0]), py = sy(c[1]);
-    centres += "M" + Attr(px - 4) + " " + Attr(py) + "h8M" + Attr(px) + " " + Attr(py - 4) + "v8";
-  }
-  svg += "<path d=\"" + centres + "\" stroke=\"#1d3557\" stroke-width=\"1.3\" fill=\"none\"/>\n";
-  // Tie points, one path per class.
+  for (const auto& c : m.centres) centres += CentreCross(f.sx(c[0]), f.sy(c[1]));
+  return svg + "<path d=\"" + centres +
+         "\" stroke=\"#1d3557\" stroke-width=\"1.3\" fill=\"none\"/>\n";
+}
+
+// One path per class keeps a block of many thousand tie points small.
+std::string MapTiePoints(const ReportModel& m, const MapFrame& f) {
+  std::string svg;
   for (QualityLevel level :
        {QualityLevel::kNoResult, QualityLevel::kHigh, QualityLevel::kMiddle, QualityLevel::kLow}) {
     std::string d;
     for (const MapPoint& p : m.tie_points)
-      if (p.level == level) d += MarkerPath(level, sx(p.x), sy(p.y), 2.3);
+      if (p.level == level) d += MarkerPath(level, f.sx(p.x), f.sy(p.y), 2.3);
     if (!d.empty())
-      svg += "<path d=\"" + d + "\" " + MarkerStyle(level, q.tie_points, 0.4) + "/>\n";
+      svg +=
+          "<path d=\"" + d + "\" " + MarkerStyle(level, m.input.quality.tie_points, 0.4) + "/>\n";
   }
-  // Control and check points with their planimetric residual vectors.
-  const double ex = m.vector_scale.exaggeration;
-  const auto draw_points = [&](const std::vector<MapPoint>& points, bool control) {
-    for (const MapPoint& p : points) {
-      const double px = sx(p.x), py = sy(p.y);
-      if (std::hypot(p.vx, p.vy) > 0 && m.vector_scale.bar_residual > 0)
-        svg += SvgLine(px, py, sx(p.x + p.vx * ex), sy(p.y + p.vy * ex),
-                       "stroke=\"#000\" stroke-width=\"1.6\" marker-end=\"url(#vantri-arrow)\"");
-      svg += "<path d=\"" + (control ? Triangle(px, py, 6.5) : Diamond(px, py, 6.5)) +
-             "\" fill=\"" + LevelColor(p.level, q.gcps) +
-             "\" stroke=\"#000\" stroke-width=\"1.3\"/>\n";
-      svg += SvgText(px + 9, py - 7, EscapeHtml(p.id),
-                     "font-size=\"10\" font-weight=\"bold\" stroke=\"#fff\" stroke-width=\"3\" "
-                     "paint-order=\"stroke\"");
-    }
-  };
-  draw_points(m.control_points, true);
-  draw_points(m.check_points, false);
-  svg += "</g>\n";
+  return svg;
+}
 
-  // Legend: symbols, then the two scale bars.
-  double x = left, y = legend_top;
-  x = LegendItem(svg, x, y,
-                 "<rect x=\"" + Attr(x) + "\" y=\"" + Attr(y - 5) +
-                     "\" width=\"12\" height=\"10\" fill=\"#9aa7b4\" fill-opacity=\"0.15\" "
-                     "stroke=\"#7b8794\"/>\n",
-                 "image footprint");
-  x = LegendItem(svg, x, y,
-                 "<path d=\"M" + Attr(x + 2) + " " + Attr(y) + "h8M" + Attr(x + 6) + " " +
-                     Attr(y - 4) + "v8\" stroke=\"#1d3557\" stroke-width=\"1.3\"/>\n",
-                 m.centres_adjusted ? "projection centre (adjusted)" : "projection centre (GPS)");
+// Control (triangles) or check points (diamonds) with their enlarged planimetric residuals.
+std::string MapSurveyPoints(const ReportModel& m, const MapFrame& f, bool control) {
+  std::string svg;
+  const double ex = m.vector_scale.exaggeration;
+  for (const MapPoint& p : control ? m.control_points : m.check_points) {
+    const double px = f.sx(p.x), py = f.sy(p.y);
+    if (std::hypot(p.vx, p.vy) > 0 && m.vector_scale.bar_residual > 0)
+      svg += SvgLine(px, py, f.sx(p.x + p.vx * ex), f.sy(p.y + p.vy * ex),
+                     "stroke=\"#000\" stroke-width=\"1.6\" marker-end=\"url(#vantri-arrow)\"");
+    svg += "<path d=\"" + (control ? Triangle(px, py, 6.5) : Diamond(px, py, 6.5)) + "\" fill=\"" +
+           LevelColor(p.level, m.input.quality.gcps) +
+           "\" stroke=\"#000\" stroke-width=\"1.3\"/>\n";
+    svg += SvgText(px + 9, py - 7, EscapeHtml(p.id),
+                   "font-size=\"10\" font-weight=\"bold\" stroke=\"#fff\" stroke-width=\"3\" "
+                   "paint-order=\"stroke\"");
+  }
+  return svg;
+}
+
+void LegendOfSymbols(std::string& svg, const ReportModel& m, double x, double y) {
+  x = LegendItem(
+      svg, x, y,
+      SvgRect(x, y - 5, 12, 10, "fill=\"#9aa7b4\" fill-opacity=\"0.15\" stroke=\"#7b8794\""),
+      "image footprint");
+  x = LegendItem(
+      svg, x, y,
+      "<path d=\"" + CentreCross(x + 6, y) + "\" stroke=\"#1d3557\" stroke-width=\"1.3\"/>\n",
+      m.centres_adjusted ? "projection centre (adjusted)" : "projection centre (GPS)");
   x = LegendItem(svg, x, y,
                  "<path d=\"" + Triangle(x + 6, y, 5) +
                      "\" fill=\"#fff\" stroke=\"#000\" stroke-width=\"1.2\"/>\n",
@@ -250,63 +262,76 @@ std::string BlockMapChart(const ReportModel& m) {
              "<path d=\"" + Diamond(x + 6, y, 5) +
                  "\" fill=\"#fff\" stroke=\"#000\" stroke-width=\"1.2\"/>\n",
              "check point");
-  const QualityClass& tq = q.tie_points;
-  const QualityClass& gq = q.gcps;
-  x = left;
-  y += 19;
+}
+
+void LegendOfClasses(std::string& svg, const QualityClass& tq, const QualityClass& gq, double x,
+                     double y) {
   svg += SvgText(x, y + 4, "Tie points:");
-  x += 70;
+  double at = x + 70;
   const std::vector<std::pair<QualityLevel, std::string>> tie_classes = {
       {QualityLevel::kHigh, "&#8804; " + Limit(tq.high_threshold) + " px"},
       {QualityLevel::kMiddle, "&#8804; " + Limit(tq.middle_threshold) + " px"},
       {QualityLevel::kLow, "&gt; " + Limit(tq.middle_threshold) + " px"},
       {QualityLevel::kNoResult, "no residual"}};
   for (const auto& [level, text] : tie_classes)
-    x = LegendItem(svg, x, y,
-                   "<path d=\"" + MarkerPath(level, x + 6, y, 4) + "\" " +
-                       MarkerStyle(level, tq, 0.6) + "/>\n",
-                   text);
-  svg += SvgText(x + 6, y + 4, "(RMS of the image residuals)", "fill=\"#555\"");
-  x = left;
+    at = LegendItem(svg, at, y,
+                    "<path d=\"" + MarkerPath(level, at + 6, y, 4) + "\" " +
+                        MarkerStyle(level, tq, 0.6) + "/>\n",
+                    text);
+  svg += SvgText(at + 6, y + 4, "(RMS of the image residuals)", "fill=\"#555\"");
   y += 19;
   svg += SvgText(x, y + 4, "Control and check points:");
-  x += 158;
+  at = x + 158;
   const std::vector<std::pair<QualityLevel, std::string>> point_classes = {
       {QualityLevel::kHigh, "&#8804; " + Limit(gq.high_threshold) + " m"},
       {QualityLevel::kMiddle, "&#8804; " + Limit(gq.middle_threshold) + " m"},
       {QualityLevel::kLow, "&gt; " + Limit(gq.middle_threshold) + " m"}};
   for (const auto& [level, text] : point_classes)
-    x = LegendItem(svg, x, y,
-                   "<path d=\"" + Triangle(x + 6, y, 5) + "\" fill=\"" + LevelColor(level, gq) +
-                       "\" stroke=\"#000\" stroke-width=\"1\"/>\n",
-                   text);
-  svg += SvgText(x + 6, y + 4, "(3-D residual)", "fill=\"#555\"");
-  x = left;
-  y += 20;
+    at = LegendItem(svg, at, y,
+                    "<path d=\"" + Triangle(at + 6, y, 5) + "\" fill=\"" + LevelColor(level, gq) +
+                        "\" stroke=\"#000\" stroke-width=\"1\"/>\n",
+                    text);
+  svg += SvgText(at + 6, y + 4, "(3-D residual)", "fill=\"#555\"");
+}
+
+// The residual arrow at the vector scale on the left, the ground scale bar on the right.
+void LegendOfScales(std::string& svg, const ReportModel& m, const MapFrame& f, double x, double y) {
+  const double ex = m.vector_scale.exaggeration;
   if (m.vector_scale.bar_residual > 0) {
-    const double bar = m.vector_scale.bar_residual * ex * (right - left) / (x1 - x0);
-    svg += "<line x1=\"" + Attr(x) + "\" y1=\"" + Attr(y) + "\" x2=\"" + Attr(x + bar) +
-           "\" y2=\"" + Attr(y) +
-           "\" stroke=\"#000\" stroke-width=\"1.6\" marker-end=\"url(#vantri-arrow)\"/>\n";
-    const int decimals = DecimalsForStep(m.vector_scale.bar_residual);
+    const double bar = m.vector_scale.bar_residual * ex * f.PixelsPerUnit();
+    svg += SvgLine(x, y, x + bar, y,
+                   "stroke=\"#000\" stroke-width=\"1.6\" marker-end=\"url(#vantri-arrow)\"");
     x = LegendItem(svg, x + bar - 10, y, "",
-                   Num(m.vector_scale.bar_residual, decimals) + " m residual (vectors " +
-                       Num(ex, 0) + " times enlarged)");
+                   Num(m.vector_scale.bar_residual, DecimalsForStep(m.vector_scale.bar_residual)) +
+                       " m residual (vectors " + Num(ex, 0) + " times enlarged)");
   } else {
     x = LegendItem(svg, x - 16, y, "", "no planimetric residuals to draw");
   }
-  // Ground scale bar, right-aligned on the same line.
-  const double ground = m.scale_bar * (right - left) / (x1 - x0);
+  const double ground = m.scale_bar * f.PixelsPerUnit();
   const std::string ground_text =
       Num(m.scale_bar, DecimalsForStep(m.scale_bar)) + " m on the ground";
   x = std::max(x, kChartWidth - 8 - TextWidth(ground_text) - 6 - ground);
   svg += "<path d=\"M" + Attr(x) + " " + Attr(y - 4) + "v8M" + Attr(x) + " " + Attr(y) + "h" +
          Attr(ground) + "M" + Attr(x + ground) + " " + Attr(y - 4) +
-         "v8\" stroke=\"#000\" "
-         "stroke-width=\"1.6\" fill=\"none\"/>\n";
+         "v8\" stroke=\"#000\" stroke-width=\"1.6\" fill=\"none\"/>\n";
   svg += SvgText(x + ground + 6, y + 4, ground_text);
-  svg += "</svg>\n";
-  return svg;
+}
+
+}  // namespace
+
+std::string BlockMapChart(const ReportModel& m) {
+  const MapFrame f = FitMap(m.extent);
+  const double legend_top = f.bottom + 50;
+  std::string svg = OpenChart("block-map", legend_top + 74,
+                              "Block map: residual classes and planimetric residual vectors");
+  svg += MapDefs(f);
+  DrawAxes(svg, f.sx, f.sy, "Easting X / m", "Northing Y / m", 5, 5);
+  svg += "<g clip-path=\"url(#vantri-map-clip)\">\n" + MapFootprintsAndCentres(m, f) +
+         MapTiePoints(m, f) + MapSurveyPoints(m, f, true) + MapSurveyPoints(m, f, false) + "</g>\n";
+  LegendOfSymbols(svg, m, f.left, legend_top);
+  LegendOfClasses(svg, m.input.quality.tie_points, m.input.quality.gcps, f.left, legend_top + 19);
+  LegendOfScales(svg, m, f, f.left, legend_top + 58);
+  return svg + "</svg>\n";
 }
 
 // ---- Histograms --------------------------------------------------------------------------------
