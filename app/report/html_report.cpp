@@ -78,7 +78,13 @@ std::string Summary(const ReportModel& m) {
   }
   html += Row("Images", Int(in.images_total) + " in the project, " + Int(in.images_enabled) +
                             " enabled, " + Int(m.oriented_images) + " oriented by the adjustment");
-  html += Row("Tie points", Int(m.tie_point_count));
+  const auto& by_level = m.tie_points_by_level;
+  html += Row("Tie points",
+              Int(m.tie_point_count) +
+                  (m.tie_points.empty() ? std::string()
+                                        : " (" + Int(by_level[0]) + " high, " + Int(by_level[1]) +
+                                              " middle, " + Int(by_level[2]) + " low quality, " +
+                                              Int(by_level[3]) + " without residual)"));
   const RayStatistics& r = m.rays_per_tie_point;
   html += Row("Rays per tie point", r.points > 0 ? "mean " + Num(r.mean, 2) + ", minimum " +
                                                        Int(r.min) + ", maximum " + Int(r.max)

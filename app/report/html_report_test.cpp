@@ -98,6 +98,13 @@ TEST_F(HtmlReportTest, ModelOfTheSampleSurvey) {
   ASSERT_FALSE(m.images.empty());
   EXPECT_EQ(m.images.front().image, "205");  // the image with the simulated outliers
   EXPECT_EQ(m.tie_points.size(), 300u);
+  // 0.3 px noise: nearly every tie point is of high quality; the outliers of image 205 are not.
+  EXPECT_EQ(m.tie_points_by_level[0] + m.tie_points_by_level[1] + m.tie_points_by_level[2] +
+                m.tie_points_by_level[3],
+            300);
+  EXPECT_GT(m.tie_points_by_level[0], 290);
+  EXPECT_GE(m.tie_points_by_level[1] + m.tie_points_by_level[2], 1);
+  EXPECT_EQ(m.tie_points_by_level[3], 0);
   EXPECT_EQ(m.centres.size(), 24u);
   EXPECT_TRUE(m.centres_adjusted);
   EXPECT_GT(m.vector_scale.exaggeration, 100);

@@ -109,6 +109,7 @@ void FillBlockMap(ReportModel& model) {
     MapPoint point{row.id, row.x, row.y, 0, 0, QualityLevel::kNoResult};
     if (const auto found = quality.find(row.id); found != quality.end())
       point.level = ClassifyResidual(found->second->rms_px, input.quality.tie_points);
+    ++model.tie_points_by_level[static_cast<size_t>(point.level)];
     model.tie_points.push_back(point);
   }
   model.control_points = MapPoints(input.files.control_points, model.control_levels);

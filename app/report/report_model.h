@@ -73,6 +73,7 @@ struct ReportModel {
 
   // Block map.
   std::vector<MapPoint> tie_points, control_points, check_points;
+  std::array<int, 4> tie_points_by_level{};    // indexed by QualityLevel
   std::vector<std::array<double, 2>> centres;  // adjusted projection centres (else GPS positions)
   bool centres_adjusted = false;
   std::array<double, 4> extent{};  // xmin, ymin, xmax, ymax of everything drawn
