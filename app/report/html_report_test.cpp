@@ -136,6 +136,20 @@ TEST_F(HtmlReportTest, StatisticsHandedOverByTheRunAreStoredAndShown) {
   EXPECT_NE(again.find("0.313&#160;px"), std::string::npos);
 }
 
+TEST_F(HtmlReportTest, StatisticsOfAnEarlierRunAreNotShownAsThisRunsOnes) {
+  BundleRunStatistics run;
+  run.run_succeeded = true;
+  run.sigma0_px = 0.9876;
+  WriteReport(&run);
+  const fs::path runstats = folder_ / "Bundle" / "job.runstats";
+  fs::last_write_time(
+      runstats, fs::last_write_time(folder_ / "Bundle" / "job.atout") - std::chrono::hours(2));
+  const ReportModel m = BuildReportModel(GatherReportInput(project_));
+  EXPECT_EQ(m.sigma0_source, "computed from the image residuals and the redundancy");
+  EXPECT_NE(m.sigma0_px, 0.9876);
+  EXPECT_EQ(m.converged, Knowledge::kUnknown);
+}
+
 TEST_F(HtmlReportTest, MissingAndDamagedFilesAreNamedAndTheReportIsStillWritten) {
   fs::remove(folder_ / "Bundle" / "job.ptres");
   std::string gcpres = ReadFile(folder_ / "Bundle" / "job.gcpres");

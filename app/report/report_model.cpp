@@ -73,7 +73,9 @@ std::vector<MapPoint> MapPoints(const std::vector<PointResidual>& points,
 
 void FillAdjustmentFigures(ReportModel& model) {
   const ResultFiles& files = model.input.files;
-  if (files.run.recorded) {
+  // Statistics older than the .atout belong to an earlier run.
+  const FileStatus* run_status = files.Status("runstats");
+  if (files.run.recorded && run_status != nullptr && !run_status->stale) {
     model.sigma0_known = Knowledge::kYes;
     model.sigma0_px = files.run.sigma0_px;
     model.sigma0_source = "from the adjustment";
