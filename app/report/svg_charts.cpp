@@ -437,27 +437,104 @@ std::string ClassBar(double x, double y, double w, double h, QualityLevel level,
 
 }  // namespace
 
-std::string ImageFiguresChart(const ReportModel& m) {
-  const QualityClass& q = m.input.quality.tie_points;
-  const size_t rows = std::min(m.images.size(), kMaxImageBars);
-  const double row_h = 15, top = 48;
-  const double label_right = 112, rms_left = 118, rms_right = 398, rays_left = 440,
-               rays_right = kChartWidth - 16;
-  const double bottom = top + rows * row_h;
-  const double height = bottom + 74;
+namespace {
+
+// Two panels sharing one row per image: the RMS bars and the stacked ray counts.
+struct ImagePanels {
+  static constexpr double kRowHeight = 15, kTop = 48, kLabelRight = 112;
+  size_t rows = 0;
+  double bottom = 0;
+  Scale rms{0, 1, 118, 398};
+  Scale rays{0, 1, 440, kChartWidth - 16};
+};
+
+ImagePanels FitImagePanels(const ReportModel& m) {
+  ImagePanels p;
+  p.rows = std::min(m.images.size(), kMaxImageBars);
+  p.bottom = ImagePanels::kTop + p.rows * ImagePanels::kRowHeight;
   double rms_max = m.input.quality.tie_points.middle_threshold;
   int rays_max = 1;
-  for (size_t i = 0; i < rows; ++i) {
+  for (size_t i = 0; i < p.rows; ++i) {
     rms_max = std::max(rms_max, m.images[i].rms_px);
     rays_max = std::max(rays_max, m.images[i].rays);
   }
-  const Scale sx{0, rms_max * 1.18, rms_left, rms_right};
-  const Scale sr{0, rays_max * 1.12, rays_left, rays_right};
-  std::string svg =
-      OpenChart("image-figures", height,
-                rows < m.images.size() ? "Image residual RMS and rays per image (the " + Int(rows) +
-                                             " worst of " + Int(m.images.size()) + " images)"
-                                       : "Image residual RMS and rays per image, worst first");
+  p.rms.d1 = rms_max * 1.18;  // room for the value labels
+  p.rays.d1 = rays_max * 1.12;
+  return p;
+}
+
+constexpr std::pair<const char*, const char*> kRayFills[] = {
+    {"#3b4650", "tie"}, {"#9aa5b1", "control"}, {"#e8ecef", "check point rays"}};
+
+std::string ImageRow(const ImageStatistics& image, size_t index, const ImagePanels& p,
+                     const QualityClass& q) {
+  const double h = ImagePanels::kRowHeight;
+  const double y = ImagePanels::kTop + index * h;
+  std::string svg;
+  if (index % 2 == 1)
+    svg += SvgRect(4, y, kChartWidth - 8, h, "fill=\"#000\" fill-opacity=\"0.04\"");
+  svg += SvgText(ImagePanels::kLabelRight, y + h - 4, EscapeHtml(ShortName(image.image, 18)),
+                 "text-anchor=\"end\"");
+  const QualityLevel level = ClassifyResidual(image.rms_px, q);
+  svg += ClassBar(p.rms.r0, y + 2, p.rms(image.rms_px) - p.rms.r0, h - 4, level, q);
+  svg += SvgText(p.rms(image.rms_px) + 3, y + h - 4, Num(image.rms_px, 2), "font-size=\"9.5\"");
+  double x = p.rays.r0;
+  const int counts[] = {image.tie_rays, image.control_rays, image.check_rays};
+  for (int k = 0; k < 3; ++k) {
+    if (counts[k] == 0) continue;
+    const double w = p.rays(counts[k]) - p.rays.r0;
+    svg += SvgRect(
+        x, y + 2, w, h - 4,
+        std::string("fill=\"") + kRayFills[k].first + "\" stroke=\"#000\" stroke-width=\"0.6\"");
+    x += w;
+  }
+  return svg + SvgText(x + 3, y + h - 4, Int(image.rays), "font-size=\"9.5\"");
+}
+
+void PanelAxis(std::string& svg, const Scale& s, double top, double bottom,
+               const std::string& title) {
+  svg += SvgLine(s.r0, top, s.r0, bottom, "stroke=\"#444\"");
+  svg += SvgLine(s.r0, bottom, s.r1, bottom, "stroke=\"#444\"");
+  double step = 1;
+  for (double t : Ticks(s.d0, s.d1, 5, &step)) {
+    svg += SvgLine(s(t), bottom, s(t), bottom + 4, "stroke=\"#444\"");
+    svg += SvgText(s(t), bottom + 15, Num(t, DecimalsForStep(step)), "text-anchor=\"middle\"");
+  }
+  svg += SvgText((s.r0 + s.r1) / 2, bottom + 31, title, "text-anchor=\"middle\" font-size=\"12\"");
+}
+
+std::string DashedLine(double x1, double y1, double x2, double y2, const char* dash) {
+  return SvgLine(
+      x1, y1, x2, y2,
+      std::string("stroke=\"#000\" stroke-width=\"1.2\" stroke-dasharray=\"") + dash + "\"");
+}
+
+void ImageFiguresLegend(std::string& svg, const QualityClass& q, double y) {
+  double x = 16;
+  for (QualityLevel level : {QualityLevel::kHigh, QualityLevel::kMiddle, QualityLevel::kLow})
+    x = LegendItem(svg, x, y, ClassBar(x, y - 5, 12, 10, level, q), LevelName(level));
+  x = LegendItem(svg, x, y, DashedLine(x, y, x + 12, y, "6 3"), Limit(q.high_threshold) + " px");
+  x = LegendItem(svg, x, y, DashedLine(x, y, x + 12, y, "2 2"), Limit(q.middle_threshold) + " px");
+  x += 14;
+  for (const auto& [fill, text] : kRayFills)
+    x = LegendItem(
+        svg, x, y,
+        SvgRect(x, y - 5, 12, 10,
+                std::string("fill=\"") + fill + "\" stroke=\"#000\" stroke-width=\"0.6\""),
+        text);
+}
+
+}  // namespace
+
+std::string ImageFiguresChart(const ReportModel& m) {
+  const QualityClass& q = m.input.quality.tie_points;
+  const ImagePanels p = FitImagePanels(m);
+  const double top = ImagePanels::kTop;
+  std::string svg = OpenChart("image-figures", p.bottom + 74,
+                              p.rows < m.images.size()
+                                  ? "Image residual RMS and rays per image (the " + Int(p.rows) +
+                                        " worst of " + Int(m.images.size()) + " images)"
+                                  : "Image residual RMS and rays per image, worst first");
   // Hatching keeps the middle and low classes apart from the high one in grey print.
   svg +=
       "<defs><pattern id=\"vantri-hatch-middle\" width=\"5\" height=\"5\" "
@@ -466,76 +543,18 @@ std::string ImageFiguresChart(const ReportModel& m) {
       "id=\"vantri-hatch-low\" width=\"4\" height=\"4\" patternUnits=\"userSpaceOnUse\" "
       "patternTransform=\"rotate(45)\"><path d=\"M0 0V4M0 0H4\" stroke=\"#000\" "
       "stroke-width=\"0.9\"/></pattern></defs>\n";
-  svg += SvgText((rms_left + rms_right) / 2, top - 8, "RMS of image residuals",
-                 "text-anchor=\"middle\" font-weight=\"bold\"");
-  svg += SvgText((rays_left + rays_right) / 2, top - 8, "Rays (image points)",
-                 "text-anchor=\"middle\" font-weight=\"bold\"");
-  for (size_t i = 0; i < rows; ++i) {
-    const ImageStatistics& image = m.images[i];
-    const double y = top + i * row_h;
-    if (i % 2 == 1)
-      svg += SvgRect(4, y, kChartWidth - 8, row_h, "fill=\"#000\" fill-opacity=\"0.04\"");
-    svg += SvgText(label_right, y + row_h - 4, EscapeHtml(ShortName(image.image, 18)),
-                   "text-anchor=\"end\"");
-    const QualityLevel level = ClassifyResidual(image.rms_px, q);
-    svg += ClassBar(rms_left, y + 2, sx(image.rms_px) - rms_left, row_h - 4, level, q);
-    svg += SvgText(sx(image.rms_px) + 3, y + row_h - 4, Num(image.rms_px, 2), "font-size=\"9.5\"");
-    double x = rays_left;
-    const std::pair<int, const char*> parts[] = {{image.tie_rays, "#3b4650"},
-                                                 {image.control_rays, "#9aa5b1"},
-                                                 {image.check_rays, "#e8ecef"}};
-    for (const auto& [count, fill] : parts) {
-      if (count == 0) continue;
-      const double w = sr(count) - rays_left;
-      svg += SvgRect(x, y + 2, w, row_h - 4,
-                     std::string("fill=\"") + fill + "\" stroke=\"#000\" stroke-width=\"0.6\"");
-      x += w;
-    }
-    svg += SvgText(x + 3, y + row_h - 4, Int(image.rays), "font-size=\"9.5\"");
-  }
-  // Axes of both panels.
-  const auto axis = [&](const Scale& s, const std::string& title) {
-    svg += SvgLine(s.r0, top, s.r0, bottom, "stroke=\"#444\"");
-    svg += SvgLine(s.r0, bottom, s.r1, bottom, "stroke=\"#444\"");
-    double step = 1;
-    for (double t : Ticks(s.d0, s.d1, 5, &step)) {
-      svg += SvgLine(s(t), bottom, s(t), bottom + 4, "stroke=\"#444\"");
-      svg += SvgText(s(t), bottom + 15, Num(t, DecimalsForStep(step)), "text-anchor=\"middle\"");
-    }
-    svg +=
-        SvgText((s.r0 + s.r1) / 2, bottom + 31, title, "text-anchor=\"middle\" font-size=\"12\"");
-  };
-  axis(sx, "RMS / px");
-  axis(sr, "number of rays");
-  for (const auto& [at, dash] : {std::pair<double, const char*>{q.high_threshold, "6 3"},
-                                 std::pair<double, const char*>{q.middle_threshold, "2 2"}})
-    svg += SvgLine(
-        sx(at), top, sx(at), bottom,
-        std::string("stroke=\"#000\" stroke-width=\"1.2\" stroke-dasharray=\"") + dash + "\"");
-  svg += SvgText(label_right, top - 8, "image", "text-anchor=\"end\" font-weight=\"bold\"");
-  double y = bottom + 50, x = 16;
-  for (QualityLevel level : {QualityLevel::kHigh, QualityLevel::kMiddle, QualityLevel::kLow})
-    x = LegendItem(svg, x, y, ClassBar(x, y - 5, 12, 10, level, q), LevelName(level));
-  x = LegendItem(
-      svg, x, y,
-      SvgLine(x, y, x + 12, y, "stroke=\"#000\" stroke-width=\"1.2\" stroke-dasharray=\"6 3\""),
-      Limit(q.high_threshold) + " px");
-  x = LegendItem(
-      svg, x, y,
-      SvgLine(x, y, x + 12, y, "stroke=\"#000\" stroke-width=\"1.2\" stroke-dasharray=\"2 2\""),
-      Limit(q.middle_threshold) + " px");
-  x += 14;
-  for (const auto& [fill, text] :
-       {std::pair<const char*, const char*>{"#3b4650", "tie"},
-        std::pair<const char*, const char*>{"#9aa5b1", "control"},
-        std::pair<const char*, const char*>{"#e8ecef", "check point rays"}})
-    x = LegendItem(
-        svg, x, y,
-        SvgRect(x, y - 5, 12, 10,
-                std::string("fill=\"") + fill + "\" stroke=\"#000\" stroke-width=\"0.6\""),
-        text);
-  svg += "</svg>\n";
-  return svg;
+  const std::string bold_middle = "text-anchor=\"middle\" font-weight=\"bold\"";
+  svg += SvgText(ImagePanels::kLabelRight, top - 8, "image",
+                 "text-anchor=\"end\" font-weight=\"bold\"");
+  svg += SvgText((p.rms.r0 + p.rms.r1) / 2, top - 8, "RMS of image residuals", bold_middle);
+  svg += SvgText((p.rays.r0 + p.rays.r1) / 2, top - 8, "Rays (image points)", bold_middle);
+  for (size_t i = 0; i < p.rows; ++i) svg += ImageRow(m.images[i], i, p, q);
+  PanelAxis(svg, p.rms, top, p.bottom, "RMS / px");
+  PanelAxis(svg, p.rays, top, p.bottom, "number of rays");
+  svg += DashedLine(p.rms(q.high_threshold), top, p.rms(q.high_threshold), p.bottom, "6 3");
+  svg += DashedLine(p.rms(q.middle_threshold), top, p.rms(q.middle_threshold), p.bottom, "2 2");
+  ImageFiguresLegend(svg, q, p.bottom + 50);
+  return svg + "</svg>\n";
 }
 
 // ---- Orientation changes -----------------------------------------------------------------------
