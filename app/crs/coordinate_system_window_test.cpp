@@ -22,7 +22,7 @@ class CoordinateSystemWindowTest : public ::testing::Test {
  protected:
   void SetUp() override { folder_ = temp_.path() + "/"; }
 
-  std::string write_file(const std::string& name, const std::string& text) {
+  std::string WriteFile(const std::string& name, const std::string& text) {
     const std::string path = folder_ + name;
     std::ofstream(path, std::ios::binary) << text;
     return path;
@@ -184,7 +184,7 @@ TEST_F(CoordinateSystemWindowTest, ImportFromLongWktFileSetsTheUserSystemAtOnce)
   std::string wkt = wkt_from_epsg(32633);
   const std::string name = "WGS 84 / UTM zone 33N";
   wkt.replace(wkt.find(name), name.size(), name + std::string(5000, '_'));
-  ui_.file_answers.push_back(write_file("long.prj", "\xEF\xBB\xBF" + wkt + "\r\n"));
+  ui_.file_answers.push_back(WriteFile("long.prj", "\xEF\xBB\xBF" + wkt + "\r\n"));
 
   CoordinateSystem project = utm_32_north();
   CoordinateSystemWindow window(project, ui_);
@@ -205,13 +205,13 @@ TEST_F(CoordinateSystemWindowTest, ImportFromLongWktFileSetsTheUserSystemAtOnce)
 
 TEST_F(CoordinateSystemWindowTest, EsriPrjFileImports) {
   ui_.file_answers.push_back(
-      write_file("esri.prj",
-                 "PROJCS[\"WGS_1984_UTM_Zone_32N\",GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\","
-                 "SPHEROID[\"WGS_1984\",6378137.0,298.257223563]],PRIMEM[\"Greenwich\",0.0],"
-                 "UNIT[\"Degree\",0.0174532925199433]],PROJECTION[\"Transverse_Mercator\"],"
-                 "PARAMETER[\"False_Easting\",500000.0],PARAMETER[\"False_Northing\",0.0],"
-                 "PARAMETER[\"Central_Meridian\",9.0],PARAMETER[\"Scale_Factor\",0.9996],"
-                 "PARAMETER[\"Latitude_Of_Origin\",0.0],UNIT[\"Meter\",1.0]]"));
+      WriteFile("esri.prj",
+                "PROJCS[\"WGS_1984_UTM_Zone_32N\",GEOGCS[\"GCS_WGS_1984\",DATUM[\"D_WGS_1984\","
+                "SPHEROID[\"WGS_1984\",6378137.0,298.257223563]],PRIMEM[\"Greenwich\",0.0],"
+                "UNIT[\"Degree\",0.0174532925199433]],PROJECTION[\"Transverse_Mercator\"],"
+                "PARAMETER[\"False_Easting\",500000.0],PARAMETER[\"False_Northing\",0.0],"
+                "PARAMETER[\"Central_Meridian\",9.0],PARAMETER[\"Scale_Factor\",0.9996],"
+                "PARAMETER[\"Latitude_Of_Origin\",0.0],UNIT[\"Meter\",1.0]]"));
   CoordinateSystem project;
   CoordinateSystemWindow window(project, ui_);
   window.select_projection("User WKT String");
@@ -223,8 +223,8 @@ TEST_F(CoordinateSystemWindowTest, EsriPrjFileImports) {
 }
 
 TEST_F(CoordinateSystemWindowTest, FailedWktImportsLeaveNoneSelected) {
-  ui_.file_answers.push_back(write_file("bad.prj", "PROJCS[\"broken\""));
-  ui_.file_answers.push_back(write_file("empty.prj", ""));
+  ui_.file_answers.push_back(WriteFile("bad.prj", "PROJCS[\"broken\""));
+  ui_.file_answers.push_back(WriteFile("empty.prj", ""));
   ui_.file_answers.push_back(folder_ + "missing.prj");
   ui_.file_answers.push_back(std::nullopt);
 
@@ -244,7 +244,7 @@ TEST_F(CoordinateSystemWindowTest, FailedWktImportsLeaveNoneSelected) {
 }
 
 TEST_F(CoordinateSystemWindowTest, WktWithoutTransformationKeepsTheProjectWorking) {
-  ui_.file_answers.push_back(write_file("local.prj", "LOCAL_CS[\"site grid\",UNIT[\"metre\",1]]"));
+  ui_.file_answers.push_back(WriteFile("local.prj", "LOCAL_CS[\"site grid\",UNIT[\"metre\",1]]"));
   CoordinateSystem project = utm_32_north();
   CoordinateSystemWindow window(project, ui_);
   window.import_from_wkt();

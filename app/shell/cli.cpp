@@ -13,7 +13,9 @@
 #include <streambuf>
 
 #include "crs/coordinate_system.h"
+#include "import/exif_import.h"
 #include "photogrammetry/passport.h"
+#include "points/measure_command.h"
 #include "project/footprints.h"
 #include "project/images_manager.h"
 #include "project/passport_editor.h"
@@ -22,6 +24,7 @@
 #include "project/settings_window.h"
 #include "shell/commands.h"
 #include "shell/project_terrain.h"
+#include "shell/report_command.h"
 #include "system/files.h"
 #include "system/nvtools.h"
 #include "ui_interface/ui.h"
@@ -65,6 +68,10 @@ struct Command {
   std::size_t max_positional = 0;    // kAnyCount: no limit
   const char* positional_text = "";  // what is expected, for the usage error
   int (Cli::*handler)(const Options&);
+  // Commands that still read their own arguments (after the command's words); null for the
+  // others, which the table parses.
+  int (*forward)(const std::vector<std::string>&, UserInterface&, std::ostream&,
+                 std::ostream&) = nullptr;
 };
 
 // Counts what a command writes to the error stream, so that a failure that printed nothing gets
@@ -270,6 +277,28 @@ const std::vector<Command>& Commands() {
        2,
        "PROJECT.bun and FILE",
        &Cli::ImportCp},
+      {{"import-exif"},
+       "GPS positions (EXIF) and UAV attitudes (XMP) of the images",
+       "",
+       {},
+       {},
+       {},
+       0,
+       kAnyCount,
+       "",
+       nullptr,
+       &import::RunImportExifCommand},
+      {{"measure"},
+       "image measurements of control or check points from a text file",
+       "",
+       {},
+       {},
+       {},
+       0,
+       kAnyCount,
+       "",
+       nullptr,
+       &points::RunMeasureCommand},
       {{"dem"},
        "use an external DEM file in a project, or stop using it",
        "Usage: vantri-cli dem PROJECT.bun --external FILE | --off\n"
@@ -322,6 +351,17 @@ const std::vector<Command>& Commands() {
        1,
        "one project file",
        &Cli::Footprints},
+      {{"report"},
+       "write the accuracy report (HTML) of the last bundle run",
+       "",
+       {},
+       {},
+       {},
+       0,
+       kAnyCount,
+       "",
+       nullptr,
+       &RunReportCommand},
   };
   return commands;
 }
@@ -380,16 +420,22 @@ int Cli::Parse(const std::vector<std::string>& args, const Command& command, Opt
 }
 
 int Cli::RunCommand(const Command& command, const std::vector<std::string>& args) {
-  Options options;
-  if (const int parsed = Parse(args, command, options); parsed != kExitOk) return parsed;
-  if (options.help) {
-    out_ << command.usage;
-    return kExitOk;
-  }
   current_ = &command;
   const std::size_t printed_before = err_buffer_.count();
   const int messages_before = ui_.message_count();
-  const int result = (this->*command.handler)(options);
+  int result = kExitOk;
+  if (command.forward != nullptr) {
+    const std::vector<std::string> rest(args.begin() + command.words.size(), args.end());
+    result = command.forward(rest, ui_, out_, err_);
+  } else {
+    Options options;
+    if (const int parsed = Parse(args, command, options); parsed != kExitOk) return parsed;
+    if (options.help) {
+      out_ << command.usage;
+      return kExitOk;
+    }
+    result = (this->*command.handler)(options);
+  }
   // Every failure says why: a step that failed without a message gets the command's own line.
   if (result != kExitOk && err_buffer_.count() == printed_before &&
       ui_.message_count() == messages_before)

@@ -17,6 +17,8 @@
 //                                   --angles deg|grad|rad --geographic]
 //   dem PROJECT.bun --external FILE | --off
 //   srtm-folder [PROJECT.bun] DIR
+//   import-exif, measure, report: see import/exif_import.h, points/measure_command.h,
+//   shell/report_command.h
 //
 // Every command is a row of one table (cli.cpp): its words, usage text, options, number of
 // positional arguments and handler; the table parses every command line the same way.
@@ -35,6 +37,6 @@ inline constexpr int kExitUsage = 2;
 // Runs one command line (without the program name). Questions are answered from `in` when
 // `interactive`, else Yes with "--yes" and No otherwise.
 int RunCommandLine(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
-        std::ostream& err, bool interactive = false);
+                   std::ostream& err, bool interactive = false);
 
 }  // namespace vantri::shell
