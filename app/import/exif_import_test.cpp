@@ -18,6 +18,7 @@
 #include "platform/ui.h"
 #include "project/project.h"
 #include "testing/scripted_ui.h"
+#include "testing/temp_folder.h"
 
 namespace vantri::import {
 namespace {
@@ -157,16 +158,13 @@ std::array<double, 3> ZyxAngles(const Eigen::Matrix3d& ned) {
 class ExifImportTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = testing::TempDir() + "exif_import_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
+    folder_ = temp_.path();
     setenv("VANTRI_HOME", folder_.c_str(), 1);
     project_.folder = folder_ + "/";
     project_.name = "uav";
     project_.coordinate_system.set_user_epsg(32632);
     ASSERT_NE(project_.coordinate_system.rebuild_transformations(), 0);
   }
-  void TearDown() override { fs::remove_all(folder_); }
 
   CABAImage& Add(const std::string& name, const TestImage& image) {
     const std::string path = folder_ + "/" + name + ".jpg";
@@ -174,6 +172,7 @@ class ExifImportTest : public ::testing::Test {
     return project_.AppendImage(path);
   }
 
+  vantri::test_support::TempFolder temp_;
   std::string folder_;
   ScriptedUi ui_;
   CVantriProject project_;

@@ -16,6 +16,7 @@
 #include "points/collimation_session.h"
 #include "project/project.h"
 #include "testing/scripted_ui.h"
+#include "testing/temp_folder.h"
 
 namespace vantri::points::testing {
 
@@ -67,9 +68,7 @@ class FakeRasters {
 class ProjectTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "vantri_points_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
+    folder_ = temp_.path();
     setenv("VANTRI_HOME", folder_.c_str(), 1);
     project_.folder = folder_ + "/";
     project_.name = "block";
@@ -77,7 +76,6 @@ class ProjectTest : public ::testing::Test {
     project_.passport = Pinhole4000x3000();
     project_.working_passport = project_.passport->Clone();
   }
-  void TearDown() override { std::filesystem::remove_all(folder_); }
 
   // A vertical image 1000 m above (x, y, 0): 4 pixels per metre on the ground.
   int AddVerticalImage(const std::string& name, double x, double y) {
@@ -95,6 +93,7 @@ class ProjectTest : public ::testing::Test {
     return path;
   }
 
+  vantri::test_support::TempFolder temp_;
   std::string folder_;
   CVantriProject project_;
   ScriptedUi ui_;

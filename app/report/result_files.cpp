@@ -8,6 +8,8 @@
 #include <sstream>
 #include <system_error>
 
+#include "system/files.h"
+
 namespace vantri::report {
 namespace {
 
@@ -137,13 +139,7 @@ void ParseImageGroups(const std::string& text, size_t numbers, size_t decimals,
 }
 
 bool ReadText(const std::string& path, std::string& text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  if (in.bad()) return false;
-  text = buffer.str();
-  return true;
+  return vantri::system::ReadWholeFile(path, text);
 }
 
 }  // namespace
