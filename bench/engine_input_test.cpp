@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "input/block.h"
+#include "models/block.h"
 #include "input/readers.h"
 
 namespace bench {

@@ -11,10 +11,10 @@
 #include <iostream>
 #include <limits>
 
-#include "input/block.h"
+#include "models/block.h"
 #include "input/params_io.h"
 #include "input/readers.h"
-#include "lsq/adjustment.h"
+#include "adjust/adjustment.h"
 #include "lsq/ls_params.h"
 
 namespace bench {

@@ -9,7 +9,7 @@
 #include "input/keywords.h"
 #include "input/params_io.h"
 #include "input/readers.h"
-#include "models/tokens.h"
+#include "util/tokens.h"
 
 namespace bravik {
 namespace {

@@ -8,7 +8,7 @@
 #include "input/readers.h"
 #include "lsq/ls_params.h"
 #include "models/ext_orientation.h"
-#include "models/tokens.h"
+#include "util/tokens.h"
 
 namespace bravik {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "input/readers.h"
 #include "lsq/ls_params.h"
-#include "models/tokens.h"
+#include "util/tokens.h"
 
 namespace bravik {
 namespace {

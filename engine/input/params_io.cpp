@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-#include "models/tokens.h"
+#include "util/tokens.h"
 
 namespace bravik {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "input/params_io.h"
 #include "input/readers.h"
-#include "lsq/adjustment.h"
+#include "adjust/adjustment.h"
 #include "lsq/ls_params.h"
 
 namespace bravik {

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "input/block.h"
+#include "models/block.h"
 
 namespace bravik {
 

@@ -5,7 +5,7 @@
 #include <iostream>
 
 #include "models/camera.h"
-#include "models/tokens.h"
+#include "util/tokens.h"
 
 namespace bravik {
 

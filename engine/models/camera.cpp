@@ -6,7 +6,7 @@
 
 #include "models/ap_set.h"
 #include "models/bundle_image.h"
-#include "models/tokens.h"
+#include "util/tokens.h"
 
 namespace bravik {
 namespace {

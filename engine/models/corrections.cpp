@@ -5,7 +5,7 @@
 
 #include "models/ext_orientation.h"
 #include "models/image_geometry.h"
-#include "models/tokens.h"
+#include "util/tokens.h"
 
 namespace bravik {
 

@@ -8,7 +8,7 @@
 #include "lsq/ls_params.h"
 #include "lsq/normal_system.h"
 #include "models/corrections.h"
-#include "models/tokens.h"
+#include "util/tokens.h"
 
 namespace bravik {
 namespace {

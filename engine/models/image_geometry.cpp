@@ -5,7 +5,7 @@
 #include <iostream>
 
 #include "lsq/ls_params.h"
-#include "models/tokens.h"
+#include "util/tokens.h"
 
 namespace bravik {
 

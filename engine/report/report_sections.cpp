@@ -7,7 +7,7 @@
 #include <string>
 
 #include "lsq/ls_params.h"
-#include "report/number_format.h"
+#include "util/number_format.h"
 
 namespace bravik {
 namespace {

@@ -7,8 +7,8 @@
 
 #include "input/readers.h"
 #include "lsq/ls_params.h"
-#include "lsq/tiny_block_test_support.h"
-#include "report/number_format.h"
+#include "adjust/tiny_block_test_support.h"
+#include "util/number_format.h"
 
 namespace bravik {
 namespace {

@@ -9,9 +9,9 @@
 #include <sstream>
 
 #include "blockgen.h"
-#include "input/block.h"
+#include "models/block.h"
 #include "input/readers.h"
-#include "lsq/adjustment.h"
+#include "adjust/adjustment.h"
 #include "models/ap_set.h"
 #include "test_folder.h"
 

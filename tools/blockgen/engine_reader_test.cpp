@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "blockgen.h"
-#include "input/block.h"
+#include "models/block.h"
 #include "input/readers.h"
 #include "models/ap_set.h"
 #include "models/bundle_image.h"

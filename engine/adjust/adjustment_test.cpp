@@ -1,4 +1,4 @@
-#include "lsq/adjustment.h"
+#include "adjust/adjustment.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <string>
 
 #include "input/readers.h"
-#include "lsq/block_simulation_test_support.h"
+#include "adjust/block_simulation_test_support.h"
 #include "lsq/ls_params.h"
 #include "report/report_sections.h"
 

@@ -1,5 +1,5 @@
-#ifndef BRAVIK_LSQ_BLOCK_SIMULATION_TEST_SUPPORT_H
-#define BRAVIK_LSQ_BLOCK_SIMULATION_TEST_SUPPORT_H
+#ifndef BRAVIK_ADJUST_BLOCK_SIMULATION_TEST_SUPPORT_H
+#define BRAVIK_ADJUST_BLOCK_SIMULATION_TEST_SUPPORT_H
 
 // Test support: blocks of strips of vertical images over a known terrain, observed with
 // Gaussian image noise. The truth is kept next to the block so that the adjusted values
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "input/block.h"
+#include "models/block.h"
 #include "lsq/ls_params.h"
 #include "models/camera.h"
 #include "models/ext_orientation.h"
@@ -283,4 +283,4 @@ inline std::vector<double> dltOfCamera(const Vec3& X0, double omega, double phi,
 
 }  // namespace bravik::testing_support
 
-#endif  // BRAVIK_LSQ_BLOCK_SIMULATION_TEST_SUPPORT_H
+#endif  // BRAVIK_ADJUST_BLOCK_SIMULATION_TEST_SUPPORT_H

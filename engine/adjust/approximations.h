@@ -1,10 +1,10 @@
-#ifndef BRAVIK_LSQ_APPROXIMATIONS_H
-#define BRAVIK_LSQ_APPROXIMATIONS_H
+#ifndef BRAVIK_ADJUST_APPROXIMATIONS_H
+#define BRAVIK_ADJUST_APPROXIMATIONS_H
 
 #include <iosfwd>
 #include <set>
 
-#include "input/block.h"
+#include "models/block.h"
 
 namespace bravik {
 
@@ -52,4 +52,4 @@ void setReferenceTime(Block& block, std::ostream& report);
 
 }  // namespace bravik
 
-#endif  // BRAVIK_LSQ_APPROXIMATIONS_H
+#endif  // BRAVIK_ADJUST_APPROXIMATIONS_H

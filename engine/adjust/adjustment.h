@@ -1,11 +1,11 @@
-#ifndef BRAVIK_LSQ_ADJUSTMENT_H
-#define BRAVIK_LSQ_ADJUSTMENT_H
+#ifndef BRAVIK_ADJUST_ADJUSTMENT_H
+#define BRAVIK_ADJUST_ADJUSTMENT_H
 
 #include <iosfwd>
 #include <string>
 
-#include "input/block.h"
-#include "lsq/iteration.h"
+#include "models/block.h"
+#include "adjust/iteration.h"
 
 namespace bravik {
 
@@ -60,4 +60,4 @@ int runAdjustment(Block& block, const OutputFiles& files, bool writeCameraFile);
 
 }  // namespace bravik
 
-#endif  // BRAVIK_LSQ_ADJUSTMENT_H
+#endif  // BRAVIK_ADJUST_ADJUSTMENT_H

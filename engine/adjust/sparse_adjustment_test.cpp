@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "lsq/adj_interface.h"
-#include "lsq/adjustment.h"
-#include "lsq/block_simulation_test_support.h"
+#include "adjust/adjustment.h"
+#include "adjust/block_simulation_test_support.h"
 #include "lsq/ls_params.h"
 
 namespace bravik {

@@ -1,5 +1,5 @@
-#ifndef BRAVIK_INPUT_BLOCK_H
-#define BRAVIK_INPUT_BLOCK_H
+#ifndef BRAVIK_MODELS_BLOCK_H
+#define BRAVIK_MODELS_BLOCK_H
 
 #include <string>
 
@@ -56,4 +56,4 @@ struct Block {
 
 }  // namespace bravik
 
-#endif  // BRAVIK_INPUT_BLOCK_H
+#endif  // BRAVIK_MODELS_BLOCK_H

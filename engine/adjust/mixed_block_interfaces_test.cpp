@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "lsq/adjustment.h"
-#include "lsq/block_simulation_test_support.h"
+#include "adjust/adjustment.h"
+#include "adjust/block_simulation_test_support.h"
 #include "lsq/ls_params.h"
 #include "models/ap_set.h"
 #include "models/bundle_image.h"

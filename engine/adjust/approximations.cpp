@@ -1,4 +1,4 @@
-#include "lsq/approximations.h"
+#include "adjust/approximations.h"
 
 #include <algorithm>
 #include <iostream>
@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "lsq/ls_params.h"
-#include "report/number_format.h"
+#include "util/number_format.h"
 
 namespace bravik {
 namespace {

@@ -1,4 +1,4 @@
-#include "lsq/approximations.h"
+#include "adjust/approximations.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 
 #include "lsq/ls_params.h"
-#include "lsq/tiny_block_test_support.h"
+#include "adjust/tiny_block_test_support.h"
 #include "models/ap_set.h"
 
 namespace bravik {

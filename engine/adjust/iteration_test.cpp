@@ -1,4 +1,4 @@
-#include "lsq/iteration.h"
+#include "adjust/iteration.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 
 #include "lsq/ls_params.h"
-#include "lsq/tiny_block_test_support.h"
+#include "adjust/tiny_block_test_support.h"
 
 namespace bravik {
 namespace {

@@ -1,4 +1,4 @@
-#include "lsq/iteration.h"
+#include "adjust/iteration.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "lsq/ls_params.h"
-#include "report/number_format.h"
+#include "util/number_format.h"
 
 namespace bravik {
 namespace {

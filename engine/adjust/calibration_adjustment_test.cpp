@@ -15,9 +15,9 @@
 
 #include "input/readers.h"
 #include "lsq/adj_interface.h"
-#include "lsq/adjustment.h"
-#include "lsq/approximations.h"
-#include "lsq/block_simulation_test_support.h"
+#include "adjust/adjustment.h"
+#include "adjust/approximations.h"
+#include "adjust/block_simulation_test_support.h"
 #include "lsq/dense_normal_system.h"
 #include "lsq/ls_params.h"
 #include "lsq/normal_system_test_support.h"

@@ -1,5 +1,5 @@
-#ifndef BRAVIK_LSQ_TINY_BLOCK_TEST_SUPPORT_H
-#define BRAVIK_LSQ_TINY_BLOCK_TEST_SUPPORT_H
+#ifndef BRAVIK_ADJUST_TINY_BLOCK_TEST_SUPPORT_H
+#define BRAVIK_ADJUST_TINY_BLOCK_TEST_SUPPORT_H
 
 // Test support: a hand-made block of vertical frame images in one strip (c = 0.1 m,
 // flying height 1000 m, base 300 m, all angles 0) whose image points are exact
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "input/block.h"
+#include "models/block.h"
 #include "lsq/ls_params.h"
 #include "models/camera.h"
 #include "models/ext_orientation.h"
@@ -90,4 +90,4 @@ class TinyBlock {
 
 }  // namespace bravik::testing_support
 
-#endif  // BRAVIK_LSQ_TINY_BLOCK_TEST_SUPPORT_H
+#endif  // BRAVIK_ADJUST_TINY_BLOCK_TEST_SUPPORT_H

@@ -1,11 +1,11 @@
-#include "lsq/adjustment.h"
+#include "adjust/adjustment.h"
 
 #include <cstdio>
 #include <fstream>
 #include <ostream>
 #include <set>
 
-#include "lsq/approximations.h"
+#include "adjust/approximations.h"
 #include "report/report_sections.h"
 
 namespace bravik {
