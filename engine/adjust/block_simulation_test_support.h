@@ -133,7 +133,7 @@ class BlockSimulator {
 
         for (int j = 0; j < 3; ++j) eo->p[j] = values[j] + position(random_);
         for (int j = 3; j < 6; ++j) eo->p[j] = values[j] + angle(random_);
-        for (double& s : eo->s) s = lsParams().smaxu;
+        for (double& s : eo->s) s = block.settings.smaxu;
         eo->t = 10.0 * (strip * settings_.imagesPerStrip + k);
         eo->refresh();
         block.geometries.insert(std::move(eo));
@@ -224,12 +224,12 @@ class BlockSimulator {
                                  {xMax, yMax}, {xMax / 2, 0}, {xMax / 2, yMax}};
     std::vector<std::string> taken;
     std::normal_distribution<double> controlNoise(0.0, settings_.controlStdDev);
-    const LSParams& settings = lsParams();
+    const LSParams& settings = block.settings;
     const int control = settings_.observedControl + settings_.fixedControl;
     for (int i = 0; i < control; ++i) {
       const std::string id = nearestPoint(result.truth, places[i][0], places[i][1], taken);
       taken.push_back(id);
-      auto point = std::make_unique<ObjectPoint>(id);
+      auto point = std::make_unique<ObjectPoint>(id, block.settings);
       const bool observed = i < settings_.observedControl;
       for (int k = 0; k < 3; ++k) {
         point->xyz[k] = result.truth.points[id][k] + (observed ? controlNoise(random_) : 0.0);
@@ -244,7 +244,7 @@ class BlockSimulator {
       const double X = xMax * (i + 1) / (settings_.checkPoints + 1);
       const std::string id = nearestPoint(result.truth, X, yMax / 2, taken);
       taken.push_back(id);
-      auto point = std::make_unique<ObjectPoint>(id);
+      auto point = std::make_unique<ObjectPoint>(id, block.settings);
       point->xyz = result.truth.points[id];
       point->sdev = {settings.smaxu, settings.smaxu, settings.smaxu};
       point->type = kPointCheck;

@@ -28,6 +28,8 @@
 namespace bravik {
 namespace {
 
+const LSParams kDefaults;  // the settings a run starts with
+
 using testing::HasSubstr;
 using testing_support::BlockSimulator;
 using testing_support::SimulatedBlock;
@@ -35,10 +37,7 @@ using testing_support::SimulationSettings;
 
 class CalibrationAdjustmentTest : public ::testing::Test {
  protected:
-  void SetUp() override { saved_ = lsParams(); }
-  void TearDown() override { lsParams() = saved_; }
 
-  LSParams saved_;
 };
 
 struct RunResult {
@@ -119,9 +118,9 @@ SimulatedBlock calibrationBlock() {
 APSet* attachFreeSet(Block& block, std::unique_ptr<APSet> set) {
   set->setId("ap1");
   set->cameraId = "cam1";
-  for (double& s : set->s) s = lsParams().smaxu;
+  for (double& s : set->s) s = kDefaults.smaxu;
   for (int k = 0; k < set->paramCount(); ++k) {
-    if (set->paramName(k) == "K3") set->s[k] = lsParams().sminu;
+    if (set->paramName(k) == "K3") set->s[k] = kDefaults.sminu;
   }
   APSet* raw = set.get();
   block.apSets.insert(std::move(set));
@@ -185,7 +184,7 @@ TEST_F(CalibrationAdjustmentTest, AustralisSetRecoversTheDistortionWithoutItSigm
   expectDistortionRecoveredAtTheCorners(*set, "0011111111");
 
   SimulatedBlock uncalibrated = calibrationBlock();
-  lsParams().maxIterations = 4;  // enough to settle sigma 0; the model error stays
+  uncalibrated.block->settings.maxIterations = 4;  // enough to settle sigma 0; the model error stays
   Adjustment plain(*uncalibrated.block);
   adjust(plain);
   EXPECT_GT(plain.state().sigma0, 1.5 * adjustment.state().sigma0);
@@ -305,7 +304,7 @@ void buildDltBlock(DltBlock& dlt, double noise) {
   camera->sx = camera->sy = 0.23;
   Camera* cam = camera.get();
   dlt.block.cameras.insert(std::move(camera));
-  const double smaxu = lsParams().smaxu;
+  const double smaxu = kDefaults.smaxu;
   for (int strip = 0; strip < 2; ++strip) {
     for (int k = 0; k < 3; ++k) {
       const std::string id = "d" + std::to_string(strip) + std::to_string(k);
@@ -339,7 +338,7 @@ void buildDltBlock(DltBlock& dlt, double noise) {
       }
       if (rays < 2) continue;
       dlt.truth[id] = P;
-      auto point = std::make_unique<ObjectPoint>(id);
+      auto point = std::make_unique<ObjectPoint>(id, kDefaults);
       const bool isControl = (row % 2 == 0) && (column % 3 == 0);
       for (int j = 0; j < 3; ++j) {
         point->xyz[j] = P[j] + (isControl ? 0.01 : 2.0) * gauss(random);
@@ -426,7 +425,7 @@ TEST_F(CalibrationAdjustmentTest, CorrectionAndApCouplingsLandInTheUpperTriangle
   }
   OwnedList<ObjectPoint> points;
   for (const auto& [id, xyz] : seen) {
-    auto point = std::make_unique<ObjectPoint>(id);
+    auto point = std::make_unique<ObjectPoint>(id, kDefaults);
     point->xyz = xyz;
     point->setFirstUnknown(next);
     next += 3;
@@ -449,12 +448,12 @@ TEST_F(CalibrationAdjustmentTest, CorrectionAndApCouplingsLandInTheUpperTriangle
     image->geometry = block.geometries.find(image->id());
   }
 
-  DenseNormalSystem dense(next, createAdjInterface(kAdjInterfaceNative));
+  DenseNormalSystem dense(next, createAdjInterface(AdjustmentInterface::kNative));
   testing_support::ReferenceSystem reference(next);
   TeeNormals tee(dense, reference);
   for (BundleImage* image : block.images.items()) {
     int observations = 0;
-    ASSERT_EQ(image->addToNormals(tee, points, observations), 1);
+    ASSERT_EQ(image->addToNormals(tee, points, block.settings, observations), 1);
   }
   const Matrix& N = dense.matrix();
   double largest = 0.0;

@@ -27,6 +27,8 @@
 namespace bravik {
 namespace {
 
+const LSParams kDefaults;  // the settings a run starts with
+
 using testing_support::BlockSimulator;
 using testing_support::SimulatedBlock;
 using testing_support::SimulationSettings;
@@ -80,7 +82,7 @@ void mixOrientationClasses(Block& block, const testing_support::Truth& truth) {
     replacement->setRotationMatrix(truthRotation(geometry->id(), values));
     for (int k = 3; k < replacement->paramCount(); ++k) {
       replacement->p[k] += imu(random);
-      replacement->s[k] = angles ? 1e-4 : lsParams().smaxu;
+      replacement->s[k] = angles ? 1e-4 : kDefaults.smaxu;
     }
     replacement->t = geometry->t;
     replacement->refresh();
@@ -92,8 +94,8 @@ void addApSet(Block& block) {
   auto gap = std::make_unique<APSetGAP>();
   gap->setId("ap1");
   gap->cameraId = "cam1";
-  const double smaxu = lsParams().smaxu;
-  gap->s = {smaxu, smaxu, smaxu, 1e-6, 1e-6, smaxu, smaxu, lsParams().sminu, smaxu, smaxu};
+  const double smaxu = kDefaults.smaxu;
+  gap->s = {smaxu, smaxu, smaxu, 1e-6, 1e-6, smaxu, smaxu, kDefaults.sminu, smaxu, smaxu};
   block.apSets.insert(std::move(gap));
 }
 
@@ -147,7 +149,7 @@ void addListGeometrySubBlock(Block& block, const std::string& prefix,
                              double relativeError, std::mt19937& random) {
   std::normal_distribution<double> gauss(0.0, 1.0);
   Camera* camera = addPlainCamera(block, "cam" + prefix);
-  const double smaxu = lsParams().smaxu;
+  const double smaxu = kDefaults.smaxu;
   std::vector<std::unique_ptr<Geometry>> truths;
   std::vector<BundleImage*> images;
   for (std::size_t i = 0; i < truthParams.size(); ++i) {
@@ -181,7 +183,7 @@ void addListGeometrySubBlock(Block& block, const std::string& prefix,
         ++rays;
       }
       if (rays < 2) continue;
-      auto point = std::make_unique<ObjectPoint>(id);
+      auto point = std::make_unique<ObjectPoint>(id, kDefaults);
       const bool control = (row % 2 == 0) && (column % 2 == 0);
       for (int j = 0; j < 3; ++j) {
         point->xyz[j] = P[j] + (control ? 0.01 : 2.0) * gauss(random);
@@ -218,18 +220,17 @@ struct Snapshot {
 };
 
 Snapshot adjustMixedBlock(AdjustmentInterface interface, int iterations) {
-  const LSParams saved = lsParams();
-  lsParams().adjustmentInterface = interface;
-  lsParams().maxIterations = iterations;
-  // The default penalty weight (1e10) leaves the quaternion block so ill-conditioned that
-  // two exact factorisations differ far above 1e-9; the constraint still binds at 1e4.
-  lsParams().weightConstraints = 1e4;
   SimulationSettings settings;
   settings.imagesPerStrip = 5;
   settings.gridColumns = 18;
   settings.gridRows = 14;
   SimulatedBlock simulated = BlockSimulator(settings).build();
   Block& block = *simulated.block;
+  block.settings.adjustmentInterface = interface;
+  block.settings.maxIterations = iterations;
+  // The default penalty weight (1e10) leaves the quaternion block so ill-conditioned that
+  // two exact factorisations differ far above 1e-9; the constraint still binds at 1e4.
+  block.settings.weightConstraints = 1e4;
   mixOrientationClasses(block, simulated.truth);
   addApSet(block);
   addCorrections(block);
@@ -238,7 +239,6 @@ Snapshot adjustMixedBlock(AdjustmentInterface interface, int iterations) {
   std::ostringstream report;
   EXPECT_EQ(adjustment.initialize(report), 1) << report.str();
   EXPECT_EQ(adjustment.iterate(report), 1) << report.str();
-  lsParams() = saved;
 
   Snapshot snapshot;
   snapshot.sigma0 = adjustment.state().sigma0;

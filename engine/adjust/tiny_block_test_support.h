@@ -38,7 +38,7 @@ class TinyBlock {
   BundleImage* addImage(const std::string& id, int index) {
     auto eo = std::make_unique<EOAnglesOPKRot>(id);
     eo->p = {index * kTinyBase, 0.0, kTinyHeight, 0.0, 0.0, 0.0};
-    for (double& s : eo->s) s = lsParams().smaxu;
+    for (double& s : eo->s) s = block_->settings.smaxu;
     eo->t = index;
     eo->refresh();
     block_->geometries.insert(std::move(eo));
@@ -65,7 +65,7 @@ class TinyBlock {
 
   // Object point with given coordinates and the same std. dev. for X, Y and Z.
   ObjectPoint* addPoint(const std::string& id, const Vec3& P, double sdev, int type) {
-    auto point = std::make_unique<ObjectPoint>(id);
+    auto point = std::make_unique<ObjectPoint>(id, block_->settings);
     point->xyz = P;
     point->sdev = {sdev, sdev, sdev};
     point->type = type;

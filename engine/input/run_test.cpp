@@ -29,7 +29,6 @@ std::string slurp(const fs::path& path) {
 class RunTest : public testing::Test {
  protected:
   void SetUp() override {
-    saved_ = lsParams();
     start_ = fs::current_path();
     folder_ = fs::path(testing::TempDir()) / ("bravik_run_" + std::to_string(::getpid()));
     fs::remove_all(folder_);
@@ -38,7 +37,6 @@ class RunTest : public testing::Test {
   void TearDown() override {
     fs::current_path(start_);
     fs::remove_all(folder_);
-    lsParams() = saved_;
   }
   void write(const std::string& name, const std::string& text) {
     std::ofstream(folder_ / "data" / name) << text;
@@ -50,7 +48,6 @@ class RunTest : public testing::Test {
     return testing::internal::GetCapturedStdout();
   }
 
-  LSParams saved_;
   fs::path start_;
   fs::path folder_;
 };

@@ -1,4 +1,5 @@
 #include "lsq/normal_equation_files.h"
+#include "util/diagnostics.h"
 
 #include <cstdio>
 #include <functional>
@@ -61,7 +62,7 @@ int writeNormalEquationFiles(const NormalEquationFileNames& names, const Matrix&
   int failures = 0;
   auto report = [&failures](bool ok, const char* message) {
     if (ok) return;
-    std::fputs(message, stdout);
+    messages() << message;
     ++failures;
   };
   if (wanted(names.structure))

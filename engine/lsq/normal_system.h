@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "lsq/dense.h"
+#include "lsq/ls_params.h"
 
 namespace bravik {
 
@@ -101,14 +102,15 @@ class NormalSystem {
 };
 
 // True for the "Adjustment interface" values that have a normal system: 0 (native), 2 (sparse).
-bool hasNormalSystem(int interface_value);
+bool hasNormalSystem(AdjustmentInterface interface_value);
 
 // The normal system for the "Adjustment interface" value: 0 (native) dense, 2 (sparse)
 // block-sparse with the object points eliminated. nullptr for any other value, for which the
 // caller reports "ERROR: Unkown adjustment interface.\n", and nullptr for a known value when the
 // memory cannot be allocated (after "ERROR: Not enough memory for the normal equations of ..."
 // on standard output; the dense system needs 8 u^2 bytes).
-std::unique_ptr<NormalSystem> createNormalSystem(int interface_value, const UnknownLayout& layout);
+std::unique_ptr<NormalSystem> createNormalSystem(AdjustmentInterface interface_value,
+                                                 const UnknownLayout& layout);
 
 }  // namespace bravik
 

@@ -10,9 +10,12 @@
 #include <vector>
 
 #include "models/camera.h"
+#include "lsq/ls_params.h"
 
 namespace bravik {
 namespace {
+
+const LSParams kDefaults;  // the settings a run starts with
 
 using testing::HasSubstr;
 
@@ -74,7 +77,7 @@ TEST(APSetTest, ReportBlockAndAttachment) {
   std::istringstream in("R1 K1 1e-3 1e-4 0 1e-31 0 1e31");
   ASSERT_EQ(set->readRecord(in), 1);
   std::ostringstream out;
-  set->printReport(out);
+  set->printReport(out, kDefaults);
   EXPECT_EQ(out.str(),
             "AP set ID   :  R1\nAP set Type :  radial distortion\nCamera      :  K1\n\n"
             "  Param.     State         Value       Std.dev.\n\n"

@@ -10,6 +10,7 @@
 #include "models/corrections.h"
 #include "models/image_geometry.h"
 #include "models/object_point.h"
+#include "util/diagnostics.h"
 
 namespace bravik {
 
@@ -45,7 +46,7 @@ int BundleImage::projection(const Vec3& P, double& x, double& y) const {
 }
 
 int BundleImage::imageToObject() const {
-  std::cout << "ERROR: image_to_object() not implemented yet!\n";
+  messages() << "ERROR: image_to_object() not implemented yet!\n";
   return -1;
 }
 
@@ -87,9 +88,9 @@ void BundleImage::prepareForLanes(const OwnedList<ObjectPoint>& objectPoints) co
 }
 
 int BundleImage::addPointToNormals(std::size_t k, const ObjectPoint& object, NormalSystem& normals,
-                                   int lane, ObservationGroup& group) const {
+                                   int lane, const LSParams& ls, ObservationGroup& group) const {
   const ImagePoint& point = points[k];
-  const double sigma0 = lsParams().sigma0;
+  const double sigma0 = ls.sigma0;
   group.blocks.clear();
   double sx = 0.0;
   double sy = 0.0;
@@ -117,7 +118,7 @@ int BundleImage::addPointToNormals(std::size_t k, const ObjectPoint& object, Nor
   }
   for (const APSet* set : camera->apSets) {
     if (set == nullptr) {
-      std::cerr << "ERROR: Camera::get_derivs: null pointer!\n";
+      numericMessages() << "ERROR: Camera::get_derivs: null pointer!\n";
       continue;
     }
     Matrix D;
@@ -135,16 +136,16 @@ int BundleImage::addPointToNormals(std::size_t k, const ObjectPoint& object, Nor
 }
 
 int BundleImage::addToNormals(NormalSystem& normals, const OwnedList<ObjectPoint>& objectPoints,
-                              int& observations) const {
+                              const LSParams& ls, int& observations) const {
   if (geometry == nullptr || camera == nullptr) return -1;
   ObservationGroup group;  // reused: its block list keeps its capacity between points
   for (std::size_t k = 0; k < points.size(); ++k) {
     const ObjectPoint* object = objectPointOf(k, objectPoints);
     if (object == nullptr) {
-      std::cout << "ATTENTION: Object point " << points[k].id << " not found.\n";
+      messages() << "ATTENTION: Object point " << points[k].id << " not found.\n";
       continue;
     }
-    if (addPointToNormals(k, *object, normals, -1, group) != 1) return -1;
+    if (addPointToNormals(k, *object, normals, -1, ls, group) != 1) return -1;
     observations += 2;
   }
   return 1;
@@ -152,7 +153,7 @@ int BundleImage::addToNormals(NormalSystem& normals, const OwnedList<ObjectPoint
 
 int BundleImage::addToNormalsInLane(NormalSystem& normals,
                                     const OwnedList<ObjectPoint>& objectPoints, int lane,
-                                    int& observations) const {
+                                    const LSParams& ls, int& observations) const {
   if (geometry == nullptr || camera == nullptr) return -1;
   ObservationGroup group;
   for (std::size_t k = 0; k < points.size(); ++k) {
@@ -162,10 +163,10 @@ int BundleImage::addToNormalsInLane(NormalSystem& normals,
         object == nullptr || object->firstUnknown() < 0 ? -1 : object->firstUnknown() / 3;
     if (normals.laneOfPoint(point) != lane) continue;
     if (object == nullptr) {
-      std::cout << "ATTENTION: Object point " << points[k].id << " not found.\n";
+      messages() << "ATTENTION: Object point " << points[k].id << " not found.\n";
       continue;
     }
-    if (addPointToNormals(k, *object, normals, lane, group) != 1) return -1;
+    if (addPointToNormals(k, *object, normals, lane, ls, group) != 1) return -1;
     observations += 2;
   }
   return 1;

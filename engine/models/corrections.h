@@ -26,7 +26,7 @@ class TimeCorrection : public AdjObject {
   // c.x s.x c.y s.y c.z s.z. Missing numbers keep the defaults (m = 1, zeros).
   // -1 after "ERROR: " on standard output when m is 0 or negative.
   int readRecord(std::istream& in);
-  int setupParamSlots() override;
+  int setupParamSlots(const LSParams& ls) override;
 
   // sum_k c[k] (t - t0)^k by Horner's scheme.
   Vec3 correctionAt(double t) const;
