@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -67,21 +66,19 @@ Mat3 truthRotation(const std::string& id, const std::vector<double>& values) {
 // observed (GPS, 5 cm) and three angles observed (IMU, 0.1 mrad) near the truth; the
 // quaternion's parameters stay free.
 void mixOrientationClasses(Block& block, const testing_support::Truth& truth) {
-  std::mt19937 random(3);
-  std::normal_distribution<double> gps(0.0, 0.05);
-  std::normal_distribution<double> imu(0.0, 1e-4);
+  blockgen::Rng random(3, "gps imu");
   int index = 0;
   for (ImageGeometry* geometry : block.geometries.items()) {
     const std::vector<double>& values = truth.orientations.at(geometry->id());
     auto replacement = orientationOfClass(index++, geometry->id());
     const bool angles = dynamic_cast<ExtOrientation3*>(replacement.get()) != nullptr;
     for (int j = 0; j < 3; ++j) {
-      replacement->p[j] = values[j] + gps(random);
+      replacement->p[j] = values[j] + random.gaussian(0.05);
       replacement->s[j] = 0.05;
     }
     replacement->setRotationMatrix(truthRotation(geometry->id(), values));
     for (int k = 3; k < replacement->paramCount(); ++k) {
-      replacement->p[k] += imu(random);
+      replacement->p[k] += random.gaussian(1e-4);
       replacement->s[k] = angles ? 1e-4 : kDefaults.smaxu;
     }
     replacement->t = geometry->t;
@@ -146,8 +143,8 @@ std::vector<double> affineOfVerticalCamera(const Vec3& X0, double xc, double yc)
 template <typename Geometry>
 void addListGeometrySubBlock(Block& block, const std::string& prefix,
                              const std::vector<std::vector<double>>& truthParams,
-                             double relativeError, std::mt19937& random) {
-  std::normal_distribution<double> gauss(0.0, 1.0);
+                             double relativeError, blockgen::Rng& random) {
+  auto gauss = [](blockgen::Rng& stream) { return stream.gaussian(); };
   Camera* camera = addPlainCamera(block, "cam" + prefix);
   const double smaxu = kDefaults.smaxu;
   std::vector<std::unique_ptr<Geometry>> truths;
@@ -197,14 +194,15 @@ void addListGeometrySubBlock(Block& block, const std::string& prefix,
 }
 
 void addDltAndAffineImages(Block& block) {
-  std::mt19937 random(11);
-  std::normal_distribution<double> tilt(0.0, 0.01);
+  blockgen::Rng random(11, "dlt and affine images");
   std::vector<std::vector<double>> dlt;
   std::vector<std::vector<double>> affine;
   for (int strip = 0; strip < 2; ++strip) {
     for (int k = 0; k < 3; ++k) {
       const Vec3 X0{k * 900.0, strip * 1100.0, 1500.0};
-      dlt.push_back(testing_support::dltOfCamera(X0, tilt(random), tilt(random), 0.153));
+      const double omega = random.gaussian(0.01);
+      const double phi = random.gaussian(0.01);
+      dlt.push_back(testing_support::dltOfCamera(X0, omega, phi, 0.153));
       affine.push_back(affineOfVerticalCamera(X0, 900.0, 550.0));
     }
   }
