@@ -11,7 +11,7 @@ namespace bravik {
 // Block checks run once before the unknowns are numbered, in this order: check of
 // approximations, rays per object point, rays per image, (image-geometry
 // approximations), spatial intersection, clean-up. A null `report` prints nothing
-// there; notices that belong to standard output still go there. Removal never shifts a
+// there; notices that belong to the diagnostics sink still go there. Removal never shifts a
 // list: the object is destroyed and its entry left empty.
 
 // Minimum rays of an object point and image points of an image.

@@ -27,7 +27,7 @@ const char* stateAbbreviation(ParamState state);
 ParamState classifyStdDev(double s, const LSParams& ls);
 
 // State name of a std. dev. for the report blocks; a NaN prints
-// "ERROR: Invalid standard deviation: " to standard output and gives "".
+// "ERROR: Invalid standard deviation: " to the diagnostics sink and gives "".
 std::string stateName(double s, const LSParams& ls);
 
 // One parameter of an adjustable object. `value` and `sdev` point into the owning
@@ -127,7 +127,7 @@ class AdjObjectList {
   // value += x[i] for every parameter that is not eliminated; returns how many.
   int update(const Vector& x) const;
   // True when every object passes; otherwise prints the first failing object and
-  // parameter to `out` (standard output by default) and returns false.
+  // parameter to `out` (the diagnostics sink by default) and returns false.
   bool checkConvergence(const Vector& x, const LSParams& ls, std::ostream& out) const;
   bool checkConvergence(const Vector& x, const LSParams& ls) const;
   // Mean |x[i]| over the group's non-eliminated parameters, -1 when there are none.

@@ -9,13 +9,13 @@ namespace bravik {
 namespace DEP {
 
 // Collinearity: d = P - X0, (U, V, N) = R^T d, u = z U / N, v = z V / N.
-// A zero N writes "DEP::projection: zero denominator.\n" to standard error, divides
+// A zero N writes "DEP::projection: zero denominator.\n" to the numeric diagnostics, divides
 // anyway and reports success (1).
 int projection(const Vec3& X0, const Mat3& R, const Vec3& P, double z, double& u, double& v);
 
 // Closest approach of the rays X01 + t R1 a1 and X02 + t R2 a2: P is the midpoint of
 // the two closest points, e their distance. Parallel rays write
-// "DEP::intersection: rays are parallel.\n" to standard error and fail (-1).
+// "DEP::intersection: rays are parallel.\n" to the numeric diagnostics and fail (-1).
 int intersection(const Vec3& X01, const Mat3& R1, const Vec3& a1, const Vec3& X02, const Mat3& R2,
                  const Vec3& a2, Vec3& P, double& e);
 

@@ -98,7 +98,7 @@ class PMFLinear : public ListGeometry {
 
 // Eleven-parameter direct linear transformation L1 .. L11:
 // u = (L1 X + L2 Y + L3 Z + L4) / N, v = (L5 X + L6 Y + L7 Z + L8) / N with
-// N = L9 X + L10 Y + L11 Z + 1. A zero N is reported on standard error and the division
+// N = L9 X + L10 Y + L11 Z + 1. A zero N is reported on the numeric diagnostics and the division
 // is carried out anyway. Intersections are not provided and always fail.
 class DirectLinearTransf : public ListGeometry {
  public:
