@@ -139,7 +139,7 @@ int APSet::printEffects(std::ostream& out, const OwnedList<Camera>& cameras, int
       << "Corresponding camera :  " << cameraId << "\n";
   if (camera == nullptr) {
     messages() << "ERROR: Camera " << cameraId << " not found.\n"
-              << "ERROR: Initilization of AP grid failed.\n";
+               << "ERROR: Initilization of AP grid failed.\n";
     return -1;
   }
   nx = std::max(nx, 1);

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "models/camera.h"
 #include "lsq/ls_params.h"
+#include "models/camera.h"
 
 namespace bravik {
 namespace {
@@ -185,16 +185,14 @@ Distortion gruen(const double* a, double b, double x, double y) {
   auto A = [a](int k) { return a[k - 1]; };
   const double dx = A(1) * x + A(2) * y + A(3) * x * y + A(4) * Y + A(6) * w * X + A(7) * Gx +
                     A(8) * X * y + A(9) * Y * x + A(10) * Gy + A(15) * Qx + A(16) * Gx * y +
-                    A(17) * X * Y + A(18) * Gy * x + A(19) * Qy + A(25) * Qx * y +
-                    A(26) * Gx * Y + A(27) * Gy * X + A(28) * Qy * x + A(33) * Qx * Y +
-                    A(34) * Gx * Gy + A(35) * Qy * X + A(39) * Gy * Qx + A(40) * Gx * Qy +
-                    A(43) * Qx * Qy;
-  const double dy = -A(1) * y + A(2) * x + A(3) * w * Y + A(5) * X + A(6) * x * y +
-                    A(11) * Gx + A(12) * X * y + A(13) * Y * x + A(14) * Gy + A(20) * Qx +
-                    A(21) * Gx * y + A(22) * X * Y + A(23) * Gy * x + A(24) * Qy +
-                    A(29) * Qx * y + A(30) * Gx * Y + A(31) * Gy * X + A(32) * Qy * x +
-                    A(36) * Qx * Y + A(37) * Gx * Gy + A(38) * Qy * X + A(41) * Gy * Qx +
-                    A(42) * Gx * Qy + A(44) * Qx * Qy;
+                    A(17) * X * Y + A(18) * Gy * x + A(19) * Qy + A(25) * Qx * y + A(26) * Gx * Y +
+                    A(27) * Gy * X + A(28) * Qy * x + A(33) * Qx * Y + A(34) * Gx * Gy +
+                    A(35) * Qy * X + A(39) * Gy * Qx + A(40) * Gx * Qy + A(43) * Qx * Qy;
+  const double dy = -A(1) * y + A(2) * x + A(3) * w * Y + A(5) * X + A(6) * x * y + A(11) * Gx +
+                    A(12) * X * y + A(13) * Y * x + A(14) * Gy + A(20) * Qx + A(21) * Gx * y +
+                    A(22) * X * Y + A(23) * Gy * x + A(24) * Qy + A(29) * Qx * y + A(30) * Gx * Y +
+                    A(31) * Gy * X + A(32) * Qy * x + A(36) * Qx * Y + A(37) * Gx * Gy +
+                    A(38) * Qy * X + A(41) * Gy * Qx + A(42) * Gx * Qy + A(44) * Qx * Qy;
   return {dx, dy};
 }
 
@@ -213,14 +211,14 @@ Distortion textbookCorrection(const std::string& keyword, const double* a, doubl
   }
   if (keyword == "australis") {
     const Distortion affinity{a[8] * x + a[9] * y, 0.0};
-    return sum({innerOrientation(a, x, y, z), radial(a + 3, x, y),
-                decentering(a[6], a[7], x, y), affinity});
+    return sum({innerOrientation(a, x, y, z), radial(a + 3, x, y), decentering(a[6], a[7], x, y),
+                affinity});
   }
   if (keyword == "in-plane-dist") {
-    return {a[0] * x + a[1] * y + a[2] * x * y + a[3] * y * y + a[4] * x * x * y +
-                a[5] * x * y * y + a[6] * x * x * y * y,
-            a[7] * x * y + a[8] * x * x + a[9] * x * x * y + a[10] * x * y * y +
-                a[11] * x * x * y * y};
+    return {
+        a[0] * x + a[1] * y + a[2] * x * y + a[3] * y * y + a[4] * x * x * y + a[5] * x * y * y +
+            a[6] * x * x * y * y,
+        a[7] * x * y + a[8] * x * x + a[9] * x * x * y + a[10] * x * y * y + a[11] * x * x * y * y};
   }
   if (keyword == "out-of-plane-dist") {
     const double d = a[0] * (x * x - y * y) + a[1] * x * x * y * y + a[2] * (x * x - y * y) * r2;

@@ -109,7 +109,8 @@ int Camera::readImagePoints(std::istream& in, BundleImage& image) const {
     if (!readPair(in, xy) || !readPair(in, s)) return -1;
     const ImagePoint point{id, xy[0] * factor, xy[1] * factor, s[0] * factor, s[1] * factor};
     if (image.insertPoint(point)) {
-      messages() << "ATTENTION: BundleImage " << image.id() << " point " << id << " was replaced.\n";
+      messages() << "ATTENTION: BundleImage " << image.id() << " point " << id
+                 << " was replaced.\n";
     }
   }
   return 1;
