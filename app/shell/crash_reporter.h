@@ -18,7 +18,7 @@ class UserInterface;
 namespace vantri::shell {
 
 // The legend of the exception-type codes, stored with every report.
-inline constexpr const char *kExceptionTypeMeaning =
+inline constexpr const char* kExceptionTypeMeaning =
     "0 SEH exception.\n1 C++ terminate() call.\n2 C++ unexpected() call.\n3 "
     "C++ pure virtual "
     "function call.\n4 C++ new operator fault.\n5 Buffer overrun error.\n6 "
@@ -31,28 +31,26 @@ inline constexpr const char *kExceptionTypeMeaning =
     "(termination request).;";
 
 struct CrashReporterSetup {
-  std::string program; // executable base name
+  std::string program;  // executable base name
   std::string version;
-  std::string
-      report_folder; // where the report is written (created when missing)
+  std::string report_folder;  // where the report is written (created when missing)
   std::string os_info, pixel_depth, resolution, ram_info;
   std::vector<std::string> adapters;
 };
 
 // "%s (ver. %s) Error report".
-std::string CrashReportSubject(const std::string &program,
-                               const std::string &version);
+std::string CrashReportSubject(const std::string& program, const std::string& version);
 // Name and value pairs in the order they are written: ExceptionTypeMeaning,
 // OS_Info, Screen_Pixel_Depth, Screen_Resolution, RAM_Info, Graphic_Adapter_0
 // ...
-std::vector<std::pair<std::string, std::string>>
-CrashReportProperties(const CrashReporterSetup &setup);
+std::vector<std::pair<std::string, std::string>> CrashReportProperties(
+    const CrashReporterSetup& setup);
 // "<folder>/<program>_crash_report.txt".
-std::string CrashReportPath(const CrashReporterSetup &setup);
+std::string CrashReportPath(const CrashReporterSetup& setup);
 
 // Installs the handlers; false with the reason in `error` (the report folder
 // cannot be made).
-bool InstallCrashReporter(const CrashReporterSetup &setup, std::string *error);
+bool InstallCrashReporter(const CrashReporterSetup& setup, std::string* error);
 // Puts back the previous handlers.
 void RemoveCrashReporter();
 
@@ -60,9 +58,7 @@ void RemoveCrashReporter();
 // with a mail server and recipients it offers to send the report (Yes sends it
 // through the mailer). The report is then renamed "<path>.seen" so it is
 // announced once. True when a report was found.
-bool AnnouncePendingCrashReport(UserInterface &ui,
-                                const CrashReporterSetup &setup,
-                                const std::string &smtp_server,
-                                const std::string &recipients);
+bool AnnouncePendingCrashReport(UserInterface& ui, const CrashReporterSetup& setup,
+                                const std::string& smtp_server, const std::string& recipients);
 
-} // namespace vantri::shell
+}  // namespace vantri::shell

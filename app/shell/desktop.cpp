@@ -18,7 +18,8 @@ namespace vantri::shell {
 
 namespace fs = std::filesystem;
 
-Desktop::Desktop(DesktopOptions options) : options_(options) {}
+Desktop::Desktop(DesktopOptions options, std::unique_ptr<ui::QtUserInterface> ui)
+    : options_(options), ui_(ui ? std::move(ui) : std::make_unique<ui::QtUserInterface>()) {}
 
 Desktop::~Desktop() {
   window_.reset();
@@ -27,8 +28,7 @@ Desktop::~Desktop() {
 
 namespace {
 
-CrashReporterSetup MachineSetup(const std::string &program,
-                                const std::string &version) {
+CrashReporterSetup MachineSetup(const std::string& program, const std::string& version) {
   CrashReporterSetup setup;
   setup.program = program;
   setup.version = version;
@@ -37,20 +37,19 @@ CrashReporterSetup MachineSetup(const std::string &program,
   setup.ram_info = NVT_GetRAMInfo();
   setup.pixel_depth = NVT_GetPixelDepth();
   setup.resolution = NVT_GetResolution();
-  if (QScreen *screen = QGuiApplication::primaryScreen()) {
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
     setup.pixel_depth = std::to_string(screen->depth());
-    setup.resolution = std::to_string(screen->size().width()) + "x" +
-                       std::to_string(screen->size().height());
+    setup.resolution =
+        std::to_string(screen->size().width()) + "x" + std::to_string(screen->size().height());
   }
   NVT_GetDisplayAdaptersList(&setup.adapters);
   return setup;
 }
 
-} // namespace
+}  // namespace
 
 void Desktop::ShowSplash() {
-  if (options_.splash_ms <= 0)
-    return;
+  if (options_.splash_ms <= 0) return;
   QPixmap picture(520, 300);
   picture.fill(QColor(30, 60, 110));
   {
@@ -65,8 +64,7 @@ void Desktop::ShowSplash() {
     text.setPointSize(12);
     text.setBold(false);
     painter.setFont(text);
-    painter.drawText(QRect(0, 160, 520, 40), Qt::AlignCenter,
-                     "Aerial triangulation");
+    painter.drawText(QRect(0, 160, 520, 40), Qt::AlignCenter, "Aerial triangulation");
   }
   QSplashScreen splash(picture);
   splash.setObjectName("splash");
@@ -79,7 +77,7 @@ void Desktop::ShowSplash() {
   splash.close();
 }
 
-bool Desktop::StartUp(const std::string &executable_path) {
+bool Desktop::StartUp(const std::string& executable_path) {
   const std::string program = fs::path(executable_path).stem().string();
   std::string version;
   NVT_GetVersionInfo({}, &version, nullptr);
@@ -95,43 +93,44 @@ bool Desktop::StartUp(const std::string &executable_path) {
   QCoreApplication::setApplicationName(ui::ToQt(crash_setup_.program));
   GDALAllRegister();
   OGRRegisterAll();
-  passport_archive_folder(); // creates VTR and VTR/passports
+  passport_archive_folder();  // creates VTR and VTR/passports
 
   ShowSplash();
 
   ui::MainWindowOptions window_options;
   window_options.program = crash_setup_.program;
   window_options.version = version;
-  window_options.program_folder =
-      fs::path(executable_path).parent_path().string();
+  window_options.program_folder = fs::path(executable_path).parent_path().string();
   window_options.remember_layout = options_.remember_layout;
-  window_ = std::make_unique<ui::MainWindow>(project_, ui_, window_options);
-  window_->update_terrain = [this](CVantriProject &project, UserInterface &ui) {
+  window_ = std::make_unique<ui::MainWindow>(project_, *ui_, window_options);
+  window_->update_terrain = [this](CVantriProject& project, UserInterface& ui) {
     terrain_.LoadForProject(project);
     terrain_.UpdateFootprints(project, ui);
   };
-  window_->bind_images_manager = [this](::ImagesManager &manager) {
-    terrain_.BindHooks(manager, ui_);
+  window_->bind_images_manager = [this](::ImagesManager& manager) {
+    terrain_.BindHooks(manager, *ui_);
   };
   if (options_.show_maximized) {
+    // Without a window manager (a virtual display) maximising alone leaves the default size.
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+      window_->setGeometry(screen->availableGeometry());
+    }
     window_->showMaximized();
   } else {
     window_->show();
   }
   QCoreApplication::processEvents();
   const std::string smtp = NVT_GetUserProfileString("Email", "SMTPServer", "");
-  const std::string recipients =
-      NVT_GetUserProfileString("Email", "Recipients", "");
-  AnnouncePendingCrashReport(ui_, crash_setup_, smtp, recipients);
+  const std::string recipients = NVT_GetUserProfileString("Email", "Recipients", "");
+  AnnouncePendingCrashReport(*ui_, crash_setup_, smtp, recipients);
   return true;
 }
 
-int RunDesktopProgram(int argc, char **argv) {
+int RunDesktopProgram(int argc, char** argv) {
   QApplication application(argc, argv);
   Desktop desktop;
-  if (!desktop.StartUp(argc > 0 ? argv[0] : "vantri"))
-    return 1;
+  if (!desktop.StartUp(argc > 0 ? argv[0] : "vantri")) return 1;
   return application.exec();
 }
 
-} // namespace vantri::shell
+}  // namespace vantri::shell

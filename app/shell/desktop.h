@@ -22,31 +22,32 @@ struct DesktopOptions {
 };
 
 class Desktop {
-public:
-  explicit Desktop(DesktopOptions options = {});
+ public:
+  // `ui` replaces the Qt dialogs (the GUI test answers them from a script); null: QtUserInterface.
+  explicit Desktop(DesktopOptions options = {}, std::unique_ptr<ui::QtUserInterface> ui = nullptr);
   ~Desktop();
 
   // Runs the start-up sequence; false (with the message shown and printed) when
   // the crash reporter could not be installed: the main window is then not
   // opened.
-  bool StartUp(const std::string &executable_path);
-  ui::MainWindow *Window() const { return window_.get(); }
-  ui::QtUserInterface &Ui() { return ui_; }
-  CVantriProject &Project() { return project_; }
-  const CrashReporterSetup &CrashSetup() const { return crash_setup_; }
+  bool StartUp(const std::string& executable_path);
+  ui::MainWindow* Window() const { return window_.get(); }
+  ui::QtUserInterface& Ui() { return *ui_; }
+  CVantriProject& Project() { return project_; }
+  const CrashReporterSetup& CrashSetup() const { return crash_setup_; }
 
-private:
+ private:
   void ShowSplash();
 
   DesktopOptions options_;
   CVantriProject project_;
-  ui::QtUserInterface ui_;
+  std::unique_ptr<ui::QtUserInterface> ui_;
   cli::ProjectTerrain terrain_;
   CrashReporterSetup crash_setup_;
   std::unique_ptr<ui::MainWindow> window_;
 };
 
 // main(): QSurfaceFormat, QApplication, Desktop, event loop.
-int RunDesktopProgram(int argc, char **argv);
+int RunDesktopProgram(int argc, char** argv);
 
-} // namespace vantri::shell
+}  // namespace vantri::shell

@@ -10,7 +10,7 @@
 
 namespace vantri::ui {
 
-DrawingView::DrawingView(QWidget *parent) : QGraphicsView(parent) {
+DrawingView::DrawingView(QWidget* parent) : QGraphicsView(parent) {
   setObjectName("drawing");
   setScene(&scene_);
   setBackgroundBrush(QColor(250, 250, 250));
@@ -19,8 +19,11 @@ DrawingView::DrawingView(QWidget *parent) : QGraphicsView(parent) {
   setTransformationAnchor(QGraphicsView::AnchorUnderMouse);
   setMouseTracking(true);
   setMinimumSize(400, 300);
-  scale(1, -1); // world Y up
-  for (auto &layer : layers_) {
+  // Panning is by dragging; the scroll bars would only take room.
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  scale(1, -1);  // world Y up
+  for (auto& layer : layers_) {
     layer = new QGraphicsItemGroup;
     scene_.addItem(layer);
   }
@@ -32,25 +35,23 @@ DrawingView::DrawingView(QWidget *parent) : QGraphicsView(parent) {
 }
 
 void DrawingView::ClearLayers() {
-  for (QGraphicsItemGroup *layer : layers_) {
-    for (QGraphicsItem *item : layer->childItems())
-      delete item;
+  for (QGraphicsItemGroup* layer : layers_) {
+    for (QGraphicsItem* item : layer->childItems()) delete item;
   }
 }
 
-void DrawingView::AddMarker(DrawingLayer layer, double x, double y,
-                            const QColor &color, const QString &label,
-                            bool cross) {
+void DrawingView::AddMarker(DrawingLayer layer, double x, double y, const QColor& color,
+                            const QString& label, bool cross) {
   // Markers keep their screen size whatever the zoom.
-  QGraphicsItem *marker;
+  QGraphicsItem* marker;
   if (cross) {
     QPolygonF triangle({QPointF(0, -7), QPointF(7, 6), QPointF(-7, 6)});
-    auto *item = new QGraphicsPolygonItem(triangle);
+    auto* item = new QGraphicsPolygonItem(triangle);
     item->setBrush(color);
     item->setPen(QPen(Qt::black, 0));
     marker = item;
   } else {
-    auto *item = new QGraphicsEllipseItem(-4, -4, 8, 8);
+    auto* item = new QGraphicsEllipseItem(-4, -4, 8, 8);
     item->setBrush(color);
     item->setPen(QPen(color.darker(), 0));
     marker = item;
@@ -60,7 +61,7 @@ void DrawingView::AddMarker(DrawingLayer layer, double x, double y,
   marker->setToolTip(label);
   Layer(layer)->addToGroup(marker);
   if (!label.isEmpty()) {
-    auto *text = new QGraphicsSimpleTextItem(label);
+    auto* text = new QGraphicsSimpleTextItem(label);
     text->setFlag(QGraphicsItem::ItemIgnoresTransformations);
     text->setBrush(color.darker(150));
     text->setPos(x, y);
@@ -69,35 +70,31 @@ void DrawingView::AddMarker(DrawingLayer layer, double x, double y,
   }
 }
 
-void DrawingView::ShowProject(const CVantriProject &project) {
+void DrawingView::ShowProject(const CVantriProject& project) {
   ClearLayers();
-  if (!project.IsOpen())
-    return;
+  if (!project.IsOpen()) return;
   const QPen outline(QColor(30, 90, 200), 0);
   const QBrush fill(QColor(30, 90, 200, 30));
-  for (const auto &footprint : project.footprints) {
-    if (footprint.size() < 3)
-      continue;
+  for (const auto& footprint : project.footprints) {
+    if (footprint.size() < 3) continue;
     QPolygonF polygon;
-    for (const auto &corner : footprint)
-      polygon << QPointF(corner[0], corner[1]);
-    auto *item = new QGraphicsPolygonItem(polygon);
+    for (const auto& corner : footprint) polygon << QPointF(corner[0], corner[1]);
+    auto* item = new QGraphicsPolygonItem(polygon);
     item->setPen(outline);
     item->setBrush(fill);
     Layer(DrawingLayer::kFootprints)->addToGroup(item);
   }
   for (int i = 0; i < project.ImageCount(); ++i) {
-    const CABAImage *image = project.Image(i);
-    if (!image->HasGpsImu())
-      continue;
-    AddMarker(DrawingLayer::kGpsPositions, image->x, image->y,
-              QColor(20, 20, 20), QString::fromStdString(image->Name()), false);
+    const CABAImage* image = project.Image(i);
+    if (!image->HasGpsImu()) continue;
+    AddMarker(DrawingLayer::kGpsPositions, image->x, image->y, QColor(20, 20, 20),
+              QString::fromStdString(image->Name()), false);
   }
-  for (const auto &[name, point] : project.gcps) {
+  for (const auto& [name, point] : project.gcps) {
     AddMarker(DrawingLayer::kGcps, point.x, point.y, QColor(220, 30, 30),
               QString::fromStdString(name), true);
   }
-  for (const auto &[name, point] : project.check_points) {
+  for (const auto& [name, point] : project.check_points) {
     AddMarker(DrawingLayer::kCheckPoints, point.x, point.y, QColor(20, 160, 60),
               QString::fromStdString(name), true);
   }
@@ -109,62 +106,51 @@ void DrawingView::SetLayerVisible(DrawingLayer layer, bool visible) {
   Layer(layer)->setVisible(visible);
 }
 
-bool DrawingView::IsLayerVisible(DrawingLayer layer) const {
-  return Layer(layer)->isVisible();
-}
+bool DrawingView::IsLayerVisible(DrawingLayer layer) const { return Layer(layer)->isVisible(); }
 
 int DrawingView::EntityCount(DrawingLayer layer) const {
   int count = 0;
-  for (QGraphicsItem *item : Layer(layer)->childItems()) {
-    if (item->type() != QGraphicsSimpleTextItem::Type)
-      ++count;
+  for (QGraphicsItem* item : Layer(layer)->childItems()) {
+    if (item->type() != QGraphicsSimpleTextItem::Type) ++count;
   }
   return count;
 }
 
 void DrawingView::ResetView() {
   QRectF extents;
-  for (QGraphicsItemGroup *layer : layers_) {
-    if (!layer->isVisible())
-      continue;
-    for (QGraphicsItem *item : layer->childItems()) {
-      if (item->type() == QGraphicsSimpleTextItem::Type)
-        continue;
-      const QRectF box =
-          item->flags() & QGraphicsItem::ItemIgnoresTransformations
-              ? QRectF(item->pos(), QSizeF(0, 0))
-              : item->sceneBoundingRect();
+  for (QGraphicsItemGroup* layer : layers_) {
+    if (!layer->isVisible()) continue;
+    for (QGraphicsItem* item : layer->childItems()) {
+      if (item->type() == QGraphicsSimpleTextItem::Type) continue;
+      const QRectF box = item->flags() & QGraphicsItem::ItemIgnoresTransformations
+                             ? QRectF(item->pos(), QSizeF(0, 0))
+                             : item->sceneBoundingRect();
       extents = extents.isNull() ? box : extents.united(box);
     }
   }
-  if (extents.isNull())
-    return;
-  const double margin =
-      std::max(extents.width(), extents.height()) * 0.05 + 1.0;
+  if (extents.isNull()) return;
+  const double margin = std::max(extents.width(), extents.height()) * 0.05 + 1.0;
   extents.adjust(-margin, -margin, margin, margin);
-  scene_.setSceneRect(
-      extents.adjusted(-extents.width() * 4, -extents.height() * 4,
-                       extents.width() * 4, extents.height() * 4));
+  scene_.setSceneRect(extents.adjusted(-extents.width() * 4, -extents.height() * 4,
+                                       extents.width() * 4, extents.height() * 4));
   fitInView(extents, Qt::KeepAspectRatio);
   fitted_ = true;
 }
 
-void DrawingView::wheelEvent(QWheelEvent *event) {
+void DrawingView::wheelEvent(QWheelEvent* event) {
   const double factor = event->angleDelta().y() > 0 ? 1.25 : 0.8;
   scale(factor, factor);
 }
 
-void DrawingView::mouseMoveEvent(QMouseEvent *event) {
+void DrawingView::mouseMoveEvent(QMouseEvent* event) {
   QGraphicsView::mouseMoveEvent(event);
   const QPointF world = mapToScene(event->pos());
-  if (on_cursor_moved)
-    on_cursor_moved(world.x(), world.y());
+  if (on_cursor_moved) on_cursor_moved(world.x(), world.y());
 }
 
-void DrawingView::resizeEvent(QResizeEvent *event) {
+void DrawingView::resizeEvent(QResizeEvent* event) {
   QGraphicsView::resizeEvent(event);
-  if (fitted_)
-    ResetView();
+  if (fitted_) ResetView();
 }
 
-} // namespace vantri::ui
+}  // namespace vantri::ui

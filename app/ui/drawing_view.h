@@ -13,21 +13,14 @@ class CVantriProject;
 
 namespace vantri::ui {
 
-enum class DrawingLayer {
-  kFootprints,
-  kGpsPositions,
-  kTiePoints,
-  kGcps,
-  kCheckPoints,
-  kCount
-};
+enum class DrawingLayer { kFootprints, kGpsPositions, kTiePoints, kGcps, kCheckPoints, kCount };
 
 class DrawingView : public QGraphicsView {
-public:
-  explicit DrawingView(QWidget *parent = nullptr);
+ public:
+  explicit DrawingView(QWidget* parent = nullptr);
 
   // Rebuilds every layer from the project (empty without one).
-  void ShowProject(const CVantriProject &project);
+  void ShowProject(const CVantriProject& project);
   void SetLayerVisible(DrawingLayer layer, bool visible);
   bool IsLayerVisible(DrawingLayer layer) const;
   int EntityCount(DrawingLayer layer) const;
@@ -37,23 +30,20 @@ public:
   // Called with the world coordinates under the mouse.
   std::function<void(double x, double y)> on_cursor_moved;
 
-protected:
-  void wheelEvent(QWheelEvent *event) override;
-  void mouseMoveEvent(QMouseEvent *event) override;
-  void resizeEvent(QResizeEvent *event) override;
+ protected:
+  void wheelEvent(QWheelEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
-private:
-  QGraphicsItemGroup *Layer(DrawingLayer layer) const {
-    return layers_[static_cast<int>(layer)];
-  }
+ private:
+  QGraphicsItemGroup* Layer(DrawingLayer layer) const { return layers_[static_cast<int>(layer)]; }
   void ClearLayers();
-  void AddMarker(DrawingLayer layer, double x, double y, const QColor &color,
-                 const QString &label, bool cross);
+  void AddMarker(DrawingLayer layer, double x, double y, const QColor& color, const QString& label,
+                 bool cross);
 
   QGraphicsScene scene_;
-  std::array<QGraphicsItemGroup *, static_cast<int>(DrawingLayer::kCount)>
-      layers_{};
+  std::array<QGraphicsItemGroup*, static_cast<int>(DrawingLayer::kCount)> layers_{};
   bool fitted_ = false;
 };
 
-} // namespace vantri::ui
+}  // namespace vantri::ui

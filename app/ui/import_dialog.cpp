@@ -21,16 +21,15 @@ namespace vantri::ui {
 
 namespace {
 
-QPushButton *Button(const char *text, const char *name) {
-  auto *button = new QPushButton(text);
+QPushButton* Button(const char* text, const char* name) {
+  auto* button = new QPushButton(text);
   button->setObjectName(name);
   return button;
 }
 
 class ImportDialog : public QDialog {
-public:
-  ImportDialog(QWidget *parent, import::PointImportModel &model,
-               std::function<int()> run_import)
+ public:
+  ImportDialog(QWidget* parent, import::PointImportModel& model, std::function<int()> run_import)
       : QDialog(parent), model_(model), import_(std::move(run_import)) {
     setObjectName("import_dialog");
     setWindowTitle(ToQt(model_.title()));
@@ -52,13 +51,13 @@ public:
     target_->setObjectName("target");
     target_->setSelectionBehavior(QAbstractItemView::SelectRows);
     target_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    auto *browse = Button("Browse...", "browse");
-    auto *select_all = Button("Select all", "select_all");
-    auto *unselect_all = Button("Unselect all", "unselect_all");
-    auto *convert = Button("Coordinate Conversion...", "convert");
-    auto *save_as = Button("Save As..", "save_as");
-    auto *run = Button("Import", "import");
-    auto *cancel = Button("Cancel", "cancel");
+    auto* browse = Button("Browse...", "browse");
+    auto* select_all = Button("Select all", "select_all");
+    auto* unselect_all = Button("Unselect all", "unselect_all");
+    auto* convert = Button("Coordinate Conversion...", "convert");
+    auto* save_as = Button("Save As..", "save_as");
+    auto* run = Button("Import", "import");
+    auto* cancel = Button("Cancel", "cancel");
 
     connect(browse, &QPushButton::clicked, this, [this] {
       model_.browse();
@@ -81,24 +80,18 @@ public:
       ShowSelection();
     });
     connect(target_, &QTableWidget::itemSelectionChanged, this, [this] {
-      if (filling_)
-        return;
+      if (filling_) return;
       for (int r = 0; r < target_->rowCount(); ++r) {
-        model_.selectRow(
-            r, target_->selectionModel()->isRowSelected(r, QModelIndex()));
+        model_.selectRow(r, target_->selectionModel()->isRowSelected(r, QModelIndex()));
       }
     });
-    connect(target_, &QTableWidget::cellChanged, this,
-            [this](int row, int column) {
-              if (filling_)
-                return;
-              model_.setCell(row, column,
-                             FromQt(target_->item(row, column)->text()));
-            });
+    connect(target_, &QTableWidget::cellChanged, this, [this](int row, int column) {
+      if (filling_) return;
+      model_.setCell(row, column, FromQt(target_->item(row, column)->text()));
+    });
     target_->horizontalHeader()->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(target_->horizontalHeader(),
-            &QHeaderView::customContextMenuRequested, this,
-            [this](const QPoint &at) {
+    connect(target_->horizontalHeader(), &QHeaderView::customContextMenuRequested, this,
+            [this](const QPoint& at) {
               ColumnMenu(target_->horizontalHeader()->logicalIndexAt(at),
                          target_->horizontalHeader()->mapToGlobal(at));
             });
@@ -114,22 +107,21 @@ public:
   });
   connect(save_as, &QPushButton::clicked, this, [this] { model_.saveAs(); });
   connect(run, &QPushButton::clicked, this, [this] {
-    if (import_())
-      accept();
+    if (import_()) accept();
   });
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
-  auto *file_row = new QHBoxLayout;
+  auto* file_row = new QHBoxLayout;
   file_row->addWidget(new QLabel("File:"));
   file_row->addWidget(file_, 1);
   file_row->addWidget(browse);
-  auto *options = new QHBoxLayout;
+  auto* options = new QHBoxLayout;
   options->addWidget(new QLabel("Comments:"));
   options->addWidget(comments_);
   options->addWidget(new QLabel("Separators:"));
   options->addWidget(separators_);
   options->addStretch();
-  auto *selection = new QHBoxLayout;
+  auto* selection = new QHBoxLayout;
   selection->addWidget(select_all);
   selection->addWidget(unselect_all);
   selection->addStretch();
@@ -137,75 +129,70 @@ public:
   selection->addWidget(save_as);
   selection->addWidget(run);
   selection->addWidget(cancel);
-  auto *layout = new QVBoxLayout(this);
+  auto* layout = new QVBoxLayout(this);
   layout->addLayout(file_row);
   layout->addLayout(options);
   layout->addWidget(new QLabel("File contents: assign each column to a field"));
   layout->addWidget(assignments_);
   layout->addWidget(parsed_, 2);
-  layout->addWidget(
-      new QLabel("Data to import (click a column header for its commands)"));
+  layout->addWidget(new QLabel("Data to import (click a column header for its commands)"));
   layout->addWidget(target_, 3);
   layout->addLayout(selection);
   Fill();
 }
 
 private : void
-          ColumnMenu(int column, const QPoint &where) {
-  if (column < 0)
-    return;
+          ColumnMenu(int column, const QPoint& where) {
+  if (column < 0) return;
   QMenu menu(this);
-  for (const std::string &entry : model_.columnMenu(column)) {
+  for (const std::string& entry : model_.columnMenu(column)) {
     if (entry.empty()) {
       menu.addSeparator();
     } else {
       menu.addAction(ToQt(entry));
     }
   }
-  if (QAction *chosen = menu.exec(where)) {
+  if (QAction* chosen = menu.exec(where)) {
     model_.runColumnCommand(column, FromQt(chosen->text()));
     Fill();
   }
 }
 
 void FillAssignments() {
-  QLayout *layout = assignments_->layout();
-  while (QLayoutItem *item = layout->takeAt(0)) {
+  QLayout* layout = assignments_->layout();
+  while (QLayoutItem* item = layout->takeAt(0)) {
     delete item->widget();
     delete item;
   }
   std::vector<std::string> entries;
-  for (const std::string &entry : model_.assignmentMenu()) {
-    if (!entry.empty())
-      entries.push_back(entry);
+  for (const std::string& entry : model_.assignmentMenu()) {
+    if (!entry.empty()) entries.push_back(entry);
   }
   for (int source = 0; source < model_.parsedColumnCount(); ++source) {
-    auto *combo = new QComboBox;
+    auto* combo = new QComboBox;
     combo->setObjectName(QString("assign_%1").arg(source));
     combo->addItem(QString("Column %1").arg(source + 1));
-    for (const std::string &entry : entries)
-      combo->addItem(ToQt(entry));
+    for (const std::string& entry : entries) combo->addItem(ToQt(entry));
     for (size_t t = 0; t < model_.targetColumns().size(); ++t) {
       if (model_.assignedSource(static_cast<int>(t)) == source) {
         combo->setCurrentText(ToQt("-> " + model_.targetColumns()[t]));
       }
     }
-    connect(combo, &QComboBox::textActivated, this,
-            [this, source](const QString &text) {
-              if (model_.chooseAssignment(source, FromQt(text))) {
-                QMetaObject::invokeMethod(
-                    this, [this] { Fill(); }, Qt::QueuedConnection);
-              }
-            });
+    connect(combo, &QComboBox::textActivated, this, [this, source](const QString& text) {
+      if (model_.chooseAssignment(source, FromQt(text))) {
+        QMetaObject::invokeMethod(
+            this, [this] { Fill(); }, Qt::QueuedConnection);
+      }
+    });
     layout->addWidget(combo);
   }
-  static_cast<QHBoxLayout *>(layout)->addStretch();
+  static_cast<QHBoxLayout*>(layout)->addStretch();
 }
 
 void Fill() {
   filling_ = true;
   file_->setText(ToQt(model_.filePath()));
-  const auto &parsed = model_.parsedRows();
+  const auto& parsed = model_.parsedRows();
   parsed_->clear();
   parsed_->setColumnCount(model_.parsedColumnCount());
   QStringList headers;
@@ -219,14 +206,13 @@ void Fill() {
       parsed_->setItem(r, c, new QTableWidgetItem(ToQt(parsed[r][c])));
     }
   }
-  const auto &columns = model_.targetColumns();
+  const auto& columns = model_.targetColumns();
   QStringList titles;
-  for (const std::string &title : columns)
-    titles << ToQt(title);
+  for (const std::string& title : columns) titles << ToQt(title);
   target_->clear();
   target_->setColumnCount(static_cast<int>(columns.size()));
   target_->setHorizontalHeaderLabels(titles);
-  const auto &rows = model_.targetRows();
+  const auto& rows = model_.targetRows();
   target_->setRowCount(static_cast<int>(rows.size()));
   for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
     for (int c = 0; c < static_cast<int>(rows[r].size()); ++c) {
@@ -246,27 +232,26 @@ void ShowSelection() {
   for (int r = 0; r < target_->rowCount(); ++r) {
     if (model_.isSelected(r)) {
       target_->selectionModel()->select(target_->model()->index(r, 0),
-                                        QItemSelectionModel::Select |
-                                            QItemSelectionModel::Rows);
+                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
   }
   filling_ = false;
 }
 
-import::PointImportModel &model_;
+import::PointImportModel& model_;
 std::function<int()> import_;
 QLineEdit *file_, *comments_, *separators_;
 QTableWidget *parsed_, *target_;
-QWidget *assignments_;
+QWidget* assignments_;
 bool filling_ = false;
 };
 
-} // namespace
+}  // namespace
 
-bool RunImportDialog(QWidget *parent, import::PointImportModel &model,
-                     const std::function<int()> &run_import) {
+bool RunImportDialog(QWidget* parent, import::PointImportModel& model,
+                     const std::function<int()>& run_import) {
   ImportDialog dialog(parent, model, run_import);
   return dialog.exec() == QDialog::Accepted;
 }
 
-} // namespace vantri::ui
+}  // namespace vantri::ui

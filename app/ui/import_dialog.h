@@ -12,7 +12,7 @@
 
 namespace vantri::ui {
 
-bool RunImportDialog(QWidget *parent, import::PointImportModel &model,
-                     const std::function<int()> &import);
+bool RunImportDialog(QWidget* parent, import::PointImportModel& model,
+                     const std::function<int()>& import);
 
-} // namespace vantri::ui
+}  // namespace vantri::ui

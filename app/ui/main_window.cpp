@@ -26,8 +26,7 @@
 
 namespace vantri::ui {
 
-MainWindow::MainWindow(CVantriProject &project, QtUserInterface &ui,
-                       MainWindowOptions options)
+MainWindow::MainWindow(CVantriProject& project, QtUserInterface& ui, MainWindowOptions options)
     : project_(project), ui_(ui), options_(std::move(options)) {
   setObjectName("main_window");
   setWindowTitle(ToQt(MainWindowTitle(options_.program, options_.version)));
@@ -66,19 +65,21 @@ void MainWindow::BuildLayout() {
     cursor_->setText(QString("%1, %2").arg(x, 0, 'f', 3).arg(y, 0, 'f', 3));
   };
 
-  auto *log_box = new QWidget;
-  auto *log_layout = new QVBoxLayout(log_box);
+  auto* log_box = new QWidget;
+  auto* log_layout = new QVBoxLayout(log_box);
   log_layout->setContentsMargins(0, 0, 0, 0);
-  auto *log_title = new QLabel("log messages");
+  auto* log_title = new QLabel("log messages");
   log_layout->addWidget(log_title);
   log_layout->addWidget(log_);
   log_layout->addWidget(progress_);
 
-  auto *splitter = new QSplitter(Qt::Vertical);
+  auto* splitter = new QSplitter(Qt::Vertical);
   splitter->addWidget(drawing_);
   splitter->addWidget(log_box);
-  splitter->setStretchFactor(0, 4);
+  splitter->setStretchFactor(0, 3);
   splitter->setStretchFactor(1, 1);
+  splitter->setSizes({700, 240});
+  log_->setMinimumHeight(140);
   setCentralWidget(splitter);
 
   statusBar()->addWidget(project_path_, 1);
@@ -86,82 +87,74 @@ void MainWindow::BuildLayout() {
 }
 
 void MainWindow::BuildActions() {
-  auto *project_bar = new QToolBar("Project");
+  auto* project_bar = new QToolBar("Project");
   project_bar->setObjectName("project_toolbar");
   project_bar->setToolButtonStyle(Qt::ToolButtonTextOnly);
   addToolBar(Qt::LeftToolBarArea, project_bar);
-  auto *view_bar = new QToolBar("View");
+  auto* view_bar = new QToolBar("View");
   view_bar->setObjectName("view_toolbar");
   view_bar->setToolButtonStyle(Qt::ToolButtonTextOnly);
   addToolBar(Qt::TopToolBarArea, view_bar);
-  QMenu *tools = menuBar()->addMenu("&Tools");
-  QMenu *settings = menuBar()->addMenu("&Settings");
+  QMenu* tools = menuBar()->addMenu("&Tools");
+  QMenu* settings = menuBar()->addMenu("&Settings");
 
-  for (const CommandInfo &info : CommandTable()) {
-    auto *action = new QAction(info.label, this);
-    action->setObjectName(
-        QString("cmd_%1").arg(static_cast<int>(info.command)));
-    if (*info.shortcut)
-      action->setShortcut(QKeySequence(info.shortcut));
+  for (const CommandInfo& info : CommandTable()) {
+    auto* action = new QAction(info.label, this);
+    action->setObjectName(QString("cmd_%1").arg(static_cast<int>(info.command)));
+    if (*info.shortcut) action->setShortcut(QKeySequence(info.shortcut));
     action->setCheckable(info.checkable);
     const Command command = info.command;
-    connect(action, &QAction::triggered, this,
-            [this, command] { Run(command); });
+    connect(action, &QAction::triggered, this, [this, command] { Run(command); });
     actions_[static_cast<std::size_t>(command)] = action;
     switch (info.place) {
-    case CommandPlace::kProjectButtons:
-      project_bar->addAction(action);
-      if (command == Command::kSave || command == Command::kCheckPoints ||
-          command == Command::kGraphicReport) {
-        project_bar->addSeparator();
-      }
-      break;
-    case CommandPlace::kViewButtons:
-      view_bar->addAction(action);
-      if (command == Command::kFootPrints || command == Command::kResetView) {
-        view_bar->addSeparator();
-      }
-      break;
-    case CommandPlace::kToolsMenu:
-      tools->addAction(action);
-      break;
-    case CommandPlace::kSettingsMenu:
-      settings->addAction(action);
-      break;
+      case CommandPlace::kProjectButtons:
+        project_bar->addAction(action);
+        if (command == Command::kSave || command == Command::kCheckPoints ||
+            command == Command::kGraphicReport) {
+          project_bar->addSeparator();
+        }
+        break;
+      case CommandPlace::kViewButtons:
+        view_bar->addAction(action);
+        if (command == Command::kFootPrints || command == Command::kResetView) {
+          view_bar->addSeparator();
+        }
+        break;
+      case CommandPlace::kToolsMenu:
+        tools->addAction(action);
+        break;
+      case CommandPlace::kSettingsMenu:
+        settings->addAction(action);
+        break;
     }
   }
-  for (Command toggle : {Command::kShowTiePoints, Command::kShowGcp,
-                         Command::kShowCheckPoints, Command::kFootPrints}) {
+  for (Command toggle : {Command::kShowTiePoints, Command::kShowGcp, Command::kShowCheckPoints,
+                         Command::kFootPrints}) {
     Action(toggle)->setChecked(true);
   }
   // Project buttons share one width so the column reads as a list.
-  for (QAction *action : project_bar->actions()) {
-    if (QWidget *button = project_bar->widgetForAction(action))
-      button->setMinimumWidth(150);
+  for (QAction* action : project_bar->actions()) {
+    if (QWidget* button = project_bar->widgetForAction(action)) button->setMinimumWidth(150);
   }
 }
 
 void MainWindow::Trigger(Command command) {
-  QAction *action = Action(command);
-  if (action->isEnabled())
-    action->trigger();
+  QAction* action = Action(command);
+  if (action->isEnabled()) action->trigger();
 }
 
 void MainWindow::RefreshCommandStates() {
   states_ = ComputeCommandStates(GatherProjectFacts(project_));
-  for (const CommandInfo &info : CommandTable()) {
+  for (const CommandInfo& info : CommandTable()) {
     Action(info.command)->setEnabled(states_.IsEnabled(info.command));
   }
   Action(Command::kSearchTiePoints)
       ->setText(states_.search_has_tie_points_icon ? "Search Tie Points \u2713"
                                                    : "Search Tie Points");
   Action(Command::kRunBundle)
-      ->setText(states_.bundle_has_gcps_icon ? "Run Bundle \u2713"
-                                             : "Run Bundle");
-  Action(Command::kUseExternalDem)
-      ->setChecked(project_.IsOpen() && project_.use_external_dem);
-  if (!states_.log_warning.empty())
-    ui_.Log(states_.log_warning);
+      ->setText(states_.bundle_has_gcps_icon ? "Run Bundle \u2713" : "Run Bundle");
+  Action(Command::kUseExternalDem)->setChecked(project_.IsOpen() && project_.use_external_dem);
+  if (!states_.log_warning.empty()) ui_.Log(states_.log_warning);
 }
 
 void MainWindow::ProjectChanged() {
@@ -170,124 +163,121 @@ void MainWindow::ProjectChanged() {
   RefreshCommandStates();
 }
 
-void MainWindow::NotAvailableYet(const char *what) {
+void MainWindow::NotAvailableYet(const char* what) {
   ui_.ShowMessage(std::string(what) + " is not available in this version yet.",
                   MessageIcon::kInformation);
 }
 
 void MainWindow::Run(Command command) {
   switch (command) {
-  case Command::kNew:
-    NewProjectCommand();
-    break;
-  case Command::kOpen:
-    OpenProjectCommand();
-    break;
-  case Command::kSave:
-    SaveProject(project_);
-    break;
-  case Command::kImagesManager:
-    ImagesManagerCommand();
-    break;
-  case Command::kGcp:
-  case Command::kCheckPoints:
-  case Command::kSearchTiePoints:
-  case Command::kRunBundle:
-  case Command::kGraphicReport:
-  case Command::kExportToPlotara:
-    NotAvailableYet(InfoOf(command).label);
-    break;
-  case Command::kViewReport:
-    OpenBundleReport(project_);
-    break;
-  case Command::kSettings:
-    SettingsCommand();
-    break;
-  case Command::kThresholds:
-    ThresholdsCommand();
-    break;
-  case Command::kProjectInfo:
-    ShowProjectInfo(project_, ui_);
-    break;
-  case Command::kCameraInfo:
-    ShowCameraInfo(project_, ui_);
-    break;
-  case Command::kShowTiePoints:
-  case Command::kShowGcp:
-  case Command::kShowCheckPoints:
-  case Command::kFootPrints:
-    ToggleLayer(command);
-    break;
-  case Command::kResetView:
-    drawing_->ResetView();
-    break;
-  case Command::kAbout:
-    AboutCommand();
-    break;
-  case Command::kTutorial:
-    OpenTutorial(ui_, options_.program_folder, options_.program);
-    break;
-  case Command::kExit:
-    close();
-    break;
-  case Command::kRecoverByBro:
-    RecoverCommand();
-    break;
-  case Command::kCoordinateSystem:
-    CoordinateSystemCommand();
-    break;
-  case Command::kSelectSrtmSource:
-    SrtmSourceCommand();
-    break;
-  case Command::kUseExternalDem:
-    ExternalDemCommand();
-    break;
-  case Command::kCount:
-    break;
+    case Command::kNew:
+      NewProjectCommand();
+      break;
+    case Command::kOpen:
+      OpenProjectCommand();
+      break;
+    case Command::kSave:
+      SaveProject(project_);
+      break;
+    case Command::kImagesManager:
+      ImagesManagerCommand();
+      break;
+    case Command::kGcp:
+    case Command::kCheckPoints:
+    case Command::kSearchTiePoints:
+    case Command::kRunBundle:
+    case Command::kGraphicReport:
+    case Command::kExportToPlotara:
+      NotAvailableYet(InfoOf(command).label);
+      break;
+    case Command::kViewReport:
+      OpenBundleReport(project_);
+      break;
+    case Command::kSettings:
+      SettingsCommand();
+      break;
+    case Command::kThresholds:
+      ThresholdsCommand();
+      break;
+    case Command::kProjectInfo:
+      ShowProjectInfo(project_, ui_);
+      break;
+    case Command::kCameraInfo:
+      ShowCameraInfo(project_, ui_);
+      break;
+    case Command::kShowTiePoints:
+    case Command::kShowGcp:
+    case Command::kShowCheckPoints:
+    case Command::kFootPrints:
+      ToggleLayer(command);
+      break;
+    case Command::kResetView:
+      drawing_->ResetView();
+      break;
+    case Command::kAbout:
+      AboutCommand();
+      break;
+    case Command::kTutorial:
+      OpenTutorial(ui_, options_.program_folder, options_.program);
+      break;
+    case Command::kExit:
+      close();
+      break;
+    case Command::kRecoverByBro:
+      RecoverCommand();
+      break;
+    case Command::kCoordinateSystem:
+      CoordinateSystemCommand();
+      break;
+    case Command::kSelectSrtmSource:
+      SrtmSourceCommand();
+      break;
+    case Command::kUseExternalDem:
+      ExternalDemCommand();
+      break;
+    case Command::kCount:
+      break;
   }
 }
 
 void MainWindow::ToggleLayer(Command command) {
   const bool visible = Action(command)->isChecked();
   switch (command) {
-  case Command::kShowTiePoints:
-    drawing_->SetLayerVisible(DrawingLayer::kTiePoints, visible);
-    break;
-  case Command::kShowGcp:
-    drawing_->SetLayerVisible(DrawingLayer::kGcps, visible);
-    break;
-  case Command::kShowCheckPoints:
-    drawing_->SetLayerVisible(DrawingLayer::kCheckPoints, visible);
-    break;
-  default:
-    drawing_->SetLayerVisible(DrawingLayer::kFootprints, visible);
-    break;
+    case Command::kShowTiePoints:
+      drawing_->SetLayerVisible(DrawingLayer::kTiePoints, visible);
+      break;
+    case Command::kShowGcp:
+      drawing_->SetLayerVisible(DrawingLayer::kGcps, visible);
+      break;
+    case Command::kShowCheckPoints:
+      drawing_->SetLayerVisible(DrawingLayer::kCheckPoints, visible);
+      break;
+    default:
+      drawing_->SetLayerVisible(DrawingLayer::kFootprints, visible);
+      break;
   }
 }
 
 void MainWindow::NewProjectCommand() {
   NewProjectChoice choice;
-  if (!RunNewProjectDialog(this, ui_, &choice))
-    return;
-  const auto choose_system = [this](CVantriProject &project) {
+  if (!RunNewProjectDialog(this, ui_, &choice)) return;
+  const auto choose_system = [this](CVantriProject& project) {
     RunCoordinateSystemDialog(this, project.coordinate_system, ui_);
   };
   if (NewProject(project_, ui_, std::move(choice), choose_system)) {
-    if (update_terrain)
-      update_terrain(project_, ui_);
+    if (update_terrain) update_terrain(project_, ui_);
   }
   ProjectChanged();
 }
 
 void MainWindow::OpenProjectCommand() {
-  if (OpenProject(project_, ui_) && update_terrain)
-    update_terrain(project_, ui_);
+  if (OpenProject(project_, ui_) && update_terrain) update_terrain(project_, ui_);
   ProjectChanged();
 }
 
 void MainWindow::SettingsCommand() {
   ui_.StartOperationClock();
-  RunSettingsCommand(project_, ui_, [this](CVantriSettings &settings) {
+  RunSettingsCommand(project_, ui_, [this](CVantriSettings& settings) {
     SettingsWindowModel model(settings);
     return RunSettingsDialog(this, model);
   });
@@ -303,15 +293,13 @@ void MainWindow::ThresholdsCommand() {
 }
 
 void MainWindow::ImagesManagerCommand() {
-  if (!CanOpenImagesManager(project_, ui_))
-    return;
+  if (!CanOpenImagesManager(project_, ui_)) return;
   if (!images_manager_) {
     ui_.StartOperationClock();
     images_manager_model_ = std::make_unique<::ImagesManager>(project_, ui_);
-    if (bind_images_manager)
-      bind_images_manager(*images_manager_model_);
-    images_manager_ = std::make_unique<ImagesManagerDialog>(
-        *images_manager_model_, project_, ui_, this);
+    if (bind_images_manager) bind_images_manager(*images_manager_model_);
+    images_manager_ =
+        std::make_unique<ImagesManagerDialog>(*images_manager_model_, project_, ui_, this);
     images_manager_->on_changed = [this] { ProjectChanged(); };
   }
   images_manager_->setVisible(!images_manager_->isVisible());
@@ -324,8 +312,7 @@ void MainWindow::ImagesManagerCommand() {
 void MainWindow::CoordinateSystemCommand() {
   if (RunCoordinateSystemDialog(this, project_.coordinate_system, ui_)) {
     SaveProject(project_);
-    if (update_terrain)
-      update_terrain(project_, ui_);
+    if (update_terrain) update_terrain(project_, ui_);
   }
   ProjectChanged();
 }
@@ -341,8 +328,7 @@ void MainWindow::SrtmSourceCommand() {
 void MainWindow::ExternalDemCommand() {
   if (aat::useExternalDemCommand(project_, ui_)) {
     SaveProject(project_);
-    if (update_terrain)
-      update_terrain(project_, ui_);
+    if (update_terrain) update_terrain(project_, ui_);
   }
   ProjectChanged();
 }
@@ -356,13 +342,12 @@ void MainWindow::RecoverCommand() {
 }
 
 void MainWindow::AboutCommand() {
-  QMessageBox::about(
-      this, "About Vantri",
-      ToQt("Vantri " + options_.version +
-           "\n\nAerial triangulation of photogrammetric image blocks."));
+  QMessageBox::about(this, "About Vantri",
+                     ToQt("Vantri " + options_.version +
+                          "\n\nAerial triangulation of photogrammetric image blocks."));
 }
 
-void MainWindow::closeEvent(QCloseEvent *event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
   if (!ConfirmExit(ui_)) {
     event->ignore();
     return;
@@ -372,9 +357,8 @@ void MainWindow::closeEvent(QCloseEvent *event) {
     layout.setValue("geometry", saveGeometry());
     layout.setValue("state", saveState());
   }
-  if (images_manager_)
-    images_manager_->hide();
+  if (images_manager_) images_manager_->hide();
   event->accept();
 }
 
-} // namespace vantri::ui
+}  // namespace vantri::ui

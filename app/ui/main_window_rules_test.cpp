@@ -25,10 +25,9 @@ TEST(CommandStates, NoProjectOffersOnlyNewOpenAndTheProjectFreeCommands) {
   const CommandStates states = ComputeCommandStates(ProjectFacts{});
   EXPECT_TRUE(states.IsEnabled(kNew));
   EXPECT_TRUE(states.IsEnabled(kOpen));
-  for (Command command :
-       {kSave, kSettings, kImagesManager, kSearchTiePoints, kGcp, kCheckPoints,
-        kRunBundle, kViewReport, kGraphicReport, kProjectInfo, kCameraInfo,
-        kCoordinateSystem, kUseExternalDem, kExportToPlotara}) {
+  for (Command command : {kSave, kSettings, kImagesManager, kSearchTiePoints, kGcp, kCheckPoints,
+                          kRunBundle, kViewReport, kGraphicReport, kProjectInfo, kCameraInfo,
+                          kCoordinateSystem, kUseExternalDem, kExportToPlotara}) {
     EXPECT_FALSE(states.IsEnabled(command)) << InfoOf(command).label;
   }
   EXPECT_TRUE(states.IsEnabled(kExit));
@@ -53,8 +52,7 @@ TEST(CommandStates, OneImageWithoutGpsImuKeepsTheSearchDisabledWithTheWarning) {
   EXPECT_FALSE(states.IsEnabled(kSearchTiePoints));
   EXPECT_EQ(states.log_warning, "Warning: not all images have GPS/IMU data");
   // Every refresh says it again.
-  EXPECT_EQ(ComputeCommandStates(OpenProject(24, 1)).log_warning,
-            states.log_warning);
+  EXPECT_EQ(ComputeCommandStates(OpenProject(24, 1)).log_warning, states.log_warning);
 }
 
 TEST(CommandStates, BundleCommandsFollowTiePointsAndTheWaitingState) {
@@ -73,8 +71,7 @@ TEST(CommandStates, BundleCommandsFollowTiePointsAndTheWaitingState) {
 
   facts.waiting_for_tie_point_search = false;
   states = ComputeCommandStates(facts);
-  for (Command command : {kGcp, kCheckPoints, kRunBundle})
-    EXPECT_TRUE(states.IsEnabled(command));
+  for (Command command : {kGcp, kCheckPoints, kRunBundle}) EXPECT_TRUE(states.IsEnabled(command));
   EXPECT_FALSE(states.IsEnabled(kViewReport));
   EXPECT_FALSE(states.IsEnabled(kGraphicReport));
 
@@ -94,31 +91,24 @@ TEST(CommandStates, BundleCommandsFollowTiePointsAndTheWaitingState) {
 }
 
 TEST(TimeToComplete, PlainTextUntilTwoPercentThenMinutesAndSeconds) {
-  EXPECT_EQ(TimeToCompleteText(10, 0, 100, 2, "Matching", "Searching"),
-            "Searching");
+  EXPECT_EQ(TimeToCompleteText(10, 0, 100, 2, "Matching", "Searching"), "Searching");
   EXPECT_EQ(TimeToCompleteText(10, 0, 0, 0, "", "Idle"), "Idle");
   // 25 % after 30 s: 90 s remain.
-  EXPECT_EQ(TimeToCompleteText(30, 0, 100, 25, "", ""),
-            "1 minute, 30 seconds remaining");
-  EXPECT_EQ(TimeToCompleteText(121, 0, 100, 50, "", ""),
-            "2 minutes, 1 second remaining");
-  EXPECT_EQ(TimeToCompleteText(1, 0, 100, 50, "Images", ""),
-            "Images 1 second remaining");
+  EXPECT_EQ(TimeToCompleteText(30, 0, 100, 25, "", ""), "1 minute, 30 seconds remaining");
+  EXPECT_EQ(TimeToCompleteText(121, 0, 100, 50, "", ""), "2 minutes, 1 second remaining");
+  EXPECT_EQ(TimeToCompleteText(1, 0, 100, 50, "Images", ""), "Images 1 second remaining");
   EXPECT_EQ(TimeToCompleteText(10, 0, 100, 100, "", ""), "Completing process");
   // The range need not start at 0.
-  EXPECT_EQ(TimeToCompleteText(20, 100, 200, 150, "", ""),
-            "20 seconds remaining");
+  EXPECT_EQ(TimeToCompleteText(20, 100, 200, 150, "", ""), "20 seconds remaining");
 }
 
 // A scripted UI whose clock the test moves.
 class ClockedUi : public ScriptedUi {
-public:
+ public:
   std::chrono::steady_clock::time_point now{};
 
-protected:
-  std::chrono::steady_clock::time_point SteadyNow() const override {
-    return now;
-  }
+ protected:
+  std::chrono::steady_clock::time_point SteadyNow() const override { return now; }
 };
 
 TEST(LogLines, ElapsedTimeFollowsTheInjectedClockAndNewestLineComesFirst) {
@@ -127,20 +117,17 @@ TEST(LogLines, ElapsedTimeFollowsTheInjectedClockAndNewestLineComesFirst) {
   ui.now += std::chrono::seconds(65);
   ui.Log("first");
   ASSERT_EQ(ui.log_lines.size(), 1u);
-  EXPECT_NE(
-      ui.log_lines[0].find("(elpsed time 0001:05) first - physical RAM: "),
-      std::string::npos);
+  EXPECT_NE(ui.log_lines[0].find("(elpsed time 0001:05) first - physical RAM: "),
+            std::string::npos);
 
   LogLines list;
-  for (const std::string &line : {"a", "b", "c"})
-    list.Insert(line);
+  for (const std::string& line : {"a", "b", "c"}) list.Insert(line);
   ASSERT_EQ(list.Newest().size(), 3u);
   EXPECT_EQ(list.Newest().front(), "c");
   EXPECT_EQ(list.Newest().back(), "a");
 
   LogLines short_list(2);
-  for (const std::string &line : {"a", "b", "c"})
-    short_list.Insert(line);
+  for (const std::string& line : {"a", "b", "c"}) short_list.Insert(line);
   EXPECT_EQ(short_list.Newest(), (std::deque<std::string>{"c", "b"}));
 }
 
@@ -152,8 +139,7 @@ TEST(MainWindowCommands, ExitAsksAndTheTutorialReportsItsAbsence) {
   EXPECT_EQ(ui.shown[0].text, "Do you really want to exit?");
   EXPECT_EQ(ui.shown[0].icon, MessageIcon::kQuestion);
 
-  const auto folder =
-      std::filesystem::temp_directory_path() / "vantri_tutorial_test";
+  const auto folder = std::filesystem::temp_directory_path() / "vantri_tutorial_test";
   std::filesystem::remove_all(folder);
   EXPECT_FALSE(OpenTutorial(ui, folder.string(), "vantri"));
   EXPECT_EQ(ui.LastText(), kTutorialMissing);
@@ -166,5 +152,5 @@ TEST(MainWindowCommands, ExitAsksAndTheTutorialReportsItsAbsence) {
   std::filesystem::remove_all(folder);
 }
 
-} // namespace
-} // namespace vantri::ui
+}  // namespace
+}  // namespace vantri::ui

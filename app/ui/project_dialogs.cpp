@@ -25,8 +25,8 @@ namespace vantri::ui {
 
 namespace {
 
-QPushButton *Button(const char *text, const char *name) {
-  auto *button = new QPushButton(text);
+QPushButton* Button(const char* text, const char* name) {
+  auto* button = new QPushButton(text);
   button->setObjectName(name);
   return button;
 }
@@ -35,7 +35,7 @@ QPushButton *Button(const char *text, const char *name) {
 // ------------------------------------------------------------------------
 
 class DistortionCurveWidget : public QWidget {
-public:
+ public:
   DistortionCurveWidget() {
     setObjectName("distortion_curve");
     setMinimumSize(360, 220);
@@ -47,8 +47,8 @@ public:
     update();
   }
 
-protected:
-  void paintEvent(QPaintEvent *) override {
+ protected:
+  void paintEvent(QPaintEvent*) override {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.fillRect(rect(), Qt::white);
@@ -56,35 +56,29 @@ protected:
     painter.setPen(QColor(120, 120, 120));
     painter.drawRect(plot);
     if (radial_.empty()) {
-      painter.drawText(plot, Qt::AlignCenter,
-                       "No curve: the formulas do not evaluate");
+      painter.drawText(plot, Qt::AlignCenter, "No curve: the formulas do not evaluate");
       return;
     }
     double r_max = 1, d_min = 0, d_max = 0;
-    for (const auto *curve : {&radial_, &tangential_}) {
-      for (const auto &[r, d] : *curve) {
+    for (const auto* curve : {&radial_, &tangential_}) {
+      for (const auto& [r, d] : *curve) {
         r_max = std::max(r_max, r);
         d_min = std::min(d_min, d);
         d_max = std::max(d_max, d);
       }
     }
-    if (d_max - d_min < 1e-9)
-      d_max = d_min + 1;
+    if (d_max - d_min < 1e-9) d_max = d_min + 1;
     auto to_screen = [&](double r, double d) {
       return QPointF(plot.left() + r / r_max * plot.width(),
-                     plot.bottom() -
-                         (d - d_min) / (d_max - d_min) * plot.height());
+                     plot.bottom() - (d - d_min) / (d_max - d_min) * plot.height());
     };
     painter.drawLine(to_screen(0, 0), to_screen(r_max, 0));
-    painter.drawText(QRectF(plot.left(), plot.bottom() + 4, plot.width(), 16),
-                     Qt::AlignCenter,
+    painter.drawText(QRectF(plot.left(), plot.bottom() + 4, plot.width(), 16), Qt::AlignCenter,
                      QString("radius, 0 .. %1 pixels").arg(r_max, 0, 'f', 0));
-    painter.drawText(QRectF(2, plot.top(), 54, 16), Qt::AlignRight,
-                     QString::number(d_max, 'f', 2));
+    painter.drawText(QRectF(2, plot.top(), 54, 16), Qt::AlignRight, QString::number(d_max, 'f', 2));
     painter.drawText(QRectF(2, plot.bottom() - 16, 54, 16), Qt::AlignRight,
                      QString::number(d_min, 'f', 2));
-    auto draw = [&](const std::vector<std::array<double, 2>> &curve,
-                    const QColor &color) {
+    auto draw = [&](const std::vector<std::array<double, 2>>& curve, const QColor& color) {
       QPainterPath path;
       for (size_t i = 0; i < curve.size(); ++i) {
         const QPointF p = to_screen(curve[i][0], curve[i][1]);
@@ -99,14 +93,13 @@ protected:
     draw(radial_, QColor(200, 40, 40));
     draw(tangential_, QColor(40, 90, 200));
     painter.setPen(QColor(200, 40, 40));
-    painter.drawText(plot.adjusted(8, 4, -8, -4), Qt::AlignTop | Qt::AlignLeft,
-                     "radial (pixels)");
+    painter.drawText(plot.adjusted(8, 4, -8, -4), Qt::AlignTop | Qt::AlignLeft, "radial (pixels)");
     painter.setPen(QColor(40, 90, 200));
     painter.drawText(plot.adjusted(8, 20, -8, -4), Qt::AlignTop | Qt::AlignLeft,
                      "tangential (pixels)");
   }
 
-private:
+ private:
   std::vector<std::array<double, 2>> radial_, tangential_;
 };
 
@@ -114,21 +107,19 @@ private:
 // ------------------------------------------------------------------------
 
 class PassportManagerDialog : public QDialog {
-public:
-  explicit PassportManagerDialog(QWidget *parent, PassportManager &manager)
+ public:
+  explicit PassportManagerDialog(QWidget* parent, PassportManager& manager)
       : QDialog(parent), manager_(manager) {
     setObjectName("passport_manager_dialog");
     setWindowTitle("Passport Manager");
-    resize(980, 620);
+    resize(1040, 820);
     list_ = new QListWidget;
     list_->setObjectName("passports");
     list_->setMinimumWidth(300);
     table_ = new QTableWidget(0, 3);
     table_->setObjectName("parameters");
-    table_->setHorizontalHeaderLabels(
-        {"Camera parameters", "values", "different convention"});
-    table_->horizontalHeader()->setSectionResizeMode(
-        QHeaderView::ResizeToContents);
+    table_->setHorizontalHeaderLabels({"Camera parameters", "values", "different convention"});
+    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     table_->horizontalHeader()->setStretchLastSection(true);
     table_->verticalHeader()->hide();
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -140,20 +131,18 @@ public:
     tangential_y_ = new QLineEdit(ToQt(defaults.tangential_y));
     tangential_y_->setObjectName("tangential_y_formula");
     curve_ = new DistortionCurveWidget;
-    auto *formulas = new QFormLayout;
+    auto* formulas = new QFormLayout;
     formulas->addRow("Radial:", radial_);
     formulas->addRow("Tangential x:", tangential_x_);
     formulas->addRow("Tangential y:", tangential_y_);
-    auto *check = Button("Check formulas", "check_formulas");
-    auto *import = Button("Import...", "import");
-    auto *create = Button("Create...", "create");
-    auto *buttons =
-        new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    auto* check = Button("Check formulas", "check_formulas");
+    auto* import = Button("Import...", "import");
+    auto* create = Button("Create...", "create");
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     buttons->button(QDialogButtonBox::Ok)->setObjectName("ok");
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(buttons, &QDialogButtonBox::accepted, this, [this] {
-      if (manager_.Select())
-        accept();
+      if (manager_.Select()) accept();
     });
     connect(list_, &QListWidget::currentRowChanged, this, [this](int row) {
       manager_.SetSelectedIndex(row);
@@ -164,52 +153,49 @@ public:
       ShowSelected();
     });
     connect(import, &QPushButton::clicked, this, [this] {
-      if (manager_.ImportWithDialog())
-        Fill();
+      if (manager_.ImportWithDialog()) Fill();
     });
     connect(create, &QPushButton::clicked, this, [this] {
-      if (manager_.Create([this](const std::string &archive) {
+      if (manager_.Create([this](const std::string& archive) {
             return RunPassportEditorDialog(this, manager_ui(), archive);
           })) {
         Fill();
       }
     });
 
-    auto *left = new QVBoxLayout;
+    auto* left = new QVBoxLayout;
     left->addWidget(new QLabel("Passport archive:"));
     left->addWidget(list_);
-    auto *left_buttons = new QHBoxLayout;
+    auto* left_buttons = new QHBoxLayout;
     left_buttons->addWidget(import);
     left_buttons->addWidget(create);
     left->addLayout(left_buttons);
-    auto *right = new QVBoxLayout;
+    auto* right = new QVBoxLayout;
     right->addWidget(table_, 3);
     right->addLayout(formulas);
     right->addWidget(check, 0, Qt::AlignRight);
     right->addWidget(curve_, 2);
-    auto *columns = new QHBoxLayout;
+    auto* columns = new QHBoxLayout;
     columns->addLayout(left, 1);
     columns->addLayout(right, 2);
-    auto *layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(this);
     layout->addLayout(columns);
     layout->addWidget(buttons);
     Fill();
   }
 
-  std::function<UserInterface &()> ui_of;
+  std::function<UserInterface&()> ui_of;
 
-private:
-  UserInterface &manager_ui() { return ui_of(); }
+ private:
+  UserInterface& manager_ui() { return ui_of(); }
   DistortionFormulas Formulas() const {
-    return {FromQt(radial_->text()), FromQt(tangential_x_->text()),
-            FromQt(tangential_y_->text())};
+    return {FromQt(radial_->text()), FromQt(tangential_x_->text()), FromQt(tangential_y_->text())};
   }
   void Fill() {
     manager_.Refresh();
     const QSignalBlocker block(list_);
     list_->clear();
-    for (const std::string &name : manager_.EntryNames())
-      list_->addItem(ToQt(name));
+    for (const std::string& name : manager_.EntryNames()) list_->addItem(ToQt(name));
     list_->setCurrentRow(manager_.SelectedIndex());
     ShowSelected();
   }
@@ -227,42 +213,37 @@ private:
       return;
     }
     const DistortionFormulas formulas = Formulas();
-    curve_->SetCurves(
-        DistortionCurve(formulas, *passport, DistortionCurveKind::kRadial),
-        DistortionCurve(formulas, *passport, DistortionCurveKind::kTangential));
+    curve_->SetCurves(DistortionCurve(formulas, *passport, DistortionCurveKind::kRadial),
+                      DistortionCurve(formulas, *passport, DistortionCurveKind::kTangential));
   }
 
-  PassportManager &manager_;
-  QListWidget *list_;
-  QTableWidget *table_;
+  PassportManager& manager_;
+  QListWidget* list_;
+  QTableWidget* table_;
   QLineEdit *radial_, *tangential_x_, *tangential_y_;
-  DistortionCurveWidget *curve_;
+  DistortionCurveWidget* curve_;
 };
 
 // --- Passport editor
 // -------------------------------------------------------------------------
 
 class PassportEditorDialog : public QDialog {
-public:
-  PassportEditorDialog(QWidget *parent, UserInterface &ui,
-                       const std::string &archive)
+ public:
+  PassportEditorDialog(QWidget* parent, UserInterface& ui, const std::string& archive)
       : QDialog(parent) {
     setObjectName("passport_editor_dialog");
     setWindowTitle("Passport Editor");
-    auto *form = new QFormLayout;
+    auto* form = new QFormLayout;
     struct Field {
-      const char *label;
-      const char *name;
+      const char* label;
+      const char* name;
       std::string PassportEditorValues::*member;
     };
     static const Field kFields[] = {
         {"Camera model:", "model", &PassportEditorValues::model},
-        {"Camera serial number:", "camera_serial",
-         &PassportEditorValues::camera_serial},
-        {"Lens serial number:", "lens_serial",
-         &PassportEditorValues::lens_serial},
-        {"Calibration date (dd-mm-yyyy):", "date",
-         &PassportEditorValues::calibration_date},
+        {"Camera serial number:", "camera_serial", &PassportEditorValues::camera_serial},
+        {"Lens serial number:", "lens_serial", &PassportEditorValues::lens_serial},
+        {"Calibration date (dd-mm-yyyy):", "date", &PassportEditorValues::calibration_date},
         {"Focal length (mm):", "focal", &PassportEditorValues::focal_mm},
         {"Pixel size (mm):", "pixel", &PassportEditorValues::pixel_mm},
         {"Width (pixels):", "width", &PassportEditorValues::width},
@@ -276,35 +257,31 @@ public:
         {"P2:", "p2", &PassportEditorValues::p2},
     };
     PassportEditorValues defaults;
-    for (const Field &field : kFields) {
-      auto *edit = new QLineEdit(ToQt(defaults.*(field.member)));
+    for (const Field& field : kFields) {
+      auto* edit = new QLineEdit(ToQt(defaults.*(field.member)));
       edit->setObjectName(field.name);
       edit->setMinimumWidth(260);
       form->addRow(field.label, edit);
       edits_.push_back({edit, field.member});
     }
-    auto *buttons =
-        new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     buttons->button(QDialogButtonBox::Ok)->setObjectName("ok");
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(buttons, &QDialogButtonBox::accepted, this, [this, &ui, archive] {
       PassportEditorValues values;
-      for (const auto &[edit, member] : edits_)
-        values.*member = FromQt(edit->text());
-      if (PassportEditorOk(ui, values, archive, &saved_) ==
-          EditorOutcome::kClosed) {
+      for (const auto& [edit, member] : edits_) values.*member = FromQt(edit->text());
+      if (PassportEditorOk(ui, values, archive, &saved_) == EditorOutcome::kClosed) {
         saved_.empty() ? reject() : accept();
       }
     });
-    auto *layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(buttons);
   }
-  const std::string &Saved() const { return saved_; }
+  const std::string& Saved() const { return saved_; }
 
-private:
-  std::vector<std::pair<QLineEdit *, std::string PassportEditorValues::*>>
-      edits_;
+ private:
+  std::vector<std::pair<QLineEdit*, std::string PassportEditorValues::*>> edits_;
   std::string saved_;
 };
 
@@ -312,9 +289,8 @@ private:
 // -----------------------------------------------------------------------------
 
 class NewProjectDialog : public QDialog {
-public:
-  NewProjectDialog(QWidget *parent, UserInterface &ui)
-      : QDialog(parent), ui_(ui) {
+ public:
+  NewProjectDialog(QWidget* parent, UserInterface& ui) : QDialog(parent), ui_(ui) {
     setObjectName("new_project_dialog");
     setWindowTitle("Select new project folder and name");
     folder_ = new QLineEdit(ToQt(NewProjectStartFolder()));
@@ -325,9 +301,8 @@ public:
     path_ = new QLineEdit;
     path_->setObjectName("path");
     path_->setReadOnly(true);
-    auto *browse = Button("Browse...", "browse");
-    buttons_ =
-        new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    auto* browse = Button("Browse...", "browse");
+    buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     buttons_->button(QDialogButtonBox::Ok)->setObjectName("ok");
     connect(buttons_, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(buttons_, &QDialogButtonBox::accepted, this, [this] {
@@ -336,21 +311,20 @@ public:
     });
     connect(browse, &QPushButton::clicked, this, [this] {
       std::string folder;
-      if (ui_.PickFolder("Select new project folder", FromQt(folder_->text()),
-                         &folder)) {
+      if (ui_.PickFolder("Select new project folder", FromQt(folder_->text()), &folder)) {
         folder_->setText(ToQt(folder));
       }
     });
     connect(folder_, &QLineEdit::textChanged, this, [this] { Update(); });
     connect(name_, &QLineEdit::textChanged, this, [this] { Update(); });
-    auto *folder_row = new QHBoxLayout;
+    auto* folder_row = new QHBoxLayout;
     folder_row->addWidget(folder_, 1);
     folder_row->addWidget(browse);
-    auto *form = new QFormLayout;
+    auto* form = new QFormLayout;
     form->addRow("Folder:", folder_row);
     form->addRow("Project name:", name_);
     form->addRow("Project:", path_);
-    auto *layout = new QVBoxLayout(this);
+    auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(buttons_);
     Update();
@@ -358,41 +332,36 @@ public:
   std::string Folder() const { return FromQt(folder_->text()); }
   std::string Name() const { return FromQt(name_->text()); }
 
-private:
+ private:
   void Update() {
     path_->setText(ToQt(NewProjectPathText(Folder(), Name())));
-    buttons_->button(QDialogButtonBox::Ok)
-        ->setEnabled(NewProjectOkEnabled(Name()));
+    buttons_->button(QDialogButtonBox::Ok)->setEnabled(NewProjectOkEnabled(Name()));
   }
-  UserInterface &ui_;
+  UserInterface& ui_;
   QLineEdit *folder_, *name_, *path_;
-  QDialogButtonBox *buttons_;
+  QDialogButtonBox* buttons_;
 };
 
-} // namespace
+}  // namespace
 
-bool RunPassportManagerDialog(QWidget *parent, PassportManager &manager,
-                              UserInterface &ui) {
+bool RunPassportManagerDialog(QWidget* parent, PassportManager& manager, UserInterface& ui) {
   PassportManagerDialog dialog(parent, manager);
-  dialog.ui_of = [&ui]() -> UserInterface & { return ui; };
+  dialog.ui_of = [&ui]() -> UserInterface& { return ui; };
   return dialog.exec() == QDialog::Accepted;
 }
 
-std::string RunPassportEditorDialog(QWidget *parent, UserInterface &ui,
-                                    const std::string &archive_folder) {
+std::string RunPassportEditorDialog(QWidget* parent, UserInterface& ui,
+                                    const std::string& archive_folder) {
   PassportEditorDialog dialog(parent, ui, archive_folder);
   dialog.exec();
   return dialog.Saved();
 }
 
-bool RunNewProjectDialog(QWidget *parent, UserInterface &ui,
-                         NewProjectChoice *choice) {
+bool RunNewProjectDialog(QWidget* parent, UserInterface& ui, NewProjectChoice* choice) {
   NewProjectDialog dialog(parent, ui);
-  if (dialog.exec() != QDialog::Accepted)
-    return false;
+  if (dialog.exec() != QDialog::Accepted) return false;
   PassportManager manager(ui, passport_archive_folder());
-  if (!RunPassportManagerDialog(parent, manager, ui))
-    return false;
+  if (!RunPassportManagerDialog(parent, manager, ui)) return false;
   choice->parent_folder = dialog.Folder();
   choice->name = dialog.Name();
   choice->passport_path = manager.ChosenPath();
@@ -403,9 +372,8 @@ bool RunNewProjectDialog(QWidget *parent, UserInterface &ui,
 // --- Images manager
 // --------------------------------------------------------------------------
 
-ImagesManagerDialog::ImagesManagerDialog(::ImagesManager &manager,
-                                         CVantriProject &project,
-                                         UserInterface &ui, QWidget *parent)
+ImagesManagerDialog::ImagesManagerDialog(::ImagesManager& manager, CVantriProject& project,
+                                         UserInterface& ui, QWidget* parent)
     : QDialog(parent), manager_(manager), project_(project), ui_(ui) {
   setObjectName("images_manager_dialog");
   setWindowTitle("Images Manager");
@@ -413,11 +381,9 @@ ImagesManagerDialog::ImagesManagerDialog(::ImagesManager &manager,
   resize(1000, 560);
   table_ = new QTableWidget(0, 10);
   table_->setObjectName("images");
-  table_->setHorizontalHeaderLabels({"Image", "GPS/IMU", "Var XY", "Var Z",
-                                     "Var OP", "Var K", "Adj XY", "Adj Z",
-                                     "Adj OP", "Adj K"});
-  table_->horizontalHeader()->setSectionResizeMode(
-      QHeaderView::ResizeToContents);
+  table_->setHorizontalHeaderLabels({"Image", "GPS/IMU", "Var XY", "Var Z", "Var OP", "Var K",
+                                     "Adj XY", "Adj Z", "Adj OP", "Adj K"});
+  table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
   table_->verticalHeader()->hide();
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -427,15 +393,14 @@ ImagesManagerDialog::ImagesManagerDialog(::ImagesManager &manager,
   preview_->setObjectName("preview");
   preview_->setAlignment(Qt::AlignCenter);
   preview_->setMinimumSize(360, 240);
-  preview_->setStyleSheet(
-      "QLabel { background: rgb(60, 60, 60); color: white; }");
+  preview_->setStyleSheet("QLabel { background: rgb(60, 60, 60); color: white; }");
   mode_ = Button("Input Mode", "mode");
-  auto *add = Button("Add...", "add");
-  auto *remove = Button("Remove", "remove");
-  auto *remove_all = Button("Remove All", "remove_all");
-  auto *import = Button("Import GPS/IMU...", "import");
-  auto *enable = Button("Enable", "enable");
-  auto *disable = Button("Disable", "disable");
+  auto* add = Button("Add...", "add");
+  auto* remove = Button("Remove", "remove");
+  auto* remove_all = Button("Remove All", "remove_all");
+  auto* import = Button("Import GPS/IMU...", "import");
+  auto* enable = Button("Enable", "enable");
+  auto* disable = Button("Disable", "disable");
   connect(add, &QPushButton::clicked, this, [this] {
     manager_.AddImagesWithDialog();
     Changed();
@@ -445,8 +410,7 @@ ImagesManagerDialog::ImagesManagerDialog(::ImagesManager &manager,
     Changed();
   });
   connect(remove_all, &QPushButton::clicked, this, [this] {
-    if (manager_.RemoveAll())
-      Changed();
+    if (manager_.RemoveAll()) Changed();
   });
   connect(enable, &QPushButton::clicked, this, [this] {
     manager_.SetEnabled(SelectedRows(), true);
@@ -457,11 +421,10 @@ ImagesManagerDialog::ImagesManagerDialog(::ImagesManager &manager,
     Changed();
   });
   connect(import, &QPushButton::clicked, this, [this] {
-    manager_.ImportGpsImu([this](CVantriProject &project) {
+    manager_.ImportGpsImu([this](CVantriProject& project) {
       import::PointImportModel model(import::ImportMode::kGpsImu, ui_);
-      return RunImportDialog(this, model, [&] {
-        return import::importGpsImuIntoProject(model, project);
-      });
+      return RunImportDialog(this, model,
+                             [&] { return import::importGpsImuIntoProject(model, project); });
     });
     Changed();
   });
@@ -469,22 +432,20 @@ ImagesManagerDialog::ImagesManagerDialog(::ImagesManager &manager,
     manager_.ToggleInputMode();
     Refresh();
   });
-  connect(table_, &QTableWidget::currentCellChanged, this,
-          [this](int row) { ShowPreview(row); });
+  connect(table_, &QTableWidget::currentCellChanged, this, [this](int row) { ShowPreview(row); });
 
-  auto *buttons = new QHBoxLayout;
-  for (QPushButton *button :
-       {add, remove, remove_all, import, enable, disable}) {
+  auto* buttons = new QHBoxLayout;
+  for (QPushButton* button : {add, remove, remove_all, import, enable, disable}) {
     buttons->addWidget(button);
   }
   buttons->addStretch();
   buttons->addWidget(mode_);
-  auto *splitter = new QSplitter;
+  auto* splitter = new QSplitter;
   splitter->addWidget(table_);
   splitter->addWidget(preview_);
   splitter->setStretchFactor(0, 3);
   splitter->setStretchFactor(1, 2);
-  auto *layout = new QVBoxLayout(this);
+  auto* layout = new QVBoxLayout(this);
   layout->addLayout(buttons);
   layout->addWidget(splitter, 1);
   layout->addWidget(label_);
@@ -493,7 +454,7 @@ ImagesManagerDialog::ImagesManagerDialog(::ImagesManager &manager,
 
 std::vector<int> ImagesManagerDialog::SelectedRows() const {
   std::vector<int> rows;
-  for (const QModelIndex &index : table_->selectionModel()->selectedRows()) {
+  for (const QModelIndex& index : table_->selectionModel()->selectedRows()) {
     rows.push_back(index.row());
   }
   return rows;
@@ -501,8 +462,7 @@ std::vector<int> ImagesManagerDialog::SelectedRows() const {
 
 void ImagesManagerDialog::Changed() {
   Refresh();
-  if (on_changed)
-    on_changed();
+  if (on_changed) on_changed();
 }
 
 void ImagesManagerDialog::Refresh() {
@@ -511,24 +471,21 @@ void ImagesManagerDialog::Refresh() {
   mode_->setText(manager_.Caption());
   table_->setRowCount(static_cast<int>(rows.size()));
   for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
-    const ImageRow &row = rows[r];
-    const std::string cells[] = {row.name,   row.gps_imu, row.var_xy, row.var_z,
-                                 row.var_op, row.var_k,   row.adj_xy, row.adj_z,
-                                 row.adj_op, row.adj_k};
+    const ImageRow& row = rows[r];
+    const std::string cells[] = {row.name,  row.gps_imu, row.var_xy, row.var_z,  row.var_op,
+                                 row.var_k, row.adj_xy,  row.adj_z,  row.adj_op, row.adj_k};
     for (int c = 0; c < 10; ++c) {
-      auto *item = new QTableWidgetItem(ToQt(cells[c]));
-      item->setBackground(
-          QColor(row.background, row.background, row.background));
+      auto* item = new QTableWidgetItem(ToQt(cells[c]));
+      item->setBackground(QColor(row.background, row.background, row.background));
       table_->setItem(r, c, item);
     }
   }
-  for (int c = 6; c < 10; ++c)
-    table_->setColumnHidden(c, !check_mode);
+  for (int c = 6; c < 10; ++c) table_->setColumnHidden(c, !check_mode);
   label_->setText(ToQt(manager_.Label()));
 }
 
 void ImagesManagerDialog::ShowPreview(int row) {
-  const CABAImage *image = project_.Image(row);
+  const CABAImage* image = project_.Image(row);
   if (image == nullptr) {
     preview_->setText("No image selected");
     return;
@@ -536,8 +493,7 @@ void ImagesManagerDialog::ShowPreview(int row) {
   QImageReader reader(ToQt(image->Path()));
   const QSize size = reader.size();
   if (size.isValid()) {
-    reader.setScaledSize(
-        size.scaled(preview_->size() - QSize(8, 8), Qt::KeepAspectRatio));
+    reader.setScaledSize(size.scaled(preview_->size() - QSize(8, 8), Qt::KeepAspectRatio));
   }
   const QImage picture = reader.read();
   if (picture.isNull()) {
@@ -547,4 +503,4 @@ void ImagesManagerDialog::ShowPreview(int row) {
   preview_->setPixmap(QPixmap::fromImage(picture));
 }
 
-} // namespace vantri::ui
+}  // namespace vantri::ui

@@ -20,38 +20,36 @@ namespace vantri::ui {
 
 // "Select new project folder and name", then the passport manager. True with a
 // complete choice.
-bool RunNewProjectDialog(QWidget *parent, UserInterface &ui,
-                         NewProjectChoice *choice);
+bool RunNewProjectDialog(QWidget* parent, UserInterface& ui, NewProjectChoice* choice);
 // The passport manager over the archive; true when a passport was selected with
 // OK.
-bool RunPassportManagerDialog(QWidget *parent, PassportManager &manager,
-                              UserInterface &ui);
+bool RunPassportManagerDialog(QWidget* parent, PassportManager& manager, UserInterface& ui);
 // The passport editor; returns the saved path, empty on Cancel.
-std::string RunPassportEditorDialog(QWidget *parent, UserInterface &ui,
-                                    const std::string &archive_folder);
+std::string RunPassportEditorDialog(QWidget* parent, UserInterface& ui,
+                                    const std::string& archive_folder);
 
 // The images manager: a modeless window over ImagesManager.
 class ImagesManagerDialog : public QDialog {
-public:
-  ImagesManagerDialog(::ImagesManager &manager, CVantriProject &project,
-                      UserInterface &ui, QWidget *parent);
+ public:
+  ImagesManagerDialog(::ImagesManager& manager, CVantriProject& project, UserInterface& ui,
+                      QWidget* parent);
   void Refresh();
-  QTableWidget *Table() const { return table_; }
-  QLabel *Preview() const { return preview_; }
+  QTableWidget* Table() const { return table_; }
+  QLabel* Preview() const { return preview_; }
   std::function<void()> on_changed;
 
-private:
+ private:
   void Changed();
   void ShowPreview(int row);
   std::vector<int> SelectedRows() const;
 
-  ::ImagesManager &manager_;
-  CVantriProject &project_;
-  UserInterface &ui_;
-  QTableWidget *table_;
-  QLabel *label_;
-  QLabel *preview_;
-  QPushButton *mode_;
+  ::ImagesManager& manager_;
+  CVantriProject& project_;
+  UserInterface& ui_;
+  QTableWidget* table_;
+  QLabel* label_;
+  QLabel* preview_;
+  QPushButton* mode_;
 };
 
-} // namespace vantri::ui
+}  // namespace vantri::ui

@@ -21,16 +21,13 @@ class SrtmSourceDialog;
 
 namespace vantri::ui {
 
-bool RunSettingsDialog(QWidget *parent, SettingsWindowModel &model);
-bool RunThresholdsDialog(QWidget *parent, UserInterface &ui,
-                         QualityThresholds *thresholds);
-bool RunSrtmDialog(QWidget *parent, aat::SrtmSourceDialog &model);
+bool RunSettingsDialog(QWidget* parent, SettingsWindowModel& model);
+bool RunThresholdsDialog(QWidget* parent, UserInterface& ui, QualityThresholds* thresholds);
+bool RunSrtmDialog(QWidget* parent, aat::SrtmSourceDialog& model);
 // Edits the project's coordinate system in place (imports act at once, as in
 // the core window).
-bool RunCoordinateSystemDialog(QWidget *parent, crs::CoordinateSystem &system,
-                               UserInterface &ui);
+bool RunCoordinateSystemDialog(QWidget* parent, crs::CoordinateSystem& system, UserInterface& ui);
 // Drives the conversion window of the point import.
-void RunCoordinateConversionDialog(QWidget *parent,
-                                   crs::CoordinateConversionWindow &window);
+void RunCoordinateConversionDialog(QWidget* parent, crs::CoordinateConversionWindow& window);
 
-} // namespace vantri::ui
+}  // namespace vantri::ui
