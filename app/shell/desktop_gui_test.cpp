@@ -211,9 +211,14 @@ class DesktopGuiTest : public QObject {
     options.remember_layout = false;
     auto ui = std::make_unique<ScriptedQtUi>();
     ui_ = ui.get();
+    // A report left by a crashed earlier run is announced at start-up.
+    fs::create_directories(vantri::data_folder() + "/crash");
+    std::ofstream(vantri::data_folder() + "/crash/vantri_crash_report.txt") << "Crash report\n";
     desktop_ = std::make_unique<vantri::shell::Desktop>(options, std::move(ui));
     QVERIFY(desktop_->StartUp(std::string(VANTRI_BINARY_DIR) + "/vantri"));
     QVERIFY(QTest::qWaitForWindowExposed(desktop_->Window()));
+    QVERIFY(ui_->Showed("A crash report was written"));
+    QVERIFY(fs::exists(vantri::data_folder() + "/crash/vantri_crash_report.txt.seen"));
   }
 
   void cleanupTestCase() {
@@ -251,9 +256,33 @@ class DesktopGuiTest : public QObject {
     script.Add("passport_manager_dialog", [](QWidget* dialog) {
       auto* list = Child<QListWidget>(dialog, "passports");
       QCOMPARE(list->count(), 1);
-      list->setCurrentRow(0);
-      QVERIFY(Child<QTableWidget>(dialog, "parameters")->rowCount() > 5);
+      Click(dialog, "create");  // the editor opens; its passport joins the archive as .ccb
+      QCOMPARE(list->count(), 2);
+      QCOMPARE(list->item(0)->text(), QString("Cam-1-2-01-02-2026.ccb"));
+      list->setCurrentRow(0);  // the new passport has radial distortion: the curve shows it
       Screenshot(dialog, "passport_manager");
+      list->setCurrentRow(1);
+      QCOMPARE(list->currentItem()->text(), QString("camera.bcc"));
+      QVERIFY(Child<QTableWidget>(dialog, "parameters")->rowCount() > 5);
+      Click(dialog, "ok");
+    });
+    script.Add("passport_editor_dialog", [this](QWidget* dialog) {
+      const std::pair<const char*, const char*> values[] = {
+          {"model", "Cam"},     {"camera_serial", "1"},
+          {"lens_serial", "2"}, {"date", "01-02-2026"},
+          {"focal", "12"},      {"pixel", "0"},
+          {"width", "600"},     {"height", "400"},
+          {"ppx", "300"},       {"ppy", "200"},
+          {"k1", "0.0001"},     {"k2", "0"},
+          {"k3", "0"},          {"p1", "0"},
+          {"p2", "0"}};
+      for (const auto& [name, value] : values) Child<QLineEdit>(dialog, name)->setText(value);
+      const size_t before = ui_->shown.size();
+      Click(dialog, "ok");  // a pixel size of 0 is refused; the editor stays open
+      QCOMPARE(ui_->shown.size(), before + 1);
+      QVERIFY(dialog->isVisible());
+      Child<QLineEdit>(dialog, "pixel")->setText("0.006");
+      Screenshot(dialog, "passport_editor");
       Click(dialog, "ok");
     });
     script.Add("coordinate_system_dialog", [](QWidget* dialog) {

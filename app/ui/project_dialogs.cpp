@@ -75,9 +75,9 @@ class DistortionCurveWidget : public QWidget {
     painter.drawLine(to_screen(0, 0), to_screen(r_max, 0));
     painter.drawText(QRectF(plot.left(), plot.bottom() + 4, plot.width(), 16), Qt::AlignCenter,
                      QString("radius, 0 .. %1 pixels").arg(r_max, 0, 'f', 0));
-    painter.drawText(QRectF(2, plot.top(), 54, 16), Qt::AlignRight, QString::number(d_max, 'f', 2));
+    painter.drawText(QRectF(2, plot.top(), 54, 16), Qt::AlignRight, QString::number(d_max, 'g', 3));
     painter.drawText(QRectF(2, plot.bottom() - 16, 54, 16), Qt::AlignRight,
-                     QString::number(d_min, 'f', 2));
+                     QString::number(d_min, 'g', 3));
     auto draw = [&](const std::vector<std::array<double, 2>>& curve, const QColor& color) {
       QPainterPath path;
       for (size_t i = 0; i < curve.size(); ++i) {
@@ -123,6 +123,7 @@ class PassportManagerDialog : public QDialog {
     table_->horizontalHeader()->setStretchLastSection(true);
     table_->verticalHeader()->hide();
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 8);
     const DistortionFormulas defaults = DefaultDistortionFormulas();
     radial_ = new QLineEdit(ToQt(defaults.radial));
     radial_->setObjectName("radial_formula");

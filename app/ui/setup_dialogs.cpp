@@ -48,6 +48,7 @@ class SettingsDialog : public QDialog {
     table_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     table_->horizontalHeader()->setStretchLastSection(true);
     table_->verticalHeader()->hide();
+    table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 10);
     description_ = new QLabel;
     description_->setObjectName("description");
     description_->setWordWrap(true);
