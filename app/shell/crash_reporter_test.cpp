@@ -103,6 +103,14 @@ TEST_F(CrashReporterTest, TerminateWritesOneReportWithCodeOne) {
   EXPECT_EQ(report.find("ExceptionType: 7"), std::string::npos);
 }
 
+TEST_F(CrashReporterTest, AFolderThatCannotBeMadeFailsTheInstallationWithItsReason) {
+  fs::create_directories(folder_);
+  std::ofstream(folder_ + "/file") << "x";
+  std::string error;
+  EXPECT_FALSE(InstallCrashReporter(TestSetup(folder_ + "/file/crash"), &error));
+  EXPECT_NE(error.find("Unable to create the crash report folder"), std::string::npos);
+}
+
 TEST_F(CrashReporterTest, NoAdapterGivesNoAdapterProperty) {
   CrashReporterSetup setup = TestSetup(folder_);
   setup.adapters.clear();

@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
@@ -71,7 +72,14 @@ void MainWindow::BuildLayout() {
   auto* log_title = new QLabel("log messages");
   log_layout->addWidget(log_title);
   log_layout->addWidget(log_);
-  log_layout->addWidget(progress_);
+  auto* progress_row = new QHBoxLayout;
+  progress_row->addWidget(progress_, 1);
+  auto* abort = new QPushButton("Abort");
+  abort->setObjectName("abort");
+  abort->setToolTip("Stops the running operation at its next step");
+  connect(abort, &QPushButton::clicked, this, [this] { ui_.SetAbort(true); });
+  progress_row->addWidget(abort);
+  log_layout->addLayout(progress_row);
 
   auto* splitter = new QSplitter(Qt::Vertical);
   splitter->addWidget(drawing_);
