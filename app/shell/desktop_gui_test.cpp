@@ -368,6 +368,44 @@ class DesktopGuiTest : public QObject {
     manager->hide();
   }
 
+  void coordinateConversionInTheImportWindow() {
+    const std::string file = home_ + "/gps_geographic.txt";
+    std::ofstream(file) << "# ID, longitude, latitude, height, omega, phi, kappa\n"
+                        << "101,9.158,47.755,1419.6,0,0,0\n";
+    auto* manager = Window().ImagesManagerWindow();
+    manager->show();
+    const double x_before = desktop_->Project().Image(0)->x;
+    ui_->files.push_back(file);
+    ModalScript script;
+    script.Add("import_dialog", [](QWidget* dialog) {
+      Click(dialog, "browse");
+      Click(dialog, "select_all");
+      Click(dialog, "convert");  // the conversion window opens and closes here
+      auto* target = Child<QTableWidget>(dialog, "target");
+      const double x = target->item(0, 1)->text().toDouble();
+      const double y = target->item(0, 2)->text().toDouble();
+      QVERIFY2(x > 505000 && x < 520000, qPrintable(target->item(0, 1)->text()));
+      QVERIFY2(y > 5280000 && y < 5300000, qPrintable(target->item(0, 2)->text()));
+      Click(dialog, "cancel");
+    });
+    script.Add("coordinate_conversion_dialog", [](QWidget* dialog) {
+      Choose(dialog, "source_datum", "World Geodetic System 1984");
+      Choose(dialog, "target_projection", "Universal Transverse Mercator");
+      Choose(dialog, "target_datum", "World Geodetic System 1984");
+      Click(dialog, "estimate");
+      QCOMPARE(Child<QComboBox>(dialog, "fuse")->currentText(), QString("32 North"));
+      Screenshot(dialog, "coordinate_conversion");
+      Click(dialog, "ok");
+    });
+    Click(manager, "import");
+    QApplication::processEvents();
+    QVERIFY2(script.Done(), qPrintable("window not seen: " + script.Next()));
+    // A cancelled import gives every image its position back.
+    QCOMPARE(desktop_->Project().Image(0)->x, x_before);
+    QVERIFY(Enabled(Command::kSearchTiePoints));
+    manager->hide();
+  }
+
   void srtmFolderAndExternalDem() {
     ModalScript script;
     script.Add("srtm_dialog", [this](QWidget* dialog) {

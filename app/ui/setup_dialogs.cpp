@@ -136,7 +136,8 @@ class SettingsDialog : public QDialog {
         table_->setCellWidget(r, 1, combo);
       }
     }
-    if (current >= 0) table_->setCurrentCell(current, 1);
+    // The first property is current at opening so that its description shows.
+    table_->setCurrentCell(current >= 0 ? current : (rows.size() > 1 ? 1 : -1), 1);
     filling_ = false;
   }
 
