@@ -25,6 +25,7 @@
 #include "project/project_flows.h"
 #include "project/settings_window.h"
 #include "shell/project_terrain.h"
+#include "shell/report_command.h"
 
 namespace vantri::cli {
 namespace {
@@ -47,6 +48,7 @@ constexpr const char* kMainUsage =
     "  srtm-folder       set the SRTM folder (and show the tile of a project)\n"
     "  add-images        add image files to a project\n"
     "  footprints        print the image footprints and the Project Info of a project\n"
+    "  report            write the accuracy report (HTML) of the last bundle run\n"
     "--yes / --no answer every question; without them questions are read from the terminal.\n"
     "'vantri-cli <command> --help' describes a command.\n";
 
@@ -213,6 +215,7 @@ int Cli::run(std::vector<std::string> args) {
   if (args[0] == "srtm-folder") return vantri::aat::runSrtmFolderCommand(rest, ui_, out_, err_);
   if (args[0] == "add-images") return addImages(rest);
   if (args[0] == "footprints") return footprints(rest);
+  if (args[0] == "report") return RunReportCommand(rest, ui_, out_, err_);
   struct Command {
     std::vector<std::string> words;
     const CommandSyntax* syntax;
