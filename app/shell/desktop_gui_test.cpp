@@ -240,6 +240,12 @@ class DesktopGuiTest : public QObject {
       QVERIFY2(!Enabled(command), vantri::ui::InfoOf(command).label);
     }
     Screenshot(&Window(), "main_window_start");
+
+    ui_->files.push_back(home_ + "/missing.bun");
+    Window().Trigger(Command::kOpen);
+    QVERIFY(ui_->Showed("Unable to find project!"));
+    QVERIFY(Enabled(Command::kNew));
+    QVERIFY(!Enabled(Command::kSave));
   }
 
   void newProjectWithPassportAndCoordinateSystem() {
