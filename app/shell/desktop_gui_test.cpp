@@ -332,6 +332,13 @@ class DesktopGuiTest : public QObject {
     manager->Table()->setCurrentCell(0, 0);
     QVERIFY(!manager->Preview()->pixmap(Qt::ReturnByValue).isNull());
     Screenshot(manager, "images_manager");
+    // The preview is the project's preview file, built on first use.
+    QVERIFY(fs::exists(projects_ + "/block/101.bmp"));
+    manager->OpenPreviewWindow(0);
+    QVERIFY(manager->PreviewWindow() && manager->PreviewWindow()->isVisible());
+    QVERIFY(!manager->PreviewWindow()->Picture()->pixmap(Qt::ReturnByValue).isNull());
+    Screenshot(manager->PreviewWindow(), "image_preview");
+    manager->PreviewWindow()->hide();
   }
 
   void gpsImuThroughTheImportWindow() {

@@ -18,6 +18,7 @@
 
 #include "import/project_import.h"
 #include "platform/nvtools.h"
+#include "project/preview_image.h"
 #include "ui/import_dialog.h"
 #include "ui/qt_user_interface.h"
 
@@ -345,6 +346,57 @@ class NewProjectDialog : public QDialog {
 
 }  // namespace
 
+QImage ToQImage(const cv::Mat& picture) {
+  if (picture.empty() || picture.depth() != CV_8U) return {};
+  if (picture.channels() == 1) {
+    return QImage(picture.data, picture.cols, picture.rows, static_cast<int>(picture.step),
+                  QImage::Format_Grayscale8)
+        .copy();
+  }
+  if (picture.channels() == 3) {
+    return QImage(picture.data, picture.cols, picture.rows, static_cast<int>(picture.step),
+                  QImage::Format_BGR888)
+        .copy();
+  }
+  return {};
+}
+
+ImagePreviewWindow::ImagePreviewWindow(QWidget* parent) : QDialog(parent) {
+  setObjectName("image_preview_window");
+  setModal(false);
+  resize(900, 640);
+  picture_ = new QLabel;
+  picture_->setObjectName("picture");
+  picture_->setAlignment(Qt::AlignCenter);
+  picture_->setMinimumSize(320, 240);
+  picture_->setStyleSheet("QLabel { background: rgb(60, 60, 60); color: white; }");
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(4, 4, 4, 4);
+  layout->addWidget(picture_);
+}
+
+void ImagePreviewWindow::Show(const QString& name, const QImage& picture) {
+  setWindowTitle("Preview - " + name);
+  picture_image_ = picture;
+  show();
+  raise();
+  Fit();
+}
+
+void ImagePreviewWindow::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  Fit();
+}
+
+void ImagePreviewWindow::Fit() {
+  if (picture_image_.isNull()) {
+    picture_->setText("No preview");
+    return;
+  }
+  picture_->setPixmap(QPixmap::fromImage(picture_image_.scaled(
+      picture_->size() - QSize(4, 4), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+}
+
 bool RunPassportManagerDialog(QWidget* parent, PassportManager& manager, UserInterface& ui) {
   PassportManagerDialog dialog(parent, manager);
   dialog.ui_of = [&ui]() -> UserInterface& { return ui; };
@@ -434,6 +486,8 @@ ImagesManagerDialog::ImagesManagerDialog(::ImagesManager& manager, CVantriProjec
     Refresh();
   });
   connect(table_, &QTableWidget::currentCellChanged, this, [this](int row) { ShowPreview(row); });
+  connect(table_, &QTableWidget::cellDoubleClicked, this,
+          [this](int row) { OpenPreviewWindow(row); });
 
   auto* buttons = new QHBoxLayout;
   for (QPushButton* button : {add, remove, remove_all, import, enable, disable}) {
@@ -491,17 +545,24 @@ void ImagesManagerDialog::ShowPreview(int row) {
     preview_->setText("No image selected");
     return;
   }
-  QImageReader reader(ToQt(image->Path()));
-  const QSize size = reader.size();
-  if (size.isValid()) {
-    reader.setScaledSize(size.scaled(preview_->size() - QSize(8, 8), Qt::KeepAspectRatio));
-  }
-  const QImage picture = reader.read();
+  // The project's preview file, built from the image the first time.
+  cv::Mat preview;
+  const QImage picture = LoadPreviewImage(*image, &preview) ? ToQImage(preview) : QImage();
+  shown_picture_ = picture;
   if (picture.isNull()) {
     preview_->setText("No preview for " + ToQt(image->Name()));
     return;
   }
-  preview_->setPixmap(QPixmap::fromImage(picture));
+  preview_->setPixmap(QPixmap::fromImage(picture.scaled(
+      preview_->size() - QSize(8, 8), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+}
+
+void ImagesManagerDialog::OpenPreviewWindow(int row) {
+  const CABAImage* image = project_.Image(row);
+  if (image == nullptr) return;
+  ShowPreview(row);
+  if (!preview_window_) preview_window_ = new ImagePreviewWindow(this);
+  preview_window_->Show(ToQt(image->Name()), shown_picture_);
 }
 
 }  // namespace vantri::ui

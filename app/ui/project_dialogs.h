@@ -4,6 +4,7 @@
 // images manager with its preview.
 
 #include <QDialog>
+#include <QImage>
 #include <QLabel>
 #include <QTableWidget>
 #include <functional>
@@ -28,7 +29,24 @@ bool RunPassportManagerDialog(QWidget* parent, PassportManager& manager, UserInt
 std::string RunPassportEditorDialog(QWidget* parent, UserInterface& ui,
                                     const std::string& archive_folder);
 
-// The images manager: a modeless window over ImagesManager.
+// The image-preview window: one image's preview fitted to the window.
+class ImagePreviewWindow : public QDialog {
+ public:
+  explicit ImagePreviewWindow(QWidget* parent);
+  void Show(const QString& name, const QImage& picture);
+  QLabel* Picture() const { return picture_; }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void Fit();
+  QLabel* picture_;
+  QImage picture_image_;
+};
+
+// The images manager: a modeless window over ImagesManager. A row's double click opens the
+// image-preview window.
 class ImagesManagerDialog : public QDialog {
  public:
   ImagesManagerDialog(::ImagesManager& manager, CVantriProject& project, UserInterface& ui,
@@ -36,6 +54,8 @@ class ImagesManagerDialog : public QDialog {
   void Refresh();
   QTableWidget* Table() const { return table_; }
   QLabel* Preview() const { return preview_; }
+  void OpenPreviewWindow(int row);
+  ImagePreviewWindow* PreviewWindow() const { return preview_window_; }
   std::function<void()> on_changed;
 
  private:
@@ -50,6 +70,8 @@ class ImagesManagerDialog : public QDialog {
   QLabel* label_;
   QLabel* preview_;
   QPushButton* mode_;
+  QImage shown_picture_;
+  ImagePreviewWindow* preview_window_ = nullptr;
 };
 
 }  // namespace vantri::ui
