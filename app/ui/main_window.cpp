@@ -13,10 +13,12 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <filesystem>
 
 #include "aat/dem_utils.h"
 #include "aat/srtm.h"
 #include "crs/coordinate_system_window.h"
+#include "platform/nvtools.h"
 #include "project/images_manager.h"
 #include "project/passport_manager.h"
 #include "project/project_flows.h"
@@ -26,6 +28,15 @@
 #include "ui/setup_dialogs.h"
 
 namespace vantri::ui {
+
+namespace {
+
+// Beside the user profile, so that VANTRI_HOME moves it too.
+QString WindowLayoutFile() {
+  return ToQt((std::filesystem::path(profile_path()).parent_path() / "window.ini").string());
+}
+
+}  // namespace
 
 MainWindow::MainWindow(CVantriProject& project, QtUserInterface& ui, MainWindowOptions options)
     : project_(project), ui_(ui), options_(std::move(options)) {
@@ -38,7 +49,7 @@ MainWindow::MainWindow(CVantriProject& project, QtUserInterface& ui, MainWindowO
   ui_.SetProgressBar(progress_);
   project_.settings.SetUi(&ui_);
   if (options_.remember_layout) {
-    QSettings layout("vantri", "window");
+    QSettings layout(WindowLayoutFile(), QSettings::IniFormat);
     restoreGeometry(layout.value("geometry").toByteArray());
     restoreState(layout.value("state").toByteArray());
   }
@@ -361,7 +372,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     return;
   }
   if (options_.remember_layout) {
-    QSettings layout("vantri", "window");
+    QSettings layout(WindowLayoutFile(), QSettings::IniFormat);
     layout.setValue("geometry", saveGeometry());
     layout.setValue("state", saveState());
   }
