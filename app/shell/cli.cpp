@@ -11,6 +11,7 @@
 
 #include "aat/srtm.h"
 #include "crs/coordinate_system.h"
+#include "aat/aat_process.h"
 #include "import/import_command.h"
 #include "platform/nvtools.h"
 #include "platform/passport.h"
@@ -43,6 +44,7 @@ constexpr const char* kMainUsage =
     "  srtm-folder       set the SRTM folder (and show the tile of a project)\n"
     "  add-images        add image files to a project\n"
     "  footprints        print the image footprints and the Project Info of a project\n"
+    "  aat               automatic aerial triangulation: tie points, adjustment, georeference\n"
     "--yes / --no answer every question; without them questions are read from the terminal.\n"
     "'vantri-cli <command> --help' describes a command.\n";
 
@@ -205,6 +207,10 @@ int Cli::run(std::vector<std::string> args) {
     return vantri::import::runImportCommand(ImportMode::kCheckPoints, rest, ui_, out_, err_);
   if (args[0] == "dem") return vantri::aat::runDemCommand(rest, ui_, out_, err_);
   if (args[0] == "srtm-folder") return vantri::aat::runSrtmFolderCommand(rest, ui_, out_, err_);
+  if (args[0] == "aat") {
+    ui_.set_quiet_log(false);  // the run's log lines are its progress report
+    return vantri::aat::runAatCommand(rest, ui_, out_, err_);
+  }
   if (args[0] == "add-images") return addImages(rest);
   if (args[0] == "footprints") return footprints(rest);
   struct Command {
