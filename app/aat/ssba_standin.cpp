@@ -81,7 +81,7 @@ double NVSSBA(const double camera_matrix[9], std::vector<CSSBAPoint*>& points,
 
   double average = 0;
   int iterations = 0;
-  for (int round = 0; round < 2; ++round) {
+  for (int round = 0; round < 3; ++round) {
     ceres::Problem problem;
     for (size_t p = 0; p < points.size(); ++p) {
       int observations = 0;

@@ -141,8 +141,9 @@ struct AatEndToEnd : testing::Test {
           << err.str();
     }
     EXPECT_EQ(Run({"dem", bun, "--external", block + "/dem.tif"}), 0) << err.str();
-    EXPECT_EQ(Run({"settings", bun, "--set", "Template size=32", "--set",
-                   "Search area size=320", "--validate"}),
+    EXPECT_EQ(Run({"settings", bun, "--set", "Template size=32", "--set", "Search area size=320",
+                   "--set", "Max points to search per image=64", "--set",
+                   "Max reprojection error (pixel)=2", "--validate"}),
               0)
         << err.str();
     return bun;
