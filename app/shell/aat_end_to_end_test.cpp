@@ -156,8 +156,10 @@ struct AatEndToEnd : testing::Test {
     }
     EXPECT_EQ(Run({"dem", bun, "--external", block + "/dem.tif"}), 0)
         << err.str();
-    EXPECT_EQ(Run({"settings", bun, "--set", "Template size=32", "--set",
-                   "Search area size=320", "--set",
+    // Template and search area scale with the image: 32 / 320 pixels for 3000 x 2000 images.
+    const bool large = std::getenv("VANTRI_AAT_E2E_BLOCK") != nullptr;
+    EXPECT_EQ(Run({"settings", bun, "--set", large ? "Template size=32" : "Template size=16",
+                   "--set", large ? "Search area size=320" : "Search area size=160", "--set",
                    "Max points to search per image=64", "--set",
                    "Max reprojection error (pixel)=2", "--validate"}),
               0)
