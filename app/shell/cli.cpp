@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 
+#include "aat/aat_process.h"
 #include "aat/srtm.h"
 #include "crs/coordinate_system.h"
 #include "import/exif_import.h"
@@ -48,6 +49,7 @@ constexpr const char* kMainUsage =
     "  srtm-folder       set the SRTM folder (and show the tile of a project)\n"
     "  add-images        add image files to a project\n"
     "  footprints        print the image footprints and the Project Info of a project\n"
+    "  aat               automatic aerial triangulation: tie points, adjustment, georeference\n"
     "  report            write the accuracy report (HTML) of the last bundle run\n"
     "--yes / --no answer every question; without them questions are read from the terminal.\n"
     "'vantri-cli <command> --help' describes a command.\n";
@@ -213,6 +215,10 @@ int Cli::run(std::vector<std::string> args) {
   if (args[0] == "measure") return vantri::points::RunMeasureCommand(rest, ui_, out_, err_);
   if (args[0] == "dem") return vantri::aat::runDemCommand(rest, ui_, out_, err_);
   if (args[0] == "srtm-folder") return vantri::aat::runSrtmFolderCommand(rest, ui_, out_, err_);
+  if (args[0] == "aat") {
+    ui_.set_quiet_log(false);  // the run's log lines are its progress report
+    return vantri::aat::runAatCommand(rest, ui_, out_, err_);
+  }
   if (args[0] == "add-images") return addImages(rest);
   if (args[0] == "footprints") return footprints(rest);
   if (args[0] == "report") return RunReportCommand(rest, ui_, out_, err_);
