@@ -1,3 +1,5 @@
+#include "system/files.h"
+#include "system/text.h"
 #include "process_settings.h"
 
 #include <cstdio>
@@ -186,6 +188,8 @@ CVantriSettings::CVantriSettings() {
   AddProperty(search, kCorrelation, {"0.55"}, "Default value 0.55 - Included between 0.3 and 0.95");
   AddProperty(search, kMaxPointsToSearch, {"25", "9", "16", "25", "36", "49", "64"},
               "Default value is 25");
+  AddProperty(search, kSubpixelMatching, {"no", "no", "yes"},
+              "Refine each match below a pixel by fitting the correlation peak. Default value no");
   const std::string filter = "Tie point filter parameters";
   AddProperty(filter, kMaxPointsPerImage, {"25"},
               "Must be higher than 3. Default value equal than 'Max points to search per image'");
@@ -239,6 +243,8 @@ void CVantriSettings::ParseTypedValues() {
   parseInt(kSearchAreaSize, typed.search_area_size);
   parseDouble(kCorrelation, typed.correlation_threshold);
   parseInt(kMaxPointsToSearch, typed.max_points_to_search);
+  if (HasProperty(kSubpixelMatching))
+    typed.subpixel_matching = vantri::system::EqualsNoCase(Value(kSubpixelMatching), "yes");
   parseInt(kMaxPointsPerImage, typed.max_points_per_image);
   parseInt(kMinMeasurements, typed.min_measurements_per_point);
   parseInt(kMaxReprojectionError, typed.max_reprojection_error);
@@ -287,6 +293,10 @@ int CVantriSettings::Validate() {
   const double correlation = plainDouble(Value(kCorrelation));
   if (!(correlation >= 0.3 && correlation <= 0.95))
     return fail("Cross correlation coefficient must be included between 0.3 and 0.95");
+  // Projects saved before the setting existed do not have it; they match as before.
+  if (!missing(kSubpixelMatching) && !vantri::system::EqualsNoCase(Value(kSubpixelMatching), "yes") &&
+      !vantri::system::EqualsNoCase(Value(kSubpixelMatching), "no"))
+    return fail("Sub-pixel matching must be yes or no");
   if (plainInt(Value(kMaxPointsPerImage)) < 3)
     return fail("Max number of points per image must be higher than 3");
   if (plainInt(Value(kMinMeasurements)) < 2)

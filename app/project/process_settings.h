@@ -78,6 +78,7 @@ struct VantriTypedSettings {
   int search_area_size = 0;          // pixels
   double correlation_threshold = 0;  // normalised cross-correlation, 0.3 .. 0.95
   int max_points_to_search = 0;      // per image
+  bool subpixel_matching = false;    // refine the correlation maximum below a pixel
   int max_points_per_image = 0;      // after the tie-point filter
   int min_measurements_per_point = 0;
   int max_reprojection_error = 0;  // pixels
@@ -126,6 +127,7 @@ inline constexpr const char* kTemplateSize = "Template size";
 inline constexpr const char* kSearchAreaSize = "Search area size";
 inline constexpr const char* kCorrelation = "Cross correlation coefficient";
 inline constexpr const char* kMaxPointsToSearch = "Max points to search per image";
+inline constexpr const char* kSubpixelMatching = "Sub-pixel matching";
 inline constexpr const char* kMaxPointsPerImage = "Max number of points per image";
 inline constexpr const char* kMinMeasurements = "Min number of measurements per point";
 inline constexpr const char* kMaxReprojectionError = "Max reprojection error (pixel)";

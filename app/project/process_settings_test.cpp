@@ -192,6 +192,35 @@ TEST_F(Settings, EmailPlaceholdersMatterOnlyWhenTheAlertIsOn) {
   EXPECT_TRUE(ui.shown.empty());
 }
 
+TEST_F(Settings, SubpixelMatchingIsAYesNoSwitchOffByDefaultAndOptionalInOldFiles) {
+  EXPECT_EQ(settings.GroupOf(kSubpixelMatching), "Max points to search per image");
+  EXPECT_EQ(settings.Value(kSubpixelMatching), "no");
+  EXPECT_EQ(settings.Choices(kSubpixelMatching), (TextList{"no", "yes"}));
+  EXPECT_FALSE(settings.typed.subpixel_matching);
+  EXPECT_EQ(messagesWith(kSubpixelMatching, "maybe"),
+            (std::vector<std::string>{"Sub-pixel matching must be yes or no"}));
+
+  settings.SetValue(kSubpixelMatching, "yes");
+  const std::string path = folder + "/settings.ini";
+  ASSERT_EQ(settings.Save(path), 1);
+  CVantriSettings loaded;
+  ASSERT_EQ(loaded.Load(path), 1);
+  EXPECT_TRUE(loaded.typed.subpixel_matching);
+  EXPECT_EQ(loaded.Validate(), 1);
+
+  // A file written before the setting existed loads and validates with matching as specified.
+  CVantriSettings old;
+  for (SettingsGroup& group : old.groups) std::erase(group.properties, kSubpixelMatching);
+  old.values.erase(kSubpixelMatching);
+  old.descriptions.erase(kSubpixelMatching);
+  const std::string old_path = folder + "/old.ini";
+  ASSERT_EQ(old.Save(old_path), 1);
+  ASSERT_EQ(loaded.Load(old_path), 1);
+  EXPECT_FALSE(loaded.HasProperty(kSubpixelMatching));
+  EXPECT_FALSE(loaded.typed.subpixel_matching);
+  EXPECT_EQ(loaded.Validate(), 1);
+}
+
 TEST_F(Settings, MissingPropertyFailsValidationSilently) {
   settings.values.erase(kConvergence);
   EXPECT_EQ(settings.Validate(), 0);
@@ -201,7 +230,7 @@ TEST_F(Settings, MissingPropertyFailsValidationSilently) {
 TEST_F(Settings, WindowEditsChecksRestoresAndCommitsOnlyValidValues) {
   SettingsWindowModel window(settings);
   std::vector<SettingsWindowModel::Row> rows = window.Rows();
-  ASSERT_EQ(rows.size(), 4u + 17u);
+  ASSERT_EQ(rows.size(), 4u + 18u);
   EXPECT_TRUE(rows[0].is_group);
   EXPECT_EQ(rows[4].property, kMaxPointsToSearch);
   EXPECT_EQ(rows[4].choices.size(), 6u);
@@ -222,7 +251,7 @@ TEST_F(Settings, WindowEditsChecksRestoresAndCommitsOnlyValidValues) {
   EXPECT_EQ(window.SetValue(kTemplateSize, "100"), 1);
   window.SetAlphabetical(true);
   rows = window.Rows();
-  EXPECT_EQ(rows.size(), 17u);
+  EXPECT_EQ(rows.size(), 18u);
   EXPECT_EQ(rows.front().property, kConvergence);
   for (const auto& row : rows) EXPECT_EQ(row.modified, row.property == kTemplateSize);
 

@@ -12,6 +12,7 @@
 #include <set>
 #include <streambuf>
 
+#include "aat/aat_process.h"
 #include "crs/coordinate_system.h"
 #include "import/exif_import.h"
 #include "photogrammetry/passport.h"
@@ -155,6 +156,13 @@ class Cli {
 
 const std::set<std::string> kImportValueOptions = {"--separators", "--comments", "--columns",
                                                    "--angles"};
+
+// The AAT run's log lines are its progress report, so the console shows them.
+int RunAat(const std::vector<std::string>& args, UserInterface& ui, std::ostream& out,
+           std::ostream& err) {
+  if (auto* console = dynamic_cast<ConsoleUi*>(&ui)) console->set_quiet_log(false);
+  return aat::runAatCommand(args, ui, out, err);
+}
 
 // The command table: every command of vantri-cli, in the order of the main usage text.
 const std::vector<Command>& Commands() {
@@ -351,6 +359,17 @@ const std::vector<Command>& Commands() {
        1,
        "one project file",
        &Cli::Footprints},
+      {{"aat"},
+       "automatic aerial triangulation: tie points, adjustment, georeference",
+       "",
+       {},
+       {},
+       {},
+       0,
+       kAnyCount,
+       "",
+       nullptr,
+       &RunAat},
       {{"report"},
        "write the accuracy report (HTML) of the last bundle run",
        "",

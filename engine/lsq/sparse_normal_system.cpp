@@ -11,6 +11,7 @@
 #include "lsq/cholesky.h"
 #include "lsq/fill_reducing_order.h"
 #include "lsq/normal_equation_files.h"
+#include "util/diagnostics.h"
 
 namespace bravik {
 namespace {
@@ -145,16 +146,14 @@ bool SparseNormalSystem::locateGroup(const ObservationGroup& group,
   int point = -1;
   for (std::size_t k = 0; k < group.blocks.size(); ++k) {
     if (!locate(group.blocks[k], located[k])) {
-      std::fputs("ERROR: Design block outside the unknowns of one object.\n", stdout);
+      messages() << "ERROR: Design block outside the unknowns of one object.\n";
       return false;
     }
     const int object = located[k].object;
     if (object < 0 || object >= points_) continue;
     if (point >= 0 && point != object) {
-      std::fputs(
-          "ERROR: Observation couples two object points; the sparse adjustment interface "
-          "cannot eliminate them.\n",
-          stdout);
+      messages() << "ERROR: Observation couples two object points; the sparse adjustment "
+                    "interface cannot eliminate them.\n";
       return false;
     }
     point = object;
@@ -532,7 +531,7 @@ int SparseNormalSystem::reducedFailureCode(int code, const std::vector<int>& ord
 int SparseNormalSystem::solve() {
   solved_once_ = true;
   const int code = eliminateAndSolve();
-  if (code != 0) std::fputs("ERROR: Cholesky decomposition failed.\n", stdout);
+  if (code != 0) messages() << "ERROR: Cholesky decomposition failed.\n";
   return code;
 }
 
@@ -602,10 +601,9 @@ void SparseNormalSystem::writeNormalEquationFiles(const NormalEquationFileNames&
   if (unknowns_ > kMaxUnknownsForMatrixFiles) {
     auto refuse = [this](std::string& name, const char* kind) {
       if (name == "none") return;
-      std::printf(
-          "ERROR: Cannot write %s file %s: %d unknowns exceed the limit of %d for the sparse "
-          "adjustment interface.\n",
-          kind, name.c_str(), unknowns_, kMaxUnknownsForMatrixFiles);
+      messages() << "ERROR: Cannot write " << kind << " file " << name << ": " << unknowns_
+                 << " unknowns exceed the limit of " << kMaxUnknownsForMatrixFiles
+                 << " for the sparse adjustment interface.\n";
       name = "none";
     };
     refuse(dense_names.structure, "structure of normal matrix");

@@ -60,7 +60,7 @@ class SparseNormalSystem : public NormalSystem {
   //   numbering order, which is again the dense row, when the reduced system has at most
   //   kMaxUnknownsForExactFailureRow unknowns (it is then refactored in numbering order to find
   //   it); otherwise the unknown at which the fill-reducing order met the failing pivot.
-  // A failure prints "ERROR: Cholesky decomposition failed.\n" to standard output, as the
+  // A failure prints "ERROR: Cholesky decomposition failed.\n" to the diagnostics sink, as the
   // native solver does.
   int solve() override;
   const Vector& rhs() const override { return n_; }

@@ -122,7 +122,7 @@ class SparseMatchesDense : public testing::TestWithParam<unsigned> {};
 
 TEST_P(SparseMatchesDense, SameMatrixRightHandSideSolutionAndVtpv) {
   const SyntheticBlock s = randomBlock(GetParam());
-  DenseNormalSystem dense(s.layout.unknowns(), createAdjInterface(kAdjInterfaceNative));
+  DenseNormalSystem dense(s.layout.unknowns(), createAdjInterface(AdjustmentInterface::kNative));
   SparseNormalSystem sparse(s.layout, 1);
   SparseNormalSystem threaded(s.layout, 2);
   s.feed(dense);
@@ -146,7 +146,7 @@ TEST_P(SparseMatchesDense, SameMatrixRightHandSideSolutionAndVtpv) {
 
 TEST_P(SparseMatchesDense, SecondIterationAfterResetGivesTheSameAgain) {
   const SyntheticBlock s = randomBlock(GetParam());
-  auto sparse = createNormalSystem(kAdjInterfaceSparse, s.layout);
+  auto sparse = createNormalSystem(AdjustmentInterface::kSparse, s.layout);
   ASSERT_NE(sparse, nullptr);
   s.feed(*sparse);
   ASSERT_EQ(sparse->solve(), 0);
@@ -193,7 +193,7 @@ TEST(SparseNormalSystem, BlocksAddedAfterASolutionEnterTheNextOne) {
   }
   sparse.reset();
   s.feed(sparse);
-  DenseNormalSystem dense(s.layout.unknowns(), createAdjInterface(kAdjInterfaceNative));
+  DenseNormalSystem dense(s.layout.unknowns(), createAdjInterface(AdjustmentInterface::kNative));
   s.feed(dense);
   ASSERT_EQ(dense.solve(), 0);
   ASSERT_EQ(sparse.solve(), 0);
@@ -203,7 +203,7 @@ TEST(SparseNormalSystem, BlocksAddedAfterASolutionEnterTheNextOne) {
 // Dense and sparse fail on the same row: the decomposition names the first leading minor that
 // is not positive in numbering order.
 int denseCode(const SyntheticBlock& s) {
-  DenseNormalSystem dense(s.layout.unknowns(), createAdjInterface(kAdjInterfaceNative));
+  DenseNormalSystem dense(s.layout.unknowns(), createAdjInterface(AdjustmentInterface::kNative));
   s.feed(dense);
   testing::internal::CaptureStdout();
   const int code = dense.solve();
@@ -284,7 +284,7 @@ class SparseFilesTest : public testing::Test {
 
 TEST_F(SparseFilesTest, SmallSystemWritesWhatTheDensePathWrites) {
   const SyntheticBlock s = randomBlock(8);
-  DenseNormalSystem dense(s.layout.unknowns(), createAdjInterface(kAdjInterfaceNative));
+  DenseNormalSystem dense(s.layout.unknowns(), createAdjInterface(AdjustmentInterface::kNative));
   SparseNormalSystem sparse(s.layout);
   s.feed(dense);
   s.feed(sparse);

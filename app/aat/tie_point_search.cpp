@@ -1,0 +1,271 @@
+#include "aat/tie_point_search.h"
+
+#include <algorithm>
+#include <cmath>
+#include <opencv2/imgproc.hpp>
+#include <optional>
+
+#include "platform/raster_roi.h"
+#include "project/process_settings.h"
+
+namespace vantri::aat {
+
+namespace {
+
+// A height jump larger than this between the terrain and the intersected point
+// drops the point.
+constexpr double kMaxHeightJump = 1000.0;
+
+// Patch pixels use OpenCV indices (centre of the top-left pixel at 0, 0); image
+// positions use the corner convention of the orientations (centre of the
+// top-left pixel at 0.5, 0.5).
+constexpr double kHalfPixel = 0.5;
+
+// The patch pixel that lies on the ground point: the centre one of an odd side,
+// the one right and below the centre of an even side.
+double PatchCentre(int side) { return side / 2; }
+
+// A region of a raster resampled onto a ground-aligned grid (north up, east
+// right) around a ground point, and the way back from patch pixels to image
+// pixels.
+struct GroundPatch {
+  cv::Mat patch;
+  cv::Matx33d patch_to_region;
+  cv::Point region_corner;
+
+  // Image pixel (corner convention) of a patch position (OpenCV indices).
+  Eigen::Vector2d ToImage(double x, double y) const {
+    const cv::Vec3d h = patch_to_region * cv::Vec3d(x, y, 1.0);
+    return {h[0] / h[2] + kHalfPixel + region_corner.x, h[1] / h[2] + kHalfPixel + region_corner.y};
+  }
+};
+
+// Reads the side x side region at `corner` and resamples it onto a
+// ground-aligned grid of spacing `gsd` whose pixel PatchCentre(side) lies on
+// `ground` (project coordinates): so patches of any side sample the same ground
+// positions. False when the region cannot be read or the corners do not
+// project.
+bool ResampleGroundAligned(GDALDataset* raster, const nvc::COrientation& orientation,
+                           const Eigen::Vector3d& ground, double gsd, cv::Point corner, int side,
+                           GroundPatch* out) {
+  cv::Mat region(side, side, CV_8UC1);
+  if (GDALExtractROI(raster, &region, cv::Rect(corner.x, corner.y, side, side),
+                     kRoiStretchMinMax) == 0)
+    return false;
+  // Patch edges (pixel indices -0.5 and side - 0.5) on the ground: east with
+  // the column, north against the row.
+  const double centre = PatchCentre(side);
+  const double west = (-kHalfPixel - centre) * gsd, east = (side - kHalfPixel - centre) * gsd;
+  const double north = -west, south = -east;
+  // Ground corners (-X, -Y), (+X, -Y), (+X, +Y), (-X, +Y) onto the patch
+  // corners bottom-left, bottom-right, top-right, top-left.
+  const Eigen::Vector3d ground_corners[4] = {
+      ground + Eigen::Vector3d(west, south, 0), ground + Eigen::Vector3d(east, south, 0),
+      ground + Eigen::Vector3d(east, north, 0), ground + Eigen::Vector3d(west, north, 0)};
+  const double low = -kHalfPixel, high = side - kHalfPixel;
+  const cv::Point2f patch_corners[4] = {{float(low), float(high)},
+                                        {float(high), float(high)},
+                                        {float(high), float(low)},
+                                        {float(low), float(low)}};
+  cv::Point2f image_corners[4];
+  for (int k = 0; k < 4; ++k) {
+    const Eigen::Vector2d pixel = orientation.Pt3dToPix(ground_corners[k]);
+    if (!pixel.allFinite()) return false;
+    image_corners[k] = {float(pixel.x() - corner.x - kHalfPixel),
+                        float(pixel.y() - corner.y - kHalfPixel)};
+  }
+  const cv::Mat transform = cv::getPerspectiveTransform(image_corners, patch_corners);
+  cv::Mat inverse;
+  if (cv::invert(transform, inverse, cv::DECOMP_LU) == 0) return false;
+  cv::warpPerspective(region, out->patch, transform, cv::Size(side, side), cv::INTER_LINEAR,
+                      cv::BORDER_CONSTANT, cv::Scalar(0));
+  out->patch_to_region = cv::Matx33d(inverse);
+  out->region_corner = corner;
+  return true;
+}
+
+// Ground sample distance of an orientation over a ground point: height above it
+// times pixel size over focal length (the interior orientation's focal length
+// in pixels is their ratio).
+double GroundSampleDistance(const nvc::COrientation& orientation, const Eigen::Vector3d& ground) {
+  return (orientation.GetN().z() - ground.z()) / orientation.GetFocalPixels();
+}
+
+struct Candidate {
+  Eigen::Vector2d pixel;
+  Eigen::Vector3d ground;  // project coordinates
+};
+
+// Searches one candidate; the point without its index, or null when dropped.
+std::unique_ptr<CSSBAPoint> SearchCandidate(const SearchInput& input, const Candidate& candidate) {
+  const SearchSettings& settings = input.settings;
+  const nvc::COrientation& own = *input.image.orientation;
+  const int p = static_cast<int>(std::lround(std::sqrt(2.0) * settings.template_size));
+  const int s = settings.search_area_size;
+  const double gsd = GroundSampleDistance(own, candidate.ground);
+  if (!(gsd > 0)) return nullptr;
+
+  GroundPatch reference;
+  const cv::Point pixel(static_cast<int>(std::lround(candidate.pixel.x())),
+                        static_cast<int>(std::lround(candidate.pixel.y())));
+  if (!ResampleGroundAligned(input.image.raster, own, candidate.ground, gsd,
+                             pixel - cv::Point(p / 2, p / 2), p, &reference))
+    return nullptr;
+
+  auto point = std::make_unique<CSSBAPoint>();
+  point->R = 0, point->G = 255, point->B = 255;
+  point->measurements.emplace_back(input.image.index, CSSBAColl::kDefaultKey, candidate.pixel.x(),
+                                   candidate.pixel.y());
+  std::vector<nvc::COrientation> rays = {own};
+  std::vector<std::optional<Eigen::Vector2d>> ray_pixels = {candidate.pixel};
+
+  // The search region must stay inside the neighbour: margin s / 2 + 1 on every
+  // side.
+  const double margin = s / 2 + 1;
+  for (const SearchImage& neighbour : input.neighbours) {
+    const nvc::COrientation& other = *neighbour.orientation;
+    const Eigen::Vector2d projected = other.Pt3dToPix(candidate.ground);
+    if (!projected.allFinite() || projected.x() < margin || projected.y() < margin ||
+        projected.x() > other.GetWidth() - margin || projected.y() > other.GetHeight() - margin)
+      continue;
+    const cv::Point centre(static_cast<int>(std::lround(projected.x())),
+                           static_cast<int>(std::lround(projected.y())));
+    // Both patches are resampled with the new image's ground sample distance,
+    // so that they lie on the same ground grid.
+    GroundPatch search;
+    if (!ResampleGroundAligned(neighbour.raster, other, candidate.ground, gsd,
+                               centre - cv::Point(s / 2, s / 2), s, &search))
+      continue;
+    const PatchMatch match =
+        MatchPatches(reference.patch, search.patch, settings.template_size, settings.subpixel);
+    if (match.score < settings.min_correlation) continue;
+    const Eigen::Vector2d measured = search.ToImage(match.x, match.y);
+    if (!measured.allFinite()) continue;
+    point->measurements.emplace_back(neighbour.index, CSSBAColl::kDefaultKey, measured.x(),
+                                     measured.y());
+    rays.push_back(other);
+    ray_pixels.push_back(measured);
+  }
+  if (point->measurements.size() < 2) return nullptr;
+
+  const nvc::CMultiImageIntersection intersection(rays);
+  Eigen::Vector3d intersected;
+  if (intersection.Intersect(ray_pixels, &intersected) == 0) return nullptr;
+  if (intersected.z() - candidate.ground.z() > kMaxHeightJump) return nullptr;
+  const Eigen::Vector3d local = intersected - input.local_origin;
+  point->X = local.x(), point->Y = local.y(), point->Z = local.z();
+  return point;
+}
+
+}  // namespace
+
+SearchSettings SearchSettingsFrom(const VantriTypedSettings& typed) {
+  SearchSettings settings;
+  settings.template_size = typed.template_size;
+  settings.search_area_size = typed.search_area_size;
+  settings.min_correlation = typed.correlation_threshold;
+  settings.max_points_to_search = typed.max_points_to_search;
+  settings.subpixel = typed.subpixel_matching;
+  return settings;
+}
+
+std::vector<cv::Point> CandidateGrid(const SearchSettings& settings, int width, int height) {
+  if (settings.max_points_to_search < 4) return {};
+  const int n = static_cast<int>(std::sqrt(static_cast<double>(settings.max_points_to_search)));
+  const int m = static_cast<int>(std::lround(0.75 * settings.search_area_size));
+  if (n < 2 || width - 2 * m < 0 || height - 2 * m < 0) return {};
+  const int sx = (width - 2 * m) / (n - 1), sy = (height - 2 * m) / (n - 1);
+  std::vector<cv::Point> grid;
+  grid.reserve(static_cast<size_t>(n) * n);
+  for (int j = 0; j < n; ++j)
+    for (int i = 0; i < n; ++i) grid.emplace_back(m + i * sx, m + j * sy);
+  return grid;
+}
+
+Eigen::Vector2d QuadraticPeakOffset(const float v[9]) {
+  // f(x, y) = a + b x + c y + d x^2 + e x y + f y^2 fitted over x, y in {-1, 0,
+  // 1}; the sums are the least-squares solution on this grid (orthogonal
+  // polynomials).
+  auto at = [v](int x, int y) { return static_cast<double>(v[(y + 1) * 3 + (x + 1)]); };
+  double b = 0, c = 0, d = 0, e = 0, f = 0;
+  for (int y = -1; y <= 1; ++y)
+    for (int x = -1; x <= 1; ++x) {
+      const double value = at(x, y);
+      b += x * value / 6.0;
+      c += y * value / 6.0;
+      d += (x * x - 2.0 / 3.0) * value / 2.0;
+      f += (y * y - 2.0 / 3.0) * value / 2.0;
+      e += x * y * value / 4.0;
+    }
+  const double determinant = 4.0 * d * f - e * e;
+  Eigen::Vector2d offset;
+  if (d < 0 && determinant > 0) {
+    offset = {(-2.0 * f * b + e * c) / determinant, (-2.0 * d * c + e * b) / determinant};
+    if (std::abs(offset.x()) <= 1.0 && std::abs(offset.y()) <= 1.0)
+      return offset.cwiseMax(-0.5).cwiseMin(0.5);
+  }
+  auto parabola = [](double minus, double centre, double plus) {
+    const double curvature = minus - 2.0 * centre + plus;
+    return curvature < 0 ? std::clamp(0.5 * (minus - plus) / curvature, -0.5, 0.5) : 0.0;
+  };
+  return {parabola(at(-1, 0), at(0, 0), at(1, 0)), parabola(at(0, -1), at(0, 0), at(0, 1))};
+}
+
+PatchMatch MatchPatches(const cv::Mat& reference, const cv::Mat& search, int template_size,
+                        bool subpixel) {
+  PatchMatch match;
+  const int t = template_size;
+  if (t <= 0 || reference.cols < t || reference.rows < t) return match;
+  // The search window is the whole search patch, centred on itself.
+  if (search.cols < 2 * t || search.rows < 2 * t) return match;
+  const cv::Rect template_rect((reference.cols - t) / 2, (reference.rows - t) / 2, t, t);
+  cv::Mat scores;
+  cv::matchTemplate(search, reference(template_rect), scores, cv::TM_CCOEFF_NORMED);
+  double best = 0;
+  cv::Point at;
+  cv::minMaxLoc(scores, nullptr, &best, nullptr, &at);
+  if (!std::isfinite(best)) return match;
+  Eigen::Vector2d peak(at.x, at.y);
+  if (subpixel && at.x > 0 && at.y > 0 && at.x + 1 < scores.cols && at.y + 1 < scores.rows) {
+    float neighbourhood[9];
+    for (int dy = -1; dy <= 1; ++dy)
+      for (int dx = -1; dx <= 1; ++dx)
+        neighbourhood[(dy + 1) * 3 + dx + 1] = scores.at<float>(at.y + dy, at.x + dx);
+    peak += QuadraticPeakOffset(neighbourhood);
+  }
+  // The reference patch's ground pixel relative to the template's corner.
+  const double centre_x = PatchCentre(reference.cols) - template_rect.x;
+  const double centre_y = PatchCentre(reference.rows) - template_rect.y;
+  match.x = peak.x() + centre_x;
+  match.y = peak.y() + centre_y;
+  match.score = best;
+  return match;
+}
+
+SearchResult SearchTiePoints(const SearchInput& input) {
+  SearchResult result;
+  if (input.image.orientation == nullptr || input.image.raster == nullptr ||
+      input.terrain == nullptr)
+    return result;
+  const nvc::COrientation& own = *input.image.orientation;
+  const std::vector<cv::Point> grid =
+      CandidateGrid(input.settings, own.GetWidth(), own.GetHeight());
+  for (const cv::Point& position : grid) {
+    if (input.keep_going && !input.keep_going()) {
+      result.aborted = true;
+      break;
+    }
+    ++result.candidates;
+    Candidate candidate;
+    candidate.pixel = {double(position.x), double(position.y)};
+    Eigen::Vector3d hit;
+    if (!input.terrain->IntersectRay(own.GetN() - input.local_origin,
+                                     own.PixToVec3d(candidate.pixel), &hit))
+      continue;
+    candidate.ground = hit + input.local_origin;
+    if (auto point = SearchCandidate(input, candidate)) result.points.push_back(std::move(point));
+  }
+  return result;
+}
+
+}  // namespace vantri::aat

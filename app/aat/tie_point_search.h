@@ -1,0 +1,96 @@
+#pragma once
+// The tie-point search of one image added by the AAT run: a fixed grid of
+// candidate positions is turned into tie points by locating each candidate on
+// the terrain, resampling ground-aligned patches around it in the new image and
+// in every neighbour, matching them by normalised cross-correlation and
+// intersecting the measurements.
+//
+// The search of one image depends only on its arguments and returns its new
+// points, so the images of a block can be searched anywhere and their results
+// concatenated in image order.
+
+#include <Eigen/Core>
+#include <functional>
+#include <memory>
+#include <opencv2/core.hpp>
+#include <string>
+#include <vector>
+
+#include "aat/dem_triangulation.h"
+#include "platform/orientation.h"
+#include "ssba/ssba.h"
+
+class GDALDataset;
+struct VantriTypedSettings;
+
+namespace vantri::aat {
+
+struct SearchSettings {
+  int template_size = 64;         // pixels
+  int search_area_size = 640;     // pixels
+  double min_correlation = 0.55;  // a score equal to it is accepted
+  int max_points_to_search = 25;
+  bool subpixel = false;  // quadratic refinement of the correlation maximum
+};
+SearchSettings SearchSettingsFrom(const VantriTypedSettings& typed);
+
+// The candidate grid: n x n positions (m + i sx, m + j sy), n = trunc(sqrt(max
+// points)), m = round(0.75 s), sx = (width - 2m) / (n - 1), sy = (height - 2m)
+// / (n - 1) (integer division). Empty when n < 2 or the raster is too small for
+// the margins.
+std::vector<cv::Point> CandidateGrid(const SearchSettings& settings, int width, int height);
+
+// One image taking part in a search: its project index, approximate orientation
+// (project coordinates, not owned) and open raster (not owned).
+struct SearchImage {
+  int index = -1;
+  const nvc::COrientation* orientation = nullptr;
+  GDALDataset* raster = nullptr;
+};
+
+struct SearchInput {
+  SearchImage image;
+  std::vector<SearchImage> neighbours;        // in project order
+  const DemTriangulation* terrain = nullptr;  // local coordinates
+  Eigen::Vector3d local_origin = Eigen::Vector3d::Zero();
+  SearchSettings settings;
+  // Called before each candidate (the UI pumps messages there); false ends the
+  // search.
+  std::function<bool()> keep_going;
+};
+
+struct SearchResult {
+  // New tie points in candidate order: object point in local coordinates,
+  // colour (0, 255, 255), first measurement in the searched image, then one per
+  // matching neighbour. Point indices are left for the caller's list.
+  std::vector<std::unique_ptr<CSSBAPoint>> points;
+  int candidates = 0;  // grid positions looked at
+  bool aborted = false;
+};
+
+// Searches the candidate grid of one image against its neighbours. Failures of
+// single candidates or neighbours (ray misses the terrain, region outside the
+// raster, score below the threshold, height jump over 1000) drop them silently.
+SearchResult SearchTiePoints(const SearchInput& input);
+
+// ---- Building blocks, exposed for the tests ----
+
+// Normalised cross-correlation of the central template of `reference` (side
+// template_size) over `search` (both 8-bit, ground-aligned). The position is
+// that of the reference patch's centre pixel in `search`, in OpenCV pixel
+// indices (centre of the top-left pixel at 0, 0); `score` is -1 when the search
+// patch is smaller than twice the template.
+struct PatchMatch {
+  double x = 0, y = 0;
+  double score = -1;
+};
+PatchMatch MatchPatches(const cv::Mat& reference, const cv::Mat& search, int template_size,
+                        bool subpixel);
+
+// Offset of the maximum of a 3 x 3 neighbourhood (row-major values, centre the
+// largest) from its centre by a least-squares quadratic surface; each component
+// within [-0.5, 0.5]. Falls back to one parabola per axis when the surface has
+// no maximum inside the cell.
+Eigen::Vector2d QuadraticPeakOffset(const float values[9]);
+
+}  // namespace vantri::aat
