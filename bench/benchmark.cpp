@@ -55,7 +55,8 @@ void printUsage() {
 
 int threadCount() { return std::max(1u, std::thread::hardware_concurrency()); }
 
-// "F/S" in percent, each in [1, 95] (a forward overlap of 100 % would put every image at one place).
+// "F/S" in percent, each in [1, 95] (a forward overlap of 100 % would put every image at one
+// place).
 bool parseOverlap(const std::string& text, int& forward, int& side) {
   const std::size_t slash = text.find('/');
   if (slash == std::string::npos) return false;
@@ -131,8 +132,7 @@ Measurement measureCeres(const SizeRun& run, CeresSolver solver, const std::stri
   Measurement m{run.images, run.points, name, NAN, NAN, NAN};
   const ChildResult child = runInChild([&]() -> std::vector<double> {
     CeresOutcome outcome =
-        adjustWithCeres(generateBlock(blockSettings(run)), solver,
-                        run.iterations, threadCount());
+        adjustWithCeres(generateBlock(blockSettings(run)), solver, run.iterations, threadCount());
     if (!outcome.ok || !writePoints(resultPath(run, name), outcome.points)) return {};
     return {outcome.seconds_per_iteration, static_cast<double>(outcome.iterations)};
   });
@@ -231,11 +231,17 @@ void printResults(std::vector<Measurement>& results, const SizeRun& run) {
 }
 
 void runSize(const BenchOptions& options, int images, int points, const fs::path& root) {
-  SizeRun run{images, points, options.iterations, options.seed,
-              options.forward_overlap, options.side_overlap, root, {}};
-  run.folder = root / ("block_" + std::to_string(images) + "_" + std::to_string(points) + "_" +
-                       std::to_string(run.forward_overlap) + "_" +
-                       std::to_string(run.side_overlap));
+  SizeRun run{images,
+              points,
+              options.iterations,
+              options.seed,
+              options.forward_overlap,
+              options.side_overlap,
+              root,
+              {}};
+  run.folder =
+      root / ("block_" + std::to_string(images) + "_" + std::to_string(points) + "_" +
+              std::to_string(run.forward_overlap) + "_" + std::to_string(run.side_overlap));
   fs::create_directories(run.folder);
   const std::vector<std::string> solvers =
       options.solvers.empty() ? defaultSolvers(images, points) : options.solvers;

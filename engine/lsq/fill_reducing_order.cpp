@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <functional>
+#include <iterator>
+#include <queue>
 
 namespace bravik {
 namespace {
@@ -178,7 +181,8 @@ class Dissection {
     middle = std::min(middle, levels.size() - 2);
     for (std::size_t l = 0; l < levels.size(); ++l)
       for (int v : levels[l]) level_[v] = static_cast<int>(l);
-    for (std::size_t l = 0; l < middle; ++l) near.insert(near.end(), levels[l].begin(), levels[l].end());
+    for (std::size_t l = 0; l < middle; ++l)
+      near.insert(near.end(), levels[l].begin(), levels[l].end());
     for (int v : levels[middle]) {
       const bool touches_far = std::any_of(g_[v].begin(), g_[v].end(), [&](int w) {
         return level_[w] == static_cast<int>(middle) + 1;
@@ -262,6 +266,106 @@ std::vector<int> fillReducingOrder(const Graph& adjacency, int dense_degree) {
   for (int v = 0; v < count; ++v)
     if (dense[v]) order.push_back(v);
   return order;
+}
+
+}  // namespace bravik
+
+namespace bravik {
+
+std::vector<int> postorderedElimination(const Graph& adjacency, const std::vector<int>& order) {
+  const int n = static_cast<int>(order.size());
+  std::vector<int> position(n);
+  for (int p = 0; p < n; ++p) position[order[p]] = p;
+  // Elimination tree by Liu's algorithm with path compression, over positions.
+  std::vector<int> parent(n, -1), ancestor(n, -1);
+  for (int i = 0; i < n; ++i)
+    for (int w : adjacency[order[i]]) {
+      int r = position[w];
+      if (r >= i) continue;
+      while (ancestor[r] != -1 && ancestor[r] != i) {
+        const int next = ancestor[r];
+        ancestor[r] = i;
+        r = next;
+      }
+      if (ancestor[r] == -1) {
+        ancestor[r] = i;
+        parent[r] = i;
+      }
+    }
+  std::vector<std::vector<int>> children(n);
+  for (int i = 0; i < n; ++i)
+    if (parent[i] >= 0) children[parent[i]].push_back(i);
+  std::vector<int> result;
+  result.reserve(n);
+  std::vector<std::pair<int, std::size_t>> stack;
+  for (int root = 0; root < n; ++root) {
+    if (parent[root] >= 0) continue;
+    stack.push_back({root, 0});
+    while (!stack.empty()) {
+      auto& [node, next_child] = stack.back();
+      if (next_child < children[node].size()) {
+        const int child = children[node][next_child++];
+        stack.push_back({child, 0});
+      } else {
+        result.push_back(order[node]);
+        stack.pop_back();
+      }
+    }
+  }
+  return result;
+}
+
+std::vector<int> minimumDegreeOrder(const Graph& adjacency, int dense_degree) {
+  Graph g = withoutDuplicates(adjacency);
+  const int count = static_cast<int>(g.size());
+  std::vector<char> done(count, 0);
+  std::vector<int> dense;
+  for (int v = 0; v < count; ++v)
+    if (static_cast<int>(g[v].size()) > dense_degree) done[v] = 1, dense.push_back(v);
+  auto live = [&](int v) {
+    auto& list = g[v];
+    list.erase(std::remove_if(list.begin(), list.end(), [&](int w) { return done[w] != 0; }),
+               list.end());
+  };
+  using Entry = std::pair<int, int>;  // (degree, node)
+  std::priority_queue<Entry, std::vector<Entry>, std::greater<Entry>> queue;
+  for (int v = 0; v < count; ++v)
+    if (!done[v]) {
+      live(v);
+      queue.push({static_cast<int>(g[v].size()), v});
+    }
+  std::vector<int> order;
+  order.reserve(count);
+  int remaining = count - static_cast<int>(dense.size());
+  std::vector<int> merged;
+  while (!queue.empty()) {
+    const auto [degree, v] = queue.top();
+    queue.pop();
+    if (done[v] || degree != static_cast<int>(g[v].size())) continue;  // stale entry
+    if (degree + 1 == remaining) {
+      // A clique remains: its order does not change the fill.
+      for (int w = 0; w < count; ++w)
+        if (!done[w]) order.push_back(w), done[w] = 1;
+      break;
+    }
+    done[v] = 1;
+    order.push_back(v);
+    --remaining;
+    const std::vector<int> neighbours = std::move(g[v]);
+    g[v].clear();
+    for (int u : neighbours) {
+      merged.clear();
+      std::set_union(g[u].begin(), g[u].end(), neighbours.begin(), neighbours.end(),
+                     std::back_inserter(merged));
+      merged.erase(std::remove_if(merged.begin(), merged.end(),
+                                  [&](int w) { return w == u || done[w] != 0; }),
+                   merged.end());
+      g[u].swap(merged);
+      queue.push({static_cast<int>(g[u].size()), u});
+    }
+  }
+  order.insert(order.end(), dense.begin(), dense.end());
+  return postorderedElimination(adjacency, order);
 }
 
 }  // namespace bravik

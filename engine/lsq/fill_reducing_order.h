@@ -24,6 +24,18 @@ std::vector<int> fillReducingOrder(const std::vector<std::vector<int>>& adjacenc
 std::vector<int> nestedDissectionOrder(const std::vector<std::vector<int>>& adjacency,
                                        int dense_degree, int leaf_size = 48);
 
+// Elimination order for a supernodal factorisation: minimum degree on the explicit elimination
+// graph (ties by node number), then the elimination tree postordered so that nodes with nested
+// structures are consecutive. Nodes of degree above `dense_degree` come last, as above; once
+// the remaining graph is a clique it is taken as it stands.
+std::vector<int> minimumDegreeOrder(const std::vector<std::vector<int>>& adjacency,
+                                    int dense_degree);
+
+// The same elimination in a postorder of its elimination tree (children in ascending order):
+// the same fill, with every subtree consecutive.
+std::vector<int> postorderedElimination(const std::vector<std::vector<int>>& adjacency,
+                                        const std::vector<int>& order);
+
 // The default threshold for "dense" nodes: max(32, 8 x the median degree).
 int denseDegreeThreshold(const std::vector<std::vector<int>>& adjacency);
 

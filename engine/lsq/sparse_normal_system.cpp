@@ -601,13 +601,19 @@ void SparseNormalSystem::chooseFactorisation() {
   if (factorisation_ != ReducedFactorisation::kSupernodal)
     order_ = fillReducingOrder(graph_, dense_degree);
   if (factorisation_ == ReducedFactorisation::kEnvelope) return;
-  dissection_order_ = nestedDissectionOrder(graph_, dense_degree);
-  auto structure = std::make_unique<SupernodalStructure>(graph_, reduced_size_, dissection_order_);
-  if (factorisation_ == ReducedFactorisation::kAutomatic &&
-      !(structure->flops() * kSupernodalCostFactor < envelopeFlops(order_))) {
-    dissection_order_.clear();
-    return;
+  // Nested dissection and minimum degree: the one with fewer multiply-adds.
+  std::vector<int> chosen = nestedDissectionOrder(graph_, dense_degree);
+  auto structure = std::make_unique<SupernodalStructure>(graph_, reduced_size_, chosen);
+  std::vector<int> min_degree = minimumDegreeOrder(graph_, dense_degree);
+  auto md_structure = std::make_unique<SupernodalStructure>(graph_, reduced_size_, min_degree);
+  if (md_structure->flops() < structure->flops()) {
+    structure = std::move(md_structure);
+    chosen.swap(min_degree);
   }
+  if (factorisation_ == ReducedFactorisation::kAutomatic &&
+      !(structure->flops() * kSupernodalCostFactor < envelopeFlops(order_)))
+    return;
+  dissection_order_ = std::move(chosen);
   supernodal_ = std::move(structure);
 }
 

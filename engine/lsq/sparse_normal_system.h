@@ -28,11 +28,13 @@ namespace bravik {
 // seen by the multiply-adds each needs (or set with setReducedFactorisation()):
 // - envelope: ordered by reverse Cuthill-McKee over the object graph, factored in envelope
 //   storage; cheapest for small blocks and narrow strips;
-// - supernodal: ordered by nested dissection over the object graph, factored by a supernodal
-//   Cholesky with dense kernels per supernode; its fill grows as n log n with the images.
-// In both orders objects met by almost every image (AP sets, corrections) come last. The point elimination, the reduced
-// assembly and the back-substitution run on several threads for large blocks, and so can the
-// accumulation (see accumulationLanes()); the result does not depend on the thread count.
+// - supernodal: ordered by nested dissection or minimum degree over the object graph (the one
+//   with fewer multiply-adds), factored by a supernodal Cholesky with dense kernels per
+//   supernode; its cost grows more slowly with the images than the envelope's.
+// In both orders objects met by almost every image (AP sets, corrections) come last. The point
+// elimination, the reduced assembly and the back-substitution run on several threads for large
+// blocks, and so can the accumulation (see accumulationLanes()); the result does not depend on the
+// thread count.
 //
 // Results equal those of the dense system up to rounding (x, n, vtpv). An observation group that
 // couples two different object points cannot be eliminated: accumulate() then fails with an
@@ -190,8 +192,8 @@ class SparseNormalSystem : public NormalSystem {
   // Graph of the reduced system and its fill-reducing order, valid for the block counts in
   // structure_stamp_ (point-coupling values, reduced blocks).
   Graph graph_;
-  std::vector<int> order_;             // reverse Cuthill-McKee, for the envelope
-  std::vector<int> dissection_order_;  // nested dissection, for the supernodal factor
+  std::vector<int> order_;                           // reverse Cuthill-McKee, for the envelope
+  std::vector<int> dissection_order_;                // for the supernodal factor
   std::unique_ptr<SupernodalStructure> supernodal_;  // set when the supernodal factor is used
   ReducedFactorisation factorisation_ = ReducedFactorisation::kAutomatic;
   // The supernodal factor's cost per multiply-add relative to the envelope's.

@@ -149,8 +149,8 @@ TEST_P(SparseMatchesDense, BothReducedFactorisationsGiveTheDenseSolution) {
   DenseNormalSystem dense(s.layout.unknowns(), createAdjInterface(AdjustmentInterface::kNative));
   s.feed(dense);
   ASSERT_EQ(dense.solve(), 0);
-  for (ReducedFactorisation way : {ReducedFactorisation::kEnvelope,
-                                   ReducedFactorisation::kSupernodal}) {
+  for (ReducedFactorisation way :
+       {ReducedFactorisation::kEnvelope, ReducedFactorisation::kSupernodal}) {
     SparseNormalSystem sparse(s.layout, 2);
     sparse.setReducedFactorisation(way);
     s.feed(sparse);
@@ -257,9 +257,9 @@ TEST(SparseNormalSystem, UndeterminedGeometryUnknownsReportTheFirstDenseRow) {
     }
   const int expected = s.geometry[1] + 1;
   EXPECT_EQ(denseCode(s), expected);
-  for (ReducedFactorisation way : {ReducedFactorisation::kAutomatic,
-                                   ReducedFactorisation::kEnvelope,
-                                   ReducedFactorisation::kSupernodal}) {
+  for (ReducedFactorisation way :
+       {ReducedFactorisation::kAutomatic, ReducedFactorisation::kEnvelope,
+        ReducedFactorisation::kSupernodal}) {
     SparseNormalSystem sparse(s.layout);
     sparse.setReducedFactorisation(way);
     s.feed(sparse);

@@ -51,7 +51,7 @@ class SupernodalStructure {
   std::vector<int> row_offset_;         // per entry of rows_: first panel row of that node
   std::vector<int> panel_rows_;         // per supernode
   std::vector<int> panel_cols_;
-  std::vector<std::size_t> panel_start_;  // per supernode, plus the end
+  std::vector<std::size_t> panel_start_;      // per supernode, plus the end
   std::vector<std::vector<Update>> updates_;  // per target supernode, sources ascending
   double flops_ = 0.0;
 };

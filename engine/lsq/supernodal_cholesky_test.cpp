@@ -157,7 +157,8 @@ TEST_P(SupernodalFactor, SolvesItsSystemAndAgreesWithTheEnvelopeFactor) {
   const BlockSparse m = randomBlockSparse(9, GetParam());
   const int hub_degree = 8;
   for (const std::vector<int>& order :
-       {nestedDissectionOrder(m.graph, hub_degree, 4), fillReducingOrder(m.graph, hub_degree)}) {
+       {nestedDissectionOrder(m.graph, hub_degree, 4), minimumDegreeOrder(m.graph, hub_degree),
+        fillReducingOrder(m.graph, hub_degree)}) {
     ASSERT_EQ(order.back(), static_cast<int>(m.graph.size()) - 1) << "the hub comes last";
     SupernodalStructure structure(m.graph, m.sizes, order);
     ASSERT_EQ(structure.unknowns(), m.unknowns());
@@ -178,7 +179,8 @@ TEST_P(SupernodalFactor, SolvesItsSystemAndAgreesWithTheEnvelopeFactor) {
     s.solveInPlace(xs);
     e.solveInPlace(xe);
     EXPECT_LT(maxResidual(m, order, xs, rhs), 1e-10);
-    for (std::size_t i = 0; i < xs.size(); ++i) EXPECT_NEAR(xs[i], xe[i], 1e-12 * (1 + std::abs(xe[i])));
+    for (std::size_t i = 0; i < xs.size(); ++i)
+      EXPECT_NEAR(xs[i], xe[i], 1e-12 * (1 + std::abs(xe[i])));
     // The factors agree entry by entry wherever both store one.
     for (int i = 0; i < m.unknowns(); ++i)
       for (int j = e.first(i); j <= i; ++j)
@@ -239,22 +241,28 @@ TEST(NestedDissection, GridSeparatorsComeAfterTheirSidesAndFillStaysBelowTheEnve
   std::vector<int> all(side * side);
   std::iota(all.begin(), all.end(), 0);
   ASSERT_EQ(sorted, all) << "a permutation";
+  std::vector<int> md = minimumDegreeOrder(grid, 100);
+  std::sort(md.begin(), md.end());
+  ASSERT_EQ(md, all) << "a permutation";
   const std::vector<int> sizes(grid.size(), 6);
   SupernodalStructure dissected(grid, sizes, order);
+  SupernodalStructure min_degree(grid, sizes, minimumDegreeOrder(grid, 100));
   SupernodalStructure banded(grid, sizes, fillReducingOrder(grid, 100));
   EXPECT_LT(dissected.flops(), 0.7 * banded.flops());
   EXPECT_LT(dissected.storedEntries(), banded.storedEntries());
+  EXPECT_LT(min_degree.flops(), 0.7 * banded.flops());
 }
 
 TEST(NestedDissection, DisconnectedPartsAndIsolatedNodesAreOrdered) {
   Graph g(50);
   for (int v = 0; v + 1 < 20; ++v) g[v].push_back(v + 1), g[v + 1].push_back(v);
   for (int v = 25; v + 1 < 50; ++v) g[v].push_back(v + 1), g[v + 1].push_back(v);
-  std::vector<int> order = nestedDissectionOrder(g, 10, 3);
-  std::sort(order.begin(), order.end());
   std::vector<int> all(50);
   std::iota(all.begin(), all.end(), 0);
-  EXPECT_EQ(order, all);
+  for (std::vector<int> order : {nestedDissectionOrder(g, 10, 3), minimumDegreeOrder(g, 10)}) {
+    std::sort(order.begin(), order.end());
+    EXPECT_EQ(order, all);
+  }
 }
 
 }  // namespace
