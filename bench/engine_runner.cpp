@@ -11,11 +11,11 @@
 #include <iostream>
 #include <limits>
 
-#include "models/block.h"
+#include "adjust/adjustment.h"
 #include "input/params_io.h"
 #include "input/readers.h"
-#include "adjust/adjustment.h"
 #include "lsq/ls_params.h"
+#include "models/block.h"
 
 namespace bench {
 namespace {

@@ -4,8 +4,8 @@
 #include <iosfwd>
 #include <string>
 
-#include "models/block.h"
 #include "adjust/iteration.h"
+#include "models/block.h"
 
 namespace bravik {
 

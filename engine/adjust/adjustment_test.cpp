@@ -9,8 +9,8 @@
 #include <sstream>
 #include <string>
 
-#include "input/readers.h"
 #include "adjust/block_simulation_test_support.h"
+#include "input/readers.h"
 #include "lsq/ls_params.h"
 #include "report/report_sections.h"
 
@@ -24,11 +24,7 @@ using testing_support::CameraKind;
 using testing_support::SimulatedBlock;
 using testing_support::SimulationSettings;
 
-// Restores the process-wide settings after each test.
-class AdjustmentTest : public ::testing::Test {
- protected:
-
-};
+class AdjustmentTest : public ::testing::Test {};
 
 std::string lineAfter(const std::string& text, const std::string& label) {
   const std::size_t start = text.rfind(label);

@@ -5,8 +5,8 @@
 #include <sstream>
 #include <string>
 
-#include "lsq/ls_params.h"
 #include "adjust/tiny_block_test_support.h"
+#include "lsq/ls_params.h"
 #include "models/ap_set.h"
 
 namespace bravik {

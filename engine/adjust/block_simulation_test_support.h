@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "blockgen/random.h"
-#include "models/block.h"
 #include "lsq/ls_params.h"
+#include "models/block.h"
 #include "models/camera.h"
 #include "models/ext_orientation.h"
 
@@ -119,16 +119,20 @@ class BlockSimulator {
       for (int k = 0; k < settings_.imagesPerStrip; ++k) {
         const std::string id = "img" + std::to_string(strip) + std::to_string(k);
         auto eo = makeOrientation(strip, id);
-        std::vector<double> values = {
-            k * base(),        strip * stripSpacing(), flyingHeight() + 5.0 * k,
-            random_.gaussian(0.01), random_.gaussian(0.01), random_.gaussian(0.01)};
+        std::vector<double> values = {k * base(),
+                                      strip * stripSpacing(),
+                                      flyingHeight() + 5.0 * k,
+                                      random_.gaussian(0.01),
+                                      random_.gaussian(0.01),
+                                      random_.gaussian(0.01)};
         truth.orientations[id] = values;
         auto truthEO = makeOrientation(strip, id);
         truthEO->p = values;
         truthEO->refresh();
         truthGeometries_[id] = std::move(truthEO);
 
-        for (int j = 0; j < 3; ++j) eo->p[j] = values[j] + random_.gaussian(settings_.positionError);
+        for (int j = 0; j < 3; ++j)
+          eo->p[j] = values[j] + random_.gaussian(settings_.positionError);
         for (int j = 3; j < 6; ++j) eo->p[j] = values[j] + random_.gaussian(settings_.angleError);
         for (double& s : eo->s) s = block.settings.smaxu;
         eo->t = 10.0 * (strip * settings_.imagesPerStrip + k);
@@ -148,7 +152,8 @@ class BlockSimulator {
       for (int c = 0; c < settings_.gridColumns; ++c) {
         const double X = x0 + (x1 - x0) * c / (settings_.gridColumns - 1);
         const double Y = y0 + (y1 - y0) * r / (settings_.gridRows - 1);
-        truth.points["p" + std::to_string(r * settings_.gridColumns + c)] = {X, Y, random_.uniform(-20.0, 20.0)};
+        truth.points["p" + std::to_string(r * settings_.gridColumns + c)] = {
+            X, Y, random_.uniform(-20.0, 20.0)};
       }
     }
   }
@@ -228,7 +233,8 @@ class BlockSimulator {
       auto point = std::make_unique<ObjectPoint>(id, block.settings);
       const bool observed = i < settings_.observedControl;
       for (int k = 0; k < 3; ++k) {
-        point->xyz[k] = result.truth.points[id][k] + (observed ? random_.gaussian(settings_.controlStdDev) : 0.0);
+        point->xyz[k] = result.truth.points[id][k] +
+                        (observed ? random_.gaussian(settings_.controlStdDev) : 0.0);
         point->sdev[k] = observed ? settings_.controlStdDev : settings.sminu;
       }
       point->type = kPointControl;

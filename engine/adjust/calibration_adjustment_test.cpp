@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "input/readers.h"
-#include "lsq/adj_interface.h"
 #include "adjust/adjustment.h"
 #include "adjust/approximations.h"
 #include "adjust/block_simulation_test_support.h"
+#include "input/readers.h"
+#include "lsq/adj_interface.h"
 #include "lsq/dense_normal_system.h"
 #include "lsq/ls_params.h"
 #include "lsq/normal_system_test_support.h"
@@ -34,10 +34,7 @@ using testing_support::BlockSimulator;
 using testing_support::SimulatedBlock;
 using testing_support::SimulationSettings;
 
-class CalibrationAdjustmentTest : public ::testing::Test {
- protected:
-
-};
+class CalibrationAdjustmentTest : public ::testing::Test {};
 
 struct RunResult {
   int initialized = 0;
@@ -183,7 +180,8 @@ TEST_F(CalibrationAdjustmentTest, AustralisSetRecoversTheDistortionWithoutItSigm
   expectDistortionRecoveredAtTheCorners(*set, "0011111111");
 
   SimulatedBlock uncalibrated = calibrationBlock();
-  uncalibrated.block->settings.maxIterations = 4;  // enough to settle sigma 0; the model error stays
+  uncalibrated.block->settings.maxIterations =
+      4;  // enough to settle sigma 0; the model error stays
   Adjustment plain(*uncalibrated.block);
   adjust(plain);
   EXPECT_GT(plain.state().sigma0, 1.5 * adjustment.state().sigma0);

@@ -225,7 +225,8 @@ bool accumulateImagesInLanes(const Block& block, NormalSystem& normals, int& obs
   auto run = [&](int lane) {
     int count = 0;  // a local counter: the lanes' counters would share a cache line
     for (const BundleImage* image : block.images.items()) {
-      if (image->addToNormalsInLane(normals, block.objectPoints, lane, block.settings, count) != 1) {
+      if (image->addToNormalsInLane(normals, block.objectPoints, lane, block.settings, count) !=
+          1) {
         succeeded[lane] = 0;
         break;
       }
@@ -274,7 +275,7 @@ int solveNormalEquations(NormalSystem& normals, std::ostream& report) {
   if (result == 0) return 1;
   if (result > 0) {
     messages() << "ATTENTION: BMatrix is >>> not <<< positive definite at row/column " << result - 1
-              << "\n";
+               << "\n";
   }
   // A negative result is a size mismatch: the solution is unusable either way.
   report << "*** ERROR: Solving of normal equations failed.\n";
@@ -309,7 +310,8 @@ int initializeAdjustmentTail(Block& block, AdjustmentState& state, std::ostream&
 
   printDataDefined(block, report);
   printCounts(block, counts, report);
-  if (block.options.debugUnknownsTable) block.adjObjects.printUnknownsTable(messages(), block.settings);
+  if (block.options.debugUnknownsTable)
+    block.adjObjects.printUnknownsTable(messages(), block.settings);
 
   // A block without unknowns (nothing read, or everything removed by the clean-up) has no
   // adjustment to run; reporting success would hand the caller empty result files.

@@ -5,8 +5,8 @@
 #include <iosfwd>
 #include <memory>
 
-#include "models/block.h"
 #include "lsq/normal_system.h"
+#include "models/block.h"
 
 namespace bravik {
 

@@ -5,8 +5,8 @@
 #include <sstream>
 #include <string>
 
-#include "lsq/ls_params.h"
 #include "adjust/tiny_block_test_support.h"
+#include "lsq/ls_params.h"
 
 namespace bravik {
 namespace {
@@ -48,7 +48,6 @@ class ScriptedNormalSystem : public NormalSystem {
 
 class IterationTest : public ::testing::Test {
  protected:
-
   // Two images with eliminated orientations and `points` free tie points seen by both:
   // m = 4 points, u = 3 points + 12 of which 12 eliminated, so r = points.
   ScriptedNormalSystem* prepare(int points) {

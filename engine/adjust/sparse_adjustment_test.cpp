@@ -8,9 +8,9 @@
 #include <sstream>
 #include <vector>
 
-#include "lsq/adj_interface.h"
 #include "adjust/adjustment.h"
 #include "adjust/block_simulation_test_support.h"
+#include "lsq/adj_interface.h"
 #include "lsq/ls_params.h"
 
 namespace bravik {

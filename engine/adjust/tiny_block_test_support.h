@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "models/block.h"
 #include "lsq/ls_params.h"
+#include "models/block.h"
 #include "models/camera.h"
 #include "models/ext_orientation.h"
 

@@ -54,16 +54,22 @@ EntryReader readerFor(int keyword, Block& block) {
               "ERROR: Reading image file failed.\n"};
     case kKwImageGeometry:
     case kKwExtOri:
-      return {[&block](std::istream& in) { return readGeometryFile(in, block.geometries, block.settings); },
+      return {[&block](std::istream& in) {
+                return readGeometryFile(in, block.geometries, block.settings);
+              },
               "ERROR: Reading EO file failed.\n"};
     case kKwImageCrds:
       return {[&block](std::istream& in) { return readImageCoordinates(in, block.images); },
               "ERROR: Reading image coords. file failed.\n"};
     case kKwObjCrds:
-      return {[&block](std::istream& in) { return readObjectCoordinates(in, block.objectPoints, block.settings); },
+      return {[&block](std::istream& in) {
+                return readObjectCoordinates(in, block.objectPoints, block.settings);
+              },
               "ERROR: Reading object coords. file failed.\n"};
     case kKwCtrlSupp:
-      return {[&block](std::istream& in) { return readControlSupport(in, block.objectPoints, block.settings); },
+      return {[&block](std::istream& in) {
+                return readControlSupport(in, block.objectPoints, block.settings);
+              },
               "ERROR: Reading CS file failed.\n"};
     case kKwApSet:
       return {[&block](std::istream& in) { return readAPSetFile(in, block.apSets); },

@@ -238,7 +238,7 @@ int readImageFile(std::istream& in, OwnedList<BundleImage>& images,
     Camera* camera = cameras.find(cameraId);
     if (camera == nullptr) {
       messages() << "ERROR: Attach camera " << cameraId << " for image " << id << " not failed.\n"
-                << "ERROR: Reading image " << id << " failed.\n";
+                 << "ERROR: Reading image " << id << " failed.\n";
       return -1;
     }
     if (images.insert(std::make_unique<BundleImage>(id, geometryId, cameraId, camera))) {
@@ -248,8 +248,7 @@ int readImageFile(std::istream& in, OwnedList<BundleImage>& images,
   return 1;
 }
 
-int readGeometryFile(std::istream& in, OwnedList<ImageGeometry>& geometries,
-                     const LSParams& ls) {
+int readGeometryFile(std::istream& in, OwnedList<ImageGeometry>& geometries, const LSParams& ls) {
   std::string form;
   if (!readWord(in, form)) {
     messages() << "ERROR: Reading keyword failed.\n";

@@ -79,8 +79,7 @@ int readImageCoordinates(std::istream& in, OwnedList<BundleImage>& images) {
   return 1;
 }
 
-int readObjectCoordinates(std::istream& in, OwnedList<ObjectPoint>& points,
-                          const LSParams& ls) {
+int readObjectCoordinates(std::istream& in, OwnedList<ObjectPoint>& points, const LSParams& ls) {
   std::string form;
   if (!readWord(in, form)) return -1;
   const bool individual = form == "indiv-sdev";
@@ -124,8 +123,7 @@ int readObjectCoordinates(std::istream& in, OwnedList<ObjectPoint>& points,
   return 1;
 }
 
-int readControlSupport(std::istream& in, OwnedList<ObjectPoint>& points,
-                       const LSParams& ls) {
+int readControlSupport(std::istream& in, OwnedList<ObjectPoint>& points, const LSParams& ls) {
   for (;;) {
     SupportRecord record;
     const RecordResult result = readSupportRecord(in, record);

@@ -3,8 +3,8 @@
 
 #include <iosfwd>
 
-#include "models/block.h"
 #include "lsq/ls_params.h"
+#include "models/block.h"
 
 namespace bravik {
 

@@ -19,8 +19,7 @@ int readInput(Block& block, std::istream& in);
 int readCameraFile(std::istream& in, OwnedList<Camera>& cameras);
 int readImageFile(std::istream& in, OwnedList<BundleImage>& images,
                   const OwnedList<Camera>& cameras);
-int readGeometryFile(std::istream& in, OwnedList<ImageGeometry>& geometries,
-                     const LSParams& ls);
+int readGeometryFile(std::istream& in, OwnedList<ImageGeometry>& geometries, const LSParams& ls);
 int readAPSetFile(std::istream& in, OwnedList<APSet>& sets);
 int readPosCorrectionFile(std::istream& in, OwnedList<PosCorrection>& corrections);
 int readAttCorrectionFile(std::istream& in, OwnedList<AttCorrection>& corrections);

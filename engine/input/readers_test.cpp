@@ -33,7 +33,6 @@ std::string run(Reader reader, const std::string& text, int expected) {
 
 class ReadersTest : public testing::Test {
  protected:
-
   int readCameras(std::istream& in) { return readCameraFile(in, block_.cameras); }
   std::string cameras(const std::string& text, int expected) {
     return run([this](std::istream& in) { return readCameraFile(in, block_.cameras); }, text,
@@ -45,16 +44,25 @@ class ReadersTest : public testing::Test {
         expected);
   }
   std::string geometries(const std::string& text, int expected) {
-    return run([this](std::istream& in) { return readGeometryFile(in, block_.geometries, block_.settings); }, text,
-               expected);
+    return run(
+        [this](std::istream& in) {
+          return readGeometryFile(in, block_.geometries, block_.settings);
+        },
+        text, expected);
   }
   std::string objects(const std::string& text, int expected) {
-    return run([this](std::istream& in) { return readObjectCoordinates(in, block_.objectPoints, block_.settings); },
-               text, expected);
+    return run(
+        [this](std::istream& in) {
+          return readObjectCoordinates(in, block_.objectPoints, block_.settings);
+        },
+        text, expected);
   }
   std::string support(const std::string& text, int expected) {
-    return run([this](std::istream& in) { return readControlSupport(in, block_.objectPoints, block_.settings); },
-               text, expected);
+    return run(
+        [this](std::istream& in) {
+          return readControlSupport(in, block_.objectPoints, block_.settings);
+        },
+        text, expected);
   }
 
   Block block_;

@@ -4,9 +4,9 @@
 #include <iostream>
 #include <system_error>
 
+#include "adjust/adjustment.h"
 #include "input/params_io.h"
 #include "input/readers.h"
-#include "adjust/adjustment.h"
 #include "util/diagnostics.h"
 
 namespace bravik {
@@ -98,8 +98,7 @@ namespace {
 
 // The block starts with the caller's settings and hands back those it ended with, which
 // differ only after an "ls-params" file that was read completely.
-int readAndAdjust(std::istream& input, RunFiles& files, bool writeCameraFile,
-                  LSParams& settings) {
+int readAndAdjust(std::istream& input, RunFiles& files, bool writeCameraFile, LSParams& settings) {
   Block block(settings);
   const int read = readInput(block, input);
   settings = block.settings;

@@ -19,7 +19,8 @@ int AdjInterfaceNative::solve(Matrix& N, const Vector& n, Vector& x, Vector& d) 
 }
 
 std::unique_ptr<AdjInterface> createAdjInterface(AdjustmentInterface interface_value) {
-  if (interface_value == AdjustmentInterface::kNative) return std::make_unique<AdjInterfaceNative>();
+  if (interface_value == AdjustmentInterface::kNative)
+    return std::make_unique<AdjInterfaceNative>();
   return nullptr;
 }
 

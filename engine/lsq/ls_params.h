@@ -7,8 +7,9 @@ namespace bravik {
 
 // The "Adjustment interface" setting: how the normal equations are formed and solved.
 // "native" forms the full normal matrix and solves it with the built-in Cholesky solver;
-// "lapack" is accepted by the settings reader but has no solver; "sparse" eliminates the object points and solves the reduced system with a fill-reducing
-// ordering; it gives the same results as "native" without forming the full normal matrix.
+// "lapack" is accepted by the settings reader but has no solver; "sparse" eliminates the object
+// points and solves the reduced system with a fill-reducing ordering; it gives the same results as
+// "native" without forming the full normal matrix.
 enum class AdjustmentInterface : int { kNative = 0, kLapack = 1, kSparse = 2 };
 
 // The least-squares settings of one run (Block::settings), passed to every step that needs

@@ -1,8 +1,9 @@
 #include "lsq/normal_equation_files.h"
-#include "util/diagnostics.h"
 
 #include <cstdio>
 #include <functional>
+
+#include "util/diagnostics.h"
 
 namespace bravik {
 namespace {

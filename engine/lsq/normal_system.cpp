@@ -17,15 +17,18 @@ int UnknownLayout::unknowns() const {
 }
 
 bool hasNormalSystem(AdjustmentInterface interface_value) {
-  return interface_value == AdjustmentInterface::kNative || interface_value == AdjustmentInterface::kSparse;
+  return interface_value == AdjustmentInterface::kNative ||
+         interface_value == AdjustmentInterface::kSparse;
 }
 
-std::unique_ptr<NormalSystem> createNormalSystem(AdjustmentInterface interface_value, const UnknownLayout& layout) {
+std::unique_ptr<NormalSystem> createNormalSystem(AdjustmentInterface interface_value,
+                                                 const UnknownLayout& layout) {
   try {
     if (interface_value == AdjustmentInterface::kNative)
       return std::make_unique<DenseNormalSystem>(layout.unknowns(),
                                                  createAdjInterface(interface_value));
-    if (interface_value == AdjustmentInterface::kSparse) return std::make_unique<SparseNormalSystem>(layout);
+    if (interface_value == AdjustmentInterface::kSparse)
+      return std::make_unique<SparseNormalSystem>(layout);
   } catch (const std::bad_alloc&) {
     const double gigabytes = 8.0 * layout.unknowns() * layout.unknowns() / 1e9;
     if (interface_value == AdjustmentInterface::kNative)

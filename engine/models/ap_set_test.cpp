@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "models/camera.h"
 #include "lsq/ls_params.h"
+#include "models/camera.h"
 
 namespace bravik {
 namespace {
@@ -185,16 +185,14 @@ Distortion gruen(const double* a, double b, double x, double y) {
   auto A = [a](int k) { return a[k - 1]; };
   const double dx = A(1) * x + A(2) * y + A(3) * x * y + A(4) * Y + A(6) * w * X + A(7) * Gx +
                     A(8) * X * y + A(9) * Y * x + A(10) * Gy + A(15) * Qx + A(16) * Gx * y +
-                    A(17) * X * Y + A(18) * Gy * x + A(19) * Qy + A(25) * Qx * y +
-                    A(26) * Gx * Y + A(27) * Gy * X + A(28) * Qy * x + A(33) * Qx * Y +
-                    A(34) * Gx * Gy + A(35) * Qy * X + A(39) * Gy * Qx + A(40) * Gx * Qy +
-                    A(43) * Qx * Qy;
-  const double dy = -A(1) * y + A(2) * x + A(3) * w * Y + A(5) * X + A(6) * x * y +
-                    A(11) * Gx + A(12) * X * y + A(13) * Y * x + A(14) * Gy + A(20) * Qx +
-                    A(21) * Gx * y + A(22) * X * Y + A(23) * Gy * x + A(24) * Qy +
-                    A(29) * Qx * y + A(30) * Gx * Y + A(31) * Gy * X + A(32) * Qy * x +
-                    A(36) * Qx * Y + A(37) * Gx * Gy + A(38) * Qy * X + A(41) * Gy * Qx +
-                    A(42) * Gx * Qy + A(44) * Qx * Qy;
+                    A(17) * X * Y + A(18) * Gy * x + A(19) * Qy + A(25) * Qx * y + A(26) * Gx * Y +
+                    A(27) * Gy * X + A(28) * Qy * x + A(33) * Qx * Y + A(34) * Gx * Gy +
+                    A(35) * Qy * X + A(39) * Gy * Qx + A(40) * Gx * Qy + A(43) * Qx * Qy;
+  const double dy = -A(1) * y + A(2) * x + A(3) * w * Y + A(5) * X + A(6) * x * y + A(11) * Gx +
+                    A(12) * X * y + A(13) * Y * x + A(14) * Gy + A(20) * Qx + A(21) * Gx * y +
+                    A(22) * X * Y + A(23) * Gy * x + A(24) * Qy + A(29) * Qx * y + A(30) * Gx * Y +
+                    A(31) * Gy * X + A(32) * Qy * x + A(36) * Qx * Y + A(37) * Gx * Gy +
+                    A(38) * Qy * X + A(41) * Gy * Qx + A(42) * Gx * Qy + A(44) * Qx * Qy;
   return {dx, dy};
 }
 
@@ -213,14 +211,14 @@ Distortion textbookCorrection(const std::string& keyword, const double* a, doubl
   }
   if (keyword == "australis") {
     const Distortion affinity{a[8] * x + a[9] * y, 0.0};
-    return sum({innerOrientation(a, x, y, z), radial(a + 3, x, y),
-                decentering(a[6], a[7], x, y), affinity});
+    return sum({innerOrientation(a, x, y, z), radial(a + 3, x, y), decentering(a[6], a[7], x, y),
+                affinity});
   }
   if (keyword == "in-plane-dist") {
-    return {a[0] * x + a[1] * y + a[2] * x * y + a[3] * y * y + a[4] * x * x * y +
-                a[5] * x * y * y + a[6] * x * x * y * y,
-            a[7] * x * y + a[8] * x * x + a[9] * x * x * y + a[10] * x * y * y +
-                a[11] * x * x * y * y};
+    return {
+        a[0] * x + a[1] * y + a[2] * x * y + a[3] * y * y + a[4] * x * x * y + a[5] * x * y * y +
+            a[6] * x * x * y * y,
+        a[7] * x * y + a[8] * x * x + a[9] * x * x * y + a[10] * x * y * y + a[11] * x * x * y * y};
   }
   if (keyword == "out-of-plane-dist") {
     const double d = a[0] * (x * x - y * y) + a[1] * x * x * y * y + a[2] * (x * x - y * y) * r2;
@@ -247,6 +245,60 @@ TEST(APSetModelTest, CorrectionsAgreeWithTheTextbookModels) {
       EXPECT_NEAR(dy, expected.dy, 1e-14) << keyword << " at " << x << ", " << y;
     }
   }
+}
+
+// The linearisation chains the collinearity derivatives through I + d(D a)/d(x, y), so each set's
+// position derivatives must be those of its D (every column, checked by central differences)
+// and the Jacobian of the correction must follow from them.
+TEST(APSetModelTest, PositionDerivativesAreTheNumericDerivativesOfEveryColumn) {
+  std::mt19937 random(29);
+  const double z = -0.153;
+  const double h = 1e-6;
+  for (const char* keyword : kAllKeywords) {
+    auto set = makeSetWithValues(keyword, random);
+    for (const auto& [x, y] : imagePlaneGrid()) {
+      Matrix Dx;
+      Matrix Dy;
+      ASSERT_EQ(set->derivativesByPosition(x, y, z, Dx, Dy), 1) << keyword;
+      ASSERT_EQ(Dx.cols(), set->paramCount());
+      ASSERT_EQ(Dy.cols(), set->paramCount());
+      Matrix xPlus, xMinus, yPlus, yMinus;
+      set->derivatives(x + h, y, z, xPlus);
+      set->derivatives(x - h, y, z, xMinus);
+      set->derivatives(x, y + h, z, yPlus);
+      set->derivatives(x, y - h, z, yMinus);
+      double J[2][2];
+      ASSERT_EQ(set->correctionJacobian(x, y, z, J), 1);
+      double numericJ[2][2] = {};
+      for (int row = 0; row < 2; ++row) {
+        for (int k = 0; k < set->paramCount(); ++k) {
+          const double byX = (xPlus(row, k) - xMinus(row, k)) / (2 * h);
+          const double byY = (yPlus(row, k) - yMinus(row, k)) / (2 * h);
+          // Central differences of polynomials of degree <= 8 on |x| <= 0.1: error ~ h^2.
+          const double tolerance = 1e-8 * (1.0 + std::fabs(byX) + std::fabs(byY));
+          EXPECT_NEAR(Dx(row, k), byX, tolerance) << keyword << " d/dx row " << row << " col " << k;
+          EXPECT_NEAR(Dy(row, k), byY, tolerance) << keyword << " d/dy row " << row << " col " << k;
+          numericJ[row][0] += byX * set->a[k];
+          numericJ[row][1] += byY * set->a[k];
+        }
+        for (int column = 0; column < 2; ++column) {
+          EXPECT_NEAR(J[row][column], numericJ[row][column],
+                      1e-7 * (1.0 + std::fabs(numericJ[row][column])))
+              << keyword << " J " << row << column;
+        }
+      }
+    }
+  }
+}
+
+TEST(APSetModelTest, SetWithoutModelHasNoPositionDerivatives) {
+  APSet set(2, "undefined", "undef");
+  Matrix Dx;
+  Matrix Dy;
+  EXPECT_EQ(set.derivativesByPosition(0.01, 0.02, -0.1, Dx, Dy), -1);
+  double J[2][2] = {{1.0, 1.0}, {1.0, 1.0}};
+  EXPECT_EQ(set.correctionJacobian(0.01, 0.02, -0.1, J), -1);
+  EXPECT_EQ(J[0][0], 0.0);
 }
 
 // Column `column` of `set` at (x, y, z), as a pair.

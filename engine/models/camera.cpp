@@ -109,7 +109,8 @@ int Camera::readImagePoints(std::istream& in, BundleImage& image) const {
     if (!readPair(in, xy) || !readPair(in, s)) return -1;
     const ImagePoint point{id, xy[0] * factor, xy[1] * factor, s[0] * factor, s[1] * factor};
     if (image.insertPoint(point)) {
-      messages() << "ATTENTION: BundleImage " << image.id() << " point " << id << " was replaced.\n";
+      messages() << "ATTENTION: BundleImage " << image.id() << " point " << id
+                 << " was replaced.\n";
     }
   }
   return 1;
@@ -128,6 +129,19 @@ bool Camera::distortion(double u, double v, double& dx, double& dy) const {
     if (set->correction(u, v, -c, ddx, ddy) != 1) return false;
     dx += ddx;
     dy += ddy;
+  }
+  return true;
+}
+
+bool Camera::distortionJacobian(double u, double v, double (&J)[2][2]) const {
+  J[0][0] = J[0][1] = J[1][0] = J[1][1] = 0.0;
+  for (const APSet* set : apSets) {
+    if (set == nullptr) continue;  // reported with the set's derivatives
+    double setJ[2][2];
+    if (set->correctionJacobian(u, v, -c, setJ) != 1) return false;
+    for (int i = 0; i < 2; ++i) {
+      for (int j = 0; j < 2; ++j) J[i][j] += setJ[i][j];
+    }
   }
   return true;
 }

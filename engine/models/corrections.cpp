@@ -22,7 +22,7 @@ int TimeCorrection::readRecord(std::istream& in) {
   if (!readOptionalDouble(in, rows)) return 1;
   if (rows < 1.0 || rows != std::floor(rows)) {
     messages() << "ERROR: " << messageName() << " " << id()
-              << ": number of coefficient rows must be a positive integer.\n";
+               << ": number of coefficient rows must be a positive integer.\n";
     return -1;
   }
   m_ = static_cast<int>(rows);
@@ -39,7 +39,9 @@ int TimeCorrection::readRecord(std::istream& in) {
   return 1;
 }
 
-int TimeCorrection::setupParamSlots(const LSParams& ls) { return setupSlotsFrom(c.data(), s.data(), ls); }
+int TimeCorrection::setupParamSlots(const LSParams& ls) {
+  return setupSlotsFrom(c.data(), s.data(), ls);
+}
 
 Vec3 TimeCorrection::correctionAt(double t) const {
   const double tau = t - t0;
@@ -72,7 +74,7 @@ int TimeCorrection::attach(const OwnedList<ImageGeometry>& geometries) {
     }
     if (!attachTo(*geometry)) {
       messages() << "ERROR: " << messageName() << " " << id() << ": EO " << eoId
-                << " invalid image geometry.\n";
+                 << " invalid image geometry.\n";
       return -1;
     }
   }

@@ -13,7 +13,9 @@ namespace bravik {
 ImageGeometry::ImageGeometry(std::string id, int paramCount, AdjKind kind)
     : AdjObject(std::move(id), paramCount, kind), p(paramCount, 0.0), s(paramCount, 0.0) {}
 
-int ImageGeometry::setupParamSlots(const LSParams& ls) { return setupSlotsFrom(p.data(), s.data(), ls); }
+int ImageGeometry::setupParamSlots(const LSParams& ls) {
+  return setupSlotsFrom(p.data(), s.data(), ls);
+}
 
 int ImageGeometry::computeApproximation() {
   messages() << "ATTENTION: Calculate approximate image geometry not implemented.\n";

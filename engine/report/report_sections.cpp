@@ -175,7 +175,8 @@ void writeAPSetsSection(const Block& block, std::ostream& out) {
 
 void writeExtOrientationsSection(const Block& block, std::ostream& out) {
   out << "Exterior orientations\n=====================\n\n";
-  for (const ImageGeometry* geometry : block.geometries.items()) geometry->printReport(out, block.settings);
+  for (const ImageGeometry* geometry : block.geometries.items())
+    geometry->printReport(out, block.settings);
 }
 
 void writeObjectPointsSection(const Block& block, std::ostream& out) {
@@ -188,8 +189,10 @@ void writeObjectPointsSection(const Block& block, std::ostream& out) {
   for (const ObjectPoint* point : block.objectPoints.items()) {
     out << alignRight(point->id(), 8) << " " << formatFixed(point->xyz[0], 3, 11) << " "
         << formatFixed(point->xyz[1], 3, 11) << " " << formatFixed(point->xyz[2], 3, 11) << " "
-        << formatStdDev(point->sdev[0], 9, block.settings) << " " << formatStdDev(point->sdev[1], 9, block.settings) << " "
-        << formatStdDev(point->sdev[2], 9, block.settings) << "   " << objectPointTypeCode(point->type) << "\n";
+        << formatStdDev(point->sdev[0], 9, block.settings) << " "
+        << formatStdDev(point->sdev[1], 9, block.settings) << " "
+        << formatStdDev(point->sdev[2], 9, block.settings) << "   "
+        << objectPointTypeCode(point->type) << "\n";
     if (point->type >= 0 && point->type <= 3) ++byType[point->type];
   }
   out << "\nNumber of object points with type\n"
@@ -292,7 +295,8 @@ void writeAPSetRecords(const Block& block, std::ostream& out) {
 
 void writeGeometryRecords(const Block& block, std::ostream& out) {
   out << "indiv-type\n";
-  for (const ImageGeometry* geometry : block.geometries.items()) geometry->writeRecord(out, block.settings);
+  for (const ImageGeometry* geometry : block.geometries.items())
+    geometry->writeRecord(out, block.settings);
   out << "stop-dep\n";
 }
 
@@ -300,7 +304,8 @@ void writeObjectPointRecords(const Block& block, std::ostream& out) {
   for (const ObjectPoint* point : block.objectPoints.items()) {
     out << "  " << alignRight(point->id(), 8) << " " << formatFixed(point->xyz[0], 3, 11) << " "
         << formatFixed(point->xyz[1], 3, 11) << " " << formatFixed(point->xyz[2], 3, 11) << " "
-        << formatStdDev(point->sdev[0], 11, block.settings) << " " << formatStdDev(point->sdev[1], 11, block.settings) << " "
+        << formatStdDev(point->sdev[0], 11, block.settings) << " "
+        << formatStdDev(point->sdev[1], 11, block.settings) << " "
         << formatStdDev(point->sdev[2], 11, block.settings) << "\n";
   }
   out << "stop-dep\n";

@@ -5,9 +5,9 @@
 #include <sstream>
 #include <string>
 
+#include "adjust/tiny_block_test_support.h"
 #include "input/readers.h"
 #include "lsq/ls_params.h"
-#include "adjust/tiny_block_test_support.h"
 #include "util/number_format.h"
 
 namespace bravik {
@@ -112,8 +112,8 @@ TEST_F(ReportTest, ResidualPrintingLimitCountsEquality) {
   tiny_.observe(*a_, "nadir", {0, 0, 0}, -10e-6, 0.0);  // projects exactly to (0, 0)
   tiny_.observe(*a_, "ghost", {0, 0, 0});
   for (const char* id : {"p12", "p49", "nadir"}) {
-    tiny_.addPoint(id, {id[0] == 'n' ? 0.0 : (id[2] == '2' ? 150.0 : 160.0), 0, 0},
-                   kDefaults.smaxu, kPointIntersection);
+    tiny_.addPoint(id, {id[0] == 'n' ? 0.0 : (id[2] == '2' ? 150.0 : 160.0), 0, 0}, kDefaults.smaxu,
+                   kPointIntersection);
   }
   std::ostringstream section;
   writeImageResidualsSection(tiny_.block(), 4, section);
