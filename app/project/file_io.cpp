@@ -9,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/bounded_read.h"
+
 namespace vantri {
 
 bool equalsNoCase(std::string_view a, std::string_view b) {
@@ -21,13 +23,7 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
 }
 
 bool readWholeFile(const std::string& path, std::string& bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  if (in.bad()) return false;
-  bytes = buffer.str();
-  return true;
+  return ReadRegularFile(path, &bytes) == ReadFileStatus::kOk;
 }
 
 bool writeFileAtomically(const std::string& path, std::string_view bytes) {

@@ -9,7 +9,7 @@ namespace vantri {
 // Writes `bytes` to `path` through a temporary file in the same folder and an atomic rename; the
 // previous file stays untouched when anything fails. Returns false on failure.
 bool writeFileAtomically(const std::string& path, std::string_view bytes);
-// Reads a whole file; false when it cannot be opened or read.
+// Reads a whole regular file (capped, see platform/bounded_read.h); false when it cannot be read.
 bool readWholeFile(const std::string& path, std::string& bytes);
 
 bool equalsNoCase(std::string_view a, std::string_view b);
