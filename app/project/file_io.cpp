@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -24,6 +25,14 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
 
 bool readWholeFile(const std::string& path, std::string& bytes) {
   return ReadRegularFile(path, &bytes) == ReadFileStatus::kOk;
+}
+
+std::string PathOnDisk(const std::string& decoded, const std::string& stored) {
+  if (stored.empty() || stored == decoded) return decoded;
+  std::error_code error;
+  if (std::filesystem::exists(decoded, error) || !std::filesystem::exists(stored, error))
+    return decoded;
+  return stored;
 }
 
 bool writeFileAtomically(const std::string& path, std::string_view bytes) {
