@@ -51,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bravik::lsParams() = defaults;
   bravik::Block block;
   // A camera file first, so that image and image-coordinate records find something to bind.
-  std::istringstream cameras("camera-frame K1 a 100 0 0 230 230 camera-ccd K2 b 35 0 0 4000 3000 6 6");
+  std::istringstream cameras(
+      "camera-frame K1 a 100 0 0 230 230 camera-ccd K2 b 35 0 0 4000 3000 6 6");
   bravik::readCameraFile(cameras, block.cameras);
   std::istringstream images("image-frame I1 S1 K1 image-frame I2 S2 K2");
   bravik::readImageFile(images, block.images, block.cameras);

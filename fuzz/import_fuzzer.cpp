@@ -11,7 +11,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1 || size > fuzzing::kMaxFuzzInput) return 0;
   using vantri::import::ImportMode;
-  const std::string path = fuzzing::WriteScratchFile("points.txt", fuzzing::AsText(data + 1, size - 1));
+  const std::string path =
+      fuzzing::WriteScratchFile("points.txt", fuzzing::AsText(data + 1, size - 1));
   static const char* const kSeparators[] = {",", " ", ";", ", ;"};
   const auto mode = static_cast<ImportMode>(data[0] % 3);
   vantri::ScriptedUi ui;

@@ -1,14 +1,14 @@
 // Replay driver for the fuzz targets when they are built without libFuzzer (CI, any compiler):
 //   TARGET [--mutations N] CORPUS_FOLDER_OR_FILE...
-// runs every corpus file, then N deterministic mutations of each (default 64 here, 200 in the CTest replay; or the value of
-// FUZZ_REPLAY_MUTATIONS). A crash, sanitizer report, escaped exception or an input that runs
-// longer than kInputSeconds fails the run; the input is written to
+// runs every corpus file, then N deterministic mutations of each (default 64 here, 200 in the CTest
+// replay; or the value of FUZZ_REPLAY_MUTATIONS). A crash, sanitizer report, escaped exception or
+// an input that runs longer than kInputSeconds fails the run; the input is written to
 // fuzz-finding-<target>.bin in the current directory so it can be replayed alone.
-#include <csignal>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -81,12 +81,14 @@ class Random {
 };
 
 // Tokens that readers of counts, numbers, texts and lists have to survive.
+// clang-format off
 const char* const kTokens[] = {"0",          "-1",       "1",     "2147483647", "2147483648",
                                "4294967296", "1e308",    "-1e308", "1.8e308",   "nan",
                                "inf",        "-inf",     "1e-320", "99999999",  "stop-dep",
                                "(",          ")",        ",",      "=",         "\n",
                                " ",          "\t",       "\r\n",   ":",         "\"",
                                "\xFF\xFF\xFF\xFF", "\xFF\xFE\xFF", "\xC3\xA9", "\x80", "#"};
+// clang-format on
 
 void Mutate(std::vector<uint8_t>& bytes, Random& random) {
   const int steps = 1 + static_cast<int>(random.Below(4));

@@ -1,7 +1,6 @@
 #include "parse_it.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 

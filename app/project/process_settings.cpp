@@ -134,8 +134,7 @@ int CProcessSettings::Load(const std::string& path) {
   // Counts come from the file: each is checked against the sections or keys the file holds (and
   // kMaxSettingsCount) before any loop, so a damaged file cannot keep the reader busy for minutes.
   const auto damaged = [&](const std::string& why) {
-    Warn("The settings file " + path + " is damaged (" + why +
-         "); the current settings are kept.");
+    Warn("The settings file " + path + " is damaged (" + why + "); the current settings are kept.");
     return 1;
   };
   const long group_count = plainLong(ini.Get("Settings", "nGroup", "0"));

@@ -171,8 +171,8 @@ TEST_F(ProjectFiles, EarlierProjectsFindFoldersThatAreNotUtf8) {
     ASSERT_NE(at, std::string::npos);
     bytes.replace(at, from.size(), to);
   };
-  patch("Xtude", "\xE9tude");        // earlier writer: raw bytes of a name that is not UTF-8
-  patch("XYtude", "\xC3\xA9tude");   // earlier writer: code page of "Ã©tude"
+  patch("Xtude", "\xE9tude");       // earlier writer: raw bytes of a name that is not UTF-8
+  patch("XYtude", "\xC3\xA9tude");  // earlier writer: code page of "Ã©tude"
   writeFile(saved.file_path, bytes);
   CVantriProject opened;
   ASSERT_EQ(OpenProjectPath(opened, ui, saved.file_path), 1) << ui.LastText();

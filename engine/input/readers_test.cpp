@@ -270,8 +270,9 @@ TEST_F(ReadersTest, APSetAndCorrectionFiles) {
 // gigabytes before failing. Both are refused before any allocation with the reader's message.
 TEST_F(ReadersTest, CorrectionRowCountsAreBounded) {
   const auto positions = [this](const std::string& text) {
-    return run([this](std::istream& in) { return readPosCorrectionFile(in, block_.posCorrections); },
-               text, -1);
+    return run(
+        [this](std::istream& in) { return readPosCorrectionFile(in, block_.posCorrections); }, text,
+        -1);
   };
   for (const char* count : {"1.8e308", "10000000", "2147483648", "101", "inf", "nan"}) {
     EXPECT_THAT(positions(std::string("C1 S1 stop-dep 0 ") + count),

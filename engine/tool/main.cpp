@@ -32,7 +32,8 @@ std::string inputProblem(const std::string& input) {
   const fs::file_status status = fs::status(input, error);
   if (status.type() == fs::file_type::not_found) return input + ": no such file";
   if (error) return input + ": " + error.message();
-  if (status.type() == fs::file_type::directory) return input + ": is a folder, not a main input file";
+  if (status.type() == fs::file_type::directory)
+    return input + ": is a folder, not a main input file";
   if (status.type() != fs::file_type::regular) return input + ": is not a regular file";
   return {};
 }
