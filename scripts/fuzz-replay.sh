@@ -13,5 +13,5 @@ cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE
   -DBUILD_FUZZ=ON -DBUILD_TOOLS=OFF -DBUILD_BENCH=OFF \
   -DFUZZ_REPLAY_MUTATIONS="${FUZZ_REPLAY_MUTATIONS:-200}" >/dev/null
 cmake --build "$BUILD_DIR" --target "${TARGETS[@]}" -j"$(nproc)"
-ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1 \
+ASAN_OPTIONS=detect_leaks=1:max_allocation_size_mb=2048 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir "$BUILD_DIR" -L fuzz --output-on-failure -j"$(nproc)"

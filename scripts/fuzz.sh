@@ -40,16 +40,21 @@ nice -n 19 cmake --build "$BUILD_DIR" --target "${targets[@]}" -j2
 seconds=$(( $2 / ${#targets[@]} ))
 (( seconds > 0 )) || seconds=1
 mkdir -p "$BUILD_DIR/findings"
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:max_allocation_size_mb=2048}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 status=0
 for t in "${targets[@]}"; do
   mkdir -p "$BUILD_DIR/corpus/$t"
   echo "fuzz: $t for $seconds s"
+  rc=0
   nice -n 19 "$BUILD_DIR/fuzz/$t" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
     -max_len=65536 -print_final_stats=1 -artifact_prefix="$BUILD_DIR/findings/$t-" \
-    "$BUILD_DIR/corpus/$t" "fuzz/corpus/$t" 2>&1 | tee "$BUILD_DIR/findings/$t.log" |
-    grep -E '^#[0-9]+ +(INITED|DONE)|^stat::|ERROR|SUMMARY|artifact|Test unit written' || true
-  [[ ${PIPESTATUS[0]} -eq 0 ]] || status=1
+    "$BUILD_DIR/corpus/$t" "fuzz/corpus/$t" >"$BUILD_DIR/findings/$t.log" 2>&1 || rc=$?
+  grep -E '^#[0-9]+ +(INITED|DONE)|^stat::(number_of_executed_units|peak_rss)|ERROR|SUMMARY|Test unit written' \
+    "$BUILD_DIR/findings/$t.log" || true
+  if [[ $rc -ne 0 ]]; then
+    echo "fuzz: $t FAILED (exit $rc), see $BUILD_DIR/findings/$t.log"
+    status=1
+  fi
 done
 exit $status
