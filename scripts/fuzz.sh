@@ -5,7 +5,7 @@
 # among its targets: engine, project, imports. Needs clang and libFuzzer (Debian: clang,
 # libclang-rt-14-dev). Builds into build-fuzz/; new inputs go to build-fuzz/corpus/TARGET (the
 # committed seeds in fuzz/corpus/TARGET are only read) and findings to build-fuzz/findings/.
-# Runs at the lowest priority (nice 19), one fuzzer process at a time.
+# The fuzzer runs at the lowest priority (nice 19), one process at a time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -35,7 +35,7 @@ if [[ ! -f "$BUILD_DIR/CMakeCache.txt" ]]; then
   CC=clang CXX=clang++ cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DBUILD_FUZZ=ON -DFUZZ_LIBFUZZER=ON -DSANITIZE=ON -DBUILD_TOOLS=OFF -DBUILD_BENCH=OFF >/dev/null
 fi
-nice -n 19 cmake --build "$BUILD_DIR" --target "${targets[@]}" -j2
+cmake --build "$BUILD_DIR" --target "${targets[@]}" -j2
 
 seconds=$(( $2 / ${#targets[@]} ))
 (( seconds > 0 )) || seconds=1
