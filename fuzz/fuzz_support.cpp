@@ -9,18 +9,20 @@
 namespace fuzzing {
 
 const std::string& ScratchFolder() {
-  static const std::string folder = [] {
+  // Never destroyed: the exit handler that removes the folder runs after static destructors.
+  static const std::string* const folder = [] {
     std::string pattern = std::filesystem::temp_directory_path().string() + "/vantri_fuzz_XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) std::abort();
+    // Per-user settings of the readers (import separators, profile) stay in the scratch folder.
+    setenv("VANTRI_HOME", pattern.c_str(), 1);
+    auto* created = new std::string(pattern);
     std::atexit([] {
       std::error_code error;
       std::filesystem::remove_all(ScratchFolder(), error);
     });
-    // Per-user settings of the readers (import separators, profile) stay in the scratch folder.
-    setenv("VANTRI_HOME", pattern.c_str(), 1);
-    return pattern;
+    return created;
   }();
-  return folder;
+  return *folder;
 }
 
 std::string WriteScratchFile(const std::string& name, std::string_view bytes) {

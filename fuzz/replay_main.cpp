@@ -31,12 +31,13 @@ namespace fs = std::filesystem;
 constexpr unsigned kInputSeconds = 20;
 
 std::string g_target = "target";
+std::string g_finding_path;  // absolute: a target may change the current directory
 std::string g_current_name;
 std::vector<uint8_t> g_current;
 
 // Saves the input that failed; async-signal-safe enough for the paths below (plain syscalls).
 void SaveFinding() {
-  const std::string name = "fuzz-finding-" + g_target + ".bin";
+  const std::string& name = g_finding_path;
   FILE* out = std::fopen(name.c_str(), "wb");
   if (out != nullptr) {
     std::fwrite(g_current.data(), 1, g_current.size(), out);
@@ -158,9 +159,9 @@ std::vector<fs::path> CorpusFiles(const std::vector<std::string>& arguments) {
   for (const std::string& argument : arguments) {
     if (fs::is_directory(argument)) {
       for (const auto& entry : fs::directory_iterator(argument))
-        if (entry.is_regular_file()) files.push_back(entry.path());
+        if (entry.is_regular_file()) files.push_back(fs::absolute(entry.path()));
     } else {
-      files.emplace_back(argument);
+      files.push_back(fs::absolute(argument));
     }
   }
   std::sort(files.begin(), files.end());
@@ -171,6 +172,7 @@ std::vector<fs::path> CorpusFiles(const std::vector<std::string>& arguments) {
 
 int main(int argc, char** argv) {
   g_target = fs::path(argv[0]).filename().string();
+  g_finding_path = (fs::current_path() / ("fuzz-finding-" + g_target + ".bin")).string();
   long mutations = 64;
   if (const char* env = std::getenv("FUZZ_REPLAY_MUTATIONS")) mutations = std::atol(env);
   std::vector<std::string> arguments;

@@ -48,8 +48,8 @@ for t in "${targets[@]}"; do
   echo "fuzz: $t for $seconds s"
   rc=0
   nice -n 19 "$BUILD_DIR/fuzz/$t" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
-    -max_len=65536 -print_final_stats=1 -artifact_prefix="$BUILD_DIR/findings/$t-" \
-    "$BUILD_DIR/corpus/$t" "fuzz/corpus/$t" >"$BUILD_DIR/findings/$t.log" 2>&1 || rc=$?
+    -max_len=65536 -print_final_stats=1 -artifact_prefix="$PWD/$BUILD_DIR/findings/$t-" \
+    "$PWD/$BUILD_DIR/corpus/$t" "$PWD/fuzz/corpus/$t" >"$BUILD_DIR/findings/$t.log" 2>&1 || rc=$?
   grep -E '^#[0-9]+ +(INITED|DONE)|^stat::(number_of_executed_units|peak_rss)|ERROR|SUMMARY|Test unit written' \
     "$BUILD_DIR/findings/$t.log" || true
   if [[ $rc -ne 0 ]]; then
