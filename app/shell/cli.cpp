@@ -15,6 +15,7 @@
 #include "platform/nvtools.h"
 #include "platform/passport.h"
 #include "platform/ui.h"
+#include "points/measure_command.h"
 #include "project/file_io.h"
 #include "project/footprints.h"
 #include "project/images_manager.h"
@@ -39,6 +40,7 @@ constexpr const char* kMainUsage =
     "  import-gps        GPS/IMU data of the images from a delimited text file\n"
     "  import-gcp        control points from a delimited text file into GCP.col\n"
     "  import-cp         check points from a delimited text file into CP.col\n"
+    "  measure           image measurements of control or check points from a text file\n"
     "  dem               use an external DEM file in a project, or stop using it\n"
     "  srtm-folder       set the SRTM folder (and show the tile of a project)\n"
     "  add-images        add image files to a project\n"
@@ -203,6 +205,7 @@ int Cli::run(std::vector<std::string> args) {
     return vantri::import::runImportCommand(ImportMode::kGcp, rest, ui_, out_, err_);
   if (args[0] == "import-cp")
     return vantri::import::runImportCommand(ImportMode::kCheckPoints, rest, ui_, out_, err_);
+  if (args[0] == "measure") return vantri::points::RunMeasureCommand(rest, ui_, out_, err_);
   if (args[0] == "dem") return vantri::aat::runDemCommand(rest, ui_, out_, err_);
   if (args[0] == "srtm-folder") return vantri::aat::runSrtmFolderCommand(rest, ui_, out_, err_);
   if (args[0] == "add-images") return addImages(rest);
