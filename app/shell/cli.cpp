@@ -11,6 +11,7 @@
 
 #include "aat/srtm.h"
 #include "crs/coordinate_system.h"
+#include "import/exif_import.h"
 #include "import/import_command.h"
 #include "platform/nvtools.h"
 #include "platform/passport.h"
@@ -24,6 +25,7 @@
 #include "project/project_flows.h"
 #include "project/settings_window.h"
 #include "shell/project_terrain.h"
+#include "shell/report_command.h"
 
 namespace vantri::cli {
 namespace {
@@ -40,11 +42,13 @@ constexpr const char* kMainUsage =
     "  import-gps        GPS/IMU data of the images from a delimited text file\n"
     "  import-gcp        control points from a delimited text file into GCP.col\n"
     "  import-cp         check points from a delimited text file into CP.col\n"
+    "  import-exif       GPS positions (EXIF) and UAV attitudes (XMP) of the images\n"
     "  measure           image measurements of control or check points from a text file\n"
     "  dem               use an external DEM file in a project, or stop using it\n"
     "  srtm-folder       set the SRTM folder (and show the tile of a project)\n"
     "  add-images        add image files to a project\n"
     "  footprints        print the image footprints and the Project Info of a project\n"
+    "  report            write the accuracy report (HTML) of the last bundle run\n"
     "--yes / --no answer every question; without them questions are read from the terminal.\n"
     "'vantri-cli <command> --help' describes a command.\n";
 
@@ -205,11 +209,13 @@ int Cli::run(std::vector<std::string> args) {
     return vantri::import::runImportCommand(ImportMode::kGcp, rest, ui_, out_, err_);
   if (args[0] == "import-cp")
     return vantri::import::runImportCommand(ImportMode::kCheckPoints, rest, ui_, out_, err_);
+  if (args[0] == "import-exif") return vantri::import::RunImportExifCommand(rest, ui_, out_, err_);
   if (args[0] == "measure") return vantri::points::RunMeasureCommand(rest, ui_, out_, err_);
   if (args[0] == "dem") return vantri::aat::runDemCommand(rest, ui_, out_, err_);
   if (args[0] == "srtm-folder") return vantri::aat::runSrtmFolderCommand(rest, ui_, out_, err_);
   if (args[0] == "add-images") return addImages(rest);
   if (args[0] == "footprints") return footprints(rest);
+  if (args[0] == "report") return RunReportCommand(rest, ui_, out_, err_);
   struct Command {
     std::vector<std::string> words;
     const CommandSyntax* syntax;

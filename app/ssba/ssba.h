@@ -72,20 +72,58 @@ struct SIFTIndex {
 // Progress callback of the library (position, range, text); callers pass null.
 using SSBAProgressCallback = void (*)(int, int, const char*);
 
-// Adjusts `points` and `cameras` in place and returns the average reprojection residual in
-// pixels of the accepted observations, or a negative value when the adjustment failed (the
-// records are then left as they were). Never throws.
+namespace vantri::ssba {
+// Negative results of NVSSBA (returned as the double and stored in `state`).
+inline constexpr int kInvalidInput = -1;   // degenerate or invalid input, nothing solved
+inline constexpr int kSolverFailed = -2;   // a solve failed or left nothing to adjust
+inline constexpr int kInternalError = -3;  // an exception was caught
+}  // namespace vantri::ssba
+
+// Adjusts `points` and `cameras` in place and returns the average reprojection residual (mean
+// length of the residual vectors, pixels) of the accepted observations, or a negative value
+// (vantri::ssba::k*) when the adjustment failed; the records are then left exactly as they were.
+// Never throws.
 //
-// camera_matrix        [f, 0, cx, 0, f, cy, 0, 0, 1] in pixels.
-// points               the first `n_control_points` are control points held by position priors
-//                      (sigmas sqrt(xy_variance), sqrt(xy_variance), sqrt(z_variance), divided by
-//                      the square root of `control_weight`); the rest are tie points.
-// mode                 -2: full adjustment of cameras and points; -1: refinement (see ssba.cpp).
-// reprojection_threshold  observations whose residual exceeds it (pixels) are rejected, then
-//                      points left with fewer than two observations (point_index = -1).
-// min/max_iterations, convergence  iteration control of the solver.
-// state                set by the library (see ssba.cpp for its meaning).
-// Arguments 10 to 14, 16, 18 to 20 are kept for the callers' argument list and are unused.
+// camera_matrix   [f, 0, cx, 0, f, cy, 0, 0, 1] in pixels (elements 0 and 4 may differ).
+// points          the first `n_control_points` are control points held by position priors with
+//                 sigmas sqrt(xy_variance / w), sqrt(xy_variance / w), sqrt(z_variance / w),
+//                 w = `control_weight`, against a reprojection sigma of 1 pixel; a zero variance
+//                 holds the point fixed. The rest are tie points. Measurements in images without
+//                 a camera record are ignored.
+// cameras         one record per image, distinct camera numbers. Cameras that end up with no
+//                 accepted observation are left unchanged.
+// mode            -2: full adjustment of cameras and points.
+//                 -1: the same adjustment; then, without control points, cameras and points are
+//                 moved by the similarity transform that maps the adjusted projection centres
+//                 best onto the given ones (least squares), so the block keeps the position,
+//                 rotation and scale of the cameras it was given (e.g. the GPS centres of the
+//                 refinement). Collinear centres fix no rotation about their line; then only
+//                 scale and translation are fitted.
+//                 Datum in both modes: three or more non-collinear control points define it.
+//                 Otherwise (free network, or too few control points) every solve holds the
+//                 first camera that has observations (centre and rotation) and keeps the distance
+//                 from it to the farthest observed camera, which fixes the scale: nothing drifts.
+// reprojection_threshold
+//                 pixels. A tie point with any observation over it is rejected as a whole
+//                 (point_index = -1, coordinates unchanged): callers address measurements by
+//                 position, so one measurement cannot be taken out of a point. A control point
+//                 loses only the offending observations and is rejected when none is left. Tie
+//                 points with fewer than two usable measurements, and points behind a camera at
+//                 the start, are rejected too.
+//                 Outliers: one solve with a Huber loss (scale = threshold), then rejection and
+//                 plain least squares repeated until nothing more is rejected (at most 10
+//                 solves), so the result is plain least squares on the accepted observations.
+// min_iterations, max_iterations
+//                 per solve: the first min_iterations run without convergence tests; a solve
+//                 stops at max_iterations (at least 1).
+// convergence     relative decrease of the cost below which a solve has converged.
+// state           output only: the number of rejected points on success, the negative result on
+//                 failure.
+// Computation: Ceres Solver, Levenberg-Marquardt, Schur elimination of the points in a fixed
+// order, num_threads = 1: the same input gives the same bytes on every run, whatever the machine
+// or the callers' threads do.
+// Argument 10 is called before each plain least-squares solve when not null; 11 to 14, 16 and 18 to
+// 20 are kept for the callers' argument list and are unused.
 double NVSSBA(const double camera_matrix[9], std::vector<CSSBAPoint*>& points,
               std::vector<NVSSBACameraParams>& cameras, int mode, double reprojection_threshold,
               int min_iterations, int max_iterations, double convergence, int& state,
