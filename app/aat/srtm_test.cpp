@@ -215,5 +215,15 @@ TEST_F(SrtmTest, DemAndSrtmFolderCommands) {
       << out.str();
 }
 
+// An unwritable profile once gave exit 0 with the old folder printed and nothing saved.
+TEST_F(SrtmTest, SrtmFolderCommandFailsWhenTheProfileCannotBeWritten) {
+  fs::create_directories(home_ / "vantri/profile.ini");  // a folder where the file belongs
+  ScriptedUi ui;
+  std::ostringstream out, err;
+  EXPECT_EQ(runSrtmFolderCommand({primary_}, ui, out, err), 1);
+  EXPECT_EQ(ui.LastText(), "Unable to save the SRTM folder in the user profile!");
+  EXPECT_EQ(out.str().find("SRTM folder:"), std::string::npos) << out.str();
+}
+
 }  // namespace
 }  // namespace vantri::aat

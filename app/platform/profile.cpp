@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/bounded_read.h"
 #include "platform/nvtools.h"
 #include "platform/ui.h"
 
@@ -116,15 +117,19 @@ int write_file_atomically(const std::string& path, std::string_view content) {
 }
 
 int read_text_lines(const std::string& path, std::vector<std::string>* lines) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return 0;
+  std::string bytes;
+  if (ReadRegularFile(path, &bytes) != ReadFileStatus::kOk) return 0;
   lines->clear();
-  std::string line;
-  while (std::getline(in, line)) {
+  std::size_t pos = 0;
+  while (pos < bytes.size()) {
+    std::size_t end = bytes.find('\n', pos);
+    if (end == std::string::npos) end = bytes.size();
+    std::string line = bytes.substr(pos, end - pos);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     lines->push_back(std::move(line));
+    pos = end + 1;
   }
-  return in.bad() ? 0 : 1;
+  return 1;
 }
 
 // --- IniFile -----------------------------------------------------------------------------------

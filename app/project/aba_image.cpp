@@ -60,7 +60,9 @@ void CABAImage::Write(vantri::ArchiveWriter& out, int version) const {
 
 bool CABAImage::Read(vantri::ArchiveReader& in, int version) {
   if (version < 200) return in.ok();
-  path_ = in.readText();
+  std::string stored;
+  const std::string decoded = in.readText(&stored);
+  path_ = vantri::PathOnDisk(decoded, stored);
   DeriveNames();
   for (double* v : {&x, &y, &z, &omega, &phi, &kappa, &var_xy, &var_z, &var_op, &var_k})
     *v = in.readDouble();

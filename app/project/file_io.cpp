@@ -6,8 +6,11 @@
 
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "platform/bounded_read.h"
 
 namespace vantri {
 
@@ -21,13 +24,15 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
 }
 
 bool readWholeFile(const std::string& path, std::string& bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  if (in.bad()) return false;
-  bytes = buffer.str();
-  return true;
+  return ReadRegularFile(path, &bytes) == ReadFileStatus::kOk;
+}
+
+std::string PathOnDisk(const std::string& decoded, const std::string& stored) {
+  if (stored.empty() || stored == decoded) return decoded;
+  std::error_code error;
+  if (std::filesystem::exists(decoded, error) || !std::filesystem::exists(stored, error))
+    return decoded;
+  return stored;
 }
 
 bool writeFileAtomically(const std::string& path, std::string_view bytes) {
