@@ -14,7 +14,8 @@ int addImportedPoints(const std::string& collection_path,
   std::error_code error;
   if (std::filesystem::exists(collection_path, error) && !ReadPTCollFile(collection_path, &points))
     return 0;
-  int next_id = 0;
+  // New identifiers follow the largest in use, taken as at least 100000.
+  int next_id = 100001;
   for (const auto& [name, point] : points) next_id = std::max(next_id, point.id + 1);
   for (const SFIO_ControlPoint& record : records) {
     const std::string name = record.id;

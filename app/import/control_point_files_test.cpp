@@ -36,11 +36,11 @@ TEST(ControlPointFilesTest, NewNamesAreAddedWithTheNextIdentifier) {
   CGCPCollMap points;
   ASSERT_EQ(ReadPTCollFile(path, &points), 1);
   ASSERT_EQ(points.size(), 3u);
-  EXPECT_EQ(points["a"].id, 0);
+  EXPECT_EQ(points["a"].id, 100001);
   EXPECT_EQ(points["a"].xy_var, 0.04);
   EXPECT_EQ(points["b"].x, 20.0) << "the first import of a name stays";
   EXPECT_EQ(points["b"].xy_var, kUndefinedVariance);
-  EXPECT_EQ(points["c"].id, 2);
+  EXPECT_EQ(points["c"].id, 100003);
   EXPECT_EQ(points["c"].z, 32.0);
 
   std::ofstream(path, std::ios::binary) << "garbage";

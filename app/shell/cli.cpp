@@ -12,10 +12,12 @@
 #include "aat/srtm.h"
 #include "crs/coordinate_system.h"
 #include "aat/aat_process.h"
+#include "import/exif_import.h"
 #include "import/import_command.h"
 #include "platform/nvtools.h"
 #include "platform/passport.h"
 #include "platform/ui.h"
+#include "points/measure_command.h"
 #include "project/file_io.h"
 #include "project/footprints.h"
 #include "project/images_manager.h"
@@ -40,6 +42,8 @@ constexpr const char* kMainUsage =
     "  import-gps        GPS/IMU data of the images from a delimited text file\n"
     "  import-gcp        control points from a delimited text file into GCP.col\n"
     "  import-cp         check points from a delimited text file into CP.col\n"
+    "  import-exif       GPS positions (EXIF) and UAV attitudes (XMP) of the images\n"
+    "  measure           image measurements of control or check points from a text file\n"
     "  dem               use an external DEM file in a project, or stop using it\n"
     "  srtm-folder       set the SRTM folder (and show the tile of a project)\n"
     "  add-images        add image files to a project\n"
@@ -205,6 +209,8 @@ int Cli::run(std::vector<std::string> args) {
     return vantri::import::runImportCommand(ImportMode::kGcp, rest, ui_, out_, err_);
   if (args[0] == "import-cp")
     return vantri::import::runImportCommand(ImportMode::kCheckPoints, rest, ui_, out_, err_);
+  if (args[0] == "import-exif") return vantri::import::RunImportExifCommand(rest, ui_, out_, err_);
+  if (args[0] == "measure") return vantri::points::RunMeasureCommand(rest, ui_, out_, err_);
   if (args[0] == "dem") return vantri::aat::runDemCommand(rest, ui_, out_, err_);
   if (args[0] == "srtm-folder") return vantri::aat::runSrtmFolderCommand(rest, ui_, out_, err_);
   if (args[0] == "aat") {

@@ -14,6 +14,7 @@
 //   add-images PROJECT.bun FILES...        images as the Images Manager adds them (saved)
 //   footprints PROJECT.bun                 footprint vertices and Project Info with the area
 //   import-gps|import-gcp|import-cp, dem, srtm-folder: see import/import_command.h, aat/srtm.h
+//   measure: see points/measure_command.h
 //
 // Exit codes: 0 success, 1 failure (the message says why), 2 bad command line.
 

@@ -1,14 +1,19 @@
 #include "shell/cli.h"
 
+#include <gdal_priv.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "crs/coordinate_system.h"
+#include "platform/ui.h"
 #include "project/file_io.h"
+#include "project/project.h"
+#include "project/project_flows.h"
 
 namespace fs = std::filesystem;
 
@@ -171,3 +176,62 @@ TEST_F(Cli, NewWithUserWktOrEpsg) {
 }
 
 }  // namespace
+
+namespace {
+
+// A JPEG whose EXIF carries a GPS position and whose XMP packet a DJI gimbal attitude.
+void writeUavJpeg(const std::string& path) {
+  GDALAllRegister();
+  GDALDatasetUniquePtr source(
+      GetGDALDriverManager()->GetDriverByName("MEM")->Create("", 64, 48, 3, GDT_Byte, nullptr));
+  source->SetMetadataItem("EXIF_GPSLatitude", "(45) (30) (0)");
+  source->SetMetadataItem("EXIF_GPSLatitudeRef", "N");
+  source->SetMetadataItem("EXIF_GPSLongitude", "(9) (0) (0)");
+  source->SetMetadataItem("EXIF_GPSLongitudeRef", "E");
+  source->SetMetadataItem("EXIF_GPSAltitude", "(250)");
+  GDALDatasetUniquePtr(GetGDALDriverManager()->GetDriverByName("JPEG")->CreateCopy(
+      path.c_str(), source.get(), FALSE, nullptr, nullptr, nullptr));
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  in.close();
+  const std::string payload =
+      std::string("http://ns.adobe.com/xap/1.0/") + '\0' +
+      "<x:xmpmeta><rdf:RDF><rdf:Description "
+      "drone-dji:GimbalYawDegree=\"90\" drone-dji:GimbalPitchDegree=\"-90\" "
+      "drone-dji:GimbalRollDegree=\"0\"/></rdf:RDF></x:xmpmeta>";
+  const std::string segment = std::string("\xFF\xE1") +
+                              static_cast<char>((payload.size() + 2) >> 8) +
+                              static_cast<char>((payload.size() + 2) & 0xFF) + payload;
+  bytes.insert(2, segment);
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+}  // namespace
+
+TEST_F(Cli, ImportExifSetsPositionAndAttitudeAndSavesTheProject) {
+  auto passport = passportArgs(root + "/uav.bcc");
+  passport[17] = "64", passport[19] = "48", passport[21] = "32", passport[23] = "24";
+  passport.resize(24);  // no distortion: images are taken as they are
+  ASSERT_EQ(run(passport), vantri::cli::kExitOk) << printed();
+  ASSERT_EQ(run({"new", "--folder", root, "--name", "uav", "--passport", root + "/uav.bcc",
+                 "--epsg", "32632"}),
+            vantri::cli::kExitOk)
+      << printed();
+  const std::string bun = root + "/uav/uav.bun";
+  writeUavJpeg(root + "/DJI_0001.jpg");
+  ASSERT_EQ(run({"add-images", bun, root + "/DJI_0001.jpg"}), vantri::cli::kExitOk) << printed();
+  EXPECT_EQ(run({"import-exif", bun, "--attitude", "sideways"}), vantri::cli::kExitUsage);
+  ASSERT_EQ(run({"import-exif", bun}), vantri::cli::kExitOk) << printed();
+
+  vantri::ScriptedUi ui;
+  CVantriProject project;
+  ASSERT_TRUE(OpenProjectPath(project, ui, bun));
+  ASSERT_EQ(project.ImageCount(), 1);
+  const CABAImage& image = *project.images[0];
+  // On the central meridian of zone 32: easting 500000, no convergence; heading east is
+  // kappa = -90 degrees.
+  EXPECT_NEAR(image.x, 500000.0, 1e-3);
+  EXPECT_NEAR(image.z, 250.0, 1e-9);
+  EXPECT_NEAR(image.kappa, -3.14159265358979323846 / 2, 1e-9);
+  EXPECT_NEAR(image.omega, 0.0, 1e-9);
+}

@@ -323,9 +323,13 @@ TEST(NVSSBA, ControlPointsPutTheBlockOnTheirCoordinates) {
     const Eigen::Vector3d p = displace(PositionOf(block.points[i]));
     block.points[i].X = p.x(), block.points[i].Y = p.y(), block.points[i].Z = p.z();
   }
+  // A control point without variance is held exactly.
+  block.points[0].xy_variance = block.points[0].z_variance = 0.0;
+  const CSSBAPoint held = block.points[0];
   const Result result = Adjust(block, -2);
   ASSERT_GE(result.average, 0.0);
   EXPECT_LT(result.average, 0.42);
+  EXPECT_EQ(PositionOf(block.points[0]), PositionOf(held));
   for (size_t c = 0; c < block.cameras.size(); ++c)
     EXPECT_LT((CentreOf(block.cameras[c]) - block.truth_cameras[c].GetN()).norm(), 0.4) << c;
   for (int i = 0; i < block.n_control; ++i)
