@@ -1,12 +1,14 @@
 #pragma once
-// The automatic aerial triangulation (AAT) of a project whose images carry GPS/IMU data: the
-// images are added one by one with tie points matched against their neighbours, the block is
-// adjusted once by the sparse bundle adjustment, georeferenced on the GPS positions, and the
-// exchange files, orientations and point clouds are left in the project folder.
+// The automatic aerial triangulation (AAT) of a project whose images carry
+// GPS/IMU data: the images are added one by one with tie points matched against
+// their neighbours, the block is adjusted once by the sparse bundle adjustment,
+// georeferenced on the GPS positions, and the exchange files, orientations and
+// point clouds are left in the project folder.
 //
-// Frames: the project orientations hold the approximate orientations (project coordinates) while
-// images are added; the block set and the tie points are in local coordinates (project minus the
-// local origin), and so are the project orientations after the adjustment.
+// Frames: the project orientations hold the approximate orientations (project
+// coordinates) while images are added; the block set and the tie points are in
+// local coordinates (project minus the local origin), and so are the project
+// orientations after the adjustment.
 
 #include <gdal_priv.h>
 
@@ -30,87 +32,99 @@ class UserInterface;
 namespace bundle {
 class BundleRun;
 }
-}  // namespace vantri
+} // namespace vantri
 
 // The processing object of one AAT run (the bundle process builds on it later).
 class CAerialPhotogrammetricProcess {
- public:
-  // `project` and `ui` must outlive the process. The log, the progress and the abort flag go
-  // through `ui`.
-  CAerialPhotogrammetricProcess(CVantriProject& project, vantri::UserInterface& ui);
+public:
+  // `project` and `ui` must outlive the process. The log, the progress and the
+  // abort flag go through `ui`.
+  CAerialPhotogrammetricProcess(CVantriProject &project,
+                                vantri::UserInterface &ui);
   ~CAerialPhotogrammetricProcess();
-  CAerialPhotogrammetricProcess(const CAerialPhotogrammetricProcess&) = delete;
-  CAerialPhotogrammetricProcess& operator=(const CAerialPhotogrammetricProcess&) = delete;
+  CAerialPhotogrammetricProcess(const CAerialPhotogrammetricProcess &) = delete;
+  CAerialPhotogrammetricProcess &
+  operator=(const CAerialPhotogrammetricProcess &) = delete;
 
-  // The project's SRTM elevation raster (not owned) and its project -> raster transformation,
-  // the default DEM of the run.
-  void SetSrtmDem(GDALDataset* dataset, OGRCoordinateTransformation* project_to_dem);
+  // The project's SRTM elevation raster (not owned) and its project -> raster
+  // transformation, the default DEM of the run.
+  void SetSrtmDem(GDALDataset *dataset,
+                  OGRCoordinateTransformation *project_to_dem);
 
-  // The AAT run. `resume_path`: exchange file to resume from (empty: fresh run); `dem_path`:
-  // external DEM file (empty: none). 1 on success, 0 on failure or abort (the reason logged).
-  int RunAAT(const std::string& resume_path, const std::string& dem_path);
-  // The bundle process on the block the AAT left (defined in app/bundle, library vantri_bundle).
-  // `bro_path`: exchange file to start from (empty: the project's own). 1 on success, 0 on
-  // failure (the reason logged).
-  int RunBundle(const std::string& bro_path);
+  // The AAT run. `resume_path`: exchange file to resume from (empty: fresh
+  // run); `dem_path`: external DEM file (empty: none). 1 on success, 0 on
+  // failure or abort (the reason logged).
+  int RunAAT(const std::string &resume_path, const std::string &dem_path);
+  // The bundle process on the block the AAT left (defined in app/bundle,
+  // library vantri_bundle). `bro_path`: exchange file to start from (empty:
+  // the project's own). 1 on success, 0 on failure (the reason logged).
+  int RunBundle(const std::string &bro_path);
 
-  // Reads an exchange file into the orientations, the added images and (unless `cameras_only`)
-  // the tie points. Reference patches are cut unless `no_patches`, or `stop_if_complete` and
-  // every image came back oriented. The number of oriented images, or -1 when the file cannot be
-  // read or is malformed (the process is then unchanged).
-  int ReadBRO(const std::string& path, bool cameras_only, bool stop_if_complete, bool no_patches);
-  // Writes the tie points with the project orientations, or with the given orientations. 1 / 0.
-  int WriteBRO(const std::string& path) const;
-  int WriteBRO(const std::string& path, const std::vector<nvc::COrientation>& orientations) const;
+  // Reads an exchange file into the orientations, the added images and (unless
+  // `cameras_only`) the tie points. Reference patches are cut unless
+  // `no_patches`, or `stop_if_complete` and every image came back oriented. The
+  // number of oriented images, or -1 when the file cannot be read or is
+  // malformed (the process is then unchanged).
+  int ReadBRO(const std::string &path, bool cameras_only, bool stop_if_complete,
+              bool no_patches);
+  // Writes the tie points with the project orientations, or with the given
+  // orientations. 1 / 0.
+  int WriteBRO(const std::string &path) const;
+  int WriteBRO(const std::string &path,
+               const std::vector<nvc::COrientation> &orientations) const;
 
-  const std::vector<nvc::COrientation>& Orientations() const { return orientations_; }
-  const vantri::aat::TiePointList& TiePoints() const { return tie_points_; }
-  const std::vector<int>& AddedImages() const { return added_images_; }
-  const std::string& TiePointsFolder() const { return tie_points_folder_; }
-  const std::string& BundleFolder() const { return bundle_folder_; }
+  const std::vector<nvc::COrientation> &Orientations() const {
+    return orientations_;
+  }
+  const vantri::aat::TiePointList &TiePoints() const { return tie_points_; }
+  const std::vector<int> &AddedImages() const { return added_images_; }
+  const std::string &TiePointsFolder() const { return tie_points_folder_; }
+  const std::string &BundleFolder() const { return bundle_folder_; }
   // The last text logged (why a failed run stopped).
-  const std::string& LastMessage() const { return last_message_; }
+  const std::string &LastMessage() const { return last_message_; }
 
-  // Called after each image added by the run with (images added, image index, new tie points).
+  // Called after each image added by the run with (images added, image index,
+  // new tie points).
   std::function<void(int, int, int)> on_image_added;
 
- private:
+private:
   friend class vantri::bundle::BundleRun;
-  bool CheckInputs(const std::string& dem_path);
-  bool ChooseDem(const std::string& dem_path);
-  bool StartFromResumeOrFresh(const std::string& resume_path);
+  bool CheckInputs(const std::string &dem_path);
+  bool ChooseDem(const std::string &dem_path);
+  bool StartFromResumeOrFresh(const std::string &resume_path);
   void DeleteTiePointFiles() const;
-  void SetApproximateOrientations(std::array<double, 4>* box);
-  bool FootprintMargin(double* margin) const;
-  bool TriangulateDem(const std::array<double, 4>& box);
+  void SetApproximateOrientations(std::array<double, 4> *box);
+  bool FootprintMargin(double *margin) const;
+  bool TriangulateDem(const std::array<double, 4> &box);
   bool AddImages();
   bool AddImage(int image);
   bool AdjustBlock();
   void RecomputeTiePoints();
   bool WriteFinalFiles();
   bool Aborted();
-  void Log(const std::string& text);
+  void Log(const std::string &text);
   int Step() const { return static_cast<int>(added_images_.size()); }
-  std::string StepPath(int step, const std::string& extension) const;
+  std::string StepPath(int step, const std::string &extension) const;
   nvc::COrientation PassportOrientation() const;
-  GDALDataset* OpenRaster(int image);
+  GDALDataset *OpenRaster(int image);
   void CutReferencePatches(bool stop_if_complete);
 
-  CVantriProject& project_;
-  vantri::UserInterface& ui_;
+  CVantriProject &project_;
+  vantri::UserInterface &ui_;
   std::string tie_points_folder_;
   std::string bundle_folder_;
   Eigen::Vector3d local_origin_ = Eigen::Vector3d::Zero();
 
-  std::vector<nvc::COrientation> orientations_;  // the project's orientation array
+  std::vector<nvc::COrientation>
+      orientations_; // the project's orientation array
   std::vector<nvc::COrientation> block_set_;
   std::vector<int> added_images_;
   std::vector<uint8_t> added_;
   vantri::aat::TiePointList tie_points_;
   double image_scale_ = 1.0;
 
-  GDALDataset* srtm_ = nullptr;
-  OGRCoordinateTransformation* srtm_transform_ = nullptr;
+  GDALDataset *srtm_ = nullptr;
+  OGRCoordinateTransformation *srtm_transform_ = nullptr;
   GDALDatasetUniquePtr dem_file_;
   std::unique_ptr<vantri::aat::DemCellLookup> dem_;
   vantri::aat::DemTriangulation terrain_;
@@ -120,31 +134,34 @@ class CAerialPhotogrammetricProcess {
 
 namespace vantri::aat {
 
-// The similarity that carries `source` points onto `target` points (vtkLandmarkTransform):
-// target = scale * rotation * source + translation.
+// The similarity that carries `source` points onto `target` points
+// (vtkLandmarkTransform): target = scale * rotation * source + translation.
 struct Similarity {
   double scale = 1.0;
   Eigen::Matrix3d rotation = Eigen::Matrix3d::Identity();
   Eigen::Vector3d translation = Eigen::Vector3d::Zero();
-  Eigen::Vector3d Apply(const Eigen::Vector3d& point) const {
+  Eigen::Vector3d Apply(const Eigen::Vector3d &point) const {
     return scale * rotation * point + translation;
   }
 };
-bool FitSimilarity(const std::vector<Eigen::Vector3d>& source,
-                   const std::vector<Eigen::Vector3d>& target, Similarity* fit);
+bool FitSimilarity(const std::vector<Eigen::Vector3d> &source,
+                   const std::vector<Eigen::Vector3d> &target, Similarity *fit);
 
-// Georeferences adjusted orientations on GPS positions (both local): a similarity from the
-// projection centres of `images` to their positions; when its rotation tilts by more than 30
-// degrees about X or Y, a second landmark per image (100 units down the principal ray, onto the
-// position 100 lower) is added and the fit repeated. The images' orientations and every point
-// with measurements are moved by it. False with fewer than 3 images or a failed fit.
-bool Georeference(const std::vector<int>& images, const std::vector<Eigen::Vector3d>& positions,
-                  std::vector<nvc::COrientation>* orientations,
-                  const std::vector<CSSBAPoint*>& points, Similarity* applied = nullptr);
+// Georeferences adjusted orientations on GPS positions (both local): a
+// similarity from the projection centres of `images` to their positions; when
+// its rotation tilts by more than 30 degrees about X or Y, a second landmark
+// per image (100 units down the principal ray, onto the position 100 lower) is
+// added and the fit repeated. The images' orientations and every point with
+// measurements are moved by it. False with fewer than 3 images or a failed fit.
+bool Georeference(const std::vector<int> &images,
+                  const std::vector<Eigen::Vector3d> &positions,
+                  std::vector<nvc::COrientation> *orientations,
+                  const std::vector<CSSBAPoint *> &points,
+                  Similarity *applied = nullptr);
 
-// vantri-cli aat PROJECT.bun [--resume FILE.bro]: exit 0 on success, 1 when the run fails (its
-// message printed), 2 on a bad command line.
-int runAatCommand(const std::vector<std::string>& args, UserInterface& ui, std::ostream& out,
-                  std::ostream& err);
+// vantri-cli aat PROJECT.bun [--resume FILE.bro]: exit 0 on success, 1 when the
+// run fails (its message printed), 2 on a bad command line.
+int runAatCommand(const std::vector<std::string> &args, UserInterface &ui,
+                  std::ostream &out, std::ostream &err);
 
-}  // namespace vantri::aat
+} // namespace vantri::aat

@@ -1,8 +1,10 @@
-// vantri-cli aat on a survey made by the sample-data generator: the oriented block is compared
-// with the generator's truth, and the refusals, the abort and the resume are checked on it.
+// vantri-cli aat on a survey made by the sample-data generator: the oriented
+// block is compared with the generator's truth, and the refusals, the abort and
+// the resume are checked on it.
 //
-// The block is 3 strips x 8 images of 1500 x 1000 pixels by default; VANTRI_AAT_E2E_BLOCK names
-// a generated block folder to use instead (e.g. the 3000 x 2000 survey of the README figures).
+// The block is 3 strips x 8 images of 1500 x 1000 pixels by default;
+// VANTRI_AAT_E2E_BLOCK names a generated block folder to use instead (e.g. the
+// 3000 x 2000 survey of the README figures).
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -26,10 +28,10 @@ namespace {
 
 struct TruePose {
   Eigen::Vector3d centre;
-  Eigen::Matrix3d rotation;  // camera -> world
+  Eigen::Matrix3d rotation; // camera -> world
 };
 
-std::string ReadText(const std::string& path) {
+std::string ReadText(const std::string &path) {
   std::ifstream in(path);
   std::stringstream text;
   text << in.rdbuf();
@@ -38,49 +40,56 @@ std::string ReadText(const std::string& path) {
 
 double Radians(double degrees) { return degrees * M_PI / 180.0; }
 
-// The images array of truth.json: id, centre and attitude (degrees) of every true orientation.
-std::map<std::string, TruePose> TruePoses(const std::string& truth_json) {
+// The images array of truth.json: id, centre and attitude (degrees) of every
+// true orientation.
+std::map<std::string, TruePose> TruePoses(const std::string &truth_json) {
   const size_t begin = truth_json.find("\"images\": [");
   const size_t end = truth_json.find(']', begin);
   const std::string images = truth_json.substr(begin, end - begin);
   const std::string number = "([-0-9.eE]+)";
-  const std::regex record("\"id\": \"([^\"]+)\"[^}]*?\"X\": " + number + ", \"Y\": " + number +
-                          ", \"Z\": " + number + ", \"omega\": " + number + ", \"phi\": " +
-                          number + ", \"kappa\": " + number);
+  const std::regex record("\"id\": \"([^\"]+)\"[^}]*?\"X\": " + number +
+                          ", \"Y\": " + number + ", \"Z\": " + number +
+                          ", \"omega\": " + number + ", \"phi\": " + number +
+                          ", \"kappa\": " + number);
   std::map<std::string, TruePose> poses;
   for (auto it = std::sregex_iterator(images.begin(), images.end(), record);
        it != std::sregex_iterator(); ++it) {
     const auto value = [&](int k) { return std::stod((*it)[k]); };
     poses[(*it)[1]] = {{value(2), value(3), value(4)},
-                       FromEulerAnglesXYZ(Radians(value(5)), Radians(value(6)), Radians(value(7)))};
+                       FromEulerAnglesXYZ(Radians(value(5)), Radians(value(6)),
+                                          Radians(value(7)))};
   }
   return poses;
 }
 
 // Every file below a folder with its content.
-std::map<std::string, std::string> Snapshot(const std::string& folder) {
+std::map<std::string, std::string> Snapshot(const std::string &folder) {
   std::map<std::string, std::string> files;
-  for (const auto& entry : fs::recursive_directory_iterator(folder))
-    if (entry.is_regular_file()) files[entry.path().string()] = ReadText(entry.path().string());
+  for (const auto &entry : fs::recursive_directory_iterator(folder))
+    if (entry.is_regular_file())
+      files[entry.path().string()] = ReadText(entry.path().string());
   return files;
 }
 
 struct Accuracy {
-  double max_centre_error = 0;    // m, largest coordinate difference
-  double max_attitude_error = 0;  // degrees, rotation angle between the two attitudes
-  double rms_all = 0;             // px, every measurement
-  double rms_inliers = 0;         // px, measurements within 2 px
+  double max_centre_error = 0; // m, largest coordinate difference
+  double max_attitude_error =
+      0;                  // degrees, rotation angle between the two attitudes
+  double rms_all = 0;     // px, every measurement
+  double rms_inliers = 0; // px, measurements within 2 px
   double share_over_2px = 0;
   int measurements = 0;
   int images_without_points = 0;
 };
 
-// Ends the run when "start AAT process" is logged: the next poll is in the DEM triangulation.
+// Ends the run when "start AAT process" is logged: the next poll is in the DEM
+// triangulation.
 class AbortAtStart : public vantri::ScriptedUi {
- public:
+public:
   void AppendLogLine(std::string_view line) override {
     ScriptedUi::AppendLogLine(line);
-    if (line.find("start AAT process") != std::string_view::npos) SetAbort(true);
+    if (line.find("start AAT process") != std::string_view::npos)
+      SetAbort(true);
   }
 };
 
@@ -90,24 +99,28 @@ struct AatEndToEnd : testing::Test {
     std::string pattern = testing::TempDir() + "/aat_e2e_XXXXXX";
     root = mkdtemp(pattern.data());
     block = root + "/block";
-    if (const char* given = std::getenv("VANTRI_AAT_E2E_BLOCK")) {
+    if (const char *given = std::getenv("VANTRI_AAT_E2E_BLOCK")) {
       block = given;
       return;
     }
-    if (!fs::exists(VANTRI_BLOCKGEN)) return;
-    const std::string command = std::string(VANTRI_BLOCKGEN) + " --out " + block +
-                                " --tie-points 50 > " + root + "/blockgen.log 2>&1";
+    if (!fs::exists(VANTRI_BLOCKGEN))
+      return;
+    const std::string command = std::string(VANTRI_BLOCKGEN) + " --out " +
+                                block + " --tie-points 50 > " + root +
+                                "/blockgen.log 2>&1";
     generated = std::system(command.c_str()) == 0;
 #endif
   }
   static void TearDownTestSuite() {
-    if (!root.empty()) fs::remove_all(root);
+    if (!root.empty())
+      fs::remove_all(root);
   }
   void SetUp() override {
 #ifndef VANTRI_BLOCKGEN
     GTEST_SKIP() << "the sample-data generator is not part of this build";
 #else
-    if (!fs::exists(block + "/truth.json")) GTEST_SKIP() << "no generated block";
+    if (!fs::exists(block + "/truth.json"))
+      GTEST_SKIP() << "no generated block";
     setenv("VANTRI_HOME", (root + "/home").c_str(), 1);
 #endif
   }
@@ -120,16 +133,17 @@ struct AatEndToEnd : testing::Test {
     return vantri::cli::Run(args, in, out, err);
   }
 
-  // A new project with the generator's images (and GPS/IMU data when asked) in root/<name>.
-  std::string MakeProject(const std::string& name, bool with_gps) {
+  // A new project with the generator's images (and GPS/IMU data when asked) in
+  // root/<name>.
+  std::string MakeProject(const std::string &name, bool with_gps) {
     const std::string bun = root + "/" + name + "/" + name + ".bun";
-    EXPECT_EQ(Run({"new", "--folder", root, "--name", name, "--passport", block + "/camera.bcc",
-                   "--epsg", "32632"}),
+    EXPECT_EQ(Run({"new", "--folder", root, "--name", name, "--passport",
+                   block + "/camera.bcc", "--epsg", "32632"}),
               0)
         << err.str();
     std::vector<std::string> add = {"add-images", bun};
     std::vector<std::string> images;
-    for (const auto& entry : fs::directory_iterator(block + "/images"))
+    for (const auto &entry : fs::directory_iterator(block + "/images"))
       images.push_back(entry.path().string());
     std::sort(images.begin(), images.end());
     add.insert(add.end(), images.begin(), images.end());
@@ -140,9 +154,13 @@ struct AatEndToEnd : testing::Test {
                 0)
           << err.str();
     }
-    EXPECT_EQ(Run({"dem", bun, "--external", block + "/dem.tif"}), 0) << err.str();
-    EXPECT_EQ(Run({"settings", bun, "--set", "Template size=32", "--set", "Search area size=320",
-                   "--set", "Max points to search per image=64", "--set",
+    EXPECT_EQ(Run({"dem", bun, "--external", block + "/dem.tif"}), 0)
+        << err.str();
+    // Template and search area scale with the image: 32 / 320 pixels for 3000 x 2000 images.
+    const bool large = std::getenv("VANTRI_AAT_E2E_BLOCK") != nullptr;
+    EXPECT_EQ(Run({"settings", bun, "--set", large ? "Template size=32" : "Template size=16",
+                   "--set", large ? "Search area size=320" : "Search area size=160", "--set",
+                   "Max points to search per image=64", "--set",
                    "Max reprojection error (pixel)=2", "--validate"}),
               0)
         << err.str();
@@ -150,56 +168,70 @@ struct AatEndToEnd : testing::Test {
   }
 
   // The final exchange file of a project against the truth.
-  Accuracy Evaluate(const std::string& bun) {
+  Accuracy Evaluate(const std::string &bun) {
     Accuracy accuracy;
     CVantriProject project;
     vantri::ScriptedUi ui;
     EXPECT_EQ(OpenProjectPath(project, ui, bun), 1);
-    const Eigen::Vector3d origin(project.local_origin[0], project.local_origin[1],
+    const Eigen::Vector3d origin(project.local_origin[0],
+                                 project.local_origin[1],
                                  project.local_origin[2]);
-    const std::map<std::string, TruePose> truth = TruePoses(ReadText(block + "/truth.json"));
+    const std::map<std::string, TruePose> truth =
+        TruePoses(ReadText(block + "/truth.json"));
     vantri::aat::BroContent content;
     std::string error;
-    EXPECT_TRUE(vantri::aat::ParseBroFile(project.folder + project.name + ".bro",
-                                          project.ImageCount(), false, &content, &error))
+    EXPECT_TRUE(vantri::aat::ParseBroFile(
+        project.folder + project.name + ".bro", project.ImageCount(), false,
+        &content, &error))
         << error;
     const std::vector<nvc::COrientation> adjusted =
-        vantri::aat::OrientationsFromBro(content, *project.passport, project.ImageCount());
+        vantri::aat::OrientationsFromBro(content, *project.passport,
+                                         project.ImageCount());
     std::vector<nvc::COrientation> true_orientations = adjusted;
     for (int i = 0; i < project.ImageCount(); ++i) {
-      const TruePose& pose = truth.at(project.Image(i)->Name());
+      const TruePose &pose = truth.at(project.Image(i)->Name());
       EXPECT_TRUE(content.cameras[i].oriented) << project.Image(i)->Name();
-      const Eigen::Vector3d difference = adjusted[i].GetN() + origin - pose.centre;
-      accuracy.max_centre_error = std::max(accuracy.max_centre_error, difference.cwiseAbs().maxCoeff());
-      const Eigen::AngleAxisd turn(pose.rotation.transpose() * adjusted[i].GetRotMat());
-      accuracy.max_attitude_error = std::max(accuracy.max_attitude_error, turn.angle() * 180 / M_PI);
+      const Eigen::Vector3d difference =
+          adjusted[i].GetN() + origin - pose.centre;
+      accuracy.max_centre_error =
+          std::max(accuracy.max_centre_error, difference.cwiseAbs().maxCoeff());
+      const Eigen::AngleAxisd turn(pose.rotation.transpose() *
+                                   adjusted[i].GetRotMat());
+      accuracy.max_attitude_error =
+          std::max(accuracy.max_attitude_error, turn.angle() * 180 / M_PI);
       true_orientations[i].SetN(pose.centre);
       true_orientations[i].SetRotMat(pose.rotation);
     }
     std::vector<int> per_image(project.ImageCount(), 0);
     double all = 0, inliers = 0;
     int inlier_count = 0;
-    for (const CSSBAPoint& point : content.points) {
-      const Eigen::Vector3d world = Eigen::Vector3d(point.X, point.Y, point.Z) + origin;
-      for (const CSSBAColl& m : point.measurements) {
+    for (const CSSBAPoint &point : content.points) {
+      const Eigen::Vector3d world =
+          Eigen::Vector3d(point.X, point.Y, point.Z) + origin;
+      for (const CSSBAColl &m : point.measurements) {
         ++per_image[m.camera];
-        const Eigen::Vector2d truth_pixel = true_orientations[m.camera].Pt3dToPix(world);
+        const Eigen::Vector2d truth_pixel =
+            true_orientations[m.camera].Pt3dToPix(world);
         const double e = (truth_pixel - Eigen::Vector2d(m.x, m.y)).norm();
         all += e * e;
         ++accuracy.measurements;
-        if (e <= 2.0) inliers += e * e, ++inlier_count;
+        if (e <= 2.0)
+          inliers += e * e, ++inlier_count;
       }
     }
-    for (int count : per_image) accuracy.images_without_points += count == 0 ? 1 : 0;
+    for (int count : per_image)
+      accuracy.images_without_points += count == 0 ? 1 : 0;
     accuracy.rms_all = std::sqrt(all / std::max(accuracy.measurements, 1));
     accuracy.rms_inliers = std::sqrt(inliers / std::max(inlier_count, 1));
-    accuracy.share_over_2px = 1.0 - double(inlier_count) / std::max(accuracy.measurements, 1);
-    std::printf(
-        "%s: centres within %.3f m, attitudes within %.4f deg; %d measurements, RMS %.3f px "
-        "(all), %.3f px (within 2 px), %.1f %% over 2 px\n",
-        bun.c_str(), accuracy.max_centre_error, accuracy.max_attitude_error,
-        accuracy.measurements, accuracy.rms_all, accuracy.rms_inliers,
-        100 * accuracy.share_over_2px);
+    accuracy.share_over_2px =
+        1.0 - double(inlier_count) / std::max(accuracy.measurements, 1);
+    std::printf("%s: centres within %.3f m, attitudes within %.4f deg; %d "
+                "measurements, RMS %.3f px "
+                "(all), %.3f px (within 2 px), %.1f %% over 2 px\n",
+                bun.c_str(), accuracy.max_centre_error,
+                accuracy.max_attitude_error, accuracy.measurements,
+                accuracy.rms_all, accuracy.rms_inliers,
+                100 * accuracy.share_over_2px);
     return accuracy;
   }
 
@@ -215,7 +247,9 @@ TEST_F(AatEndToEnd, RefusalsAndAbortLeaveTheFilesAlone) {
   std::ofstream(folder + "TiePoints/refused_3.bro") << "earlier results\n";
   const auto before = Snapshot(folder);
   EXPECT_EQ(Run({"aat", bun}), 1);
-  EXPECT_NE(err.str().find("All images must have GPS/IMU data"), std::string::npos) << err.str();
+  EXPECT_NE(err.str().find("All images must have GPS/IMU data"),
+            std::string::npos)
+      << err.str();
   EXPECT_EQ(Snapshot(folder), before);
 
   ASSERT_EQ(Run({"import-gps", bun, block + "/gps_imu.txt", "--columns",
@@ -223,38 +257,47 @@ TEST_F(AatEndToEnd, RefusalsAndAbortLeaveTheFilesAlone) {
             0);
   ASSERT_EQ(Run({"dem", bun, "--off"}), 0);
   const auto with_gps = Snapshot(folder);
-  EXPECT_EQ(Run({"aat", bun}), 1);  // no external DEM and no SRTM tile in the empty home
-  EXPECT_NE(err.str().find("Unable to load DEM"), std::string::npos) << err.str();
+  EXPECT_EQ(Run({"aat", bun}),
+            1); // no external DEM and no SRTM tile in the empty home
+  EXPECT_NE(err.str().find("Unable to load DEM"), std::string::npos)
+      << err.str();
   EXPECT_EQ(Snapshot(folder), with_gps);
 
-  // Fewer than 4 points to search (the settings window offers no such value) is refused.
+  // Fewer than 4 points to search (the settings window offers no such value) is
+  // refused.
   CVantriProject project;
   AbortAtStart ui;
   ASSERT_EQ(OpenProjectPath(project, ui, bun), 1);
   project.settings.typed.max_points_to_search = 3;
-  EXPECT_EQ(CAerialPhotogrammetricProcess(project, ui).RunAAT("", block + "/dem.tif"), 0);
-  EXPECT_NE(ui.log_lines.back().find("Max points to search per image must be at least 4"),
+  EXPECT_EQ(
+      CAerialPhotogrammetricProcess(project, ui).RunAAT("", block + "/dem.tif"),
+      0);
+  EXPECT_NE(ui.log_lines.back().find(
+                "Max points to search per image must be at least 4"),
             std::string::npos);
   EXPECT_EQ(Snapshot(folder), with_gps);
 
-  // An abort during the DEM triangulation returns 0 and writes no exchange file.
+  // An abort during the DEM triangulation returns 0 and writes no exchange
+  // file.
   project.settings.typed.max_points_to_search = 25;
   CAerialPhotogrammetricProcess process(project, ui);
   EXPECT_EQ(process.RunAAT("", block + "/dem.tif"), 0);
   EXPECT_TRUE(ui.IsAborted());
-  for (const auto& entry : fs::directory_iterator(folder + "TiePoints"))
+  for (const auto &entry : fs::directory_iterator(folder + "TiePoints"))
     EXPECT_NE(entry.path().extension(), ".bro") << entry.path();
   EXPECT_FALSE(fs::exists(folder + "refused.bro"));
 }
 
-TEST_F(AatEndToEnd, OrientsEveryImageCloseToTheTruthAndResumesTheStepNumbering) {
+TEST_F(AatEndToEnd,
+       OrientsEveryImageCloseToTheTruthAndResumesTheStepNumbering) {
   const std::string bun = MakeProject("whole", true);
   ASSERT_EQ(Run({"aat", bun}), 0) << err.str();
   const std::string printed = out.str();
   EXPECT_NE(printed.find("Added image 24/24"), std::string::npos) << printed;
   EXPECT_NE(err.str().find("end AAT process"), std::string::npos);
   EXPECT_NE(err.str().find("tie points tracked"), std::string::npos);
-  for (const char* file : {"whole.bro", "whole.iml", "101.int", "101.est", "308.est"})
+  for (const char *file :
+       {"whole.bro", "whole.iml", "101.int", "101.est", "308.est"})
     EXPECT_TRUE(fs::exists(root + "/whole/" + file)) << file;
   EXPECT_TRUE(fs::exists(root + "/whole/TiePoints/whole_24.vtp"));
   EXPECT_NE(ReadText(root + "/whole/whole.iml").find("101.jpg 0 2000.000000\n"),
@@ -278,19 +321,24 @@ TEST_F(AatEndToEnd, OrientsEveryImageCloseToTheTruthAndResumesTheStepNumbering) 
   EXPECT_LT(refined.rms_inliers, 0.25);
   EXPECT_LT(refined.share_over_2px, 0.05);
 
-  // Resumed from the 12th step: the images of the file are skipped and numbering goes on.
+  // Resumed from the 12th step: the images of the file are skipped and
+  // numbering goes on.
   const std::string resume = root + "/resume_12.bro";
   fs::copy_file(root + "/subpixel/TiePoints/subpixel_12.bro", resume);
   ASSERT_EQ(Run({"aat", subpixel, "--resume", resume}), 0) << err.str();
-  EXPECT_EQ(out.str().find("Added image 12/24"), std::string::npos) << out.str();
-  EXPECT_NE(out.str().find("Added image 13/24"), std::string::npos) << out.str();
+  EXPECT_EQ(out.str().find("Added image 12/24"), std::string::npos)
+      << out.str();
+  EXPECT_NE(out.str().find("Added image 13/24"), std::string::npos)
+      << out.str();
   EXPECT_NE(out.str().find("Added image 24/24"), std::string::npos);
   EXPECT_FALSE(fs::exists(root + "/subpixel/TiePoints/subpixel_12.bro"));
   EXPECT_TRUE(fs::exists(root + "/subpixel/TiePoints/subpixel_13.bro"));
-  EXPECT_EQ(vantri::aat::ReadStepFile(root + "/subpixel/TiePoints/subpixel_13.abai") >= 0, true);
+  EXPECT_EQ(vantri::aat::ReadStepFile(
+                root + "/subpixel/TiePoints/subpixel_13.abai") >= 0,
+            true);
   const Accuracy resumed = Evaluate(subpixel);
   EXPECT_EQ(resumed.images_without_points, 0);
   EXPECT_LT(resumed.max_centre_error, 3 * 0.05);
 }
 
-}  // namespace
+} // namespace
