@@ -12,6 +12,7 @@ PACKAGES=(
   qtbase5-dev libqt5svg5-dev
   libcurl4-openssl-dev
   xvfb xauth
+  chromium poppler-utils
   python3
 )
 

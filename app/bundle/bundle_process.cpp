@@ -26,6 +26,7 @@
 #include "points/point_maps.h"
 #include "project/project.h"
 #include "project/project_flows.h"
+#include "report/bundle_report.h"
 
 namespace fs = std::filesystem;
 
@@ -829,6 +830,9 @@ int RunBundleCommand(const std::vector<std::string> &args, UserInterface &ui,
   }
   std::string message;
   const int result = StartBundle(project, ui, &message);
+  // The HTML accuracy report follows every run that got going; it never fails the run.
+  if (message != "Run tie points searching before!")
+    report::WriteBundleHtmlReport(project, nullptr, ui);
   if (notify)
     NotifyCompletion(project, result != 0, ui);
   if (result == 0) {

@@ -70,7 +70,7 @@ void UserInterface::Log(std::string_view message) {
     AppendLogLine({});
   } else {
     const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(
-        std::chrono::steady_clock::now() - clock_start_);
+        SteadyNow() - clock_start_);
     AppendLogLine(format_log_line(message, LocalNow(), elapsed, Memory()));
   }
   PumpMessages();
@@ -80,7 +80,11 @@ void UserInterface::Log(const char* message) {
   if (message != nullptr) Log(std::string_view(message));
 }
 
-void UserInterface::StartOperationClock() { clock_start_ = std::chrono::steady_clock::now(); }
+void UserInterface::StartOperationClock() { clock_start_ = SteadyNow(); }
+
+std::chrono::steady_clock::time_point UserInterface::SteadyNow() const {
+  return std::chrono::steady_clock::now();
+}
 
 std::tm UserInterface::LocalNow() const {
   const std::time_t now = std::time(nullptr);

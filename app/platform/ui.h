@@ -92,6 +92,8 @@ class UserInterface {
   // Local time and memory of the log line; the tests replace them.
   virtual std::tm LocalNow() const;
   virtual MemoryStatus Memory() const;
+  // The steady clock the elapsed time of the log lines is measured on; the tests replace it.
+  virtual std::chrono::steady_clock::time_point SteadyNow() const;
 
  private:
   bool abort_ = false;

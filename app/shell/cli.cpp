@@ -27,6 +27,7 @@
 #include "project/project_flows.h"
 #include "project/settings_window.h"
 #include "shell/project_terrain.h"
+#include "shell/report_command.h"
 
 namespace vantri::cli {
 namespace {
@@ -51,6 +52,7 @@ constexpr const char* kMainUsage =
     "  footprints        print the image footprints and the Project Info of a project\n"
     "  aat               automatic aerial triangulation: tie points, adjustment, georeference\n"
     "  bundle            bundle adjustment on the control points, report and result files\n"
+    "  report            write the accuracy report (HTML) of the last bundle run\n"
     "--yes / --no answer every question; without them questions are read from the terminal.\n"
     "'vantri-cli <command> --help' describes a command.\n";
 
@@ -225,6 +227,7 @@ int Cli::run(std::vector<std::string> args) {
   }
   if (args[0] == "add-images") return addImages(rest);
   if (args[0] == "footprints") return footprints(rest);
+  if (args[0] == "report") return RunReportCommand(rest, ui_, out_, err_);
   struct Command {
     std::vector<std::string> words;
     const CommandSyntax* syntax;

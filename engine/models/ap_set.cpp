@@ -57,6 +57,26 @@ int APSet::derivatives(double, double, double, Matrix& D) const {
   return -1;
 }
 
+int APSet::derivativesByPosition(double, double, double, Matrix& Dx, Matrix& Dy) const {
+  Dx = Matrix(2, paramCount());
+  Dy = Matrix(2, paramCount());
+  return -1;
+}
+
+int APSet::correctionJacobian(double x, double y, double z, double (&J)[2][2]) const {
+  J[0][0] = J[0][1] = J[1][0] = J[1][1] = 0.0;
+  Matrix Dx;
+  Matrix Dy;
+  if (derivativesByPosition(x, y, z, Dx, Dy) != 1) return -1;
+  for (int row = 0; row < 2; ++row) {
+    for (int k = 0; k < paramCount(); ++k) {
+      J[row][0] += Dx(row, k) * a[k];
+      J[row][1] += Dy(row, k) * a[k];
+    }
+  }
+  return 1;
+}
+
 int APSet::correction(double x, double y, double z, double& dx, double& dy) const {
   return partialCorrection(x, y, z, std::string(paramCount(), '1'), dx, dy);
 }
@@ -288,36 +308,195 @@ int APSetP12::derivatives(double x, double y, double, Matrix& D) const {
   return 1;
 }
 
-int APSetP44::derivatives(double x, double y, double, Matrix& D) const {
-  const double b2 = b * b;
-  const double h = 0.5 * b2;
-  const double X = x * x - h;
-  const double Y = y * y - h;
-  const double g = 0.85 * b2;
-  const double Gx = x * (x * x - g);
-  const double Gy = y * (y * y - g);
-  const double e = 1.1071428571428572 * b2;
-  const double f = 0.12857142857142856 * b2 * b2;
-  const double Qx = x * x * (x * x - e) + f;
-  const double Qy = y * y * (y * y - e) + f;
-  const double w = -1.4285714285714286;
+namespace {
+
+// Every P44 column is c f(x) g(y) with f and g taken from the one-axis polynomials
+// 1, t, t^2 - h, t (t^2 - g), t^2 (t^2 - e) + f (index 0 to 4 below).
+struct P44Term {
+  int column;  // 1-based
+  double factor;
+  int fx;
+  int gy;
+};
+
+constexpr double kP44W = -1.4285714285714286;  // -10/7
+constexpr P44Term kP44RowX[] = {
+    {1, 1, 1, 0},  {2, 1, 0, 1},  {3, 1, 1, 1},  {4, 1, 0, 2},  {6, kP44W, 2, 0}, {7, 1, 3, 0},
+    {8, 1, 2, 1},  {9, 1, 1, 2},  {10, 1, 0, 3}, {15, 1, 4, 0}, {16, 1, 3, 1},    {17, 1, 2, 2},
+    {18, 1, 1, 3}, {19, 1, 0, 4}, {25, 1, 4, 1}, {26, 1, 3, 2}, {27, 1, 2, 3},    {28, 1, 1, 4},
+    {33, 1, 4, 2}, {34, 1, 3, 3}, {35, 1, 2, 4}, {39, 1, 4, 3}, {40, 1, 3, 4},    {43, 1, 4, 4}};
+constexpr P44Term kP44RowY[] = {
+    {1, -1, 0, 1}, {2, 1, 1, 0},  {3, kP44W, 0, 2}, {5, 1, 2, 0},  {6, 1, 1, 1},  {11, 1, 3, 0},
+    {12, 1, 2, 1}, {13, 1, 1, 2}, {14, 1, 0, 3},    {20, 1, 4, 0}, {21, 1, 3, 1}, {22, 1, 2, 2},
+    {23, 1, 1, 3}, {24, 1, 0, 4}, {29, 1, 4, 1},    {30, 1, 3, 2}, {31, 1, 2, 3}, {32, 1, 1, 4},
+    {36, 1, 4, 2}, {37, 1, 3, 3}, {38, 1, 2, 4},    {41, 1, 4, 3}, {42, 1, 3, 4}, {44, 1, 4, 4}};
+
+// The five one-axis polynomials of P44 at t and their derivatives, for grid width b.
+struct P44Axis {
+  double value[5];
+  double slope[5];
+  P44Axis(double t, double b) {
+    const double b2 = b * b;
+    const double h = 0.5 * b2;
+    const double g = 0.85 * b2;
+    const double e = 1.1071428571428572 * b2;        // 31/28 b^2
+    const double f = 0.12857142857142856 * b2 * b2;  // 9/70 b^4
+    const double t2 = t * t;
+    const double values[5] = {1.0, t, t2 - h, t * (t2 - g), t2 * (t2 - e) + f};
+    const double slopes[5] = {0.0, 1.0, 2 * t, 3 * t2 - g, 4 * t2 * t - 2 * e * t};
+    for (int k = 0; k < 5; ++k) {
+      value[k] = values[k];
+      slope[k] = slopes[k];
+    }
+  }
+};
+
+template <typename Value>
+void fillP44(Matrix& D, Value value) {
   D = Matrix(2, 44);
-  auto set = [&D](int row, int column, double value) { D(row, column - 1) = value; };
-  const struct Term {
-    int column;
-    double value;
-  } rowX[] = {{1, x},       {2, y},        {3, x * y},    {4, Y},       {6, w * X},
-              {7, Gx},      {8, X * y},    {9, Y * x},    {10, Gy},     {15, Qx},
-              {16, Gx * y}, {17, X * Y},   {18, Gy * x},  {19, Qy},     {25, Qx * y},
-              {26, Gx * Y}, {27, Gy * X},  {28, Qy * x},  {33, Qx * Y}, {34, Gx * Gy},
-              {35, Qy * X}, {39, Gy * Qx}, {40, Gx * Qy}, {43, Qx * Qy}},
-    rowY[] = {{1, -y},      {2, x},        {3, w * Y},    {5, X},       {6, x * y},
-              {11, Gx},     {12, X * y},   {13, Y * x},   {14, Gy},     {20, Qx},
-              {21, Gx * y}, {22, X * Y},   {23, Gy * x},  {24, Qy},     {29, Qx * y},
-              {30, Gx * Y}, {31, Gy * X},  {32, Qy * x},  {36, Qx * Y}, {37, Gx * Gy},
-              {38, Qy * X}, {41, Gy * Qx}, {42, Gx * Qy}, {44, Qx * Qy}};
-  for (const Term& term : rowX) set(0, term.column, term.value);
-  for (const Term& term : rowY) set(1, term.column, term.value);
+  for (const P44Term& term : kP44RowX) D(0, term.column - 1) = value(term);
+  for (const P44Term& term : kP44RowY) D(1, term.column - 1) = value(term);
+}
+
+}  // namespace
+
+int APSetP44::derivatives(double x, double y, double, Matrix& D) const {
+  const P44Axis fx(x, b);
+  const P44Axis gy(y, b);
+  fillP44(D, [&](const P44Term& t) { return t.factor * fx.value[t.fx] * gy.value[t.gy]; });
+  return 1;
+}
+
+int APSetP44::derivativesByPosition(double x, double y, double, Matrix& Dx, Matrix& Dy) const {
+  const P44Axis fx(x, b);
+  const P44Axis gy(y, b);
+  fillP44(Dx, [&](const P44Term& t) { return t.factor * fx.slope[t.fx] * gy.value[t.gy]; });
+  fillP44(Dy, [&](const P44Term& t) { return t.factor * fx.value[t.fx] * gy.slope[t.gy]; });
+  return 1;
+}
+
+namespace {
+
+// Zeroed 2 x n matrices for the position derivatives of D.
+void startByPosition(Matrix& Dx, Matrix& Dy, int n) {
+  Dx = Matrix(2, n);
+  Dy = Matrix(2, n);
+}
+
+// Principal point and focal length in columns first .. first + 2 (dxp, dyp, dc): only the dc
+// column -x/z, -y/z moves with the point.
+void innerOrientationByPosition(double z, Matrix& Dx, Matrix& Dy, int first) {
+  Dx(0, first + 2) = -1.0 / z;
+  Dy(1, first + 2) = -1.0 / z;
+}
+
+// K1, K2, K3 in columns first .. first + 2: (x, y) r2^k with d/dx (x r2^k) = r2^k + 2k x^2
+// r2^(k-1) and d/dy (x r2^k) = 2k x y r2^(k-1), and likewise for y.
+void radialByPosition(double x, double y, Matrix& Dx, Matrix& Dy, int first) {
+  const double r2 = x * x + y * y;
+  double power = 1.0;  // r2^(k-1)
+  for (int k = 1; k <= 3; ++k) {
+    const double cross = 2 * k * x * y * power;
+    Dx(0, first + k - 1) = power * r2 + 2 * k * x * x * power;
+    Dx(1, first + k - 1) = cross;
+    Dy(0, first + k - 1) = cross;
+    Dy(1, first + k - 1) = power * r2 + 2 * k * y * y * power;
+    power *= r2;
+  }
+}
+
+// P1, P2 in columns first, first + 1: (3x^2 + y^2, 2xy) and (2xy, x^2 + 3y^2).
+void decenteringByPosition(double x, double y, Matrix& Dx, Matrix& Dy, int first) {
+  Dx(0, first) = 6 * x;
+  Dx(1, first) = 2 * y;
+  Dy(0, first) = 2 * y;
+  Dy(1, first) = 2 * x;
+  Dx(0, first + 1) = 2 * y;
+  Dx(1, first + 1) = 2 * x;
+  Dy(0, first + 1) = 2 * x;
+  Dy(1, first + 1) = 6 * y;
+}
+
+}  // namespace
+
+int APSetGAP::derivativesByPosition(double x, double y, double z, Matrix& Dx, Matrix& Dy) const {
+  startByPosition(Dx, Dy, 10);
+  innerOrientationByPosition(z, Dx, Dy, 0);
+  Dx(0, 3) = -1.0;  // sx: -x
+  Dy(0, 4) = 1.0;   // a1: y, x
+  Dx(1, 4) = 1.0;
+  radialByPosition(x, y, Dx, Dy, 5);
+  decenteringByPosition(x, y, Dx, Dy, 8);
+  return 1;
+}
+
+int APSetAustralis::derivativesByPosition(double x, double y, double z, Matrix& Dx,
+                                          Matrix& Dy) const {
+  startByPosition(Dx, Dy, 10);
+  innerOrientationByPosition(z, Dx, Dy, 0);
+  radialByPosition(x, y, Dx, Dy, 3);
+  decenteringByPosition(x, y, Dx, Dy, 6);
+  Dx(0, 8) = 1.0;  // b1: x
+  Dy(0, 9) = 1.0;  // b2: y
+  return 1;
+}
+
+int APSetIO::derivativesByPosition(double, double, double z, Matrix& Dx, Matrix& Dy) const {
+  startByPosition(Dx, Dy, 3);
+  innerOrientationByPosition(z, Dx, Dy, 0);
+  return 1;
+}
+
+int APSetRadial::derivativesByPosition(double x, double y, double, Matrix& Dx, Matrix& Dy) const {
+  startByPosition(Dx, Dy, 3);
+  radialByPosition(x, y, Dx, Dy, 0);
+  return 1;
+}
+
+int APSetDecentering::derivativesByPosition(double x, double y, double, Matrix& Dx,
+                                            Matrix& Dy) const {
+  startByPosition(Dx, Dy, 2);
+  decenteringByPosition(x, y, Dx, Dy, 0);
+  return 1;
+}
+
+int APSetInPlane::derivativesByPosition(double x, double y, double, Matrix& Dx, Matrix& Dy) const {
+  const double xy = x * y;
+  setRows(Dx, 12, {1.0, 0.0, y, 0.0, 2 * xy, y * y, 2 * xy * y},
+          {0, 0, 0, 0, 0, 0, 0, y, 2 * x, 2 * xy, y * y, 2 * xy * y});
+  setRows(Dy, 12, {0.0, 1.0, x, 2 * y, x * x, 2 * xy, 2 * x * xy},
+          {0, 0, 0, 0, 0, 0, 0, x, 0.0, x * x, 2 * xy, 2 * x * xy});
+  return 1;
+}
+
+int APSetOutOfPlane::derivativesByPosition(double x, double y, double z, Matrix& Dx,
+                                           Matrix& Dy) const {
+  // Columns t(x, y) (p, q) with p = x/z, q = y/z; dp/dx = dq/dy = 1/z.
+  const double p = x / z;
+  const double q = y / z;
+  const double t[3] = {x * x - y * y, x * x * y * y, x * x * x * x - y * y * y * y};
+  const double tx[3] = {2 * x, 2 * x * y * y, 4 * x * x * x};
+  const double ty[3] = {-2 * y, 2 * x * x * y, -4 * y * y * y};
+  startByPosition(Dx, Dy, 3);
+  for (int k = 0; k < 3; ++k) {
+    Dx(0, k) = tx[k] * p + t[k] / z;
+    Dx(1, k) = tx[k] * q;
+    Dy(0, k) = ty[k] * p;
+    Dy(1, k) = ty[k] * q + t[k] / z;
+  }
+  return 1;
+}
+
+int APSetP12::derivativesByPosition(double x, double y, double, Matrix& Dx, Matrix& Dy) const {
+  const double k = 0.6666666666666666 * b * b;
+  const double X = x * x - k;
+  const double Y = y * y - k;
+  const double xy = x * y;
+  // dX/dx = 2x, dY/dy = 2y.
+  setRows(Dx, 12, {1.0, 0.0, -4 * x, y, 0.0, 0.0, Y, 0.0, 2 * xy, 0.0, 2 * x * Y, 0.0},
+          {0.0, 1.0, y, 0.0, 0.0, 2 * x, 0.0, 2 * xy, 0.0, Y, 0.0, 2 * x * Y});
+  setRows(Dy, 12, {0.0, 1.0, 0.0, x, 2 * y, 0.0, 2 * xy, 0.0, X, 0.0, 2 * y * X, 0.0},
+          {-1.0, 0.0, x, -4 * y, 0.0, 0.0, 0.0, X, 0.0, 2 * xy, 0.0, 2 * y * X});
   return 1;
 }
 

@@ -36,7 +36,12 @@ class APSet : public AdjObject {
   virtual void printReport(std::ostream& out) const;
   // 2 x n derivative matrix D at (x, y, z); the correction is D a.
   virtual int derivatives(double x, double y, double z, Matrix& D) const;
+  // Dx = dD/dx and Dy = dD/dy (each 2 x n) at (x, y, z), z held constant. 1, or -1 for a
+  // set without a model.
+  virtual int derivativesByPosition(double x, double y, double z, Matrix& Dx, Matrix& Dy) const;
   int correction(double x, double y, double z, double& dx, double& dy) const;
+  // J[i][j] = d(D a)[i] / d(x, y)[j] at (x, y, z): how the correction moves with the point.
+  int correctionJacobian(double x, double y, double z, double (&J)[2][2]) const;
   // The correction summed over the columns marked '1' in `selection` (one character per
   // parameter; missing characters count as '0').
   int partialCorrection(double x, double y, double z, const std::string& selection, double& dx,
@@ -98,6 +103,7 @@ class APSetGAP : public APSetNamed {
  public:
   APSetGAP();
   int derivatives(double x, double y, double z, Matrix& D) const override;
+  int derivativesByPosition(double x, double y, double z, Matrix& Dx, Matrix& Dy) const override;
 
  protected:
   std::vector<EffectGrid> effectGrids() const override;
@@ -107,6 +113,7 @@ class APSetAustralis : public APSetNamed {
  public:
   APSetAustralis();
   int derivatives(double x, double y, double z, Matrix& D) const override;
+  int derivativesByPosition(double x, double y, double z, Matrix& Dx, Matrix& Dy) const override;
 
  protected:
   std::vector<EffectGrid> effectGrids() const override;
@@ -116,6 +123,7 @@ class APSetIO : public APSetNamed {
  public:
   APSetIO();
   int derivatives(double x, double y, double z, Matrix& D) const override;
+  int derivativesByPosition(double x, double y, double z, Matrix& Dx, Matrix& Dy) const override;
 
  protected:
   std::vector<EffectGrid> effectGrids() const override;
@@ -124,33 +132,39 @@ class APSetRadial : public APSetNamed {
  public:
   APSetRadial();
   int derivatives(double x, double y, double z, Matrix& D) const override;
+  int derivativesByPosition(double x, double y, double z, Matrix& Dx, Matrix& Dy) const override;
 };
 class APSetDecentering : public APSetNamed {
  public:
   APSetDecentering();
   int derivatives(double x, double y, double z, Matrix& D) const override;
+  int derivativesByPosition(double x, double y, double z, Matrix& Dx, Matrix& Dy) const override;
 };
 class APSetOutOfPlane : public APSetNamed {
  public:
   APSetOutOfPlane();
   int derivatives(double x, double y, double z, Matrix& D) const override;
+  int derivativesByPosition(double x, double y, double z, Matrix& Dx, Matrix& Dy) const override;
 };
 class APSetInPlane : public APSet {
  public:
   APSetInPlane() : APSet(12, "in-plane distortion", "in-plane-dist") {}
   int derivatives(double x, double y, double z, Matrix& D) const override;
+  int derivativesByPosition(double x, double y, double z, Matrix& Dx, Matrix& Dy) const override;
 };
 // Polynomials orthogonal over the 3 x 3 grid of spacing b.
 class APSetP12 : public APSetP {
  public:
   APSetP12() : APSetP(12, "12-parameter (Ebner)", "p12") {}
   int derivatives(double x, double y, double z, Matrix& D) const override;
+  int derivativesByPosition(double x, double y, double z, Matrix& Dx, Matrix& Dy) const override;
 };
 // Polynomials orthogonal over the 5 x 5 grid of spacing b / 2.
 class APSetP44 : public APSetP {
  public:
   APSetP44() : APSetP(44, "44-parameter (Gruen)", "p44") {}
   int derivatives(double x, double y, double z, Matrix& D) const override;
+  int derivativesByPosition(double x, double y, double z, Matrix& Dx, Matrix& Dy) const override;
 };
 
 // The set for an AP-set record keyword, or nullptr for an unknown keyword.

@@ -149,6 +149,60 @@ TEST(APSetModelTest, DerivativeMatrixIsTheNumericDerivativeOfTheCorrection) {
   }
 }
 
+// The linearisation chains the collinearity derivatives through I + d(D a)/d(x, y), so each set's
+// position derivatives must be those of its D (every column, checked by central differences)
+// and the Jacobian of the correction must follow from them.
+TEST(APSetModelTest, PositionDerivativesAreTheNumericDerivativesOfEveryColumn) {
+  std::mt19937 random(29);
+  const double z = -0.153;
+  const double h = 1e-6;
+  for (const char* keyword : kAllKeywords) {
+    auto set = makeSetWithValues(keyword, random);
+    for (const auto& [x, y] : imagePlaneGrid()) {
+      Matrix Dx;
+      Matrix Dy;
+      ASSERT_EQ(set->derivativesByPosition(x, y, z, Dx, Dy), 1) << keyword;
+      ASSERT_EQ(Dx.cols(), set->paramCount());
+      ASSERT_EQ(Dy.cols(), set->paramCount());
+      Matrix xPlus, xMinus, yPlus, yMinus;
+      set->derivatives(x + h, y, z, xPlus);
+      set->derivatives(x - h, y, z, xMinus);
+      set->derivatives(x, y + h, z, yPlus);
+      set->derivatives(x, y - h, z, yMinus);
+      double J[2][2];
+      ASSERT_EQ(set->correctionJacobian(x, y, z, J), 1);
+      double numericJ[2][2] = {};
+      for (int row = 0; row < 2; ++row) {
+        for (int k = 0; k < set->paramCount(); ++k) {
+          const double byX = (xPlus(row, k) - xMinus(row, k)) / (2 * h);
+          const double byY = (yPlus(row, k) - yMinus(row, k)) / (2 * h);
+          // Central differences of polynomials of degree <= 8 on |x| <= 0.1: error ~ h^2.
+          const double tolerance = 1e-8 * (1.0 + std::fabs(byX) + std::fabs(byY));
+          EXPECT_NEAR(Dx(row, k), byX, tolerance) << keyword << " d/dx row " << row << " col " << k;
+          EXPECT_NEAR(Dy(row, k), byY, tolerance) << keyword << " d/dy row " << row << " col " << k;
+          numericJ[row][0] += byX * set->a[k];
+          numericJ[row][1] += byY * set->a[k];
+        }
+        for (int column = 0; column < 2; ++column) {
+          EXPECT_NEAR(J[row][column], numericJ[row][column],
+                      1e-7 * (1.0 + std::fabs(numericJ[row][column])))
+              << keyword << " J " << row << column;
+        }
+      }
+    }
+  }
+}
+
+TEST(APSetModelTest, SetWithoutModelHasNoPositionDerivatives) {
+  APSet set(2, "undefined", "undef");
+  Matrix Dx;
+  Matrix Dy;
+  EXPECT_EQ(set.derivativesByPosition(0.01, 0.02, -0.1, Dx, Dy), -1);
+  double J[2][2] = {{1.0, 1.0}, {1.0, 1.0}};
+  EXPECT_EQ(set.correctionJacobian(0.01, 0.02, -0.1, J), -1);
+  EXPECT_EQ(J[0][0], 0.0);
+}
+
 // Column `column` of `set` at (x, y, z), as a pair.
 std::pair<double, double> column(const APSet& set, int index, double x, double y, double z) {
   Matrix D;

@@ -86,6 +86,25 @@ void BundleImage::prepareForLanes(const OwnedList<ObjectPoint>& objectPoints) co
   if (geometry != nullptr) geometry->prepareDerivatives();
 }
 
+namespace {
+
+// A = (I + J) A for the 2 x k block A: the derivatives of the collinearity coordinates u
+// become those of the corrected projection u + D(u) a.
+void chainThroughDistortion(const double (&J)[2][2], Matrix& A) {
+  for (int k = 0; k < A.cols(); ++k) {
+    const double du = A(0, k);
+    const double dv = A(1, k);
+    A(0, k) = du + J[0][0] * du + J[0][1] * dv;
+    A(1, k) = dv + J[1][0] * du + J[1][1] * dv;
+  }
+}
+
+}  // namespace
+
+// The model of a measured point is x = xp + u(P, geometry) + D(u) a summed over the camera's AP
+// sets, linearised at the projection u: the geometry's derivatives are chained through
+// I + d(D a)/du and every set's D is taken at u, so that Gauss-Newton converges to the
+// minimum of vtpv. Without AP sets the chain factor is the identity and is skipped.
 int BundleImage::addPointToNormals(std::size_t k, const ObjectPoint& object, NormalSystem& normals,
                                    int lane, ObservationGroup& group) const {
   const ImagePoint& point = points[k];
@@ -101,10 +120,22 @@ int BundleImage::addPointToNormals(std::size_t k, const ObjectPoint& object, Nor
   double x = 0.0;
   double y = 0.0;
   camera->cameraToImage(point.x, point.y, x, y);
-  const Vec3 reduced = camera->reducedImageVector(x, y);
+  const double z = -camera->c;
+  double u = 0.0;
+  double v = 0.0;
+  if (geometry->projection(object.xyz, z, u, v) != 1) return -1;
+  const Vec3 projected{u, v, z};
 
   GeometryDerivs derivs;
-  if (geometry->getDerivs(reduced, object.xyz, derivs) != 1) return -1;
+  if (geometry->getDerivs(projected, object.xyz, derivs) != 1) return -1;
+  if (!camera->apSets.empty()) {
+    double J[2][2];
+    if (!camera->distortionJacobian(u, v, J)) return -1;
+    for (Matrix* A :
+         {&derivs.objectPoint, &derivs.params, &derivs.posCorrection, &derivs.attCorrection}) {
+      if (A->rows() == 2) chainThroughDistortion(J, *A);
+    }
+  }
   group.blocks.push_back({std::move(derivs.objectPoint), object.firstUnknown()});
   group.blocks.push_back({std::move(derivs.params), geometry->firstUnknown()});
   if (geometry->posCorrection() != nullptr && derivs.posCorrection.rows() == 2) {
@@ -121,15 +152,15 @@ int BundleImage::addPointToNormals(std::size_t k, const ObjectPoint& object, Nor
       continue;
     }
     Matrix D;
-    if (set->derivatives(reduced[0], reduced[1], reduced[2], D) != 1) return -1;
+    if (set->derivatives(u, v, z, D) != 1) return -1;
     group.blocks.push_back({std::move(D), set->firstUnknown()});
   }
   group.B = derivs.observations.rows() == 2 ? std::move(derivs.observations) : identity2();
 
-  double xp = 0.0;
-  double yp = 0.0;
-  if (projection(object.xyz, xp, yp) != 1) return -1;
-  group.l = {x - xp, y - yp};
+  double dx = 0.0;
+  double dy = 0.0;
+  camera->distortion(u, v, dx, dy);  // a set that cannot evaluate failed above
+  group.l = {x - (camera->xp + u + dx), y - (camera->yp + v + dy)};
   const bool added = lane < 0 ? normals.accumulate(group) : normals.accumulateInLane(group, lane);
   return added ? 1 : -1;
 }

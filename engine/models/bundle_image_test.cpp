@@ -10,7 +10,9 @@
 
 #include "lsq/ls_params.h"
 #include "lsq/normal_system.h"
+#include "models/ap_set.h"
 #include "models/camera.h"
+#include "models/corrections.h"
 #include "models/ext_orientation.h"
 
 namespace bravik {
@@ -126,6 +128,102 @@ TEST_F(BundleImageTest, ObjectPointsAreFoundAfterTheListChanged) {
   ASSERT_EQ(image_.addToNormals(normals, points_, observations), 1);
   ASSERT_EQ(normals.groups.size(), 2u);
   EXPECT_GT(std::fabs(normals.groups.back().l[0]), 1e-4);
+}
+
+// A top-right CCD camera (pixels, axes exchanged) with two strongly distorting AP sets, an EO
+// with position and attitude corrections: every design block of an image point is the
+// derivative of the image model x = xp + u + D(u) a (BundleImage::projection) by its unknowns.
+// The point is measured 40 pixels off its projection, so that D taken at the measured point
+// instead of the projection would show.
+TEST(BundleImageDesignTest, BlocksAreTheDerivativesOfTheDistortedProjection) {
+  CameraCCDTR camera;
+  std::istringstream record("K - 35 (0.2, -0.15) 4000 3000 6 6");
+  ASSERT_EQ(camera.readRecord(record), 1);
+  APSetGAP gap;
+  gap.a = {2e-5, -1e-5, 3e-5, 1e-4, -2e-4, -0.9, 800.0, 0.0, 3e-4, -2e-4};
+  APSetP12 p12;
+  p12.b = 0.01;
+  p12.a = {1e-3, -2e-3, 0.05, -0.04, 0.03, 0.02, 2.0, -3.0, 1.5, 2.5, 100.0, -150.0};
+  camera.apSets = {&gap, &p12};
+
+  PosCorrection position("pc");
+  AttCorrection attitude("ac");
+  for (TimeCorrection* correction : std::initializer_list<TimeCorrection*>{&position, &attitude}) {
+    std::istringstream lines("stop-dep 0 2 0 1 0 1 0 1 0 1 0 1 0 1");
+    ASSERT_EQ(correction->readRecord(lines), 1);
+  }
+  position.c = {0.3, -0.2, 0.1, 0.01, 0.02, -0.01};
+  attitude.c = {1e-3, -2e-3, 5e-4, 1e-5, -2e-5, 3e-5};
+  EOAnglesPOKRot eo("S1");
+  eo.p = {10, -20, 150, 0.02, -0.03, 0.4};
+  eo.t = 12.0;
+  eo.setPosCorrection(&position);
+  eo.setAttCorrection(&attitude);
+  eo.refresh();
+
+  OwnedList<ObjectPoint> points;
+  auto owned = std::make_unique<ObjectPoint>("P1");
+  ObjectPoint* point = owned.get();
+  point->xyz = {45, 10, 3};
+  points.insert(std::move(owned));
+  BundleImage image("I1", "S1", "K", &camera);
+  image.geometry = &eo;
+  int next = 0;
+  for (AdjObject* object :
+       std::initializer_list<AdjObject*>{point, &eo, &position, &attitude, &gap, &p12}) {
+    object->setFirstUnknown(next);
+    next += object->paramCount();
+  }
+
+  double x = 0.0;
+  double y = 0.0;
+  ASSERT_EQ(image.projection(point->xyz, x, y), 1);
+  ASSERT_GT(std::hypot(x, y), 0.01);  // well off the principal point, where distortion is large
+  double c = 0.0;
+  double r = 0.0;
+  camera.imageToCamera(x, y, c, r);
+  image.insertPoint({"P1", c + 40.0, r - 40.0, 0.5, 0.5});
+  CollectingNormals normals;
+  int observations = 0;
+  ASSERT_EQ(image.addToNormals(normals, points, observations), 1);
+  ASSERT_EQ(normals.groups.size(), 1u);
+  const ObservationGroup& group = normals.groups[0];
+  ASSERT_EQ(group.blocks.size(), 6u);
+
+  // Central difference of the projection of `xyz` by parameter k of `values`.
+  std::vector<double> xyz(point->xyz.begin(), point->xyz.end());
+  auto numeric = [&](std::vector<double>& values, int k, double h, double& dx, double& dy) {
+    auto project = [&](double value, double& px, double& py) {
+      const double saved = values[k];
+      values[k] = value;
+      eo.refresh();
+      image.projection({xyz[0], xyz[1], xyz[2]}, px, py);
+      values[k] = saved;
+      eo.refresh();
+    };
+    double xPlus, yPlus, xMinus, yMinus;
+    project(values[k] + h, xPlus, yPlus);
+    project(values[k] - h, xMinus, yMinus);
+    dx = (xPlus - xMinus) / (2 * h);
+    dy = (yPlus - yMinus) / (2 * h);
+  };
+  // Every unknown is moved so that the image point moves by about 0.1 um: far above rounding,
+  // small enough that the model is linear over the step.
+  std::vector<double>* owners[] = {&xyz, &eo.p, &position.c, &attitude.c, &gap.a, &p12.a};
+  for (std::size_t b = 0; b < 6; ++b) {
+    const Matrix& A = group.blocks[b].A;
+    std::vector<double>& values = *owners[b];
+    ASSERT_EQ(A.cols(), static_cast<int>(values.size())) << "block " << b;
+    for (int k = 0; k < A.cols(); ++k) {
+      const double size = std::hypot(A(0, k), A(1, k));
+      ASSERT_GT(size, 0.0) << "block " << b << " column " << k;
+      double dx = 0.0;
+      double dy = 0.0;
+      numeric(values, k, 1e-7 / size, dx, dy);
+      EXPECT_NEAR(A(0, k), dx, 1e-6 * size) << "block " << b << " column " << k;
+      EXPECT_NEAR(A(1, k), dy, 1e-6 * size) << "block " << b << " column " << k;
+    }
+  }
 }
 
 TEST(BundleImageBasics, ImageToObjectIsNotProvided) {

@@ -131,6 +131,19 @@ bool Camera::distortion(double u, double v, double& dx, double& dy) const {
   return true;
 }
 
+bool Camera::distortionJacobian(double u, double v, double (&J)[2][2]) const {
+  J[0][0] = J[0][1] = J[1][0] = J[1][1] = 0.0;
+  for (const APSet* set : apSets) {
+    if (set == nullptr) continue;  // reported with the set's derivatives
+    double setJ[2][2];
+    if (set->correctionJacobian(u, v, -c, setJ) != 1) return false;
+    for (int i = 0; i < 2; ++i) {
+      for (int j = 0; j < 2; ++j) J[i][j] += setJ[i][j];
+    }
+  }
+  return true;
+}
+
 Vec3 Camera::reducedImageVector(double x, double y) const {
   const double u = x - xp;
   const double v = y - yp;

@@ -37,6 +37,9 @@ class Camera {
   // Sum of the corrections of the attached AP sets at reduced coordinates (u, v),
   // in attachment order; (0, 0) without AP sets. False when a set cannot evaluate.
   bool distortion(double u, double v, double& dx, double& dy) const;
+  // J = d(dx, dy)/d(u, v) of that sum at (u, v); zero without AP sets. Missing sets are
+  // skipped; false when a set cannot evaluate.
+  bool distortionJacobian(double u, double v, double (&J)[2][2]) const;
   // (u - dx, v - dy, -c) with u = x - xp, v = y - yp, the correction evaluated once at
   // the uncorrected (u, v).
   Vec3 reducedImageVector(double x, double y) const;

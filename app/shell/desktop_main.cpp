@@ -1,0 +1,3 @@
+#include "shell/desktop.h"
+
+int main(int argc, char** argv) { return vantri::shell::RunDesktopProgram(argc, argv); }

@@ -1,0 +1,156 @@
+#include "ui/drawing_view.h"
+
+#include <QGraphicsEllipseItem>
+#include <QGraphicsPolygonItem>
+#include <QGraphicsSimpleTextItem>
+#include <QMouseEvent>
+#include <QWheelEvent>
+
+#include "project/project.h"
+
+namespace vantri::ui {
+
+DrawingView::DrawingView(QWidget* parent) : QGraphicsView(parent) {
+  setObjectName("drawing");
+  setScene(&scene_);
+  setBackgroundBrush(QColor(250, 250, 250));
+  setRenderHint(QPainter::Antialiasing);
+  setDragMode(QGraphicsView::ScrollHandDrag);
+  setTransformationAnchor(QGraphicsView::AnchorUnderMouse);
+  setMouseTracking(true);
+  setMinimumSize(400, 300);
+  // Panning is by dragging; the scroll bars would only take room.
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  scale(1, -1);  // world Y up
+  for (auto& layer : layers_) {
+    layer = new QGraphicsItemGroup;
+    scene_.addItem(layer);
+  }
+  Layer(DrawingLayer::kFootprints)->setZValue(0);
+  Layer(DrawingLayer::kGpsPositions)->setZValue(1);
+  Layer(DrawingLayer::kTiePoints)->setZValue(2);
+  Layer(DrawingLayer::kGcps)->setZValue(3);
+  Layer(DrawingLayer::kCheckPoints)->setZValue(4);
+}
+
+void DrawingView::ClearLayers() {
+  for (QGraphicsItemGroup* layer : layers_) {
+    for (QGraphicsItem* item : layer->childItems()) delete item;
+  }
+}
+
+void DrawingView::AddMarker(DrawingLayer layer, double x, double y, const QColor& color,
+                            const QString& label, bool cross) {
+  // Markers keep their screen size whatever the zoom.
+  QGraphicsItem* marker;
+  if (cross) {
+    QPolygonF triangle({QPointF(0, -7), QPointF(7, 6), QPointF(-7, 6)});
+    auto* item = new QGraphicsPolygonItem(triangle);
+    item->setBrush(color);
+    item->setPen(QPen(Qt::black, 0));
+    marker = item;
+  } else {
+    auto* item = new QGraphicsEllipseItem(-4, -4, 8, 8);
+    item->setBrush(color);
+    item->setPen(QPen(color.darker(), 0));
+    marker = item;
+  }
+  marker->setFlag(QGraphicsItem::ItemIgnoresTransformations);
+  marker->setPos(x, y);
+  marker->setToolTip(label);
+  Layer(layer)->addToGroup(marker);
+  if (!label.isEmpty()) {
+    auto* text = new QGraphicsSimpleTextItem(label);
+    text->setFlag(QGraphicsItem::ItemIgnoresTransformations);
+    text->setBrush(color.darker(150));
+    text->setPos(x, y);
+    text->setTransform(QTransform::fromTranslate(8, -6));
+    Layer(layer)->addToGroup(text);
+  }
+}
+
+void DrawingView::ShowProject(const CVantriProject& project) {
+  ClearLayers();
+  if (!project.IsOpen()) return;
+  const QPen outline(QColor(30, 90, 200), 0);
+  const QBrush fill(QColor(30, 90, 200, 30));
+  for (const auto& footprint : project.footprints) {
+    if (footprint.size() < 3) continue;
+    QPolygonF polygon;
+    for (const auto& corner : footprint) polygon << QPointF(corner[0], corner[1]);
+    auto* item = new QGraphicsPolygonItem(polygon);
+    item->setPen(outline);
+    item->setBrush(fill);
+    Layer(DrawingLayer::kFootprints)->addToGroup(item);
+  }
+  for (int i = 0; i < project.ImageCount(); ++i) {
+    const CABAImage* image = project.Image(i);
+    if (!image->HasGpsImu()) continue;
+    AddMarker(DrawingLayer::kGpsPositions, image->x, image->y, QColor(20, 20, 20),
+              QString::fromStdString(image->Name()), false);
+  }
+  for (const auto& [name, point] : project.gcps) {
+    AddMarker(DrawingLayer::kGcps, point.x, point.y, QColor(220, 30, 30),
+              QString::fromStdString(name), true);
+  }
+  for (const auto& [name, point] : project.check_points) {
+    AddMarker(DrawingLayer::kCheckPoints, point.x, point.y, QColor(20, 160, 60),
+              QString::fromStdString(name), true);
+  }
+  fitted_ = false;
+  ResetView();
+}
+
+void DrawingView::SetLayerVisible(DrawingLayer layer, bool visible) {
+  Layer(layer)->setVisible(visible);
+}
+
+bool DrawingView::IsLayerVisible(DrawingLayer layer) const { return Layer(layer)->isVisible(); }
+
+int DrawingView::EntityCount(DrawingLayer layer) const {
+  int count = 0;
+  for (QGraphicsItem* item : Layer(layer)->childItems()) {
+    if (item->type() != QGraphicsSimpleTextItem::Type) ++count;
+  }
+  return count;
+}
+
+void DrawingView::ResetView() {
+  QRectF extents;
+  for (QGraphicsItemGroup* layer : layers_) {
+    if (!layer->isVisible()) continue;
+    for (QGraphicsItem* item : layer->childItems()) {
+      if (item->type() == QGraphicsSimpleTextItem::Type) continue;
+      const QRectF box = item->flags() & QGraphicsItem::ItemIgnoresTransformations
+                             ? QRectF(item->pos(), QSizeF(0, 0))
+                             : item->sceneBoundingRect();
+      extents = extents.isNull() ? box : extents.united(box);
+    }
+  }
+  if (extents.isNull()) return;
+  const double margin = std::max(extents.width(), extents.height()) * 0.05 + 1.0;
+  extents.adjust(-margin, -margin, margin, margin);
+  scene_.setSceneRect(extents.adjusted(-extents.width() * 4, -extents.height() * 4,
+                                       extents.width() * 4, extents.height() * 4));
+  fitInView(extents, Qt::KeepAspectRatio);
+  fitted_ = true;
+}
+
+void DrawingView::wheelEvent(QWheelEvent* event) {
+  const double factor = event->angleDelta().y() > 0 ? 1.25 : 0.8;
+  scale(factor, factor);
+}
+
+void DrawingView::mouseMoveEvent(QMouseEvent* event) {
+  QGraphicsView::mouseMoveEvent(event);
+  const QPointF world = mapToScene(event->pos());
+  if (on_cursor_moved) on_cursor_moved(world.x(), world.y());
+}
+
+void DrawingView::resizeEvent(QResizeEvent* event) {
+  QGraphicsView::resizeEvent(event);
+  if (fitted_) ResetView();
+}
+
+}  // namespace vantri::ui

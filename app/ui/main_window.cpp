@@ -1,0 +1,383 @@
+#include "ui/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDockWidget>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QVBoxLayout>
+#include <filesystem>
+
+#include "aat/dem_utils.h"
+#include "aat/srtm.h"
+#include "crs/coordinate_system_window.h"
+#include "platform/nvtools.h"
+#include "project/images_manager.h"
+#include "project/passport_manager.h"
+#include "project/project_flows.h"
+#include "project/quality_thresholds.h"
+#include "project/settings_window.h"
+#include "ui/project_dialogs.h"
+#include "ui/setup_dialogs.h"
+
+namespace vantri::ui {
+
+namespace {
+
+// Beside the user profile, so that VANTRI_HOME moves it too.
+QString WindowLayoutFile() {
+  return ToQt((std::filesystem::path(profile_path()).parent_path() / "window.ini").string());
+}
+
+}  // namespace
+
+MainWindow::MainWindow(CVantriProject& project, QtUserInterface& ui, MainWindowOptions options)
+    : project_(project), ui_(ui), options_(std::move(options)) {
+  setObjectName("main_window");
+  setWindowTitle(ToQt(MainWindowTitle(options_.program, options_.version)));
+  ui_.SetParent(this);
+  BuildLayout();
+  BuildActions();
+  ui_.SetLogList(log_);
+  ui_.SetProgressBar(progress_);
+  project_.settings.SetUi(&ui_);
+  if (options_.remember_layout) {
+    QSettings layout(WindowLayoutFile(), QSettings::IniFormat);
+    restoreGeometry(layout.value("geometry").toByteArray());
+    restoreState(layout.value("state").toByteArray());
+  }
+  ProjectChanged();
+}
+
+MainWindow::~MainWindow() {
+  ui_.SetLogList(nullptr);
+  ui_.SetProgressBar(nullptr);
+  ui_.SetParent(nullptr);
+}
+
+void MainWindow::BuildLayout() {
+  drawing_ = new DrawingView;
+  log_ = new LogListWidget;
+  progress_ = new TimeToCompleteBar;
+  project_path_ = new QLabel;
+  project_path_->setObjectName("project_path");
+  project_path_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  cursor_ = new QLabel("0.000, 0.000");
+  cursor_->setObjectName("cursor");
+  cursor_->setMinimumWidth(220);
+  cursor_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  drawing_->on_cursor_moved = [this](double x, double y) {
+    cursor_->setText(QString("%1, %2").arg(x, 0, 'f', 3).arg(y, 0, 'f', 3));
+  };
+
+  auto* log_box = new QWidget;
+  auto* log_layout = new QVBoxLayout(log_box);
+  log_layout->setContentsMargins(0, 0, 0, 0);
+  auto* log_title = new QLabel("log messages");
+  log_layout->addWidget(log_title);
+  log_layout->addWidget(log_);
+  auto* progress_row = new QHBoxLayout;
+  progress_row->addWidget(progress_, 1);
+  auto* abort = new QPushButton("Abort");
+  abort->setObjectName("abort");
+  abort->setToolTip("Stops the running operation at its next step");
+  connect(abort, &QPushButton::clicked, this, [this] { ui_.SetAbort(true); });
+  progress_row->addWidget(abort);
+  log_layout->addLayout(progress_row);
+
+  auto* splitter = new QSplitter(Qt::Vertical);
+  splitter->addWidget(drawing_);
+  splitter->addWidget(log_box);
+  splitter->setStretchFactor(0, 3);
+  splitter->setStretchFactor(1, 1);
+  splitter->setSizes({700, 240});
+  log_->setMinimumHeight(140);
+  setCentralWidget(splitter);
+
+  statusBar()->addWidget(project_path_, 1);
+  statusBar()->addPermanentWidget(cursor_);
+}
+
+void MainWindow::BuildActions() {
+  auto* project_bar = new QToolBar("Project");
+  project_bar->setObjectName("project_toolbar");
+  project_bar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  addToolBar(Qt::LeftToolBarArea, project_bar);
+  auto* view_bar = new QToolBar("View");
+  view_bar->setObjectName("view_toolbar");
+  view_bar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  addToolBar(Qt::TopToolBarArea, view_bar);
+  QMenu* tools = menuBar()->addMenu("&Tools");
+  QMenu* settings = menuBar()->addMenu("&Settings");
+
+  for (const CommandInfo& info : CommandTable()) {
+    auto* action = new QAction(info.label, this);
+    action->setObjectName(QString("cmd_%1").arg(static_cast<int>(info.command)));
+    if (*info.shortcut) action->setShortcut(QKeySequence(info.shortcut));
+    action->setCheckable(info.checkable);
+    const Command command = info.command;
+    connect(action, &QAction::triggered, this, [this, command] { Run(command); });
+    actions_[static_cast<std::size_t>(command)] = action;
+    switch (info.place) {
+      case CommandPlace::kProjectButtons:
+        project_bar->addAction(action);
+        if (command == Command::kSave || command == Command::kCheckPoints ||
+            command == Command::kGraphicReport) {
+          project_bar->addSeparator();
+        }
+        break;
+      case CommandPlace::kViewButtons:
+        view_bar->addAction(action);
+        if (command == Command::kFootPrints || command == Command::kResetView) {
+          view_bar->addSeparator();
+        }
+        break;
+      case CommandPlace::kToolsMenu:
+        tools->addAction(action);
+        break;
+      case CommandPlace::kSettingsMenu:
+        settings->addAction(action);
+        break;
+    }
+  }
+  for (Command toggle : {Command::kShowTiePoints, Command::kShowGcp, Command::kShowCheckPoints,
+                         Command::kFootPrints}) {
+    Action(toggle)->setChecked(true);
+  }
+  // Project buttons share one width so the column reads as a list.
+  for (QAction* action : project_bar->actions()) {
+    if (QWidget* button = project_bar->widgetForAction(action)) button->setMinimumWidth(150);
+  }
+}
+
+void MainWindow::Trigger(Command command) {
+  QAction* action = Action(command);
+  if (action->isEnabled()) action->trigger();
+}
+
+void MainWindow::RefreshCommandStates() {
+  states_ = ComputeCommandStates(GatherProjectFacts(project_));
+  for (const CommandInfo& info : CommandTable()) {
+    Action(info.command)->setEnabled(states_.IsEnabled(info.command));
+  }
+  Action(Command::kSearchTiePoints)
+      ->setText(states_.search_has_tie_points_icon ? "Search Tie Points \u2713"
+                                                   : "Search Tie Points");
+  Action(Command::kRunBundle)
+      ->setText(states_.bundle_has_gcps_icon ? "Run Bundle \u2713" : "Run Bundle");
+  Action(Command::kUseExternalDem)->setChecked(project_.IsOpen() && project_.use_external_dem);
+  if (!states_.log_warning.empty()) ui_.Log(states_.log_warning);
+}
+
+void MainWindow::ProjectChanged() {
+  project_path_->setText(ToQt(ProjectPathLabel(project_)));
+  drawing_->ShowProject(project_);
+  RefreshCommandStates();
+}
+
+void MainWindow::NotAvailableYet(const char* what) {
+  ui_.ShowMessage(std::string(what) + " is not available in this version yet.",
+                  MessageIcon::kInformation);
+}
+
+void MainWindow::Run(Command command) {
+  switch (command) {
+    case Command::kNew:
+      NewProjectCommand();
+      break;
+    case Command::kOpen:
+      OpenProjectCommand();
+      break;
+    case Command::kSave:
+      SaveProject(project_);
+      break;
+    case Command::kImagesManager:
+      ImagesManagerCommand();
+      break;
+    case Command::kGcp:
+    case Command::kCheckPoints:
+    case Command::kSearchTiePoints:
+    case Command::kRunBundle:
+    case Command::kGraphicReport:
+    case Command::kExportToPlotara:
+      NotAvailableYet(InfoOf(command).label);
+      break;
+    case Command::kViewReport:
+      OpenBundleReport(project_);
+      break;
+    case Command::kSettings:
+      SettingsCommand();
+      break;
+    case Command::kThresholds:
+      ThresholdsCommand();
+      break;
+    case Command::kProjectInfo:
+      ShowProjectInfo(project_, ui_);
+      break;
+    case Command::kCameraInfo:
+      ShowCameraInfo(project_, ui_);
+      break;
+    case Command::kShowTiePoints:
+    case Command::kShowGcp:
+    case Command::kShowCheckPoints:
+    case Command::kFootPrints:
+      ToggleLayer(command);
+      break;
+    case Command::kResetView:
+      drawing_->ResetView();
+      break;
+    case Command::kAbout:
+      AboutCommand();
+      break;
+    case Command::kTutorial:
+      OpenTutorial(ui_, options_.program_folder, options_.program);
+      break;
+    case Command::kExit:
+      close();
+      break;
+    case Command::kRecoverByBro:
+      RecoverCommand();
+      break;
+    case Command::kCoordinateSystem:
+      CoordinateSystemCommand();
+      break;
+    case Command::kSelectSrtmSource:
+      SrtmSourceCommand();
+      break;
+    case Command::kUseExternalDem:
+      ExternalDemCommand();
+      break;
+    case Command::kCount:
+      break;
+  }
+}
+
+void MainWindow::ToggleLayer(Command command) {
+  const bool visible = Action(command)->isChecked();
+  switch (command) {
+    case Command::kShowTiePoints:
+      drawing_->SetLayerVisible(DrawingLayer::kTiePoints, visible);
+      break;
+    case Command::kShowGcp:
+      drawing_->SetLayerVisible(DrawingLayer::kGcps, visible);
+      break;
+    case Command::kShowCheckPoints:
+      drawing_->SetLayerVisible(DrawingLayer::kCheckPoints, visible);
+      break;
+    default:
+      drawing_->SetLayerVisible(DrawingLayer::kFootprints, visible);
+      break;
+  }
+}
+
+void MainWindow::NewProjectCommand() {
+  NewProjectChoice choice;
+  if (!RunNewProjectDialog(this, ui_, &choice)) return;
+  const auto choose_system = [this](CVantriProject& project) {
+    RunCoordinateSystemDialog(this, project.coordinate_system, ui_);
+  };
+  if (NewProject(project_, ui_, std::move(choice), choose_system)) {
+    if (update_terrain) update_terrain(project_, ui_);
+  }
+  ProjectChanged();
+}
+
+void MainWindow::OpenProjectCommand() {
+  if (OpenProject(project_, ui_) && update_terrain) update_terrain(project_, ui_);
+  ProjectChanged();
+}
+
+void MainWindow::SettingsCommand() {
+  ui_.StartOperationClock();
+  RunSettingsCommand(project_, ui_, [this](CVantriSettings& settings) {
+    SettingsWindowModel model(settings);
+    return RunSettingsDialog(this, model);
+  });
+  RefreshCommandStates();
+}
+
+void MainWindow::ThresholdsCommand() {
+  QualityThresholds thresholds = QualityThresholds::LoadFromProfile();
+  if (RunThresholdsDialog(this, ui_, &thresholds)) {
+    thresholds.SaveToProfile();
+    drawing_->ShowProject(project_);
+  }
+}
+
+void MainWindow::ImagesManagerCommand() {
+  if (!CanOpenImagesManager(project_, ui_)) return;
+  if (!images_manager_) {
+    ui_.StartOperationClock();
+    images_manager_model_ = std::make_unique<::ImagesManager>(project_, ui_);
+    if (bind_images_manager) bind_images_manager(*images_manager_model_);
+    images_manager_ =
+        std::make_unique<ImagesManagerDialog>(*images_manager_model_, project_, ui_, this);
+    images_manager_->on_changed = [this] { ProjectChanged(); };
+  }
+  images_manager_->setVisible(!images_manager_->isVisible());
+  if (images_manager_->isVisible()) {
+    images_manager_->Refresh();
+    images_manager_->raise();
+  }
+}
+
+void MainWindow::CoordinateSystemCommand() {
+  if (RunCoordinateSystemDialog(this, project_.coordinate_system, ui_)) {
+    SaveProject(project_);
+    if (update_terrain) update_terrain(project_, ui_);
+  }
+  ProjectChanged();
+}
+
+void MainWindow::SrtmSourceCommand() {
+  aat::SrtmSourceDialog model(ui_);
+  if (RunSrtmDialog(this, model) && project_.IsOpen() && update_terrain) {
+    update_terrain(project_, ui_);
+    ProjectChanged();
+  }
+}
+
+void MainWindow::ExternalDemCommand() {
+  if (aat::useExternalDemCommand(project_, ui_)) {
+    SaveProject(project_);
+    if (update_terrain) update_terrain(project_, ui_);
+  }
+  ProjectChanged();
+}
+
+void MainWindow::RecoverCommand() {
+  if (!project_.IsOpen() || project_.ImageCount() == 0) {
+    ui_.ShowMessage(kRecoverNeedsProject, MessageIcon::kInformation);
+    return;
+  }
+  NotAvailableYet("Recover by BRO");
+}
+
+void MainWindow::AboutCommand() {
+  QMessageBox::about(this, "About Vantri",
+                     ToQt("Vantri " + options_.version +
+                          "\n\nAerial triangulation of photogrammetric image blocks."));
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (!ConfirmExit(ui_)) {
+    event->ignore();
+    return;
+  }
+  if (options_.remember_layout) {
+    QSettings layout(WindowLayoutFile(), QSettings::IniFormat);
+    layout.setValue("geometry", saveGeometry());
+    layout.setValue("state", saveState());
+  }
+  if (images_manager_) images_manager_->hide();
+  event->accept();
+}
+
+}  // namespace vantri::ui

@@ -1,0 +1,94 @@
+#pragma once
+// The main window: the project and view commands, the Tools and Settings menus,
+// the drawing, the progress bar with the time to complete, the project path and
+// cursor labels and the log list. Command states come from
+// ComputeCommandStates; every command runs the core flow behind it.
+
+#include <QAction>
+#include <QLabel>
+#include <QMainWindow>
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "project/project.h"
+#include "ui/drawing_view.h"
+#include "ui/main_window_rules.h"
+#include "ui/qt_user_interface.h"
+
+class ImagesManager;
+
+namespace vantri::ui {
+
+class ImagesManagerDialog;
+
+struct MainWindowOptions {
+  std::string program = "vantri";
+  std::string version;
+  std::string program_folder;  // where tutorial/ is looked for
+  bool remember_layout = true;
+};
+
+class MainWindow : public QMainWindow {
+ public:
+  MainWindow(CVantriProject& project, QtUserInterface& ui, MainWindowOptions options);
+  ~MainWindow() override;
+
+  // Hooks of the shell: the elevation model and the footprints of the project
+  // (after Open, New, a change of images, GPS/IMU data or DEM choice) and the
+  // images manager's hooks.
+  std::function<void(CVantriProject&, UserInterface&)> update_terrain;
+  std::function<void(::ImagesManager&)> bind_images_manager;
+
+  QAction* Action(Command command) const { return actions_[static_cast<std::size_t>(command)]; }
+  void Trigger(Command command);
+  const CommandStates& States() const { return states_; }
+  LogListWidget* Log() const { return log_; }
+  DrawingView* Drawing() const { return drawing_; }
+  QLabel* ProjectPath() const { return project_path_; }
+  QLabel* Cursor() const { return cursor_; }
+  ImagesManagerDialog* ImagesManagerWindow() const { return images_manager_.get(); }
+
+  // Recomputes the command states (and logs the GPS/IMU warning when it
+  // applies).
+  void RefreshCommandStates();
+  // Redraws the project, its path label and the command states.
+  void ProjectChanged();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildActions();
+  void BuildLayout();
+  void Run(Command command);
+  void NotAvailableYet(const char* what);
+
+  void NewProjectCommand();
+  void OpenProjectCommand();
+  void SettingsCommand();
+  void ThresholdsCommand();
+  void ImagesManagerCommand();
+  void CoordinateSystemCommand();
+  void SrtmSourceCommand();
+  void ExternalDemCommand();
+  void RecoverCommand();
+  void AboutCommand();
+  void ToggleLayer(Command command);
+
+  CVantriProject& project_;
+  QtUserInterface& ui_;
+  MainWindowOptions options_;
+  std::array<QAction*, kCommandCount> actions_{};
+  CommandStates states_;
+  DrawingView* drawing_ = nullptr;
+  LogListWidget* log_ = nullptr;
+  TimeToCompleteBar* progress_ = nullptr;
+  QLabel* project_path_ = nullptr;
+  QLabel* cursor_ = nullptr;
+  std::unique_ptr<ImagesManagerDialog> images_manager_;
+  std::unique_ptr<::ImagesManager> images_manager_model_;
+};
+
+}  // namespace vantri::ui
