@@ -42,7 +42,7 @@ NAME=demo
 BUN="$WORK/$NAME/$NAME.bun"
 export VANTRI_HOME="$WORK/home"
 rm -rf "$WORK" && mkdir -p "$WORK"
-run() { echo "demo: vantri-cli $*"; "$CLI" --yes "$@"; }
+run() { echo "demo: vantri-cli $*" >&2; "$CLI" --yes "$@"; }
 run new --folder "$WORK" --name "$NAME" --passport "$BLOCK/camera.bcc" --epsg 32632 >/dev/null
 run add-images "$BUN" "$BLOCK"/images/* >/dev/null
 run import-gps "$BUN" "$BLOCK/gps_imu.txt" --columns id,x,y,z,omega,phi,kappa --angles deg >/dev/null
