@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "input/block.h"
 #include "input/readers.h"
+#include "models/block.h"
 
 namespace bench {
 namespace {

@@ -11,11 +11,11 @@
 #include <iostream>
 #include <limits>
 
-#include "input/block.h"
+#include "adjust/adjustment.h"
 #include "input/params_io.h"
 #include "input/readers.h"
-#include "lsq/adjustment.h"
 #include "lsq/ls_params.h"
+#include "models/block.h"
 
 namespace bench {
 namespace {
@@ -85,7 +85,7 @@ EngineRun runEngine(const std::string& main_file, const std::string& log_file, i
     std::ifstream main_input(main_path.filename());
     if (bravik::readInput(block, main_input) == 1) {
       bravik::printRunOptions(block.options, report);
-      bravik::printLSParams(bravik::lsParams(), report);
+      bravik::printLSParams(block.settings, report);
       bravik::Adjustment adjustment(block);
       if (adjustment.initialize(report) == 1) {
         const auto start = std::chrono::steady_clock::now();

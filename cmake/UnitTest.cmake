@@ -1,6 +1,6 @@
 # add_unit_test(<folder>/<name> SOURCES a_test.cpp ... [LIBS lib ...])
 # Builds one GoogleTest executable and registers it with CTest under the readable
-# name given, e.g. add_unit_test(lsq/normal_system_test SOURCES normal_system_test.cpp LIBS bravik_core).
+# name given, e.g. add_unit_test(lsq/normal_system_test SOURCES normal_system_test.cpp LIBS bravik_lsq).
 # Tests run with the folder of their sources as working directory.
 find_package(GTest REQUIRED)
 

@@ -32,8 +32,8 @@ using vantri::aat::SearchInput;
 
 namespace {
 
-constexpr double kDemSampleStep = 250.0; // coordinate units between DEM samples
-constexpr double kMaxTilt = 0.5235987755982988; // 30 degrees
+constexpr double kDemSampleStep = 250.0;         // coordinate units between DEM samples
+constexpr double kMaxTilt = 0.5235987755982988;  // 30 degrees
 constexpr int kNearestCameras = 32;
 constexpr double kSecondLandmarkDistance = 100.0;
 
@@ -42,23 +42,20 @@ bool IsUnoriented(const nvc::COrientation &orientation) {
 }
 
 bool HasNoGpsImu(const CABAImage &image) {
-  return image.x == 0 && image.y == 0 && image.z == 0 && image.omega == 0 &&
-         image.phi == 0 && image.kappa == 0;
+  return image.x == 0 && image.y == 0 && image.z == 0 && image.omega == 0 && image.phi == 0 &&
+         image.kappa == 0;
 }
 
-Eigen::Vector3d GpsPosition(const CABAImage &image) {
-  return {image.x, image.y, image.z};
-}
+Eigen::Vector3d GpsPosition(const CABAImage &image) { return {image.x, image.y, image.z}; }
 
-} // namespace
+}  // namespace
 
-CAerialPhotogrammetricProcess::CAerialPhotogrammetricProcess(
-    CVantriProject &project, vantri::UserInterface &ui)
+CAerialPhotogrammetricProcess::CAerialPhotogrammetricProcess(CVantriProject &project,
+                                                             vantri::UserInterface &ui)
     : project_(project), ui_(ui) {
   tie_points_folder_ = project.folder + "TiePoints/";
   bundle_folder_ = project.folder + "Bundle/";
-  local_origin_ = {project.local_origin[0], project.local_origin[1],
-                   project.local_origin[2]};
+  local_origin_ = {project.local_origin[0], project.local_origin[1], project.local_origin[2]};
   const int count = project.ImageCount();
   orientations_.assign(static_cast<size_t>(count), PassportOrientation());
   added_.assign(static_cast<size_t>(count), 0);
@@ -67,16 +64,15 @@ CAerialPhotogrammetricProcess::CAerialPhotogrammetricProcess(
 
 CAerialPhotogrammetricProcess::~CAerialPhotogrammetricProcess() = default;
 
-void CAerialPhotogrammetricProcess::SetSrtmDem(
-    GDALDataset *dataset, OGRCoordinateTransformation *project_to_dem) {
+void CAerialPhotogrammetricProcess::SetSrtmDem(GDALDataset *dataset,
+                                               OGRCoordinateTransformation *project_to_dem) {
   srtm_ = dataset;
   srtm_transform_ = project_to_dem;
 }
 
 nvc::COrientation CAerialPhotogrammetricProcess::PassportOrientation() const {
   nvc::COrientation orientation;
-  if (project_.passport != nullptr)
-    orientation.BuildINTWithoutDistortion(*project_.passport, 0);
+  if (project_.passport != nullptr) orientation.BuildINTWithoutDistortion(*project_.passport, 0);
   return orientation;
 }
 
@@ -90,11 +86,8 @@ bool CAerialPhotogrammetricProcess::Aborted() {
   return ui_.IsAborted();
 }
 
-std::string
-CAerialPhotogrammetricProcess::StepPath(int step,
-                                        const std::string &extension) const {
-  return vantri::aat::StepFilePath(tie_points_folder_, project_.name, step,
-                                   extension);
+std::string CAerialPhotogrammetricProcess::StepPath(int step, const std::string &extension) const {
+  return vantri::aat::StepFilePath(tie_points_folder_, project_.name, step, extension);
 }
 
 // ---- Exchange files
@@ -105,47 +98,36 @@ int CAerialPhotogrammetricProcess::WriteBRO(const std::string &path) const {
 }
 
 int CAerialPhotogrammetricProcess::WriteBRO(
-    const std::string &path,
-    const std::vector<nvc::COrientation> &orientations) const {
-  if (project_.passport == nullptr)
-    return 0;
+    const std::string &path, const std::vector<nvc::COrientation> &orientations) const {
+  if (project_.passport == nullptr) return 0;
   std::vector<const CSSBAPoint *> points;
-  for (const auto &point : tie_points_.points)
-    points.push_back(point.get());
-  return vantri::aat::WriteBroFile(path, points, orientations,
-                                   project_.passport->FocalPixels());
+  for (const auto &point : tie_points_.points) points.push_back(point.get());
+  return vantri::aat::WriteBroFile(path, points, orientations, project_.passport->FocalPixels());
 }
 
-int CAerialPhotogrammetricProcess::ReadBRO(const std::string &path,
-                                           bool cameras_only,
-                                           bool stop_if_complete,
-                                           bool no_patches) {
-  if (project_.passport == nullptr)
-    return -1;
+int CAerialPhotogrammetricProcess::ReadBRO(const std::string &path, bool cameras_only,
+                                           bool stop_if_complete, bool no_patches) {
+  if (project_.passport == nullptr) return -1;
   vantri::aat::BroContent content;
   std::string error;
   const int count = project_.ImageCount();
-  if (!vantri::aat::ParseBroFile(path, count, cameras_only, &content, &error))
-    return -1;
+  if (!vantri::aat::ParseBroFile(path, count, cameras_only, &content, &error)) return -1;
 
   added_images_.clear();
   added_.assign(static_cast<size_t>(count), 0);
-  orientations_ =
-      vantri::aat::OrientationsFromBro(content, *project_.passport, count);
+  orientations_ = vantri::aat::OrientationsFromBro(content, *project_.passport, count);
   for (int i = 0; i < static_cast<int>(content.cameras.size()); ++i)
     if (content.cameras[i].oriented) {
       added_images_.push_back(i);
       added_[i] = 1;
     }
   const int oriented = content.OrientedCount();
-  if (cameras_only)
-    return oriented;
+  if (cameras_only) return oriented;
 
   tie_points_.Reset(count);
   for (CSSBAPoint &point : content.points)
     tie_points_.Append(std::make_unique<CSSBAPoint>(std::move(point)));
-  if (!no_patches)
-    CutReferencePatches(stop_if_complete && oriented == count);
+  if (!no_patches) CutReferencePatches(stop_if_complete && oriented == count);
   return oriented;
 }
 
@@ -153,43 +135,32 @@ int CAerialPhotogrammetricProcess::ReadBRO(const std::string &path,
 // include an image that is neither added nor of type 2: those images will be
 // matched against them.
 void CAerialPhotogrammetricProcess::CutReferencePatches(bool complete) {
-  if (complete)
-    return;
-  const int side = static_cast<int>(
-      std::lround(1.5 * project_.settings.typed.template_size));
+  if (complete) return;
+  const int side = static_cast<int>(std::lround(1.5 * project_.settings.typed.template_size));
   const int count = project_.ImageCount();
   for (int image : added_images_) {
     const Eigen::Vector3d position = GpsPosition(*project_.Image(image));
     std::vector<std::pair<double, int>> nearest;
     for (int other = 0; other < count; ++other)
-      nearest.emplace_back(
-          (GpsPosition(*project_.Image(other)) - position).squaredNorm(),
-          other);
+      nearest.emplace_back((GpsPosition(*project_.Image(other)) - position).squaredNorm(), other);
     const size_t k = std::min<size_t>(kNearestCameras, nearest.size());
     std::partial_sort(nearest.begin(), nearest.begin() + k, nearest.end());
     bool needed = false;
     for (size_t n = 0; n < k; ++n) {
       const int other = nearest[n].second;
-      if (!added_[other] && project_.Image(other)->level != 2)
-        needed = true;
+      if (!added_[other] && project_.Image(other)->level != 2) needed = true;
     }
-    if (!needed)
-      continue;
+    if (!needed) continue;
     cv::Mat working;
-    if (LoadPreviewImage(*project_.Image(image), &working) == 0)
-      continue;
-    if (working.channels() == 3)
-      cv::cvtColor(working, working, cv::COLOR_BGR2GRAY);
+    if (LoadPreviewImage(*project_.Image(image), &working) == 0) continue;
+    if (working.channels() == 3) cv::cvtColor(working, working, cv::COLOR_BGR2GRAY);
     if (project_.passport->width > 0)
       image_scale_ = double(working.cols) / project_.passport->width;
     for (const SIFTIndex &entry : tie_points_.measurements_by_image[image]) {
-      if (entry.measurement_index != 0)
-        continue;
-      const CSSBAColl &first =
-          tie_points_.points[entry.point_index]->measurements[0];
+      if (entry.measurement_index != 0) continue;
+      const CSSBAColl &first = tie_points_.points[entry.point_index]->measurements[0];
       tie_points_.reference_patches[entry.point_index] =
-          vantri::aat::CutReferencePatch(working, first.x, first.y,
-                                         image_scale_, side);
+          vantri::aat::CutReferencePatch(working, first.x, first.y, image_scale_, side);
     }
   }
 }
@@ -243,16 +214,13 @@ bool CAerialPhotogrammetricProcess::ChooseDem(const std::string &dem_path) {
       }
     }
   }
-  if (srtm_ == nullptr)
-    return false;
+  if (srtm_ == nullptr) return false;
   dem_ = std::make_unique<DemCellLookup>(srtm_, srtm_transform_);
-  if (!dem_->IsUsable())
-    dem_.reset();
+  if (!dem_->IsUsable()) dem_.reset();
   return dem_ != nullptr;
 }
 
-bool CAerialPhotogrammetricProcess::StartFromResumeOrFresh(
-    const std::string &resume_path) {
+bool CAerialPhotogrammetricProcess::StartFromResumeOrFresh(const std::string &resume_path) {
   const int count = project_.ImageCount();
   if (!resume_path.empty()) {
     if (ReadBRO(resume_path, false, true, true) < 0) {
@@ -270,23 +238,19 @@ bool CAerialPhotogrammetricProcess::StartFromResumeOrFresh(
 
 void CAerialPhotogrammetricProcess::DeleteTiePointFiles() const {
   std::error_code error;
-  if (!fs::is_directory(tie_points_folder_, error))
-    return;
+  if (!fs::is_directory(tie_points_folder_, error)) return;
   for (const auto &entry : fs::directory_iterator(tie_points_folder_, error))
-    if (!entry.is_directory(error))
-      fs::remove(entry.path(), error);
+    if (!entry.is_directory(error)) fs::remove(entry.path(), error);
 }
 
-void CAerialPhotogrammetricProcess::SetApproximateOrientations(
-    std::array<double, 4> *box) {
+void CAerialPhotogrammetricProcess::SetApproximateOrientations(std::array<double, 4> *box) {
   block_set_ = orientations_;
   *box = {INFINITY, INFINITY, -INFINITY, -INFINITY};
   for (int i = 0; i < project_.ImageCount(); ++i) {
     const CABAImage &image = *project_.Image(i);
     nvc::COrientation orientation = PassportOrientation();
     orientation.SetN(GpsPosition(image));
-    orientation.SetRotMat(
-        FromEulerAnglesXYZ(image.omega, image.phi, image.kappa));
+    orientation.SetRotMat(FromEulerAnglesXYZ(image.omega, image.phi, image.kappa));
     orientations_[i] = orientation;
     *box = {std::min((*box)[0], image.x), std::min((*box)[1], image.y),
             std::max((*box)[2], image.x), std::max((*box)[3], image.y)};
@@ -302,31 +266,23 @@ bool CAerialPhotogrammetricProcess::FootprintMargin(double *margin) const {
     // under the ray's point at that height.
     double height = 0;
     const Eigen::Vector3d centre = orientation.GetN();
-    if (!dem_->Height(centre.x(), centre.y(), &height) ||
-        height == dem_->NoDataValue())
-      continue;
+    if (!dem_->Height(centre.x(), centre.y(), &height) || height == dem_->NoDataValue()) continue;
     Eigen::Vector3d ground;
-    if (orientation.IntersectPlaneZ(orientation.FidToPix({0, 0}), height,
-                                    &ground) &&
-        (!dem_->Height(ground.x(), ground.y(), &height) ||
-         height == dem_->NoDataValue()))
+    if (orientation.IntersectPlaneZ(orientation.FidToPix({0, 0}), height, &ground) &&
+        (!dem_->Height(ground.x(), ground.y(), &height) || height == dem_->NoDataValue()))
       continue;
-    const double gsd =
-        (centre.z() - height) * passport.pixel_mm / passport.focal_mm;
+    const double gsd = (centre.z() - height) * passport.pixel_mm / passport.focal_mm;
     *margin = 2.0 * gsd * std::hypot(passport.width, passport.height);
     return true;
   }
   return false;
 }
 
-bool CAerialPhotogrammetricProcess::TriangulateDem(
-    const std::array<double, 4> &box) {
+bool CAerialPhotogrammetricProcess::TriangulateDem(const std::array<double, 4> &box) {
   std::vector<Eigen::Vector3d> samples;
   const bool completed = vantri::aat::SampleDem(
-      *dem_, box, kDemSampleStep, local_origin_, [this] { return !Aborted(); },
-      &samples);
-  if (!completed)
-    return false;
+      *dem_, box, kDemSampleStep, local_origin_, [this] { return !Aborted(); }, &samples);
+  if (!completed) return false;
   if (!terrain_.Build(samples)) {
     Log("DEM and images does not match");
     return false;
@@ -346,25 +302,19 @@ bool CAerialPhotogrammetricProcess::AddImage(int image) {
   const CCameraPassport &passport = *project_.passport;
   const nvc::COrientation &own = orientations_[image];
   GDALDataset *raster = OpenRaster(image);
-  if (raster == nullptr)
-    return true; // skipped
+  if (raster == nullptr) return true;  // skipped
   Eigen::Vector3d hit;
-  if (!terrain_.IntersectRay(own.GetN() - local_origin_, own.FidToVec3d({0, 0}),
-                             &hit))
-    return true;
+  if (!terrain_.IntersectRay(own.GetN() - local_origin_, own.FidToVec3d({0, 0}), &hit)) return true;
   const Eigen::Vector3d ground = hit + local_origin_;
-  const double gsd =
-      (own.GetN().z() - ground.z()) * passport.pixel_mm / passport.focal_mm;
+  const double gsd = (own.GetN().z() - ground.z()) * passport.pixel_mm / passport.focal_mm;
   const double diagonal = gsd * std::hypot(passport.width, passport.height);
 
   SearchInput input;
   input.image = {image, &own, raster};
   for (int other = 0; other < project_.ImageCount(); ++other) {
-    if (other == image)
-      continue;
+    if (other == image) continue;
     const Eigen::Vector3d &centre = orientations_[other].GetN();
-    if (std::hypot(centre.x() - ground.x(), centre.y() - ground.y()) <=
-        diagonal) {
+    if (std::hypot(centre.x() - ground.x(), centre.y() - ground.y()) <= diagonal) {
       if (GDALDataset *neighbour = OpenRaster(other))
         input.neighbours.push_back({other, &orientations_[other], neighbour});
     } else {
@@ -376,17 +326,14 @@ bool CAerialPhotogrammetricProcess::AddImage(int image) {
   input.settings = vantri::aat::SearchSettingsFrom(project_.settings.typed);
   input.keep_going = [this] { return !Aborted(); };
   vantri::aat::SearchResult result = vantri::aat::SearchTiePoints(input);
-  if (result.aborted)
-    return false;
-  for (auto &point : result.points)
-    tie_points_.Append(std::move(point));
+  if (result.aborted) return false;
+  for (auto &point : result.points) tie_points_.Append(std::move(point));
   const int found = static_cast<int>(result.points.size());
 
   added_images_.push_back(image);
   added_[image] = 1;
   char line[512];
-  std::snprintf(line, sizeof line,
-                "nAddedImages: %d - Last Added Image: %s - Added TiePoints: %d",
+  std::snprintf(line, sizeof line, "nAddedImages: %d - Last Added Image: %s - Added TiePoints: %d",
                 Step(), project_.Image(image)->Name().c_str(), found);
   Log(line);
 
@@ -394,13 +341,11 @@ bool CAerialPhotogrammetricProcess::AddImage(int image) {
   block.SetN(own.GetN() - local_origin_);
   block_set_[image] = block;
   fs::create_directories(tie_points_folder_);
-  vantri::aat::WriteTiePointCloud(StepPath(Step(), "vtp"),
-                                  tie_points_.Pointers(), local_origin_);
+  vantri::aat::WriteTiePointCloud(StepPath(Step(), "vtp"), tie_points_.Pointers(), local_origin_);
   if (WriteBRO(StepPath(Step(), "bro"), block_set_) == 0 ||
       vantri::aat::WriteStepFile(StepPath(Step(), "abai"), image) == 0)
     Log("Unable to write " + StepPath(Step(), "bro"));
-  if (on_image_added)
-    on_image_added(Step(), image, found);
+  if (on_image_added) on_image_added(Step(), image, found);
   return true;
 }
 
@@ -416,8 +361,7 @@ bool CAerialPhotogrammetricProcess::AddImages() {
       completed = false;
       break;
     }
-    if (!IsUnoriented(block_set_[image]))
-      continue;
+    if (!IsUnoriented(block_set_[image])) continue;
     completed = AddImage(image);
   }
   open_rasters_.clear();
@@ -427,46 +371,39 @@ bool CAerialPhotogrammetricProcess::AddImages() {
 bool CAerialPhotogrammetricProcess::AdjustBlock() {
   const CCameraPassport &passport = *project_.passport;
   const double f = passport.FocalPixels();
-  const double camera_matrix[9] = {f, 0, passport.ppx, 0, f, passport.ppy, 0,
-                                   0, 1};
+  const double camera_matrix[9] = {f, 0, passport.ppx, 0, f, passport.ppy, 0, 0, 1};
   std::vector<NVSSBACameraParams> cameras;
   for (int i = 0; i < static_cast<int>(block_set_.size()); ++i) {
-    if (IsUnoriented(block_set_[i]))
-      continue;
+    if (IsUnoriented(block_set_[i])) continue;
     NVSSBACameraParams camera;
     camera.camera_number = i;
     const Eigen::Vector3d &centre = block_set_[i].GetN();
     std::copy(centre.data(), centre.data() + 3, camera.centre);
     const Eigen::Matrix3d &rotation = block_set_[i].GetRotMat();
     for (int r = 0; r < 3; ++r)
-      for (int c = 0; c < 3; ++c)
-        camera.rotation[3 * r + c] = rotation(r, c);
+      for (int c = 0; c < 3; ++c) camera.rotation[3 * r + c] = rotation(r, c);
     cameras.push_back(camera);
   }
   std::vector<CSSBAPoint *> points = tie_points_.Pointers();
   int state = 0;
   const double residual =
-      NVSSBA(camera_matrix, points, cameras, -2,
-             project_.settings.typed.max_reprojection_error, 0, 100, 1e-05,
-             state, nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, 2.0,
-             nullptr, nullptr, nullptr);
+      NVSSBA(camera_matrix, points, cameras, -2, project_.settings.typed.max_reprojection_error, 0,
+             100, 1e-05, state, nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, 2.0, nullptr,
+             nullptr, nullptr);
   char line[160];
   std::snprintf(line, sizeof line, "SSBA --- nTiePoints=%d - avgRes=%lf",
                 static_cast<int>(points.size()), residual);
   Log(line);
-  if (!(residual >= 0))
-    return false;
+  if (!(residual >= 0)) return false;
 
   // Images the run did not add keep no orientation: their approximate one is in
   // another frame.
-  for (size_t i = 0; i < orientations_.size(); ++i)
-    orientations_[i] = PassportOrientation();
+  for (size_t i = 0; i < orientations_.size(); ++i) orientations_[i] = PassportOrientation();
   for (const NVSSBACameraParams &camera : cameras) {
     nvc::COrientation &orientation = orientations_[camera.camera_number];
     Eigen::Matrix3d rotation;
     for (int r = 0; r < 3; ++r)
-      for (int c = 0; c < 3; ++c)
-        rotation(r, c) = camera.rotation[3 * r + c];
+      for (int c = 0; c < 3; ++c) rotation(r, c) = camera.rotation[3 * r + c];
     orientation.SetRotMat(rotation);
     orientation.SetN({camera.centre[0], camera.centre[1], camera.centre[2]});
   }
@@ -479,14 +416,12 @@ void CAerialPhotogrammetricProcess::RecomputeTiePoints() {
     std::vector<std::optional<Eigen::Vector2d>> pixels(orientations_.size());
     for (const CSSBAColl &measurement : point->measurements) {
       const auto image = static_cast<size_t>(measurement.camera);
-      if (image < pixels.size() &&
-          project_.Image(measurement.camera)->enabled != 0 &&
+      if (image < pixels.size() && project_.Image(measurement.camera)->enabled != 0 &&
           !IsUnoriented(orientations_[image]))
         pixels[image] = Eigen::Vector2d(measurement.x, measurement.y);
     }
     Eigen::Vector3d position;
-    if (intersection.Intersect(pixels, &position) == 0)
-      continue;
+    if (intersection.Intersect(pixels, &position) == 0) continue;
     point->X = position.x(), point->Y = position.y(), point->Z = position.z();
   }
 }
@@ -495,26 +430,21 @@ bool CAerialPhotogrammetricProcess::WriteFinalFiles() {
   const int step = Step();
   const std::string final_bro = StepPath(step, "bro");
   if (WriteBRO(final_bro) == 0 ||
-      vantri::aat::WriteStepFile(StepPath(step, "abai"),
-                                 added_images_.back()) == 0)
+      vantri::aat::WriteStepFile(StepPath(step, "abai"), added_images_.back()) == 0)
     return false;
   const std::string copy = project_.folder + project_.name + ".bro";
   std::string bytes;
-  if (!vantri::readWholeFile(final_bro, bytes) ||
-      !vantri::writeFileAtomically(copy, bytes))
+  if (!vantri::readWholeFile(final_bro, bytes) || !vantri::writeFileAtomically(copy, bytes))
     return false;
 
   std::string list;
   char line[1024];
   for (const auto &image : project_.images) {
     const std::string file = fs::path(image->Path()).filename().string();
-    std::snprintf(line, sizeof line, "%s 0 %lf\n", file.c_str(),
-                  project_.passport->FocalPixels());
+    std::snprintf(line, sizeof line, "%s 0 %lf\n", file.c_str(), project_.passport->FocalPixels());
     list += line;
   }
-  if (!vantri::writeFileAtomically(project_.folder + project_.name + ".iml",
-                                   list))
-    return false;
+  if (!vantri::writeFileAtomically(project_.folder + project_.name + ".iml", list)) return false;
   for (int image : added_images_) {
     const std::string base = project_.folder + project_.Image(image)->Name();
     if (orientations_[image].WriteINT(base + ".int", *project_.passport) == 0 ||
@@ -528,8 +458,7 @@ int CAerialPhotogrammetricProcess::RunAAT(const std::string &resume_path,
                                           const std::string &dem_path) {
   ui_.StartOperationClock();
   terrain_.Clear();
-  if (!CheckInputs(dem_path) || !StartFromResumeOrFresh(resume_path))
-    return 0;
+  if (!CheckInputs(dem_path) || !StartFromResumeOrFresh(resume_path)) return 0;
   DeleteTiePointFiles();
   std::array<double, 4> box;
   SetApproximateOrientations(&box);
@@ -540,16 +469,13 @@ int CAerialPhotogrammetricProcess::RunAAT(const std::string &resume_path,
   }
   box = {box[0] - margin, box[1] - margin, box[2] + margin, box[3] + margin};
   Log("start AAT process");
-  if (!TriangulateDem(box))
-    return 0;
+  if (!TriangulateDem(box)) return 0;
 
   std::error_code error;
   fs::create_directories(tie_points_folder_, error);
   fs::create_directories(bundle_folder_, error);
-  vantri::aat::WriteTiePointCloud(StepPath(Step(), "vtp"),
-                                  tie_points_.Pointers(), local_origin_);
-  if (!AddImages())
-    return 0;
+  vantri::aat::WriteTiePointCloud(StepPath(Step(), "vtp"), tie_points_.Pointers(), local_origin_);
+  if (!AddImages()) return 0;
   if (added_images_.empty()) {
     Log("AAT process error");
     return 0;
@@ -563,12 +489,10 @@ int CAerialPhotogrammetricProcess::RunAAT(const std::string &resume_path,
     std::vector<Eigen::Vector3d> positions;
     for (int image : added_images_)
       positions.push_back(GpsPosition(*project_.Image(image)) - local_origin_);
-    vantri::aat::Georeference(added_images_, positions, &orientations_,
-                              tie_points_.Pointers());
+    vantri::aat::Georeference(added_images_, positions, &orientations_, tie_points_.Pointers());
   }
   RecomputeTiePoints();
-  if (vantri::aat::WriteTiePointCloud(StepPath(Step(), "vtp"),
-                                      tie_points_.Pointers(),
+  if (vantri::aat::WriteTiePointCloud(StepPath(Step(), "vtp"), tie_points_.Pointers(),
                                       local_origin_) == 0) {
     Log("AAT process error");
     return 0;
@@ -579,8 +503,7 @@ int CAerialPhotogrammetricProcess::RunAAT(const std::string &resume_path,
   }
   Log("end AAT process");
   char line[128];
-  std::snprintf(line, sizeof line, "Process done. %d tie points tracked",
-                tie_points_.Size());
+  std::snprintf(line, sizeof line, "Process done. %d tie points tracked", tie_points_.Size());
   Log(line);
   return 1;
 }
@@ -593,22 +516,18 @@ namespace {
 // of their spread is tiny against the first.
 bool AreNearlyCollinear(const std::vector<Eigen::Vector3d> &points) {
   Eigen::Vector3d mean = Eigen::Vector3d::Zero();
-  for (const Eigen::Vector3d &point : points)
-    mean += point / double(points.size());
+  for (const Eigen::Vector3d &point : points) mean += point / double(points.size());
   Eigen::Matrix3d spread = Eigen::Matrix3d::Zero();
-  for (const Eigen::Vector3d &point : points)
-    spread += (point - mean) * (point - mean).transpose();
+  for (const Eigen::Vector3d &point : points) spread += (point - mean) * (point - mean).transpose();
   const Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> eigen(spread);
   return eigen.eigenvalues()(1) <= 1e-6 * eigen.eigenvalues()(2);
 }
 
-} // namespace
+}  // namespace
 
 bool FitSimilarity(const std::vector<Eigen::Vector3d> &source,
-                   const std::vector<Eigen::Vector3d> &target,
-                   Similarity *fit) {
-  if (source.size() != target.size() || source.size() < 3)
-    return false;
+                   const std::vector<Eigen::Vector3d> &target, Similarity *fit) {
+  if (source.size() != target.size() || source.size() < 3) return false;
   vtkNew<vtkPoints> from, to;
   from->SetDataTypeToDouble();
   to->SetDataTypeToDouble();
@@ -624,30 +543,23 @@ bool FitSimilarity(const std::vector<Eigen::Vector3d> &source,
   vtkMatrix4x4 *matrix = landmarks->GetMatrix();
   Eigen::Matrix3d scaled;
   for (int r = 0; r < 3; ++r) {
-    for (int c = 0; c < 3; ++c)
-      scaled(r, c) = matrix->GetElement(r, c);
+    for (int c = 0; c < 3; ++c) scaled(r, c) = matrix->GetElement(r, c);
     fit->translation[r] = matrix->GetElement(r, 3);
   }
   fit->scale = std::cbrt(scaled.determinant());
-  if (!(fit->scale > 0) || !scaled.allFinite())
-    return false;
+  if (!(fit->scale > 0) || !scaled.allFinite()) return false;
   fit->rotation = scaled / fit->scale;
   return true;
 }
 
-bool Georeference(const std::vector<int> &images,
-                  const std::vector<Eigen::Vector3d> &positions,
+bool Georeference(const std::vector<int> &images, const std::vector<Eigen::Vector3d> &positions,
                   std::vector<nvc::COrientation> *orientations,
-                  const std::vector<CSSBAPoint *> &points,
-                  Similarity *applied) {
-  if (images.size() < 3 || positions.size() != images.size())
-    return false;
+                  const std::vector<CSSBAPoint *> &points, Similarity *applied) {
+  if (images.size() < 3 || positions.size() != images.size()) return false;
   std::vector<Eigen::Vector3d> source, target = positions;
-  for (int image : images)
-    source.push_back((*orientations)[image].GetN());
+  for (int image : images) source.push_back((*orientations)[image].GetN());
   Similarity fit;
-  if (!FitSimilarity(source, target, &fit))
-    return false;
+  if (!FitSimilarity(source, target, &fit)) return false;
   const Eigen::Vector3d angles = ToEulerAnglesXYZ(fit.rotation);
   if (std::abs(angles.x()) > kMaxTilt || std::abs(angles.y()) > kMaxTilt ||
       AreNearlyCollinear(source)) {
@@ -658,13 +570,10 @@ bool Georeference(const std::vector<int> &images,
     const double distance = kSecondLandmarkDistance / fit.scale;
     for (size_t i = 0; i < images.size(); ++i) {
       const nvc::COrientation &orientation = (*orientations)[images[i]];
-      source.push_back(orientation.GetN() +
-                       distance * orientation.FidToVec3d({0, 0}));
-      target.push_back(positions[i] -
-                       Eigen::Vector3d(0, 0, kSecondLandmarkDistance));
+      source.push_back(orientation.GetN() + distance * orientation.FidToVec3d({0, 0}));
+      target.push_back(positions[i] - Eigen::Vector3d(0, 0, kSecondLandmarkDistance));
     }
-    if (!FitSimilarity(source, target, &fit))
-      return false;
+    if (!FitSimilarity(source, target, &fit)) return false;
   }
   // The fitted scale is applied with the rotation: an adjusted free block has
   // no scale of its own, and a rigid move alone would leave its centres off the
@@ -676,18 +585,16 @@ bool Georeference(const std::vector<int> &images,
     ucs.UCSToWCS(&orientation, 1);
   }
   for (CSSBAPoint *point : points) {
-    if (point->measurements.empty())
-      continue;
+    if (point->measurements.empty()) continue;
     const Eigen::Vector3d moved = fit.Apply({point->X, point->Y, point->Z});
     point->X = moved.x(), point->Y = moved.y(), point->Z = moved.z();
   }
-  if (applied != nullptr)
-    *applied = fit;
+  if (applied != nullptr) *applied = fit;
   return true;
 }
 
-int runAatCommand(const std::vector<std::string> &args, UserInterface &ui,
-                  std::ostream &out, std::ostream &err) {
+int runAatCommand(const std::vector<std::string> &args, UserInterface &ui, std::ostream &out,
+                  std::ostream &err) {
   std::string project_path, resume;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--resume" && i + 1 < args.size()) {
@@ -714,15 +621,13 @@ int runAatCommand(const std::vector<std::string> &args, UserInterface &ui,
   ElevationModel srtm;
   loadSrtmForProjectImages(project, &srtm);
   CAerialPhotogrammetricProcess process(project, ui);
-  process.SetSrtmDem(srtm.dataset.get(),
-                     project.coordinate_system.project_to_wgs84());
+  process.SetSrtmDem(srtm.dataset.get(), project.coordinate_system.project_to_wgs84());
   process.on_image_added = [&](int added, int image, int found) {
     out << "Added image " << added << "/" << project.ImageCount() << ": "
         << project.Image(image)->Name() << " (" << found << " tie points)\n";
     out.flush();
   };
-  const std::string dem =
-      project.use_external_dem != 0 ? project.external_dem_path : "";
+  const std::string dem = project.use_external_dem != 0 ? project.external_dem_path : "";
   if (process.RunAAT(resume, dem) == 0) {
     err << process.LastMessage() << "\n";
     return 1;
@@ -732,4 +637,4 @@ int runAatCommand(const std::vector<std::string> &args, UserInterface &ui,
   return 0;
 }
 
-} // namespace vantri::aat
+}  // namespace vantri::aat

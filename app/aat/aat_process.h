@@ -36,20 +36,17 @@ class BundleRun;
 
 // The processing object of one AAT run (the bundle process builds on it later).
 class CAerialPhotogrammetricProcess {
-public:
+ public:
   // `project` and `ui` must outlive the process. The log, the progress and the
   // abort flag go through `ui`.
-  CAerialPhotogrammetricProcess(CVantriProject &project,
-                                vantri::UserInterface &ui);
+  CAerialPhotogrammetricProcess(CVantriProject &project, vantri::UserInterface &ui);
   ~CAerialPhotogrammetricProcess();
   CAerialPhotogrammetricProcess(const CAerialPhotogrammetricProcess &) = delete;
-  CAerialPhotogrammetricProcess &
-  operator=(const CAerialPhotogrammetricProcess &) = delete;
+  CAerialPhotogrammetricProcess &operator=(const CAerialPhotogrammetricProcess &) = delete;
 
   // The project's SRTM elevation raster (not owned) and its project -> raster
   // transformation, the default DEM of the run.
-  void SetSrtmDem(GDALDataset *dataset,
-                  OGRCoordinateTransformation *project_to_dem);
+  void SetSrtmDem(GDALDataset *dataset, OGRCoordinateTransformation *project_to_dem);
 
   // The AAT run. `resume_path`: exchange file to resume from (empty: fresh
   // run); `dem_path`: external DEM file (empty: none). 1 on success, 0 on
@@ -65,17 +62,13 @@ public:
   // `no_patches`, or `stop_if_complete` and every image came back oriented. The
   // number of oriented images, or -1 when the file cannot be read or is
   // malformed (the process is then unchanged).
-  int ReadBRO(const std::string &path, bool cameras_only, bool stop_if_complete,
-              bool no_patches);
+  int ReadBRO(const std::string &path, bool cameras_only, bool stop_if_complete, bool no_patches);
   // Writes the tie points with the project orientations, or with the given
   // orientations. 1 / 0.
   int WriteBRO(const std::string &path) const;
-  int WriteBRO(const std::string &path,
-               const std::vector<nvc::COrientation> &orientations) const;
+  int WriteBRO(const std::string &path, const std::vector<nvc::COrientation> &orientations) const;
 
-  const std::vector<nvc::COrientation> &Orientations() const {
-    return orientations_;
-  }
+  const std::vector<nvc::COrientation> &Orientations() const { return orientations_; }
   const vantri::aat::TiePointList &TiePoints() const { return tie_points_; }
   const std::vector<int> &AddedImages() const { return added_images_; }
   const std::string &TiePointsFolder() const { return tie_points_folder_; }
@@ -87,7 +80,7 @@ public:
   // new tie points).
   std::function<void(int, int, int)> on_image_added;
 
-private:
+ private:
   friend class vantri::bundle::BundleRun;
   bool CheckInputs(const std::string &dem_path);
   bool ChooseDem(const std::string &dem_path);
@@ -115,8 +108,7 @@ private:
   std::string bundle_folder_;
   Eigen::Vector3d local_origin_ = Eigen::Vector3d::Zero();
 
-  std::vector<nvc::COrientation>
-      orientations_; // the project's orientation array
+  std::vector<nvc::COrientation> orientations_;  // the project's orientation array
   std::vector<nvc::COrientation> block_set_;
   std::vector<int> added_images_;
   std::vector<uint8_t> added_;
@@ -153,15 +145,13 @@ bool FitSimilarity(const std::vector<Eigen::Vector3d> &source,
 // per image (100 units down the principal ray, onto the position 100 lower) is
 // added and the fit repeated. The images' orientations and every point with
 // measurements are moved by it. False with fewer than 3 images or a failed fit.
-bool Georeference(const std::vector<int> &images,
-                  const std::vector<Eigen::Vector3d> &positions,
+bool Georeference(const std::vector<int> &images, const std::vector<Eigen::Vector3d> &positions,
                   std::vector<nvc::COrientation> *orientations,
-                  const std::vector<CSSBAPoint *> &points,
-                  Similarity *applied = nullptr);
+                  const std::vector<CSSBAPoint *> &points, Similarity *applied = nullptr);
 
 // vantri-cli aat PROJECT.bun [--resume FILE.bro]: exit 0 on success, 1 when the
 // run fails (its message printed), 2 on a bad command line.
-int runAatCommand(const std::vector<std::string> &args, UserInterface &ui,
-                  std::ostream &out, std::ostream &err);
+int runAatCommand(const std::vector<std::string> &args, UserInterface &ui, std::ostream &out,
+                  std::ostream &err);
 
-} // namespace vantri::aat
+}  // namespace vantri::aat

@@ -16,8 +16,7 @@ std::vector<nvc::COrientation> TrueBlock() {
       nvc::COrientation orientation;
       orientation.SetInterior(2000, 1500, 1000, 3000, 2000, 0.006);
       orientation.SetN({600.0 * k, 900.0 * strip, 1000.0 + 3 * k});
-      orientation.SetRotMat(
-          FromEulerAnglesXYZ(0, 0, strip == 0 ? 0.1 * k : M_PI));
+      orientation.SetRotMat(FromEulerAnglesXYZ(0, 0, strip == 0 ? 0.1 * k : M_PI));
       block.push_back(orientation);
     }
   return block;
@@ -29,9 +28,8 @@ TEST(Georeference, UndoesAScaledTiltedBlockAndMovesItsPoints) {
   // degrees about X.
   Similarity distortion;
   distortion.scale = 0.5;
-  distortion.rotation =
-      Eigen::AngleAxisd(0.7, Eigen::Vector3d::UnitX()).toRotationMatrix() *
-      Eigen::AngleAxisd(0.3, Eigen::Vector3d::UnitZ()).toRotationMatrix();
+  distortion.rotation = Eigen::AngleAxisd(0.7, Eigen::Vector3d::UnitX()).toRotationMatrix() *
+                        Eigen::AngleAxisd(0.3, Eigen::Vector3d::UnitZ()).toRotationMatrix();
   distortion.translation = {10, -20, 30};
   std::vector<nvc::COrientation> adjusted = truth;
   std::vector<Eigen::Vector3d> positions;
@@ -49,25 +47,20 @@ TEST(Georeference, UndoesAScaledTiltedBlockAndMovesItsPoints) {
 
   const std::vector<int> images = {0, 1, 2, 3, 4, 5};
   Similarity applied;
-  ASSERT_TRUE(Georeference(images, positions, &adjusted, {&point, &unmeasured},
-                           &applied));
+  ASSERT_TRUE(Georeference(images, positions, &adjusted, {&point, &unmeasured}, &applied));
   EXPECT_NEAR(applied.scale, 2.0, 1e-9);
   for (size_t i = 0; i < truth.size(); ++i) {
     EXPECT_LT((adjusted[i].GetN() - truth[i].GetN()).norm(), 1e-6) << i;
-    EXPECT_LT(
-        (adjusted[i].GetRotMat() - truth[i].GetRotMat()).cwiseAbs().maxCoeff(),
-        1e-9)
-        << i;
+    EXPECT_LT((adjusted[i].GetRotMat() - truth[i].GetRotMat()).cwiseAbs().maxCoeff(), 1e-9) << i;
   }
   EXPECT_LT((Eigen::Vector3d(point.X, point.Y, point.Z) - ground).norm(), 1e-6);
-  EXPECT_EQ(unmeasured.X, 1); // points without measurements stay
+  EXPECT_EQ(unmeasured.X, 1);  // points without measurements stay
 
   // Fewer than three images are not georeferenced.
   std::vector<nvc::COrientation> two = TrueBlock();
   const Eigen::Vector3d before = two[0].GetN();
-  EXPECT_FALSE(Georeference(
-      {0, 1}, {positions[0] + Eigen::Vector3d(5, 0, 0), positions[1]}, &two,
-      {}));
+  EXPECT_FALSE(
+      Georeference({0, 1}, {positions[0] + Eigen::Vector3d(5, 0, 0), positions[1]}, &two, {}));
   EXPECT_EQ(two[0].GetN(), before);
 }
 
@@ -81,8 +74,7 @@ TEST(Georeference, CollinearCentresAreLevelledByTheSecondLandmarks) {
     orientation.SetN({orientation.GetN().x(), 0.0, 1000.0});
     orientation.SetRotMat(Eigen::Matrix3d::Identity());
   }
-  const Eigen::Matrix3d roll =
-      Eigen::AngleAxisd(0.7, Eigen::Vector3d::UnitX()).toRotationMatrix();
+  const Eigen::Matrix3d roll = Eigen::AngleAxisd(0.7, Eigen::Vector3d::UnitX()).toRotationMatrix();
   std::vector<nvc::COrientation> adjusted = truth;
   std::vector<Eigen::Vector3d> positions;
   for (nvc::COrientation &orientation : adjusted) {
@@ -94,12 +86,9 @@ TEST(Georeference, CollinearCentresAreLevelledByTheSecondLandmarks) {
   ASSERT_TRUE(Georeference({0, 1, 2}, positions, &adjusted, {}, &applied));
   for (size_t i = 0; i < truth.size(); ++i) {
     EXPECT_LT((adjusted[i].GetN() - truth[i].GetN()).norm(), 1e-6) << i;
-    EXPECT_LT(
-        (adjusted[i].GetRotMat() - truth[i].GetRotMat()).cwiseAbs().maxCoeff(),
-        1e-9)
-        << i;
+    EXPECT_LT((adjusted[i].GetRotMat() - truth[i].GetRotMat()).cwiseAbs().maxCoeff(), 1e-9) << i;
   }
 }
 
-} // namespace
-} // namespace vantri::aat
+}  // namespace
+}  // namespace vantri::aat

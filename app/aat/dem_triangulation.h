@@ -4,14 +4,14 @@
 // that samples the DEM for it.
 
 #include <gdal_priv.h>
+#include <vtkCellLocator.h>
+#include <vtkPolyData.h>
+#include <vtkSmartPointer.h>
 
 #include <Eigen/Core>
 #include <array>
 #include <functional>
 #include <vector>
-#include <vtkCellLocator.h>
-#include <vtkPolyData.h>
-#include <vtkSmartPointer.h>
 
 class OGRCoordinateTransformation;
 
@@ -21,11 +21,10 @@ namespace vantri::aat {
 // cell whose rounded geotransform position holds (X, Y). Not owned: the dataset
 // and the transformation must outlive the lookup.
 class DemCellLookup {
-public:
+ public:
   // `project_to_dem` (may be null) converts project X, Y into the raster's
   // system.
-  DemCellLookup(GDALDataset *dataset,
-                OGRCoordinateTransformation *project_to_dem);
+  DemCellLookup(GDALDataset *dataset, OGRCoordinateTransformation *project_to_dem);
 
   bool IsUsable() const { return band_ != nullptr; }
   // The cell value at project (X, Y); false when the transformation fails, the
@@ -36,7 +35,7 @@ public:
   // Extent in the raster's system (minimum X, minimum Y, maximum X, maximum Y).
   std::array<double, 4> Extent() const;
 
-private:
+ private:
   GDALRasterBand *band_ = nullptr;
   OGRCoordinateTransformation *project_to_dem_ = nullptr;
   GDALDataType data_type_ = GDT_Unknown;
@@ -51,16 +50,15 @@ private:
 // no-data value are skipped; the others are returned minus the local origin.
 // `row_done` is called after each row and returns false to abort; the function
 // then returns false.
-bool SampleDem(const DemCellLookup &dem, const std::array<double, 4> &box,
-               double step, const Eigen::Vector3d &local_origin,
-               const std::function<bool()> &row_done,
+bool SampleDem(const DemCellLookup &dem, const std::array<double, 4> &box, double step,
+               const Eigen::Vector3d &local_origin, const std::function<bool()> &row_done,
                std::vector<Eigen::Vector3d> *samples);
 
 // A 2-D Delaunay triangulation of terrain samples (local coordinates, double
 // precision) with a cell locator. Queries are read-only once built, but VTK's
 // locator keeps scratch state: callers query from one thread at a time.
 class DemTriangulation {
-public:
+ public:
   // False (and empty) with fewer than 3 samples or when the triangulation has
   // no triangle.
   bool Build(const std::vector<Eigen::Vector3d> &samples);
@@ -73,15 +71,14 @@ public:
   bool IntersectSegment(const Eigen::Vector3d &from, const Eigen::Vector3d &to,
                         Eigen::Vector3d *hit) const;
   // The ray origin + direction * 1,000,000.
-  bool IntersectRay(const Eigen::Vector3d &origin,
-                    const Eigen::Vector3d &direction,
+  bool IntersectRay(const Eigen::Vector3d &origin, const Eigen::Vector3d &direction,
                     Eigen::Vector3d *hit) const {
     return IntersectSegment(origin, origin + direction * 1.0e6, hit);
   }
 
-private:
+ private:
   vtkSmartPointer<vtkPolyData> surface_;
   vtkSmartPointer<vtkCellLocator> locator_;
 };
 
-} // namespace vantri::aat
+}  // namespace vantri::aat

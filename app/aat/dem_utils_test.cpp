@@ -22,35 +22,27 @@ constexpr double kOriginX = 1000.0, kOriginY = 5000.0, kCell = 10.0;
 RasterSpec gridSpec(GDALDataType type) {
   RasterSpec spec;
   spec.type = type;
-  spec.geo_transform =
-      std::array<double, 6>{kOriginX, kCell, 0, kOriginY, 0, -kCell};
+  spec.geo_transform = std::array<double, 6>{kOriginX, kCell, 0, kOriginY, 0, -kCell};
   return spec;
 }
 double cellCentreX(int col) { return kOriginX + (col + 0.5) * kCell; }
 double cellCentreY(int row) { return kOriginY - (row + 0.5) * kCell; }
 
-// A tilted plane with integral heights at the cell centres, so 16-bit rasters
-// hold it exactly.
-double plane(double x, double y) {
-  return 300.0 + 0.2 * (x - kOriginX) - 0.4 * (y - kOriginY);
-}
+// A tilted plane with integral heights at the cell centres, so 16-bit rasters hold it exactly.
+double plane(double x, double y) { return 300.0 + 0.2 * (x - kOriginX) - 0.4 * (y - kOriginY); }
 
 class DemUtilsTest : public ::testing::Test {
-protected:
-  GDALDatasetUniquePtr open(const std::string &path) {
-    return GDALDatasetUniquePtr(
-        GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+ protected:
+  GDALDatasetUniquePtr open(const std::string& path) {
+    return GDALDatasetUniquePtr(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
   }
-  GDALDatasetUniquePtr makePlane(GDALDataType type,
-                                 std::optional<double> no_data = {},
+  GDALDatasetUniquePtr makePlane(GDALDataType type, std::optional<double> no_data = {},
                                  std::function<bool(int, int)> is_hole = {}) {
     RasterSpec spec = gridSpec(type);
     spec.no_data = no_data;
-    const std::string path =
-        folder_ / ("plane" + std::to_string(count_++) + ".tif");
+    const std::string path = folder_ / ("plane" + std::to_string(count_++) + ".tif");
     EXPECT_TRUE(writeRaster(path, spec, [&](int c, int r) {
-      if (is_hole && is_hole(c, r))
-        return *no_data;
+      if (is_hole && is_hole(c, r)) return *no_data;
       return plane(cellCentreX(c), cellCentreY(r));
     }));
     return open(path);
@@ -69,8 +61,7 @@ TEST_F(DemUtilsTest, PlanarTerrainIsReproducedForEveryCellType) {
     ASSERT_TRUE(dem.hasDataset());
     for (int i = 0; i < 200; ++i) {
       const double x = xs(random), y = ys(random);
-      EXPECT_NEAR(dem.heightAt(x, y), plane(x, y), 2e-3)
-          << GDALGetDataTypeName(type);
+      EXPECT_NEAR(dem.heightAt(x, y), plane(x, y), 2e-3) << GDALGetDataTypeName(type);
     }
     // At a cell centre the height is the cell value.
     EXPECT_NEAR(dem.heightAt(cellCentreX(12), cellCentreY(9)),
@@ -92,14 +83,12 @@ TEST_F(DemUtilsTest, NoHeightCloserThanFiveCellsToTheBorder) {
 }
 
 TEST_F(DemUtilsTest, OneNoDataCellInTheWindowGivesNoHeight) {
-  // Cell (22, 17) is no-data; a point on cell (20, 15) has it in its 5 x 5
-  // window.
-  GDALDatasetUniquePtr dataset = makePlane(
-      GDT_Int16, -32768.0, [](int c, int r) { return c == 22 && r == 17; });
+  // Cell (22, 17) is no-data; a point on cell (20, 15) has it in its 5 x 5 window.
+  GDALDatasetUniquePtr dataset =
+      makePlane(GDT_Int16, -32768.0, [](int c, int r) { return c == 22 && r == 17; });
   CDemUtils dem(dataset.get(), nullptr);
   EXPECT_EQ(dem.noDataValue(), -32768.0);
-  EXPECT_EQ(dem.heightAt(cellCentreX(20) + 1.0, cellCentreY(15) - 1.0),
-            kNoHeight);
+  EXPECT_EQ(dem.heightAt(cellCentreX(20) + 1.0, cellCentreY(15) - 1.0), kNoHeight);
   const double x = cellCentreX(10), y = cellCentreY(10);
   EXPECT_NEAR(dem.heightAt(x, y), plane(x, y), 1e-3) << "far from the hole";
 }
@@ -130,8 +119,7 @@ TEST_F(DemUtilsTest, RayOverFlatTerrainConvergesInTheSecondRound) {
   CDemUtils dem(dataset.get(), nullptr);
 
   const Eigen::Vector3d origin(1200.0, 4850.0, 1250.0);
-  const Eigen::Vector3d direction =
-      Eigen::Vector3d(0.05, -0.02, -1.0).normalized();
+  const Eigen::Vector3d direction = Eigen::Vector3d(0.05, -0.02, -1.0).normalized();
   Eigen::Vector3d ground;
   int rounds = 0;
   ASSERT_TRUE(intersectTerrain(origin, direction, 0.0, dem, &ground, &rounds));
@@ -140,18 +128,13 @@ TEST_F(DemUtilsTest, RayOverFlatTerrainConvergesInTheSecondRound) {
   EXPECT_NEAR(ground.x(), 1200.0 + 0.05 * 1000.0, 1e-9);
   EXPECT_NEAR(ground.y(), 4850.0 - 0.02 * 1000.0, 1e-9);
 
-  // Starting from the height under the projection centre, the first plane is
-  // already right.
-  ASSERT_TRUE(
-      intersectTerrain(origin, direction, kNoHeight, dem, &ground, &rounds));
+  // Starting from the height under the projection centre, the first plane is already right.
+  ASSERT_TRUE(intersectTerrain(origin, direction, kNoHeight, dem, &ground, &rounds));
   EXPECT_EQ(rounds, 1);
 
-  EXPECT_FALSE(intersectTerrain(origin, -direction, 0.0, dem, &ground))
-      << "ray points up";
-  EXPECT_FALSE(
-      intersectTerrain(origin, Eigen::Vector3d(1, 0, 0), 0.0, dem, &ground));
-  EXPECT_FALSE(intersectTerrain(Eigen::Vector3d(0, 0, 1000), direction,
-                                kNoHeight, dem, &ground))
+  EXPECT_FALSE(intersectTerrain(origin, -direction, 0.0, dem, &ground)) << "ray points up";
+  EXPECT_FALSE(intersectTerrain(origin, Eigen::Vector3d(1, 0, 0), 0.0, dem, &ground));
+  EXPECT_FALSE(intersectTerrain(Eigen::Vector3d(0, 0, 1000), direction, kNoHeight, dem, &ground))
       << "no height under the centre";
 }
 
@@ -159,13 +142,12 @@ TEST_F(DemUtilsTest, RayOverSlopedTerrainEndsOnTheTerrainAndOnTheRay) {
   GDALDatasetUniquePtr dataset = makePlane(GDT_Float32);
   CDemUtils dem(dataset.get(), nullptr);
   const Eigen::Vector3d origin(1150.0, 4900.0, 1500.0);
-  for (const Eigen::Vector3d &tilt : {Eigen::Vector3d(0.1, -0.05, -1.0),
-                                      Eigen::Vector3d(-0.02, -0.08, -1.0)}) {
+  for (const Eigen::Vector3d& tilt :
+       {Eigen::Vector3d(0.1, -0.05, -1.0), Eigen::Vector3d(-0.02, -0.08, -1.0)}) {
     const Eigen::Vector3d direction = tilt.normalized();
     Eigen::Vector3d ground;
     int rounds = 0;
-    ASSERT_TRUE(
-        intersectTerrain(origin, direction, 0.0, dem, &ground, &rounds));
+    ASSERT_TRUE(intersectTerrain(origin, direction, 0.0, dem, &ground, &rounds));
     EXPECT_GT(rounds, 2);
     EXPECT_NEAR(ground.z(), plane(ground.x(), ground.y()), 2e-3);
     EXPECT_NEAR((ground - origin).normalized().dot(direction), 1.0, 1e-12);
@@ -173,7 +155,7 @@ TEST_F(DemUtilsTest, RayOverSlopedTerrainEndsOnTheTerrainAndOnTheRay) {
 }
 
 TEST_F(DemUtilsTest, ExternalDemMustBeOneFloat32OrInt16BandWithGeotransform) {
-  auto write = [&](const std::string &name, RasterSpec spec) {
+  auto write = [&](const std::string& name, RasterSpec spec) {
     const std::string path = folder_ / name;
     EXPECT_TRUE(writeRaster(path, spec, [](int, int) { return 1.0; }));
     return path;
@@ -189,7 +171,7 @@ TEST_F(DemUtilsTest, ExternalDemMustBeOneFloat32OrInt16BandWithGeotransform) {
   CVantriProject project;
   EXPECT_EQ(setExternalDem(project, folder_ / "missing.tif", ui), 0);
   EXPECT_EQ(ui.LastText(), "Unable to open selected file!");
-  for (const std::string &invalid : {uint_dem, bare}) {
+  for (const std::string& invalid : {uint_dem, bare}) {
     EXPECT_EQ(setExternalDem(project, invalid, ui), 0) << invalid;
     EXPECT_EQ(ui.LastText(), "Invalid DEM file!");
     EXPECT_EQ(ui.shown.back().icon, MessageIcon::kExclamation);
@@ -209,5 +191,5 @@ TEST_F(DemUtilsTest, ExternalDemMustBeOneFloat32OrInt16BandWithGeotransform) {
   EXPECT_EQ(project.external_dem_path, float_dem);
 }
 
-} // namespace
-} // namespace vantri::aat
+}  // namespace
+}  // namespace vantri::aat

@@ -47,19 +47,16 @@ struct TiePointList {
 // The text of a .bro file. `orientations` holds one entry per project image;
 // `focal_pixels` is the passport's focal length over its pixel size.
 std::string FormatBroFile(const std::vector<const CSSBAPoint *> &points,
-                          const std::vector<nvc::COrientation> &orientations,
-                          double focal_pixels);
+                          const std::vector<nvc::COrientation> &orientations, double focal_pixels);
 // Writes it through a temporary file and a rename. 1 on success, 0 when it
 // cannot be written.
-int WriteBroFile(const std::string &path,
-                 const std::vector<const CSSBAPoint *> &points,
-                 const std::vector<nvc::COrientation> &orientations,
-                 double focal_pixels);
+int WriteBroFile(const std::string &path, const std::vector<const CSSBAPoint *> &points,
+                 const std::vector<nvc::COrientation> &orientations, double focal_pixels);
 
 // One image of a read .bro file.
 struct BroCamera {
   bool oriented = false;
-  Eigen::Matrix3d rotation = Eigen::Matrix3d::Identity(); // camera -> world
+  Eigen::Matrix3d rotation = Eigen::Matrix3d::Identity();  // camera -> world
   Eigen::Vector3d centre = Eigen::Vector3d::Zero();
 };
 
@@ -79,20 +76,19 @@ struct BroContent {
 // image index lies outside the project. Counts are checked against what the
 // rest of the file can hold before anything is allocated. With `cameras_only`
 // the points are not read. Never throws.
-bool ParseBroFile(const std::string &path, int project_image_count,
-                  bool cameras_only, BroContent *content, std::string *error);
+bool ParseBroFile(const std::string &path, int project_image_count, bool cameras_only,
+                  BroContent *content, std::string *error);
 
 // Orientations of a project of `project_image_count` images from the cameras of
 // a parsed file: interior orientation from the passport without distortion for
 // every image, exterior orientation for the oriented ones (the others keep the
 // centre 0, 0, 0).
-std::vector<nvc::COrientation>
-OrientationsFromBro(const BroContent &content, const CCameraPassport &passport,
-                    int project_image_count);
+std::vector<nvc::COrientation> OrientationsFromBro(const BroContent &content,
+                                                   const CCameraPassport &passport,
+                                                   int project_image_count);
 
 // "<folder><name>_<step>.<extension>" (folder with a trailing separator).
-std::string StepFilePath(const std::string &folder,
-                         const std::string &project_name, int step,
+std::string StepFilePath(const std::string &folder, const std::string &project_name, int step,
                          const std::string &extension);
 
 // The step file: section "SSBA", key "iLastAddedImage". 1 / 0.
@@ -103,14 +99,12 @@ int ReadStepFile(const std::string &path);
 // Writes every point with at least one measurement as a vertex with its colour
 // ("RGB"), through WriteVtpPolyData with the local origin. Nothing is written
 // (and 0 returned) while the list holds fewer than 3 points; 1 when written.
-int WriteTiePointCloud(const std::string &path,
-                       const std::vector<CSSBAPoint *> &points,
+int WriteTiePointCloud(const std::string &path, const std::vector<CSSBAPoint *> &points,
                        const Eigen::Vector3d &local_origin);
 
 // The reference patch of a point: the square of side `side` centred on
 // round(scale * position) in the working image `image`; empty when it does not
 // lie wholly inside.
-cv::Mat CutReferencePatch(const cv::Mat &image, double x, double y,
-                          double scale, int side);
+cv::Mat CutReferencePatch(const cv::Mat &image, double x, double y, double scale, int side);
 
-} // namespace vantri::aat
+}  // namespace vantri::aat

@@ -1,12 +1,11 @@
 #pragma once
 
-// The SRTM elevation source of a project: the SRTM folder setting, the choice
-// of the tile that covers the image positions, and the logic of the SRTM source
-// dialog.
+// The SRTM elevation source of a project: the SRTM folder setting, the choice of the tile that
+// covers the image positions, and the logic of the SRTM source dialog.
 //
-// Profile (section "SRTM"): "Folder" the SRTM folder, default "../support"
-// relative to the program's folder (a relative value is taken relative to it;
-// '\' separators are accepted); "UseRemoteSRTM" "1" or "0", only stored.
+// Profile (section "SRTM"): "Folder" the SRTM folder, default "../support" relative to the
+// program's folder (a relative value is taken relative to it; '\' separators are accepted);
+// "UseRemoteSRTM" "1" or "0", only stored.
 
 #include <gdal_priv.h>
 
@@ -29,13 +28,12 @@ namespace vantri::aat {
 
 // The configured SRTM folder (absolute, '/' separators, no trailing separator).
 std::string srtmFolder();
-// "../../support" relative to the program's folder, searched when the SRTM
-// folder has no tile.
+// "../../support" relative to the program's folder, searched when the SRTM folder has no tile.
 std::string srtmFallbackFolder();
 
-// File names (with extension) of the valid elevation rasters among the folder's
-// "*.tif" files, sorted by name; folders are skipped.
-std::vector<std::string> listElevationRasters(const std::string &folder);
+// File names (with extension) of the valid elevation rasters among the folder's "*.tif" files,
+// sorted by name; folders are skipped.
+std::vector<std::string> listElevationRasters(const std::string& folder);
 
 // An opened elevation raster and its sampler.
 struct ElevationModel {
@@ -47,76 +45,63 @@ struct ElevationModel {
   void release();
 };
 
-// Opens <folder>/<name>.tif as the model; false (model released) when it does
-// not open or is no valid elevation raster.
-bool loadSrtmTile(const std::string &folder, const std::string &name,
-                  OGRCoordinateTransformation *project_to_raster,
-                  ElevationModel *model);
+// Opens <folder>/<name>.tif as the model; false (model released) when it does not open or is no
+// valid elevation raster.
+bool loadSrtmTile(const std::string& folder, const std::string& name,
+                  OGRCoordinateTransformation* project_to_raster, ElevationModel* model);
 
-// Takes the first valid elevation raster of `folder`, then of
-// `fallback_folder`, on which at least one position other than (0, 0, 0),
-// transformed into the raster's system, falls on a cell (rounded column and
-// row). Needs the project's transformation: without one nothing is taken. False
-// (model released) when no file is taken.
-bool loadSrtmForPositions(const std::vector<Eigen::Vector3d> &positions,
-                          OGRCoordinateTransformation *project_to_raster,
-                          const std::string &folder,
-                          const std::string &fallback_folder,
-                          ElevationModel *model);
+// Takes the first valid elevation raster of `folder`, then of `fallback_folder`, on which at
+// least one position other than (0, 0, 0), transformed into the raster's system, falls on a cell
+// (rounded column and row). Needs the project's transformation: without one nothing is taken.
+// False (model released) when no file is taken.
+bool loadSrtmForPositions(const std::vector<Eigen::Vector3d>& positions,
+                          OGRCoordinateTransformation* project_to_raster, const std::string& folder,
+                          const std::string& fallback_folder, ElevationModel* model);
 
-// The project's SRTM tile for the given camera positions (project system): the
-// configured folder, then the fallback folder, through the project's project ->
-// WGS 84 transformation.
-bool loadSrtmForProject(const CVantriProject &project,
-                        const std::vector<Eigen::Vector3d> &positions,
-                        ElevationModel *model);
+// The project's SRTM tile for the given camera positions (project system): the configured folder,
+// then the fallback folder, through the project's project -> WGS 84 transformation.
+bool loadSrtmForProject(const CVantriProject& project,
+                        const std::vector<Eigen::Vector3d>& positions, ElevationModel* model);
 // Same with the positions of the project's images.
-bool loadSrtmForProjectImages(const CVantriProject &project,
-                              ElevationModel *model);
+bool loadSrtmForProjectImages(const CVantriProject& project, ElevationModel* model);
 
 // The SRTM source dialog as plain code.
 class SrtmSourceDialog {
-public:
-  // Shows the configured folder and lists its valid elevation rasters; the
-  // remote check box is unchecked and disabled.
-  explicit SrtmSourceDialog(UserInterface &ui);
+ public:
+  // Shows the configured folder and lists its valid elevation rasters; the remote check box is
+  // unchecked and disabled.
+  explicit SrtmSourceDialog(UserInterface& ui);
 
-  const std::string &folder() const { return folder_; }
-  const std::vector<std::string> &datasets() const { return datasets_; }
+  const std::string& folder() const { return folder_; }
+  const std::vector<std::string>& datasets() const { return datasets_; }
   bool remoteChecked() const { return remote_checked_; }
   bool remoteEnabled() const { return false; }
 
-  void setFolderText(const std::string &folder);
+  void setFolderText(const std::string& folder);
   void setRemoteChecked(bool checked) { remote_checked_ = checked; }
-  // The folder button: picks a folder ("Select SRTM folder") and refreshes the
-  // list; an empty list shows "No valid SRTM dataset found inside selected
-  // folder!" (warning).
+  // The folder button: picks a folder ("Select SRTM folder") and refreshes the list; an empty
+  // list shows "No valid SRTM dataset found inside selected folder!" (warning).
   bool chooseFolder();
-  // OK: true when the dialog closes (settings stored), false when it stays
-  // open.
+  // OK: true when the dialog closes (settings stored), false when it stays open.
   bool ok();
 
-private:
+ private:
   void refresh();
 
-  UserInterface &ui_;
+  UserInterface& ui_;
   std::string folder_;
   std::vector<std::string> datasets_;
   bool remote_checked_ = false;
 };
 
-// vantri-cli commands (arguments after the command name; exit 0 success, 1
-// failure, 2 usage):
-//   dem PROJECT.bun --external FILE | --off   sets or clears the project's
-//   external DEM (saved) srtm-folder [PROJECT.bun] DIR             stores DIR
-//   as the SRTM folder when it holds a valid
-//                                             elevation raster; with a project,
-//                                             prints the tile chosen for its
-//                                             image positions
-int runDemCommand(const std::vector<std::string> &args, UserInterface &ui,
-                  std::ostream &out, std::ostream &err);
-int runSrtmFolderCommand(const std::vector<std::string> &args,
-                         UserInterface &ui, std::ostream &out,
-                         std::ostream &err);
+// vantri-cli commands (arguments after the command name; exit 0 success, 1 failure, 2 usage):
+//   dem PROJECT.bun --external FILE | --off   sets or clears the project's external DEM (saved)
+//   srtm-folder [PROJECT.bun] DIR             stores DIR as the SRTM folder when it holds a valid
+//                                             elevation raster; with a project, prints the tile
+//                                             chosen for its image positions
+int runDemCommand(const std::vector<std::string>& args, UserInterface& ui, std::ostream& out,
+                  std::ostream& err);
+int runSrtmFolderCommand(const std::vector<std::string>& args, UserInterface& ui, std::ostream& out,
+                         std::ostream& err);
 
-} // namespace vantri::aat
+}  // namespace vantri::aat

@@ -24,8 +24,8 @@ using testing_support::RasterSpec;
 using testing_support::TempFolder;
 using testing_support::writeRaster;
 
-// A geographic WGS 84 tile of 1 x 1 degree with 0.01 degree cells, west edge at
-// `lon`, north edge at `lat`.
+// A geographic WGS 84 tile of 1 x 1 degree with 0.01 degree cells, west edge at `lon`, north
+// edge at `lat`.
 RasterSpec tileSpec(double lon, double lat, GDALDataType type = GDT_Int16) {
   RasterSpec spec;
   spec.width = spec.height = 100;
@@ -34,21 +34,19 @@ RasterSpec tileSpec(double lon, double lat, GDALDataType type = GDT_Int16) {
   return spec;
 }
 
-bool writeTile(const std::string &path, const RasterSpec &spec) {
+bool writeTile(const std::string& path, const RasterSpec& spec) {
   return writeRaster(path, spec, [](int c, int r) { return 100.0 + c + r; });
 }
 
 class SrtmTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     GDALAllRegister();
     setenv("VANTRI_HOME", (home_ / "").c_str(), 1);
     fs::create_directories(primary_);
     fs::create_directories(fallback_);
-    // Sorted by name: the Byte tile comes first and covers the positions, but
-    // is never taken.
-    ASSERT_TRUE(
-        writeTile(primary_ + "/a_byte.tif", tileSpec(9.0, 46.0, GDT_Byte)));
+    // Sorted by name: the Byte tile comes first and covers the positions, but is never taken.
+    ASSERT_TRUE(writeTile(primary_ + "/a_byte.tif", tileSpec(9.0, 46.0, GDT_Byte)));
     ASSERT_TRUE(writeTile(primary_ + "/b_west.tif", tileSpec(7.0, 46.0)));
     ASSERT_TRUE(writeTile(primary_ + "/c_east.TIF", tileSpec(9.0, 46.0)));
     ASSERT_TRUE(writeTile(primary_ + "/d_two_bands.tif", [] {
@@ -62,8 +60,7 @@ protected:
       return spec;
     }()));
     fs::create_directories(primary_ + "/folder.tif");
-    ASSERT_TRUE(
-        writeTile(fallback_ + "/south.tif", tileSpec(9.0, 41.0, GDT_Float32)));
+    ASSERT_TRUE(writeTile(fallback_ + "/south.tif", tileSpec(9.0, 41.0, GDT_Float32)));
 
     OGRSpatialReference utm, wgs84;
     utm.importFromEPSG(32632);
@@ -81,18 +78,16 @@ protected:
 };
 
 TEST_F(SrtmTest, OnlyValidElevationRastersAreListed) {
-  EXPECT_THAT(listElevationRasters(primary_),
-              ElementsAre("b_west.tif", "c_east.TIF"));
+  EXPECT_THAT(listElevationRasters(primary_), ElementsAre("b_west.tif", "c_east.TIF"));
   EXPECT_TRUE(listElevationRasters(home_ / "missing").empty());
 }
 
 TEST_F(SrtmTest, TheTileCoveringAPositionIsTaken) {
   // UTM 32 N: E 520000, N 5000000 is about 9.26 E, 45.14 N.
-  const std::vector<Eigen::Vector3d> positions = {
-      Eigen::Vector3d::Zero(), Eigen::Vector3d(520000.0, 5000000.0, 900.0)};
+  const std::vector<Eigen::Vector3d> positions = {Eigen::Vector3d::Zero(),
+                                                  Eigen::Vector3d(520000.0, 5000000.0, 900.0)};
   ElevationModel model;
-  ASSERT_TRUE(loadSrtmForPositions(positions, utm_to_wgs84_.get(), primary_,
-                                   fallback_, &model));
+  ASSERT_TRUE(loadSrtmForPositions(positions, utm_to_wgs84_.get(), primary_, fallback_, &model));
   EXPECT_EQ(fs::path(model.path).filename(), "c_east.TIF");
   ASSERT_TRUE(model.sampler);
   // Heights are sampled in project coordinates through the transformation.
@@ -101,23 +96,17 @@ TEST_F(SrtmTest, TheTileCoveringAPositionIsTaken) {
   EXPECT_LT(h, 300.0);
 
   // A position further south is found in the fallback folder only.
-  const std::vector<Eigen::Vector3d> south = {
-      Eigen::Vector3d(520000.0, 4500000.0, 900.0)};
-  ASSERT_TRUE(loadSrtmForPositions(south, utm_to_wgs84_.get(), primary_,
-                                   fallback_, &model));
+  const std::vector<Eigen::Vector3d> south = {Eigen::Vector3d(520000.0, 4500000.0, 900.0)};
+  ASSERT_TRUE(loadSrtmForPositions(south, utm_to_wgs84_.get(), primary_, fallback_, &model));
   EXPECT_EQ(fs::path(model.path).filename(), "south.tif");
 
-  const std::vector<Eigen::Vector3d> nowhere = {
-      Eigen::Vector3d(520000.0, 7000000.0, 0.0)};
-  EXPECT_FALSE(loadSrtmForPositions(nowhere, utm_to_wgs84_.get(), primary_,
-                                    fallback_, &model));
+  const std::vector<Eigen::Vector3d> nowhere = {Eigen::Vector3d(520000.0, 7000000.0, 0.0)};
+  EXPECT_FALSE(loadSrtmForPositions(nowhere, utm_to_wgs84_.get(), primary_, fallback_, &model));
   EXPECT_FALSE(model.isLoaded());
-  EXPECT_FALSE(
-      loadSrtmForPositions(positions, nullptr, primary_, fallback_, &model))
+  EXPECT_FALSE(loadSrtmForPositions(positions, nullptr, primary_, fallback_, &model))
       << "without a coordinate transformation nothing is taken";
-  EXPECT_FALSE(loadSrtmForPositions({Eigen::Vector3d::Zero()},
-                                    utm_to_wgs84_.get(), primary_, fallback_,
-                                    &model));
+  EXPECT_FALSE(loadSrtmForPositions({Eigen::Vector3d::Zero()}, utm_to_wgs84_.get(), primary_,
+                                    fallback_, &model));
 }
 
 TEST_F(SrtmTest, ProjectTileFromTheImagePositions) {
@@ -129,8 +118,7 @@ TEST_F(SrtmTest, ProjectTileFromTheImagePositions) {
   project.images[1]->x = 520000.0;
   project.images[1]->y = 5000000.0;
   ElevationModel model;
-  EXPECT_FALSE(loadSrtmForProjectImages(project, &model))
-      << "no coordinate system yet";
+  EXPECT_FALSE(loadSrtmForProjectImages(project, &model)) << "no coordinate system yet";
   project.coordinate_system.set_user_epsg(32632);
   ASSERT_EQ(project.coordinate_system.rebuild_transformations(), 1);
   ASSERT_TRUE(loadSrtmForProjectImages(project, &model));
@@ -173,8 +161,7 @@ TEST_F(SrtmTest, SourceDialogStoresOnlyAValidFolder) {
   ui.file_answers = {bytes_only, primary_};
   ASSERT_TRUE(dialog.chooseFolder());
   EXPECT_EQ(dialog.folder(), bytes_only);
-  EXPECT_EQ(ui.LastText(),
-            "No valid SRTM dataset found inside selected folder!");
+  EXPECT_EQ(ui.LastText(), "No valid SRTM dataset found inside selected folder!");
   EXPECT_EQ(ui.shown.back().icon, MessageIcon::kWarning);
   EXPECT_FALSE(dialog.ok());
 
@@ -201,24 +188,19 @@ TEST_F(SrtmTest, DemAndSrtmFolderCommands) {
   project.images[0]->x = 520000.0;
   project.images[0]->y = 5000000.0;
   project.coordinate_system.set_user_epsg(32632);
-  ASSERT_EQ(SaveProjectFile(project, project.file_path, kProjectFormatVersion),
-            1);
+  ASSERT_EQ(SaveProjectFile(project, project.file_path, kProjectFormatVersion), 1);
 
   ScriptedUi ui;
   std::ostringstream out, err;
   EXPECT_EQ(runDemCommand({project.file_path}, ui, out, err), 2);
   const std::string dem = primary_ + "/b_west.tif";
-  ASSERT_EQ(runDemCommand({project.file_path, "--external", dem}, ui, out, err),
-            0)
-      << err.str();
+  ASSERT_EQ(runDemCommand({project.file_path, "--external", dem}, ui, out, err), 0) << err.str();
   CVantriProject reopened;
   ASSERT_EQ(OpenProjectPath(reopened, ui, project.file_path), 1);
   EXPECT_EQ(reopened.use_external_dem, 1);
   EXPECT_EQ(reopened.external_dem_path, dem);
   EXPECT_EQ(
-      runDemCommand({project.file_path, "--external", primary_ + "/a_byte.tif"},
-                    ui, out, err),
-      1);
+      runDemCommand({project.file_path, "--external", primary_ + "/a_byte.tif"}, ui, out, err), 1);
   EXPECT_EQ(ui.LastText(), "Invalid DEM file!");
   ASSERT_EQ(runDemCommand({project.file_path, "--off"}, ui, out, err), 0);
   ASSERT_EQ(OpenProjectPath(reopened, ui, project.file_path), 1);
@@ -227,14 +209,11 @@ TEST_F(SrtmTest, DemAndSrtmFolderCommands) {
   EXPECT_EQ(runSrtmFolderCommand({home_ / "missing"}, ui, out, err), 1);
   EXPECT_EQ(ui.LastText(), "Please select a valid SRTM folder!");
   out.str("");
-  ASSERT_EQ(
-      runSrtmFolderCommand({project.file_path, primary_ + "/"}, ui, out, err),
-      0);
+  ASSERT_EQ(runSrtmFolderCommand({project.file_path, primary_ + "/"}, ui, out, err), 0);
   EXPECT_EQ(srtmFolder(), primary_);
-  EXPECT_NE(out.str().find("SRTM tile: " + primary_ + "/c_east.TIF"),
-            std::string::npos)
+  EXPECT_NE(out.str().find("SRTM tile: " + primary_ + "/c_east.TIF"), std::string::npos)
       << out.str();
 }
 
-} // namespace
-} // namespace vantri::aat
+}  // namespace
+}  // namespace vantri::aat

@@ -36,8 +36,7 @@ struct GroundPatch {
   // Image pixel (corner convention) of a patch position (OpenCV indices).
   Eigen::Vector2d ToImage(double x, double y) const {
     const cv::Vec3d h = patch_to_region * cv::Vec3d(x, y, 1.0);
-    return {h[0] / h[2] + kHalfPixel + region_corner.x,
-            h[1] / h[2] + kHalfPixel + region_corner.y};
+    return {h[0] / h[2] + kHalfPixel + region_corner.x, h[1] / h[2] + kHalfPixel + region_corner.y};
   }
 };
 
@@ -46,10 +45,9 @@ struct GroundPatch {
 // `ground` (project coordinates): so patches of any side sample the same ground
 // positions. False when the region cannot be read or the corners do not
 // project.
-bool ResampleGroundAligned(GDALDataset *raster,
-                           const nvc::COrientation &orientation,
-                           const Eigen::Vector3d &ground, double gsd,
-                           cv::Point corner, int side, GroundPatch *out) {
+bool ResampleGroundAligned(GDALDataset *raster, const nvc::COrientation &orientation,
+                           const Eigen::Vector3d &ground, double gsd, cv::Point corner, int side,
+                           GroundPatch *out) {
   cv::Mat region(side, side, CV_8UC1);
   if (GDALExtractROI(raster, &region, cv::Rect(corner.x, corner.y, side, side),
                      kRoiStretchMinMax) == 0)
@@ -57,16 +55,13 @@ bool ResampleGroundAligned(GDALDataset *raster,
   // Patch edges (pixel indices -0.5 and side - 0.5) on the ground: east with
   // the column, north against the row.
   const double centre = PatchCentre(side);
-  const double west = (-kHalfPixel - centre) * gsd,
-               east = (side - kHalfPixel - centre) * gsd;
+  const double west = (-kHalfPixel - centre) * gsd, east = (side - kHalfPixel - centre) * gsd;
   const double north = -west, south = -east;
   // Ground corners (-X, -Y), (+X, -Y), (+X, +Y), (-X, +Y) onto the patch
   // corners bottom-left, bottom-right, top-right, top-left.
   const Eigen::Vector3d ground_corners[4] = {
-      ground + Eigen::Vector3d(west, south, 0),
-      ground + Eigen::Vector3d(east, south, 0),
-      ground + Eigen::Vector3d(east, north, 0),
-      ground + Eigen::Vector3d(west, north, 0)};
+      ground + Eigen::Vector3d(west, south, 0), ground + Eigen::Vector3d(east, south, 0),
+      ground + Eigen::Vector3d(east, north, 0), ground + Eigen::Vector3d(west, north, 0)};
   const double low = -kHalfPixel, high = side - kHalfPixel;
   const cv::Point2f patch_corners[4] = {{float(low), float(high)},
                                         {float(high), float(high)},
@@ -75,18 +70,15 @@ bool ResampleGroundAligned(GDALDataset *raster,
   cv::Point2f image_corners[4];
   for (int k = 0; k < 4; ++k) {
     const Eigen::Vector2d pixel = orientation.Pt3dToPix(ground_corners[k]);
-    if (!pixel.allFinite())
-      return false;
+    if (!pixel.allFinite()) return false;
     image_corners[k] = {float(pixel.x() - corner.x - kHalfPixel),
                         float(pixel.y() - corner.y - kHalfPixel)};
   }
-  const cv::Mat transform =
-      cv::getPerspectiveTransform(image_corners, patch_corners);
+  const cv::Mat transform = cv::getPerspectiveTransform(image_corners, patch_corners);
   cv::Mat inverse;
-  if (cv::invert(transform, inverse, cv::DECOMP_LU) == 0)
-    return false;
-  cv::warpPerspective(region, out->patch, transform, cv::Size(side, side),
-                      cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar(0));
+  if (cv::invert(transform, inverse, cv::DECOMP_LU) == 0) return false;
+  cv::warpPerspective(region, out->patch, transform, cv::Size(side, side), cv::INTER_LINEAR,
+                      cv::BORDER_CONSTANT, cv::Scalar(0));
   out->patch_to_region = cv::Matx33d(inverse);
   out->region_corner = corner;
   return true;
@@ -95,27 +87,23 @@ bool ResampleGroundAligned(GDALDataset *raster,
 // Ground sample distance of an orientation over a ground point: height above it
 // times pixel size over focal length (the interior orientation's focal length
 // in pixels is their ratio).
-double GroundSampleDistance(const nvc::COrientation &orientation,
-                            const Eigen::Vector3d &ground) {
+double GroundSampleDistance(const nvc::COrientation &orientation, const Eigen::Vector3d &ground) {
   return (orientation.GetN().z() - ground.z()) / orientation.GetFocalPixels();
 }
 
 struct Candidate {
   Eigen::Vector2d pixel;
-  Eigen::Vector3d ground; // project coordinates
+  Eigen::Vector3d ground;  // project coordinates
 };
 
 // Searches one candidate; the point without its index, or null when dropped.
-std::unique_ptr<CSSBAPoint> SearchCandidate(const SearchInput &input,
-                                            const Candidate &candidate) {
+std::unique_ptr<CSSBAPoint> SearchCandidate(const SearchInput &input, const Candidate &candidate) {
   const SearchSettings &settings = input.settings;
   const nvc::COrientation &own = *input.image.orientation;
-  const int p =
-      static_cast<int>(std::lround(std::sqrt(2.0) * settings.template_size));
+  const int p = static_cast<int>(std::lround(std::sqrt(2.0) * settings.template_size));
   const int s = settings.search_area_size;
   const double gsd = GroundSampleDistance(own, candidate.ground);
-  if (!(gsd > 0))
-    return nullptr;
+  if (!(gsd > 0)) return nullptr;
 
   GroundPatch reference;
   const cv::Point pixel(static_cast<int>(std::lround(candidate.pixel.x())),
@@ -126,8 +114,8 @@ std::unique_ptr<CSSBAPoint> SearchCandidate(const SearchInput &input,
 
   auto point = std::make_unique<CSSBAPoint>();
   point->R = 0, point->G = 255, point->B = 255;
-  point->measurements.emplace_back(input.image.index, CSSBAColl::kDefaultKey,
-                                   candidate.pixel.x(), candidate.pixel.y());
+  point->measurements.emplace_back(input.image.index, CSSBAColl::kDefaultKey, candidate.pixel.x(),
+                                   candidate.pixel.y());
   std::vector<nvc::COrientation> rays = {own};
   std::vector<std::optional<Eigen::Vector2d>> ray_pixels = {candidate.pixel};
 
@@ -137,9 +125,8 @@ std::unique_ptr<CSSBAPoint> SearchCandidate(const SearchInput &input,
   for (const SearchImage &neighbour : input.neighbours) {
     const nvc::COrientation &other = *neighbour.orientation;
     const Eigen::Vector2d projected = other.Pt3dToPix(candidate.ground);
-    if (!projected.allFinite() || projected.x() < margin ||
-        projected.y() < margin || projected.x() > other.GetWidth() - margin ||
-        projected.y() > other.GetHeight() - margin)
+    if (!projected.allFinite() || projected.x() < margin || projected.y() < margin ||
+        projected.x() > other.GetWidth() - margin || projected.y() > other.GetHeight() - margin)
       continue;
     const cv::Point centre(static_cast<int>(std::lround(projected.x())),
                            static_cast<int>(std::lround(projected.y())));
@@ -150,33 +137,27 @@ std::unique_ptr<CSSBAPoint> SearchCandidate(const SearchInput &input,
                                centre - cv::Point(s / 2, s / 2), s, &search))
       continue;
     const PatchMatch match =
-        MatchPatches(reference.patch, search.patch, settings.template_size,
-                     settings.subpixel);
-    if (match.score < settings.min_correlation)
-      continue;
+        MatchPatches(reference.patch, search.patch, settings.template_size, settings.subpixel);
+    if (match.score < settings.min_correlation) continue;
     const Eigen::Vector2d measured = search.ToImage(match.x, match.y);
-    if (!measured.allFinite())
-      continue;
-    point->measurements.emplace_back(neighbour.index, CSSBAColl::kDefaultKey,
-                                     measured.x(), measured.y());
+    if (!measured.allFinite()) continue;
+    point->measurements.emplace_back(neighbour.index, CSSBAColl::kDefaultKey, measured.x(),
+                                     measured.y());
     rays.push_back(other);
     ray_pixels.push_back(measured);
   }
-  if (point->measurements.size() < 2)
-    return nullptr;
+  if (point->measurements.size() < 2) return nullptr;
 
   const nvc::CMultiImageIntersection intersection(rays);
   Eigen::Vector3d intersected;
-  if (intersection.Intersect(ray_pixels, &intersected) == 0)
-    return nullptr;
-  if (intersected.z() - candidate.ground.z() > kMaxHeightJump)
-    return nullptr;
+  if (intersection.Intersect(ray_pixels, &intersected) == 0) return nullptr;
+  if (intersected.z() - candidate.ground.z() > kMaxHeightJump) return nullptr;
   const Eigen::Vector3d local = intersected - input.local_origin;
   point->X = local.x(), point->Y = local.y(), point->Z = local.z();
   return point;
 }
 
-} // namespace
+}  // namespace
 
 SearchSettings SearchSettingsFrom(const VantriTypedSettings &typed) {
   SearchSettings settings;
@@ -188,21 +169,16 @@ SearchSettings SearchSettingsFrom(const VantriTypedSettings &typed) {
   return settings;
 }
 
-std::vector<cv::Point> CandidateGrid(const SearchSettings &settings, int width,
-                                     int height) {
-  if (settings.max_points_to_search < 4)
-    return {};
-  const int n = static_cast<int>(
-      std::sqrt(static_cast<double>(settings.max_points_to_search)));
+std::vector<cv::Point> CandidateGrid(const SearchSettings &settings, int width, int height) {
+  if (settings.max_points_to_search < 4) return {};
+  const int n = static_cast<int>(std::sqrt(static_cast<double>(settings.max_points_to_search)));
   const int m = static_cast<int>(std::lround(0.75 * settings.search_area_size));
-  if (n < 2 || width - 2 * m < 0 || height - 2 * m < 0)
-    return {};
+  if (n < 2 || width - 2 * m < 0 || height - 2 * m < 0) return {};
   const int sx = (width - 2 * m) / (n - 1), sy = (height - 2 * m) / (n - 1);
   std::vector<cv::Point> grid;
   grid.reserve(static_cast<size_t>(n) * n);
   for (int j = 0; j < n; ++j)
-    for (int i = 0; i < n; ++i)
-      grid.emplace_back(m + i * sx, m + j * sy);
+    for (int i = 0; i < n; ++i) grid.emplace_back(m + i * sx, m + j * sy);
   return grid;
 }
 
@@ -210,9 +186,7 @@ Eigen::Vector2d QuadraticPeakOffset(const float v[9]) {
   // f(x, y) = a + b x + c y + d x^2 + e x y + f y^2 fitted over x, y in {-1, 0,
   // 1}; the sums are the least-squares solution on this grid (orthogonal
   // polynomials).
-  auto at = [v](int x, int y) {
-    return static_cast<double>(v[(y + 1) * 3 + (x + 1)]);
-  };
+  auto at = [v](int x, int y) { return static_cast<double>(v[(y + 1) * 3 + (x + 1)]); };
   double b = 0, c = 0, d = 0, e = 0, f = 0;
   for (int y = -1; y <= 1; ++y)
     for (int x = -1; x <= 1; ++x) {
@@ -226,48 +200,37 @@ Eigen::Vector2d QuadraticPeakOffset(const float v[9]) {
   const double determinant = 4.0 * d * f - e * e;
   Eigen::Vector2d offset;
   if (d < 0 && determinant > 0) {
-    offset = {(-2.0 * f * b + e * c) / determinant,
-              (-2.0 * d * c + e * b) / determinant};
+    offset = {(-2.0 * f * b + e * c) / determinant, (-2.0 * d * c + e * b) / determinant};
     if (std::abs(offset.x()) <= 1.0 && std::abs(offset.y()) <= 1.0)
       return offset.cwiseMax(-0.5).cwiseMin(0.5);
   }
   auto parabola = [](double minus, double centre, double plus) {
     const double curvature = minus - 2.0 * centre + plus;
-    return curvature < 0
-               ? std::clamp(0.5 * (minus - plus) / curvature, -0.5, 0.5)
-               : 0.0;
+    return curvature < 0 ? std::clamp(0.5 * (minus - plus) / curvature, -0.5, 0.5) : 0.0;
   };
-  return {parabola(at(-1, 0), at(0, 0), at(1, 0)),
-          parabola(at(0, -1), at(0, 0), at(0, 1))};
+  return {parabola(at(-1, 0), at(0, 0), at(1, 0)), parabola(at(0, -1), at(0, 0), at(0, 1))};
 }
 
-PatchMatch MatchPatches(const cv::Mat &reference, const cv::Mat &search,
-                        int template_size, bool subpixel) {
+PatchMatch MatchPatches(const cv::Mat &reference, const cv::Mat &search, int template_size,
+                        bool subpixel) {
   PatchMatch match;
   const int t = template_size;
-  if (t <= 0 || reference.cols < t || reference.rows < t)
-    return match;
+  if (t <= 0 || reference.cols < t || reference.rows < t) return match;
   // The search window is the whole search patch, centred on itself.
-  if (search.cols < 2 * t || search.rows < 2 * t)
-    return match;
-  const cv::Rect template_rect((reference.cols - t) / 2,
-                               (reference.rows - t) / 2, t, t);
+  if (search.cols < 2 * t || search.rows < 2 * t) return match;
+  const cv::Rect template_rect((reference.cols - t) / 2, (reference.rows - t) / 2, t, t);
   cv::Mat scores;
-  cv::matchTemplate(search, reference(template_rect), scores,
-                    cv::TM_CCOEFF_NORMED);
+  cv::matchTemplate(search, reference(template_rect), scores, cv::TM_CCOEFF_NORMED);
   double best = 0;
   cv::Point at;
   cv::minMaxLoc(scores, nullptr, &best, nullptr, &at);
-  if (!std::isfinite(best))
-    return match;
+  if (!std::isfinite(best)) return match;
   Eigen::Vector2d peak(at.x, at.y);
-  if (subpixel && at.x > 0 && at.y > 0 && at.x + 1 < scores.cols &&
-      at.y + 1 < scores.rows) {
+  if (subpixel && at.x > 0 && at.y > 0 && at.x + 1 < scores.cols && at.y + 1 < scores.rows) {
     float neighbourhood[9];
     for (int dy = -1; dy <= 1; ++dy)
       for (int dx = -1; dx <= 1; ++dx)
-        neighbourhood[(dy + 1) * 3 + dx + 1] =
-            scores.at<float>(at.y + dy, at.x + dx);
+        neighbourhood[(dy + 1) * 3 + dx + 1] = scores.at<float>(at.y + dy, at.x + dx);
     peak += QuadraticPeakOffset(neighbourhood);
   }
   // The reference patch's ground pixel relative to the template's corner.
@@ -300,10 +263,9 @@ SearchResult SearchTiePoints(const SearchInput &input) {
                                      own.PixToVec3d(candidate.pixel), &hit))
       continue;
     candidate.ground = hit + input.local_origin;
-    if (auto point = SearchCandidate(input, candidate))
-      result.points.push_back(std::move(point));
+    if (auto point = SearchCandidate(input, candidate)) result.points.push_back(std::move(point));
   }
   return result;
 }
 
-} // namespace vantri::aat
+}  // namespace vantri::aat

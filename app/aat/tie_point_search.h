@@ -26,11 +26,11 @@ struct VantriTypedSettings;
 namespace vantri::aat {
 
 struct SearchSettings {
-  int template_size = 64;        // pixels
-  int search_area_size = 640;    // pixels
-  double min_correlation = 0.55; // a score equal to it is accepted
+  int template_size = 64;         // pixels
+  int search_area_size = 640;     // pixels
+  double min_correlation = 0.55;  // a score equal to it is accepted
   int max_points_to_search = 25;
-  bool subpixel = false; // quadratic refinement of the correlation maximum
+  bool subpixel = false;  // quadratic refinement of the correlation maximum
 };
 SearchSettings SearchSettingsFrom(const VantriTypedSettings &typed);
 
@@ -38,8 +38,7 @@ SearchSettings SearchSettingsFrom(const VantriTypedSettings &typed);
 // points)), m = round(0.75 s), sx = (width - 2m) / (n - 1), sy = (height - 2m)
 // / (n - 1) (integer division). Empty when n < 2 or the raster is too small for
 // the margins.
-std::vector<cv::Point> CandidateGrid(const SearchSettings &settings, int width,
-                                     int height);
+std::vector<cv::Point> CandidateGrid(const SearchSettings &settings, int width, int height);
 
 // One image taking part in a search: its project index, approximate orientation
 // (project coordinates, not owned) and open raster (not owned).
@@ -51,8 +50,8 @@ struct SearchImage {
 
 struct SearchInput {
   SearchImage image;
-  std::vector<SearchImage> neighbours;       // in project order
-  const DemTriangulation *terrain = nullptr; // local coordinates
+  std::vector<SearchImage> neighbours;        // in project order
+  const DemTriangulation *terrain = nullptr;  // local coordinates
   Eigen::Vector3d local_origin = Eigen::Vector3d::Zero();
   SearchSettings settings;
   // Called before each candidate (the UI pumps messages there); false ends the
@@ -65,7 +64,7 @@ struct SearchResult {
   // colour (0, 255, 255), first measurement in the searched image, then one per
   // matching neighbour. Point indices are left for the caller's list.
   std::vector<std::unique_ptr<CSSBAPoint>> points;
-  int candidates = 0; // grid positions looked at
+  int candidates = 0;  // grid positions looked at
   bool aborted = false;
 };
 
@@ -85,8 +84,8 @@ struct PatchMatch {
   double x = 0, y = 0;
   double score = -1;
 };
-PatchMatch MatchPatches(const cv::Mat &reference, const cv::Mat &search,
-                        int template_size, bool subpixel);
+PatchMatch MatchPatches(const cv::Mat &reference, const cv::Mat &search, int template_size,
+                        bool subpixel);
 
 // Offset of the maximum of a 3 x 3 neighbourhood (row-major values, centre the
 // largest) from its centre by a least-squares quadratic surface; each component
@@ -94,4 +93,4 @@ PatchMatch MatchPatches(const cv::Mat &reference, const cv::Mat &search,
 // no maximum inside the cell.
 Eigen::Vector2d QuadraticPeakOffset(const float values[9]);
 
-} // namespace vantri::aat
+}  // namespace vantri::aat

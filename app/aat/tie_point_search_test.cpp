@@ -13,33 +13,30 @@ namespace vantri::aat {
 namespace {
 
 TEST(CandidateGrid, FollowsTheSettingsAndRefusesFewerThanFourPoints) {
-  SearchSettings settings; // search area 640, 25 points
+  SearchSettings settings;  // search area 640, 25 points
   std::vector<cv::Point> grid = CandidateGrid(settings, 6000, 4000);
   ASSERT_EQ(grid.size(), 25u);
   EXPECT_EQ(grid.front(), cv::Point(480, 480));
   EXPECT_EQ(grid[1], cv::Point(480 + (6000 - 960) / 4, 480));
-  EXPECT_EQ(grid.back(),
-            cv::Point(480 + 4 * 1260, 480 + 4 * ((4000 - 960) / 4)));
-  settings.max_points_to_search = 30; // square root truncated: still 5 x 5
+  EXPECT_EQ(grid.back(), cv::Point(480 + 4 * 1260, 480 + 4 * ((4000 - 960) / 4)));
+  settings.max_points_to_search = 30;  // square root truncated: still 5 x 5
   EXPECT_EQ(CandidateGrid(settings, 6000, 4000).size(), 25u);
   settings.max_points_to_search = 4;
   EXPECT_EQ(CandidateGrid(settings, 6000, 4000).size(), 4u);
   settings.max_points_to_search = 3;
   EXPECT_TRUE(CandidateGrid(settings, 6000, 4000).empty());
   settings.max_points_to_search = 25;
-  EXPECT_TRUE(
-      CandidateGrid(settings, 900, 4000).empty()); // narrower than both margins
+  EXPECT_TRUE(CandidateGrid(settings, 900, 4000).empty());  // narrower than both margins
 }
 
 TEST(QuadraticPeak, RecoversThePeakOfAQuadraticSurface) {
-  for (const auto &[px, py] :
-       {std::pair{0.3, -0.2}, {-0.45, 0.1}, {0.0, 0.0}}) {
+  for (const auto &[px, py] : {std::pair{0.3, -0.2}, {-0.45, 0.1}, {0.0, 0.0}}) {
     float values[9];
     for (int y = -1; y <= 1; ++y)
       for (int x = -1; x <= 1; ++x)
-        values[(y + 1) * 3 + x + 1] = static_cast<float>(
-            0.9 - 0.2 * (x - px) * (x - px) - 0.1 * (x - px) * (y - py) -
-            0.3 * (y - py) * (y - py));
+        values[(y + 1) * 3 + x + 1] =
+            static_cast<float>(0.9 - 0.2 * (x - px) * (x - px) - 0.1 * (x - px) * (y - py) -
+                               0.3 * (y - py) * (y - py));
     const Eigen::Vector2d offset = QuadraticPeakOffset(values);
     EXPECT_NEAR(offset.x(), px, 1e-6);
     EXPECT_NEAR(offset.y(), py, 1e-6);
@@ -61,16 +58,13 @@ cv::Mat Texture(int size, int seed) {
 
 TEST(MatchPatches, FindsAShiftedTemplateAndRefusesSmallSearchPatches) {
   const cv::Mat ground = Texture(200, 7);
-  const cv::Mat reference =
-      ground(cv::Rect(80, 70, 45, 45)).clone(); // centre pixel (102, 92)
+  const cv::Mat reference = ground(cv::Rect(80, 70, 45, 45)).clone();  // centre pixel (102, 92)
   const cv::Mat search = ground(cv::Rect(50, 40, 96, 96)).clone();
   const PatchMatch match = MatchPatches(reference, search, 32, false);
   EXPECT_NEAR(match.score, 1.0, 1e-5);
   EXPECT_DOUBLE_EQ(match.x, 102 - 50);
   EXPECT_DOUBLE_EQ(match.y, 92 - 40);
-  EXPECT_EQ(
-      MatchPatches(reference, search(cv::Rect(0, 0, 63, 96)), 32, false).score,
-      -1);
+  EXPECT_EQ(MatchPatches(reference, search(cv::Rect(0, 0, 63, 96)), 32, false).score, -1);
 
   // A shift of a fraction of a pixel is found to a tenth of a pixel with the
   // refinement only.
@@ -106,19 +100,16 @@ struct RenderedBlock : testing::Test {
     for (size_t i = 0; i < survey->images.size(); ++i) {
       const blockgen::Image8 image = blockgen::render_image(*survey, i, 2);
       GDALDriver *memory = GetGDALDriverManager()->GetDriverByName("MEM");
-      GDALDataset *raster =
-          memory->Create("", image.width, image.height, 1, GDT_Byte, nullptr);
-      ASSERT_EQ(raster->GetRasterBand(1)->RasterIO(
-                    GF_Write, 0, 0, image.width, image.height,
-                    const_cast<uint8_t *>(image.pixels.data()), image.width,
-                    image.height, GDT_Byte, 0, 0),
+      GDALDataset *raster = memory->Create("", image.width, image.height, 1, GDT_Byte, nullptr);
+      ASSERT_EQ(raster->GetRasterBand(1)->RasterIO(GF_Write, 0, 0, image.width, image.height,
+                                                   const_cast<uint8_t *>(image.pixels.data()),
+                                                   image.width, image.height, GDT_Byte, 0, 0),
                 CE_None);
       rasters.push_back(raster);
       nvc::COrientation orientation;
       const blockgen::FrameCamera &camera = survey->camera();
-      orientation.SetInterior(camera.focal_mm / camera.pixel_mm, camera.pp_col,
-                              camera.pp_row, camera.width, camera.height,
-                              camera.pixel_mm);
+      orientation.SetInterior(camera.focal_mm / camera.pixel_mm, camera.pp_col, camera.pp_row,
+                              camera.width, camera.height, camera.pixel_mm);
       orientation.SetRotMat(survey->images[i].truth.world_from_camera());
       orientation.SetN(survey->images[i].truth.centre);
       orientations.push_back(orientation);
@@ -130,14 +121,12 @@ struct RenderedBlock : testing::Test {
     std::vector<Eigen::Vector3d> samples;
     for (double y = box.min_north + 5; y < box.max_north; y += 10)
       for (double x = box.min_east + 5; x < box.max_east; x += 10)
-        samples.push_back(Eigen::Vector3d(x, y, survey->terrain->height(x, y)) -
-                          origin);
+        samples.push_back(Eigen::Vector3d(x, y, survey->terrain->height(x, y)) - origin);
     terrain = new DemTriangulation;
     ASSERT_TRUE(terrain->Build(samples));
   }
   static void TearDownTestSuite() {
-    for (GDALDataset *raster : rasters)
-      GDALClose(raster);
+    for (GDALDataset *raster : rasters) GDALClose(raster);
     rasters.clear();
     orientations.clear();
     approximate.clear();
@@ -149,9 +138,7 @@ struct RenderedBlock : testing::Test {
     SearchInput input;
     input.image = {image, &approximate[image], rasters[image]};
     for (int other = 0; other < static_cast<int>(rasters.size()); ++other)
-      if (other != image)
-        input.neighbours.push_back(
-            {other, &approximate[other], rasters[other]});
+      if (other != image) input.neighbours.push_back({other, &approximate[other], rasters[other]});
     input.terrain = terrain;
     input.local_origin = origin;
     input.settings.template_size = 16;
@@ -168,15 +155,12 @@ struct RenderedBlock : testing::Test {
     std::vector<double> errors;
     for (const auto &point : result.points) {
       const CSSBAColl &first = point->measurements[0];
-      const auto ground =
-          blockgen::ground_seen(*survey, static_cast<size_t>(first.camera),
-                                {first.x, first.y}, 420.0);
-      if (!ground)
-        continue;
+      const auto ground = blockgen::ground_seen(*survey, static_cast<size_t>(first.camera),
+                                                {first.x, first.y}, 420.0);
+      if (!ground) continue;
       for (size_t m = 1; m < point->measurements.size(); ++m) {
         const CSSBAColl &other = point->measurements[m];
-        const Eigen::Vector2d truth =
-            orientations[other.camera].Pt3dToPix(*ground);
+        const Eigen::Vector2d truth = orientations[other.camera].Pt3dToPix(*ground);
         errors.push_back((truth - Eigen::Vector2d(other.x, other.y)).norm());
       }
     }
@@ -184,28 +168,25 @@ struct RenderedBlock : testing::Test {
   }
   // RMS of the errors up to 2 pixels; the share of larger ones (false matches)
   // goes to `wrong`.
-  static double Rms(const std::vector<double> &errors,
-                    double *wrong = nullptr) {
+  static double Rms(const std::vector<double> &errors, double *wrong = nullptr) {
     double sum = 0;
     int count = 0;
     for (double e : errors)
-      if (e <= 2.0)
-        sum += e * e, ++count;
-    if (wrong != nullptr)
-      *wrong = errors.empty() ? 1 : 1.0 - double(count) / errors.size();
+      if (e <= 2.0) sum += e * e, ++count;
+    if (wrong != nullptr) *wrong = errors.empty() ? 1 : 1.0 - double(count) / errors.size();
     return count == 0 ? 0 : std::sqrt(sum / count);
   }
 
   static inline blockgen::Survey *survey = nullptr;
   static inline std::vector<GDALDataset *> rasters;
-  static inline std::vector<nvc::COrientation> orientations; // true
-  static inline std::vector<nvc::COrientation> approximate;  // from GPS/IMU
+  static inline std::vector<nvc::COrientation> orientations;  // true
+  static inline std::vector<nvc::COrientation> approximate;   // from GPS/IMU
   static inline DemTriangulation *terrain = nullptr;
   static inline const Eigen::Vector3d origin{512000.0, 5290000.0, 0.0};
 };
 
 TEST_F(RenderedBlock, MatchesLandOnTheTrueCorrespondencesAndSubpixelIsCloser) {
-  SearchInput input = InputFor(1); // the middle image of the first strip
+  SearchInput input = InputFor(1);  // the middle image of the first strip
   const SearchResult whole = SearchTiePoints(input);
   EXPECT_EQ(whole.candidates, 36);
   ASSERT_GE(whole.points.size(), 20u);
@@ -217,8 +198,7 @@ TEST_F(RenderedBlock, MatchesLandOnTheTrueCorrespondencesAndSubpixelIsCloser) {
     // Object points are local, near the terrain (the orientations are
     // approximate).
     const double x = point->X + origin.x(), y = point->Y + origin.y();
-    on_terrain +=
-        std::abs(point->Z - survey->terrain->height(x, y)) < 30.0 ? 1 : 0;
+    on_terrain += std::abs(point->Z - survey->terrain->height(x, y)) < 30.0 ? 1 : 0;
   }
   EXPECT_GE(on_terrain, 0.9 * whole.points.size());
   const std::vector<double> whole_errors = Errors(whole);
@@ -231,10 +211,8 @@ TEST_F(RenderedBlock, MatchesLandOnTheTrueCorrespondencesAndSubpixelIsCloser) {
   const std::vector<double> refined_errors = Errors(refined);
   EXPECT_LT(Rms(refined_errors), 0.25);
   EXPECT_LT(Rms(refined_errors), Rms(whole_errors));
-  std::printf(
-      "whole-pixel RMS %.3f px, sub-pixel RMS %.3f px over %zu / %zu matches\n",
-      Rms(whole_errors), Rms(refined_errors), whole_errors.size(),
-      refined_errors.size());
+  std::printf("whole-pixel RMS %.3f px, sub-pixel RMS %.3f px over %zu / %zu matches\n",
+              Rms(whole_errors), Rms(refined_errors), whole_errors.size(), refined_errors.size());
 }
 
 TEST_F(RenderedBlock, NeighbourPositionsWithinTheBorderMarginAreNotSearched) {
@@ -259,11 +237,9 @@ TEST_F(RenderedBlock, NeighbourPositionsWithinTheBorderMarginAreNotSearched) {
   EXPECT_TRUE(CandidateGrid(input.settings, 600, 400).empty());
 }
 
-TEST_F(
-    RenderedBlock,
-    UnreachableThresholdDropsEveryPointAndAbortStopsBeforeTheFirstCandidate) {
+TEST_F(RenderedBlock, UnreachableThresholdDropsEveryPointAndAbortStopsBeforeTheFirstCandidate) {
   SearchInput input = InputFor(1);
-  input.settings.min_correlation = 1.01; // nothing reaches it
+  input.settings.min_correlation = 1.01;  // nothing reaches it
   EXPECT_TRUE(SearchTiePoints(input).points.empty());
   input.keep_going = [] { return false; };
   const SearchResult aborted = SearchTiePoints(input);
@@ -271,5 +247,5 @@ TEST_F(
   EXPECT_EQ(aborted.candidates, 0);
 }
 
-} // namespace
-} // namespace vantri::aat
+}  // namespace
+}  // namespace vantri::aat

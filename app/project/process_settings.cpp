@@ -14,46 +14,40 @@ namespace {
 
 std::string programVersion() {
   std::string file_version, product_version;
-  if (NVT_GetVersionInfo({}, &file_version, &product_version) == 0)
-    return "<not defined>";
+  if (NVT_GetVersionInfo({}, &file_version, &product_version) == 0) return "<not defined>";
   return file_version;
 }
 
-std::string joinList(const TextList &list) {
+std::string joinList(const TextList& list) {
   std::string out;
-  for (size_t i = 0; i < list.size(); ++i)
-    out += (i ? ":" : "") + list[i];
+  for (size_t i = 0; i < list.size(); ++i) out += (i ? ":" : "") + list[i];
   return out;
 }
 
-TextList splitList(const std::string &text) {
+TextList splitList(const std::string& text) {
   TextList fields;
   NVT_ParseString(text, ':', &fields);
   return fields;
 }
 
-std::string indexedKey(const char *format, size_t index) {
+std::string indexedKey(const char* format, size_t index) {
   char key[32];
   std::snprintf(key, sizeof key, format, static_cast<int>(index));
   return key;
 }
 
 // Plain conversions of the typed view: leading number of the text, 0 when none.
-int plainInt(const std::string &text) {
+int plainInt(const std::string& text) {
   return static_cast<int>(std::strtol(text.c_str(), nullptr, 10));
 }
-double plainDouble(const std::string &text) {
-  return std::strtod(text.c_str(), nullptr);
-}
+double plainDouble(const std::string& text) { return std::strtod(text.c_str(), nullptr); }
 
-} // namespace
+}  // namespace
 
-// ---- CProcessSettings
-// -------------------------------------------------------------------------
+// ---- CProcessSettings -------------------------------------------------------------------------
 
-void CProcessSettings::CopyFrom(const CProcessSettings &other) {
-  if (&other == this)
-    return;
+void CProcessSettings::CopyFrom(const CProcessSettings& other) {
+  if (&other == this) return;
   groups = other.groups;
   values = other.values;
   descriptions = other.descriptions;
@@ -61,55 +55,47 @@ void CProcessSettings::CopyFrom(const CProcessSettings &other) {
   software_version_ = other.software_version_;
 }
 
-std::string CProcessSettings::Value(const std::string &property) const {
+std::string CProcessSettings::Value(const std::string& property) const {
   const auto it = values.find(property);
-  return it == values.end() || it->second.empty() ? std::string()
-                                                  : it->second.front();
+  return it == values.end() || it->second.empty() ? std::string() : it->second.front();
 }
 
-bool CProcessSettings::HasProperty(const std::string &property) const {
+bool CProcessSettings::HasProperty(const std::string& property) const {
   const auto it = values.find(property);
   return it != values.end() && !it->second.empty();
 }
 
-void CProcessSettings::SetValue(const std::string &property,
-                                const std::string &value) {
-  TextList &list = values[property];
+void CProcessSettings::SetValue(const std::string& property, const std::string& value) {
+  TextList& list = values[property];
   if (list.empty())
     list.push_back(value);
   else
     list.front() = value;
 }
 
-TextList CProcessSettings::Choices(const std::string &property) const {
+TextList CProcessSettings::Choices(const std::string& property) const {
   const auto it = values.find(property);
-  if (it == values.end() || it->second.size() < 2)
-    return {};
+  if (it == values.end() || it->second.size() < 2) return {};
   return TextList(it->second.begin() + 1, it->second.end());
 }
 
-std::string CProcessSettings::Description(const std::string &property) const {
+std::string CProcessSettings::Description(const std::string& property) const {
   const auto it = descriptions.find(property);
-  return it == descriptions.end() || it->second.empty() ? std::string()
-                                                        : it->second.front();
+  return it == descriptions.end() || it->second.empty() ? std::string() : it->second.front();
 }
 
-std::string CProcessSettings::GroupOf(const std::string &property) const {
-  for (const SettingsGroup &group : groups)
-    for (const std::string &name : group.properties)
-      if (name == property)
-        return group.name;
+std::string CProcessSettings::GroupOf(const std::string& property) const {
+  for (const SettingsGroup& group : groups)
+    for (const std::string& name : group.properties)
+      if (name == property) return group.name;
   return {};
 }
 
-void CProcessSettings::AddProperty(const std::string &group,
-                                   const std::string &property,
-                                   const TextList &value_list,
-                                   const std::string &description) {
-  SettingsGroup *target = nullptr;
-  for (SettingsGroup &g : groups)
-    if (g.name == group)
-      target = &g;
+void CProcessSettings::AddProperty(const std::string& group, const std::string& property,
+                                   const TextList& value_list, const std::string& description) {
+  SettingsGroup* target = nullptr;
+  for (SettingsGroup& g : groups)
+    if (g.name == group) target = &g;
   if (target == nullptr) {
     groups.push_back({group, {}});
     target = &groups.back();
@@ -119,33 +105,25 @@ void CProcessSettings::AddProperty(const std::string &group,
   descriptions[property] = {description};
 }
 
-void CProcessSettings::Inform(const std::string &message) const {
-  if (ui_ != nullptr)
-    ui_->ShowMessage(message, vantri::MessageIcon::kInformation);
+void CProcessSettings::Inform(const std::string& message) const {
+  if (ui_ != nullptr) ui_->ShowMessage(message, vantri::MessageIcon::kInformation);
 }
 
-int CProcessSettings::Load(const std::string &path) {
-  if (path.empty())
-    return 0;
-  if (!std::filesystem::is_regular_file(path))
-    return 1;
+int CProcessSettings::Load(const std::string& path) {
+  if (path.empty()) return 0;
+  if (!std::filesystem::is_regular_file(path)) return 1;
   vantri::IniFile ini;
-  if (ini.Load(path) == 0)
-    return 1;
+  if (ini.Load(path) == 0) return 1;
 
-  const std::string current =
-      software_version_.empty() ? programVersion() : software_version_;
+  const std::string current = software_version_.empty() ? programVersion() : software_version_;
   const std::string saved = ini.Get("Settings", "SoftwareVer", "<not defined>");
   if (!vantri::equalsNoCase(saved, current) && ui_ != nullptr) {
     char question[1024];
     std::snprintf(question, sizeof question,
-                  "Settings loaded were generated by a different software "
-                  "version (saved %s - "
-                  "current %s)\nThe data may be inconsistent.\nDo you want to "
-                  "proceed anyways?",
+                  "Settings loaded were generated by a different software version (saved %s - "
+                  "current %s)\nThe data may be inconsistent.\nDo you want to proceed anyways?",
                   saved.c_str(), current.c_str());
-    if (!ui_->AskYesNo(question, vantri::MessageIcon::kExclamation))
-      return 0;
+    if (!ui_->AskYesNo(question, vantri::MessageIcon::kExclamation)) return 0;
   }
 
   groups.clear();
@@ -158,30 +136,24 @@ int CProcessSettings::Load(const std::string &path) {
     const int property_count = plainInt(ini.Get(section, "nProp", "0"));
     for (int i = 0; i < property_count; ++i) {
       const auto index = static_cast<size_t>(i);
-      const std::string name =
-          ini.Get(section, indexedKey("prop%dname", index), "");
-      values[name] =
-          splitList(ini.Get(section, indexedKey("prop%dvalue", index), ""));
-      descriptions[name] =
-          splitList(ini.Get(section, indexedKey("prop%ddesc", index), ""));
+      const std::string name = ini.Get(section, indexedKey("prop%dname", index), "");
+      values[name] = splitList(ini.Get(section, indexedKey("prop%dvalue", index), ""));
+      descriptions[name] = splitList(ini.Get(section, indexedKey("prop%ddesc", index), ""));
       group.properties.push_back(name);
     }
     bool replaced = false;
-    for (SettingsGroup &existing : groups)
-      if (existing.name == group.name)
-        existing = group, replaced = true;
-    if (!replaced)
-      groups.push_back(std::move(group));
+    for (SettingsGroup& existing : groups)
+      if (existing.name == group.name) existing = group, replaced = true;
+    if (!replaced) groups.push_back(std::move(group));
   }
   ParseTypedValues();
   return 1;
 }
 
-int CProcessSettings::Save(const std::string &path) {
-  if (path.empty())
-    return 0;
+int CProcessSettings::Save(const std::string& path) {
+  if (path.empty()) return 0;
   vantri::IniFile ini;
-  ini.Load(path); // keys of a previous, larger file are kept
+  ini.Load(path);  // keys of a previous, larger file are kept
   ini.Set("Settings", "nGroup", std::to_string(groups.size()));
   ini.Set("Settings", "SoftwareVer",
           software_version_.empty() ? programVersion() : software_version_);
@@ -190,79 +162,60 @@ int CProcessSettings::Save(const std::string &path) {
     ini.Set(section, "groupName", groups[k].name);
     ini.Set(section, "nProp", std::to_string(groups[k].properties.size()));
     for (size_t i = 0; i < groups[k].properties.size(); ++i) {
-      const std::string &name = groups[k].properties[i];
+      const std::string& name = groups[k].properties[i];
       const auto value = values.find(name);
       const auto description = descriptions.find(name);
       ini.Set(section, indexedKey("prop%dname", i), name);
       ini.Set(section, indexedKey("prop%dvalue", i),
               value == values.end() ? std::string() : joinList(value->second));
       ini.Set(section, indexedKey("prop%ddesc", i),
-              description == descriptions.end()
-                  ? std::string()
-                  : joinList(description->second));
+              description == descriptions.end() ? std::string() : joinList(description->second));
     }
   }
   return ini.Save(path) != 0 ? 1 : 0;
 }
 
-// ---- CVantriSettings
-// --------------------------------------------------------------------------
+// ---- CVantriSettings --------------------------------------------------------------------------
 
 CVantriSettings::CVantriSettings() {
   const std::string search = "Max points to search per image";
   AddProperty(search, kTemplateSize, {"64"},
-              "Should be less or equal than the half of search area size. "
-              "Default value 64");
-  AddProperty(
-      search, kSearchAreaSize, {"640"},
-      "Should be double or equal than template size. Default value 640");
-  AddProperty(search, kCorrelation, {"0.55"},
-              "Default value 0.55 - Included between 0.3 and 0.95");
-  AddProperty(search, kMaxPointsToSearch,
-              {"25", "9", "16", "25", "36", "49", "64"}, "Default value is 25");
+              "Should be less or equal than the half of search area size. Default value 64");
+  AddProperty(search, kSearchAreaSize, {"640"},
+              "Should be double or equal than template size. Default value 640");
+  AddProperty(search, kCorrelation, {"0.55"}, "Default value 0.55 - Included between 0.3 and 0.95");
+  AddProperty(search, kMaxPointsToSearch, {"25", "9", "16", "25", "36", "49", "64"},
+              "Default value is 25");
   AddProperty(search, kSubpixelMatching, {"no", "no", "yes"},
-              "Refine each match below a pixel by fitting the correlation "
-              "peak. Default value no");
+              "Refine each match below a pixel by fitting the correlation peak. Default value no");
   const std::string filter = "Tie point filter parameters";
   AddProperty(filter, kMaxPointsPerImage, {"25"},
-              "Must be higher than 3. Default value equal than 'Max points to "
-              "search per image'");
-  AddProperty(filter, kMinMeasurements, {"2"},
-              "Must be higher than 2. Default value 2");
-  AddProperty(filter, kMaxReprojectionError, {"5"},
-              "Minimum value 1. Default value 5");
+              "Must be higher than 3. Default value equal than 'Max points to search per image'");
+  AddProperty(filter, kMinMeasurements, {"2"}, "Must be higher than 2. Default value 2");
+  AddProperty(filter, kMaxReprojectionError, {"5"}, "Minimum value 1. Default value 5");
   const std::string bundle = "Bundle adjustment parameters";
-  AddProperty(bundle, kMinIterations, {"10"},
-              "Must be higher than 3. Default value 10");
-  AddProperty(
-      bundle, kMaxIterations, {"500"},
-      "Must be higher than 'Min number of iterations'. Default value 500");
+  AddProperty(bundle, kMinIterations, {"10"}, "Must be higher than 3. Default value 10");
+  AddProperty(bundle, kMaxIterations, {"500"},
+              "Must be higher than 'Min number of iterations'. Default value 500");
   AddProperty(bundle, kConvergence, {"1e-12"}, "Default value 1e-12");
   AddProperty(bundle, kStdDevUnitWeight, {"5.0"}, "Default value 5.0");
   AddProperty(bundle, kGcpsWeight, {"2.0"}, "Default value 2.0");
   AddProperty(bundle, kShowReport, {"no", "no", "yes"},
-              "Show report after bundle process. You have to associate .atout "
-              "extension to your "
+              "Show report after bundle process. You have to associate .atout extension to your "
               "default text viewer");
   const std::string email = "Email parameters";
   AddProperty(email, kSendEmail, {"no", "no", "yes"},
-              "Send an alert email when the process is finished. All following "
-              "mail data must be "
+              "Send an alert email when the process is finished. All following mail data must be "
               "inserted");
   AddProperty(email, kRecipients, {"<insert recipient email address>"},
-              "Insert email addresses to send the process report. Separate "
-              "multiple address using "
+              "Insert email addresses to send the process report. Separate multiple address using "
               "comma");
-  AddProperty(email, kSmtpServer, {"<insert SMTP server address>"},
-              "Insert SMTP server address");
-  AddProperty(email, kEmailSubject, {"<insert subject>"},
-              "Complete with email subject");
+  AddProperty(email, kSmtpServer, {"<insert SMTP server address>"}, "Insert SMTP server address");
+  AddProperty(email, kEmailSubject, {"<insert subject>"}, "Complete with email subject");
   ParseTypedValues();
 }
 
-int CVantriSettings::Load(const std::string &path) {
-  return CProcessSettings::Load(path);
-}
+int CVantriSettings::Load(const std::string& path) { return CProcessSettings::Load(path); }
 
 void CVantriSettings::ParseTypedValues() {
   const VantriTypedSettings previous = typed;
@@ -272,36 +225,29 @@ void CVantriSettings::ParseTypedValues() {
   typed.smtp_server = previous.smtp_server;
   typed.email_subject = previous.email_subject;
 
-  auto parseInt = [this](const char *name, int &out) {
-    if (HasProperty(name))
-      out = plainInt(Value(name));
+  auto parseInt = [this](const char* name, int& out) {
+    if (HasProperty(name)) out = plainInt(Value(name));
   };
-  auto parseDouble = [this](const char *name, double &out) {
-    if (HasProperty(name))
-      out = plainDouble(Value(name));
+  auto parseDouble = [this](const char* name, double& out) {
+    if (HasProperty(name)) out = plainDouble(Value(name));
   };
-  auto parseSwitch = [this](const char *name, bool &out) {
-    if (HasProperty(name))
-      out = !vantri::equalsNoCase(Value(name), "no");
+  auto parseSwitch = [this](const char* name, bool& out) {
+    if (HasProperty(name)) out = !vantri::equalsNoCase(Value(name), "no");
   };
-  auto parseText = [this](const char *name, std::string &out) {
-    if (HasProperty(name))
-      out = Value(name);
+  auto parseText = [this](const char* name, std::string& out) {
+    if (HasProperty(name)) out = Value(name);
   };
   parseInt(kTemplateSize, typed.template_size);
   parseInt(kSearchAreaSize, typed.search_area_size);
   parseDouble(kCorrelation, typed.correlation_threshold);
   parseInt(kMaxPointsToSearch, typed.max_points_to_search);
   if (HasProperty(kSubpixelMatching))
-    typed.subpixel_matching =
-        vantri::equalsNoCase(Value(kSubpixelMatching), "yes");
+    typed.subpixel_matching = vantri::equalsNoCase(Value(kSubpixelMatching), "yes");
   parseInt(kMaxPointsPerImage, typed.max_points_per_image);
   parseInt(kMinMeasurements, typed.min_measurements_per_point);
   parseInt(kMaxReprojectionError, typed.max_reprojection_error);
-  if (HasProperty(kMinIterations))
-    typed.min_iterations = plainInt(Value(kMinIterations));
-  if (HasProperty(kMaxIterations))
-    typed.max_iterations = plainInt(Value(kMaxIterations));
+  if (HasProperty(kMinIterations)) typed.min_iterations = plainInt(Value(kMinIterations));
+  if (HasProperty(kMaxIterations)) typed.max_iterations = plainInt(Value(kMaxIterations));
   parseDouble(kConvergence, typed.convergence_threshold);
   parseDouble(kStdDevUnitWeight, typed.std_dev_unit_weight);
   parseDouble(kGcpsWeight, typed.gcps_weight);
@@ -312,36 +258,29 @@ void CVantriSettings::ParseTypedValues() {
   parseText(kEmailSubject, typed.email_subject);
 }
 
-// Each rule reads the value table with the plain conversions of the typed view.
-// Range checks are written so that a value that converts to NaN fails them.
+// Each rule reads the value table with the plain conversions of the typed view. Range checks are
+// written so that a value that converts to NaN fails them.
 int CVantriSettings::Validate() {
-  auto missing = [this](const char *name) { return !HasProperty(name); };
-  auto fail = [this](const char *message) {
+  auto missing = [this](const char* name) { return !HasProperty(name); };
+  auto fail = [this](const char* message) {
     Inform(message);
     return 0;
   };
-  for (const char *name :
-       {kTemplateSize, kSearchAreaSize, kCorrelation, kMaxPointsPerImage,
-        kMinMeasurements, kMaxReprojectionError, kMinIterations, kMaxIterations,
-        kConvergence, kStdDevUnitWeight, kGcpsWeight})
-    if (missing(name))
-      return 0;
+  for (const char* name : {kTemplateSize, kSearchAreaSize, kCorrelation, kMaxPointsPerImage,
+                           kMinMeasurements, kMaxReprojectionError, kMinIterations, kMaxIterations,
+                           kConvergence, kStdDevUnitWeight, kGcpsWeight})
+    if (missing(name)) return 0;
 
   const int template_size = plainInt(Value(kTemplateSize));
   if (template_size < 1)
-    return fail(
-        "Template size value must be between 1 and half of search area size");
+    return fail("Template size value must be between 1 and half of search area size");
   if (plainInt(Value(kSearchAreaSize)) < 2 * template_size)
-    return fail(
-        "Search area size value must at least the double of template size");
+    return fail("Search area size value must at least the double of template size");
   const double correlation = plainDouble(Value(kCorrelation));
   if (!(correlation >= 0.3 && correlation <= 0.95))
-    return fail(
-        "Cross correlation coefficient must be included between 0.3 and 0.95");
-  // Projects saved before the setting existed do not have it; they match as
-  // before.
-  if (!missing(kSubpixelMatching) &&
-      !vantri::equalsNoCase(Value(kSubpixelMatching), "yes") &&
+    return fail("Cross correlation coefficient must be included between 0.3 and 0.95");
+  // Projects saved before the setting existed do not have it; they match as before.
+  if (!missing(kSubpixelMatching) && !vantri::equalsNoCase(Value(kSubpixelMatching), "yes") &&
       !vantri::equalsNoCase(Value(kSubpixelMatching), "no"))
     return fail("Sub-pixel matching must be yes or no");
   if (plainInt(Value(kMaxPointsPerImage)) < 3)
@@ -351,11 +290,9 @@ int CVantriSettings::Validate() {
   if (plainInt(Value(kMaxReprojectionError)) < 1)
     return fail("Max reprojection error must be higher than 1");
   const int min_iterations = plainInt(Value(kMinIterations));
-  if (min_iterations < 1)
-    return fail("Min number of iterations must be greater than 0");
+  if (min_iterations < 1) return fail("Min number of iterations must be greater than 0");
   if (plainInt(Value(kMaxIterations)) < min_iterations)
-    return fail("Max number of iterations must be greater than 'Min number of "
-                "iterations'");
+    return fail("Max number of iterations must be greater than 'Min number of iterations'");
   if (!(plainDouble(Value(kConvergence)) > 0.0))
     return fail("Convergence threshold must be greater than 0.0");
   if (!(plainDouble(Value(kStdDevUnitWeight)) > 0.0))
@@ -363,24 +300,19 @@ int CVantriSettings::Validate() {
   if (!(plainDouble(Value(kGcpsWeight)) >= kMinGcpsWeight))
     return fail("GCPs weight must be equal to or greater than 1.0");
 
-  if (missing(kSendEmail) || !vantri::equalsNoCase(Value(kSendEmail), "yes"))
-    return 1;
+  if (missing(kSendEmail) || !vantri::equalsNoCase(Value(kSendEmail), "yes")) return 1;
   struct EmailRule {
-    const char *name;
-    const char *placeholder;
-    const char *message;
+    const char* name;
+    const char* placeholder;
+    const char* message;
   };
-  for (const EmailRule &rule :
+  for (const EmailRule& rule :
        {EmailRule{kRecipients, "<insert recipient email address>",
                   "Insert at least a email recipient address!"},
-        EmailRule{kSmtpServer, "<insert SMTP server address>",
-                  "Insert the SMTP server!"},
-        EmailRule{kEmailSubject, "<insert subject>",
-                  "Insert the email subject!"}}) {
-    if (missing(rule.name))
-      return 0;
-    if (Value(rule.name) == rule.placeholder)
-      return fail(rule.message);
+        EmailRule{kSmtpServer, "<insert SMTP server address>", "Insert the SMTP server!"},
+        EmailRule{kEmailSubject, "<insert subject>", "Insert the email subject!"}}) {
+    if (missing(rule.name)) return 0;
+    if (Value(rule.name) == rule.placeholder) return fail(rule.message);
   }
   return 1;
 }

@@ -28,8 +28,7 @@ struct Settings : testing::Test {
     settings.SetUi(&ui);
   }
   // Validation of the defaults with one value changed: the messages shown.
-  std::vector<std::string> messagesWith(const std::string &property,
-                                        const std::string &value) {
+  std::vector<std::string> messagesWith(const std::string& property, const std::string& value) {
     CVantriSettings s;
     s.SetUi(&ui);
     s.SetValue(property, value);
@@ -48,15 +47,14 @@ TEST_F(Settings, DefaultsSavedAndLoadedGiveIdenticalTablesAndTypedValues) {
   std::string text;
   ASSERT_TRUE(vantri::readWholeFile(path, text));
   EXPECT_NE(text.find("=25:9:16:25:36:49:64"), std::string::npos);
-  EXPECT_NE(text.find("groupName=Max points to search per image"),
-            std::string::npos);
+  EXPECT_NE(text.find("groupName=Max points to search per image"), std::string::npos);
 
   CVantriSettings loaded;
   loaded.SetUi(&ui);
   loaded.groups.clear();
   loaded.values.clear();
   ASSERT_EQ(loaded.Load(path), 1);
-  EXPECT_TRUE(ui.shown.empty()); // same program version: no question
+  EXPECT_TRUE(ui.shown.empty());  // same program version: no question
   ASSERT_EQ(loaded.groups.size(), settings.groups.size());
   for (size_t k = 0; k < settings.groups.size(); ++k) {
     EXPECT_EQ(loaded.groups[k].name, settings.groups[k].name);
@@ -75,8 +73,7 @@ TEST_F(Settings, DefaultsSavedAndLoadedGiveIdenticalTablesAndTypedValues) {
   EXPECT_EQ(loaded.typed.gcps_weight, 2.0);
   EXPECT_FALSE(loaded.typed.show_report);
   EXPECT_EQ(loaded.typed.smtp_server, "<insert SMTP server address>");
-  EXPECT_EQ(loaded.Choices(kMaxPointsToSearch),
-            (TextList{"9", "16", "25", "36", "49", "64"}));
+  EXPECT_EQ(loaded.Choices(kMaxPointsToSearch), (TextList{"9", "16", "25", "36", "49", "64"}));
 }
 
 TEST_F(Settings, LoadWithoutFileOrPathLeavesTablesAlone) {
@@ -98,8 +95,7 @@ TEST_F(Settings, OtherProgramVersionAsksOncePerLoadAndNoKeepsTheSettings) {
   EXPECT_EQ(settings.Load(path), 0);
   ASSERT_EQ(ui.shown.size(), 1u);
   EXPECT_EQ(ui.shown[0].icon, vantri::MessageIcon::kExclamation);
-  EXPECT_NE(ui.shown[0].text.find("(saved 0.0.9 - current "),
-            std::string::npos);
+  EXPECT_NE(ui.shown[0].text.find("(saved 0.0.9 - current "), std::string::npos);
   EXPECT_EQ(settings.Value(kTemplateSize), "64");
 
   ui.yes_no_answers = {true};
@@ -125,49 +121,38 @@ TEST_F(Settings, TypedValuesUseThePlainConversions) {
 
 TEST_F(Settings, ValidationBoundaries) {
   struct Case {
-    const char *property;
-    const char *value;
-    const char *message; // empty: accepted
+    const char* property;
+    const char* value;
+    const char* message;  // empty: accepted
   };
   const Case cases[] = {
       {kTemplateSize, "320", ""},
-      {kTemplateSize, "321",
-       "Search area size value must at least the double of template size"},
-      {kTemplateSize, "0",
-       "Template size value must be between 1 and half of search area size"},
+      {kTemplateSize, "321", "Search area size value must at least the double of template size"},
+      {kTemplateSize, "0", "Template size value must be between 1 and half of search area size"},
       {kCorrelation, "0.3", ""},
       {kCorrelation, "0.95", ""},
-      {kCorrelation, "0.29",
-       "Cross correlation coefficient must be included between 0.3 and 0.95"},
-      {kCorrelation, "0.96",
-       "Cross correlation coefficient must be included between 0.3 and 0.95"},
-      {kCorrelation, "nan",
-       "Cross correlation coefficient must be included between 0.3 and 0.95"},
+      {kCorrelation, "0.29", "Cross correlation coefficient must be included between 0.3 and 0.95"},
+      {kCorrelation, "0.96", "Cross correlation coefficient must be included between 0.3 and 0.95"},
+      {kCorrelation, "nan", "Cross correlation coefficient must be included between 0.3 and 0.95"},
       {kMaxPointsPerImage, "3", ""},
-      {kMaxPointsPerImage, "2",
-       "Max number of points per image must be higher than 3"},
+      {kMaxPointsPerImage, "2", "Max number of points per image must be higher than 3"},
       {kMinMeasurements, "2", ""},
-      {kMinMeasurements, "1",
-       "Min number of measurements per point must be higher than 2"},
+      {kMinMeasurements, "1", "Min number of measurements per point must be higher than 2"},
       {kMaxReprojectionError, "1", ""},
-      {kMaxReprojectionError, "0",
-       "Max reprojection error must be higher than 1"},
+      {kMaxReprojectionError, "0", "Max reprojection error must be higher than 1"},
       {kMinIterations, "0", "Min number of iterations must be greater than 0"},
       {kMaxIterations, "10", ""},
       {kMaxIterations, "9",
-       "Max number of iterations must be greater than 'Min number of "
-       "iterations'"},
+       "Max number of iterations must be greater than 'Min number of iterations'"},
       {kConvergence, "0", "Convergence threshold must be greater than 0.0"},
-      {kStdDevUnitWeight, "-1",
-       "Std-dev of unit weight must be greater than 0.0"},
+      {kStdDevUnitWeight, "-1", "Std-dev of unit weight must be greater than 0.0"},
       {kGcpsWeight, "1.0", ""},
       {kGcpsWeight, "0.99", "GCPs weight must be equal to or greater than 1.0"},
   };
-  for (const Case &c : cases) {
+  for (const Case& c : cases) {
     const std::vector<std::string> shown = messagesWith(c.property, c.value);
     if (*c.message == '\0') {
-      EXPECT_TRUE(shown.empty())
-          << c.property << "=" << c.value << ": " << shown[0];
+      EXPECT_TRUE(shown.empty()) << c.property << "=" << c.value << ": " << shown[0];
     } else {
       ASSERT_EQ(shown.size(), 1u) << c.property << "=" << c.value;
       EXPECT_EQ(shown[0], c.message) << c.property << "=" << c.value;
@@ -181,15 +166,12 @@ TEST_F(Settings, ValidationReportsTheFirstFailingRuleOnly) {
   settings.SetValue(kCorrelation, "2");
   settings.SetValue(kGcpsWeight, "0");
   EXPECT_EQ(settings.Validate(), 0);
-  EXPECT_EQ(ui.Texts(),
-            std::vector<std::string>{"Template size value must be between 1 "
-                                     "and half of search area size"});
+  EXPECT_EQ(ui.Texts(), std::vector<std::string>{
+                            "Template size value must be between 1 and half of search area size"});
   settings.SetValue(kTemplateSize, "64");
   ui.shown.clear();
   EXPECT_EQ(settings.Validate(), 0);
-  EXPECT_EQ(
-      ui.LastText(),
-      "Cross correlation coefficient must be included between 0.3 and 0.95");
+  EXPECT_EQ(ui.LastText(), "Cross correlation coefficient must be included between 0.3 and 0.95");
 }
 
 TEST_F(Settings, EmailPlaceholdersMatterOnlyWhenTheAlertIsOn) {
@@ -212,10 +194,8 @@ TEST_F(Settings, EmailPlaceholdersMatterOnlyWhenTheAlertIsOn) {
   EXPECT_TRUE(ui.shown.empty());
 }
 
-TEST_F(Settings,
-       SubpixelMatchingIsAYesNoSwitchOffByDefaultAndOptionalInOldFiles) {
-  EXPECT_EQ(settings.GroupOf(kSubpixelMatching),
-            "Max points to search per image");
+TEST_F(Settings, SubpixelMatchingIsAYesNoSwitchOffByDefaultAndOptionalInOldFiles) {
+  EXPECT_EQ(settings.GroupOf(kSubpixelMatching), "Max points to search per image");
   EXPECT_EQ(settings.Value(kSubpixelMatching), "no");
   EXPECT_EQ(settings.Choices(kSubpixelMatching), (TextList{"no", "yes"}));
   EXPECT_FALSE(settings.typed.subpixel_matching);
@@ -230,11 +210,9 @@ TEST_F(Settings,
   EXPECT_TRUE(loaded.typed.subpixel_matching);
   EXPECT_EQ(loaded.Validate(), 1);
 
-  // A file written before the setting existed loads and validates with matching
-  // as specified.
+  // A file written before the setting existed loads and validates with matching as specified.
   CVantriSettings old;
-  for (SettingsGroup &group : old.groups)
-    std::erase(group.properties, kSubpixelMatching);
+  for (SettingsGroup& group : old.groups) std::erase(group.properties, kSubpixelMatching);
   old.values.erase(kSubpixelMatching);
   old.descriptions.erase(kSubpixelMatching);
   const std::string old_path = folder + "/old.ini";
@@ -259,17 +237,15 @@ TEST_F(Settings, WindowEditsChecksRestoresAndCommitsOnlyValidValues) {
   EXPECT_EQ(rows[4].property, kMaxPointsToSearch);
   EXPECT_EQ(rows[4].choices.size(), 6u);
 
-  EXPECT_EQ(window.SetValue(kMaxPointsToSearch, "30"),
-            0); // not among the choices
+  EXPECT_EQ(window.SetValue(kMaxPointsToSearch, "30"), 0);  // not among the choices
   EXPECT_EQ(window.SetValue(kRecipients, "a@b.org:c@d.org"), 0);
   EXPECT_EQ(window.SetValue("No such property", "1"), 0);
   EXPECT_EQ(ui.shown.size(), 3u);
   EXPECT_EQ(window.SetValue(kMaxPointsToSearch, "36"), 1);
   EXPECT_EQ(window.SetValue(kTemplateSize, "400"), 1);
 
-  EXPECT_EQ(window.Ok(), 0); // 400 * 2 > 640
-  EXPECT_EQ(ui.LastText(),
-            "Search area size value must at least the double of template size");
+  EXPECT_EQ(window.Ok(), 0);  // 400 * 2 > 640
+  EXPECT_EQ(ui.LastText(), "Search area size value must at least the double of template size");
   EXPECT_EQ(settings.Value(kTemplateSize), "64");
 
   window.Restore();
@@ -279,8 +255,7 @@ TEST_F(Settings, WindowEditsChecksRestoresAndCommitsOnlyValidValues) {
   rows = window.Rows();
   EXPECT_EQ(rows.size(), 18u);
   EXPECT_EQ(rows.front().property, kConvergence);
-  for (const auto &row : rows)
-    EXPECT_EQ(row.modified, row.property == kTemplateSize);
+  for (const auto& row : rows) EXPECT_EQ(row.modified, row.property == kTemplateSize);
 
   EXPECT_EQ(window.Ok(), 1);
   EXPECT_EQ(settings.Value(kTemplateSize), "100");
@@ -294,16 +269,14 @@ TEST_F(Settings, QualityThresholdsCheckOrderProfileRoundTripAndColours) {
   EXPECT_EQ(thresholds.gcps.middle_color, 56540);
 
   EXPECT_EQ(CheckQualityThresholds(ui, "4.0", "4.0", "1", "2", thresholds), 0);
-  EXPECT_EQ(ui.LastText(),
-            "Middle quality value must be greater than good quality value!");
+  EXPECT_EQ(ui.LastText(), "Middle quality value must be greater than good quality value!");
   EXPECT_EQ(CheckQualityThresholds(ui, "1", "3", "x", "2", thresholds), 0);
   EXPECT_EQ(ui.LastText(), "The value of good quality is not valid!");
   EXPECT_EQ(CheckQualityThresholds(ui, "1", "", "1", "2", thresholds), 0);
   EXPECT_EQ(ui.LastText(), "The value of middle quality is not valid!");
   EXPECT_EQ(thresholds.tie_points.high_threshold, 2.0);
 
-  ASSERT_EQ(CheckQualityThresholds(ui, "1.5", "3", "0.1", "0.25", thresholds),
-            1);
+  ASSERT_EQ(CheckQualityThresholds(ui, "1.5", "3", "0.1", "0.25", thresholds), 1);
   thresholds.gcps.low_color = 255;
   ASSERT_EQ(thresholds.SaveToProfile(), 1);
   const QualityThresholds loaded = QualityThresholds::LoadFromProfile();
@@ -311,16 +284,14 @@ TEST_F(Settings, QualityThresholdsCheckOrderProfileRoundTripAndColours) {
   EXPECT_EQ(loaded.gcps.middle_threshold, 0.25);
   EXPECT_EQ(loaded.gcps.low_color, 255);
 
-  const QualityClass &q = loaded.tie_points;
+  const QualityClass& q = loaded.tie_points;
   EXPECT_EQ(q.ColorFor(1.5), q.high_color);
   EXPECT_EQ(q.ColorFor(1.6), q.middle_color);
   EXPECT_EQ(q.ColorFor(3.0), q.middle_color);
   EXPECT_EQ(q.ColorFor(3.1), q.low_color);
 
-  NVT_WriteUserProfileString("BundleQuality", "TiePointsHighQualityThreshold",
-                             "bad");
-  EXPECT_EQ(QualityThresholds::LoadFromProfile().tie_points.high_threshold,
-            2.0);
+  NVT_WriteUserProfileString("BundleQuality", "TiePointsHighQualityThreshold", "bad");
+  EXPECT_EQ(QualityThresholds::LoadFromProfile().tie_points.high_threshold, 2.0);
 }
 
-} // namespace
+}  // namespace

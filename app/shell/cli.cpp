@@ -9,9 +9,9 @@
 #include <map>
 #include <set>
 
+#include "aat/aat_process.h"
 #include "aat/srtm.h"
 #include "crs/coordinate_system.h"
-#include "aat/aat_process.h"
 #include "bundle/bundle_process.h"
 #include "import/exif_import.h"
 #include "import/import_command.h"

@@ -7,8 +7,16 @@
  * inputPath and writes the report (.out) and result files next to it. A camera
  * file (.cam) is written only when writeCameraFile is non-zero.
  * Returns 1 when the run finished and every result file was written, 0 otherwise.
- * Runs change the process's current directory while they work and share the
- * process-wide least-squares settings: never run two at once in one process. */
+ * Messages ("ERROR: ..." and the like) go to standard output.
+ *
+ * Bravik makes its own copy of the path and calls BravikScan with it; the two exist
+ * because hosts were built against both names, and they behave identically.
+ *
+ * Not re-entrant: a run makes the input file's folder the process's current directory
+ * while it works (relative names in the input files resolve against it; the caller's
+ * directory is restored before return), and the least-squares settings persist between
+ * runs of one process (a run without an "ls-params" file uses those of the last run that
+ * read one completely). Never run two at once in one process, nor from two threads. */
 
 #ifdef __cplusplus
 extern "C" {

@@ -1,18 +1,30 @@
 #include <exception>
-#include <iostream>
 #include <string>
 
 #include "bravik.h"
 #include "input/run.h"
 
+namespace {
+
+// The one state the exports keep between calls: the least-squares settings, which a run
+// without an "ls-params" file takes over from the previous run in the process. Their
+// defaults hold until the first run that reads such a file completely.
+bravik::RunContext& processRunContext() {
+  static bravik::RunContext context;
+  return context;
+}
+
+}  // namespace
+
 int BravikScan(const char* inputPath, int writeCameraFile) {
   if (inputPath == nullptr) return 0;
+  bravik::RunContext& context = processRunContext();
   try {
-    return bravik::runBravik(inputPath, writeCameraFile != 0);
+    return bravik::runBravik(inputPath, writeCameraFile != 0, context);
   } catch (const std::exception& error) {
-    std::cout << "ERROR: " << error.what() << "\n";
+    *context.diagnostics.messages << "ERROR: " << error.what() << "\n";
   } catch (...) {
-    std::cout << "ERROR: Unexpected failure.\n";
+    *context.diagnostics.messages << "ERROR: Unexpected failure.\n";
   }
   return 0;
 }

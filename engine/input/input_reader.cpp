@@ -9,7 +9,8 @@
 #include "input/keywords.h"
 #include "input/params_io.h"
 #include "input/readers.h"
-#include "models/tokens.h"
+#include "util/diagnostics.h"
+#include "util/tokens.h"
 
 namespace bravik {
 namespace {
@@ -33,7 +34,13 @@ EntryReader readerFor(int keyword, Block& block) {
       return {[&block](std::istream& in) { return readRunOptions(block.options, in); },
               "ERROR: Reading params./options file failed.\n"};
     case kKwLsParams:
-      return {[](std::istream& in) { return readLSParams(lsParams(), in); },
+      // Parsed into a copy: a file that fails half-way leaves the run's settings as they were.
+      return {[&block](std::istream& in) {
+                LSParams parsed = block.settings;
+                const int result = readLSParams(parsed, in);
+                if (result == 1) block.settings = parsed;
+                return result;
+              },
               "ERROR: Reading LS-parameters file failed.\n"};
     case kKwCamera:
       return {[&block](std::istream& in) {
@@ -47,16 +54,22 @@ EntryReader readerFor(int keyword, Block& block) {
               "ERROR: Reading image file failed.\n"};
     case kKwImageGeometry:
     case kKwExtOri:
-      return {[&block](std::istream& in) { return readGeometryFile(in, block.geometries); },
+      return {[&block](std::istream& in) {
+                return readGeometryFile(in, block.geometries, block.settings);
+              },
               "ERROR: Reading EO file failed.\n"};
     case kKwImageCrds:
       return {[&block](std::istream& in) { return readImageCoordinates(in, block.images); },
               "ERROR: Reading image coords. file failed.\n"};
     case kKwObjCrds:
-      return {[&block](std::istream& in) { return readObjectCoordinates(in, block.objectPoints); },
+      return {[&block](std::istream& in) {
+                return readObjectCoordinates(in, block.objectPoints, block.settings);
+              },
               "ERROR: Reading object coords. file failed.\n"};
     case kKwCtrlSupp:
-      return {[&block](std::istream& in) { return readControlSupport(in, block.objectPoints); },
+      return {[&block](std::istream& in) {
+                return readControlSupport(in, block.objectPoints, block.settings);
+              },
               "ERROR: Reading CS file failed.\n"};
     case kKwApSet:
       return {[&block](std::istream& in) { return readAPSetFile(in, block.apSets); },
@@ -81,27 +94,27 @@ int readInput(Block& block, std::istream& in) {
   while (readWord(in, word)) {
     const int keyword = keywordNumber(word);
     if (keyword == kKwUnknown) {
-      std::cout << "ERROR: Unknown keyword: '" << word << "'\n";
+      messages() << "ERROR: Unknown keyword: '" << word << "'\n";
       return -1;
     }
     if (keyword == kKwStopDep) return 1;
     std::string name;
     if (!readWord(in, name)) {
-      std::cout << "ERROR: Missing file name after keyword: '" << word << "'\n";
+      messages() << "ERROR: Missing file name after keyword: '" << word << "'\n";
       return -1;
     }
     std::ifstream file(name);
     std::error_code error;
     if (!file || std::filesystem::is_directory(name, error)) {
-      std::cout << "ERROR: Cannot open input file: " << name << "\n";
+      messages() << "ERROR: Cannot open input file: " << name << "\n";
       return -1;
     }
     // Keywords without a reader are accepted: their file is opened and closed unread.
     const EntryReader reader = readerFor(keyword, block);
     if (reader.read && reader.read(file) != 1) {
-      std::cout << reader.failure;
+      messages() << reader.failure;
       file.close();
-      std::cout << "ERROR: Reading input file failed: " << name << "\n";
+      messages() << "ERROR: Reading input file failed: " << name << "\n";
       return -1;
     }
   }

@@ -8,7 +8,8 @@
 #include "input/readers.h"
 #include "lsq/ls_params.h"
 #include "models/ext_orientation.h"
-#include "models/tokens.h"
+#include "util/diagnostics.h"
+#include "util/tokens.h"
 
 namespace bravik {
 namespace {
@@ -56,21 +57,22 @@ std::unique_ptr<ImageGeometry> makeGeometry(const std::string& keyword) {
   }
 }
 
-int readIndividualGeometries(std::istream& in, OwnedList<ImageGeometry>& geometries) {
+int readIndividualGeometries(std::istream& in, OwnedList<ImageGeometry>& geometries,
+                             const LSParams& ls) {
   std::string keyword;
   while (readWord(in, keyword) && !isStopDep(keyword)) {
     std::unique_ptr<ImageGeometry> geometry = makeGeometry(keyword);
     if (!geometry) {
-      std::cout << "ERROR: Unknown type of image geometry: " << keyword << "\n";
+      messages() << "ERROR: Unknown type of image geometry: " << keyword << "\n";
       return -1;
     }
-    if (geometry->readRecord(in) != 1) {
-      std::cout << "ERROR: Reading exterior orientation failed.\n";
+    if (geometry->readRecord(in, ls) != 1) {
+      messages() << "ERROR: Reading exterior orientation failed.\n";
       return -1;
     }
     const std::string id = geometry->id();
     if (geometries.insert(std::move(geometry))) {
-      std::cout << "ATTENTION: EO " << id << " was replaced.\n";
+      messages() << "ATTENTION: EO " << id << " was replaced.\n";
     }
   }
   return 1;
@@ -86,30 +88,30 @@ struct CommonHeader {
   double rotationSdev[4] = {0.0, 0.0, 0.0, 0.0};
 };
 
-int readCommonHeader(std::istream& in, CommonHeader& header) {
+int readCommonHeader(std::istream& in, CommonHeader& header, const LSParams& ls) {
   if (!readWord(in, header.keyword)) {
-    std::cout << "ERROR: Cannot read type of geometry.\n";
+    messages() << "ERROR: Cannot read type of geometry.\n";
     return -1;
   }
   if (!makeExtOrientation(header.keyword)) {
-    std::cout << "ERROR: Unknown type of image geometry: " << header.keyword << "\n";
+    messages() << "ERROR: Unknown type of image geometry: " << header.keyword << "\n";
     return -1;
   }
   std::string word;
   if (!readWord(in, word)) {
-    std::cout << "ERROR: Cannot read unit of rotation angles.\n";
+    messages() << "ERROR: Cannot read unit of rotation angles.\n";
     return -1;
   }
   if (!header.unit.lookup(word)) {
-    std::cout << "ERROR: Invalid unit of rotation angles: " << word << "\n";
+    messages() << "ERROR: Invalid unit of rotation angles: " << word << "\n";
     return -1;
   }
   if (!readSwitch(in, header.withTime)) {
-    std::cout << "ERROR: Cannot read time flag.\n";
+    messages() << "ERROR: Cannot read time flag.\n";
     return -1;
   }
   if (!readSwitch(in, header.withMatrix)) {
-    std::cout << "ERROR: Cannot read rotation matrix flag.\n";
+    messages() << "ERROR: Cannot read rotation matrix flag.\n";
     return -1;
   }
   // A quaternion has four rotation parameters and so four std. devs., not converted.
@@ -118,13 +120,13 @@ int readCommonHeader(std::istream& in, CommonHeader& header) {
   bool ok = readTriple(in, header.centreSdev);
   for (int k = 0; ok && k < rotationCount; ++k) ok = readDouble(in, header.rotationSdev[k]);
   if (!ok) {
-    std::cout << "ERROR: Cannot read common std. devs.\n";
+    messages() << "ERROR: Cannot read common std. devs.\n";
     return -1;
   }
   if (!quaternion) {
     for (int k = 0; k < 3; ++k) {
       double& s = header.rotationSdev[k];
-      if (lsParams().isObserved(s)) s /= header.unit.factor();
+      if (ls.isObserved(s)) s /= header.unit.factor();
     }
   }
   return 1;
@@ -133,11 +135,11 @@ int readCommonHeader(std::istream& in, CommonHeader& header) {
 // One record of the common-type form after its station ID.
 int readCommonRecord(std::istream& in, const CommonHeader& header, ExtOrientation& eo) {
   if (header.withTime && !readDouble(in, eo.t)) {
-    std::cout << "ERROR: Cannot read exposure time.\n";
+    messages() << "ERROR: Cannot read exposure time.\n";
     return -1;
   }
   if (!readTriple(in, &eo.p[0])) {
-    std::cout << "ERROR: Cannot read projection centre coords.\n";
+    messages() << "ERROR: Cannot read projection centre coords.\n";
     return -1;
   }
   const int rotationCount = eo.rotationCount();
@@ -145,7 +147,7 @@ int readCommonRecord(std::istream& in, const CommonHeader& header, ExtOrientatio
     Mat3 R;
     for (double& element : R) {
       if (!readDouble(in, element)) {
-        std::cout << "ERROR: Cannot read rotation matrix.\n";
+        messages() << "ERROR: Cannot read rotation matrix.\n";
         return -1;
       }
     }
@@ -155,7 +157,7 @@ int readCommonRecord(std::istream& in, const CommonHeader& header, ExtOrientatio
     for (int k = 0; k < rotationCount; ++k) {
       double value = 0.0;
       if (!readDouble(in, value)) {
-        std::cout << "ERROR: Cannot read rotation parameters.\n";
+        messages() << "ERROR: Cannot read rotation parameters.\n";
         return -1;
       }
       eo.p[3 + k] = angles ? value / header.unit.factor() : value;
@@ -168,16 +170,17 @@ int readCommonRecord(std::istream& in, const CommonHeader& header, ExtOrientatio
   return 1;
 }
 
-int readCommonGeometries(std::istream& in, OwnedList<ImageGeometry>& geometries) {
+int readCommonGeometries(std::istream& in, OwnedList<ImageGeometry>& geometries,
+                         const LSParams& ls) {
   CommonHeader header;
-  if (readCommonHeader(in, header) != 1) return -1;
+  if (readCommonHeader(in, header, ls) != 1) return -1;
   std::string station;
   while (readWord(in, station) && !isListEnd(station)) {
     std::unique_ptr<ExtOrientation> eo = makeExtOrientation(header.keyword);
     eo->setId(station);
     if (readCommonRecord(in, header, *eo) != 1) return -1;
     if (geometries.insert(std::move(eo))) {
-      std::cout << "ATTENTION: Exterior orientation " << station << " was replaced.\n";
+      messages() << "ATTENTION: Exterior orientation " << station << " was replaced.\n";
     }
   }
   return 1;
@@ -191,7 +194,7 @@ int readCorrectionFile(std::istream& in, OwnedList<Correction>& corrections,
     auto correction = std::make_unique<Correction>(id);
     if (correction->readRecord(in) != 1) return -1;
     if (corrections.insert(std::move(correction))) {
-      std::cout << "ATTENTION: " << replacedNotice << " " << id << " was replaced.\n";
+      messages() << "ATTENTION: " << replacedNotice << " " << id << " was replaced.\n";
     }
   }
   return 1;
@@ -204,16 +207,16 @@ int readCameraFile(std::istream& in, OwnedList<Camera>& cameras) {
   while (readWord(in, keyword) && !isStopDep(keyword)) {
     std::unique_ptr<Camera> camera = makeCamera(keyword);
     if (!camera) {
-      std::cout << "ERROR: Unknown camera type: " << keyword << "\n";
+      messages() << "ERROR: Unknown camera type: " << keyword << "\n";
       return -1;
     }
     if (camera->readRecord(in) != 1) {
-      std::cout << "ERROR: Reading camera " << camera->id() << " failed.\n";
+      messages() << "ERROR: Reading camera " << camera->id() << " failed.\n";
       return -1;
     }
     const std::string id = camera->id();
     if (cameras.insert(std::move(camera))) {
-      std::cout << "ATTENTION: Camera " << id << " was replaced.\n";
+      messages() << "ATTENTION: Camera " << id << " was replaced.\n";
     }
   }
   return 1;
@@ -224,44 +227,44 @@ int readImageFile(std::istream& in, OwnedList<BundleImage>& images,
   std::string keyword;
   while (readWord(in, keyword) && !isStopDep(keyword)) {
     if (keyword != "image-frame") {
-      std::cout << "ERROR: Unknown image type: " << keyword << "\n";
+      messages() << "ERROR: Unknown image type: " << keyword << "\n";
       return -1;
     }
     std::string id, geometryId, cameraId;
     if (!readWord(in, id) || !readWord(in, geometryId) || !readWord(in, cameraId)) {
-      std::cout << "ERROR: Reading image " << id << " failed.\n";
+      messages() << "ERROR: Reading image " << id << " failed.\n";
       return -1;
     }
     Camera* camera = cameras.find(cameraId);
     if (camera == nullptr) {
-      std::cout << "ERROR: Attach camera " << cameraId << " for image " << id << " not failed.\n"
-                << "ERROR: Reading image " << id << " failed.\n";
+      messages() << "ERROR: Attach camera " << cameraId << " for image " << id << " not failed.\n"
+                 << "ERROR: Reading image " << id << " failed.\n";
       return -1;
     }
     if (images.insert(std::make_unique<BundleImage>(id, geometryId, cameraId, camera))) {
-      std::cout << "ATTENTION: BundleImage " << id << " was replaced.\n";
+      messages() << "ATTENTION: BundleImage " << id << " was replaced.\n";
     }
   }
   return 1;
 }
 
-int readGeometryFile(std::istream& in, OwnedList<ImageGeometry>& geometries) {
+int readGeometryFile(std::istream& in, OwnedList<ImageGeometry>& geometries, const LSParams& ls) {
   std::string form;
   if (!readWord(in, form)) {
-    std::cout << "ERROR: Reading keyword failed.\n";
+    messages() << "ERROR: Reading keyword failed.\n";
     return -1;
   }
   if (form == "indiv-type") {
-    if (readIndividualGeometries(in, geometries) == 1) return 1;
-    std::cout << "ERROR: Reading EO individual type failed.\n";
+    if (readIndividualGeometries(in, geometries, ls) == 1) return 1;
+    messages() << "ERROR: Reading EO individual type failed.\n";
     return -1;
   }
   if (form == "common-type") {
-    if (readCommonGeometries(in, geometries) == 1) return 1;
-    std::cout << "ERROR: Reading EO common type failed.\n";
+    if (readCommonGeometries(in, geometries, ls) == 1) return 1;
+    messages() << "ERROR: Reading EO common type failed.\n";
     return -1;
   }
-  std::cout << "ERROR: Unknown keyword: " << form << "\n";
+  messages() << "ERROR: Unknown keyword: " << form << "\n";
   return -1;
 }
 
@@ -270,16 +273,16 @@ int readAPSetFile(std::istream& in, OwnedList<APSet>& sets) {
   while (readWord(in, keyword) && !isStopDep(keyword)) {
     std::unique_ptr<APSet> set = makeAPSet(keyword);
     if (!set) {
-      std::cout << "ERROR: Read AP set: Unknown type: " << keyword << "\n";
+      messages() << "ERROR: Read AP set: Unknown type: " << keyword << "\n";
       return -1;
     }
     if (set->readRecord(in) != 1) {
-      std::cout << "ERROR: Read AP set " << set->id() << " failed.\n";
+      messages() << "ERROR: Read AP set " << set->id() << " failed.\n";
       return -1;
     }
     const std::string id = set->id();
     if (sets.insert(std::move(set))) {
-      std::cout << "ATTENTION: AP set " << id << " was replaced.\n";
+      messages() << "ATTENTION: AP set " << id << " was replaced.\n";
     }
   }
   return 1;

@@ -6,7 +6,8 @@
 
 #include "input/readers.h"
 #include "lsq/ls_params.h"
-#include "models/tokens.h"
+#include "util/diagnostics.h"
+#include "util/tokens.h"
 
 namespace bravik {
 namespace {
@@ -24,13 +25,13 @@ RecordResult readSupportRecord(std::istream& in, SupportRecord& record) {
   skipCommentLines(in);
   if (in.peek() == std::char_traits<char>::eof()) return RecordResult::kEnd;
   if (!readWord(in, record.id)) {
-    std::cout << "ERROR: Cannot read point ID.\n";
+    messages() << "ERROR: Cannot read point ID.\n";
     return RecordResult::kFailed;
   }
   if (isListEnd(record.id)) return RecordResult::kEnd;
   std::string type;
   if (!readWord(in, type)) {
-    std::cout << "ERROR: Cannot read object point type.\n";
+    messages() << "ERROR: Cannot read object point type.\n";
     return RecordResult::kFailed;
   }
   if (type == "co") {
@@ -40,7 +41,7 @@ RecordResult readSupportRecord(std::istream& in, SupportRecord& record) {
   } else if (type == "ch") {
     record.type = kPointCheck;
   } else {
-    std::cout << "ERROR: Invalid object point type: " << type << "\n";
+    messages() << "ERROR: Invalid object point type: " << type << "\n";
     return RecordResult::kFailed;
   }
   record.components = {false, false, false};
@@ -51,8 +52,7 @@ RecordResult readSupportRecord(std::istream& in, SupportRecord& record) {
   return RecordResult::kRead;
 }
 
-void applySupport(const SupportRecord& record, ObjectPoint& point) {
-  const LSParams& ls = lsParams();
+void applySupport(const SupportRecord& record, ObjectPoint& point, const LSParams& ls) {
   for (int k = 0; k < 3; ++k) {
     const bool fixed = record.type == kPointControl && record.components[k];
     point.sdev[k] = fixed ? ls.sminu : ls.smaxu;
@@ -68,50 +68,50 @@ int readImageCoordinates(std::istream& in, OwnedList<BundleImage>& images) {
   while (readWord(in, id) && !isListEnd(id)) {
     BundleImage* image = images.find(id);
     if (image == nullptr) {
-      std::cout << "ERROR: BundleImage " << id << " not found.\n";
+      messages() << "ERROR: BundleImage " << id << " not found.\n";
       return -1;
     }
     if (image->camera->readImagePoints(in, *image) != 1) {
-      std::cout << "ERROR: BundleImage " << id << " read image coords. failed.\n";
+      messages() << "ERROR: BundleImage " << id << " read image coords. failed.\n";
       return -1;
     }
   }
   return 1;
 }
 
-int readObjectCoordinates(std::istream& in, OwnedList<ObjectPoint>& points) {
+int readObjectCoordinates(std::istream& in, OwnedList<ObjectPoint>& points, const LSParams& ls) {
   std::string form;
   if (!readWord(in, form)) return -1;
   const bool individual = form == "indiv-sdev";
   Vec3 commonSdev{0.0, 0.0, 0.0};
   if (form == "common-sdev") {
     if (!readTriple(in, commonSdev.data())) {
-      std::cout << "ERROR: Reading common std. dev. failed.\n";
+      messages() << "ERROR: Reading common std. dev. failed.\n";
       return -1;
     }
   } else if (!individual) {
-    std::cout << "ERROR: Unknown file type: " << form << "\n";
+    messages() << "ERROR: Unknown file type: " << form << "\n";
     return -1;
   }
-  const double smax = lsParams().smax;
+  const double smax = ls.smax;
   std::string id;
   while (readWord(in, id) && !isListEnd(id)) {
     Vec3 xyz;
     Vec3 sdev = commonSdev;
     if (!readTriple(in, xyz.data())) {
-      std::cout << "ERROR: Reading coords. failed.\n";
+      messages() << "ERROR: Reading coords. failed.\n";
       return -1;
     }
     if (individual && !readTriple(in, sdev.data())) {
-      std::cout << "ERROR: Reading std. dev. failed.\n";
+      messages() << "ERROR: Reading std. dev. failed.\n";
       return -1;
     }
     ObjectPoint* point = points.find(id);
     if (point == nullptr) {
-      points.insert(std::make_unique<ObjectPoint>(id));
+      points.insert(std::make_unique<ObjectPoint>(id, ls));
       point = points.find(id);
     } else {
-      std::cout << "ATTENTION: Object point " << id << " replaced.\n";
+      messages() << "ATTENTION: Object point " << id << " replaced.\n";
     }
     point->xyz = xyz;
     point->sdev = sdev;
@@ -123,21 +123,21 @@ int readObjectCoordinates(std::istream& in, OwnedList<ObjectPoint>& points) {
   return 1;
 }
 
-int readControlSupport(std::istream& in, OwnedList<ObjectPoint>& points) {
+int readControlSupport(std::istream& in, OwnedList<ObjectPoint>& points, const LSParams& ls) {
   for (;;) {
     SupportRecord record;
     const RecordResult result = readSupportRecord(in, record);
     if (result == RecordResult::kEnd) return 1;
     if (result == RecordResult::kFailed) {
-      std::cout << "ERROR: Set std. dev. from CS failed.\n";
+      messages() << "ERROR: Set std. dev. from CS failed.\n";
       return -1;
     }
     ObjectPoint* point = points.find(record.id);
     if (point == nullptr) {
-      std::cout << "ERROR: Object point ID " << record.id << " not exist.\n";
+      messages() << "ERROR: Object point ID " << record.id << " not exist.\n";
       return -1;
     }
-    applySupport(record, *point);
+    applySupport(record, *point, ls);
   }
 }
 

@@ -5,14 +5,15 @@
 #include <sstream>
 #include <string>
 
-#include "models/tokens.h"
+#include "util/diagnostics.h"
+#include "util/tokens.h"
 
 namespace bravik {
 namespace {
 
 bool failGroup(std::istream& in, const char* message) {
   if (in) return false;
-  std::cout << message;
+  messages() << message;
   return true;
 }
 
@@ -78,15 +79,15 @@ int readLSParams(LSParams& ls, std::istream& in) {
     readDouble(in, *field);
   }
   if (!(ls.smin >= 0.0 && ls.smax >= 0.0 && ls.sminu >= 0.0 && ls.smaxu >= 0.0)) {
-    std::cout << "ERROR: Limits of std. devs. must be >= than zero.\n";
+    messages() << "ERROR: Limits of std. devs. must be >= than zero.\n";
     return -1;
   }
   if (ls.sminu >= ls.smin) {
-    std::cout << "ERROR: sminu must be less than smin.\n";
+    messages() << "ERROR: sminu must be less than smin.\n";
     return -1;
   }
   if (ls.smaxu <= ls.smax) {
-    std::cout << "ERROR: smaxu must be greater than smax.\n";
+    messages() << "ERROR: smaxu must be greater than smax.\n";
     return -1;
   }
   for (double* field :
@@ -99,19 +100,19 @@ int readLSParams(LSParams& ls, std::istream& in) {
 
   std::string word;
   if (!readWord(in, word)) {
-    std::cout << "Reading unit of object coords. failed.\n";
+    messages() << "Reading unit of object coords. failed.\n";
     return -1;
   }
   if (!ls.lengthUnit.lookup(word)) {
-    std::cout << "Unknown unit of object coords.: " << word << "\n";
+    messages() << "Unknown unit of object coords.: " << word << "\n";
     return -1;
   }
   if (!readWord(in, word)) {
-    std::cout << "Reading unit of rotation angles failed.\n";
+    messages() << "Reading unit of rotation angles failed.\n";
     return -1;
   }
   if (!ls.angleUnit.lookup(word)) {
-    std::cout << "Unknown unit of rot. angles: " << word << "\n";
+    messages() << "Unknown unit of rot. angles: " << word << "\n";
     return -1;
   }
   word.clear();
@@ -123,7 +124,7 @@ int readLSParams(LSParams& ls, std::istream& in) {
   } else if (word == "sparse") {
     ls.adjustmentInterface = AdjustmentInterface::kSparse;
   } else {
-    std::cout << "Unknown adjustment interface: " << word << "\n";
+    messages() << "Unknown adjustment interface: " << word << "\n";
     return -1;
   }
   return 1;

@@ -3,17 +3,18 @@
 
 #include <iosfwd>
 
-#include "input/block.h"
 #include "lsq/ls_params.h"
+#include "models/block.h"
 
 namespace bravik {
 
 // Reads the 18 run-option fields; tests the stream after each group and prints the
-// group's message to standard output on failure. 1 or -1; fields read stay set.
+// group's message to the diagnostics sink on failure. 1 or -1; fields read stay set.
 int readRunOptions(RunOptions& options, std::istream& in);
 
 // Reads the least-squares settings field by field into `settings` with validation;
-// 1 or -1 after a message on standard output. Fields read before a failure stay set.
+// 1 or -1 after a message on the diagnostics sink. Fields read before a failure stay set in
+// `settings`, so callers parse into a copy and keep it only on success.
 int readLSParams(LSParams& settings, std::istream& in);
 
 // The "Parameters/Options" and "Least-squares parameters/options" report sections.

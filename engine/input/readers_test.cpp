@@ -15,6 +15,8 @@
 namespace bravik {
 namespace {
 
+const LSParams kDefaults;  // the settings a run starts with
+
 namespace fs = std::filesystem;
 using testing::HasSubstr;
 
@@ -31,9 +33,6 @@ std::string run(Reader reader, const std::string& text, int expected) {
 
 class ReadersTest : public testing::Test {
  protected:
-  void SetUp() override { saved_ = lsParams(); }
-  void TearDown() override { lsParams() = saved_; }
-
   int readCameras(std::istream& in) { return readCameraFile(in, block_.cameras); }
   std::string cameras(const std::string& text, int expected) {
     return run([this](std::istream& in) { return readCameraFile(in, block_.cameras); }, text,
@@ -45,20 +44,28 @@ class ReadersTest : public testing::Test {
         expected);
   }
   std::string geometries(const std::string& text, int expected) {
-    return run([this](std::istream& in) { return readGeometryFile(in, block_.geometries); }, text,
-               expected);
+    return run(
+        [this](std::istream& in) {
+          return readGeometryFile(in, block_.geometries, block_.settings);
+        },
+        text, expected);
   }
   std::string objects(const std::string& text, int expected) {
-    return run([this](std::istream& in) { return readObjectCoordinates(in, block_.objectPoints); },
-               text, expected);
+    return run(
+        [this](std::istream& in) {
+          return readObjectCoordinates(in, block_.objectPoints, block_.settings);
+        },
+        text, expected);
   }
   std::string support(const std::string& text, int expected) {
-    return run([this](std::istream& in) { return readControlSupport(in, block_.objectPoints); },
-               text, expected);
+    return run(
+        [this](std::istream& in) {
+          return readControlSupport(in, block_.objectPoints, block_.settings);
+        },
+        text, expected);
   }
 
   Block block_;
-  LSParams saved_;
 };
 
 TEST_F(ReadersTest, CameraFileReplacementAndErrors) {
@@ -197,7 +204,7 @@ TEST_F(ReadersTest, ObjectCoordinatesTypesAndReplacement) {
 TEST_F(ReadersTest, ControlSupportReclassifiesPoints) {
   objects("common-sdev 0.1 0.1 0.1 P7 1 2 3 P8 4 5 6 P9 7 8 9", 1);
   EXPECT_EQ(support("# header line\nP7 co z\n  # between records\nP8 ch xy\nP9 in", 1), "");
-  const LSParams& ls = lsParams();
+  const LSParams& ls = block_.settings;
   const ObjectPoint& p7 = *block_.objectPoints.find("P7");
   EXPECT_THAT(p7.sdev, testing::ElementsAre(ls.smaxu, ls.smaxu, ls.sminu));
   EXPECT_EQ(p7.type, kPointControl);
@@ -336,7 +343,7 @@ TEST_F(MainReaderTest, EntriesAreReadInOrder) {
               HasSubstr("ERROR: Attach camera K1 for image I1 not failed.\n"));
   block_ = Block();
   EXPECT_EQ(main("camera k.cam image i.img ls-params ls.par obj-crds o.obj", 1), "");
-  EXPECT_EQ(lsParams().smaxu, 1e4);
+  EXPECT_EQ(block_.settings.smaxu, 1e4);
   // Under the new settings the point's std. devs. above smax make it an intersection point.
   EXPECT_EQ(block_.objectPoints.find("P1")->type, kPointIntersection);
   EXPECT_EQ(block_.images.find("I1")->camera, block_.cameras.find("K1"));

@@ -4,10 +4,10 @@
 #include <iostream>
 #include <system_error>
 
+#include "adjust/adjustment.h"
 #include "input/params_io.h"
 #include "input/readers.h"
-#include "lsq/adjustment.h"
-#include "lsq/ls_params.h"
+#include "util/diagnostics.h"
 
 namespace bravik {
 namespace {
@@ -54,7 +54,7 @@ bool RunFiles::open(std::ofstream& stream, const char* extension) {
   const bool writable = !fs::is_directory(final) && std::ofstream(final, std::ios::app).good();
   if (writable) stream.open(final + ".tmp", std::ios::out | std::ios::trunc);
   if (!writable || !stream) {
-    std::cout << "ERROR: Cannot open output file: " << final << "\n";
+    messages() << "ERROR: Cannot open output file: " << final << "\n";
     return false;
   }
   opened_.emplace_back(&stream, final);
@@ -68,8 +68,6 @@ bool RunFiles::openResults() {
          open(gcpres, "gcpres") && open(chp, "chp");
 }
 
-bool RunFiles::openCameraFile() { return open(cam, "cam"); }
-
 bool RunFiles::finish() {
   bool ok = true;
   for (const auto& [stream, final] : opened_) {
@@ -82,7 +80,7 @@ bool RunFiles::finish() {
     }
     if (stream->fail() || error) {
       ok = false;
-      std::cout << "ERROR: Cannot write output file: " << final << "\n";
+      messages() << "ERROR: Cannot write output file: " << final << "\n";
       fs::remove(final + ".tmp", error);
     }
   }
@@ -98,17 +96,22 @@ int adjustBlock(Block& block, RunFiles& files, bool writeCameraFile) {
 
 namespace {
 
-int readAndAdjust(std::istream& input, RunFiles& files, bool writeCameraFile) {
-  Block block;
-  if (readInput(block, input) != 1) return -1;
+// The block starts with the caller's settings and hands back those it ended with, which
+// differ only after an "ls-params" file that was read completely.
+int readAndAdjust(std::istream& input, RunFiles& files, bool writeCameraFile, LSParams& settings) {
+  Block block(settings);
+  const int read = readInput(block, input);
+  settings = block.settings;
+  if (read != 1) return -1;
   printRunOptions(block.options, files.report);
-  printLSParams(lsParams(), files.report);
+  printLSParams(block.settings, files.report);
   return adjustBlock(block, files, writeCameraFile);
 }
 
 }  // namespace
 
-int runBravik(const std::string& inputPath, bool writeCameraFile) {
+int runBravik(const std::string& inputPath, bool writeCameraFile, RunContext& context) {
+  const DiagnosticsScope sink(context.diagnostics);
   if (inputPath.empty()) return 0;
   std::error_code error;
   const fs::path path(inputPath);
@@ -122,14 +125,14 @@ int runBravik(const std::string& inputPath, bool writeCameraFile) {
   if (!files.openReport()) return 0;
   std::ifstream input(path.filename());
   if (!input) {
-    std::cout << "ERROR: Cannot open input file: " << path.filename().string() << "\n";
+    messages() << "ERROR: Cannot open input file: " << path.filename().string() << "\n";
     return 0;
   }
   if (!files.openResults()) return 0;
 
   // The result files are written (renamed into place) whatever the outcome: a failed
   // run leaves them empty or with the report written so far.
-  const int result = readAndAdjust(input, files, writeCameraFile);
+  const int result = readAndAdjust(input, files, writeCameraFile, context.settings);
   const bool written = files.finish();
   return result == 1 && written ? 1 : 0;
 }

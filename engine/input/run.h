@@ -6,14 +6,26 @@
 #include <utility>
 #include <vector>
 
-#include "input/block.h"
+#include "lsq/ls_params.h"
+#include "models/block.h"
+#include "util/diagnostics.h"
 
 namespace bravik {
+
+// What a run takes from its caller and hands back. `settings` are the least-squares settings
+// the run starts with; the run replaces them with those of an "ls-params" file it read
+// completely, whatever the run's outcome (a file that fails half-way changes nothing).
+// `diagnostics` receives the run's messages (standard output / standard error by default).
+struct RunContext {
+  LSParams settings;
+  Diagnostics diagnostics;
+};
 
 // The output files of one run, named by the input file's base name, in the input
 // file's folder (the current directory while the run is under way). Each stream writes
 // to "<name>.tmp"; finish() closes them and renames each over its final name, so that a
-// run that crashes leaves the files of an earlier run intact.
+// run that crashes leaves the files of an earlier run intact. The cam file is written by
+// the adjustment itself, after the iteration, and only on request.
 class RunFiles {
  public:
   explicit RunFiles(std::string baseName) : baseName_(std::move(baseName)) {}
@@ -27,8 +39,6 @@ class RunFiles {
   bool openReport();
   // Opens the six result files (ext, ocs, res, apset, gcpres, chp), same message.
   bool openResults();
-  // Opens the camera file (only on request); same message on failure.
-  bool openCameraFile();
   // Closes every open stream and renames it over its final name; false after
   // "ERROR: Cannot write output file: " and the name when one could not be written.
   bool finish();
@@ -40,7 +50,6 @@ class RunFiles {
   std::ofstream apset;
   std::ofstream gcpres;
   std::ofstream chp;
-  std::ofstream cam;  // opened by openCameraFile()
 
  private:
   bool open(std::ofstream& stream, const char* extension);
@@ -52,12 +61,12 @@ class RunFiles {
 // Runs one adjustment described by the main input file at `inputPath`; writes the
 // camera file only when `writeCameraFile` is true. Returns 1 when the run finished and
 // every result file was written, 0 otherwise. Changes the current directory to the
-// input file's folder while it runs and restores the caller's directory before return.
-int runBravik(const std::string& inputPath, bool writeCameraFile);
+// input file's folder while it runs and restores the caller's directory before return;
+// its messages go to context.diagnostics. Not re-entrant (see bravik.h).
+int runBravik(const std::string& inputPath, bool writeCameraFile, RunContext& context);
 
 // Steps after the echo of the parameters: initialisation, iteration and the results.
-// 1 on success, -1 on failure. Not available yet: prints an "ERROR: " line to standard
-// output and the report and fails.
+// 1 on success, -1 on failure.
 int adjustBlock(Block& block, RunFiles& files, bool writeCameraFile);
 
 }  // namespace bravik

@@ -9,7 +9,6 @@
 #include <sstream>
 
 #include "bravik.h"
-#include "lsq/ls_params.h"
 
 namespace bravik {
 namespace {
@@ -29,7 +28,6 @@ std::string slurp(const fs::path& path) {
 class RunTest : public testing::Test {
  protected:
   void SetUp() override {
-    saved_ = lsParams();
     start_ = fs::current_path();
     folder_ = fs::path(testing::TempDir()) / ("bravik_run_" + std::to_string(::getpid()));
     fs::remove_all(folder_);
@@ -38,7 +36,6 @@ class RunTest : public testing::Test {
   void TearDown() override {
     fs::current_path(start_);
     fs::remove_all(folder_);
-    lsParams() = saved_;
   }
   void write(const std::string& name, const std::string& text) {
     std::ofstream(folder_ / "data" / name) << text;
@@ -49,8 +46,20 @@ class RunTest : public testing::Test {
     EXPECT_EQ(BravikScan(input.string().c_str(), camera), expected);
     return testing::internal::GetCapturedStdout();
   }
+  // The small example block in the test folder, its main file without the "ls-params" entry
+  // (good.inp), so that the run takes the settings it is handed.
+  void copyTinyBlock() {
+    const fs::path tiny = start_ / ".." / ".." / "examples" / "engine-tiny";
+    fs::copy(tiny, folder_ / "data",
+             fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    std::ifstream main(tiny / "tiny.inp");
+    std::string entries;
+    for (std::string line; std::getline(main, line);) {
+      if (line.rfind("ls-params", 0) != 0) entries += line + "\n";
+    }
+    write("good.inp", entries);
+  }
 
-  LSParams saved_;
   fs::path start_;
   fs::path folder_;
 };
@@ -136,6 +145,87 @@ TEST_F(RunTest, SettingsPersistBetweenRunsAndBothExportsAgree) {
   EXPECT_EQ(Bravik((folder_ / "data" / "third.inp").string().c_str(), 0), 0);
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(slurp(folder_ / "data" / "third.out"), second);
+}
+
+// The report without its processor-time lines, which differ from run to run.
+std::string withoutTimes(const std::string& report) {
+  std::istringstream in(report);
+  std::string kept;
+  for (std::string line; std::getline(in, line);) {
+    if (line.find("cpu time") == std::string::npos) kept += line + "\n";
+  }
+  return kept;
+}
+
+// An ls-params file that fails at the unit of the rotation angles, after every number.
+const char* const kFailingLsParams =
+    "5e-6 3 0 0 1 1 0.001 0.001 1e-6 1e-8 1e-30 1e30 1e-31 1e31 1e10 1e10 0.8 1 0.001 1.96 "
+    "0.0001 10 m";
+
+TEST_F(RunTest, FailedLsParamsFileLeavesTheNextRunAsIfAlone) {
+  copyTinyBlock();
+  write("bad.par", kFailingLsParams);
+  write("bad.inp", "ls-params bad.par");
+  EXPECT_THAT(scan(folder_ / "data" / "good.inp", 0, 1), testing::Not(HasSubstr("ERROR")));
+  const std::string alone = slurp(folder_ / "data" / "good.out");
+  ASSERT_THAT(alone, HasSubstr("Adjustment interface               :  native\n"));
+
+  EXPECT_EQ(scan(folder_ / "data" / "bad.inp", 0, 0),
+            "Reading unit of rotation angles failed.\n"
+            "ERROR: Reading LS-parameters file failed.\n"
+            "ERROR: Reading input file failed: bad.par\n");
+  scan(folder_ / "data" / "good.inp", 0, 1);
+  const std::string after = slurp(folder_ / "data" / "good.out");
+  EXPECT_THAT(after, testing::Not(HasSubstr("5.00e-06")));
+  EXPECT_EQ(withoutTimes(after), withoutTimes(alone));
+}
+
+TEST_F(RunTest, RunContextCarriesTheSettingsAndReceivesTheMessages) {
+  copyTinyBlock();
+  write("bad.par", kFailingLsParams);
+  write("bad.inp", "ls-params bad.par");
+  write("ls.par",
+        "2e-6 7 0 0 1 1 0.001 0.001 1e-6 1e-8 1e-30 1e30 1e-31 1e31 1e10 1e10 0.8 1 0.001 1.96 "
+        "0.0001 10 m rad native");
+  write("first.inp", "ls-params ls.par");
+
+  std::ostringstream messages;
+  std::ostringstream numeric;
+  RunContext context{LSParams(), Diagnostics(messages, numeric)};
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(runBravik((folder_ / "data" / "first.inp").string(), false, context), 0);
+  EXPECT_EQ(context.settings.sigma0, 2e-6);  // a file read completely is kept, even by a failed run
+  EXPECT_EQ(context.settings.maxIterations, 7);
+  EXPECT_EQ(runBravik((folder_ / "data" / "bad.inp").string(), false, context), 0);
+  EXPECT_EQ(context.settings.sigma0, 2e-6);
+  EXPECT_EQ(context.settings.maxIterations, 7);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");  // nothing bypasses the sink
+  EXPECT_EQ(messages.str(),
+            "ERROR: No unknowns to adjust: the block holds no usable data.\n"
+            "Reading unit of rotation angles failed.\n"
+            "ERROR: Reading LS-parameters file failed.\n"
+            "ERROR: Reading input file failed: bad.par\n");
+
+  RunContext fresh{LSParams(), Diagnostics(messages, numeric)};
+  EXPECT_EQ(runBravik((folder_ / "data" / "good.inp").string(), false, fresh), 1);
+  EXPECT_THAT(slurp(folder_ / "data" / "good.out"),
+              HasSubstr("Standard deviation of unit weight  :  1.00e-06\n"
+                        "Maximum number of iterations       :  10\n"));
+}
+
+TEST_F(RunTest, CameraFileThatCannotBeWrittenFailsTheRun) {
+  copyTinyBlock();
+  fs::create_directory(folder_ / "data" / "good.cam");  // the rename over it must fail
+  const std::string printed = scan(folder_ / "data" / "good.inp", 1, 0);
+  EXPECT_THAT(printed, HasSubstr("ERROR: Cannot write output file: good.cam\n"));
+  EXPECT_TRUE(fs::is_directory(folder_ / "data" / "good.cam"));
+  EXPECT_FALSE(fs::exists(folder_ / "data" / "good.cam.tmp"));
+  // The other results are complete: only the camera file is missing.
+  EXPECT_THAT(slurp(folder_ / "data" / "good.out"), HasSubstr("Check point analysis"));
+
+  fs::remove(folder_ / "data" / "good.cam");
+  scan(folder_ / "data" / "good.inp", 1, 1);
+  EXPECT_THAT(slurp(folder_ / "data" / "good.cam"), HasSubstr("Cameras"));
 }
 
 }  // namespace

@@ -4,15 +4,9 @@
 #include <memory>
 
 #include "lsq/dense.h"
+#include "lsq/ls_params.h"
 
 namespace bravik {
-
-// Values of the "Adjustment interface" least-squares setting.
-enum AdjInterfaceKind : int {
-  kAdjInterfaceNative = 0,  // dense normal equations, built-in Cholesky solver
-  kAdjInterfaceLapack = 1,  // accepted by the settings reader; no solver exists for it
-  kAdjInterfaceSparse = 2,  // block-sparse normal equations, object points eliminated first
-};
 
 // Solver of dense normal equations N x = n.
 class AdjInterface {
@@ -33,10 +27,10 @@ class AdjInterfaceNative : public AdjInterface {
   int solve(Matrix& N, const Vector& n, Vector& x, Vector& d) override;
 };
 
-// The dense solver for `interface_value`: native for 0, nullptr for every other value (the
+// The dense solver for `interface_value`: native for kNative, nullptr for every other value (the
 // caller then reports "ERROR: Unkown adjustment interface.\n"). The sparse value selects a
 // different normal system, see createNormalSystem, not a dense solver.
-std::unique_ptr<AdjInterface> createAdjInterface(int interface_value);
+std::unique_ptr<AdjInterface> createAdjInterface(AdjustmentInterface interface_value);
 
 }  // namespace bravik
 

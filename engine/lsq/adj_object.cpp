@@ -8,6 +8,7 @@
 
 #include "lsq/ls_params.h"
 #include "lsq/normal_system.h"
+#include "util/diagnostics.h"
 
 namespace bravik {
 namespace {
@@ -36,19 +37,18 @@ const char* stateAbbreviation(ParamState state) {
   return "";
 }
 
-ParamState classifyStdDev(double s) {
-  const LSParams& ls = lsParams();
+ParamState classifyStdDev(double s, const LSParams& ls) {
   if (ls.isObserved(s)) return ParamState::kObserved;
   if (s > ls.smax) return ParamState::kUnknown;
   return ParamState::kEliminated;
 }
 
-std::string stateName(double s) {
+std::string stateName(double s, const LSParams& ls) {
   if (std::isnan(s)) {
-    std::cout << "ERROR: Invalid standard deviation: " << s << "\n";
+    messages() << "ERROR: Invalid standard deviation: " << s << "\n";
     return "";
   }
-  return stateAbbreviation(classifyStdDev(s));
+  return stateAbbreviation(classifyStdDev(s, ls));
 }
 
 AdjObject::AdjObject(std::string id, int paramCount, AdjKind kind)
@@ -57,14 +57,13 @@ AdjObject::AdjObject(std::string id, int paramCount, AdjKind kind)
 AdjObject::~AdjObject() = default;
 
 int AdjObject::constraintCount() const { return 0; }
-void AdjObject::addConstraints(NormalSystem&) const {}
+void AdjObject::addConstraints(NormalSystem&, const LSParams&) const {}
 std::string AdjObject::typeName() const { return "undefined"; }
 std::string AdjObject::keyword() const { return "undef"; }
 std::string AdjObject::paramName(int k) const { return "x[" + std::to_string(k) + "]"; }
-int AdjObject::setupParamSlots() { return 1; }
+int AdjObject::setupParamSlots(const LSParams&) { return 1; }
 
-int AdjObject::setupSlotsFrom(double* values, double* sdevs) {
-  const LSParams& ls = lsParams();
+int AdjObject::setupSlotsFrom(double* values, double* sdevs, const LSParams& ls) {
   try {
     slots_.assign(static_cast<std::size_t>(paramCount_), ParamSlot{});
   } catch (const std::bad_alloc&) {
@@ -75,7 +74,7 @@ int AdjObject::setupSlotsFrom(double* values, double* sdevs) {
     slot.value = &values[k];
     slot.sdev = &sdevs[k];
     slot.initial = values[k];
-    slot.state = classifyStdDev(sdevs[k]);
+    slot.state = classifyStdDev(sdevs[k], ls);
     switch (slot.state) {
       case ParamState::kObserved:
         slot.weight = (ls.sigma0 / sdevs[k]) * (ls.sigma0 / sdevs[k]);
@@ -119,7 +118,7 @@ void AdjObject::printIterationTable(std::ostream& out, const Vector& x) const {
   out << "\n";
 }
 
-int AdjObject::convergenceTest(const Vector&) const { return -1; }
+int AdjObject::convergenceTest(const Vector&, const LSParams&) const { return -1; }
 
 void AdjObject::sumChanges(const Vector& x, double& sum, int& count) const {
   for (int k = 0; k < static_cast<int>(slots_.size()); ++k) {
@@ -129,8 +128,8 @@ void AdjObject::sumChanges(const Vector& x, double& sum, int& count) const {
   }
 }
 
-int AdjObjectList::add(AdjObject& object) {
-  const int result = object.setupParamSlots();
+int AdjObjectList::add(AdjObject& object, const LSParams& ls) {
+  const int result = object.setupParamSlots(ls);
   object.setFirstUnknown(unknowns_);
   objects_.push_back(&object);
   unknowns_ += object.paramCount();
@@ -158,8 +157,8 @@ int AdjObjectList::constraintCount() const {
   return count;
 }
 
-void AdjObjectList::addConstraints(NormalSystem& normals) const {
-  for (const AdjObject* object : objects_) object->addConstraints(normals);
+void AdjObjectList::addConstraints(NormalSystem& normals, const LSParams& ls) const {
+  for (const AdjObject* object : objects_) object->addConstraints(normals, ls);
 }
 
 void AdjObjectList::addParameterObservations(NormalSystem& normals) const {
@@ -187,9 +186,9 @@ int AdjObjectList::update(const Vector& x) const {
   return updated;
 }
 
-bool AdjObjectList::checkConvergence(const Vector& x, std::ostream& out) const {
+bool AdjObjectList::checkConvergence(const Vector& x, const LSParams& ls, std::ostream& out) const {
   for (const AdjObject* object : objects_) {
-    const int failed = object->convergenceTest(x);
+    const int failed = object->convergenceTest(x, ls);
     if (failed < 0) continue;
     out << "Convergence check failed at\n"
         << "  ID        : " << object->id() << "\n"
@@ -200,8 +199,8 @@ bool AdjObjectList::checkConvergence(const Vector& x, std::ostream& out) const {
   return true;
 }
 
-bool AdjObjectList::checkConvergence(const Vector& x) const {
-  return checkConvergence(x, std::cout);
+bool AdjObjectList::checkConvergence(const Vector& x, const LSParams& ls) const {
+  return checkConvergence(x, ls, messages());
 }
 
 double AdjObjectList::averageChange(ChangeGroup group, const Vector& x) const {
@@ -238,8 +237,7 @@ double AdjObjectList::averageChange(ChangeGroup group, const Vector& x) const {
   return count == 0 ? -1.0 : sum / count;
 }
 
-void AdjObjectList::printUnknownsTable(std::ostream& out) const {
-  const LSParams& ls = lsParams();
+void AdjObjectList::printUnknownsTable(std::ostream& out, const LSParams& ls) const {
   auto sci = [&out](double v) { printScientific(out, v, 2, 8); };
   out << "Unknown parameters\n"
       << "==================\n"

@@ -11,6 +11,7 @@
 namespace bravik {
 
 class NormalSystem;
+struct LSParams;
 
 // How a parameter takes part in the adjustment, decided by its a-priori std. dev.
 enum class ParamState : std::int32_t {
@@ -22,12 +23,12 @@ enum class ParamState : std::int32_t {
 // "unk", "obs" or "eli".
 const char* stateAbbreviation(ParamState state);
 
-// State of a std. dev. s under the current settings (smin <= s <= smax observed).
-ParamState classifyStdDev(double s);
+// State of a std. dev. s under the settings `ls` (smin <= s <= smax observed).
+ParamState classifyStdDev(double s, const LSParams& ls);
 
 // State name of a std. dev. for the report blocks; a NaN prints
-// "ERROR: Invalid standard deviation: " to standard output and gives "".
-std::string stateName(double s);
+// "ERROR: Invalid standard deviation: " to the diagnostics sink and gives "".
+std::string stateName(double s, const LSParams& ls);
 
 // One parameter of an adjustable object. `value` and `sdev` point into the owning
 // object's own arrays and stay valid for the object's life.
@@ -59,19 +60,19 @@ class AdjObject {
   // Number of constraint equations contributed; base 0.
   virtual int constraintCount() const;
   // Adds the constraint equations to the normal equations; base nothing.
-  virtual void addConstraints(NormalSystem& normals) const;
+  virtual void addConstraints(NormalSystem& normals, const LSParams& ls) const;
   virtual std::string typeName() const;  // base "undefined"
   virtual std::string keyword() const;   // base "undef"
   // Name of parameter k; base "x[k]".
   virtual std::string paramName(int k) const;
   // Sets up the parameter slots (classification by std. dev.); base nothing.
   // 1 on success, -2 when the slots cannot be allocated.
-  virtual int setupParamSlots();
+  virtual int setupParamSlots(const LSParams& ls);
   // Per-iteration table: value before the update, increment x[i], value after.
   virtual void printIterationTable(std::ostream& out, const Vector& x) const;
   // -1 when converged, otherwise the index (within the object) of the first failing
   // parameter; base -1.
-  virtual int convergenceTest(const Vector& x) const;
+  virtual int convergenceTest(const Vector& x, const LSParams& ls) const;
   // Adds |x[i]| of every parameter that is not eliminated to sum and counts it.
   virtual void sumChanges(const Vector& x, double& sum, int& count) const;
 
@@ -90,7 +91,7 @@ class AdjObject {
   void setParamCount(int count) { paramCount_ = count; }
   // Builds one slot per parameter from the parallel arrays values[0..n-1] and
   // sdevs[0..n-1] (n = paramCount()), classified by the current settings.
-  int setupSlotsFrom(double* values, double* sdevs);
+  int setupSlotsFrom(double* values, double* sdevs, const LSParams& ls);
   // Rows of the per-iteration table: scientific (3 decimals, field 12), or for the
   // exterior orientations fixed with 3 decimals for the centre and 6 for the rotation.
   void printSlotRows(std::ostream& out, const Vector& x, bool fixedForEO) const;
@@ -111,7 +112,7 @@ class AdjObjectList {
  public:
   // Sets up the object's slots, gives it the next unknown numbers and appends it.
   // Returns the set-up result (1, or -2 when slots could not be allocated).
-  int add(AdjObject& object);
+  int add(AdjObject& object, const LSParams& ls);
   void clear();
 
   int unknownCount() const { return unknowns_; }
@@ -119,19 +120,19 @@ class AdjObjectList {
   int constraintCount() const;
   const std::vector<AdjObject*>& objects() const { return objects_; }
 
-  void addConstraints(NormalSystem& normals) const;
+  void addConstraints(NormalSystem& normals, const LSParams& ls) const;
   // For every parameter in state obs or eli: N[i][i] += w, n[i] += w l, vtpv += w l^2
   // with l = initial value - current value.
   void addParameterObservations(NormalSystem& normals) const;
   // value += x[i] for every parameter that is not eliminated; returns how many.
   int update(const Vector& x) const;
   // True when every object passes; otherwise prints the first failing object and
-  // parameter to `out` (standard output by default) and returns false.
-  bool checkConvergence(const Vector& x, std::ostream& out) const;
-  bool checkConvergence(const Vector& x) const;
+  // parameter to `out` (the diagnostics sink by default) and returns false.
+  bool checkConvergence(const Vector& x, const LSParams& ls, std::ostream& out) const;
+  bool checkConvergence(const Vector& x, const LSParams& ls) const;
   // Mean |x[i]| over the group's non-eliminated parameters, -1 when there are none.
   double averageChange(ChangeGroup group, const Vector& x) const;
-  void printUnknownsTable(std::ostream& out) const;
+  void printUnknownsTable(std::ostream& out, const LSParams& ls) const;
 
  private:
   std::vector<AdjObject*> objects_;

@@ -21,8 +21,10 @@ class TestObject : public AdjObject {
       : AdjObject(std::move(id), static_cast<int>(values.size()), kind),
         values_(std::move(values)),
         sdevs_(std::move(sdevs)) {}
-  int setupParamSlots() override { return setupSlotsFrom(values_.data(), sdevs_.data()); }
-  int convergenceTest(const Vector& x) const override {
+  int setupParamSlots(const LSParams& ls) override {
+    return setupSlotsFrom(values_.data(), sdevs_.data(), ls);
+  }
+  int convergenceTest(const Vector& x, const LSParams&) const override {
     for (int k = 0; k < paramCount(); ++k) {
       if (std::fabs(x[firstUnknown() + k]) > 0.5) return k;
     }
@@ -58,30 +60,28 @@ class RecordingNormals : public NormalSystem {
 class AdjObjectTest : public testing::Test {
  protected:
   void SetUp() override {
-    saved_ = lsParams();
-    lsParams().smin = 1e-6;
-    lsParams().smax = 1e3;
-    lsParams().sigma0 = 1e-6;
-    lsParams().weightSuppression = 1e10;
+    ls_.smin = 1e-6;
+    ls_.smax = 1e3;
+    ls_.sigma0 = 1e-6;
+    ls_.weightSuppression = 1e10;
   }
-  void TearDown() override { lsParams() = saved_; }
-  LSParams saved_;
+  LSParams ls_;
 };
 
 TEST_F(AdjObjectTest, ClassifiesStdDevWithInclusiveObservedRange) {
-  EXPECT_STREQ(stateName(1e-7).c_str(), "eli");
-  EXPECT_STREQ(stateName(1e-6).c_str(), "obs");
-  EXPECT_STREQ(stateName(1e3).c_str(), "obs");
-  EXPECT_STREQ(stateName(1e4).c_str(), "unk");
+  EXPECT_STREQ(stateName(1e-7, ls_).c_str(), "eli");
+  EXPECT_STREQ(stateName(1e-6, ls_).c_str(), "obs");
+  EXPECT_STREQ(stateName(1e3, ls_).c_str(), "obs");
+  EXPECT_STREQ(stateName(1e4, ls_).c_str(), "unk");
   testing::internal::CaptureStdout();
-  EXPECT_EQ(stateName(std::nan("")), "");
+  EXPECT_EQ(stateName(std::nan(""), ls_), "");
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERROR: Invalid standard deviation: nan\n");
 }
 
 TEST_F(AdjObjectTest, SlotWeightsFollowTheStates) {
   TestObject object("A", {1.0, 2.0, 3.0}, {2e-6, 1e4, 1e-9});
   AdjObjectList list;
-  ASSERT_EQ(list.add(object), 1);
+  ASSERT_EQ(list.add(object, ls_), 1);
   const auto& slots = object.slots();
   EXPECT_EQ(slots[0].state, ParamState::kObserved);
   EXPECT_DOUBLE_EQ(slots[0].weight, 0.25);
@@ -99,9 +99,9 @@ TEST_F(AdjObjectTest, NumbersUnknownsConsecutivelyAndSkipsEmptyObjects) {
   TestObject empty("E", {}, {});
   TestObject b("B", {0, 0}, {1, 1});
   AdjObjectList list;
-  list.add(a);
-  list.add(empty);
-  list.add(b);
+  list.add(a, ls_);
+  list.add(empty, ls_);
+  list.add(b, ls_);
   EXPECT_EQ(a.firstUnknown(), 0);
   EXPECT_EQ(empty.firstUnknown(), 3);
   EXPECT_EQ(b.firstUnknown(), 3);
@@ -111,7 +111,7 @@ TEST_F(AdjObjectTest, NumbersUnknownsConsecutivelyAndSkipsEmptyObjects) {
 TEST_F(AdjObjectTest, UpdateLeavesEliminatedParametersAndObservationsUseInitialValues) {
   TestObject object("A", {1.0, 2.0, 3.0}, {2e-6, 1e4, 1e-9});
   AdjObjectList list;
-  list.add(object);
+  list.add(object, ls_);
   const Vector x = {0.5, 0.25, 7.0};
   EXPECT_EQ(list.update(x), 2);
   EXPECT_DOUBLE_EQ(object.values_[0], 1.5);
@@ -131,8 +131,8 @@ TEST_F(AdjObjectTest, AverageChangeSkipsEliminatedAndReportsEmptyGroups) {
   TestObject point("P", {0, 0, 0}, {1, 1, 1e-9}, AdjKind::kObjectPoint);
   TestObject eo("S", {0, 0, 0, 0, 0, 0}, {1, 1, 1, 1, 1, 1}, AdjKind::kExtOrientation);
   AdjObjectList list;
-  list.add(point);
-  list.add(eo);
+  list.add(point, ls_);
+  list.add(eo, ls_);
   const Vector x = {1, 3, 100, 2, 2, 2, 0.1, 0.2, 0.3};
   EXPECT_DOUBLE_EQ(list.averageChange(ChangeGroup::kObjectPoints, x), 2.0);
   EXPECT_DOUBLE_EQ(list.averageChange(ChangeGroup::kProjectionCentres, x), 2.0);
@@ -141,7 +141,7 @@ TEST_F(AdjObjectTest, AverageChangeSkipsEliminatedAndReportsEmptyGroups) {
 
   AdjObjectList onlyPoints;
   TestObject other("Q", {0, 0, 0}, {1, 1, 1}, AdjKind::kObjectPoint);
-  onlyPoints.add(other);
+  onlyPoints.add(other, ls_);
   EXPECT_EQ(onlyPoints.averageChange(ChangeGroup::kRotations, Vector(3, 1.0)), -1.0);
 }
 
@@ -150,13 +150,13 @@ TEST_F(AdjObjectTest, ConvergenceCheckNamesFirstFailingObjectAndStops) {
   TestObject b("B", {0, 0}, {1, 1});
   TestObject c("C", {0}, {1});
   AdjObjectList list;
-  list.add(a);
-  list.add(b);
-  list.add(c);
+  list.add(a, ls_);
+  list.add(b, ls_);
+  list.add(c, ls_);
   std::ostringstream out;
-  EXPECT_TRUE(list.checkConvergence({0, 0, 0, 0, 0}, out));
+  EXPECT_TRUE(list.checkConvergence({0, 0, 0, 0, 0}, ls_, out));
   EXPECT_EQ(out.str(), "");
-  EXPECT_FALSE(list.checkConvergence({0, 0, 0, 0.9, 0.9}, out));
+  EXPECT_FALSE(list.checkConvergence({0, 0, 0, 0.9, 0.9}, ls_, out));
   EXPECT_EQ(out.str(),
             "Convergence check failed at\n  ID        : B\n  Type      : undefined\n"
             "  Parameter : x[1]\n\n");
@@ -165,9 +165,9 @@ TEST_F(AdjObjectTest, ConvergenceCheckNamesFirstFailingObjectAndStops) {
 TEST_F(AdjObjectTest, UnknownsTableListsEveryParameter) {
   TestObject a("PT1", {0, 0}, {2e-6, 1e4});
   AdjObjectList list;
-  list.add(a);
+  list.add(a, ls_);
   std::ostringstream out;
-  list.printUnknownsTable(out);
+  list.printUnknownsTable(out, ls_);
   const std::string text = out.str();
   EXPECT_THAT(text, testing::HasSubstr("Std. dev. of unit weight             :  1.00e-06\n"));
   EXPECT_THAT(text, testing::HasSubstr("      0   x[0]" + std::string(14, ' ') +

@@ -169,7 +169,7 @@ TEST(Cholesky, FailingRowIsTheFirstNonPositiveLeadingMinorAcrossPanels) {
 }
 
 TEST(AdjInterfaceNative, ReportsFailingStepAndReturnsItsResult) {
-  auto solver = createAdjInterface(kAdjInterfaceNative);
+  auto solver = createAdjInterface(AdjustmentInterface::kNative);
   ASSERT_NE(solver, nullptr);
   Matrix N = fromRows({{1, 2}, {2, 1}});
   Vector x, d;
@@ -184,9 +184,9 @@ TEST(AdjInterfaceNative, ReportsFailingStepAndReturnsItsResult) {
 }
 
 TEST(AdjInterfaceNative, OnlyTheNativeValueHasADenseSolver) {
-  EXPECT_EQ(createAdjInterface(kAdjInterfaceLapack), nullptr);
-  EXPECT_EQ(createAdjInterface(kAdjInterfaceSparse), nullptr);
-  EXPECT_EQ(createAdjInterface(-1), nullptr);
+  EXPECT_EQ(createAdjInterface(AdjustmentInterface::kLapack), nullptr);
+  EXPECT_EQ(createAdjInterface(AdjustmentInterface::kSparse), nullptr);
+  EXPECT_EQ(createAdjInterface(static_cast<AdjustmentInterface>(-1)), nullptr);
 }
 
 }  // namespace

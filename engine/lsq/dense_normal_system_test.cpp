@@ -28,7 +28,7 @@ constexpr int kPosCorrection = 26;
 constexpr int kAttCorrection = 29;
 
 std::unique_ptr<DenseNormalSystem> makeDense(int u) {
-  return std::make_unique<DenseNormalSystem>(u, createAdjInterface(kAdjInterfaceNative));
+  return std::make_unique<DenseNormalSystem>(u, createAdjInterface(AdjustmentInterface::kNative));
 }
 
 // Image-point groups in the observation's own block order: point, geometry, position
@@ -246,24 +246,24 @@ TEST_F(NormalEquationFilesTest, NoneIsSkippedAndAnUnwritableFileIsReportedWhileO
 TEST(NormalSystemFactory, InterfaceValueSelectsTheImplementation) {
   UnknownLayout layout{2, {6, 0, 3}};
   EXPECT_EQ(layout.unknowns(), 15);
-  auto dense = createNormalSystem(kAdjInterfaceNative, layout);
+  auto dense = createNormalSystem(AdjustmentInterface::kNative, layout);
   ASSERT_NE(dense, nullptr);
   EXPECT_EQ(dense->size(), 15);
-  auto sparse = createNormalSystem(kAdjInterfaceSparse, layout);
+  auto sparse = createNormalSystem(AdjustmentInterface::kSparse, layout);
   ASSERT_NE(sparse, nullptr);
   EXPECT_EQ(sparse->size(), 15);
-  EXPECT_EQ(createNormalSystem(kAdjInterfaceLapack, layout), nullptr);
-  EXPECT_EQ(createNormalSystem(7, layout), nullptr);
-  EXPECT_TRUE(hasNormalSystem(kAdjInterfaceNative));
-  EXPECT_TRUE(hasNormalSystem(kAdjInterfaceSparse));
-  EXPECT_FALSE(hasNormalSystem(kAdjInterfaceLapack));
+  EXPECT_EQ(createNormalSystem(AdjustmentInterface::kLapack, layout), nullptr);
+  EXPECT_EQ(createNormalSystem(static_cast<AdjustmentInterface>(7), layout), nullptr);
+  EXPECT_TRUE(hasNormalSystem(AdjustmentInterface::kNative));
+  EXPECT_TRUE(hasNormalSystem(AdjustmentInterface::kSparse));
+  EXPECT_FALSE(hasNormalSystem(AdjustmentInterface::kLapack));
 }
 
 #if !defined(__SANITIZE_ADDRESS__)  // the sanitizer aborts on huge allocations by design
 TEST(NormalSystemFactory, DenseSystemTooLargeForMemoryIsReportedNotThrown) {
   UnknownLayout layout{0, {5'000'000}};  // 200 TB, beyond any address space
   testing::internal::CaptureStdout();
-  EXPECT_EQ(createNormalSystem(kAdjInterfaceNative, layout), nullptr);
+  EXPECT_EQ(createNormalSystem(AdjustmentInterface::kNative, layout), nullptr);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "ERROR: Not enough memory for the normal equations of 5000000 unknowns (200000.0 GB "
             "with the native adjustment interface).\n");

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "lsq/cholesky.h"
+#include "util/diagnostics.h"
 
 namespace bravik {
 namespace {
@@ -29,7 +30,7 @@ bool GroupProducts::compute(const ObservationGroup& group) {
   assert(group.B.rows() == r && group.B.cols() == group.Q.rows() && group.Q.isSquare());
   congruence(group.B, group.Q, M_);
   if (choleskyDecompose(M_, d_) != 0) {
-    std::fputs("ERROR: Decomposition of weight matrix failed.\n", stdout);
+    messages() << "ERROR: Decomposition of weight matrix failed.\n";
     return false;
   }
   choleskyInverse(M_, d_);

@@ -5,14 +5,17 @@
 
 namespace bravik {
 
-// Adjustment interface selected by the settings.
-// "sparse" eliminates the object points and solves the reduced system with a fill-reducing
-// ordering; it gives the same results as "native" without forming the full normal matrix.
+// The "Adjustment interface" setting: how the normal equations are formed and solved.
+// "native" forms the full normal matrix and solves it with the built-in Cholesky solver;
+// "lapack" is accepted by the settings reader but has no solver; "sparse" eliminates the object
+// points and solves the reduced system with a fill-reducing ordering; it gives the same results as
+// "native" without forming the full normal matrix.
 enum class AdjustmentInterface : int { kNative = 0, kLapack = 1, kSparse = 2 };
 
-// The least-squares settings. One process-wide object (see lsParams()) that keeps
-// its values between runs; a run changes it only by reading an "ls-params" file.
-// Lengths are metres, angles radians.
+// The least-squares settings of one run (Block::settings), passed to every step that needs
+// them. A run starts with the settings its caller gives it and replaces them only by an
+// "ls-params" file read completely; where they persist between runs is the entry points'
+// business (input/run.h). Lengths are metres, angles radians.
 struct LSParams {
   double sigma0 = 1e-6;  // a-priori std. dev. of unit weight, m in the image plane
   int maxIterations = 10;
@@ -46,9 +49,6 @@ struct LSParams {
   // True for a std. dev. in the observed range smin <= s <= smax (false for NaN).
   bool isObserved(double s) const { return smin <= s && s <= smax; }
 };
-
-// The process-wide settings, holding the defaults until an "ls-params" file is read.
-LSParams& lsParams();
 
 }  // namespace bravik
 

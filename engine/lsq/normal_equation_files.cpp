@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <functional>
 
+#include "util/diagnostics.h"
+
 namespace bravik {
 namespace {
 
@@ -61,7 +63,7 @@ int writeNormalEquationFiles(const NormalEquationFileNames& names, const Matrix&
   int failures = 0;
   auto report = [&failures](bool ok, const char* message) {
     if (ok) return;
-    std::fputs(message, stdout);
+    messages() << message;
     ++failures;
   };
   if (wanted(names.structure))

@@ -12,7 +12,7 @@ namespace bravik {
 // diagonal and upper triangle of N hold N, its strictly lower triangle the Cholesky factor.
 // Each file is written to a temporary name and renamed, so an existing file is never left
 // half-written. Names equal to "none" are skipped; a failure prints the file's "ERROR: " line
-// to standard output and the others are still written. Returns the number of failures.
+// to the diagnostics sink and the others are still written. Returns the number of failures.
 int writeNormalEquationFiles(const NormalEquationFileNames& names, const Matrix& N, const Vector& n,
                              const Vector& x);
 

@@ -7,6 +7,8 @@
 #include "lsq/adj_interface.h"
 #include "lsq/dense_normal_system.h"
 #include "lsq/sparse_normal_system.h"
+#include "util/diagnostics.h"
+#include "util/number_format.h"
 
 namespace bravik {
 
@@ -14,26 +16,28 @@ int UnknownLayout::unknowns() const {
   return 3 * object_points + std::accumulate(object_sizes.begin(), object_sizes.end(), 0);
 }
 
-bool hasNormalSystem(int interface_value) {
-  return interface_value == kAdjInterfaceNative || interface_value == kAdjInterfaceSparse;
+bool hasNormalSystem(AdjustmentInterface interface_value) {
+  return interface_value == AdjustmentInterface::kNative ||
+         interface_value == AdjustmentInterface::kSparse;
 }
 
-std::unique_ptr<NormalSystem> createNormalSystem(int interface_value, const UnknownLayout& layout) {
+std::unique_ptr<NormalSystem> createNormalSystem(AdjustmentInterface interface_value,
+                                                 const UnknownLayout& layout) {
   try {
-    if (interface_value == kAdjInterfaceNative)
+    if (interface_value == AdjustmentInterface::kNative)
       return std::make_unique<DenseNormalSystem>(layout.unknowns(),
                                                  createAdjInterface(interface_value));
-    if (interface_value == kAdjInterfaceSparse) return std::make_unique<SparseNormalSystem>(layout);
+    if (interface_value == AdjustmentInterface::kSparse)
+      return std::make_unique<SparseNormalSystem>(layout);
   } catch (const std::bad_alloc&) {
     const double gigabytes = 8.0 * layout.unknowns() * layout.unknowns() / 1e9;
-    if (interface_value == kAdjInterfaceNative)
-      std::printf(
-          "ERROR: Not enough memory for the normal equations of %d unknowns (%.1f GB with the "
-          "native adjustment interface).\n",
-          layout.unknowns(), gigabytes);
+    if (interface_value == AdjustmentInterface::kNative)
+      messages() << "ERROR: Not enough memory for the normal equations of " << layout.unknowns()
+                 << " unknowns (" << formatFixed(gigabytes, 1)
+                 << " GB with the native adjustment interface).\n";
     else
-      std::printf("ERROR: Not enough memory for the normal equations of %d unknowns.\n",
-                  layout.unknowns());
+      messages() << "ERROR: Not enough memory for the normal equations of " << layout.unknowns()
+                 << " unknowns.\n";
   }
   return nullptr;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "lsq/dense.h"
+#include "lsq/ls_params.h"
 
 namespace bravik {
 
@@ -60,7 +61,7 @@ class NormalSystem {
 
   // Adds one observation group: P = (B Q B^T)^-1, N += A^T P A, n += A^T P l,
   // vtpv += l^T P l. Returns false (after printing "ERROR: Decomposition of weight
-  // matrix failed.\n" to standard output) when B Q B^T is not positive definite.
+  // matrix failed.\n" to the diagnostics sink) when B Q B^T is not positive definite.
   virtual bool accumulate(const ObservationGroup& group) = 0;
 
   // Constraint equations with diagonal weights w: N += A^T W A, n += A^T W l, vtpv += l^T W l.
@@ -95,20 +96,21 @@ class NormalSystem {
   virtual void setVtpv(double value) = 0;
 
   // Writes the files whose names are not exactly "none", after the last solution. A file that
-  // cannot be written prints its "ERROR: " line to standard output; the run continues.
+  // cannot be written prints its "ERROR: " line to the diagnostics sink; the run continues.
   // The default (for systems that keep no matrix, e.g. test doubles) writes nothing.
   virtual void writeNormalEquationFiles(const NormalEquationFileNames& /*names*/) const {}
 };
 
 // True for the "Adjustment interface" values that have a normal system: 0 (native), 2 (sparse).
-bool hasNormalSystem(int interface_value);
+bool hasNormalSystem(AdjustmentInterface interface_value);
 
 // The normal system for the "Adjustment interface" value: 0 (native) dense, 2 (sparse)
 // block-sparse with the object points eliminated. nullptr for any other value, for which the
 // caller reports "ERROR: Unkown adjustment interface.\n", and nullptr for a known value when the
 // memory cannot be allocated (after "ERROR: Not enough memory for the normal equations of ..."
-// on standard output; the dense system needs 8 u^2 bytes).
-std::unique_ptr<NormalSystem> createNormalSystem(int interface_value, const UnknownLayout& layout);
+// on the diagnostics sink; the dense system needs 8 u^2 bytes).
+std::unique_ptr<NormalSystem> createNormalSystem(AdjustmentInterface interface_value,
+                                                 const UnknownLayout& layout);
 
 }  // namespace bravik
 

@@ -122,7 +122,7 @@ class SparseMatchesDense : public testing::TestWithParam<unsigned> {};
 
 TEST_P(SparseMatchesDense, SameMatrixRightHandSideSolutionAndVtpv) {
   const SyntheticBlock s = randomBlock(GetParam());
-  DenseNormalSystem dense(s.layout.unknowns(), createAdjInterface(kAdjInterfaceNative));
+  DenseNormalSystem dense(s.layout.unknowns(), createAdjInterface(AdjustmentInterface::kNative));
   SparseNormalSystem sparse(s.layout, 1);
   SparseNormalSystem threaded(s.layout, 2);
   s.feed(dense);
@@ -144,9 +144,29 @@ TEST_P(SparseMatchesDense, SameMatrixRightHandSideSolutionAndVtpv) {
             static_cast<std::size_t>(dense.size()) * (dense.size() + 1) / 2);
 }
 
+TEST_P(SparseMatchesDense, BothReducedFactorisationsGiveTheDenseSolution) {
+  const SyntheticBlock s = randomBlock(GetParam());
+  DenseNormalSystem dense(s.layout.unknowns(), createAdjInterface(AdjustmentInterface::kNative));
+  s.feed(dense);
+  ASSERT_EQ(dense.solve(), 0);
+  for (ReducedFactorisation way :
+       {ReducedFactorisation::kEnvelope, ReducedFactorisation::kSupernodal}) {
+    SparseNormalSystem sparse(s.layout, 2);
+    sparse.setReducedFactorisation(way);
+    s.feed(sparse);
+    ASSERT_EQ(sparse.solve(), 0);
+    EXPECT_EQ(sparse.reducedFactorisationInUse(), way);
+    EXPECT_LT(maxRelativeDifference(sparse.solution(), dense.solution()), 1e-9);
+    sparse.reset();  // the kept structure serves the next solution
+    s.feed(sparse);
+    ASSERT_EQ(sparse.solve(), 0);
+    EXPECT_LT(maxRelativeDifference(sparse.solution(), dense.solution()), 1e-9);
+  }
+}
+
 TEST_P(SparseMatchesDense, SecondIterationAfterResetGivesTheSameAgain) {
   const SyntheticBlock s = randomBlock(GetParam());
-  auto sparse = createNormalSystem(kAdjInterfaceSparse, s.layout);
+  auto sparse = createNormalSystem(AdjustmentInterface::kSparse, s.layout);
   ASSERT_NE(sparse, nullptr);
   s.feed(*sparse);
   ASSERT_EQ(sparse->solve(), 0);
@@ -193,7 +213,7 @@ TEST(SparseNormalSystem, BlocksAddedAfterASolutionEnterTheNextOne) {
   }
   sparse.reset();
   s.feed(sparse);
-  DenseNormalSystem dense(s.layout.unknowns(), createAdjInterface(kAdjInterfaceNative));
+  DenseNormalSystem dense(s.layout.unknowns(), createAdjInterface(AdjustmentInterface::kNative));
   s.feed(dense);
   ASSERT_EQ(dense.solve(), 0);
   ASSERT_EQ(sparse.solve(), 0);
@@ -203,7 +223,7 @@ TEST(SparseNormalSystem, BlocksAddedAfterASolutionEnterTheNextOne) {
 // Dense and sparse fail on the same row: the decomposition names the first leading minor that
 // is not positive in numbering order.
 int denseCode(const SyntheticBlock& s) {
-  DenseNormalSystem dense(s.layout.unknowns(), createAdjInterface(kAdjInterfaceNative));
+  DenseNormalSystem dense(s.layout.unknowns(), createAdjInterface(AdjustmentInterface::kNative));
   s.feed(dense);
   testing::internal::CaptureStdout();
   const int code = dense.solve();
@@ -237,11 +257,16 @@ TEST(SparseNormalSystem, UndeterminedGeometryUnknownsReportTheFirstDenseRow) {
     }
   const int expected = s.geometry[1] + 1;
   EXPECT_EQ(denseCode(s), expected);
-  SparseNormalSystem sparse(s.layout);
-  s.feed(sparse);
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(sparse.solve(), expected);
-  testing::internal::GetCapturedStdout();
+  for (ReducedFactorisation way :
+       {ReducedFactorisation::kAutomatic, ReducedFactorisation::kEnvelope,
+        ReducedFactorisation::kSupernodal}) {
+    SparseNormalSystem sparse(s.layout);
+    sparse.setReducedFactorisation(way);
+    s.feed(sparse);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(sparse.solve(), expected);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "ERROR: Cholesky decomposition failed.\n");
+  }
 }
 
 TEST(SparseNormalSystem, GroupCouplingTwoPointsOrLeavingAnObjectIsRefused) {
@@ -284,7 +309,7 @@ class SparseFilesTest : public testing::Test {
 
 TEST_F(SparseFilesTest, SmallSystemWritesWhatTheDensePathWrites) {
   const SyntheticBlock s = randomBlock(8);
-  DenseNormalSystem dense(s.layout.unknowns(), createAdjInterface(kAdjInterfaceNative));
+  DenseNormalSystem dense(s.layout.unknowns(), createAdjInterface(AdjustmentInterface::kNative));
   SparseNormalSystem sparse(s.layout);
   s.feed(dense);
   s.feed(sparse);

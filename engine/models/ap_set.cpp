@@ -5,7 +5,8 @@
 #include <iostream>
 
 #include "models/camera.h"
-#include "models/tokens.h"
+#include "util/diagnostics.h"
+#include "util/tokens.h"
 
 namespace bravik {
 
@@ -16,7 +17,7 @@ APSet::APSet(int paramCount, std::string typeName, std::string keyword)
       typeName_(std::move(typeName)),
       keyword_(std::move(keyword)) {}
 
-int APSet::setupParamSlots() { return setupSlotsFrom(a.data(), s.data()); }
+int APSet::setupParamSlots(const LSParams& ls) { return setupSlotsFrom(a.data(), s.data(), ls); }
 
 int APSet::readRecord(std::istream& in) {
   std::string id;
@@ -39,7 +40,7 @@ void APSet::writeRecord(std::ostream& out) const {
   }
 }
 
-void APSet::printReport(std::ostream& out) const {
+void APSet::printReport(std::ostream& out, const LSParams& ls) const {
   out << "AP set ID   :  " << id() << "\n"
       << "AP set Type :  " << typeName() << "\n"
       << "Camera      :  " << cameraId << "\n";
@@ -47,7 +48,7 @@ void APSet::printReport(std::ostream& out) const {
   out << "\n  Param.     State         Value       Std.dev.\n\n";
   for (int k = 0; k < paramCount(); ++k) {
     out << "  " << std::left << std::setw(8) << paramName(k) << "   " << std::setw(4)
-        << stateName(s[k]) << std::right << "   " << std::scientific << std::setprecision(3)
+        << stateName(s[k], ls) << std::right << "   " << std::scientific << std::setprecision(3)
         << std::setw(12) << a[k] << "   " << std::setw(12) << s[k] << std::defaultfloat << "\n";
   }
 }
@@ -96,12 +97,10 @@ int APSet::partialCorrection(double x, double y, double z, const std::string& se
   return 1;
 }
 
-void APSet::emptyOperation() const { std::cerr << "ERROR: calling empty function!\n"; }
-
 int APSet::attach(const OwnedList<Camera>& cameras) {
   Camera* camera = cameras.find(cameraId);
   if (camera == nullptr) {
-    std::cout << "ERROR: AP set " << id() << " : camera " << cameraId << " not found.\n";
+    messages() << "ERROR: AP set " << id() << " : camera " << cameraId << " not found.\n";
     return -1;
   }
   camera->apSets.push_back(this);
@@ -159,8 +158,8 @@ int APSet::printEffects(std::ostream& out, const OwnedList<Camera>& cameras, int
       << "AP set type          :  " << typeName() << "\n"
       << "Corresponding camera :  " << cameraId << "\n";
   if (camera == nullptr) {
-    std::cout << "ERROR: Camera " << cameraId << " not found.\n"
-              << "ERROR: Initilization of AP grid failed.\n";
+    messages() << "ERROR: Camera " << cameraId << " not found.\n"
+               << "ERROR: Initilization of AP grid failed.\n";
     return -1;
   }
   nx = std::max(nx, 1);

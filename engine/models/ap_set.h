@@ -26,14 +26,14 @@ class APSet : public AdjObject {
   std::string keyword() const override { return keyword_; }
   // "a" followed by the 1-based index.
   std::string paramName(int k) const override { return "a" + std::to_string(k + 1); }
-  int setupParamSlots() override;
+  int setupParamSlots(const LSParams& ls) override;
 
   // Record after the keyword: set ID, camera ID, [grid width b in mm,] n pairs of value
   // and std. dev. A short list keeps the remaining parameters. 1, or -1 when the ID
   // cannot be read.
   virtual int readRecord(std::istream& in);
   virtual void writeRecord(std::ostream& out) const;
-  virtual void printReport(std::ostream& out) const;
+  virtual void printReport(std::ostream& out, const LSParams& ls) const;
   // 2 x n derivative matrix D at (x, y, z); the correction is D a.
   virtual int derivatives(double x, double y, double z, Matrix& D) const;
   // Dx = dD/dx and Dy = dD/dy (each 2 x n) at (x, y, z), z held constant. 1, or -1 for a
@@ -46,8 +46,6 @@ class APSet : public AdjObject {
   // parameter; missing characters count as '0').
   int partialCorrection(double x, double y, double z, const std::string& selection, double& dx,
                         double& dy) const;
-  // A slot without function: writes "ERROR: calling empty function!\n" to standard error.
-  virtual void emptyOperation() const;
   // Appends the set to its camera's AP list; -1 after a message when there is none.
   int attach(const OwnedList<Camera>& cameras);
   // Effects on photo-coordinates on an nx x ny grid over the camera's format, centred on

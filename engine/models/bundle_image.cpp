@@ -10,6 +10,7 @@
 #include "models/corrections.h"
 #include "models/image_geometry.h"
 #include "models/object_point.h"
+#include "util/diagnostics.h"
 
 namespace bravik {
 
@@ -45,7 +46,7 @@ int BundleImage::projection(const Vec3& P, double& x, double& y) const {
 }
 
 int BundleImage::imageToObject() const {
-  std::cout << "ERROR: image_to_object() not implemented yet!\n";
+  messages() << "ERROR: image_to_object() not implemented yet!\n";
   return -1;
 }
 
@@ -106,9 +107,9 @@ void chainThroughDistortion(const double (&J)[2][2], Matrix& A) {
 // I + d(D a)/du and every set's D is taken at u, so that Gauss-Newton converges to the
 // minimum of vtpv. Without AP sets the chain factor is the identity and is skipped.
 int BundleImage::addPointToNormals(std::size_t k, const ObjectPoint& object, NormalSystem& normals,
-                                   int lane, ObservationGroup& group) const {
+                                   int lane, const LSParams& ls, ObservationGroup& group) const {
   const ImagePoint& point = points[k];
-  const double sigma0 = lsParams().sigma0;
+  const double sigma0 = ls.sigma0;
   group.blocks.clear();
   double sx = 0.0;
   double sy = 0.0;
@@ -148,7 +149,7 @@ int BundleImage::addPointToNormals(std::size_t k, const ObjectPoint& object, Nor
   }
   for (const APSet* set : camera->apSets) {
     if (set == nullptr) {
-      std::cerr << "ERROR: Camera::get_derivs: null pointer!\n";
+      numericMessages() << "ERROR: Camera::get_derivs: null pointer!\n";
       continue;
     }
     Matrix D;
@@ -166,16 +167,16 @@ int BundleImage::addPointToNormals(std::size_t k, const ObjectPoint& object, Nor
 }
 
 int BundleImage::addToNormals(NormalSystem& normals, const OwnedList<ObjectPoint>& objectPoints,
-                              int& observations) const {
+                              const LSParams& ls, int& observations) const {
   if (geometry == nullptr || camera == nullptr) return -1;
   ObservationGroup group;  // reused: its block list keeps its capacity between points
   for (std::size_t k = 0; k < points.size(); ++k) {
     const ObjectPoint* object = objectPointOf(k, objectPoints);
     if (object == nullptr) {
-      std::cout << "ATTENTION: Object point " << points[k].id << " not found.\n";
+      messages() << "ATTENTION: Object point " << points[k].id << " not found.\n";
       continue;
     }
-    if (addPointToNormals(k, *object, normals, -1, group) != 1) return -1;
+    if (addPointToNormals(k, *object, normals, -1, ls, group) != 1) return -1;
     observations += 2;
   }
   return 1;
@@ -183,7 +184,7 @@ int BundleImage::addToNormals(NormalSystem& normals, const OwnedList<ObjectPoint
 
 int BundleImage::addToNormalsInLane(NormalSystem& normals,
                                     const OwnedList<ObjectPoint>& objectPoints, int lane,
-                                    int& observations) const {
+                                    const LSParams& ls, int& observations) const {
   if (geometry == nullptr || camera == nullptr) return -1;
   ObservationGroup group;
   for (std::size_t k = 0; k < points.size(); ++k) {
@@ -193,10 +194,10 @@ int BundleImage::addToNormalsInLane(NormalSystem& normals,
         object == nullptr || object->firstUnknown() < 0 ? -1 : object->firstUnknown() / 3;
     if (normals.laneOfPoint(point) != lane) continue;
     if (object == nullptr) {
-      std::cout << "ATTENTION: Object point " << points[k].id << " not found.\n";
+      messages() << "ATTENTION: Object point " << points[k].id << " not found.\n";
       continue;
     }
-    if (addPointToNormals(k, *object, normals, lane, group) != 1) return -1;
+    if (addPointToNormals(k, *object, normals, lane, ls, group) != 1) return -1;
     observations += 2;
   }
   return 1;

@@ -13,6 +13,7 @@ namespace bravik {
 class Camera;
 class ImageGeometry;
 class NormalSystem;
+struct LSParams;
 struct ObservationGroup;
 
 // One measured point: coordinates and std. devs. in the camera's own units
@@ -42,14 +43,14 @@ class BundleImage {
   int imageToObject() const;
   // Adds two observation equations per point whose object point exists; counts them
   // in `observations`. 1 when all points were processed, -1 when a point failed.
-  int addToNormals(NormalSystem& normals, const OwnedList<ObjectPoint>& points,
+  int addToNormals(NormalSystem& normals, const OwnedList<ObjectPoint>& points, const LSParams& ls,
                    int& observations) const;
   // Concurrent accumulation (see NormalSystem::beginLanes): prepareForLanes() on one thread first,
   // then addToNormalsInLane() adds the points whose object point belongs to `lane`, and may run
   // for different lanes at once.
   void prepareForLanes(const OwnedList<ObjectPoint>& points) const;
   int addToNormalsInLane(NormalSystem& normals, const OwnedList<ObjectPoint>& points, int lane,
-                         int& observations) const;
+                         const LSParams& ls, int& observations) const;
 
   std::string cameraId;
   std::string geometryId;
@@ -67,7 +68,7 @@ class BundleImage {
                                        int& entry) const;
   // lane < 0 accumulates directly, otherwise in that lane.
   int addPointToNormals(std::size_t k, const ObjectPoint& object, NormalSystem& normals, int lane,
-                        ObservationGroup& group) const;
+                        const LSParams& ls, ObservationGroup& group) const;
 
   std::string id_;
   mutable std::vector<int> objectEntries_;  // per image point: remembered list entry, or -1

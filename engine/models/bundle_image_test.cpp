@@ -18,6 +18,8 @@
 namespace bravik {
 namespace {
 
+const LSParams kDefaults;  // the settings a run starts with
+
 // Keeps the observation groups it is given.
 class CollectingNormals : public NormalSystem {
  public:
@@ -49,7 +51,7 @@ class BundleImageTest : public testing::Test {
     eo_.s = {1e31, 1e31, 1e31, 1e31, 1e31, 1e31};
     eo_.refresh();
     eo_.setFirstUnknown(6);
-    auto point = std::make_unique<ObjectPoint>("P1");
+    auto point = std::make_unique<ObjectPoint>("P1", kDefaults);
     point->xyz = {120, 80, 20};
     point->setFirstUnknown(0);
     points_.insert(std::move(point));
@@ -74,13 +76,13 @@ TEST_F(BundleImageTest, ExactMeasurementHasZeroMisclosureAndScaledCofactors) {
   measure("P1", points_.find("P1")->xyz);
   CollectingNormals normals;
   int observations = 0;
-  ASSERT_EQ(image_.addToNormals(normals, points_, observations), 1);
+  ASSERT_EQ(image_.addToNormals(normals, points_, kDefaults, observations), 1);
   EXPECT_EQ(observations, 2);
   ASSERT_EQ(normals.groups.size(), 1u);
   const ObservationGroup& group = normals.groups[0];
   EXPECT_NEAR(group.l[0], 0.0, 1e-15);
   EXPECT_NEAR(group.l[1], 0.0, 1e-15);
-  const double sigma0 = lsParams().sigma0;
+  const double sigma0 = kDefaults.sigma0;
   EXPECT_DOUBLE_EQ(group.Q(0, 0), (0.5 * 10e-6 / sigma0) * (0.5 * 10e-6 / sigma0));
   EXPECT_DOUBLE_EQ(group.Q(1, 1), (0.25 * 10e-6 / sigma0) * (0.25 * 10e-6 / sigma0));
   ASSERT_EQ(group.blocks.size(), 2u);
@@ -95,7 +97,7 @@ TEST_F(BundleImageTest, MisclosureIsMeasuredMinusProjectedAndUnknownPointsAreSki
   CollectingNormals normals;
   int observations = 0;
   testing::internal::CaptureStdout();
-  ASSERT_EQ(image_.addToNormals(normals, points_, observations), 1);
+  ASSERT_EQ(image_.addToNormals(normals, points_, kDefaults, observations), 1);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "ATTENTION: Object point P9 not found.\n");
   EXPECT_EQ(observations, 2);
   ASSERT_EQ(normals.groups.size(), 1u);
@@ -110,22 +112,22 @@ TEST_F(BundleImageTest, ObjectPointsAreFoundAfterTheListChanged) {
   measure("P1", truth);
   CollectingNormals normals;
   int observations = 0;
-  ASSERT_EQ(image_.addToNormals(normals, points_, observations), 1);
+  ASSERT_EQ(image_.addToNormals(normals, points_, kDefaults, observations), 1);
   ASSERT_NEAR(normals.groups.back().l[0], 0.0, 1e-15);
 
   points_.remove(points_.indexOf("P1"));
-  auto other = std::make_unique<ObjectPoint>("P2");
+  auto other = std::make_unique<ObjectPoint>("P2", kDefaults);
   other->xyz = {0, 0, 0};
   points_.insert(std::move(other));
   testing::internal::CaptureStdout();
-  ASSERT_EQ(image_.addToNormals(normals, points_, observations), 1);
+  ASSERT_EQ(image_.addToNormals(normals, points_, kDefaults, observations), 1);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "ATTENTION: Object point P1 not found.\n");
   EXPECT_EQ(normals.groups.size(), 1u);
 
-  auto moved = std::make_unique<ObjectPoint>("P1");
+  auto moved = std::make_unique<ObjectPoint>("P1", kDefaults);
   moved->xyz = {truth[0] + 5.0, truth[1], truth[2]};
   points_.insert(std::move(moved));
-  ASSERT_EQ(image_.addToNormals(normals, points_, observations), 1);
+  ASSERT_EQ(image_.addToNormals(normals, points_, kDefaults, observations), 1);
   ASSERT_EQ(normals.groups.size(), 2u);
   EXPECT_GT(std::fabs(normals.groups.back().l[0]), 1e-4);
 }
@@ -162,7 +164,7 @@ TEST(BundleImageDesignTest, BlocksAreTheDerivativesOfTheDistortedProjection) {
   eo.refresh();
 
   OwnedList<ObjectPoint> points;
-  auto owned = std::make_unique<ObjectPoint>("P1");
+  auto owned = std::make_unique<ObjectPoint>("P1", kDefaults);
   ObjectPoint* point = owned.get();
   point->xyz = {45, 10, 3};
   points.insert(std::move(owned));
@@ -185,7 +187,7 @@ TEST(BundleImageDesignTest, BlocksAreTheDerivativesOfTheDistortedProjection) {
   image.insertPoint({"P1", c + 40.0, r - 40.0, 0.5, 0.5});
   CollectingNormals normals;
   int observations = 0;
-  ASSERT_EQ(image.addToNormals(normals, points, observations), 1);
+  ASSERT_EQ(image.addToNormals(normals, points, kDefaults, observations), 1);
   ASSERT_EQ(normals.groups.size(), 1u);
   const ObservationGroup& group = normals.groups[0];
   ASSERT_EQ(group.blocks.size(), 6u);
@@ -279,20 +281,20 @@ TEST(DirectLinearTransfTest, IntersectionIsNotProvidedAndRecordsRoundTrip) {
   }
   a.t = 17.125;
   std::ostringstream out;
-  a.writeRecord(out);
+  a.writeRecord(out, kDefaults);
   std::istringstream in(out.str());
   std::string keyword;
   in >> keyword;
   EXPECT_EQ(keyword, "dlt");
   DirectLinearTransf copy;
-  ASSERT_EQ(copy.readRecord(in), 1);
+  ASSERT_EQ(copy.readRecord(in, kDefaults), 1);
   EXPECT_EQ(copy.id(), "D1");
   EXPECT_EQ(copy.t, 17.125);
   for (int k = 0; k < 11; ++k) EXPECT_DOUBLE_EQ(copy.p[k], a.p[k]);
 
   std::istringstream shortRecord("D3 0 1 1 2");
   testing::internal::CaptureStdout();
-  EXPECT_EQ(copy.readRecord(shortRecord), -1);
+  EXPECT_EQ(copy.readRecord(shortRecord, kDefaults), -1);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "ERROR: Reading values and std. devs. failed.\n");
 }

@@ -6,7 +6,8 @@
 
 #include "models/ap_set.h"
 #include "models/bundle_image.h"
-#include "models/tokens.h"
+#include "util/diagnostics.h"
+#include "util/tokens.h"
 
 namespace bravik {
 namespace {
@@ -32,7 +33,7 @@ int Camera::readHead(std::istream& in) {
   // Every projection divides by the focal length: a zero or non-finite one would turn the whole
   // adjustment into infinities instead of a clear refusal.
   if (!std::isfinite(focal) || focal == 0.0) {
-    std::cout << "ERROR: Invalid focal length of camera " << id_ << ": " << focal << "\n";
+    messages() << "ERROR: Invalid focal length of camera " << id_ << ": " << focal << "\n";
     return -1;
   }
   c = focal * kMm;
@@ -108,7 +109,8 @@ int Camera::readImagePoints(std::istream& in, BundleImage& image) const {
     if (!readPair(in, xy) || !readPair(in, s)) return -1;
     const ImagePoint point{id, xy[0] * factor, xy[1] * factor, s[0] * factor, s[1] * factor};
     if (image.insertPoint(point)) {
-      std::cout << "ATTENTION: BundleImage " << image.id() << " point " << id << " was replaced.\n";
+      messages() << "ATTENTION: BundleImage " << image.id() << " point " << id
+                 << " was replaced.\n";
     }
   }
   return 1;
@@ -121,7 +123,7 @@ bool Camera::distortion(double u, double v, double& dx, double& dy) const {
     double ddx = 0.0;
     double ddy = 0.0;
     if (set == nullptr) {
-      std::cerr << "ERROR: Camera::get_derivs: null pointer!\n";
+      numericMessages() << "ERROR: Camera::get_derivs: null pointer!\n";
       return false;
     }
     if (set->correction(u, v, -c, ddx, ddy) != 1) return false;

@@ -5,7 +5,8 @@
 
 #include "models/ext_orientation.h"
 #include "models/image_geometry.h"
-#include "models/tokens.h"
+#include "util/diagnostics.h"
+#include "util/tokens.h"
 
 namespace bravik {
 
@@ -20,8 +21,8 @@ int TimeCorrection::readRecord(std::istream& in) {
   double rows = 0.0;
   if (!readOptionalDouble(in, rows)) return 1;
   if (rows < 1.0 || rows != std::floor(rows)) {
-    std::cout << "ERROR: " << messageName() << " " << id()
-              << ": number of coefficient rows must be a positive integer.\n";
+    messages() << "ERROR: " << messageName() << " " << id()
+               << ": number of coefficient rows must be a positive integer.\n";
     return -1;
   }
   m_ = static_cast<int>(rows);
@@ -38,7 +39,9 @@ int TimeCorrection::readRecord(std::istream& in) {
   return 1;
 }
 
-int TimeCorrection::setupParamSlots() { return setupSlotsFrom(c.data(), s.data()); }
+int TimeCorrection::setupParamSlots(const LSParams& ls) {
+  return setupSlotsFrom(c.data(), s.data(), ls);
+}
 
 Vec3 TimeCorrection::correctionAt(double t) const {
   const double tau = t - t0;
@@ -66,12 +69,12 @@ int TimeCorrection::attach(const OwnedList<ImageGeometry>& geometries) {
   for (const std::string& eoId : eoIds) {
     ImageGeometry* geometry = geometries.find(eoId);
     if (geometry == nullptr) {
-      std::cout << "ERROR: " << messageName() << " " << id() << ": EO " << eoId << " not found.\n";
+      messages() << "ERROR: " << messageName() << " " << id() << ": EO " << eoId << " not found.\n";
       return -1;
     }
     if (!attachTo(*geometry)) {
-      std::cout << "ERROR: " << messageName() << " " << id() << ": EO " << eoId
-                << " invalid image geometry.\n";
+      messages() << "ERROR: " << messageName() << " " << id() << ": EO " << eoId
+                 << " invalid image geometry.\n";
       return -1;
     }
   }

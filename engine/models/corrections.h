@@ -24,9 +24,9 @@ class TimeCorrection : public AdjObject {
 
   // Record after the ID: EO IDs up to "stop-dep", t0, m, m rows of
   // c.x s.x c.y s.y c.z s.z. Missing numbers keep the defaults (m = 1, zeros).
-  // -1 after "ERROR: " on standard output when m is 0 or negative.
+  // -1 after "ERROR: " on the diagnostics sink when m is 0 or negative.
   int readRecord(std::istream& in);
-  int setupParamSlots() override;
+  int setupParamSlots(const LSParams& ls) override;
 
   // sum_k c[k] (t - t0)^k by Horner's scheme.
   Vec3 correctionAt(double t) const;

@@ -8,7 +8,8 @@
 #include "lsq/ls_params.h"
 #include "lsq/normal_system.h"
 #include "models/corrections.h"
-#include "models/tokens.h"
+#include "util/diagnostics.h"
+#include "util/tokens.h"
 
 namespace bravik {
 namespace {
@@ -118,7 +119,7 @@ namespace DEP {
 
 int projection(const Vec3& X0, const Mat3& R, const Vec3& P, double z, double& u, double& v) {
   const Vec3 uvn = multiplyTransposed(R, P - X0);
-  if (uvn[2] == 0.0) std::cerr << "DEP::projection: zero denominator.\n";
+  if (uvn[2] == 0.0) numericMessages() << "DEP::projection: zero denominator.\n";
   u = z * uvn[0] / uvn[2];
   v = z * uvn[1] / uvn[2];
   return 1;
@@ -133,7 +134,7 @@ int intersection(const Vec3& X01, const Mat3& R1, const Vec3& a1, const Vec3& X0
   const Vec3 n = cross(d1, d2);
   const double D = dot(n, n);
   if (D == 0.0) {
-    std::cerr << "DEP::intersection: rays are parallel.\n";
+    numericMessages() << "DEP::intersection: rays are parallel.\n";
     return -1;
   }
   const Vec3 w = X02 - X01;
@@ -160,7 +161,7 @@ int ExtOrientation::intersection(const ImageGeometry& other, const Vec3& a1, con
                                  Vec3& P, double& e) const {
   const auto* second = dynamic_cast<const ExtOrientation*>(&other);
   if (second == nullptr) {
-    std::cout << "ExtOrientation::intersection: Incompatible image geometries!\n";
+    messages() << "ExtOrientation::intersection: Incompatible image geometries!\n";
     return -1;
   }
   return DEP::intersection(X0_, R_, a1, second->X0_, second->R_, a2, P, e);
@@ -196,7 +197,7 @@ int ExtOrientation::getDerivs(const Vec3& reduced, const Vec3& P, GeometryDerivs
   const Vec3 uvn = multiplyTransposed(R_, P - X0_);
   const double U = uvn[0], V = uvn[1], N = uvn[2];
   if (N == 0.0) {
-    std::cout << "ERROR: ExtOrientation::get_derivs: Zero denominator.\n";
+    messages() << "ERROR: ExtOrientation::get_derivs: Zero denominator.\n";
     return -1;
   }
   const double q = reduced[2] / (N * N);
@@ -239,8 +240,7 @@ void ExtOrientation::refresh() {
   R_ = matrixFromRotation(rotation_.data());
 }
 
-int ExtOrientation::convergenceTest(const Vector& x) const {
-  const LSParams& ls = lsParams();
+int ExtOrientation::convergenceTest(const Vector& x, const LSParams& ls) const {
   for (int k = 0; k < paramCount(); ++k) {
     const bool centre = k < 3;
     if (centre ? !ls.critProjectionCentres : !ls.critRotations) continue;
@@ -262,23 +262,23 @@ void ExtOrientation::printIterationTable(std::ostream& out, const Vector& x) con
 int ExtOrientation::readIdAndTime(std::istream& in, UnitAngle* unit) {
   std::string station;
   if (!readWord(in, station)) {
-    std::cout << "ERROR: Reading ID failed.\n";
+    messages() << "ERROR: Reading ID failed.\n";
     return -1;
   }
   setId(station);
   if (unit != nullptr) {
     std::string word;
     if (!readWord(in, word)) {
-      std::cout << "ERROR: Reading unit of rotation angles failed.\n";
+      messages() << "ERROR: Reading unit of rotation angles failed.\n";
       return -1;
     }
     if (!unit->lookup(word)) {
-      std::cout << "ERROR: Unknown unit of rotation angles: " << word << "\n";
+      messages() << "ERROR: Unknown unit of rotation angles: " << word << "\n";
       return -1;
     }
   }
   if (!readDouble(in, t)) {
-    std::cout << "ERROR: Cannot read exposure time.\n";
+    messages() << "ERROR: Cannot read exposure time.\n";
     return -1;
   }
   return 1;
@@ -286,18 +286,17 @@ int ExtOrientation::readIdAndTime(std::istream& in, UnitAngle* unit) {
 
 int ExtOrientation::readCentre(std::istream& in) {
   if (!readTriple(in, &p[0])) {
-    std::cout << "ERROR: Reading projection centre coords. failed.\n";
+    messages() << "ERROR: Reading projection centre coords. failed.\n";
     return -1;
   }
   if (!readTriple(in, &s[0])) {
-    std::cout << "ERROR: Reading std. dev. of proj. centre coords. failed.\n";
+    messages() << "ERROR: Reading std. dev. of proj. centre coords. failed.\n";
     return -1;
   }
   return 1;
 }
 
-void ExtOrientation::writeCentre(std::ostream& out) const {
-  const LSParams& ls = lsParams();
+void ExtOrientation::writeCentre(std::ostream& out, const LSParams& ls) const {
   const double f = ls.lengthUnit.factor();
   for (int k = 0; k < 3; ++k) {
     out << " ";
@@ -315,9 +314,8 @@ void ExtOrientation::writeCentre(std::ostream& out) const {
   out << "\n";
 }
 
-void ExtOrientation::printReportRows(std::ostream& out, double rotationFactor,
+void ExtOrientation::printReportRows(std::ostream& out, const LSParams& ls, double rotationFactor,
                                      int rotationDecimals) const {
-  const LSParams& ls = lsParams();
   const double lengthFactor = ls.lengthUnit.factor();
   out << "Station ID    :  " << id() << "\n"
       << "Exposure time :  " << t << " s\n"
@@ -327,7 +325,7 @@ void ExtOrientation::printReportRows(std::ostream& out, double rotationFactor,
     const bool centre = k < 3;
     const double factor = centre ? lengthFactor : rotationFactor;
     const int decimals = centre ? 3 : rotationDecimals;
-    out << "  " << std::left << std::setw(4) << stateName(s[k]) << "   " << std::setw(8)
+    out << "  " << std::left << std::setw(4) << stateName(s[k], ls) << "   " << std::setw(8)
         << paramName(k) << std::right << "   ";
     printFixed(out, p[k] * factor, decimals, 12);
     out << "   ";
@@ -350,19 +348,18 @@ void ExtOrientation::printReportRows(std::ostream& out, double rotationFactor,
 
 ExtOrientation3::ExtOrientation3(std::string id) : ExtOrientation(std::move(id), 3) {}
 
-int ExtOrientation3::readRecord(std::istream& in) {
+int ExtOrientation3::readRecord(std::istream& in, const LSParams& ls) {
   if (readIdAndTime(in, &angleUnit) != 1 || readCentre(in) != 1) return -1;
-  const LSParams& ls = lsParams();
   const double F = angleUnit.factor();
   double angles[3];
   if (!readTriple(in, angles)) {
-    std::cout << "ERROR: Reading rotation parameters failed.\n";
+    messages() << "ERROR: Reading rotation parameters failed.\n";
     return -1;
   }
   for (int k = 0; k < 3; ++k) p[3 + k] = angles[k] / F;
   double sdevs[3];
   if (!readTriple(in, sdevs)) {
-    std::cout << "ERROR: Reading std. dev. of rotation angles failed.\n";
+    messages() << "ERROR: Reading std. dev. of rotation angles failed.\n";
     return -1;
   }
   for (int k = 0; k < 3; ++k) s[3 + k] = ls.isObserved(sdevs[k]) ? sdevs[k] / F : sdevs[k];
@@ -370,13 +367,12 @@ int ExtOrientation3::readRecord(std::istream& in) {
   return 1;
 }
 
-void ExtOrientation3::writeRecord(std::ostream& out) const {
-  const LSParams& ls = lsParams();
+void ExtOrientation3::writeRecord(std::ostream& out, const LSParams& ls) const {
   const double F = angleUnit.factor();
   out << keyword() << " " << id() << " " << angleUnit.abbreviation() << " ";
   printFixed(out, t, 4, 15);
   out << "\n";
-  writeCentre(out);
+  writeCentre(out, ls);
   for (int k = 3; k < 6; ++k) {
     out << " ";
     printScientific(out, p[k] * F, 6, 15);
@@ -390,8 +386,8 @@ void ExtOrientation3::writeRecord(std::ostream& out) const {
   out << "\n";
 }
 
-void ExtOrientation3::printReport(std::ostream& out) const {
-  printReportRows(out, angleUnit.factor(), 5);
+void ExtOrientation3::printReport(std::ostream& out, const LSParams& ls) const {
+  printReportRows(out, ls, angleUnit.factor(), 5);
 }
 
 int ExtOrientation3::getDerivs(const Vec3& reduced, const Vec3& P, GeometryDerivs& derivs) const {
@@ -486,19 +482,19 @@ std::string EOQuaternion::paramName(int k) const {
   return kNames[k];
 }
 
-int EOQuaternion::readRecord(std::istream& in) {
+int EOQuaternion::readRecord(std::istream& in, const LSParams&) {
   if (readIdAndTime(in, nullptr) != 1 || readCentre(in) != 1) return -1;
   double q[4];
   for (double& component : q) {
     if (!readDouble(in, component)) {
-      std::cout << "ERROR: Reading rotation parameters failed.\n";
+      messages() << "ERROR: Reading rotation parameters failed.\n";
       return -1;
     }
   }
   double sq[4];
   for (double& component : sq) {
     if (!readDouble(in, component)) {
-      std::cout << "ERROR: Reading std. dev. of rotation parameters failed.\n";
+      messages() << "ERROR: Reading std. dev. of rotation parameters failed.\n";
       return -1;
     }
   }
@@ -510,11 +506,11 @@ int EOQuaternion::readRecord(std::istream& in) {
   return 1;
 }
 
-void EOQuaternion::writeRecord(std::ostream& out) const {
+void EOQuaternion::writeRecord(std::ostream& out, const LSParams& ls) const {
   out << keyword() << " " << id() << " ";
   printFixed(out, t, 4, 15);
   out << "\n";
-  writeCentre(out);
+  writeCentre(out, ls);
   for (const std::vector<double>* values : {&p, &s}) {
     for (int k = 3; k < 7; ++k) {
       out << " ";
@@ -524,7 +520,9 @@ void EOQuaternion::writeRecord(std::ostream& out) const {
   }
 }
 
-void EOQuaternion::printReport(std::ostream& out) const { printReportRows(out, 1.0, 6); }
+void EOQuaternion::printReport(std::ostream& out, const LSParams& ls) const {
+  printReportRows(out, ls, 1.0, 6);
+}
 
 Mat3 EOQuaternion::matrixFromRotation(const double* q) const { return quaternionMatrix(q); }
 
@@ -572,10 +570,10 @@ double EOQuaternion::constraintMisclosure() const {
   return 1.0 - (p[3] * p[3] + p[4] * p[4] + p[5] * p[5] + p[6] * p[6]);
 }
 
-void EOQuaternion::addConstraints(NormalSystem& normals) const {
+void EOQuaternion::addConstraints(NormalSystem& normals, const LSParams& ls) const {
   DesignBlock block{Matrix(1, 7), firstUnknown()};
   for (int k = 3; k < 7; ++k) block.A(0, k) = 2.0 * p[k];
-  normals.accumulateWeighted(block, {lsParams().weightConstraints}, {constraintMisclosure()});
+  normals.accumulateWeighted(block, {ls.weightConstraints}, {constraintMisclosure()});
 }
 
 }  // namespace bravik

@@ -9,13 +9,13 @@ namespace bravik {
 namespace DEP {
 
 // Collinearity: d = P - X0, (U, V, N) = R^T d, u = z U / N, v = z V / N.
-// A zero N writes "DEP::projection: zero denominator.\n" to standard error, divides
+// A zero N writes "DEP::projection: zero denominator.\n" to the numeric diagnostics, divides
 // anyway and reports success (1).
 int projection(const Vec3& X0, const Mat3& R, const Vec3& P, double z, double& u, double& v);
 
 // Closest approach of the rays X01 + t R1 a1 and X02 + t R2 a2: P is the midpoint of
 // the two closest points, e their distance. Parallel rays write
-// "DEP::intersection: rays are parallel.\n" to standard error and fail (-1).
+// "DEP::intersection: rays are parallel.\n" to the numeric diagnostics and fail (-1).
 int intersection(const Vec3& X01, const Mat3& R1, const Vec3& a1, const Vec3& X02, const Mat3& R2,
                  const Vec3& a2, Vec3& P, double& e);
 
@@ -43,7 +43,7 @@ class ExtOrientation : public ImageGeometry {
   int rotationDerivs(const Vec3& reduced, const Vec3& P, Matrix& derivs) const override;
   void refresh() override;
   void prepareDerivatives() const override { rotationMatrixDerivatives(); }
-  int convergenceTest(const Vector& x) const override;
+  int convergenceTest(const Vector& x, const LSParams& ls) const override;
   void printIterationTable(std::ostream& out, const Vector& x) const override;
   PosCorrection* posCorrection() const override { return posCorrection_; }
   void setPosCorrection(PosCorrection* correction) { posCorrection_ = correction; }
@@ -59,8 +59,9 @@ class ExtOrientation : public ImageGeometry {
   // Record fields shared by all classes, in order; each prints its message on failure.
   int readIdAndTime(std::istream& in, UnitAngle* unit);
   int readCentre(std::istream& in);
-  void writeCentre(std::ostream& out) const;
-  void printReportRows(std::ostream& out, double rotationFactor, int rotationDecimals) const;
+  void writeCentre(std::ostream& out, const LSParams& ls) const;
+  void printReportRows(std::ostream& out, const LSParams& ls, double rotationFactor,
+                       int rotationDecimals) const;
 
   Vec3 X0_{0.0, 0.0, 0.0};
   Mat3 R_ = identity3();
@@ -81,9 +82,9 @@ class ExtOrientation : public ImageGeometry {
 class ExtOrientation3 : public ExtOrientation {
  public:
   explicit ExtOrientation3(std::string id);
-  int readRecord(std::istream& in) override;
-  void writeRecord(std::ostream& out) const override;
-  void printReport(std::ostream& out) const override;
+  int readRecord(std::istream& in, const LSParams& ls) override;
+  void writeRecord(std::ostream& out, const LSParams& ls) const override;
+  void printReport(std::ostream& out, const LSParams& ls) const override;
   int getDerivs(const Vec3& reduced, const Vec3& P, GeometryDerivs& derivs) const override;
   void refresh() override;
   AttCorrection* attCorrection() const override { return attCorrection_; }
@@ -151,14 +152,14 @@ class EOQuaternion : public ExtOrientation {
   std::string typeName() const override { return "EO (quaternion)"; }
   std::string keyword() const override { return "ext-ori-quaternion"; }
   std::string paramName(int k) const override;
-  int readRecord(std::istream& in) override;
-  void writeRecord(std::ostream& out) const override;
-  void printReport(std::ostream& out) const override;
+  int readRecord(std::istream& in, const LSParams& ls) override;
+  void writeRecord(std::ostream& out, const LSParams& ls) const override;
+  void printReport(std::ostream& out, const LSParams& ls) const override;
   void rotationFromMatrix(const Mat3& R, double* q) const override;
   Mat3 matrixFromRotation(const double* q) const override;
   Mat3 matrixDerivative(const double* q, int k) const override;
   int constraintCount() const override { return 1; }
-  void addConstraints(NormalSystem& normals) const override;
+  void addConstraints(NormalSystem& normals, const LSParams& ls) const override;
   // Misclosure 1 - (q0^2 + q1^2 + q2^2 + q3^2) of the constraint.
   double constraintMisclosure() const;
 };

@@ -14,6 +14,8 @@
 namespace bravik {
 namespace {
 
+const LSParams kDefaults;  // the settings a run starts with
+
 constexpr double kPi = std::numbers::pi;
 constexpr double kDeg = kPi / 180.0;
 
@@ -252,7 +254,7 @@ TEST(IntersectionTest, MeetingRaysParallelRaysAndProjectionRoundTrip) {
 TEST(RecordTest, DegreesAreConvertedAndRecordsReadBack) {
   std::istringstream in("S7 deg 12.5 (100, 200, 1000) 0.05 0.05 0.1 90 -1.5 30 0.01 1e-31 1e31");
   EOAnglesPOKRot eo;
-  ASSERT_EQ(eo.readRecord(in), 1);
+  ASSERT_EQ(eo.readRecord(in, kDefaults), 1);
   EXPECT_EQ(eo.id(), "S7");
   EXPECT_EQ(eo.t, 12.5);
   EXPECT_NEAR(eo.p[3], kPi / 2, 1e-15);
@@ -262,13 +264,13 @@ TEST(RecordTest, DegreesAreConvertedAndRecordsReadBack) {
   EXPECT_NEAR(eo.rotation()[2], std::cos(1.5 * kDeg), 1e-15);  // refreshed after reading
 
   std::ostringstream out;
-  eo.writeRecord(out);
+  eo.writeRecord(out, kDefaults);
   std::istringstream back(out.str());
   std::string keyword;
   back >> keyword;
   EXPECT_EQ(keyword, "ext-ori-pok-rot");
   EOAnglesPOKRot copy;
-  ASSERT_EQ(copy.readRecord(back), 1);
+  ASSERT_EQ(copy.readRecord(back, kDefaults), 1);
   for (int k = 0; k < 6; ++k) {
     EXPECT_NEAR(copy.p[k], eo.p[k], 1e-6 * std::max(1.0, std::fabs(eo.p[k])));
     EXPECT_NEAR(copy.s[k], eo.s[k], 1e-6 * std::fabs(eo.s[k]));
@@ -282,15 +284,15 @@ TEST(RecordTest, EveryClassReadsBackWhatItWrites) {
     std::istringstream in(
         quaternion ? "Q1 3.25 10 20 30 0.1 1e31 1e-31 0.5 0.5 0.5 0.5 1e-3 1e-3 1e31 1e-31"
                    : "A1 gon 3.25 10 20 30 0.1 1e31 1e-31 12.5 -3 150 0.01 1e31 1e-31");
-    ASSERT_EQ(eo->readRecord(in), 1) << name;
+    ASSERT_EQ(eo->readRecord(in, kDefaults), 1) << name;
     std::ostringstream out;
-    eo->writeRecord(out);
+    eo->writeRecord(out, kDefaults);
     std::istringstream back(out.str());
     std::string keyword;
     back >> keyword;
     EXPECT_EQ(keyword, eo->keyword());
     auto copy = make();
-    ASSERT_EQ(copy->readRecord(back), 1) << name << "\n" << out.str();
+    ASSERT_EQ(copy->readRecord(back, kDefaults), 1) << name << "\n" << out.str();
     EXPECT_EQ(copy->id(), eo->id());
     EXPECT_EQ(copy->t, eo->t);
     for (int k = 0; k < eo->paramCount(); ++k) {
@@ -315,13 +317,13 @@ TEST(RecordTest, MessagesNameTheFailingField) {
     std::istringstream in(record);
     EOAnglesOPKRot eo;
     testing::internal::CaptureStdout();
-    EXPECT_EQ(eo.readRecord(in), -1) << record;
+    EXPECT_EQ(eo.readRecord(in, kDefaults), -1) << record;
     EXPECT_EQ(testing::internal::GetCapturedStdout(), message) << record;
   }
   std::istringstream quaternion("Q1 0 1 2 3 1 1 1 1 0 0 0 1 1 1");
   EOQuaternion eo;
   testing::internal::CaptureStdout();
-  EXPECT_EQ(eo.readRecord(quaternion), -1);
+  EXPECT_EQ(eo.readRecord(quaternion, kDefaults), -1);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "ERROR: Reading std. dev. of rotation parameters failed.\n");
 }
@@ -331,7 +333,7 @@ TEST(RecordTest, ReportBlockShowsStatesAndOwnRotationMatrix) {
   setParams(eo, {100, 200, 1000, 0, 0, 0});
   eo.s = {0.05, 1e31, 1e-31, 0.001, 0.001, 0.001};
   std::ostringstream out;
-  eo.printReport(out);
+  eo.printReport(out, kDefaults);
   const std::string text = out.str();
   EXPECT_THAT(text, testing::HasSubstr("Type          :  EO (omega-phi-kappa, rotated)\n"));
   EXPECT_THAT(text, testing::HasSubstr("  obs    Xo              100.000          0.050\n"));

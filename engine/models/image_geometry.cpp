@@ -5,17 +5,20 @@
 #include <iostream>
 
 #include "lsq/ls_params.h"
-#include "models/tokens.h"
+#include "util/diagnostics.h"
+#include "util/tokens.h"
 
 namespace bravik {
 
 ImageGeometry::ImageGeometry(std::string id, int paramCount, AdjKind kind)
     : AdjObject(std::move(id), paramCount, kind), p(paramCount, 0.0), s(paramCount, 0.0) {}
 
-int ImageGeometry::setupParamSlots() { return setupSlotsFrom(p.data(), s.data()); }
+int ImageGeometry::setupParamSlots(const LSParams& ls) {
+  return setupSlotsFrom(p.data(), s.data(), ls);
+}
 
 int ImageGeometry::computeApproximation() {
-  std::cout << "ATTENTION: Calculate approximate image geometry not implemented.\n";
+  messages() << "ATTENTION: Calculate approximate image geometry not implemented.\n";
   return 1;
 }
 
@@ -26,27 +29,27 @@ int ImageGeometry::rotationDerivs(const Vec3&, const Vec3&, Matrix&) const { ret
 ListGeometry::ListGeometry(std::string id, int paramCount)
     : ImageGeometry(std::move(id), paramCount, AdjKind::kImageGeometry) {}
 
-int ListGeometry::readRecord(std::istream& in) {
+int ListGeometry::readRecord(std::istream& in, const LSParams&) {
   std::string station;
   if (!readWord(in, station)) {
-    std::cout << "ERROR: Reading station ID failed.\n";
+    messages() << "ERROR: Reading station ID failed.\n";
     return -1;
   }
   setId(station);
   if (!readDouble(in, t)) {
-    std::cout << "ERROR: Cannot read exposure time.\n";
+    messages() << "ERROR: Cannot read exposure time.\n";
     return -1;
   }
   for (int k = 0; k < paramCount(); ++k) {
     if (!readDouble(in, p[k]) || !readDouble(in, s[k])) {
-      std::cout << "ERROR: Reading values and std. devs. failed.\n";
+      messages() << "ERROR: Reading values and std. devs. failed.\n";
       return -1;
     }
   }
   return 1;
 }
 
-void ListGeometry::writeRecord(std::ostream& out) const {
+void ListGeometry::writeRecord(std::ostream& out, const LSParams&) const {
   out << recordKeyword() << "   " << id() << "   " << std::fixed << std::setprecision(6)
       << std::setw(12) << t << "\n"
       << std::scientific << std::setprecision(15);
@@ -56,21 +59,20 @@ void ListGeometry::writeRecord(std::ostream& out) const {
   out << std::defaultfloat;
 }
 
-void ListGeometry::printReport(std::ostream& out) const {
+void ListGeometry::printReport(std::ostream& out, const LSParams& ls) const {
   out << "Station ID    :  " << id() << "\n"
       << "Exposure time :  " << t << "\n"
       << "Type          :  " << typeName() << "\n\n"
       << "  Param.     State         Value       Std.dev.\n\n";
   for (int k = 0; k < paramCount(); ++k) {
     out << "  " << std::left << std::setw(8) << paramName(k) << "   " << std::setw(4)
-        << stateName(s[k]) << std::right << std::scientific << std::setprecision(6) << "   "
+        << stateName(s[k], ls) << std::right << std::scientific << std::setprecision(6) << "   "
         << std::setw(14) << p[k] << "   " << std::setw(14) << s[k] << std::defaultfloat << "\n";
   }
   out << "\n";
 }
 
-int ListGeometry::convergenceTest(const Vector& x) const {
-  const LSParams& ls = lsParams();
+int ListGeometry::convergenceTest(const Vector& x, const LSParams& ls) const {
   if (!ls.critGeometry) return -1;
   for (int k = 0; k < paramCount(); ++k) {
     if (std::fabs(x[firstUnknown() + k]) > ls.limitGeometry) return k;
@@ -114,7 +116,7 @@ int PMFLinear::intersection(const ImageGeometry& other, const Vec3& a1, const Ve
                             double& e) const {
   const auto* second = dynamic_cast<const PMFLinear*>(&other);
   if (second == nullptr) {
-    std::cout << "PMFLinear::intersection: Incompatible image geometries!\n";
+    messages() << "PMFLinear::intersection: Incompatible image geometries!\n";
     return -1;
   }
   // Four equations a1 X + a2 Y + a3 Z = u - a0 (and b for v), solved by least squares.
@@ -131,7 +133,7 @@ int PMFLinear::intersection(const ImageGeometry& other, const Vec3& a1, const Ve
     addEquation(&geometry->p[5], a[1] - geometry->p[4]);
   }
   if (!solveSymmetric3(n, b, P)) {
-    std::cout << "ERROR: Decomposition of normal matrix failed.\n";
+    messages() << "ERROR: Decomposition of normal matrix failed.\n";
     return -1;
   }
   e = 0.0;
@@ -151,7 +153,7 @@ double dltDenominator(const std::vector<double>& L, const Vec3& P) {
 
 int DirectLinearTransf::projection(const Vec3& P, double, double& u, double& v) const {
   const double N = dltDenominator(p, P);
-  if (N == 0.0) std::cerr << "DEP::projection: zero denominator.\n";
+  if (N == 0.0) numericMessages() << "DEP::projection: zero denominator.\n";
   u = (p[0] * P[0] + p[1] * P[1] + p[2] * P[2] + p[3]) / N;
   v = (p[4] * P[0] + p[5] * P[1] + p[6] * P[2] + p[7]) / N;
   return 1;
@@ -159,7 +161,7 @@ int DirectLinearTransf::projection(const Vec3& P, double, double& u, double& v) 
 
 int DirectLinearTransf::getDerivs(const Vec3&, const Vec3& P, GeometryDerivs& derivs) const {
   const double N = dltDenominator(p, P);
-  if (N == 0.0) std::cerr << "DirectLinearTransf::get_derivs: zero denominator.\n";
+  if (N == 0.0) numericMessages() << "DirectLinearTransf::get_derivs: zero denominator.\n";
   const double u = (p[0] * P[0] + p[1] * P[1] + p[2] * P[2] + p[3]) / N;
   const double v = (p[4] * P[0] + p[5] * P[1] + p[6] * P[2] + p[7]) / N;
   const double homogeneous[4] = {P[0], P[1], P[2], 1.0};
@@ -185,9 +187,9 @@ int DirectLinearTransf::getDerivs(const Vec3&, const Vec3& P, GeometryDerivs& de
 int DirectLinearTransf::intersection(const ImageGeometry& other, const Vec3&, const Vec3&, Vec3&,
                                      double&) const {
   if (dynamic_cast<const DirectLinearTransf*>(&other) == nullptr) {
-    std::cout << "DirectLinearTransf::intersection: Incompatible image geometries!\n";
+    messages() << "DirectLinearTransf::intersection: Incompatible image geometries!\n";
   } else {
-    std::cout << "DirectLinearTransf::intersection: Not implemented yet!\n";
+    messages() << "DirectLinearTransf::intersection: Not implemented yet!\n";
   }
   return -1;
 }

@@ -30,12 +30,13 @@ class ImageGeometry : public AdjObject {
  public:
   ImageGeometry(std::string id, int paramCount, AdjKind kind);
 
-  int setupParamSlots() override;
+  int setupParamSlots(const LSParams& ls) override;
 
-  // Record after the class keyword; 1, or -1 after a message on standard output.
-  virtual int readRecord(std::istream& in) = 0;
-  virtual void writeRecord(std::ostream& out) const = 0;
-  virtual void printReport(std::ostream& out) const = 0;
+  // Record after the class keyword; 1, or -1 after a message on the diagnostics sink. The
+  // settings `ls` classify the std. devs. and give the units of the records and reports.
+  virtual int readRecord(std::istream& in, const LSParams& ls) = 0;
+  virtual void writeRecord(std::ostream& out, const LSParams& ls) const = 0;
+  virtual void printReport(std::ostream& out, const LSParams& ls) const = 0;
   // Reduced image coordinates (u, v) of object point P; z is the third component of
   // the reduced image vector (-c). 1 on success.
   virtual int projection(const Vec3& P, double z, double& u, double& v) const = 0;
@@ -73,12 +74,12 @@ class ImageGeometry : public AdjObject {
 class ListGeometry : public ImageGeometry {
  public:
   ListGeometry(std::string id, int paramCount);
-  int readRecord(std::istream& in) override;
-  void writeRecord(std::ostream& out) const override;
-  void printReport(std::ostream& out) const override;
+  int readRecord(std::istream& in, const LSParams& ls) override;
+  void writeRecord(std::ostream& out, const LSParams& ls) const override;
+  void printReport(std::ostream& out, const LSParams& ls) const override;
   // The keyword that starts the written record (the reader's keyword).
   virtual std::string recordKeyword() const = 0;
-  int convergenceTest(const Vector& x) const override;
+  int convergenceTest(const Vector& x, const LSParams& ls) const override;
 };
 
 // Affine projection u = a0 + a1 X + a2 Y + a3 Z, v = b0 + b1 X + b2 Y + b3 Z.
@@ -97,7 +98,7 @@ class PMFLinear : public ListGeometry {
 
 // Eleven-parameter direct linear transformation L1 .. L11:
 // u = (L1 X + L2 Y + L3 Z + L4) / N, v = (L5 X + L6 Y + L7 Z + L8) / N with
-// N = L9 X + L10 Y + L11 Z + 1. A zero N is reported on standard error and the division
+// N = L9 X + L10 Y + L11 Z + 1. A zero N is reported on the numeric diagnostics and the division
 // is carried out anyway. Intersections are not provided and always fail.
 class DirectLinearTransf : public ListGeometry {
  public:

@@ -21,8 +21,9 @@ const char* objectPointTypeCode(std::int32_t type) {
   }
 }
 
-ObjectPoint::ObjectPoint(std::string id) : AdjObject(std::move(id), 3, AdjKind::kObjectPoint) {
-  const double free = lsParams().smaxu;
+ObjectPoint::ObjectPoint(std::string id, const LSParams& ls)
+    : AdjObject(std::move(id), 3, AdjKind::kObjectPoint) {
+  const double free = ls.smaxu;
   sdev = {free, free, free};
 }
 
@@ -31,7 +32,9 @@ std::string ObjectPoint::paramName(int k) const {
   return kNames[k];
 }
 
-int ObjectPoint::setupParamSlots() { return setupSlotsFrom(xyz.data(), sdev.data()); }
+int ObjectPoint::setupParamSlots(const LSParams& ls) {
+  return setupSlotsFrom(xyz.data(), sdev.data(), ls);
+}
 
 void ObjectPoint::printIterationTable(std::ostream& out, const Vector& x) const {
   out << "Point ID : " << id() << "\n"
@@ -48,8 +51,7 @@ void ObjectPoint::printIterationTable(std::ostream& out, const Vector& x) const 
   out << "\n";
 }
 
-int ObjectPoint::convergenceTest(const Vector& x) const {
-  const LSParams& ls = lsParams();
+int ObjectPoint::convergenceTest(const Vector& x, const LSParams& ls) const {
   if (!ls.critObjectPoints) return -1;
   for (int k = 0; k < 3; ++k) {
     if (std::fabs(x[firstUnknown() + k]) > ls.limitObjectPoints) return k;

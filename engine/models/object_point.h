@@ -23,15 +23,15 @@ const char* objectPointTypeCode(std::int32_t type);
 // A point in object space (object units, metres) with three parameters X, Y, Z.
 class ObjectPoint : public AdjObject {
  public:
-  // Coordinates 0; std. devs. the "free" value smaxu of the settings as they stand now.
-  explicit ObjectPoint(std::string id);
+  // Coordinates 0; std. devs. the "free" value smaxu of the settings `ls`.
+  ObjectPoint(std::string id, const LSParams& ls);
 
   std::string typeName() const override { return "object point"; }
   std::string keyword() const override { return "obj-point"; }
   std::string paramName(int k) const override;
-  int setupParamSlots() override;
+  int setupParamSlots(const LSParams& ls) override;
   void printIterationTable(std::ostream& out, const Vector& x) const override;
-  int convergenceTest(const Vector& x) const override;
+  int convergenceTest(const Vector& x, const LSParams& ls) const override;
 
   Vec3 xyz{0.0, 0.0, 0.0};
   Vec3 sdev;

@@ -11,15 +11,13 @@ namespace {
 
 class ObjectPointTest : public testing::Test {
  protected:
-  void SetUp() override { saved_ = lsParams(); }
-  void TearDown() override { lsParams() = saved_; }
-  LSParams saved_;
+  LSParams ls_;
 };
 
 TEST_F(ObjectPointTest, TakesTheFreeValueOfTheSettingsAtCreation) {
-  lsParams().smaxu = 5e20;
-  ObjectPoint point("P1");
-  lsParams().smaxu = 1e31;
+  ls_.smaxu = 5e20;
+  ObjectPoint point("P1", ls_);
+  ls_.smaxu = 1e31;
   EXPECT_EQ(point.sdev[2], 5e20);
   EXPECT_EQ(point.type, kPointIntersection);
   EXPECT_STREQ(objectPointTypeCode(point.type), "in");
@@ -27,25 +25,25 @@ TEST_F(ObjectPointTest, TakesTheFreeValueOfTheSettingsAtCreation) {
 }
 
 TEST_F(ObjectPointTest, ConvergenceNeedsTheSwitchAndAllowsTheLimit) {
-  ObjectPoint point("P1");
+  ObjectPoint point("P1", ls_);
   AdjObjectList list;
-  list.add(point);
-  lsParams().limitObjectPoints = 0.001;
-  lsParams().critObjectPoints = false;
-  EXPECT_EQ(point.convergenceTest({0.5, 0.5, 0.5}), -1);
-  lsParams().critObjectPoints = true;
-  EXPECT_EQ(point.convergenceTest({0.001, -0.001, 0.0}), -1);
-  EXPECT_EQ(point.convergenceTest({0.0, -0.002, 0.5}), 1);
+  list.add(point, ls_);
+  ls_.limitObjectPoints = 0.001;
+  ls_.critObjectPoints = false;
+  EXPECT_EQ(point.convergenceTest({0.5, 0.5, 0.5}, ls_), -1);
+  ls_.critObjectPoints = true;
+  EXPECT_EQ(point.convergenceTest({0.001, -0.001, 0.0}, ls_), -1);
+  EXPECT_EQ(point.convergenceTest({0.0, -0.002, 0.5}, ls_), 1);
 }
 
 TEST_F(ObjectPointTest, IterationTablePrintsValuesBeforeAndAfterTheUpdate) {
-  ObjectPoint point("P7");
+  ObjectPoint point("P7", ls_);
   point.xyz = {100.0, 200.0, 30.0};
   point.sdev = {1e-31, 0.05, 1e31};
   AdjObjectList list;
-  ObjectPoint first("P1");
-  list.add(first);
-  list.add(point);
+  ObjectPoint first("P1", ls_);
+  list.add(first, ls_);
+  list.add(point, ls_);
   std::ostringstream out;
   point.printIterationTable(out, {0, 0, 0, 0.0, 0.25, -1.5});
   EXPECT_EQ(out.str(),

@@ -7,7 +7,8 @@
 #include <string>
 
 #include "lsq/ls_params.h"
-#include "report/number_format.h"
+#include "util/diagnostics.h"
+#include "util/number_format.h"
 
 namespace bravik {
 namespace {
@@ -59,8 +60,7 @@ void printComponentSummary(std::ostream& out, const ComponentStats (&stats)[3],
 
 // A std. dev. of the observed range scaled by the object-unit factor, otherwise the
 // fixed/free marker unchanged.
-std::string formatStdDev(double s, int width) {
-  const LSParams& settings = lsParams();
+std::string formatStdDev(double s, int width, const LSParams& settings) {
   if (settings.isObserved(s)) return formatFixed(s * settings.lengthUnit.factor(), 3, width);
   return formatScientific(s, 1, width);
 }
@@ -94,7 +94,7 @@ void printResidualStats(std::ostream& out, const ResidualStats& stats) {
 }
 
 void printResidualLine(std::ostream& out, const ImagePoint& measured, const ObjectPoint& point,
-                       double vx, double vy) {
+                       double vx, double vy, double smax) {
   out << "  " << alignRight(measured.id, 8) << "  " << formatFixed(vx * kMicrometre, 2, 10) << " "
       << formatFixed(vy * kMicrometre, 2, 10) << " "
       << formatFixed(std::hypot(vx, vy) * kMicrometre, 2, 10);
@@ -102,14 +102,14 @@ void printResidualLine(std::ostream& out, const ImagePoint& measured, const Obje
     out << "   control point for";
     const char* axes[3] = {" X", " Y", " Z"};
     for (int k = 0; k < 3; ++k) {
-      if (!(point.sdev[k] > lsParams().smax)) out << axes[k];
+      if (!(point.sdev[k] > smax)) out << axes[k];
     }
   }
   out << "\n";
 }
 
 ResidualStats writeImageResiduals(const Block& block, const BundleImage& image, std::ostream& out) {
-  const LSParams& settings = lsParams();
+  const LSParams& settings = block.settings;
   out << "BundleImage ID : " << image.id() << "\n\n"
       << "  Point ID       vx/um      vy/um     |v|/um\n\n";
   ResidualStats stats;
@@ -133,7 +133,7 @@ ResidualStats writeImageResiduals(const Block& block, const BundleImage& image, 
         std::pow(settings.sigma0 / sx, 2) * vx * vx + std::pow(settings.sigma0 / sy, 2) * vy * vy;
     const double limit = settings.residualPrintLimit;
     if (std::fabs(vx) >= limit || std::fabs(vy) >= limit) {
-      printResidualLine(out, measured, *point, vx, vy);
+      printResidualLine(out, measured, *point, vx, vy, settings.smax);
     }
   }
   out << "\nNumber of points       :   " << stats.count << "\n";
@@ -167,7 +167,7 @@ void writeCamerasSection(const Block& block, std::ostream& out) {
 void writeAPSetsSection(const Block& block, std::ostream& out) {
   out << "Additional parameter sets\n=========================\n\n";
   for (const APSet* set : block.apSets.items()) {
-    set->printReport(out);
+    set->printReport(out, block.settings);
     out << "\n";
     set->printEffects(out, block.cameras, block.options.apGridX, block.options.apGridY);
   }
@@ -175,7 +175,8 @@ void writeAPSetsSection(const Block& block, std::ostream& out) {
 
 void writeExtOrientationsSection(const Block& block, std::ostream& out) {
   out << "Exterior orientations\n=====================\n\n";
-  for (const ImageGeometry* geometry : block.geometries.items()) geometry->printReport(out);
+  for (const ImageGeometry* geometry : block.geometries.items())
+    geometry->printReport(out, block.settings);
 }
 
 void writeObjectPointsSection(const Block& block, std::ostream& out) {
@@ -188,8 +189,10 @@ void writeObjectPointsSection(const Block& block, std::ostream& out) {
   for (const ObjectPoint* point : block.objectPoints.items()) {
     out << alignRight(point->id(), 8) << " " << formatFixed(point->xyz[0], 3, 11) << " "
         << formatFixed(point->xyz[1], 3, 11) << " " << formatFixed(point->xyz[2], 3, 11) << " "
-        << formatStdDev(point->sdev[0], 9) << " " << formatStdDev(point->sdev[1], 9) << " "
-        << formatStdDev(point->sdev[2], 9) << "   " << objectPointTypeCode(point->type) << "\n";
+        << formatStdDev(point->sdev[0], 9, block.settings) << " "
+        << formatStdDev(point->sdev[1], 9, block.settings) << " "
+        << formatStdDev(point->sdev[2], 9, block.settings) << "   "
+        << objectPointTypeCode(point->type) << "\n";
     if (point->type >= 0 && point->type <= 3) ++byType[point->type];
   }
   out << "\nNumber of object points with type\n"
@@ -209,7 +212,7 @@ void writeImageResidualsSection(const Block& block, int redundancy, std::ostream
   out << "Residuals of image coords.\n"
       << "==========================\n"
       << "Limit for printing residuals:  "
-      << formatFixed(lsParams().residualPrintLimit * kMicrometre, 2) << " um\n\n";
+      << formatFixed(block.settings.residualPrintLimit * kMicrometre, 2) << " um\n\n";
   ResidualStats total;
   for (const BundleImage* image : block.images.items()) {
     total.add(writeImageResiduals(block, *image, out));
@@ -239,7 +242,7 @@ void writeControlPointResiduals(const Block& block, std::ostream& out) {
     if (point->type != kPointControl) continue;
     out << adjustedCoordinates(*point);
     for (int k = 0; k < 3; ++k) {
-      if (!lsParams().isObserved(point->sdev[k])) {
+      if (!block.settings.isObserved(point->sdev[k])) {
         out << "     ---  ";
         continue;
       }
@@ -292,7 +295,8 @@ void writeAPSetRecords(const Block& block, std::ostream& out) {
 
 void writeGeometryRecords(const Block& block, std::ostream& out) {
   out << "indiv-type\n";
-  for (const ImageGeometry* geometry : block.geometries.items()) geometry->writeRecord(out);
+  for (const ImageGeometry* geometry : block.geometries.items())
+    geometry->writeRecord(out, block.settings);
   out << "stop-dep\n";
 }
 
@@ -300,8 +304,9 @@ void writeObjectPointRecords(const Block& block, std::ostream& out) {
   for (const ObjectPoint* point : block.objectPoints.items()) {
     out << "  " << alignRight(point->id(), 8) << " " << formatFixed(point->xyz[0], 3, 11) << " "
         << formatFixed(point->xyz[1], 3, 11) << " " << formatFixed(point->xyz[2], 3, 11) << " "
-        << formatStdDev(point->sdev[0], 11) << " " << formatStdDev(point->sdev[1], 11) << " "
-        << formatStdDev(point->sdev[2], 11) << "\n";
+        << formatStdDev(point->sdev[0], 11, block.settings) << " "
+        << formatStdDev(point->sdev[1], 11, block.settings) << " "
+        << formatStdDev(point->sdev[2], 11, block.settings) << "\n";
   }
   out << "stop-dep\n";
 }
@@ -314,7 +319,7 @@ void writeImagePointRecords(const Block& block, std::ostream& out) {
       double vx = 0.0;
       double vy = 0.0;
       if (point == nullptr || !imagePointResidual(*image, measured, *point, vx, vy)) {
-        std::cout << "ATTENTION: Object point " << measured.id << " not found\n";
+        messages() << "ATTENTION: Object point " << measured.id << " not found\n";
         continue;
       }
       out << "  " << alignRight(measured.id, 8) << "  " << formatFixed(vx * kMicrometre, 3, 10)

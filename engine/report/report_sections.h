@@ -3,7 +3,7 @@
 
 #include <iosfwd>
 
-#include "input/block.h"
+#include "models/block.h"
 
 namespace bravik {
 

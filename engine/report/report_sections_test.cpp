@@ -5,13 +5,15 @@
 #include <sstream>
 #include <string>
 
+#include "adjust/tiny_block_test_support.h"
 #include "input/readers.h"
 #include "lsq/ls_params.h"
-#include "lsq/tiny_block_test_support.h"
-#include "report/number_format.h"
+#include "util/number_format.h"
 
 namespace bravik {
 namespace {
+
+const LSParams kDefaults;  // the settings a run starts with
 
 using testing_support::TinyBlock;
 
@@ -42,13 +44,11 @@ TEST(NumberFormatTest, FixedScientificAndAlignment) {
 class ReportTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_ = lsParams();
     a_ = tiny_.addImage("a", 0);
     b_ = tiny_.addImage("b", 1);
     c_ = tiny_.addImage("c", 2);
     tiny_.attach();
   }
-  void TearDown() override { lsParams() = saved_; }
 
   // Point observed by all three images with exact measurements.
   ObjectPoint* addSeenPoint(const std::string& id, const Vec3& P, double sdev, int type) {
@@ -59,11 +59,10 @@ class ReportTest : public ::testing::Test {
   // Sets up the parameter slots (initial value = value as given) as the adjustment does.
   void numberUnknowns() {
     for (ObjectPoint* point : tiny_.block().objectPoints.items()) {
-      tiny_.block().adjObjects.add(*point);
+      tiny_.block().adjObjects.add(*point, tiny_.block().settings);
     }
   }
 
-  LSParams saved_;
   TinyBlock tiny_;
   BundleImage* a_ = nullptr;
   BundleImage* b_ = nullptr;
@@ -72,8 +71,8 @@ class ReportTest : public ::testing::Test {
 
 TEST_F(ReportTest, ObjectPointSectionAndRecords) {
   addSeenPoint("cp1", {100, 200, 10}, 0.05, kPointControl);
-  addSeenPoint("t1", {300, -50, 2.5}, lsParams().smaxu, kPointIntersection);
-  addSeenPoint("bad", {310, 60, 0}, lsParams().smaxu, kPointNone);
+  addSeenPoint("t1", {300, -50, 2.5}, kDefaults.smaxu, kPointIntersection);
+  addSeenPoint("bad", {310, 60, 0}, kDefaults.smaxu, kPointNone);
   std::ostringstream section;
   writeObjectPointsSection(tiny_.block(), section);
   EXPECT_EQ(section.str(),
@@ -102,19 +101,19 @@ TEST_F(ReportTest, ObjectPointSectionAndRecords) {
   // The ocs file carries no form word, so it does not read back as object coordinates.
   std::istringstream back(records.str());
   OwnedList<ObjectPoint> points;
-  EXPECT_EQ(readObjectCoordinates(back, points), -1);
+  EXPECT_EQ(readObjectCoordinates(back, points, kDefaults), -1);
 }
 
 TEST_F(ReportTest, ResidualPrintingLimitCountsEquality) {
-  addSeenPoint("t1", {300, 50, 0}, lsParams().smaxu, kPointIntersection);
+  addSeenPoint("t1", {300, 50, 0}, kDefaults.smaxu, kPointIntersection);
   // Residual v = projected - measured, so a measurement displaced by -v gives v.
   tiny_.observe(*a_, "p12", {150, 0, 0}, -4e-6, -12e-6);
   tiny_.observe(*a_, "p49", {160, 0, 0}, -4e-6, -9e-6);
   tiny_.observe(*a_, "nadir", {0, 0, 0}, -10e-6, 0.0);  // projects exactly to (0, 0)
   tiny_.observe(*a_, "ghost", {0, 0, 0});
   for (const char* id : {"p12", "p49", "nadir"}) {
-    tiny_.addPoint(id, {id[0] == 'n' ? 0.0 : (id[2] == '2' ? 150.0 : 160.0), 0, 0},
-                   lsParams().smaxu, kPointIntersection);
+    tiny_.addPoint(id, {id[0] == 'n' ? 0.0 : (id[2] == '2' ? 150.0 : 160.0), 0, 0}, kDefaults.smaxu,
+                   kPointIntersection);
   }
   std::ostringstream section;
   writeImageResidualsSection(tiny_.block(), 4, section);
@@ -139,7 +138,7 @@ TEST_F(ReportTest, ResidualPrintingLimitCountsEquality) {
 
 TEST_F(ReportTest, ControlPointMarksInResiduals) {
   ObjectPoint* cp = addSeenPoint("cp1", {300, 50, 0}, 0.05, kPointControl);
-  cp->sdev[1] = lsParams().smaxu;
+  cp->sdev[1] = kDefaults.smaxu;
   tiny_.observe(*b_, "cp1", {300, 50, 0}, -20e-6, 0.0);
   std::ostringstream section;
   writeImageResidualsSection(tiny_.block(), 0, section);
@@ -149,9 +148,9 @@ TEST_F(ReportTest, ControlPointMarksInResiduals) {
 }
 
 TEST_F(ReportTest, ImagePointRecordsEndEveryImageWithStopDep) {
-  addSeenPoint("t1", {300, 50, 0}, lsParams().smaxu, kPointIntersection);
+  addSeenPoint("t1", {300, 50, 0}, kDefaults.smaxu, kPointIntersection);
   tiny_.observe(*a_, "t2", {100, 0, 0}, 1.5e-6, -2.25e-6);
-  tiny_.addPoint("t2", {100, 0, 0}, lsParams().smaxu, kPointIntersection);
+  tiny_.addPoint("t2", {100, 0, 0}, kDefaults.smaxu, kPointIntersection);
   std::ostringstream records;
   writeImagePointRecords(tiny_.block(), records);
   const std::string text = records.str();
@@ -164,7 +163,7 @@ TEST_F(ReportTest, ImagePointRecordsEndEveryImageWithStopDep) {
 
 TEST_F(ReportTest, ControlResidualsAreAdjustedMinusGiven) {
   ObjectPoint* observed = addSeenPoint("cp1", {100, 200, 10}, 0.05, kPointControl);
-  ObjectPoint* fixed = addSeenPoint("cp2", {400, 100, 5}, lsParams().sminu, kPointControl);
+  ObjectPoint* fixed = addSeenPoint("cp2", {400, 100, 5}, kDefaults.sminu, kPointControl);
   numberUnknowns();
   observed->xyz = {100.012, 199.990, 10.5};
   std::ostringstream section;
@@ -186,7 +185,7 @@ TEST_F(ReportTest, ControlResidualsAreAdjustedMinusGiven) {
 }
 
 TEST_F(ReportTest, CheckDifferencesAreGivenMinusAdjusted) {
-  ObjectPoint* check = addSeenPoint("ch1", {300, 50, 20}, lsParams().smaxu, kPointCheck);
+  ObjectPoint* check = addSeenPoint("ch1", {300, 50, 20}, kDefaults.smaxu, kPointCheck);
   check->checkComponents = {true, false, true};
   numberUnknowns();
   check->xyz = {300.25, 50.5, 19.0};
@@ -222,7 +221,7 @@ TEST_F(ReportTest, CheckAnalysisWithoutCheckPoints) {
 TEST_F(ReportTest, GeometryRecordsReadBackAsAnImageGeometryFile) {
   ImageGeometry* b = tiny_.block().geometries.find("b");
   b->p = {300.125, -2.5, 1001.75, 0.0125, -0.003, 1.5};
-  b->s = {0.1, 0.1, 0.2, 1e-3, 1e-3, lsParams().smaxu};
+  b->s = {0.1, 0.1, 0.2, 1e-3, 1e-3, kDefaults.smaxu};
   std::ostringstream records;
   writeGeometryRecords(tiny_.block(), records);
   EXPECT_EQ(records.str().rfind("indiv-type\n", 0), 0u);
@@ -230,7 +229,7 @@ TEST_F(ReportTest, GeometryRecordsReadBackAsAnImageGeometryFile) {
 
   std::istringstream back(records.str());
   OwnedList<ImageGeometry> geometries;
-  ASSERT_EQ(readGeometryFile(back, geometries), 1);
+  ASSERT_EQ(readGeometryFile(back, geometries, kDefaults), 1);
   ASSERT_EQ(geometries.count(), 3);
   const ImageGeometry* read = geometries.find("b");
   ASSERT_NE(read, nullptr);

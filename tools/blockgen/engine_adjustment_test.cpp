@@ -8,11 +8,11 @@
 #include <map>
 #include <sstream>
 
+#include "adjust/adjustment.h"
 #include "blockgen.h"
-#include "input/block.h"
 #include "input/readers.h"
-#include "lsq/adjustment.h"
 #include "models/ap_set.h"
+#include "models/block.h"
 #include "test_folder.h"
 
 namespace blockgen {

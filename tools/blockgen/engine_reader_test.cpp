@@ -10,9 +10,9 @@
 #include <sstream>
 
 #include "blockgen.h"
-#include "input/block.h"
 #include "input/readers.h"
 #include "models/ap_set.h"
+#include "models/block.h"
 #include "models/bundle_image.h"
 #include "models/camera.h"
 #include "models/image_geometry.h"

@@ -1,17 +1,17 @@
-#ifndef BRAVIK_LSQ_APPROXIMATIONS_H
-#define BRAVIK_LSQ_APPROXIMATIONS_H
+#ifndef BRAVIK_ADJUST_APPROXIMATIONS_H
+#define BRAVIK_ADJUST_APPROXIMATIONS_H
 
 #include <iosfwd>
 #include <set>
 
-#include "input/block.h"
+#include "models/block.h"
 
 namespace bravik {
 
 // Block checks run once before the unknowns are numbered, in this order: check of
 // approximations, rays per object point, rays per image, (image-geometry
 // approximations), spatial intersection, clean-up. A null `report` prints nothing
-// there; notices that belong to standard output still go there. Removal never shifts a
+// there; notices that belong to the diagnostics sink still go there. Removal never shifts a
 // list: the object is destroyed and its entry left empty.
 
 // Minimum rays of an object point and image points of an image.
@@ -52,4 +52,4 @@ void setReferenceTime(Block& block, std::ostream& report);
 
 }  // namespace bravik
 
-#endif  // BRAVIK_LSQ_APPROXIMATIONS_H
+#endif  // BRAVIK_ADJUST_APPROXIMATIONS_H

@@ -1,4 +1,4 @@
-#include "lsq/adjustment.h"
+#include "adjust/adjustment.h"
 
 #include <gtest/gtest.h>
 
@@ -9,27 +9,22 @@
 #include <sstream>
 #include <string>
 
+#include "adjust/block_simulation_test_support.h"
 #include "input/readers.h"
-#include "lsq/block_simulation_test_support.h"
 #include "lsq/ls_params.h"
 #include "report/report_sections.h"
 
 namespace bravik {
 namespace {
 
+const LSParams kDefaults;  // the settings a run starts with
+
 using testing_support::BlockSimulator;
 using testing_support::CameraKind;
 using testing_support::SimulatedBlock;
 using testing_support::SimulationSettings;
 
-// Restores the process-wide settings after each test.
-class AdjustmentTest : public ::testing::Test {
- protected:
-  void SetUp() override { saved_ = lsParams(); }
-  void TearDown() override { lsParams() = saved_; }
-
-  LSParams saved_;
-};
+class AdjustmentTest : public ::testing::Test {};
 
 std::string lineAfter(const std::string& text, const std::string& label) {
   const std::size_t start = text.rfind(label);
@@ -94,7 +89,7 @@ TEST_F(AdjustmentTest, FrameBlockConvergesToTheTruthWithSigmaZeroOfTheImageNoise
 
   const AdjustmentState& state = adjustment.state();
   EXPECT_TRUE(state.converged);
-  EXPECT_LT(state.iterations, lsParams().maxIterations);
+  EXPECT_LT(state.iterations, simulated.block->settings.maxIterations);
   EXPECT_NE(run.report.find("*** Iteration criterion limit has been reached."), std::string::npos);
   EXPECT_NEAR(state.sigma0 / 3e-6, 1.0, 0.05);
   expectCountsMatchBlock(simulated, state);
@@ -183,8 +178,8 @@ TEST_F(AdjustmentTest, ControlResidualsAndCheckDifferencesFollowTheirSignConvent
 }
 
 TEST_F(AdjustmentTest, ZeroIterationsReportTheMaximumAndChangeNothing) {
-  lsParams().maxIterations = 0;
   SimulatedBlock simulated = BlockSimulator(SimulationSettings{}).build();
+  simulated.block->settings.maxIterations = 0;
   Adjustment adjustment(*simulated.block);
   const RunResult run = adjust(simulated, adjustment);
   ASSERT_EQ(run.iterated, 1);
@@ -203,8 +198,8 @@ TEST_F(AdjustmentTest, ConvergenceInTheLastPermittedIterationStillWarns) {
   const int needed = probeAdjustment.state().iterations;
   ASSERT_GE(needed, 2);
 
-  lsParams().maxIterations = needed;
   SimulatedBlock simulated = BlockSimulator(SimulationSettings{}).build();
+  simulated.block->settings.maxIterations = needed;
   Adjustment adjustment(*simulated.block);
   const RunResult run = adjust(simulated, adjustment);
   EXPECT_TRUE(adjustment.state().converged);
@@ -212,8 +207,8 @@ TEST_F(AdjustmentTest, ConvergenceInTheLastPermittedIterationStillWarns) {
   EXPECT_NE(run.report.find("*** WARNING: Maximum number of iterations has been reached."),
             std::string::npos);
 
-  lsParams().maxIterations = needed + 1;
   SimulatedBlock again = BlockSimulator(SimulationSettings{}).build();
+  again.block->settings.maxIterations = needed + 1;
   Adjustment roomy(*again.block);
   const RunResult roomyRun = adjust(again, roomy);
   EXPECT_EQ(roomy.state().iterations, needed);
@@ -222,8 +217,8 @@ TEST_F(AdjustmentTest, ConvergenceInTheLastPermittedIterationStillWarns) {
 }
 
 TEST_F(AdjustmentTest, UnknownAdjustmentInterfaceFailsTheInitialisation) {
-  lsParams().adjustmentInterface = AdjustmentInterface::kLapack;
   SimulatedBlock simulated = BlockSimulator(SimulationSettings{}).build();
+  simulated.block->settings.adjustmentInterface = AdjustmentInterface::kLapack;
   Adjustment adjustment(*simulated.block);
   const RunResult run = adjust(simulated, adjustment);
   EXPECT_EQ(run.initialized, -1);
@@ -307,7 +302,7 @@ std::string writeInputFiles(const SimulatedBlock& simulated, const TemporaryFold
     points << point->id() << " (" << point->xyz[0] << ", " << point->xyz[1] << ", " << point->xyz[2]
            << ") " << point->sdev[0] << " " << point->sdev[1] << " " << point->sdev[2] << "\n";
     if (point->type == kPointCheck) support << "# check point\n" << point->id() << " ch xyz\n";
-    if (point->sdev[0] < lsParams().smin) support << point->id() << " co xyz\n";
+    if (point->sdev[0] < kDefaults.smin) support << point->id() << " co xyz\n";
   }
   const std::string main = folder.file("block.inp");
   std::ofstream(main) << "camera " << folder.file("cameras.txt") << "\nimage "
@@ -354,7 +349,7 @@ TEST_F(AdjustmentTest, BlockReadFromInputFilesAdjustsAndWritesEveryResult) {
   // The ext file reads back as an image-geometry file with the adjusted orientations.
   std::ifstream ext(folder.file("block.ext"));
   OwnedList<ImageGeometry> adjusted;
-  ASSERT_EQ(readGeometryFile(ext, adjusted), 1);
+  ASSERT_EQ(readGeometryFile(ext, adjusted, LSParams()), 1);
   ASSERT_EQ(adjusted.count(), 8);
   for (const ImageGeometry* geometry : adjusted.items()) {
     const std::vector<double>& truth = simulated.truth.orientations.at(geometry->id());

@@ -1,12 +1,12 @@
-#ifndef BRAVIK_LSQ_ITERATION_H
-#define BRAVIK_LSQ_ITERATION_H
+#ifndef BRAVIK_ADJUST_ITERATION_H
+#define BRAVIK_ADJUST_ITERATION_H
 
 #include <ctime>
 #include <iosfwd>
 #include <memory>
 
-#include "input/block.h"
 #include "lsq/normal_system.h"
+#include "models/block.h"
 
 namespace bravik {
 
@@ -57,4 +57,4 @@ int checkAPtv(const Vector& n, double limit, std::ostream& report);
 
 }  // namespace bravik
 
-#endif  // BRAVIK_LSQ_ITERATION_H
+#endif  // BRAVIK_ADJUST_ITERATION_H

@@ -1,9 +1,10 @@
-#ifndef BRAVIK_INPUT_BLOCK_H
-#define BRAVIK_INPUT_BLOCK_H
+#ifndef BRAVIK_MODELS_BLOCK_H
+#define BRAVIK_MODELS_BLOCK_H
 
 #include <string>
 
 #include "lsq/adj_object.h"
+#include "lsq/ls_params.h"
 #include "models/ap_set.h"
 #include "models/bundle_image.h"
 #include "models/camera.h"
@@ -40,7 +41,14 @@ struct RunOptions {
 // Everything one run reads and adjusts. The lists own their objects and keep input
 // order; cross references between objects are non-owning.
 struct Block {
+  Block() = default;
+  // A block whose run starts with the settings left by the previous run.
+  explicit Block(const LSParams& startSettings) : settings(startSettings) {}
+
   RunOptions options;
+  // The least-squares settings of this run: the ones it started with until an "ls-params"
+  // file was read completely, then that file's. Every step of the run reads them here.
+  LSParams settings;
   OwnedList<BundleImage> images;
   OwnedList<Camera> cameras;
   OwnedList<ObjectPoint> objectPoints;
@@ -56,4 +64,4 @@ struct Block {
 
 }  // namespace bravik
 
-#endif  // BRAVIK_INPUT_BLOCK_H
+#endif  // BRAVIK_MODELS_BLOCK_H

@@ -1,11 +1,11 @@
-#ifndef BRAVIK_LSQ_ADJUSTMENT_H
-#define BRAVIK_LSQ_ADJUSTMENT_H
+#ifndef BRAVIK_ADJUST_ADJUSTMENT_H
+#define BRAVIK_ADJUST_ADJUSTMENT_H
 
 #include <iosfwd>
 #include <string>
 
-#include "input/block.h"
-#include "lsq/iteration.h"
+#include "adjust/iteration.h"
+#include "models/block.h"
 
 namespace bravik {
 
@@ -41,8 +41,10 @@ class Adjustment {
 
   // Writes the final report sections and result files in the run's order; the cam file
   // (records, then the "Cameras" section) only with `writeCameraFile`. Written through a
-  // temporary file and renamed, so an interrupted run never leaves a partial cam file.
-  void writeResults(const OutputFiles& files, bool writeCameraFile) const;
+  // temporary file and renamed, so an interrupted run never leaves a partial cam file. False
+  // after "ERROR: Cannot open output file: " or "ERROR: Cannot write output file: " and the
+  // cam file's name when it could not be written (the other sections are written still).
+  bool writeResults(const OutputFiles& files, bool writeCameraFile) const;
 
   const AdjustmentState& state() const { return state_; }
 
@@ -55,9 +57,9 @@ class Adjustment {
 
 // Initialisation, iteration and results of a block that was read and whose parameters were
 // echoed: the part of a run after reading. 1 on success, -1 when the initialisation or the
-// iteration failed (the result files then stay as they are).
+// iteration failed (the result files then stay as they are) or the cam file was not written.
 int runAdjustment(Block& block, const OutputFiles& files, bool writeCameraFile);
 
 }  // namespace bravik
 
-#endif  // BRAVIK_LSQ_ADJUSTMENT_H
+#endif  // BRAVIK_ADJUST_ADJUSTMENT_H

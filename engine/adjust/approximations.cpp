@@ -1,4 +1,4 @@
-#include "lsq/approximations.h"
+#include "adjust/approximations.h"
 
 #include <algorithm>
 #include <iostream>
@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "lsq/ls_params.h"
-#include "report/number_format.h"
+#include "util/diagnostics.h"
+#include "util/number_format.h"
 
 namespace bravik {
 namespace {
@@ -52,13 +53,12 @@ const std::vector<BundleImage*>& imagesObserving(const RaysByPointId& index,
   return found == index.end() ? kNone : found->second;
 }
 
-bool hasFreeCoordinate(const ObjectPoint& point) {
-  const double smax = lsParams().smax;
+bool hasFreeCoordinate(const ObjectPoint& point, double smax) {
   return point.sdev[0] > smax || point.sdev[1] > smax || point.sdev[2] > smax;
 }
 
 bool keptAsSingleRay(const Block& block, const ObjectPoint& point, int rays) {
-  return block.options.singleRay && rays == 1 && !hasFreeCoordinate(point);
+  return block.options.singleRay && rays == 1 && !hasFreeCoordinate(point, block.settings.smax);
 }
 
 void removeObjectPoint(Block& block, int index, std::ostream* report) {
@@ -102,7 +102,7 @@ bool intersectPoint(const std::vector<BundleImage*>& rays, const std::string& id
           rays[i]->geometry->intersection(*rays[j]->geometry, reducedVectorOf(*rays[i], id),
                                           reducedVectorOf(*rays[j], id), P, e) == 1;
       if (!ok) {
-        std::cout << "ERROR: Intersection failed.\n";
+        messages() << "ERROR: Intersection failed.\n";
         return false;
       }
       sum = sum + P;
@@ -151,7 +151,7 @@ int checkApproximations(Block& block, std::ostream* report) {
     for (const ImagePoint& point : image->points) {
       if (block.objectPoints.find(point.id) != nullptr) continue;
       if (report) *report << "Point " << point.id << " has no approximations.\n";
-      block.objectPoints.insert(std::make_unique<ObjectPoint>(point.id));
+      block.objectPoints.insert(std::make_unique<ObjectPoint>(point.id, block.settings));
       ++added;
     }
   }
@@ -240,7 +240,7 @@ int calculateApproximations(Block& block, std::ostream* report, bool debug) {
       *report << "[" << rays.size() << "]\n";
     }
     if (static_cast<int>(rays.size()) < kMinRaysPerPoint) {
-      std::cout << "ATTENTION: Too few rays to compute object coordinates.\n";
+      messages() << "ATTENTION: Too few rays to compute object coordinates.\n";
       continue;
     }
     Vec3 mean{0.0, 0.0, 0.0};

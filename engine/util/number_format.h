@@ -1,5 +1,5 @@
-#ifndef BRAVIK_REPORT_NUMBER_FORMAT_H
-#define BRAVIK_REPORT_NUMBER_FORMAT_H
+#ifndef BRAVIK_UTIL_NUMBER_FORMAT_H
+#define BRAVIK_UTIL_NUMBER_FORMAT_H
 
 #include <string>
 
@@ -20,4 +20,4 @@ std::string formatGeneral(double value, int width);
 
 }  // namespace bravik
 
-#endif  // BRAVIK_REPORT_NUMBER_FORMAT_H
+#endif  // BRAVIK_UTIL_NUMBER_FORMAT_H

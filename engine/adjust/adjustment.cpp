@@ -1,12 +1,13 @@
-#include "lsq/adjustment.h"
+#include "adjust/adjustment.h"
 
-#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <ostream>
 #include <set>
 
-#include "lsq/approximations.h"
+#include "adjust/approximations.h"
 #include "report/report_sections.h"
+#include "util/diagnostics.h"
 
 namespace bravik {
 namespace {
@@ -60,6 +61,28 @@ void computeGeometryApproximations(Block& block) {
 
 std::ostream* reportIf(bool on, std::ostream& report) { return on ? &report : nullptr; }
 
+// Records, then the "Cameras" section, written to a temporary that is renamed over `path`
+// only when every byte reached it; otherwise the run's "ERROR: " line for an output file.
+bool writeCameraFileAt(const Block& block, const std::string& path) {
+  const std::string temporary = path + ".tmp";
+  std::ofstream cam(temporary, std::ios::trunc);
+  if (!cam) {
+    messages() << "ERROR: Cannot open output file: " << path << "\n";
+    return false;
+  }
+  writeCameraRecords(block, cam);
+  writeCamerasSection(block, cam);
+  cam.close();
+  std::error_code error;
+  if (!cam.fail()) std::filesystem::rename(temporary, path, error);
+  if (cam.fail() || error) {
+    messages() << "ERROR: Cannot write output file: " << path << "\n";
+    std::filesystem::remove(temporary, error);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int Adjustment::attachObjects(std::ostream& report) {
@@ -94,7 +117,7 @@ int Adjustment::initialize(std::ostream& report) {
 
 int Adjustment::iterate(std::ostream& report) { return bravik::iterate(block_, state_, report); }
 
-void Adjustment::writeResults(const OutputFiles& files, bool writeCameraFile) const {
+bool Adjustment::writeResults(const OutputFiles& files, bool writeCameraFile) const {
   writeCamerasSection(block_, files.report);
   writeAPSetsSection(block_, files.report);
   writeAPSetRecords(block_, files.apset);
@@ -104,27 +127,19 @@ void Adjustment::writeResults(const OutputFiles& files, bool writeCameraFile) co
   writeObjectPointsSection(block_, files.report);
   writeImagePointRecords(block_, files.res);
   writeImageResidualsSection(block_, state_.counts.redundancy(), files.report);
-  if (writeCameraFile) {
-    const std::string temporary = files.camPath + ".tmp";
-    {
-      std::ofstream cam(temporary, std::ios::trunc);
-      writeCameraRecords(block_, cam);
-      writeCamerasSection(block_, cam);
-    }
-    std::rename(temporary.c_str(), files.camPath.c_str());
-  }
+  const bool cameraFileWritten = !writeCameraFile || writeCameraFileAt(block_, files.camPath);
   writeControlPointResiduals(block_, files.gcpres);
   writeControlPointResiduals(block_, files.report);
   writeCheckPointAnalysis(block_, files.chp);
   writeCheckPointAnalysis(block_, files.report);
+  return cameraFileWritten;
 }
 
 int runAdjustment(Block& block, const OutputFiles& files, bool writeCameraFile) {
   Adjustment adjustment(block);
   if (adjustment.initialize(files.report) != 1) return -1;
   if (adjustment.iterate(files.report) != 1) return -1;
-  adjustment.writeResults(files, writeCameraFile);
-  return 1;
+  return adjustment.writeResults(files, writeCameraFile) ? 1 : -1;
 }
 
 }  // namespace bravik

@@ -1,4 +1,4 @@
-#include "models/tokens.h"
+#include "util/tokens.h"
 
 #include <charconv>
 #include <cstdlib>

@@ -1,15 +1,17 @@
-#include "lsq/iteration.h"
+#include "adjust/iteration.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>
 
+#include "adjust/tiny_block_test_support.h"
 #include "lsq/ls_params.h"
-#include "lsq/tiny_block_test_support.h"
 
 namespace bravik {
 namespace {
+
+const LSParams kDefaults;  // the settings a run starts with
 
 using testing_support::TinyBlock;
 
@@ -46,9 +48,6 @@ class ScriptedNormalSystem : public NormalSystem {
 
 class IterationTest : public ::testing::Test {
  protected:
-  void SetUp() override { saved_ = lsParams(); }
-  void TearDown() override { lsParams() = saved_; }
-
   // Two images with eliminated orientations and `points` free tie points seen by both:
   // m = 4 points, u = 3 points + 12 of which 12 eliminated, so r = points.
   ScriptedNormalSystem* prepare(int points) {
@@ -59,10 +58,10 @@ class IterationTest : public ::testing::Test {
       const Vec3 P{150.0 + 10 * i, 20.0 * i, 0.0};
       tiny_.observe(*a, id, P);
       tiny_.observe(*b, id, P);
-      tiny_.addPoint(id, P, lsParams().smaxu, kPointIntersection);
+      tiny_.addPoint(id, P, kDefaults.smaxu, kPointIntersection);
     }
     for (ImageGeometry* geometry : tiny_.block().geometries.items()) {
-      for (double& s : geometry->s) s = lsParams().sminu;
+      for (double& s : geometry->s) s = kDefaults.sminu;
     }
     tiny_.attach();
     std::ostringstream init;
@@ -74,7 +73,6 @@ class IterationTest : public ::testing::Test {
     return raw;
   }
 
-  LSParams saved_;
   TinyBlock tiny_;
   AdjustmentState state_;
   std::string initReport_;
@@ -160,7 +158,7 @@ TEST_F(IterationTest, RealSolverFailureOnADatumDefect) {
     const Vec3 P{150.0 + 50 * (i % 2), 100.0 * (i / 2), 0.0};
     tiny_.observe(*a, id, P);
     tiny_.observe(*b, id, P);
-    tiny_.addPoint(id, P, lsParams().smaxu, kPointIntersection);
+    tiny_.addPoint(id, P, kDefaults.smaxu, kPointIntersection);
   }
   tiny_.attach();
   std::ostringstream report;

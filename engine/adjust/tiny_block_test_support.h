@@ -1,5 +1,5 @@
-#ifndef BRAVIK_LSQ_TINY_BLOCK_TEST_SUPPORT_H
-#define BRAVIK_LSQ_TINY_BLOCK_TEST_SUPPORT_H
+#ifndef BRAVIK_ADJUST_TINY_BLOCK_TEST_SUPPORT_H
+#define BRAVIK_ADJUST_TINY_BLOCK_TEST_SUPPORT_H
 
 // Test support: a hand-made block of vertical frame images in one strip (c = 0.1 m,
 // flying height 1000 m, base 300 m, all angles 0) whose image points are exact
@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "input/block.h"
 #include "lsq/ls_params.h"
+#include "models/block.h"
 #include "models/camera.h"
 #include "models/ext_orientation.h"
 
@@ -38,7 +38,7 @@ class TinyBlock {
   BundleImage* addImage(const std::string& id, int index) {
     auto eo = std::make_unique<EOAnglesOPKRot>(id);
     eo->p = {index * kTinyBase, 0.0, kTinyHeight, 0.0, 0.0, 0.0};
-    for (double& s : eo->s) s = lsParams().smaxu;
+    for (double& s : eo->s) s = block_->settings.smaxu;
     eo->t = index;
     eo->refresh();
     block_->geometries.insert(std::move(eo));
@@ -65,7 +65,7 @@ class TinyBlock {
 
   // Object point with given coordinates and the same std. dev. for X, Y and Z.
   ObjectPoint* addPoint(const std::string& id, const Vec3& P, double sdev, int type) {
-    auto point = std::make_unique<ObjectPoint>(id);
+    auto point = std::make_unique<ObjectPoint>(id, block_->settings);
     point->xyz = P;
     point->sdev = {sdev, sdev, sdev};
     point->type = type;
@@ -90,4 +90,4 @@ class TinyBlock {
 
 }  // namespace bravik::testing_support
 
-#endif  // BRAVIK_LSQ_TINY_BLOCK_TEST_SUPPORT_H
+#endif  // BRAVIK_ADJUST_TINY_BLOCK_TEST_SUPPORT_H

@@ -8,13 +8,12 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "lsq/adjustment.h"
-#include "lsq/block_simulation_test_support.h"
+#include "adjust/adjustment.h"
+#include "adjust/block_simulation_test_support.h"
 #include "lsq/ls_params.h"
 #include "models/ap_set.h"
 #include "models/bundle_image.h"
@@ -26,6 +25,8 @@
 
 namespace bravik {
 namespace {
+
+const LSParams kDefaults;  // the settings a run starts with
 
 using testing_support::BlockSimulator;
 using testing_support::SimulatedBlock;
@@ -65,22 +66,20 @@ Mat3 truthRotation(const std::string& id, const std::vector<double>& values) {
 // observed (GPS, 5 cm) and three angles observed (IMU, 0.1 mrad) near the truth; the
 // quaternion's parameters stay free.
 void mixOrientationClasses(Block& block, const testing_support::Truth& truth) {
-  std::mt19937 random(3);
-  std::normal_distribution<double> gps(0.0, 0.05);
-  std::normal_distribution<double> imu(0.0, 1e-4);
+  blockgen::Rng random(3, "gps imu");
   int index = 0;
   for (ImageGeometry* geometry : block.geometries.items()) {
     const std::vector<double>& values = truth.orientations.at(geometry->id());
     auto replacement = orientationOfClass(index++, geometry->id());
     const bool angles = dynamic_cast<ExtOrientation3*>(replacement.get()) != nullptr;
     for (int j = 0; j < 3; ++j) {
-      replacement->p[j] = values[j] + gps(random);
+      replacement->p[j] = values[j] + random.gaussian(0.05);
       replacement->s[j] = 0.05;
     }
     replacement->setRotationMatrix(truthRotation(geometry->id(), values));
     for (int k = 3; k < replacement->paramCount(); ++k) {
-      replacement->p[k] += imu(random);
-      replacement->s[k] = angles ? 1e-4 : lsParams().smaxu;
+      replacement->p[k] += random.gaussian(1e-4);
+      replacement->s[k] = angles ? 1e-4 : kDefaults.smaxu;
     }
     replacement->t = geometry->t;
     replacement->refresh();
@@ -92,8 +91,8 @@ void addApSet(Block& block) {
   auto gap = std::make_unique<APSetGAP>();
   gap->setId("ap1");
   gap->cameraId = "cam1";
-  const double smaxu = lsParams().smaxu;
-  gap->s = {smaxu, smaxu, smaxu, 1e-6, 1e-6, smaxu, smaxu, lsParams().sminu, smaxu, smaxu};
+  const double smaxu = kDefaults.smaxu;
+  gap->s = {smaxu, smaxu, smaxu, 1e-6, 1e-6, smaxu, smaxu, kDefaults.sminu, smaxu, smaxu};
   block.apSets.insert(std::move(gap));
 }
 
@@ -144,10 +143,10 @@ std::vector<double> affineOfVerticalCamera(const Vec3& X0, double xc, double yc)
 template <typename Geometry>
 void addListGeometrySubBlock(Block& block, const std::string& prefix,
                              const std::vector<std::vector<double>>& truthParams,
-                             double relativeError, std::mt19937& random) {
-  std::normal_distribution<double> gauss(0.0, 1.0);
+                             double relativeError, blockgen::Rng& random) {
+  auto gauss = [](blockgen::Rng& stream) { return stream.gaussian(); };
   Camera* camera = addPlainCamera(block, "cam" + prefix);
-  const double smaxu = lsParams().smaxu;
+  const double smaxu = kDefaults.smaxu;
   std::vector<std::unique_ptr<Geometry>> truths;
   std::vector<BundleImage*> images;
   for (std::size_t i = 0; i < truthParams.size(); ++i) {
@@ -181,7 +180,7 @@ void addListGeometrySubBlock(Block& block, const std::string& prefix,
         ++rays;
       }
       if (rays < 2) continue;
-      auto point = std::make_unique<ObjectPoint>(id);
+      auto point = std::make_unique<ObjectPoint>(id, kDefaults);
       const bool control = (row % 2 == 0) && (column % 2 == 0);
       for (int j = 0; j < 3; ++j) {
         point->xyz[j] = P[j] + (control ? 0.01 : 2.0) * gauss(random);
@@ -195,14 +194,15 @@ void addListGeometrySubBlock(Block& block, const std::string& prefix,
 }
 
 void addDltAndAffineImages(Block& block) {
-  std::mt19937 random(11);
-  std::normal_distribution<double> tilt(0.0, 0.01);
+  blockgen::Rng random(11, "dlt and affine images");
   std::vector<std::vector<double>> dlt;
   std::vector<std::vector<double>> affine;
   for (int strip = 0; strip < 2; ++strip) {
     for (int k = 0; k < 3; ++k) {
       const Vec3 X0{k * 900.0, strip * 1100.0, 1500.0};
-      dlt.push_back(testing_support::dltOfCamera(X0, tilt(random), tilt(random), 0.153));
+      const double omega = random.gaussian(0.01);
+      const double phi = random.gaussian(0.01);
+      dlt.push_back(testing_support::dltOfCamera(X0, omega, phi, 0.153));
       affine.push_back(affineOfVerticalCamera(X0, 900.0, 550.0));
     }
   }
@@ -218,18 +218,17 @@ struct Snapshot {
 };
 
 Snapshot adjustMixedBlock(AdjustmentInterface interface, int iterations) {
-  const LSParams saved = lsParams();
-  lsParams().adjustmentInterface = interface;
-  lsParams().maxIterations = iterations;
-  // The default penalty weight (1e10) leaves the quaternion block so ill-conditioned that
-  // two exact factorisations differ far above 1e-9; the constraint still binds at 1e4.
-  lsParams().weightConstraints = 1e4;
   SimulationSettings settings;
   settings.imagesPerStrip = 5;
   settings.gridColumns = 18;
   settings.gridRows = 14;
   SimulatedBlock simulated = BlockSimulator(settings).build();
   Block& block = *simulated.block;
+  block.settings.adjustmentInterface = interface;
+  block.settings.maxIterations = iterations;
+  // The default penalty weight (1e10) leaves the quaternion block so ill-conditioned that
+  // two exact factorisations differ far above 1e-9; the constraint still binds at 1e4.
+  block.settings.weightConstraints = 1e4;
   mixOrientationClasses(block, simulated.truth);
   addApSet(block);
   addCorrections(block);
@@ -238,7 +237,6 @@ Snapshot adjustMixedBlock(AdjustmentInterface interface, int iterations) {
   std::ostringstream report;
   EXPECT_EQ(adjustment.initialize(report), 1) << report.str();
   EXPECT_EQ(adjustment.iterate(report), 1) << report.str();
-  lsParams() = saved;
 
   Snapshot snapshot;
   snapshot.sigma0 = adjustment.state().sigma0;

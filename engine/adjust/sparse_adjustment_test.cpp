@@ -8,9 +8,9 @@
 #include <sstream>
 #include <vector>
 
+#include "adjust/adjustment.h"
+#include "adjust/block_simulation_test_support.h"
 #include "lsq/adj_interface.h"
-#include "lsq/adjustment.h"
-#include "lsq/block_simulation_test_support.h"
 #include "lsq/ls_params.h"
 
 namespace bravik {
@@ -27,16 +27,14 @@ struct Outcome {
   std::vector<double> values;  // every orientation parameter, then every point coordinate
 };
 
-Outcome adjustWith(int interface_value, const SimulationSettings& settings) {
-  const LSParams saved = lsParams();
-  lsParams().adjustmentInterface = static_cast<AdjustmentInterface>(interface_value);
+Outcome adjustWith(AdjustmentInterface interface, const SimulationSettings& settings) {
   SimulatedBlock simulated = BlockSimulator(settings).build();
+  simulated.block->settings.adjustmentInterface = interface;
   Adjustment adjustment(*simulated.block);
   std::ostringstream report;
   Outcome outcome;
   EXPECT_EQ(adjustment.initialize(report), 1) << report.str();
   EXPECT_EQ(adjustment.iterate(report), 1) << report.str();
-  lsParams() = saved;
   outcome.iterations = adjustment.state().iterations;
   outcome.sigma0 = adjustment.state().sigma0;
   for (const ImageGeometry* geometry : simulated.block->geometries.items())
@@ -52,8 +50,8 @@ TEST(SparseAdjustment, SameResultsAsTheNativeInterface) {
     settings.camera = camera;
     settings.strips = 3;
     settings.imagesPerStrip = 5;
-    const Outcome dense = adjustWith(kAdjInterfaceNative, settings);
-    const Outcome sparse = adjustWith(kAdjInterfaceSparse, settings);
+    const Outcome dense = adjustWith(AdjustmentInterface::kNative, settings);
+    const Outcome sparse = adjustWith(AdjustmentInterface::kSparse, settings);
     EXPECT_EQ(sparse.iterations, dense.iterations);
     EXPECT_NEAR(sparse.sigma0, dense.sigma0, 1e-9 * dense.sigma0);
     ASSERT_EQ(sparse.values.size(), dense.values.size());
@@ -73,15 +71,13 @@ TEST(SparseAdjustment, LargeBlockAccumulatedInLanesReachesTheTruth) {
   settings.imagesPerStrip = 5;
   settings.gridColumns = 90;
   settings.gridRows = 64;
-  const LSParams saved = lsParams();
-  lsParams().adjustmentInterface = static_cast<AdjustmentInterface>(kAdjInterfaceSparse);
   SimulatedBlock simulated = BlockSimulator(settings).build();
+  simulated.block->settings.adjustmentInterface = AdjustmentInterface::kSparse;
   Adjustment adjustment(*simulated.block);
   std::ostringstream report;
   EXPECT_EQ(adjustment.initialize(report), 1) << report.str();
   EXPECT_GE(simulated.block->objectPoints.count(), 4000);
   EXPECT_EQ(adjustment.iterate(report), 1) << report.str();
-  lsParams() = saved;
   EXPECT_GE(adjustment.state().iterations, 2);
   EXPECT_EQ(adjustment.state().counts.observations, 2 * simulated.imagePointCount);
   double worst = 0.0;

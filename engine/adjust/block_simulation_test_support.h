@@ -1,5 +1,5 @@
-#ifndef BRAVIK_LSQ_BLOCK_SIMULATION_TEST_SUPPORT_H
-#define BRAVIK_LSQ_BLOCK_SIMULATION_TEST_SUPPORT_H
+#ifndef BRAVIK_ADJUST_BLOCK_SIMULATION_TEST_SUPPORT_H
+#define BRAVIK_ADJUST_BLOCK_SIMULATION_TEST_SUPPORT_H
 
 // Test support: blocks of strips of vertical images over a known terrain, observed with
 // Gaussian image noise. The truth is kept next to the block so that the adjusted values
@@ -9,12 +9,12 @@
 #include <cmath>
 #include <map>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
-#include "input/block.h"
+#include "blockgen/random.h"
 #include "lsq/ls_params.h"
+#include "models/block.h"
 #include "models/camera.h"
 #include "models/ext_orientation.h"
 
@@ -55,7 +55,7 @@ struct SimulatedBlock {
 class BlockSimulator {
  public:
   explicit BlockSimulator(SimulationSettings settings)
-      : settings_(settings), random_(settings.seed) {}
+      : settings_(settings), random_(settings.seed, "engine test block") {}
 
   SimulatedBlock build() {
     SimulatedBlock result;
@@ -115,25 +115,26 @@ class BlockSimulator {
   }
 
   void addOrientations(Block& block, Truth& truth) {
-    std::normal_distribution<double> attitude(0.0, 0.01);
-    std::normal_distribution<double> position(0.0, settings_.positionError);
-    std::normal_distribution<double> angle(0.0, settings_.angleError);
     for (int strip = 0; strip < settings_.strips; ++strip) {
       for (int k = 0; k < settings_.imagesPerStrip; ++k) {
         const std::string id = "img" + std::to_string(strip) + std::to_string(k);
         auto eo = makeOrientation(strip, id);
-        std::vector<double> values = {
-            k * base(),        strip * stripSpacing(), flyingHeight() + 5.0 * k,
-            attitude(random_), attitude(random_),      attitude(random_)};
+        std::vector<double> values = {k * base(),
+                                      strip * stripSpacing(),
+                                      flyingHeight() + 5.0 * k,
+                                      random_.gaussian(0.01),
+                                      random_.gaussian(0.01),
+                                      random_.gaussian(0.01)};
         truth.orientations[id] = values;
         auto truthEO = makeOrientation(strip, id);
         truthEO->p = values;
         truthEO->refresh();
         truthGeometries_[id] = std::move(truthEO);
 
-        for (int j = 0; j < 3; ++j) eo->p[j] = values[j] + position(random_);
-        for (int j = 3; j < 6; ++j) eo->p[j] = values[j] + angle(random_);
-        for (double& s : eo->s) s = lsParams().smaxu;
+        for (int j = 0; j < 3; ++j)
+          eo->p[j] = values[j] + random_.gaussian(settings_.positionError);
+        for (int j = 3; j < 6; ++j) eo->p[j] = values[j] + random_.gaussian(settings_.angleError);
+        for (double& s : eo->s) s = block.settings.smaxu;
         eo->t = 10.0 * (strip * settings_.imagesPerStrip + k);
         eo->refresh();
         block.geometries.insert(std::move(eo));
@@ -143,7 +144,6 @@ class BlockSimulator {
   }
 
   void addTerrainPoints(Truth& truth) {
-    std::uniform_real_distribution<double> height(-20.0, 20.0);
     const double x0 = -0.3 * footprintX();
     const double x1 = (settings_.imagesPerStrip - 1) * base() + 0.3 * footprintX();
     const double y0 = -0.3 * footprintY();
@@ -152,7 +152,8 @@ class BlockSimulator {
       for (int c = 0; c < settings_.gridColumns; ++c) {
         const double X = x0 + (x1 - x0) * c / (settings_.gridColumns - 1);
         const double Y = y0 + (y1 - y0) * r / (settings_.gridRows - 1);
-        truth.points["p" + std::to_string(r * settings_.gridColumns + c)] = {X, Y, height(random_)};
+        truth.points["p" + std::to_string(r * settings_.gridColumns + c)] = {
+            X, Y, random_.uniform(-20.0, 20.0)};
       }
     }
   }
@@ -167,7 +168,6 @@ class BlockSimulator {
   }
 
   void observe(Block& block, const Camera& camera, SimulatedBlock& result) {
-    std::normal_distribution<double> noise(0.0, settings_.imageNoise);
     for (BundleImage* image : block.images.items()) image->camera = block.cameras.find("cam1");
     // Keep only the points that at least two images see, so that every point is adjusted.
     std::map<std::string, std::vector<std::pair<BundleImage*, ImagePoint>>> rays;
@@ -178,7 +178,9 @@ class BlockSimulator {
         if (!projectTruth(image->id(), P, x, y)) continue;
         ImagePoint point;
         point.id = id;
-        camera.imageToCamera(x + noise(random_), y + noise(random_), point.x, point.y);
+        const double noiseX = random_.gaussian(settings_.imageNoise);
+        const double noiseY = random_.gaussian(settings_.imageNoise);
+        camera.imageToCamera(x + noiseX, y + noiseY, point.x, point.y);
         double sx = 0.0;
         double sy = 0.0;
         camera.scaleStdDevs(1.0, 1.0, sx, sy);  // image units per camera unit
@@ -223,16 +225,16 @@ class BlockSimulator {
     const double places[6][2] = {{0, 0},       {xMax, 0},     {0, yMax},
                                  {xMax, yMax}, {xMax / 2, 0}, {xMax / 2, yMax}};
     std::vector<std::string> taken;
-    std::normal_distribution<double> controlNoise(0.0, settings_.controlStdDev);
-    const LSParams& settings = lsParams();
+    const LSParams& settings = block.settings;
     const int control = settings_.observedControl + settings_.fixedControl;
     for (int i = 0; i < control; ++i) {
       const std::string id = nearestPoint(result.truth, places[i][0], places[i][1], taken);
       taken.push_back(id);
-      auto point = std::make_unique<ObjectPoint>(id);
+      auto point = std::make_unique<ObjectPoint>(id, block.settings);
       const bool observed = i < settings_.observedControl;
       for (int k = 0; k < 3; ++k) {
-        point->xyz[k] = result.truth.points[id][k] + (observed ? controlNoise(random_) : 0.0);
+        point->xyz[k] = result.truth.points[id][k] +
+                        (observed ? random_.gaussian(settings_.controlStdDev) : 0.0);
         point->sdev[k] = observed ? settings_.controlStdDev : settings.sminu;
       }
       point->type = kPointControl;
@@ -244,7 +246,7 @@ class BlockSimulator {
       const double X = xMax * (i + 1) / (settings_.checkPoints + 1);
       const std::string id = nearestPoint(result.truth, X, yMax / 2, taken);
       taken.push_back(id);
-      auto point = std::make_unique<ObjectPoint>(id);
+      auto point = std::make_unique<ObjectPoint>(id, block.settings);
       point->xyz = result.truth.points[id];
       point->sdev = {settings.smaxu, settings.smaxu, settings.smaxu};
       point->type = kPointCheck;
@@ -256,7 +258,8 @@ class BlockSimulator {
   }
 
   SimulationSettings settings_;
-  std::mt19937 random_;
+  // The sample generator's portable stream: the same block with every standard library.
+  blockgen::Rng random_;
   std::map<std::string, std::unique_ptr<ExtOrientation3>> truthGeometries_;
 };
 
@@ -283,4 +286,4 @@ inline std::vector<double> dltOfCamera(const Vec3& X0, double omega, double phi,
 
 }  // namespace bravik::testing_support
 
-#endif  // BRAVIK_LSQ_BLOCK_SIMULATION_TEST_SUPPORT_H
+#endif  // BRAVIK_ADJUST_BLOCK_SIMULATION_TEST_SUPPORT_H

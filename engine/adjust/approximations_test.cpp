@@ -1,16 +1,18 @@
-#include "lsq/approximations.h"
+#include "adjust/approximations.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>
 
+#include "adjust/tiny_block_test_support.h"
 #include "lsq/ls_params.h"
-#include "lsq/tiny_block_test_support.h"
 #include "models/ap_set.h"
 
 namespace bravik {
 namespace {
+
+const LSParams kDefaults;  // the settings a run starts with
 
 using testing_support::TinyBlock;
 
@@ -27,19 +29,16 @@ int pointsOf(const BundleImage& image, const std::string& id) {
 class ApproximationsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_ = lsParams();
     a_ = tiny_.addImage("a", 0);
     b_ = tiny_.addImage("b", 1);
     c_ = tiny_.addImage("c", 2);
   }
-  void TearDown() override { lsParams() = saved_; }
 
   // Tie point seen by the images given, with no object-coordinate record.
   void addTie(const std::string& id, const Vec3& P, std::initializer_list<BundleImage*> images) {
     for (BundleImage* image : images) tiny_.observe(*image, id, P);
   }
 
-  LSParams saved_;
   TinyBlock tiny_;
   BundleImage* a_ = nullptr;
   BundleImage* b_ = nullptr;
@@ -57,7 +56,7 @@ TEST_F(ApproximationsTest, MissingObjectPointsAreCreatedOnceWithDefaults) {
   ASSERT_NE(created, nullptr);
   EXPECT_EQ(created->type, kPointIntersection);
   EXPECT_FALSE(created->coordinatesGiven);
-  EXPECT_EQ(created->sdev[2], lsParams().smaxu);
+  EXPECT_EQ(created->sdev[2], kDefaults.smaxu);
   EXPECT_EQ(tiny_.block().objectPoints.count(), 2);
   EXPECT_EQ(report.str(),
             "Check object point approximations\n=================================\n\n"
@@ -68,14 +67,14 @@ TEST_F(ApproximationsTest, MissingObjectPointsAreCreatedOnceWithDefaults) {
 TEST_F(ApproximationsTest, RayCheckRemovesWhatCannotBeAdjusted) {
   tiny_.block().options.singleRay = true;
   addTie("tie", {300, 0, 0}, {a_, b_});
-  tiny_.addPoint("tie", {300, 0, 0}, lsParams().smaxu, kPointIntersection);
+  tiny_.addPoint("tie", {300, 0, 0}, kDefaults.smaxu, kPointIntersection);
   addTie("lonely", {100, 0, 0}, {a_});
-  tiny_.addPoint("lonely", {100, 0, 0}, lsParams().smaxu, kPointIntersection);
+  tiny_.addPoint("lonely", {100, 0, 0}, kDefaults.smaxu, kPointIntersection);
   addTie("gcp", {400, 20, 0}, {c_});
   tiny_.addPoint("gcp", {400, 20, 0}, 0.05, kPointControl);
   addTie("half", {420, 20, 0}, {c_});
   ObjectPoint* half = tiny_.addPoint("half", {420, 20, 0}, 0.05, kPointControl);
-  half->sdev[2] = lsParams().smaxu;
+  half->sdev[2] = kDefaults.smaxu;
   tiny_.addPoint("unseen", {0, 0, 0}, 0.05, kPointControl);
 
   std::ostringstream report;

@@ -1,5 +1,5 @@
-#ifndef BRAVIK_MODELS_TOKENS_H
-#define BRAVIK_MODELS_TOKENS_H
+#ifndef BRAVIK_UTIL_TOKENS_H
+#define BRAVIK_UTIL_TOKENS_H
 
 #include <iosfwd>
 #include <string>
@@ -41,4 +41,4 @@ void skipCommentLines(std::istream& in);
 
 }  // namespace bravik
 
-#endif  // BRAVIK_MODELS_TOKENS_H
+#endif  // BRAVIK_UTIL_TOKENS_H

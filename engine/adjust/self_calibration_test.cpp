@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "lsq/adjustment.h"
-#include "lsq/block_simulation_test_support.h"
+#include "adjust/adjustment.h"
+#include "adjust/block_simulation_test_support.h"
 #include "lsq/dense_normal_system.h"
 #include "lsq/group_products.h"
 #include "lsq/ls_params.h"
@@ -172,26 +172,23 @@ SimulatedBlock distortedBlock(const DistortedCase& c) {
   set->setId("ap1");
   set->cameraId = "cam1";
   for (int k = 0; k < set->paramCount(); ++k) {
-    set->s[k] = set->paramName(k) == "K3" ? lsParams().sminu : lsParams().smaxu;
+    set->s[k] = set->paramName(k) == "K3" ? block.settings.sminu : block.settings.smaxu;
   }
   block.apSets.insert(std::move(set));
   return simulated;
 }
 
-class SelfCalibrationTest : public testing::TestWithParam<DistortedCase> {
- protected:
-  void SetUp() override {
-    saved_ = lsParams();
-    // Iterate until the increments are at rounding level.
-    lsParams().maxIterations = 15;
-    lsParams().critObjectPoints = lsParams().critProjectionCentres = true;
-    lsParams().limitObjectPoints = lsParams().limitProjectionCentres = 1e-7;
-    lsParams().limitRotations = 1e-11;
-  }
-  void TearDown() override { lsParams() = saved_; }
+// Settings that iterate until the increments are at rounding level.
+LSParams convergedSettings() {
+  LSParams settings;
+  settings.maxIterations = 15;
+  settings.critObjectPoints = settings.critProjectionCentres = true;
+  settings.limitObjectPoints = settings.limitProjectionCentres = 1e-7;
+  settings.limitRotations = 1e-11;
+  return settings;
+}
 
-  LSParams saved_;
-};
+class SelfCalibrationTest : public testing::TestWithParam<DistortedCase> {};
 
 // vtpv of the block as the engine accumulates it, kept per ray (an image with one of its points,
 // accumulated by the engine like a whole image) so that a change of one unknown re-evaluates only
@@ -239,12 +236,12 @@ class BlockVtpv {
   double rayVtpv(std::size_t k) const {
     VtpvSum sum;
     int observations = 0;
-    EXPECT_EQ(rays_[k]->addToNormals(sum, block_.objectPoints, observations), 1);
+    EXPECT_EQ(rays_[k]->addToNormals(sum, block_.objectPoints, block_.settings, observations), 1);
     return sum.vtpv();
   }
   double parameterVtpv() const {
     VtpvSum sum;
-    block_.adjObjects.addConstraints(sum);
+    block_.adjObjects.addConstraints(sum, block_.settings);
     block_.adjObjects.addParameterObservations(sum);
     return sum.vtpv();
   }
@@ -327,6 +324,7 @@ const Matrix& lastNormalMatrix(const Adjustment& adjustment) {
 TEST_P(SelfCalibrationTest, ConvergedUnknownsMinimiseTheEnginesVtpv) {
   SimulatedBlock simulated = distortedBlock(GetParam());
   Block& block = *simulated.block;
+  block.settings = convergedSettings();
   Adjustment adjustment(block);
   std::ostringstream report;
   ASSERT_EQ(adjustment.initialize(report), 1) << report.str();
@@ -376,7 +374,7 @@ void buildCalibrationField(Block& block) {
   truthEO.refresh();
   auto eo = std::make_unique<EOAnglesOPKRot>("s1");
   eo->p = {0.25, -0.05, 5.1, 0.03, -0.02, 0.09};
-  for (double& sd : eo->s) sd = lsParams().smaxu;
+  for (double& sd : eo->s) sd = block.settings.smaxu;
   eo->refresh();
   block.geometries.insert(std::move(eo));
   auto image = std::make_unique<BundleImage>("i1", "s1", "cam1", cam);
@@ -399,9 +397,9 @@ void buildCalibrationField(Block& block) {
       double dy = 0.0;
       truth.correction(u, v, -cam->c, dx, dy);
       image->insertPoint({id, u + dx + noise(random), v + dy + noise(random), 1e-6, 1e-6});
-      auto point = std::make_unique<ObjectPoint>(id);
+      auto point = std::make_unique<ObjectPoint>(id, block.settings);
       point->xyz = P;
-      point->sdev = {lsParams().sminu, lsParams().sminu, lsParams().sminu};
+      point->sdev = {block.settings.sminu, block.settings.sminu, block.settings.sminu};
       point->type = kPointControl;
       point->coordinatesGiven = true;
       block.objectPoints.insert(std::move(point));
@@ -412,12 +410,12 @@ void buildCalibrationField(Block& block) {
   auto radial = std::make_unique<APSetRadial>();
   radial->setId("ap1");
   radial->cameraId = "cam1";
-  radial->s = {lsParams().smaxu, lsParams().sminu, lsParams().sminu};
+  radial->s = {block.settings.smaxu, block.settings.sminu, block.settings.sminu};
   block.apSets.insert(std::move(radial));
 }
 
 TEST_F(SelfCalibrationTest, UnmodelledDistortionOfOneImageStillEndsAtTheMinimum) {
-  Block block;
+  Block block(convergedSettings());
   buildCalibrationField(block);
   Adjustment adjustment(block);
   std::ostringstream report;
@@ -438,15 +436,13 @@ struct Values {
 };
 
 Values adjustedValues(AdjustmentInterface interface, int iterations) {
-  const LSParams saved = lsParams();
-  lsParams().adjustmentInterface = interface;
-  lsParams().maxIterations = iterations;
   SimulatedBlock simulated = distortedBlock({"gap", CameraKind::kFrame});
+  simulated.block->settings.adjustmentInterface = interface;
+  simulated.block->settings.maxIterations = iterations;
   Adjustment adjustment(*simulated.block);
   std::ostringstream report;
   EXPECT_EQ(adjustment.initialize(report), 1) << report.str();
   EXPECT_EQ(adjustment.iterate(report), 1) << report.str();
-  lsParams() = saved;
   Values result;
   int owner = 0;
   for (const AdjObject* object : simulated.block->adjObjects.objects()) {

@@ -1,4 +1,4 @@
-#include "report/number_format.h"
+#include "util/number_format.h"
 
 #include <cstdio>
 #include <iomanip>

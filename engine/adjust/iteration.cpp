@@ -1,4 +1,4 @@
-#include "lsq/iteration.h"
+#include "adjust/iteration.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "lsq/ls_params.h"
-#include "report/number_format.h"
+#include "util/diagnostics.h"
+#include "util/number_format.h"
 
 namespace bravik {
 namespace {
@@ -43,20 +44,20 @@ KindCount countKind(const OwnedList<T>& list) {
 }
 
 template <class T>
-int addAll(AdjObjectList& list, const OwnedList<T>& objects) {
+int addAll(AdjObjectList& list, const OwnedList<T>& objects, const LSParams& ls) {
   for (T* object : objects.items()) {
-    if (list.add(*object) != 1) return -1;
+    if (list.add(*object, ls) != 1) return -1;
   }
   return 1;
 }
 
 int numberUnknowns(Block& block) {
   block.adjObjects.clear();
-  if (addAll(block.adjObjects, block.objectPoints) != 1) return -1;
-  if (addAll(block.adjObjects, block.geometries) != 1) return -1;
-  if (addAll(block.adjObjects, block.apSets) != 1) return -1;
-  if (addAll(block.adjObjects, block.posCorrections) != 1) return -1;
-  return addAll(block.adjObjects, block.attCorrections);
+  if (addAll(block.adjObjects, block.objectPoints, block.settings) != 1) return -1;
+  if (addAll(block.adjObjects, block.geometries, block.settings) != 1) return -1;
+  if (addAll(block.adjObjects, block.apSets, block.settings) != 1) return -1;
+  if (addAll(block.adjObjects, block.posCorrections, block.settings) != 1) return -1;
+  return addAll(block.adjObjects, block.attCorrections, block.settings);
 }
 
 int countImagePoints(const Block& block) {
@@ -224,7 +225,8 @@ bool accumulateImagesInLanes(const Block& block, NormalSystem& normals, int& obs
   auto run = [&](int lane) {
     int count = 0;  // a local counter: the lanes' counters would share a cache line
     for (const BundleImage* image : block.images.items()) {
-      if (image->addToNormalsInLane(normals, block.objectPoints, lane, count) != 1) {
+      if (image->addToNormalsInLane(normals, block.objectPoints, lane, block.settings, count) !=
+          1) {
         succeeded[lane] = 0;
         break;
       }
@@ -252,18 +254,18 @@ int setUpNormalEquations(Block& block, NormalSystem& normals, int& observations,
   normals.reset();
   observations = 0;
   if (accumulateImagesInLanes(block, normals, observations)) {
-    block.adjObjects.addConstraints(normals);
+    block.adjObjects.addConstraints(normals, block.settings);
     block.adjObjects.addParameterObservations(normals);
     return 1;
   }
   if (normals.accumulationLanes() > 1) normals.reset();
   for (const BundleImage* image : block.images.items()) {
-    if (image->addToNormals(normals, block.objectPoints, observations) != 1) {
+    if (image->addToNormals(normals, block.objectPoints, block.settings, observations) != 1) {
       report << "ERROR: Setup of normal equations failed.\n";
       return -1;
     }
   }
-  block.adjObjects.addConstraints(normals);
+  block.adjObjects.addConstraints(normals, block.settings);
   block.adjObjects.addParameterObservations(normals);
   return 1;
 }
@@ -272,8 +274,8 @@ int solveNormalEquations(NormalSystem& normals, std::ostream& report) {
   const int result = normals.solve();
   if (result == 0) return 1;
   if (result > 0) {
-    std::cout << "ATTENTION: BMatrix is >>> not <<< positive definite at row/column " << result - 1
-              << "\n";
+    messages() << "ATTENTION: BMatrix is >>> not <<< positive definite at row/column " << result - 1
+               << "\n";
   }
   // A negative result is a size mismatch: the solution is unusable either way.
   report << "*** ERROR: Solving of normal equations failed.\n";
@@ -308,18 +310,19 @@ int initializeAdjustmentTail(Block& block, AdjustmentState& state, std::ostream&
 
   printDataDefined(block, report);
   printCounts(block, counts, report);
-  if (block.options.debugUnknownsTable) block.adjObjects.printUnknownsTable(std::cout);
+  if (block.options.debugUnknownsTable)
+    block.adjObjects.printUnknownsTable(messages(), block.settings);
 
   // A block without unknowns (nothing read, or everything removed by the clean-up) has no
   // adjustment to run; reporting success would hand the caller empty result files.
   if (counts.unknowns == 0) {
     const char* message = "ERROR: No unknowns to adjust: the block holds no usable data.\n";
-    std::cout << message;
+    messages() << message;
     report << message;
     return -1;
   }
 
-  const int interface = static_cast<int>(lsParams().adjustmentInterface);
+  const AdjustmentInterface interface = block.settings.adjustmentInterface;
   if (!hasNormalSystem(interface)) {
     report << "ERROR: Unkown adjustment interface.\n";
     return -1;
@@ -371,7 +374,7 @@ int runIteration(Block& block, AdjustmentState& state, int number, std::ostream&
 
   block.adjObjects.update(x);
   refreshGeometries(block);
-  state.converged = block.adjObjects.checkConvergence(x);
+  state.converged = block.adjObjects.checkConvergence(x, block.settings);
   report << "Elapsed cpu time per iteration: " << formatFixed(processorSeconds() - start, 2)
          << " s, solution only: " << formatFixed(solveSeconds, 2) << " s\n\n";
   return 1;
@@ -380,7 +383,7 @@ int runIteration(Block& block, AdjustmentState& state, int number, std::ostream&
 int iterate(Block& block, AdjustmentState& state, std::ostream& report) {
   report << "*** Start iteration loop\n\n";
   const double start = processorSeconds();
-  const int maximum = lsParams().maxIterations;
+  const int maximum = block.settings.maxIterations;
   state.iterations = 0;
   state.converged = false;
   for (int i = 1; i <= maximum && !state.converged; ++i) {
@@ -397,7 +400,7 @@ int iterate(Block& block, AdjustmentState& state, std::ostream& report) {
          << "Total cpu time for iterations : " << formatFixed(processorSeconds() - start, 2)
          << " s\n\n";
   state.normals->writeNormalEquationFiles(fileNamesOf(block.options));
-  checkAPtv(state.normals->rhs(), lsParams().aptvLimit, report);
+  checkAPtv(state.normals->rhs(), block.settings.aptvLimit, report);
   return 1;
 }
 
