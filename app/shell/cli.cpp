@@ -12,6 +12,7 @@
 #include "aat/aat_process.h"
 #include "aat/srtm.h"
 #include "crs/coordinate_system.h"
+#include "bundle/bundle_process.h"
 #include "import/exif_import.h"
 #include "import/import_command.h"
 #include "platform/nvtools.h"
@@ -50,6 +51,7 @@ constexpr const char* kMainUsage =
     "  add-images        add image files to a project\n"
     "  footprints        print the image footprints and the Project Info of a project\n"
     "  aat               automatic aerial triangulation: tie points, adjustment, georeference\n"
+    "  bundle            bundle adjustment on the control points, report and result files\n"
     "  report            write the accuracy report (HTML) of the last bundle run\n"
     "--yes / --no answer every question; without them questions are read from the terminal.\n"
     "'vantri-cli <command> --help' describes a command.\n";
@@ -218,6 +220,10 @@ int Cli::run(std::vector<std::string> args) {
   if (args[0] == "aat") {
     ui_.set_quiet_log(false);  // the run's log lines are its progress report
     return vantri::aat::runAatCommand(rest, ui_, out_, err_);
+  }
+  if (args[0] == "bundle") {
+    ui_.set_quiet_log(false);
+    return vantri::bundle::RunBundleCommand(rest, ui_, out_, err_);
   }
   if (args[0] == "add-images") return addImages(rest);
   if (args[0] == "footprints") return footprints(rest);
