@@ -50,17 +50,23 @@ bool knownSolver(const std::string& name) {
 void printUsage() {
   std::cerr << "usage: engine_bench [--images N --points M] [--iterations K] "
                "[--solvers native,sparse,ceres-sparse,ceres-dense] [--seed S] [--repeat R] "
-               "[--workdir DIR]\n";
+               "[--workdir DIR] [--overlap F/S]\n";
 }
 
 int threadCount() { return std::max(1u, std::thread::hardware_concurrency()); }
 
-BlockSettings blockSettings(int images, int points, std::uint64_t seed) {
-  BlockSettings settings;
-  settings.images = images;
-  settings.points = points;
-  settings.seed = seed;
-  return settings;
+// "F/S" in percent, each in [1, 95] (a forward overlap of 100 % would put every image at one
+// place).
+bool parseOverlap(const std::string& text, int& forward, int& side) {
+  const std::size_t slash = text.find('/');
+  if (slash == std::string::npos) return false;
+  long long f = 0, s = 0;
+  if (!parseCount(text.substr(0, slash).c_str(), 1, f) ||
+      !parseCount(text.substr(slash + 1).c_str(), 1, s) || f > 95 || s > 95)
+    return false;
+  forward = static_cast<int>(f);
+  side = static_cast<int>(s);
+  return true;
 }
 
 // Everything one size's runs share.
@@ -69,9 +75,21 @@ struct SizeRun {
   int points = 0;
   int iterations = 0;
   std::uint64_t seed = 1;
+  int forward_overlap = 60;  // percent
+  int side_overlap = 30;
   fs::path folder;  // engine input and result copies
   std::string main_file;
 };
+
+BlockSettings blockSettings(const SizeRun& run) {
+  BlockSettings settings;
+  settings.images = run.images;
+  settings.points = run.points;
+  settings.seed = run.seed;
+  settings.forward_overlap = run.forward_overlap / 100.0;
+  settings.side_overlap = run.side_overlap / 100.0;
+  return settings;
+}
 
 bool writePoints(const fs::path& path, const std::vector<Point3>& points) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -114,8 +132,7 @@ Measurement measureCeres(const SizeRun& run, CeresSolver solver, const std::stri
   Measurement m{run.images, run.points, name, NAN, NAN, NAN};
   const ChildResult child = runInChild([&]() -> std::vector<double> {
     CeresOutcome outcome =
-        adjustWithCeres(generateBlock(blockSettings(run.images, run.points, run.seed)), solver,
-                        run.iterations, threadCount());
+        adjustWithCeres(generateBlock(blockSettings(run)), solver, run.iterations, threadCount());
     if (!outcome.ok || !writePoints(resultPath(run, name), outcome.points)) return {};
     return {outcome.seconds_per_iteration, static_cast<double>(outcome.iterations)};
   });
@@ -166,7 +183,7 @@ Measurement measureOnce(const SizeRun& run, const std::string& solver) {
 // and, when an engine solver runs, writes the engine input.
 std::string prepareBlock(const SizeRun& run, bool engine_input) {
   const ChildResult child = runInChild([&]() -> std::vector<double> {
-    const SyntheticBlock block = generateBlock(blockSettings(run.images, run.points, run.seed));
+    const SyntheticBlock block = generateBlock(blockSettings(run));
     if (engine_input && writeEngineInput(block, run.folder.string()).empty()) return {};
     return {static_cast<double>(block.observations.size()),
             static_cast<double>(block.control.size())};
@@ -176,6 +193,7 @@ std::string prepareBlock(const SizeRun& run, bool engine_input) {
     return {};
   }
   std::cerr << "note: block images=" << run.images << " points=" << run.points
+            << " overlap=" << run.forward_overlap << "/" << run.side_overlap
             << " image observations=" << child.values[0] << " (" << child.values[0] / run.points
             << " rays per point) control points=" << child.values[1] << "\n";
   return engine_input ? (run.folder / "block.inp").string() : std::string();
@@ -213,8 +231,17 @@ void printResults(std::vector<Measurement>& results, const SizeRun& run) {
 }
 
 void runSize(const BenchOptions& options, int images, int points, const fs::path& root) {
-  SizeRun run{images, points, options.iterations, options.seed, root, {}};
-  run.folder = root / ("block_" + std::to_string(images) + "_" + std::to_string(points));
+  SizeRun run{images,
+              points,
+              options.iterations,
+              options.seed,
+              options.forward_overlap,
+              options.side_overlap,
+              root,
+              {}};
+  run.folder =
+      root / ("block_" + std::to_string(images) + "_" + std::to_string(points) + "_" +
+              std::to_string(run.forward_overlap) + "_" + std::to_string(run.side_overlap));
   fs::create_directories(run.folder);
   const std::vector<std::string> solvers =
       options.solvers.empty() ? defaultSolvers(images, points) : options.solvers;
@@ -269,6 +296,8 @@ std::optional<BenchOptions> parseOptions(int argc, char** argv) {
       ok = parseCount(text, 1, value), options.repeat = static_cast<int>(value);
     else if (flag == "--seed")
       ok = parseCount(text, 0, value), options.seed = value;
+    else if (flag == "--overlap")
+      ok = parseOverlap(text, options.forward_overlap, options.side_overlap);
     else if (flag == "--workdir")
       options.workdir = text;
     else if (flag == "--solvers") {

@@ -14,6 +14,10 @@ struct BenchOptions {
   std::vector<std::string> solvers;  // empty: the size rule below decides
   std::uint64_t seed = 1;
   std::string workdir;  // empty: a fresh folder under /tmp, removed afterwards
+  // Forward and side overlap of the flight, percent of the footprint (--overlap F/S). 60/30 is a
+  // classic aerial block (about 3 rays per point); 80/70 a UAV-like block (about 9).
+  int forward_overlap = 60;
+  int side_overlap = 30;
 };
 
 // Parses the command line; prints the problem to standard error and returns nothing on bad input.

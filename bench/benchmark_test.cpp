@@ -45,6 +45,21 @@ TEST(BenchmarkTest, BadCommandLinesAreRefused) {
   EXPECT_FALSE(parse({"--solvers", "sparse,lapack"}));
   EXPECT_FALSE(parse({"--images"}));
   EXPECT_FALSE(parse({"--frames", "3"}));
+  EXPECT_FALSE(parse({"--overlap", "80"})) << "forward and side overlap go together";
+  EXPECT_FALSE(parse({"--overlap", "100/30"})) << "images at one place";
+  EXPECT_FALSE(parse({"--overlap", "60/0"}));
+  EXPECT_FALSE(parse({"--overlap", "60/30x"}));
+}
+
+TEST(BenchmarkTest, OverlapDefaultsToAClassicBlockAndTakesUavValues) {
+  const auto standard = parse({});
+  ASSERT_TRUE(standard);
+  EXPECT_EQ(standard->forward_overlap, 60);
+  EXPECT_EQ(standard->side_overlap, 30);
+  const auto uav = parse({"--overlap", "80/70"});
+  ASSERT_TRUE(uav);
+  EXPECT_EQ(uav->forward_overlap, 80);
+  EXPECT_EQ(uav->side_overlap, 70);
 }
 
 TEST(BenchmarkTest, DenseSolversOnlyWhereTheyFit) {

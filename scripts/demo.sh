@@ -13,7 +13,7 @@ REPORT="$OUT/engine/block.out"
 LOG="$OUT/engine/bravik.log"
 
 rm -rf "$OUT"
-"$BUILD_DIR/tools/blockgen/blockgen" --out "$OUT"
+"$BUILD_DIR/tools/blockgen/blockgen" --out "$OUT" --width 3000 --height 2000
 
 echo "demo: bravik --camera-file $INPUT"
 set +e
@@ -31,3 +31,42 @@ fi
 sigma=$(grep 'Sigma 0 a posteriori' "$REPORT" | tail -n 1 | sed 's/^[^:]*:[[:space:]]*//' || true)
 echo "demo: report: $REPORT"
 echo "demo: sigma 0 a posteriori: ${sigma:-not found in the report}"
+
+# The same survey through Vantri from the command line: a new project with the images, GPS/IMU
+# and the DEM, the AAT, control and check points measured (true image positions + 0.3 px noise),
+# and the bundle process with its report.
+CLI="$BUILD_DIR/app/shell/vantri-cli"
+BLOCK="$OUT"
+WORK="$OUT/vantri"
+NAME=demo
+BUN="$WORK/$NAME/$NAME.bun"
+export VANTRI_HOME="$WORK/home"
+rm -rf "$WORK" && mkdir -p "$WORK"
+run() { echo "demo: vantri-cli $*" >&2; "$CLI" --yes "$@"; }
+run new --folder "$WORK" --name "$NAME" --passport "$BLOCK/camera.bcc" --epsg 32632 >/dev/null
+run add-images "$BUN" "$BLOCK"/images/* >/dev/null
+run import-gps "$BUN" "$BLOCK/gps_imu.txt" --columns id,x,y,z,omega,phi,kappa --angles deg >/dev/null
+run dem "$BUN" --external "$BLOCK/dem.tif" >/dev/null
+run settings "$BUN" --set "Template size=32" --set "Search area size=320" \
+  --set "Max points to search per image=64" --set "Max reprojection error (pixel)=2" \
+  --validate >/dev/null
+run aat "$BUN" 2>"$WORK/aat.log" | tail -n 1
+run import-gcp "$BUN" "$BLOCK/gcp.txt" --columns id,x,y,z >/dev/null
+run import-cp "$BUN" "$BLOCK/cp.txt" --columns id,x,y,z >/dev/null
+# Measurements: the generator's true positions with N(0, 0.3 px) noise per axis, fixed seed.
+noisy() {
+  awk -F, -v seed="$2" 'BEGIN { srand(seed) }
+    /^#/ || NF < 4 || $3 !~ /^-?[0-9.]+$/ { next }
+    { u1 = rand(); if (u1 < 1e-12) u1 = 1e-12; u2 = rand();
+      r = 0.3 * sqrt(-2 * log(u1));
+      printf "%s,%s,%.4f,%.4f\n", $1, $2, $3 + r * cos(6.283185307 * u2), $4 + r * sin(6.283185307 * u2) }' "$1"
+}
+noisy "$BLOCK/gcp_image.txt" 11 >"$WORK/gcp_measured.txt"
+noisy "$BLOCK/cp_image.txt" 12 >"$WORK/cp_measured.txt"
+run measure "$BUN" --gcp "$WORK/gcp_measured.txt" --columns point,image,col,row >/dev/null
+run measure "$BUN" --cp "$WORK/cp_measured.txt" --columns point,image,col,row >/dev/null
+run bundle "$BUN" 2>"$WORK/bundle.log" | tail -n 1
+CPRES="$WORK/$NAME/Bundle/$NAME.cpres"
+echo "demo: aerial-triangulation report: $WORK/$NAME/Bundle/$NAME.atout"
+awk '!/^#/ && NF == 7 { n++; p += $5 * $5 + $6 * $6; h += $7 * $7 }
+  END { if (n) printf "demo: check-point RMS over %d points: plan %.3f m, height %.3f m\n", n, sqrt(p / n), sqrt(h / n) }' "$CPRES"

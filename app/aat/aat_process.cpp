@@ -17,14 +17,14 @@
 
 #include "aat/srtm.h"
 #include "aat/tie_point_search.h"
-#include "platform/passport.h"
-#include "platform/ui.h"
+#include "photogrammetry/passport.h"
 #include "project/preview_image.h"
 #include "project/project.h"
 #include "project/project_flows.h"
 #include "ssba/ssba.h"
 #include "system/files.h"
 #include "system/text.h"
+#include "ui_interface/ui.h"
 
 namespace fs = std::filesystem;
 using vantri::aat::DemCellLookup;

@@ -22,14 +22,17 @@
 
 #include "aat/dem_triangulation.h"
 #include "aat/exchange_files.h"
-#include "platform/orientation.h"
+#include "photogrammetry/orientation.h"
 
 class CVantriProject;
 class OGRCoordinateTransformation;
 
 namespace vantri {
 class UserInterface;
+namespace bundle {
+class BundleRun;
 }
+} // namespace vantri
 
 // The processing object of one AAT run (the bundle process builds on it later).
 class CAerialPhotogrammetricProcess {
@@ -49,6 +52,10 @@ class CAerialPhotogrammetricProcess {
   // run); `dem_path`: external DEM file (empty: none). 1 on success, 0 on
   // failure or abort (the reason logged).
   int RunAAT(const std::string& resume_path, const std::string& dem_path);
+  // The bundle process on the block the AAT left (defined in app/bundle,
+  // library vantri_bundle). `bro_path`: exchange file to start from (empty:
+  // the project's own). 1 on success, 0 on failure (the reason logged).
+  int RunBundle(const std::string& bro_path);
 
   // Reads an exchange file into the orientations, the added images and (unless
   // `cameras_only`) the tie points. Reference patches are cut unless
@@ -74,6 +81,7 @@ class CAerialPhotogrammetricProcess {
   std::function<void(int, int, int)> on_image_added;
 
  private:
+  friend class vantri::bundle::BundleRun;
   bool CheckInputs(const std::string& dem_path);
   bool ChooseDem(const std::string& dem_path);
   bool StartFromResumeOrFresh(const std::string& resume_path);

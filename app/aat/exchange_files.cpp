@@ -8,10 +8,10 @@
 #include <filesystem>
 #include <string_view>
 
-#include "platform/nvtools.h"
-#include "platform/passport.h"
-#include "platform/vtp_writer.h"
+#include "geometry/vtp_writer.h"
+#include "photogrammetry/passport.h"
 #include "system/files.h"
+#include "system/nvtools.h"
 #include "system/text.h"
 
 namespace vantri::aat {

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/orientation.h"
+#include "photogrammetry/orientation.h"
 #include "ssba/ssba.h"
 
 class CCameraPassport;

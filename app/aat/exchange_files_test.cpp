@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/passport.h"
+#include "photogrammetry/passport.h"
 #include "testing/temp_folder.h"
 
 namespace vantri::aat {

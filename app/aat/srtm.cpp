@@ -168,8 +168,11 @@ bool SrtmSourceDialog::ok() {
   }
   NVT_WriteUserProfileString(kSection, "UseRemoteSRTM", "0");
   if (!folder_.empty() && !listElevationRasters(folder_).empty()) {
-    NVT_WriteUserProfileString(kSection, "Folder", folder_);
-    return true;
+    if (NVT_WriteUserProfileString(kSection, "Folder", folder_) != 0) return true;
+    // Reporting success here would leave the old folder in force without a word.
+    ui_.ShowMessage("Unable to save the SRTM folder in the user profile!",
+                    MessageIcon::kExclamation);
+    return false;
   }
   ui_.ShowMessage("Please select a valid SRTM folder!", MessageIcon::kInformation);
   return false;

@@ -5,7 +5,7 @@
 #include <opencv2/imgproc.hpp>
 #include <optional>
 
-#include "platform/raster_roi.h"
+#include "photogrammetry/raster_roi.h"
 #include "project/process_settings.h"
 
 namespace vantri::aat {

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "aat/dem_triangulation.h"
-#include "platform/orientation.h"
+#include "photogrammetry/orientation.h"
 #include "ssba/ssba.h"
 
 class GDALDataset;

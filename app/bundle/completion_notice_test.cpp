@@ -8,12 +8,12 @@
 #include <filesystem>
 #include <thread>
 
-#include "platform/ui.h"
 #include "project/process_settings.h"
 #include "project/project.h"
 #include "testing/scripted_ui.h"
 #include "testing/smtp_sink.h"
 #include "testing/temp_folder.h"
+#include "ui_interface/ui.h"
 
 namespace vantri::bundle {
 namespace {

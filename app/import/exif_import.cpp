@@ -12,12 +12,12 @@
 #include <ostream>
 
 #include "crs/coordinate_system.h"
+#include "geometry/vtp_writer.h"
 #include "import/point_import.h"
-#include "platform/orientation.h"
-#include "platform/ui.h"
-#include "platform/vtp_writer.h"
+#include "photogrammetry/orientation.h"
 #include "project/project.h"
 #include "project/project_flows.h"
+#include "ui_interface/ui.h"
 
 namespace vantri::import {
 namespace {

@@ -14,11 +14,11 @@
 #include <iterator>
 #include <sstream>
 
-#include "platform/orientation.h"
-#include "platform/ui.h"
+#include "photogrammetry/orientation.h"
 #include "project/project.h"
 #include "testing/scripted_ui.h"
 #include "testing/temp_folder.h"
+#include "ui_interface/ui.h"
 
 namespace vantri::import {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+
+#include "system/bounded_read.h"
 
 namespace vantri::import {
 
@@ -33,10 +33,8 @@ std::vector<std::string> splitFields(std::string_view text, std::string_view sep
 
 bool CParseIt::loadFile(const std::string& path) {
   if (loaded_) return false;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (content.empty()) return false;
+  std::string content;
+  if (ReadRegularFile(path, &content) != ReadFileStatus::kOk || content.empty()) return false;
   text_ = std::move(content);
   loaded_ = true;
   return true;

@@ -35,8 +35,9 @@ class CParseIt {
   static constexpr std::size_t kMaxSeparators = 8;
   static constexpr const char* kDefaultSeparators = ",";
 
-  // Reads the whole file into the parse text; true when at least one byte was read. Does nothing
-  // (and returns false) when a text is already loaded.
+  // Reads the whole file into the parse text; true when at least one byte was read. False, never
+  // an exception, for a folder, a device or a file over the read cap. Does nothing (and returns
+  // false) when a text is already loaded.
   bool loadFile(const std::string& path);
   // Keeps the first kMaxSeparators characters.
   void setSeparators(std::string_view separators);

@@ -1,6 +1,8 @@
 #include "parse_it.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -103,6 +105,25 @@ TEST(CParseItTest, LoadedTextIsKept) {
   EXPECT_FALSE(other.loadFile(empty));
   EXPECT_FALSE(other.loadFile(path + ".missing"));
   EXPECT_FALSE(other.parse());
+}
+
+// A folder, a device and a FIFO are refused without an exception (a folder once let
+// std::ios_base::failure escape; /dev/zero never ended; a FIFO without a writer blocked).
+TEST(CParseItTest, SpecialFilesAreRefusedWithoutThrowing) {
+  const std::string fifo = testing::TempDir() + "parse_it_test_fifo";
+  std::remove(fifo.c_str());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string zero_link = testing::TempDir() + "parse_it_test_zero";
+  std::remove(zero_link.c_str());
+  ASSERT_EQ(symlink("/dev/zero", zero_link.c_str()), 0);
+  for (const std::string& path : {testing::TempDir(), std::string("/dev/zero"), zero_link, fifo}) {
+    CParseIt parser;
+    bool loaded = true;
+    EXPECT_NO_THROW(loaded = parser.loadFile(path)) << path;
+    EXPECT_FALSE(loaded) << path;
+  }
+  std::remove(fifo.c_str());
+  std::remove(zero_link.c_str());
 }
 
 }  // namespace

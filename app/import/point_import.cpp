@@ -51,6 +51,8 @@ bool toDouble(const std::string& text, double* value) {
   return !text.empty() && NVT_StringToDouble(text, value) != 0;
 }
 
+bool isPlausibleCoordinate(double value) { return std::fabs(value) <= kMaxImportCoordinate; }
+
 bool isUndefinedText(const std::string& text) { return text.empty() || text == "-"; }
 
 bool isVarColumn(const std::string& title) { return title.rfind("Var ", 0) == 0; }
@@ -386,6 +388,12 @@ bool PointImportModel::importControlPoints(std::vector<SFIO_ControlPoint>* recor
       ui_.Log("Point " + row[0] + " skipped: X, Y or Z is not a number");
       continue;
     }
+    if (!isPlausibleCoordinate(point.x) || !isPlausibleCoordinate(point.y) ||
+        !isPlausibleCoordinate(point.z)) {
+      ui_.Log("Point " + row[0] + " (row " + std::to_string(rows[i] + 1) +
+              ") refused: X, Y or Z is out of range");
+      continue;
+    }
     auto variance = [&](int column) {
       double value = 0.0;
       if (column < 0 || isUndefinedText(row[column]) || !toDouble(row[column], &value)) return 0.0;
@@ -416,6 +424,12 @@ bool PointImportModel::readGpsImuRecords(GpsImuRecords* records) {
     for (int k = 0; k < 6; ++k) converts = converts && toDouble(row[1 + k], &v[k]);
     if (!converts) {
       ui_.Log("GPS/IMU row " + row[0] + " skipped: position or angles are not numbers");
+      continue;
+    }
+    if (!isPlausibleCoordinate(v[0]) || !isPlausibleCoordinate(v[1]) ||
+        !isPlausibleCoordinate(v[2])) {
+      ui_.Log("GPS/IMU row " + row[0] + " (row " + std::to_string(r + 1) +
+              ") refused: position out of range");
       continue;
     }
     SFIO_GPSPoint position{}, attitude{};

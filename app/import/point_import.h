@@ -25,6 +25,9 @@ enum class ImportMode { kGpsImu = 0, kGcp = 1, kCheckPoints = 2 };
 // A variance the operator left undefined ("-").
 inline constexpr double kUndefinedVariance = ::kUndefinedVariance;
 inline constexpr double kPi = 3.141592653589793;
+// Largest coordinate magnitude taken from an import file (project units): beyond any map or
+// geocentric coordinate; larger values come from damaged files and would poison every later step.
+inline constexpr double kMaxImportCoordinate = 1e9;
 
 struct SFIO_ControlPoint {
   char id[1024];

@@ -265,6 +265,35 @@ TEST_F(PointImportTest, GpsImuRowsWithBadNumbersAreSkipped) {
   EXPECT_THAT(match, ElementsAre(1, 0, -1));
 }
 
+// Positions of +-1e308 once imported and turned the footprints into "Total area: nan"; such rows
+// are refused with their ID and row number, the plausible ones are kept.
+TEST_F(PointImportTest, AbsurdCoordinatesAreRefusedWithTheRowNamed) {
+  PointImportModel gps(ImportMode::kGpsImu, ui_);
+  ASSERT_TRUE(gps.openFile(writeFile("gps.txt",
+                                     "img_1,1e308,2000,300,0,0,0\n"
+                                     "img_2,1000,-1e308,300,0,0,0\n"
+                                     "img_3,1000,2000,2e9,0,0,0\n"
+                                     "img_4,1000,2000,1e999,0,0,0\n"
+                                     "img_5,-1e9,2000,300,0,0,0\n")));
+  gps.selectAll();
+  GpsImuRecords records;
+  ASSERT_TRUE(gps.readGpsImuRecords(&records));
+  ASSERT_EQ(records.positions.size(), 1u);
+  EXPECT_STREQ(records.positions[0].id, "img_5");
+  EXPECT_TRUE(logged("GPS/IMU row img_1 (row 1) refused: position out of range"));
+  EXPECT_TRUE(logged("GPS/IMU row img_3 (row 3) refused"));
+  EXPECT_TRUE(logged("GPS/IMU row img_4 skipped")) << "1e999 is no finite number";
+
+  PointImportModel gcp(ImportMode::kGcp, ui_);
+  ASSERT_TRUE(gcp.openFile(writeFile("gcp.txt", "g1,1,2,3\ng2,1,2,-1e300\n")));
+  gcp.selectAll();
+  std::vector<SFIO_ControlPoint> points;
+  double min_x, min_y;
+  ASSERT_TRUE(gcp.importControlPoints(&points, &min_x, &min_y));
+  ASSERT_EQ(points.size(), 1u);
+  EXPECT_TRUE(logged("Point g2 (row 2) refused: X, Y or Z is out of range"));
+}
+
 TEST(FileTitleTest, StripsFoldersOfBothSystemsAndTheExtension) {
   EXPECT_EQ(fileTitle("C:\\a\\b\\IMG_1.TIF"), "IMG_1");
   EXPECT_EQ(fileTitle("/x/y/img.2.jpg"), "img.2");

@@ -230,6 +230,13 @@ TEST(PointCollectionFile, DamagedFilesLeaveTheMapUnchanged) {
   duplicate.replace(duplicate.find("name=cp=7"), 9, "name=gcp 12");  // same name, other case
   EXPECT_TRUE(refused(duplicate));
   EXPECT_TRUE(refused("VANTRI-PASSPORT-BCC 1\n"));
+  // Found by fuzzing: an image index beyond int was converted before the range check (UB).
+  for (const char* index : {"18545261604", "2147483648", "1e308", "-1", "2.5"}) {
+    std::string huge_index = good;
+    const size_t at = huge_index.find("\nm=") + 3;
+    huge_index.replace(at, huge_index.find(' ', at) - at, index);
+    EXPECT_TRUE(refused(huge_index)) << index;
+  }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vtkUnsignedCharArray.h>
 #include <vtkXMLPolyDataReader.h>
 
+#include <cstdio>
 #include <memory>
 
 #include "testing/temp_folder.h"
@@ -94,6 +95,24 @@ TEST(GDALExtractROI, CopiesRegionsIntoBgrBytesAndResamples) {
   EXPECT_EQ(GDALExtractROI(raster.get(), &untouched, cv::Rect(0, 0, 0, 4)), 0);
   EXPECT_EQ(GDALExtractROI("/no/such/raster.tif", &untouched, cv::Rect(0, 0, 1, 1)), 0);
   EXPECT_TRUE(untouched.empty());
+}
+
+// A raster whose header claims 65536 x 65536 pixels: reading it whole once overflowed the int
+// pixel count before allocating; it is refused before any allocation.
+TEST(GDALExtractROI, RefusesRegionsBeyondTheReadCap) {
+  GDALAllRegister();
+  const std::string path = testing::TempDir() + "photolib_test_huge.tif";
+  char sparse[] = "SPARSE_OK=TRUE";
+  char* options[] = {sparse, nullptr};
+  GDALDataset* created = GetGDALDriverManager()->GetDriverByName("GTiff")->Create(
+      path.c_str(), 65536, 65536, 1, GDT_Byte, options);
+  ASSERT_NE(created, nullptr);
+  GDALClose(created);
+  cv::Mat image;
+  EXPECT_EQ(GDALExtractROI(path, &image, cv::Rect(0, 0, 65536, 65536)), 0);
+  EXPECT_TRUE(image.empty());
+  EXPECT_EQ(GDALExtractROI(path, &image, cv::Rect(0, 0, 64, 64)), 1);
+  std::remove(path.c_str());
 }
 
 TEST(WriteVtpPolyData, KeepsDoublePrecisionColoursAndTheLocalOrigin) {

@@ -2,6 +2,8 @@
 
 #include <strings.h>
 
+#include <climits>
+#include <cmath>
 #include <sstream>
 
 #include "system/files.h"
@@ -93,7 +95,9 @@ bool parse_point(const std::vector<std::string>& lines, std::size_t* index, CGCP
     } else if (key == "measurements") {
       if (!NVT_StringToInt(value, &declared) || declared < 0) return false;
     } else if (key == "m") {
-      if (!numbers(value, 3, &values) || values[0] < 0 || values[0] != static_cast<int>(values[0]))
+      // The range is checked before the conversion: a double beyond int does not convert.
+      if (!numbers(value, 3, &values) || !(values[0] >= 0 && values[0] <= INT_MAX) ||
+          values[0] != std::floor(values[0]))
         return false;
       point->measurements.push_back({static_cast<int>(values[0]), values[1], values[2]});
     }

@@ -57,6 +57,9 @@ int GDALExtractROI(GDALDataset* dataset, cv::Mat* image, const cv::Rect& roi, do
   if (roi.width <= 0 || roi.height <= 0 || (roi & raster) != roi) return 0;
   const int channels = output_channels(*dataset, *image);
   const cv::Size size = image->empty() ? roi.size() : image->size();
+  // Sizes come from the raster's header: a region beyond kMaxRoiPixels (or one whose pixel count
+  // overflows int) is refused before anything is allocated.
+  if (static_cast<long long>(size.width) * size.height > kMaxRoiPixels) return 0;
   std::vector<cv::Mat> planes(channels);
   for (int c = 0; c < channels; ++c) {
     const int band_index = std::min(c + 1, dataset->GetRasterCount());

@@ -8,8 +8,8 @@
 #include <mutex>
 #include <set>
 
-#include "platform/ui.h"
 #include "project/project.h"
+#include "ui_interface/ui.h"
 
 namespace vantri::points {
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/orientation.h"
+#include "photogrammetry/orientation.h"
 #include "points/point_maps.h"
 
 class CVantriProject;

@@ -3,7 +3,6 @@
 #include <strings.h>
 
 #include <algorithm>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -11,10 +10,11 @@
 #include <sstream>
 
 #include "import/parse_it.h"
-#include "platform/nvtools.h"
-#include "platform/ui.h"
 #include "project/project.h"
 #include "project/project_flows.h"
+#include "system/files.h"
+#include "system/nvtools.h"
+#include "ui_interface/ui.h"
 
 namespace vantri::points {
 namespace {
@@ -105,13 +105,14 @@ class LineStorer {
 bool StoreMeasurementsFromFile(CVantriProject& project, PointKind kind, const std::string& path,
                                const MeasureFormat& format, const RasterOpener& open_raster,
                                MeasureReport* report) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
+  // Regular files only, capped: a folder once threw from the stream, /dev/zero never ended.
+  std::vector<std::string> lines;
+  if (!system::ReadTextLines(path, &lines)) return false;
   LineStorer storer(project, PointMap(project, kind), format, open_raster);
   const std::string separators = format.separators + "\t";
-  std::string line;
-  for (int number = 1; std::getline(in, line); ++number) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  for (size_t index = 0; index < lines.size(); ++index) {
+    const std::string& line = lines[index];
+    const size_t number = index + 1;
     if (line.empty() || format.comments.find(line[0]) != std::string::npos) continue;
     const std::string reason = storer.Store(import::splitFields(line, separators));
     if (reason.empty()) {

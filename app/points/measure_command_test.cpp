@@ -83,6 +83,17 @@ TEST_F(MeasureCommandTest, UnopenableImageIsSkipped) {
   EXPECT_EQ(report.skipped[0], "line 1: unable to open image '103'");
 }
 
+TEST_F(MeasureCommandTest, FoldersAndDevicesAreRefusedWithoutThrowing) {
+  for (const std::string& path : {folder_, std::string("/dev/zero")}) {
+    MeasureReport report;
+    bool stored = true;
+    EXPECT_NO_THROW(stored = StoreMeasurementsFromFile(project_, PointKind::kGcp, path, {},
+                                                       rasters_.Opener(), &report))
+        << path;
+    EXPECT_FALSE(stored) << path;
+  }
+}
+
 // The command on a saved project with real (tiny) rasters.
 TEST_F(MeasureCommandTest, CommandWritesTheCollectionFile) {
   GDALAllRegister();

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "import/point_import.h"
-#include "platform/point_collection.h"
+#include "photogrammetry/point_collection.h"
 
 class CVantriProject;
 

@@ -12,11 +12,11 @@
 #include <set>
 #include <string>
 
-#include "platform/ui.h"
 #include "points/collimation_session.h"
 #include "project/project.h"
 #include "testing/scripted_ui.h"
 #include "testing/temp_folder.h"
+#include "ui_interface/ui.h"
 
 namespace vantri::points::testing {
 

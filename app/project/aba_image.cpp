@@ -1,6 +1,7 @@
 #include "aba_image.h"
 
 #include "binary_archive.h"
+#include "system/files.h"
 #include "system/text.h"
 
 namespace {
@@ -61,7 +62,9 @@ void CABAImage::Write(vantri::ArchiveWriter& out, int version) const {
 
 bool CABAImage::Read(vantri::ArchiveReader& in, int version) {
   if (version < 200) return in.ok();
-  path_ = in.readText();
+  std::string stored;
+  const std::string decoded = in.readText(&stored);
+  path_ = vantri::system::PathOnDisk(decoded, stored);
   DeriveNames();
   for (double* v : {&x, &y, &z, &omega, &phi, &kappa, &var_xy, &var_z, &var_op, &var_k})
     *v = in.readDouble();

@@ -90,6 +90,45 @@ std::string decodeWindows1252(std::string_view bytes) {
   return out;
 }
 
+std::string decodeStoredText(std::string_view stored) {
+  std::string unused;
+  if (isValidUtf8(stored) && !encodeWindows1252(stored, unused)) return std::string(stored);
+  return decodeWindows1252(stored);
+}
+
+bool encodeStoredText(std::string_view text, std::string& stored) {
+  if (encodeWindows1252(text, stored) && decodeStoredText(stored) == text) return true;
+  stored.assign(text);
+  return decodeStoredText(stored) == text;
+}
+
+namespace {
+
+// UTF-16 units of `text`; a byte that is no part of valid UTF-8 becomes the lone low surrogate
+// 0xDC00 + byte, which the reader turns back into the byte, so any byte string round-trips.
+std::u16string utf16WithEscapedBytes(std::string_view text) {
+  std::u16string units;
+  for (size_t i = 0; i < text.size();) {
+    char32_t cp = 0;
+    const size_t len = decodeUtf8At(text, i, cp);
+    if (len == 0) {
+      units += static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(text[i]));
+      ++i;
+      continue;
+    }
+    if (cp >= 0x10000) {
+      units += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+      units += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      units += static_cast<char16_t>(cp);
+    }
+    i += len;
+  }
+  return units;
+}
+
+}  // namespace
+
 void ArchiveWriter::writeRaw(const void* data, size_t size) {
   bytes_.append(static_cast<const char*>(data), size);
 }
@@ -107,10 +146,7 @@ void ArchiveWriter::writeDouble(double value) {
   for (int shift = 0; shift < 64; shift += 8) writeByte(static_cast<uint8_t>(u >> shift));
 }
 
-void ArchiveWriter::writeText(std::string_view utf8) {
-  std::string stored;
-  if (!encodeWindows1252(utf8, stored)) stored.assign(utf8);
-  const size_t n = stored.size();
+void ArchiveWriter::writeLength(size_t n) {
   if (n < 0xFF) {
     writeByte(static_cast<uint8_t>(n));
   } else if (n < 0xFFFE) {
@@ -123,7 +159,26 @@ void ArchiveWriter::writeText(std::string_view utf8) {
     writeByte(0xFF);
     writeInt(static_cast<int32_t>(static_cast<uint32_t>(n)));
   }
-  writeRaw(stored.data(), n);
+}
+
+void ArchiveWriter::writeText(std::string_view utf8) {
+  std::string stored;
+  if (encodeStoredText(utf8, stored)) {
+    writeLength(stored.size());
+    writeRaw(stored.data(), stored.size());
+    return;
+  }
+  // Neither 8-bit form reads back byte for byte (bytes that are not UTF-8, or a Windows-1252
+  // text whose bytes look like other UTF-8): the UTF-16 form of Unicode builds with escapes.
+  const std::u16string units = utf16WithEscapedBytes(utf8);
+  writeByte(0xFF);
+  writeByte(0xFE);
+  writeByte(0xFF);
+  writeLength(units.size());
+  for (const char16_t unit : units) {
+    writeByte(static_cast<uint8_t>(unit));
+    writeByte(static_cast<uint8_t>(unit >> 8));
+  }
 }
 
 bool ArchiveReader::readRaw(void* out, size_t size) {
@@ -175,7 +230,8 @@ double ArchiveReader::readDouble() {
   return value;
 }
 
-std::string ArchiveReader::readText() {
+std::string ArchiveReader::readText(std::string* stored_bytes) {
+  if (stored_bytes != nullptr) stored_bytes->clear();
   size_t length = readByte();
   if (length == 0xFF) {
     const uint16_t wide = readU16();
@@ -188,8 +244,8 @@ std::string ArchiveReader::readText() {
   }
   const std::string_view stored = bytes_.substr(pos_, length);
   pos_ += length;
-  if (isValidUtf8(stored)) return std::string(stored);
-  return decodeWindows1252(stored);
+  if (stored_bytes != nullptr) stored_bytes->assign(stored);
+  return decodeStoredText(stored);
 }
 
 std::string ArchiveReader::readUtf16Text() {
@@ -210,6 +266,9 @@ std::string ArchiveReader::readUtf16Text() {
       ++k;
       cp = (low >= 0xDC00 && low < 0xE000) ? 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00)
                                            : 0xFFFD;
+    } else if (cp >= 0xDC80 && cp < 0xDD00) {
+      out += static_cast<char>(cp - 0xDC00);  // an escaped byte that is no part of UTF-8
+      continue;
     } else if (cp >= 0xD800 && cp < 0xE000) {
       cp = 0xFFFD;
     }

@@ -7,9 +7,13 @@
 // 0xFFFE; otherwise 0xFF, 0xFFFF and a 32-bit length. 0xFF 0xFFFE marks a UTF-16LE text (written
 // by Unicode builds) whose own prefix follows; it is accepted on reading and never written.
 //
-// Encoding: texts are stored in the Windows-1252 code page. A text holding characters that the
-// code page cannot represent is stored as UTF-8 so that no character is lost; on reading, bytes
-// that form valid UTF-8 are taken as UTF-8, anything else is decoded as Windows-1252.
+// Encoding: texts (UTF-8 in memory, or any bytes: folder names need not be UTF-8) are stored in
+// the Windows-1252 code page. On reading, stored bytes that form valid UTF-8 of a text that the
+// code page cannot represent are taken as UTF-8; anything else is decoded as Windows-1252 (the
+// original program never stored UTF-8 of a representable text, so "Ã©tude" stored as C3 A9 is
+// "Ã©tude", not "étude"). A text is stored as UTF-8 when its code-page form would not read back
+// unchanged, and in the UTF-16 form, with bytes that are not UTF-8 escaped as lone surrogates
+// 0xDC80..0xDCFF, when neither 8-bit form does: every text reads back byte for byte.
 
 #include <cstdint>
 #include <string>
@@ -27,6 +31,7 @@ class ArchiveWriter {
   const std::string& bytes() const { return bytes_; }
 
  private:
+  void writeLength(size_t n);
   std::string bytes_;
 };
 
@@ -41,7 +46,9 @@ class ArchiveReader {
   int32_t readInt();
   double readDouble();
   uint8_t readByte();
-  std::string readText();
+  // `stored_bytes` (optional) receives the 8-bit bytes as stored, empty for the UTF-16 form: old
+  // files may need them to find a path again.
+  std::string readText(std::string* stored_bytes = nullptr);
 
   bool ok() const { return ok_; }
   void fail() { ok_ = false; }
@@ -65,5 +72,9 @@ class ArchiveReader {
 bool encodeWindows1252(std::string_view utf8, std::string& out);
 std::string decodeWindows1252(std::string_view bytes);
 bool isValidUtf8(std::string_view bytes);
+// The text of stored 8-bit bytes by the rule above, and the stored form of a text; false (with the
+// UTF-8 bytes in `stored`) when no 8-bit form reads back unchanged.
+std::string decodeStoredText(std::string_view stored);
+bool encodeStoredText(std::string_view text, std::string& stored);
 
 }  // namespace vantri

@@ -67,6 +67,43 @@ TEST(BinaryArchive, ReadsUtf16TextsOfUnicodeBuilds) {
   EXPECT_TRUE(in.ok());
 }
 
+// Every byte string written comes back unchanged: "Ã©tude" (whose Windows-1252 bytes are the
+// UTF-8 of "étude") once came back as "étude", and folder names that are not UTF-8 changed.
+TEST(BinaryArchive, EveryTextRoundTripsByteForByte) {
+  const std::string texts[] = {"",
+                               "plain/ascii.tif",
+                               "/data/étude/a.tif",
+                               "/data/Ã©tude/a.tif",
+                               "/data/Î©/a.tif",
+                               "/data/\xE9tude/a.tif",
+                               "/data/\xFF\xFE\x80/\xC3",
+                               "снимок \xE9 €",
+                               "emoji \xF0\x9F\x93\xB7 and \xED\xA0\x80 surrogate bytes",
+                               std::string(300, '\xE9'),
+                               std::string("nul\0byte", 8)};
+  ArchiveWriter out;
+  for (const std::string& text : texts) out.writeText(text);
+  out.writeInt(7);
+  ArchiveReader in(out.bytes());
+  for (const std::string& text : texts) EXPECT_EQ(in.readText(), text);
+  EXPECT_EQ(in.readInt(), 7);
+  EXPECT_TRUE(in.ok());
+  EXPECT_EQ(in.bytesLeft(), 0u);
+}
+
+// Files of the earlier writer: it stored the code page whenever a text fitted it, so stored bytes
+// that are UTF-8 of a representable text were that text's code page form.
+TEST(BinaryArchive, EarlierFilesReadTheTextThatWasWritten) {
+  const std::string stored = "\x0C/data/\xC3\xA9tude";  // "Ã©tude" in Windows-1252
+  ArchiveReader in(stored);
+  std::string bytes;
+  EXPECT_EQ(in.readText(&bytes), "/data/Ã©tude");
+  EXPECT_EQ(bytes, "/data/\xC3\xA9tude");
+  const std::string_view cyrillic = "\x0C\xD1\x81\xD0\xBD\xD0\xB8\xD0\xBC\xD0\xBE\xD0\xBA";
+  ArchiveReader utf8(cyrillic);
+  EXPECT_EQ(utf8.readText(), "снимок") << "UTF-8 of a text the code page cannot hold";
+}
+
 TEST(BinaryArchive, ShortInputFailsAndStaysFailed) {
   ArchiveWriter out;
   out.writeText(std::string(300, 'x'));

@@ -1,6 +1,6 @@
 #include "system/files.h"
-#include "system/text.h"
 #include "process_settings.h"
+#include "system/text.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -42,6 +42,7 @@ std::string indexedKey(const char* format, size_t index) {
 int plainInt(const std::string& text) {
   return static_cast<int>(std::strtol(text.c_str(), nullptr, 10));
 }
+long plainLong(const std::string& text) { return std::strtol(text.c_str(), nullptr, 10); }
 double plainDouble(const std::string& text) { return std::strtod(text.c_str(), nullptr); }
 
 }  // namespace
@@ -111,6 +112,10 @@ void CProcessSettings::Inform(const std::string& message) const {
   if (ui_ != nullptr) ui_->ShowMessage(message, vantri::MessageIcon::kInformation);
 }
 
+void CProcessSettings::Warn(const std::string& message) const {
+  if (ui_ != nullptr) ui_->ShowMessage(message, vantri::MessageIcon::kExclamation);
+}
+
 int CProcessSettings::Load(const std::string& path) {
   if (path.empty()) return 0;
   if (!std::filesystem::is_regular_file(path)) return 1;
@@ -128,26 +133,40 @@ int CProcessSettings::Load(const std::string& path) {
     if (!ui_->AskYesNo(question, vantri::MessageIcon::kExclamation)) return 0;
   }
 
-  groups.clear();
-  values.clear();
-  descriptions.clear();
-  const int group_count = plainInt(ini.Get("Settings", "nGroup", "0"));
-  for (int k = 0; k < group_count; ++k) {
+  // Counts come from the file: each is checked against the sections or keys the file holds (and
+  // kMaxSettingsCount) before any loop, so a damaged file cannot keep the reader busy for minutes.
+  const auto damaged = [&](const std::string& why) {
+    Warn("The settings file " + path + " is damaged (" + why + "); the current settings are kept.");
+    return 1;
+  };
+  const long group_count = plainLong(ini.Get("Settings", "nGroup", "0"));
+  if (group_count < 0 || group_count > kMaxSettingsCount ||
+      static_cast<size_t>(group_count) > ini.Sections().size())
+    return damaged("group count " + std::to_string(group_count));
+  std::vector<SettingsGroup> read_groups;
+  std::map<std::string, TextList> read_values, read_descriptions;
+  for (long k = 0; k < group_count; ++k) {
     const std::string section = indexedKey("grp%d", static_cast<size_t>(k));
     SettingsGroup group{ini.Get(section, "groupName", ""), {}};
-    const int property_count = plainInt(ini.Get(section, "nProp", "0"));
-    for (int i = 0; i < property_count; ++i) {
+    const long property_count = plainLong(ini.Get(section, "nProp", "0"));
+    if (property_count < 0 || property_count > kMaxSettingsCount ||
+        static_cast<size_t>(property_count) > ini.Keys(section).size())
+      return damaged("property count " + std::to_string(property_count) + " in " + section);
+    for (long i = 0; i < property_count; ++i) {
       const auto index = static_cast<size_t>(i);
       const std::string name = ini.Get(section, indexedKey("prop%dname", index), "");
-      values[name] = splitList(ini.Get(section, indexedKey("prop%dvalue", index), ""));
-      descriptions[name] = splitList(ini.Get(section, indexedKey("prop%ddesc", index), ""));
+      read_values[name] = splitList(ini.Get(section, indexedKey("prop%dvalue", index), ""));
+      read_descriptions[name] = splitList(ini.Get(section, indexedKey("prop%ddesc", index), ""));
       group.properties.push_back(name);
     }
     bool replaced = false;
-    for (SettingsGroup& existing : groups)
+    for (SettingsGroup& existing : read_groups)
       if (existing.name == group.name) existing = group, replaced = true;
-    if (!replaced) groups.push_back(std::move(group));
+    if (!replaced) read_groups.push_back(std::move(group));
   }
+  groups = std::move(read_groups);
+  values = std::move(read_values);
+  descriptions = std::move(read_descriptions);
   ParseTypedValues();
   return 1;
 }

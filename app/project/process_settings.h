@@ -20,6 +20,9 @@ struct SettingsGroup {
 
 class CProcessSettings {
  public:
+  // Largest group or property count a settings file may claim.
+  static constexpr long kMaxSettingsCount = 10000;
+
   CProcessSettings() = default;
   CProcessSettings(const CProcessSettings& other) { CopyFrom(other); }
   CProcessSettings& operator=(const CProcessSettings& other) {
@@ -31,7 +34,8 @@ class CProcessSettings {
   // Deep copy of the three tables (and of the UI and version in use).
   virtual void CopyFrom(const CProcessSettings& other);
   // 0 when the path is empty or the user declines the version question; 1 otherwise, also when
-  // the file does not exist (the tables then stay as they are).
+  // the file does not exist or is damaged (the tables then stay as they are; a damaged file, e.g.
+  // a group or property count beyond what it holds or kMaxSettingsCount, gets a warning).
   virtual int Load(const std::string& path);
   // 0 when the path is empty or the file cannot be written; else 1. Written through a temporary
   // file and a rename; keys of a previous, larger file are kept.
@@ -67,6 +71,7 @@ class CProcessSettings {
                    const std::string& description);
   virtual void ParseTypedValues() {}
   void Inform(const std::string& message) const;
+  void Warn(const std::string& message) const;
 
   vantri::UserInterface* ui_ = nullptr;
   std::string software_version_;

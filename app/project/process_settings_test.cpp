@@ -102,6 +102,32 @@ TEST_F(Settings, OtherProgramVersionAsksOncePerLoadAndNoKeepsTheSettings) {
   EXPECT_EQ(settings.typed.template_size, 100);
 }
 
+// Counts that claim far more than the file holds once kept Load looping for minutes; now the file
+// is refused with a warning, the current settings stay and nothing is rewritten.
+TEST_F(Settings, DamagedCountsAreRefusedAndTheSettingsKept) {
+  const std::string path = folder + "/settings.ini";
+  settings.SetSoftwareVersion("7.7");
+  const std::string version = "SoftwareVer=7.7\n";
+  const std::string damaged[] = {
+      "[Settings]\nnGroup=2000000000\n" + version,
+      "[Settings]\nnGroup=-5\n" + version,
+      "[Settings]\nnGroup=1\n" + version + "[grp0]\ngroupName=g\nnProp=2147483647\n",
+      "[Settings]\nnGroup=1\n" + version + "[grp0]\ngroupName=g\nnProp=99999999999999\n",
+      "[Settings]\nnGroup=1\n" + version + "[grp0]\ngroupName=g\nnProp=5\nprop0name=a\n",
+  };
+  settings.SetValue(kTemplateSize, "32");
+  for (const std::string& text : damaged) {
+    ASSERT_TRUE(vantri::system::WriteFileAtomically(path, text));
+    ui.shown.clear();
+    EXPECT_EQ(settings.Load(path), 1) << text;
+    ASSERT_EQ(ui.shown.size(), 1u) << text;
+    EXPECT_EQ(ui.shown[0].icon, vantri::MessageIcon::kExclamation);
+    EXPECT_NE(ui.shown[0].text.find("is damaged"), std::string::npos) << ui.shown[0].text;
+    EXPECT_EQ(settings.Value(kTemplateSize), "32") << text;
+    EXPECT_EQ(settings.groups.size(), CVantriSettings().groups.size());
+  }
+}
+
 TEST_F(Settings, TypedValuesUseThePlainConversions) {
   const std::string path = folder + "/settings.ini";
   settings.SetValue(kTemplateSize, "abc");

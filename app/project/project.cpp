@@ -97,13 +97,33 @@ std::vector<std::string> splitLines(std::string_view text) {
   return lines;
 }
 
+// Text projects are decoded line by line by the archive's rule, so one path in another encoding
+// does not change the others. A line that no 8-bit form keeps (bytes that are not UTF-8) is
+// written as it is; binary projects keep it exactly.
 std::string textOfCodePage(std::string_view bytes) {
-  return vantri::isValidUtf8(bytes) ? std::string(bytes) : vantri::decodeWindows1252(bytes);
+  std::string text;
+  for (size_t pos = 0; pos <= bytes.size();) {
+    size_t end = bytes.find('\n', pos);
+    if (end == std::string_view::npos) end = bytes.size();
+    text += vantri::decodeStoredText(bytes.substr(pos, end - pos));
+    if (end < bytes.size()) text += '\n';
+    pos = end + 1;
+  }
+  return text;
 }
 
 std::string codePageOfText(std::string_view utf8) {
-  std::string stored;
-  return vantri::encodeWindows1252(utf8, stored) ? stored : std::string(utf8);
+  std::string out;
+  for (size_t pos = 0; pos <= utf8.size();) {
+    size_t end = utf8.find('\n', pos);
+    if (end == std::string_view::npos) end = utf8.size();
+    std::string stored;
+    vantri::encodeStoredText(utf8.substr(pos, end - pos), stored);
+    out += stored;
+    if (end < utf8.size()) out += '\n';
+    pos = end + 1;
+  }
+  return out;
 }
 
 // The text after `prefix` up to the end of the line, at most 255 characters; false when the line
@@ -252,7 +272,9 @@ int ReadBinaryProject(CVantriProject& project, std::string_view bytes, vantri::U
   }
   if (version > 205) {
     project.use_external_dem = in.readInt();
-    project.external_dem_path = in.readText();
+    std::string stored;
+    const std::string decoded = in.readText(&stored);
+    project.external_dem_path = vantri::system::PathOnDisk(decoded, stored);
   }
   if (!in.ok()) return 0;
 

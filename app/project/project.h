@@ -76,6 +76,8 @@ class CVantriProject {
 
   // Filled by the later layers (tie-point search, footprints); Project Info reports them.
   int used_tie_points = 0;
+  // Set while a long process (the bundle run) works on the project; a second one is refused.
+  bool busy = false;
   // Image footprints on the ground (closed outlines, project units), indexed like the images;
   // an empty outline means no footprint.
   std::vector<std::vector<std::array<double, 2>>> footprints;

@@ -138,6 +138,50 @@ TEST_F(ProjectFiles, SavedProjectOpensWithEveryStoredField) {
   EXPECT_EQ(opened.local_origin, (std::array<double, 3>{0, 0, 0}));
 }
 
+// Image folders whose names are plausible Windows-1252 ("Ã©tude") or not UTF-8 at all keep every
+// byte through save and open, so the paths still lead to the images.
+TEST_F(ProjectFiles, PathsRoundTripByteForByte) {
+  const std::vector<std::string> paths = {folder + "Ã©tude/a.tif", folder + "\xE9tude/b.tif",
+                                          folder + "Î©/c.tif", folder + "étude/d.tif"};
+  CVantriProject saved;
+  fillProject(saved);
+  saved.images.clear();
+  for (const std::string& path : paths) saved.AppendImage(path);
+  saved.external_dem_path = folder + "\xFF" + "dem.tif";
+  ASSERT_EQ(SaveProject(saved), 1);
+  CVantriProject opened;
+  ASSERT_EQ(OpenProjectPath(opened, ui, saved.file_path), 1) << ui.LastText();
+  expectSameImages(saved, opened);
+  EXPECT_EQ(opened.external_dem_path, saved.external_dem_path);
+}
+
+// A project of the earlier writer holding a folder name that is not UTF-8 stored its raw bytes;
+// when that folder exists, the path leads to it again.
+TEST_F(ProjectFiles, EarlierProjectsFindFoldersThatAreNotUtf8) {
+  fs::create_directory(folder + "\xE9tude");
+  writeFile(folder + "\xE9tude/a.tif", "x");
+  CVantriProject saved;
+  fillProject(saved);
+  saved.images.clear();
+  saved.AppendImage(folder + "Xtude/a.tif");  // placeholder bytes, patched below
+  saved.AppendImage(folder + "XYtude/b.tif");
+  ASSERT_EQ(SaveProject(saved), 1);
+  std::string bytes;
+  ASSERT_TRUE(vantri::system::ReadWholeFile(saved.file_path, bytes));
+  const auto patch = [&bytes](const std::string& from, const std::string& to) {
+    const size_t at = bytes.find(from);
+    ASSERT_NE(at, std::string::npos);
+    bytes.replace(at, from.size(), to);
+  };
+  patch("Xtude", "\xE9tude");       // earlier writer: raw bytes of a name that is not UTF-8
+  patch("XYtude", "\xC3\xA9tude");  // earlier writer: code page of "Ã©tude"
+  writeFile(saved.file_path, bytes);
+  CVantriProject opened;
+  ASSERT_EQ(OpenProjectPath(opened, ui, saved.file_path), 1) << ui.LastText();
+  EXPECT_EQ(opened.Image(0)->Path(), folder + "\xE9tude/a.tif");
+  EXPECT_EQ(opened.Image(1)->Path(), folder + "Ã©tude/b.tif");
+}
+
 TEST_F(ProjectFiles, ControlPointFilesAreReadAndCounted) {
   CVantriProject saved;
   fillProject(saved);

@@ -16,12 +16,12 @@
 #include <regex>
 #include <sstream>
 
-#include "platform/ui.h"
 #include "project/project_flows.h"
 #include "report/bundle_report.h"
 #include "report/html_report.h"
 #include "report/sample_results.h"
 #include "testing/scripted_ui.h"
+#include "ui_interface/ui.h"
 
 namespace vantri::report {
 namespace {

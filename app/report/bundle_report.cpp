@@ -5,12 +5,12 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/nvtools.h"
-#include "platform/ui.h"
 #include "project/footprints.h"
 #include "report/html_report.h"
 #include "system/files.h"
+#include "system/nvtools.h"
 #include "system/text.h"
+#include "ui_interface/ui.h"
 
 namespace vantri::report {
 namespace {

@@ -9,11 +9,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/ui.h"
 #include "project/project_flows.h"
 #include "report/bundle_report.h"
 #include "report/sample_results.h"
 #include "testing/scripted_ui.h"
+#include "ui_interface/ui.h"
 
 namespace vantri::report {
 namespace {

@@ -11,7 +11,7 @@
 #include <regex>
 #include <sstream>
 
-#include "platform/passport.h"
+#include "photogrammetry/passport.h"
 #include "project/project.h"
 
 namespace vantri::report::testing {

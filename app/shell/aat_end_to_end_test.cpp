@@ -17,11 +17,11 @@
 #include <sstream>
 
 #include "aat/aat_process.h"
-#include "platform/ui.h"
 #include "project/project.h"
 #include "project/project_flows.h"
 #include "shell/cli.h"
 #include "testing/scripted_ui.h"
+#include "ui_interface/ui.h"
 
 namespace fs = std::filesystem;
 

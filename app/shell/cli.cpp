@@ -13,6 +13,7 @@
 #include <streambuf>
 
 #include "aat/aat_process.h"
+#include "bundle/bundle_process.h"
 #include "crs/coordinate_system.h"
 #include "import/exif_import.h"
 #include "photogrammetry/passport.h"
@@ -162,6 +163,13 @@ int RunAat(const std::vector<std::string>& args, UserInterface& ui, std::ostream
            std::ostream& err) {
   if (auto* console = dynamic_cast<ConsoleUi*>(&ui)) console->set_quiet_log(false);
   return aat::runAatCommand(args, ui, out, err);
+}
+
+// The same for the bundle run.
+int RunBundle(const std::vector<std::string>& args, UserInterface& ui, std::ostream& out,
+              std::ostream& err) {
+  if (auto* console = dynamic_cast<ConsoleUi*>(&ui)) console->set_quiet_log(false);
+  return bundle::RunBundleCommand(args, ui, out, err);
 }
 
 // The command table: every command of vantri-cli, in the order of the main usage text.
@@ -370,6 +378,17 @@ const std::vector<Command>& Commands() {
        "",
        nullptr,
        &RunAat},
+      {{"bundle"},
+       "bundle adjustment on the control points, report and result files",
+       "",
+       {},
+       {},
+       {},
+       0,
+       kAnyCount,
+       "",
+       nullptr,
+       &RunBundle},
       {{"report"},
        "write the accuracy report (HTML) of the last bundle run",
        "",

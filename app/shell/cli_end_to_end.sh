@@ -45,6 +45,19 @@ check unknown-option 2 "$cli" crs block/block.bun --wkt
 check corrupt 1 sh -c "head -c 20 block/block.bun > cut.bun && '$cli' info cut.bun"
 contains corrupt "Unable to open project!"
 
-passed=15
+# Special files as inputs: refused with a message, never an endless read or a huge allocation.
+mkdir folder.bcc
+ln -s /dev/zero zero.bcc
+for bad in /dev/zero zero.bcc folder.bcc; do
+  check "passport-show-$bad" 1 timeout 60 "$cli" passport show "$bad"
+done
+check import-gps-dev-zero 1 timeout 60 "$cli" import-gps block/block.bun /dev/zero
+contains import-gps-dev-zero "Unable to open the selected file!"
+check import-gps-folder 1 timeout 60 "$cli" import-gps block/block.bun folder.bcc
+contains import-gps-folder "Unable to open the selected file!"
+ln -s /dev/zero block/GCP.col
+check info-gcp-dev-zero 0 timeout 60 "$cli" info block/block.bun
+
+passed=21
 echo "$((passed - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]

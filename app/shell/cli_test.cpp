@@ -262,3 +262,20 @@ TEST_F(Cli, ImportExifSetsPositionAndAttitudeAndSavesTheProject) {
   EXPECT_NEAR(image.kappa, -3.14159265358979323846 / 2, 1e-9);
   EXPECT_NEAR(image.omega, 0.0, 1e-9);
 }
+
+namespace {
+
+// Without the AAT's block the bundle command stops with the message of the bundle window.
+TEST_F(Cli, BundleNeedsTheTiePointBlock) {
+  const std::string passport = root + "/cam.bcc";
+  ASSERT_EQ(run(passportArgs(passport)), vantri::shell::kExitOk);
+  ASSERT_EQ(run({"new", "--folder", root, "--name", "b", "--passport", passport, "--epsg", "32632"}),
+            vantri::shell::kExitOk)
+      << err.str();
+  EXPECT_EQ(run({"bundle", root + "/b/b.bun"}), vantri::shell::kExitFailure);
+  EXPECT_NE(printed().find("Run tie points searching before!"), std::string::npos);
+  EXPECT_EQ(run({"bundle"}), vantri::shell::kExitUsage);
+  EXPECT_EQ(run({"bundle", root + "/b/b.bun", "--bogus"}), vantri::shell::kExitUsage);
+}
+
+}  // namespace

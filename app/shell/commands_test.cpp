@@ -183,6 +183,14 @@ TEST_F(ElevationCommandTest, DemAndSrtmFolderCommands) {
       << out_.str();
 }
 
+// An unwritable profile once gave exit 0 with the old folder printed and nothing saved.
+TEST_F(ElevationCommandTest, SrtmFolderCommandFailsWhenTheProfileCannotBeWritten) {
+  fs::create_directories(home_ / "vantri/profile.ini");  // a folder where the file belongs
+  EXPECT_EQ(RunSrtmFolder(std::nullopt, primary_, ui_, out_, err_), kExitFailure);
+  EXPECT_EQ(ui_.LastText(), "Unable to save the SRTM folder in the user profile!");
+  EXPECT_EQ(out_.str().find("SRTM folder:"), std::string::npos) << out_.str();
+}
+
 // Usage errors exit 2; a failure exits 1 and says why, also where the lower layer is silent.
 TEST_F(ElevationCommandTest, CommandLineOfTheElevationCommands) {
   std::istringstream in;

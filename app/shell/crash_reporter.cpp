@@ -10,9 +10,9 @@
 #include <exception>
 #include <filesystem>
 
-#include "platform/nvtools.h"
-#include "platform/ui.h"
 #include "system/files.h"
+#include "system/nvtools.h"
+#include "ui_interface/ui.h"
 
 namespace vantri::shell {
 

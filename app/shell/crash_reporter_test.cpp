@@ -10,8 +10,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/ui.h"
 #include "testing/scripted_ui.h"
+#include "ui_interface/ui.h"
 
 namespace vantri::shell {
 namespace {

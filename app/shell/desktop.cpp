@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <iostream>
 
-#include "platform/nvtools.h"
+#include "system/nvtools.h"
 
 namespace vantri::shell {
 

@@ -20,12 +20,12 @@
 #include <functional>
 #include <sstream>
 
-#include "testing/scripted_ui.h"
 #include "aat/srtm.h"
-#include "platform/nvtools.h"
 #include "project/project_flows.h"
 #include "project/quality_thresholds.h"
 #include "shell/desktop.h"
+#include "system/nvtools.h"
+#include "testing/scripted_ui.h"
 #include "ui/project_dialogs.h"
 
 namespace fs = std::filesystem;

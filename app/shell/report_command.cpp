@@ -2,10 +2,10 @@
 
 #include <ostream>
 
-#include "platform/ui.h"
 #include "project/project_flows.h"
 #include "report/bundle_report.h"
 #include "shell/project_terrain.h"
+#include "ui_interface/ui.h"
 
 namespace vantri::shell {
 namespace {

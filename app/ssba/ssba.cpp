@@ -476,6 +476,7 @@ class Adjustment {
   // stop when the cost decreases by less than `convergence` (relative).
   bool RunSolver(ceres::Solver::Options options, ceres::Problem& problem) {
     const int forced = std::clamp(request_.min_iterations, 0, request_.max_iterations);
+    last_solve_ = {};
     if (forced > 0) {
       ceres::Solver::Options first = options;
       first.max_num_iterations = forced;
@@ -485,7 +486,7 @@ class Adjustment {
       if (!Succeeded(first, problem)) return false;
     }
     const int remaining = request_.max_iterations - forced;
-    if (remaining <= 0) return true;
+    if (remaining <= 0) return true;  // stopped at the maximum: not converged
     options.max_num_iterations = remaining;
     options.function_tolerance = request_.convergence;
     options.gradient_tolerance = 1e-12;
@@ -493,11 +494,20 @@ class Adjustment {
     return Succeeded(options, problem);
   }
 
-  static bool Succeeded(const ceres::Solver::Options& options, ceres::Problem& problem) {
+  bool Succeeded(const ceres::Solver::Options& options, ceres::Problem& problem) {
     ceres::Solver::Summary summary;
     ceres::Solve(options, &problem, &summary);
+    // summary.iterations starts with the evaluation at the initial point.
+    last_solve_.iterations += std::max(0, static_cast<int>(summary.iterations.size()) - 1);
+    last_solve_.converged = summary.termination_type == ceres::CONVERGENCE;
     return summary.IsSolutionUsable() && std::isfinite(summary.final_cost);
   }
+
+ public:
+  const NVSSBARunInfo& LastSolve() const { return last_solve_; }
+
+ private:
+  NVSSBARunInfo last_solve_{};
 
   // Moves cameras and points by the similarity (Umeyama) that maps the adjusted centres of the
   // observed cameras onto their given centres. Collinear centres fix no rotation about their line:
@@ -552,6 +562,8 @@ class Adjustment {
   std::vector<Observation> observations_;
 };
 
+thread_local NVSSBARunInfo last_run_info;
+
 double Run(const double camera_matrix[9], std::vector<CSSBAPoint*>& points,
            std::vector<NVSSBACameraParams>& cameras, int mode, double threshold, int min_iterations,
            int max_iterations, double convergence, int& state, SSBAProgressCallback progress,
@@ -559,6 +571,7 @@ double Run(const double camera_matrix[9], std::vector<CSSBAPoint*>& points,
   const bool valid_request = (mode == -1 || mode == -2) && threshold > 0.0 &&
                              std::isfinite(threshold) && max_iterations >= 1 &&
                              convergence >= 0.0 && std::isfinite(convergence);
+  last_run_info = {};
   Adjustment adjustment;
   if (!valid_request ||
       !adjustment.Load(camera_matrix, points, cameras, n_control_points, control_weight)) {
@@ -572,11 +585,15 @@ double Run(const double camera_matrix[9], std::vector<CSSBAPoint*>& points,
   }
   const double average = adjustment.AverageResidual();
   adjustment.Store(points, cameras);
+  last_run_info = adjustment.LastSolve();
   state = adjustment.RejectedPointCount();
   return average;
 }
 
 }  // namespace
+
+NVSSBARunInfo LastRunInfo() { return last_run_info; }
+
 }  // namespace vantri::ssba
 
 double NVSSBA(const double camera_matrix[9], std::vector<CSSBAPoint*>& points,

@@ -77,6 +77,15 @@ namespace vantri::ssba {
 inline constexpr int kInvalidInput = -1;   // degenerate or invalid input, nothing solved
 inline constexpr int kSolverFailed = -2;   // a solve failed or left nothing to adjust
 inline constexpr int kInternalError = -3;  // an exception was caught
+
+// The last plain least-squares solve of the calling thread's latest NVSSBA call: its iterations
+// (the forced minimum included) and whether it stopped on the convergence limit rather than at
+// the maximum number of iterations. Zero / false after a failed call.
+struct NVSSBARunInfo {
+  int iterations = 0;
+  bool converged = false;
+};
+NVSSBARunInfo LastRunInfo();
 }  // namespace vantri::ssba
 
 // Adjusts `points` and `cameras` in place and returns the average reprojection residual (mean

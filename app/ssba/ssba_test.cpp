@@ -8,7 +8,7 @@
 #include <cstring>
 #include <random>
 
-#include "platform/orientation.h"
+#include "photogrammetry/orientation.h"
 
 namespace {
 

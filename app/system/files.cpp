@@ -10,6 +10,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "system/bounded_read.h"
+
 namespace vantri::system {
 namespace {
 
@@ -81,25 +83,30 @@ bool WriteFileAtomicallyWith(const std::string& path,
 }
 
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  if (in.bad()) return false;
-  bytes = buffer.str();
-  return true;
+  return ReadRegularFile(path, &bytes) == ReadFileStatus::kOk;
 }
 
 bool ReadTextLines(const std::string& path, std::vector<std::string>* lines) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
+  std::string bytes;
+  if (ReadRegularFile(path, &bytes) != ReadFileStatus::kOk) return false;
   lines->clear();
-  std::string line;
-  while (std::getline(in, line)) {
+  std::size_t pos = 0;
+  while (pos < bytes.size()) {
+    std::size_t end = bytes.find('\n', pos);
+    if (end == std::string::npos) end = bytes.size();
+    std::string line = bytes.substr(pos, end - pos);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     lines->push_back(std::move(line));
+    pos = end + 1;
   }
-  return !in.bad();
+  return true;
+}
+
+std::string PathOnDisk(const std::string& decoded, const std::string& stored) {
+  if (stored.empty() || stored == decoded) return decoded;
+  std::error_code error;
+  if (fs::exists(decoded, error) || !fs::exists(stored, error)) return decoded;
+  return stored;
 }
 
 bool MakeFolders(const std::string& folder) {

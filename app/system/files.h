@@ -20,11 +20,16 @@ bool WriteFileAtomically(const std::string& path, std::string_view content);
 bool WriteFileAtomicallyWith(const std::string& path,
                              const std::function<bool(const std::string& temporary)>& write);
 
-// Reads a whole file; false when it cannot be opened or read.
+// Reads a whole regular file (capped, see system/bounded_read.h); false when it cannot be read.
 bool ReadWholeFile(const std::string& path, std::string& bytes);
 
 // Reads a whole text file into lines without their LF or CR-LF ends; false when unreadable.
 bool ReadTextLines(const std::string& path, std::vector<std::string>* lines);
+
+// A path read from a project: `decoded` as the archive decoded it, or, when only that does not
+// exist on disk, the bytes as `stored` (projects written before paths were kept byte for byte
+// stored folder names that are not UTF-8 unmarked).
+std::string PathOnDisk(const std::string& decoded, const std::string& stored);
 
 // Creates the folder and its parents; true when it exists afterwards.
 bool MakeFolders(const std::string& folder);

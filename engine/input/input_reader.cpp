@@ -103,9 +103,13 @@ int readInput(Block& block, std::istream& in) {
       messages() << "ERROR: Missing file name after keyword: '" << word << "'\n";
       return -1;
     }
-    std::ifstream file(name);
+    // Only regular files (links followed): a folder, /dev/zero or a FIFO would fail, never end
+    // or block the readers.
     std::error_code error;
-    if (!file || std::filesystem::is_directory(name, error)) {
+    const bool regular = std::filesystem::is_regular_file(name, error);
+    std::ifstream file;
+    if (regular) file.open(name);
+    if (!regular || !file) {
       messages() << "ERROR: Cannot open input file: " << name << "\n";
       return -1;
     }

@@ -54,6 +54,12 @@ int readRunOptions(RunOptions& o, std::istream& in) {
   readInt(in, o.apGridX);
   readInt(in, o.apGridY);
   if (failGroup(in, "Reading output flags of AP corrections failed.\n")) return -1;
+  // The report prints every grid point of every AP set: a damaged count (2^31 - 1 squared) would
+  // write for ever.
+  if (o.apGridX > kMaxApGridPoints || o.apGridY > kMaxApGridPoints) {
+    messages() << "ERROR: Number of AP grid points exceeds " << kMaxApGridPoints << ".\n";
+    return -1;
+  }
   const std::pair<std::string*, const char*> files[] = {
       {&o.normalStructureFile, "Reading filename of normal matrix structure failed.\n"},
       {&o.normalMatrixFile, "Reading filename of normal matrix failed.\n"},

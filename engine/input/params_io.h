@@ -8,8 +8,12 @@
 
 namespace bravik {
 
+// Largest number of AP-grid points per axis that the run options accept.
+inline constexpr int kMaxApGridPoints = 100;
+
 // Reads the 18 run-option fields; tests the stream after each group and prints the
-// group's message to the diagnostics sink on failure. 1 or -1; fields read stay set.
+// group's message to the diagnostics sink on failure. Grid counts above kMaxApGridPoints are
+// refused. 1 or -1; fields read stay set.
 int readRunOptions(RunOptions& options, std::istream& in);
 
 // Reads the least-squares settings field by field into `settings` with validation;

@@ -52,6 +52,8 @@ TEST(RunOptionsTest, EachGroupReportsItsOwnFailure) {
       {"1 0 0 0 0 0 0 0 0 x", "Reading output flags for unknown parameters failed.\n"},
       {"1 0 0 0 0 0 0 0 0 0 0", "Reading debug flags failed.\n"},
       {"1 0 0 0 0 0 0 0 0 0 0 1 7 7.5", "Reading output flags of AP corrections failed.\n"},
+      {"1 0 0 0 0 0 0 0 0 0 0 1 7 2147483647", "ERROR: Number of AP grid points exceeds 100.\n"},
+      {"1 0 0 0 0 0 0 0 0 0 0 1 101 5", "ERROR: Number of AP grid points exceeds 100.\n"},
       {"1 0 0 0 0 0 0 0 0 0 0 1 7 8", "Reading filename of normal matrix structure failed.\n"},
       {"1 0 0 0 0 0 0 0 0 0 0 1 7 8 a b c", "Reading filename of solution vector failed.\n"},
   };

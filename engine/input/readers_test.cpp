@@ -273,6 +273,28 @@ TEST_F(ReadersTest, APSetAndCorrectionFiles) {
       "ATTENTION: Attitude correction A1 was replaced.\n");
 }
 
+// Coefficient-row counts from damaged files: 1.8e308 once overflowed int (3 m), 1e7 allocated
+// gigabytes before failing. Both are refused before any allocation with the reader's message.
+TEST_F(ReadersTest, CorrectionRowCountsAreBounded) {
+  const auto positions = [this](const std::string& text) {
+    return run(
+        [this](std::istream& in) { return readPosCorrectionFile(in, block_.posCorrections); }, text,
+        -1);
+  };
+  for (const char* count : {"1.8e308", "10000000", "2147483648", "101", "inf", "nan"}) {
+    EXPECT_THAT(positions(std::string("C1 S1 stop-dep 0 ") + count),
+                HasSubstr("ERROR: Position correction C1: number of coefficient rows"))
+        << count;
+  }
+  EXPECT_EQ(positions("C1 S1 stop-dep 0 101"),
+            "ERROR: Position correction C1: number of coefficient rows exceeds 100.\n");
+  EXPECT_EQ(block_.posCorrections.entryCount(), 0);
+  run([this](std::istream& in) { return readAttCorrectionFile(in, block_.attCorrections); },
+      "A1 S1 stop-dep 0 100", 1);
+  ASSERT_EQ(block_.attCorrections.entryCount(), 1);
+  EXPECT_EQ(block_.attCorrections.at(0)->termCount(), 100);
+}
+
 // Main input files in a temporary folder that is the current directory.
 class MainReaderTest : public ReadersTest {
  protected:
@@ -308,6 +330,15 @@ TEST_F(MainReaderTest, KeywordsAndTheirFiles) {
   EXPECT_EQ(main("camera", -1), "ERROR: Missing file name after keyword: 'camera'\n");
   fs::create_directory("folder.cam");
   EXPECT_EQ(main("camera folder.cam", -1), "ERROR: Cannot open input file: folder.cam\n");
+}
+
+// Devices and links to them are refused like folders: /dev/zero once ended in an oversized
+// allocation of one endless word.
+TEST_F(MainReaderTest, SpecialFilesAreRefused) {
+  fs::create_symlink("/dev/zero", "zero.cam");
+  EXPECT_EQ(main("camera zero.cam", -1), "ERROR: Cannot open input file: zero.cam\n");
+  EXPECT_EQ(main("patb-photos /dev/zero", -1), "ERROR: Cannot open input file: /dev/zero\n");
+  EXPECT_EQ(main("camera /dev/null", -1), "ERROR: Cannot open input file: /dev/null\n");
 }
 
 TEST_F(MainReaderTest, ImagesFollowAReplacedCamera) {

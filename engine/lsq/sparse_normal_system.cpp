@@ -4,6 +4,7 @@
 #include <cassert>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <numeric>
 #include <string>
 #include <thread>
@@ -11,6 +12,7 @@
 #include "lsq/cholesky.h"
 #include "lsq/fill_reducing_order.h"
 #include "lsq/normal_equation_files.h"
+#include "lsq/supernodal_cholesky.h"
 #include "util/diagnostics.h"
 
 namespace bravik {
@@ -49,6 +51,8 @@ SparseNormalSystem::SparseNormalSystem(const UnknownLayout& layout, int threads)
   n_.assign(unknowns_, 0.0);
   x_.assign(unknowns_, 0.0);
 }
+
+SparseNormalSystem::~SparseNormalSystem() = default;
 
 void SparseNormalSystem::reset() {
   std::fill(point_diag_.begin(), point_diag_.end(), 0.0);
@@ -402,12 +406,10 @@ SparseNormalSystem::Graph SparseNormalSystem::reducedGraph() const {
   return graph;
 }
 
-// Assembles S = N_rr - sum_p Y_p^T Y_p and b = n_r - sum_p Y_p^T z_p in the permuted order
-// `order` (order[position] = reduced object); start[g] receives the first permuted row of g.
-void SparseNormalSystem::buildReduced(const std::vector<int>& order, const Graph& graph,
-                                      EnvelopeMatrix& S, Vector& b, std::vector<int>& start) const {
+void SparseNormalSystem::placeObjects(const std::vector<int>& order, std::vector<int>& position,
+                                      std::vector<int>& start) const {
   const int objects = static_cast<int>(order.size());
-  std::vector<int> position(objects);
+  position.assign(objects, 0);
   start.assign(objects, 0);
   int row = 0;
   for (int pos = 0; pos < objects; ++pos) {
@@ -415,15 +417,31 @@ void SparseNormalSystem::buildReduced(const std::vector<int>& order, const Graph
     start[order[pos]] = row;
     row += reduced_size_[order[pos]];
   }
-  std::vector<int> first_column(row);
+}
+
+// Envelope storage of S in the order given by position/start: a row of g starts at the first
+// row of its earliest neighbour.
+EnvelopeMatrix SparseNormalSystem::envelopeFor(const Graph& graph, const std::vector<int>& position,
+                                               const std::vector<int>& start) const {
+  const int objects = static_cast<int>(position.size());
+  std::vector<int> first_column(unknowns_ - 3 * points_);
   for (int g = 0; g < objects; ++g) {
     int first = start[g];
     for (int h : graph[g])
       if (position[h] < position[g]) first = std::min(first, start[h]);
     for (int a = 0; a < reduced_size_[g]; ++a) first_column[start[g] + a] = first;
   }
-  S = EnvelopeMatrix(std::move(first_column));
-  b.assign(row, 0.0);
+  return EnvelopeMatrix(std::move(first_column));
+}
+
+// Assembles S = N_rr - sum_p Y_p^T Y_p and b = n_r - sum_p Y_p^T z_p in the permuted order
+// (position[g], start[g]: permuted position and first permuted row of reduced object g) into the
+// zero storage S, which holds every entry of the structure.
+template <class Reduced>
+void SparseNormalSystem::fillReduced(const std::vector<int>& position,
+                                     const std::vector<int>& start, Reduced& S, Vector& b) const {
+  const int objects = static_cast<int>(position.size());
+  b.assign(unknowns_ - 3 * points_, 0.0);
   for (int g = 0; g < objects; ++g)
     for (int a = 0; a < reduced_size_[g]; ++a)
       b[start[g] + a] = n_[3 * points_ + reduced_offset_[g] + a];
@@ -446,13 +464,21 @@ void SparseNormalSystem::buildReduced(const std::vector<int>& order, const Graph
   for (std::thread& w : workers) w.join();
 }
 
+void SparseNormalSystem::buildReduced(const std::vector<int>& order, const Graph& graph,
+                                      EnvelopeMatrix& S, Vector& b, std::vector<int>& start) const {
+  std::vector<int> position;
+  placeObjects(order, position, start);
+  S = envelopeFor(graph, position, start);
+  fillReduced(position, start, S, b);
+}
+
 // The Schur-complement updates of every point for the rows of S owned by `owner`: a row of the
 // object at permuted position q belongs to owner q % owners, so no two threads write one entry
 // and each entry sums its terms in point order whatever the thread count.
+template <class Reduced>
 void SparseNormalSystem::subtractPointContributions(const std::vector<int>& position,
                                                     const std::vector<int>& start, int owner,
-                                                    int owners, EnvelopeMatrix& S,
-                                                    Vector& b) const {
+                                                    int owners, Reduced& S, Vector& b) const {
   auto owns = [&](int g) { return position[g] % owners == owner; };
   for (int p = 0; p < points_; ++p) {
     const auto& list = couplings_[p];
@@ -541,11 +567,64 @@ const SparseNormalSystem::Graph& SparseNormalSystem::reducedStructure() {
   const std::pair<std::size_t, std::size_t> stamp{coupling_values_.size(), reduced_keys_.size()};
   if (!structure_valid_ || stamp != structure_stamp_) {
     graph_ = reducedGraph();
-    order_ = fillReducingOrder(graph_, denseDegreeThreshold(graph_));
+    chooseFactorisation();
     structure_stamp_ = stamp;
     structure_valid_ = true;
   }
   return graph_;
+}
+
+// Multiply-adds of the envelope factorisation: row i costs about w_i^2 / 2 for its width w_i.
+double SparseNormalSystem::envelopeFlops(const std::vector<int>& order) const {
+  std::vector<int> position, start;
+  placeObjects(order, position, start);
+  double flops = 0.0;
+  for (std::size_t g = 0; g < order.size(); ++g) {
+    int first = start[g];
+    for (int h : graph_[g])
+      if (position[h] < position[g]) first = std::min(first, start[h]);
+    for (int a = 0; a < reduced_size_[g]; ++a) {
+      const double width = start[g] + a - first + 1;
+      flops += 0.5 * width * width;
+    }
+  }
+  return flops;
+}
+
+// Both orders are analysed; the supernodal factor is taken when it needs fewer multiply-adds
+// (it has a higher cost per operation on small supernodes, hence the margin), or when forced.
+void SparseNormalSystem::chooseFactorisation() {
+  const int dense_degree = denseDegreeThreshold(graph_);
+  supernodal_.reset();
+  dissection_order_.clear();
+  order_.clear();
+  if (factorisation_ != ReducedFactorisation::kSupernodal)
+    order_ = fillReducingOrder(graph_, dense_degree);
+  if (factorisation_ == ReducedFactorisation::kEnvelope) return;
+  // Nested dissection and minimum degree: the one with fewer multiply-adds.
+  std::vector<int> chosen = nestedDissectionOrder(graph_, dense_degree);
+  auto structure = std::make_unique<SupernodalStructure>(graph_, reduced_size_, chosen);
+  std::vector<int> min_degree = minimumDegreeOrder(graph_, dense_degree);
+  auto md_structure = std::make_unique<SupernodalStructure>(graph_, reduced_size_, min_degree);
+  if (md_structure->flops() < structure->flops()) {
+    structure = std::move(md_structure);
+    chosen.swap(min_degree);
+  }
+  if (factorisation_ == ReducedFactorisation::kAutomatic &&
+      !(structure->flops() * kSupernodalCostFactor < envelopeFlops(order_)))
+    return;
+  dissection_order_ = std::move(chosen);
+  supernodal_ = std::move(structure);
+}
+
+void SparseNormalSystem::setReducedFactorisation(ReducedFactorisation choice) {
+  factorisation_ = choice;
+  structure_valid_ = false;
+}
+
+ReducedFactorisation SparseNormalSystem::reducedFactorisationInUse() const {
+  if (!structure_valid_) return ReducedFactorisation::kAutomatic;
+  return supernodal_ ? ReducedFactorisation::kSupernodal : ReducedFactorisation::kEnvelope;
 }
 
 int SparseNormalSystem::eliminateAndSolve() {
@@ -554,15 +633,26 @@ int SparseNormalSystem::eliminateAndSolve() {
   if (point_code != 0) return point_code;
 
   const Graph& graph = reducedStructure();
-  const std::vector<int>& order = order_;
-  EnvelopeMatrix S;
+  const bool supernodal = supernodal_ != nullptr;
+  const std::vector<int>& order = supernodal ? dissection_order_ : order_;
   Vector b;
-  std::vector<int> start;
-  buildReduced(order, graph, S, b, start);
-  reduced_factor_entries_ = S.storedEntries();
-  const int code = S.factor();
+  std::vector<int> position, start;
+  placeObjects(order, position, start);
+  int code = 0;
+  if (supernodal) {
+    SupernodalMatrix S(*supernodal_, threads_);
+    fillReduced(position, start, S, b);
+    reduced_factor_entries_ = S.storedEntries();
+    code = S.factor();
+    if (code == 0) S.solveInPlace(b);
+  } else {
+    EnvelopeMatrix S = envelopeFor(graph, position, start);
+    fillReduced(position, start, S, b);
+    reduced_factor_entries_ = S.storedEntries();
+    code = S.factor();
+    if (code == 0) S.solveInPlace(b);
+  }
   if (code != 0) return reducedFailureCode(code, order, graph);
-  S.solveInPlace(b);
   for (int g = 0; g < static_cast<int>(reduced_size_.size()); ++g)
     for (int a = 0; a < reduced_size_[g]; ++a)
       x_[3 * points_ + reduced_offset_[g] + a] = b[start[g] + a];

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -23,14 +24,25 @@ namespace bravik {
 //   C_p = L_p L_p^T,  Y_pg = L_p^-1 W_pg,  z_p = L_p^-1 n_p,
 //   S = N_rr - sum_p Y_p^T Y_p,  n_r' = n_r - sum_p Y_p^T z_p,  S x_r = n_r',
 //   x_p = L_p^-T (z_p - sum_g Y_pg x_g).
-// The reduced system S is ordered by reverse Cuthill-McKee over the object graph (objects met by
-// almost every image last) and factored in envelope storage. The point elimination, the reduced
-// assembly and the back-substitution run on several threads for large blocks, and so can the
-// accumulation (see accumulationLanes()); the result does not depend on the thread count.
+// The reduced system S is factored in one of two ways, chosen when its block structure is first
+// seen by the multiply-adds each needs (or set with setReducedFactorisation()):
+// - envelope: ordered by reverse Cuthill-McKee over the object graph, factored in envelope
+//   storage; cheapest for small blocks and narrow strips;
+// - supernodal: ordered by nested dissection or minimum degree over the object graph (the one
+//   with fewer multiply-adds), factored by a supernodal Cholesky with dense kernels per
+//   supernode; its cost grows more slowly with the images than the envelope's.
+// In both orders objects met by almost every image (AP sets, corrections) come last. The point
+// elimination, the reduced assembly and the back-substitution run on several threads for large
+// blocks, and so can the accumulation (see accumulationLanes()); the result does not depend on the
+// thread count.
 //
 // Results equal those of the dense system up to rounding (x, n, vtpv). An observation group that
 // couples two different object points cannot be eliminated: accumulate() then fails with an
 // "ERROR: " line.
+enum class ReducedFactorisation { kAutomatic, kEnvelope, kSupernodal };
+
+class SupernodalStructure;
+
 class SparseNormalSystem : public NormalSystem {
  public:
   // The structure and matrix files need the dense matrix (8 u^2 bytes and a dense
@@ -39,6 +51,12 @@ class SparseNormalSystem : public NormalSystem {
 
   // `threads` 0 chooses by the hardware; 1 runs everything on the calling thread.
   explicit SparseNormalSystem(const UnknownLayout& layout, int threads = 0);
+  ~SparseNormalSystem() override;
+
+  // kAutomatic (the default) chooses by the symbolic cost; the others force one way.
+  void setReducedFactorisation(ReducedFactorisation choice);
+  // The way of the last solution: kEnvelope or kSupernodal; kAutomatic before the first.
+  ReducedFactorisation reducedFactorisationInUse() const;
 
   int size() const override { return unknowns_; }
   void reset() override;
@@ -126,10 +144,20 @@ class SparseNormalSystem : public NormalSystem {
   int factorPoint(int p);
   Graph reducedGraph() const;
   const Graph& reducedStructure();
+  void placeObjects(const std::vector<int>& order, std::vector<int>& position,
+                    std::vector<int>& start) const;
+  EnvelopeMatrix envelopeFor(const Graph& graph, const std::vector<int>& position,
+                             const std::vector<int>& start) const;
+  template <class Reduced>
+  void fillReduced(const std::vector<int>& position, const std::vector<int>& start, Reduced& S,
+                   Vector& b) const;
   void buildReduced(const std::vector<int>& order, const Graph& graph, EnvelopeMatrix& S, Vector& b,
                     std::vector<int>& start) const;
+  template <class Reduced>
   void subtractPointContributions(const std::vector<int>& position, const std::vector<int>& start,
-                                  int owner, int owners, EnvelopeMatrix& S, Vector& b) const;
+                                  int owner, int owners, Reduced& S, Vector& b) const;
+  double envelopeFlops(const std::vector<int>& order) const;
+  void chooseFactorisation();
   int reducedFailureCode(int code, const std::vector<int>& order, const Graph& graph) const;
   void backSubstitutePoints();
   template <class Body>
@@ -164,7 +192,12 @@ class SparseNormalSystem : public NormalSystem {
   // Graph of the reduced system and its fill-reducing order, valid for the block counts in
   // structure_stamp_ (point-coupling values, reduced blocks).
   Graph graph_;
-  std::vector<int> order_;
+  std::vector<int> order_;                           // reverse Cuthill-McKee, for the envelope
+  std::vector<int> dissection_order_;                // for the supernodal factor
+  std::unique_ptr<SupernodalStructure> supernodal_;  // set when the supernodal factor is used
+  ReducedFactorisation factorisation_ = ReducedFactorisation::kAutomatic;
+  // The supernodal factor's cost per multiply-add relative to the envelope's.
+  static constexpr double kSupernodalCostFactor = 1.5;
   std::pair<std::size_t, std::size_t> structure_stamp_{0, 0};
   bool structure_valid_ = false;
 

@@ -20,9 +20,16 @@ int TimeCorrection::readRecord(std::istream& in) {
   readOptionalDouble(in, t0);
   double rows = 0.0;
   if (!readOptionalDouble(in, rows)) return 1;
-  if (rows < 1.0 || rows != std::floor(rows)) {
+  if (!(rows >= 1.0) || rows != std::floor(rows)) {
     messages() << "ERROR: " << messageName() << " " << id()
-               << ": number of coefficient rows must be a positive integer.\n";
+              << ": number of coefficient rows must be a positive integer.\n";
+    return -1;
+  }
+  // Checked before any arithmetic or allocation: a count from a damaged file (1e308, 1e7) would
+  // overflow 3 m or allocate gigabytes.
+  if (rows > kMaxCoefficientRows) {
+    messages() << "ERROR: " << messageName() << " " << id()
+              << ": number of coefficient rows exceeds " << kMaxCoefficientRows << ".\n";
     return -1;
   }
   m_ = static_cast<int>(rows);

@@ -22,9 +22,13 @@ class TimeCorrection : public AdjObject {
  public:
   explicit TimeCorrection(std::string id);
 
+  // A time polynomial of this many terms is far beyond any drift model; larger counts are
+  // refused as damaged input.
+  static constexpr int kMaxCoefficientRows = 100;
+
   // Record after the ID: EO IDs up to "stop-dep", t0, m, m rows of
   // c.x s.x c.y s.y c.z s.z. Missing numbers keep the defaults (m = 1, zeros).
-  // -1 after "ERROR: " on the diagnostics sink when m is 0 or negative.
+  // -1 after "ERROR: " on the diagnostics sink when m is not an integer in 1..kMaxCoefficientRows.
   int readRecord(std::istream& in);
   int setupParamSlots(const LSParams& ls) override;
 

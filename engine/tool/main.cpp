@@ -2,6 +2,7 @@
 // Exit status: 0 when the library reports success, 1 when it reports failure,
 // 2 for wrong usage.
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <string>
 
@@ -20,6 +21,21 @@ const char* const kUsage =
 int usageError() {
   std::cerr << kUsage;
   return 2;
+}
+
+// Why INPUT cannot be a main input file, or empty when it can be read. The library itself fails
+// silently in these cases.
+std::string inputProblem(const std::string& input) {
+  namespace fs = std::filesystem;
+  if (input.empty()) return "the input path is empty";
+  std::error_code error;
+  const fs::file_status status = fs::status(input, error);
+  if (status.type() == fs::file_type::not_found) return input + ": no such file";
+  if (error) return input + ": " + error.message();
+  if (status.type() == fs::file_type::directory)
+    return input + ": is a folder, not a main input file";
+  if (status.type() != fs::file_type::regular) return input + ": is not a regular file";
+  return {};
 }
 
 }  // namespace
@@ -49,7 +65,13 @@ int main(int argc, char** argv) {
     }
   }
   if (input == nullptr) return usageError();
+  const std::string problem = inputProblem(input);
+  if (!problem.empty()) {
+    std::cerr << "bravik: " << problem << "\n";
+    return 1;
+  }
   const int result = Bravik(input, cameraFile ? 1 : 0);
   std::cout.flush();
+  if (result != 1) std::cerr << "bravik: the run failed; see the messages above and the report\n";
   return result == 1 ? 0 : 1;
 }

@@ -38,6 +38,25 @@ check "version" 0 $?
 }
 "$tool" "$work/missing.inp" >/dev/null
 check "missing input" 1 $?
+
+# Inputs that cannot be read say why on standard error.
+expect_reason() {  # description, expected text on standard error, arguments...
+  local description="$1" reason="$2"
+  shift 2
+  local err
+  err="$("$tool" "$@" 2>&1 >/dev/null)"
+  check "$description" 1 $?
+  if [[ "$err" != *"$reason"* ]]; then
+    echo "FAIL: $description: standard error '$err' lacks '$reason'"
+    failures=$((failures + 1))
+  fi
+}
+expect_reason "missing input" "missing.inp: no such file" "$work/missing.inp"
+expect_reason "folder input" "is a folder" "$work"
+expect_reason "device input" "/dev/zero: is not a regular file" /dev/zero
+expect_reason "empty path" "the input path is empty" ""
+echo "Params x" > "$work/failing.inp"
+expect_reason "failed run" "the run failed" "$work/failing.inp"
 [[ -e "$work/missing.out" ]] && {
   echo "FAIL: a report was created for a missing input"
   failures=$((failures + 1))

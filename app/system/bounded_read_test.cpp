@@ -1,0 +1,59 @@
+#include "system/bounded_read.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "system/files.h"
+#include "system/nvtools.h"
+
+namespace vantri {
+namespace {
+
+namespace fs = std::filesystem;
+
+class BoundedRead : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = testing::TempDir() + "/bounded_read_XXXXXX";
+    folder_ = mkdtemp(pattern.data());
+    zero_link_ = folder_ + "/GCP.col";
+    fs::create_symlink("/dev/zero", zero_link_);
+    fifo_ = folder_ + "/pipe.txt";
+    ASSERT_EQ(mkfifo(fifo_.c_str(), 0600), 0);
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  std::string folder_, zero_link_, fifo_;
+};
+
+TEST_F(BoundedRead, OnlyRegularFilesWithinTheCapAreRead) {
+  const std::string text = folder_ + "/a.txt";
+  std::ofstream(text, std::ios::binary) << "one\r\ntwo\nthree";
+  std::string bytes = "kept";
+  EXPECT_EQ(ReadRegularFile(text, &bytes, 14), ReadFileStatus::kOk);
+  EXPECT_EQ(bytes, "one\r\ntwo\nthree");
+  bytes = "kept";
+  EXPECT_EQ(ReadRegularFile(text, &bytes, 13), ReadFileStatus::kTooLarge);
+  EXPECT_EQ(ReadRegularFile(folder_ + "/none", &bytes), ReadFileStatus::kMissing);
+  EXPECT_EQ(ReadRegularFile("", &bytes), ReadFileStatus::kMissing);
+  EXPECT_EQ(ReadRegularFile(folder_, &bytes), ReadFileStatus::kNotRegular);
+  EXPECT_EQ(ReadRegularFile("/dev/zero", &bytes), ReadFileStatus::kNotRegular);
+  EXPECT_EQ(ReadRegularFile(zero_link_, &bytes), ReadFileStatus::kNotRegular);
+  EXPECT_EQ(ReadRegularFile(fifo_, &bytes), ReadFileStatus::kNotRegular) << "must not block";
+  EXPECT_EQ(bytes, "kept");
+  EXPECT_STREQ(ReadFileStatusText(ReadFileStatus::kNotRegular), "is not a regular file");
+
+  std::vector<std::string> lines;
+  ASSERT_TRUE(system::ReadTextLines(text, &lines));
+  EXPECT_EQ(lines, (std::vector<std::string>{"one", "two", "three"}));
+  EXPECT_FALSE(system::ReadTextLines(fifo_, &lines)) << "must not block";
+  EXPECT_FALSE(system::ReadWholeFile(zero_link_, bytes));
+}
+
+}  // namespace
+}  // namespace vantri
