@@ -14,14 +14,12 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > fuzzing::kMaxFuzzInput) return 0;
-  static const bravik::LSParams defaults = bravik::lsParams();
   static const bool ready = [] {
     std::filesystem::current_path(fuzzing::ScratchFolder());
     std::cout.setstate(std::ios::failbit);
     return true;
   }();
   (void)ready;
-  bravik::lsParams() = defaults;
 
   const std::string_view input = fuzzing::AsText(data, size);
   constexpr std::string_view kSeparator = "\n====\n";
@@ -36,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     fuzzing::WriteScratchFile("f" + std::to_string(k), part);
   }
-  bravik::Block block;
+  bravik::Block block;  // default least-squares settings for every input
   std::istringstream in(main_file);
   bravik::readInput(block, in);
   return 0;

@@ -18,7 +18,7 @@ int ReadAs(uint8_t reader, bravik::Block& block, std::istream& in) {
     case 1:
       return bravik::readImageFile(in, block.images, block.cameras);
     case 2:
-      return bravik::readGeometryFile(in, block.geometries);
+      return bravik::readGeometryFile(in, block.geometries, block.settings);
     case 3:
       return bravik::readAPSetFile(in, block.apSets);
     case 4:
@@ -28,13 +28,13 @@ int ReadAs(uint8_t reader, bravik::Block& block, std::istream& in) {
     case 6:
       return bravik::readImageCoordinates(in, block.images);
     case 7:
-      return bravik::readObjectCoordinates(in, block.objectPoints);
+      return bravik::readObjectCoordinates(in, block.objectPoints, block.settings);
     case 8:
-      return bravik::readControlSupport(in, block.objectPoints);
+      return bravik::readControlSupport(in, block.objectPoints, block.settings);
     case 9:
       return bravik::readRunOptions(block.options, in);
     default:
-      return bravik::readLSParams(bravik::lsParams(), in);
+      return bravik::readLSParams(block.settings, in);
   }
 }
 
@@ -42,13 +42,11 @@ int ReadAs(uint8_t reader, bravik::Block& block, std::istream& in) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1 || size > fuzzing::kMaxFuzzInput) return 0;
-  static const bravik::LSParams defaults = bravik::lsParams();
   static const bool quiet = [] {
     std::cout.setstate(std::ios::failbit);  // the readers' messages are not the point here
     return true;
   }();
   (void)quiet;
-  bravik::lsParams() = defaults;
   bravik::Block block;
   // A camera file first, so that image and image-coordinate records find something to bind.
   std::istringstream cameras(
