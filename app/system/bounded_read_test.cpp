@@ -10,6 +10,7 @@
 
 #include "system/files.h"
 #include "system/nvtools.h"
+#include "testing/temp_folder.h"
 
 namespace vantri {
 namespace {
@@ -18,17 +19,10 @@ namespace fs = std::filesystem;
 
 class BoundedRead : public testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = testing::TempDir() + "/bounded_read_XXXXXX";
-    folder_ = mkdtemp(pattern.data());
-    zero_link_ = folder_ + "/GCP.col";
-    fs::create_symlink("/dev/zero", zero_link_);
-    fifo_ = folder_ + "/pipe.txt";
-    ASSERT_EQ(mkfifo(fifo_.c_str(), 0600), 0);
-  }
-  void TearDown() override { fs::remove_all(folder_); }
-
-  std::string folder_, zero_link_, fifo_;
+  test_support::SpecialFiles special_;
+  const std::string& folder_ = special_.folder();
+  const std::string& zero_link_ = special_.zero_link();
+  const std::string& fifo_ = special_.fifo();
 };
 
 TEST_F(BoundedRead, OnlyRegularFilesWithinTheCapAreRead) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -20,6 +21,13 @@ TempFolder::TempFolder() {
 TempFolder::~TempFolder() {
   std::error_code ignored;
   if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+}
+
+SpecialFiles::SpecialFiles() : zero_link_(folder_ / "GCP.col"), fifo_(folder_ / "pipe.txt") {
+  std::error_code error;
+  std::filesystem::create_symlink("/dev/zero", zero_link_, error);
+  EXPECT_FALSE(error) << "no link " << zero_link_ << ": " << error.message();
+  EXPECT_EQ(mkfifo(fifo_.c_str(), 0600), 0) << "no FIFO " << fifo_;
 }
 
 ScopedVantriHome::ScopedVantriHome() {

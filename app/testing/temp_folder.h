@@ -39,6 +39,23 @@ class ScopedVantriHome {
   std::string previous_;
 };
 
+// Inputs that are not regular files, for the readers that must refuse them: a folder holding a
+// symbolic link "GCP.col" to /dev/zero and a FIFO "pipe.txt". Fails the current test when they cannot
+// be made.
+class SpecialFiles {
+ public:
+  SpecialFiles();
+
+  const std::string& folder() const { return folder_.path(); }
+  const std::string& zero_link() const { return zero_link_; }
+  const std::string& fifo() const { return fifo_; }
+
+ private:
+  TempFolder folder_;
+  std::string zero_link_;
+  std::string fifo_;
+};
+
 // The whole file, empty when unreadable.
 std::string ReadFile(const std::string& path);
 // Writes (replaces) the file; fails the current test when it cannot.
