@@ -271,7 +271,10 @@ bool LeastSquaresMatch(const cv::Mat& templ, const cv::Mat& search, const Eigen:
     }
     const Eigen::LDLT<Eigen::Matrix<double, 8, 8>> solver(
         normal.selfadjointView<Eigen::Lower>());
-    if (solver.info() != Eigen::Success) return false;
+    // A patch without texture in some direction leaves the shift undetermined.
+    if (solver.info() != Eigen::Success ||
+        !(solver.vectorD().minCoeff() > 1e-9 * solver.vectorD().maxCoeff()))
+      return false;
     const Eigen::Matrix<double, 8, 1> step = solver.solve(right);
     if (!step.allFinite()) return false;
     p += step;
