@@ -115,7 +115,7 @@ struct ImageMovement {
 
 struct DisplayModel {
   std::vector<Layer> layers;
-  std::map<int, CEntTP> tie_points;
+  std::map<std::string, CEntTP> tie_points;  // by point ID
   std::map<std::string, CEntGCP> control_points;
   std::map<std::string, CEntCP> check_points;
   std::vector<ImageMovement> image_movements;

@@ -7,7 +7,6 @@
 #include <system_error>
 
 #include "system/files.h"
-#include "system/nvtools.h"
 #include "system/text.h"
 #include "ui_interface/ui.h"
 
@@ -114,15 +113,14 @@ void AddBaseLayers(DisplayModel& model, const DisplaySettings& s) {
 
 void AddTiePoints(DisplayModel& model, const DisplayResults& results, const QualityClass& quality,
                   const DisplaySettings& s) {
-  const std::map<int, MeanResidual> means = MeanTieResiduals(results.image_residuals);
+  const std::map<std::string, MeanResidual> means = MeanTieResiduals(results.image_residuals);
   Layer* points = model.FindLayer("TP");
   for (const report::ObjectPointRow& row : results.object_points) {
-    int id = 0;
-    if (row.type.find("in") == std::string::npos || NVT_StringToInt(row.id, &id) == 0) continue;
-    const auto mean = means.find(id);
+    if (row.type.find("in") == std::string::npos) continue;
+    const auto mean = means.find(row.id);
     if (mean == means.end()) continue;
-    CEntTP& tie = model.tie_points[id];
-    tie.label = std::to_string(id);
+    CEntTP& tie = model.tie_points[row.id];
+    tie.label = row.id;
     tie.x = row.x, tie.y = row.y, tie.z = row.z;
     tie.res_x = mean->second.vx, tie.res_y = mean->second.vy, tie.res_z = 0;
     tie.magnitude = std::hypot(tie.res_x, tie.res_y);
@@ -287,14 +285,13 @@ Rgb QualityColor(const QualityClass& quality, double magnitude) {
   return FromColorRef(quality.ColorFor(magnitude));
 }
 
-std::map<int, MeanResidual> MeanTieResiduals(const std::vector<report::ImageResiduals>& residuals) {
-  std::map<int, MeanResidual> sums;
+std::map<std::string, MeanResidual> MeanTieResiduals(
+    const std::vector<report::ImageResiduals>& residuals) {
+  std::map<std::string, MeanResidual> sums;
   for (const report::ImageResiduals& image : residuals)
     for (const report::ImageResidualRow& row : image.rows) {
-      int id = 0;
-      if (row.type.find("in") == std::string::npos || NVT_StringToInt(row.point_id, &id) == 0)
-        continue;
-      MeanResidual& sum = sums[id];
+      if (row.type.find("in") == std::string::npos) continue;
+      MeanResidual& sum = sums[row.point_id];
       sum.vx += row.vx_um;
       sum.vy += row.vy_um;
       ++sum.rows;

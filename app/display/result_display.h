@@ -43,13 +43,14 @@ double ZeroBelowTolerance(double difference);
 // not a number gets the low-quality colour.
 Rgb QualityColor(const QualityClass& quality, double magnitude);
 
-// Mean image residual of each tie point over the rows of type "in" with an integer point ID:
-// (sum vx / n, sum vy / n) and n.
+// Mean image residual of each tie point (by point ID) over the rows of type "in":
+// (sum vx / n, sum vy / n) and n. The bundle run numbers tie points; other IDs are kept as written.
 struct MeanResidual {
   double vx = 0, vy = 0;
   int rows = 0;
 };
-std::map<int, MeanResidual> MeanTieResiduals(const std::vector<report::ImageResiduals>& residuals);
+std::map<std::string, MeanResidual> MeanTieResiduals(
+    const std::vector<report::ImageResiduals>& residuals);
 
 // Adjusted orientation minus the image's GPS/IMU values (angles wrapped, tiny differences 0).
 ImageMovement MovementOf(const CABAImage& image, int image_index,

@@ -92,16 +92,16 @@ TEST_F(ResultDisplayTest, TiePointsShowTheirMeanResidualInTheQualityColours) {
   const DisplayModel model = Build();
 
   ASSERT_EQ(model.tie_points.size(), 5u);
-  const CEntTP& first = model.tie_points.at(1);
+  const CEntTP& first = model.tie_points.at("1");
   EXPECT_DOUBLE_EQ(first.res_x, 0.0);
   EXPECT_DOUBLE_EQ(first.res_y, 0.0);
   EXPECT_EQ(first.rays, 3);
   EXPECT_EQ(first.color, kHigh);
-  EXPECT_EQ(model.tie_points.at(2).color, kHigh);  // 2.0 is still high quality
-  EXPECT_EQ(model.tie_points.at(3).color, kMiddle);
-  EXPECT_EQ(model.tie_points.at(4).color, kLow);
-  EXPECT_DOUBLE_EQ(model.tie_points.at(5).magnitude, 3.0);
-  EXPECT_EQ(model.tie_points.at(5).color, kMiddle);
+  EXPECT_EQ(model.tie_points.at("2").color, kHigh);  // 2.0 is still high quality
+  EXPECT_EQ(model.tie_points.at("3").color, kMiddle);
+  EXPECT_EQ(model.tie_points.at("4").color, kLow);
+  EXPECT_DOUBLE_EQ(model.tie_points.at("5").magnitude, 3.0);
+  EXPECT_EQ(model.tie_points.at("5").color, kMiddle);
 
   const Layer* tp = model.FindLayer("TP");
   ASSERT_EQ(tp->entities.size(), 5u);
@@ -109,15 +109,18 @@ TEST_F(ResultDisplayTest, TiePointsShowTheirMeanResidualInTheQualityColours) {
   EXPECT_EQ(tp->entities[0].centre, (std::array<double, 2>{10, 20}));
 }
 
-TEST_F(ResultDisplayTest, OnlyIntersectionRowsWithIntegerIdsMakeTiePoints) {
+TEST_F(ResultDisplayTest, OnlyIntersectionRowsWithAPositionMakeTiePoints) {
   AddTiePoint(7, 10, 20, {{1, 1}});
   results_.image_residuals[0].rows.push_back({"7", 100, 100, 0, "co"});  // control row, same ID
-  results_.image_residuals[0].rows.push_back({"T8", 1, 1, 0, "in"});     // not an integer
+  results_.image_residuals[0].rows.push_back({"T8", 1, 1, 0, "in"});     // no position
   results_.object_points.push_back({"9", 1, 2, 3, "in"});                // no residual rows
+  results_.object_points.push_back({"T10", 1, 2, 3, "in"});
+  results_.image_residuals[0].rows.push_back({"T10", 3, 4, 5, "in"});
   const DisplayModel model = Build();
-  ASSERT_EQ(model.tie_points.size(), 1u);
-  EXPECT_DOUBLE_EQ(model.tie_points.at(7).res_x, 1.0);
-  EXPECT_EQ(MeanTieResiduals(results_.image_residuals).size(), 1u);
+  ASSERT_EQ(model.tie_points.size(), 2u);
+  EXPECT_DOUBLE_EQ(model.tie_points.at("7").res_x, 1.0);
+  EXPECT_DOUBLE_EQ(model.tie_points.at("T10").magnitude, 5.0);
+  EXPECT_EQ(MeanTieResiduals(results_.image_residuals).size(), 3u);
 }
 
 TEST(QualityRule, NotANumberIsLowQuality) {
@@ -299,7 +302,7 @@ TEST_F(ResultDisplayTest, ReadsTheResultFilesAndNamesTheMissingAndDamagedOnes) {
 
   const DisplayModel model = BuildDisplayModel(project_, results, QualityThresholds{}, {});
   ASSERT_EQ(model.tie_points.size(), 1u);
-  EXPECT_EQ(model.tie_points.at(12).color, kHigh);
+  EXPECT_EQ(model.tie_points.at("12").color, kHigh);
 
   ui.SetAbort(true);
   const DisplayResults aborted = ReadDisplayResults(project_, &ui);
