@@ -10,8 +10,8 @@
 // How a scene draws the model:
 // - Layers in vector order, hidden layers not at all; an entity's colour is its own.
 // - kPoint: a marker of kPointMarkerPx pixels at `centre`; `label`, when not empty, in the font
-//   kLabelFont, kLabelOffsetPx to the right of and kLabelOffsetPx above the point, in the
-//   entity's colour.
+//   kLabelFont, kLabelOffsetPx[0] pixels right of and kLabelOffsetPx[1] above the point, in the
+//   entity's colour (control and check points; tie points carry no label in the drawing).
 // - kEllipse: semi-axes `radius_x` (along X) and `radius_y` (along Y) around `centre`; kCircle:
 //   radius `radius_x`. kPolyline: `vertices` joined in order (open). Filled ellipses and circles
 //   are filled with their colour at opacity kFillAlpha of 255 and outlined.

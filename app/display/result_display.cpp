@@ -130,7 +130,9 @@ void AddTiePoints(DisplayModel& model, const DisplayResults& results, const Qual
   }
   for (const auto& [id, tie] : model.tie_points) {
     const std::string label = tie.label;
+    // Tie points are too many to label in the drawing; the entity keeps the label.
     points->entities.push_back(PointEntity(PointKind::kTie, label, tie));
+    points->entities.back().label.clear();
     AddRound(model.FindLayer("TPResXYEllipse"), EntityKind::kEllipse, {tie.x, tie.y},
              std::fabs(tie.res_x) * s.tie_xy_scale, std::fabs(tie.res_y) * s.tie_xy_scale,
              s.tie_xy_ellipse, 0, PointKind::kTie, label);

@@ -105,7 +105,8 @@ TEST_F(ResultDisplayTest, TiePointsShowTheirMeanResidualInTheQualityColours) {
 
   const Layer* tp = model.FindLayer("TP");
   ASSERT_EQ(tp->entities.size(), 5u);
-  EXPECT_EQ(tp->entities[0].label, "1");
+  EXPECT_EQ(tp->entities[0].point_id, "1");
+  EXPECT_TRUE(tp->entities[0].label.empty());  // not drawn
   EXPECT_EQ(tp->entities[0].centre, (std::array<double, 2>{10, 20}));
 }
 
