@@ -60,6 +60,8 @@ void AddRound(Layer* layer, EntityKind kind, std::array<double, 2> centre, doubl
               double radius_y, const SymbolStyle& style, int line_weight, PointKind point_kind,
               const std::string& id) {
   if (layer == nullptr || (radius_x == 0 && radius_y == 0)) return;
+  // A huge scale may overflow; such a symbol cannot be drawn.
+  if (!std::isfinite(radius_x) || !std::isfinite(radius_y)) return;
   Entity entity;
   entity.kind = kind;
   entity.centre = centre;
@@ -320,7 +322,7 @@ ImageMovement MovementOf(const CABAImage& image, int image_index,
 
 std::vector<std::array<double, 2>> ArrowPolyline(double x, double y, double dx, double dy) {
   const double length = std::hypot(dx, dy);
-  if (!(length > 0)) return {};
+  if (!(length > 0) || !std::isfinite(length) || !std::isfinite(x) || !std::isfinite(y)) return {};
   const std::array<double, 2> tip{x + dx, y + dy};
   const double head = kArrowHeadFraction * length;
   const double back = std::atan2(-dy, -dx);

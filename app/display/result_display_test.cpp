@@ -260,6 +260,7 @@ TEST(Arrow, HeadStrokesAreAQuarterOfTheShaftAndSymmetric) {
   EXPECT_NEAR(arrow[2][1] - 1, -(arrow[4][1] - 1), 1e-12);
   EXPECT_LT(arrow[2][0], 5);  // pointing back along the shaft
   EXPECT_TRUE(ArrowPolyline(1, 1, 0, 0).empty());
+  EXPECT_TRUE(ArrowPolyline(1, 1, 1e308 * 10, 0).empty());  // an overflowing scale
 }
 
 TEST_F(ResultDisplayTest, AClickNearAControlPointOrItsLabelFindsIt) {

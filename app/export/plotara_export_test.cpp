@@ -240,6 +240,10 @@ TEST_F(ExportTest, TheLauncherRefusesWithoutPlotaraOrWhileItRuns) {
   std::vector<char*> argv{const_cast<char*>("plotara"), const_cast<char*>("60"), nullptr};
   pid_t child = 0;
   ASSERT_EQ(posix_spawn(&child, "/bin/sleep", nullptr, nullptr, argv.data(), environ), 0);
+  // The spawn returns while the new program's command line may still be empty.
+  const std::string cmdline = "/proc/" + std::to_string(child) + "/cmdline";
+  for (int i = 0; i < 600 && ReadFile(cmdline).rfind("plotara", 0) != 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ScriptedUi running;
   const int result = ExportToPlotara(project_, running);
   kill(child, SIGKILL);
