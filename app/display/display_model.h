@@ -8,7 +8,8 @@
 // stated and do not grow with the zoom.
 //
 // How a scene draws the model:
-// - Layers in vector order, hidden layers not at all; an entity's colour is its own.
+// - Layers in vector order; a layer with `visible` false is kept but hidden (the view toggles it
+//   without a rebuild). An entity's colour is its own.
 // - kPoint: a marker of kPointMarkerPx pixels at `centre`; `label`, when not empty, in the font
 //   kLabelFont, kLabelOffsetPx[0] pixels right of and kLabelOffsetPx[1] above the point, in the
 //   entity's colour (control and check points; tie points carry no label in the drawing).
