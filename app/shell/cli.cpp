@@ -440,9 +440,9 @@ const std::vector<Command>& Commands() {
        "export the oriented block to the stereo plotter Plotara",
        "Usage: vantri-cli [--yes|--no] export PROJECT.bun [--launch]\n"
        "Writes Stereo/<name>.sti and <image>.int / .est next to every enabled image oriented by\n"
-       "the last bundle run (Bundle/<name>.extor) that has a footprint. The Stereo folder is built\n"
-       "beside and swapped in when complete; an existing Plotara project is replaced only with\n"
-       "--yes. --launch then starts Plotara (the profile's [Plotara] ExecutablePath, else\n"
+       "the last bundle run (Bundle/<name>.extor) that has a footprint. The Stereo folder is\n"
+       "built beside and swapped in when complete; an existing Plotara project is replaced only\n"
+       "with --yes. --launch then starts Plotara (the profile's [Plotara] ExecutablePath, else\n"
        "'plotara' on the PATH) with the .sti file as its argument.\n",
        {},
        {"--launch"},
