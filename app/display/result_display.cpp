@@ -113,8 +113,21 @@ void AddBaseLayers(DisplayModel& model, const DisplaySettings& s) {
   AddLayer(model, "GCPResZVector", s.control_z_vector, kZVectorMagenta);
 }
 
+// Micrometres of the image plane per pixel, 0 when the project's camera does not say.
+double MicrometresPerPixel(const CVantriProject& project) {
+  const CCameraPassport* camera =
+      project.working_passport ? project.working_passport.get() : project.passport.get();
+  return camera && camera->pixel_mm > 0 ? camera->pixel_mm * 1000.0 : 0.0;
+}
+
+// The residual file is in micrometres, the tie-point thresholds in pixels: compare in pixels
+// (as the HTML report does). Without a pixel size the value is compared as it stands.
+double ResidualInPixels(double micrometres, double um_per_pixel) {
+  return um_per_pixel > 0 ? micrometres / um_per_pixel : micrometres;
+}
+
 void AddTiePoints(DisplayModel& model, const DisplayResults& results, const QualityClass& quality,
-                  const DisplaySettings& s) {
+                  double um_per_pixel, const DisplaySettings& s) {
   const std::map<std::string, MeanResidual> means = MeanTieResiduals(results.image_residuals);
   Layer* points = model.FindLayer("TP");
   for (const report::ObjectPointRow& row : results.object_points) {
@@ -128,7 +141,7 @@ void AddTiePoints(DisplayModel& model, const DisplayResults& results, const Qual
     tie.magnitude = std::hypot(tie.res_x, tie.res_y);
     tie.has_result = true;
     tie.rays = mean->second.rows;
-    tie.color = QualityColor(quality, tie.magnitude);
+    tie.color = QualityColor(quality, ResidualInPixels(tie.magnitude, um_per_pixel));
   }
   for (const auto& [id, tie] : model.tie_points) {
     const std::string label = tie.label;
@@ -403,7 +416,7 @@ DisplayModel BuildDisplayModel(const CVantriProject& project, const DisplayResul
                                const QualityThresholds& quality, const DisplaySettings& s) {
   DisplayModel model;
   AddBaseLayers(model, s);
-  AddTiePoints(model, results, quality.tie_points, s);
+  AddTiePoints(model, results, quality.tie_points, MicrometresPerPixel(project), s);
   AddSurveyedPoints(model, model.control_points, project, project.gcps, results.control_points,
                     results, quality.gcps,
                     {PointKind::kControl, "GCP", s.control_xy_ellipse, s.control_z_circle,

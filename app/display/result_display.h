@@ -85,7 +85,9 @@ void ApplyPointResiduals(const DisplayResults& results, CVantriProject& project)
 
 // --- The model --------------------------------------------------------------------------------
 
-// The whole display from the results: tie points with a mean residual and a position on "TP";
+// The whole display from the results: tie points with a mean residual and a position on "TP"
+// (residuals kept in micrometres as the file gives them, coloured by their size in pixels of the
+// project's camera, the unit of the tie-point thresholds);
 // every control and check point of the project on "GCP" / "CP" (grey without a result, at its
 // surveyed position), its chip on "GCP_Images" / "CP_Images"; the residual symbols of the points
 // on the base symbol layers and of each image found in the .extor file (by name, case-insensitive;

@@ -84,11 +84,12 @@ class ResultDisplayTest : public ::testing::Test {
 };
 
 TEST_F(ResultDisplayTest, TiePointsShowTheirMeanResidualInTheQualityColours) {
+  // Residuals in micrometres; the camera's pixel is 10 um and the thresholds 2 and 4 pixels.
   AddTiePoint(1, 10, 20, {{1, 0}, {0, 1}, {-1, -1}});  // mean (0, 0)
-  AddTiePoint(2, 11, 20, {{2.0, 0}});
-  AddTiePoint(3, 12, 20, {{0, 2.01}});
-  AddTiePoint(4, 13, 20, {{4.01, 0}});
-  AddTiePoint(5, 14, 20, {{4.0, 0}, {2.0, 0}});  // mean 3
+  AddTiePoint(2, 11, 20, {{20.0, 0}});
+  AddTiePoint(3, 12, 20, {{0, 20.1}});
+  AddTiePoint(4, 13, 20, {{40.1, 0}});
+  AddTiePoint(5, 14, 20, {{40.0, 0}, {20.0, 0}});  // mean 30 um = 3 px
   const DisplayModel model = Build();
 
   ASSERT_EQ(model.tie_points.size(), 5u);
@@ -97,10 +98,10 @@ TEST_F(ResultDisplayTest, TiePointsShowTheirMeanResidualInTheQualityColours) {
   EXPECT_DOUBLE_EQ(first.res_y, 0.0);
   EXPECT_EQ(first.rays, 3);
   EXPECT_EQ(first.color, kHigh);
-  EXPECT_EQ(model.tie_points.at("2").color, kHigh);  // 2.0 is still high quality
+  EXPECT_EQ(model.tie_points.at("2").color, kHigh);  // 2.0 px is still high quality
   EXPECT_EQ(model.tie_points.at("3").color, kMiddle);
   EXPECT_EQ(model.tie_points.at("4").color, kLow);
-  EXPECT_DOUBLE_EQ(model.tie_points.at("5").magnitude, 3.0);
+  EXPECT_DOUBLE_EQ(model.tie_points.at("5").magnitude, 30.0);  // kept in micrometres
   EXPECT_EQ(model.tie_points.at("5").color, kMiddle);
 
   const Layer* tp = model.FindLayer("TP");
