@@ -6,10 +6,10 @@
 #include <cmath>
 #include <condition_variable>
 #include <exception>
-#include <system_error>
 #include <mutex>
 #include <opencv2/imgproc.hpp>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 #include "photogrammetry/raster_roi.h"
@@ -148,8 +148,8 @@ std::unique_ptr<CSSBAPoint> SearchGroundCandidate(const SearchInput& input,
     // Both patches are resampled with the new image's ground sample distance,
     // so that they lie on the same ground grid.
     GroundPatch search;
-    if (!ResampleGroundAligned(rasters[k + 1], other, ground, gsd,
-                               centre - cv::Point(s / 2, s / 2), s, &search))
+    if (!ResampleGroundAligned(rasters[k + 1], other, ground, gsd, centre - cv::Point(s / 2, s / 2),
+                               s, &search))
       continue;
     const PatchMatch match =
         MatchPatches(reference.patch, search.patch, settings.template_size, settings.subpixel);
@@ -409,12 +409,13 @@ SearchResult SearchTiePoints(const SearchInput& input) {
     return result;
   const std::vector<Candidate> candidates = LocateCandidates(input);
   std::vector<std::unique_ptr<CSSBAPoint>> found(candidates.size());
-  const int wanted = std::min(SearchThreadCount(input.threads), static_cast<int>(candidates.size()));
+  const int wanted =
+      std::min(SearchThreadCount(input.threads), static_cast<int>(candidates.size()));
   WorkerRasters own_rasters;
   WorkerRasters* rasters = input.worker_rasters != nullptr ? input.worker_rasters : &own_rasters;
-  const std::vector<RasterHandles> handles =
-      wanted > 1 && HasPaths(input) ? WorkerHandles(input, wanted, rasters)
-                                    : WorkerHandles(input, 1, rasters);
+  const std::vector<RasterHandles> handles = wanted > 1 && HasPaths(input)
+                                                 ? WorkerHandles(input, wanted, rasters)
+                                                 : WorkerHandles(input, 1, rasters);
   if (handles.size() == 1)
     SearchAlone(input, handles[0], candidates, &found, &result);
   else if (input.keep_going && !input.keep_going())

@@ -140,7 +140,8 @@ struct RenderedBlock : testing::Test {
     SearchInput input;
     input.image = {image, &approximate[image], rasters[image], ""};
     for (int other = 0; other < static_cast<int>(rasters.size()); ++other)
-      if (other != image) input.neighbours.push_back({other, &approximate[other], rasters[other], ""});
+      if (other != image)
+        input.neighbours.push_back({other, &approximate[other], rasters[other], ""});
     input.terrain = terrain;
     input.local_origin = origin;
     input.settings.template_size = 16;
@@ -270,8 +271,10 @@ struct RenderedFiles : RenderedBlock {
     GDALDriver* tiff = GetGDALDriverManager()->GetDriverByName("GTiff");
     for (size_t i = 0; i < rasters.size(); ++i) {
       paths.push_back(folder / ("image" + std::to_string(i) + ".tif"));
-      GDALClose(tiff->CreateCopy(paths.back().c_str(), rasters[i], FALSE, nullptr, nullptr, nullptr));
-      files.emplace_back(GDALDataset::Open(paths.back().c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+      GDALClose(
+          tiff->CreateCopy(paths.back().c_str(), rasters[i], FALSE, nullptr, nullptr, nullptr));
+      files.emplace_back(
+          GDALDataset::Open(paths.back().c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
       ASSERT_NE(files.back(), nullptr);
     }
   }
