@@ -114,4 +114,5 @@ for f in 'x*(1+k1*r^2)' 'sqrt(x^2+y^2)' 'if(r>1, min(x,y), max(x,-y))' 'sin(pi/4
   i=$((i + 1))
   printf '%s' "$f" | seed formula "f$i"
 done
+{ head -c 3000 /dev/zero | tr '\0' '('; printf -- '-(x+-(('; } | seed formula deep_parentheses
 du -sh "$corpus"
