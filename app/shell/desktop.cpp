@@ -4,6 +4,8 @@
 #include <ogrsf_frmts.h>
 
 #include <QApplication>
+#include <QSurfaceFormat>
+#include <QVTKOpenGLNativeWidget.h>
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPainter>
@@ -126,7 +128,12 @@ bool Desktop::StartUp(const std::string& executable_path) {
   return true;
 }
 
+void SetSurfaceFormatForVtk() {
+  QSurfaceFormat::setDefaultFormat(QVTKOpenGLNativeWidget::defaultFormat());
+}
+
 int RunDesktopProgram(int argc, char** argv) {
+  SetSurfaceFormatForVtk();  // before the application and the first 3-D view
   QApplication application(argc, argv);
   Desktop desktop;
   if (!desktop.StartUp(argc > 0 ? argv[0] : "vantri")) return 1;

@@ -47,6 +47,9 @@ class Desktop {
   std::unique_ptr<ui::MainWindow> window_;
 };
 
+// The OpenGL surface format the 3-D preview needs; set before the QApplication is made.
+void SetSurfaceFormatForVtk();
+
 // main(): QSurfaceFormat, QApplication, Desktop, event loop.
 int RunDesktopProgram(int argc, char** argv);
 

@@ -2,10 +2,14 @@
 
 #include <filesystem>
 
+#include "aat/aat_process.h"
 #include "bundle/bundle_process.h"
 #include "bundle/completion_notice.h"
 #include "project/project.h"
 #include "report/bundle_report.h"
+#include "report/result_files.h"
+#include "system/files.h"
+#include "system/text.h"
 #include "ui_interface/ui.h"
 
 namespace vantri::ui {
@@ -92,6 +96,37 @@ std::vector<std::string> BundleReportFiles(const CVantriProject& project) {
     if (IsFile(stem + extension)) files.push_back(stem + extension);
   }
   return files;
+}
+
+points::PointResults LoadPointResults(const CVantriProject& project, points::PointKind kind) {
+  points::PointResults results;
+  if (!project.IsOpen()) return results;
+  const std::string path = project.folder + "Bundle/" + project.name +
+                           (kind == points::PointKind::kGcp ? ".gcpres" : ".cpres");
+  std::string text;
+  if (!IsFile(path) || !system::ReadWholeFile(path, text)) return results;
+  std::vector<report::PointResidual> rows;
+  report::FileStatus status;
+  report::ParsePointResiduals(text, rows, status);
+  if (status.state != report::FileState::kRead) return results;
+  const CGCPCollMap& points = points::PointMap(project, kind);
+  for (const report::PointResidual& row : rows) {
+    for (const auto& [name, point] : points) {
+      if (!system::EqualsNoCase(point.name, row.id)) continue;
+      results[point.id] = {row.vx, row.vy, row.vz};
+    }
+  }
+  return results;
+}
+
+bool LoadBlockOrientations(CVantriProject& project, UserInterface& ui,
+                           std::vector<nvc::COrientation>* orientations) {
+  const std::string path = project.folder + project.name + ".bro";
+  if (!project.IsOpen() || !IsFile(path)) return false;
+  CAerialPhotogrammetricProcess process(project, ui);
+  if (process.ReadBRO(path, true, true, true) < 0) return false;
+  *orientations = process.Orientations();
+  return static_cast<int>(orientations->size()) == project.ImageCount();
 }
 
 }  // namespace vantri::ui

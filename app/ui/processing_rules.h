@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "photogrammetry/orientation.h"
+#include "points/point_maps.h"
+
 class CVantriProject;
 
 namespace vantri {
@@ -50,5 +53,15 @@ int RunBundleWithNotice(CVantriProject& project, UserInterface& ui, std::string*
 // "View Report": the text report Bundle/<name>.atout and the accuracy report Bundle/<name>.html,
 // those that exist, in that order.
 std::vector<std::string> BundleReportFiles(const CVantriProject& project);
+
+// The residuals of the last bundle run by point ID (Bundle/<name>.gcpres or .cpres, matched to
+// the map's points by name without regard to case); empty when the file is missing or damaged.
+points::PointResults LoadPointResults(const CVantriProject& project, points::PointKind kind);
+
+// The orientations of the block the last search left (<folder><name>.bro), indexed like the
+// images, in local coordinates (project minus the local origin); images the block does not
+// hold have none (centre 0). False when there is no readable block.
+bool LoadBlockOrientations(CVantriProject& project, UserInterface& ui,
+                           std::vector<nvc::COrientation>* orientations);
 
 }  // namespace vantri::ui

@@ -123,3 +123,30 @@ TEST(RunBundle, WithoutASearchSaysSoAndWritesNothing) {
 
 }  // namespace
 }  // namespace vantri::ui
+
+namespace vantri::ui {
+namespace {
+
+TEST(PointResults, ResidualsOfTheLastRunAreMatchedToThePointsByName) {
+  OpenProject block;
+  CGCPCollEx point;
+  point.id = 100001;
+  point.name = "GCP1";
+  block.project.gcps.emplace("GCP1", point);
+  EXPECT_TRUE(LoadPointResults(block.project, points::PointKind::kGcp).empty());
+  fs::create_directories(block.project.folder + "Bundle");
+  std::ofstream(block.project.folder + "Bundle/block.gcpres")
+      << "# Vantri - v 0.1.0\n"
+      << "# Aerial Triangulation Ground Control Points Coordinates and Residuals\n#\n"
+      << "#       Point ID              X/m              Y/m              Z/m         vX/m"
+         "         vY/m         vZ/m\n\n"
+      << "            gcp1    500000.000000   5200000.000000       400.000000     0.030000"
+         "    -0.040000     0.000000\n";
+  const points::PointResults results = LoadPointResults(block.project, points::PointKind::kGcp);
+  ASSERT_EQ(results.count(100001), 1u);
+  EXPECT_DOUBLE_EQ(results.at(100001).Magnitude(), 0.05);
+  EXPECT_TRUE(LoadPointResults(block.project, points::PointKind::kCheckPoint).empty());
+}
+
+}  // namespace
+}  // namespace vantri::ui
