@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
@@ -134,6 +135,10 @@ class ModalScript : public QObject {
     }
     QWidget* modal = QApplication::activeModalWidget();
     if (!modal || modal->objectName() != steps_.front().window) return;
+    // A window being acted on may still be up when the timer fires again: the next step
+    // belongs to the next window of that name.
+    if (modal == acted_on_) return;
+    acted_on_ = modal;
     Step step = steps_.front();
     steps_.pop_front();  // before acting: the action may open the next window
     // Acted on from a separate event: the polling timer does not fire again while its own
@@ -142,6 +147,7 @@ class ModalScript : public QObject {
   }
   QTimer timer_;
   std::deque<Step> steps_;
+  QPointer<QWidget> acted_on_;
 };
 
 template <typename T>
