@@ -73,17 +73,17 @@ TEST(CollimationViewport, OnlyTheVisiblePartOfTheRasterIsRead) {
 
 TEST(SessionRaster, ReadsRegionsOfGreyAndColourRastersAndRefusesRegionsOutside) {
   test_support::TempFolder folder;
-  test_support::RasterSpec spec;
-  spec.width = 40;
-  spec.height = 30;
-  spec.type = GDT_Byte;
-  spec.geo_transform.reset();
+  test_support::RasterSpec raster;
+  raster.width = 40;
+  raster.height = 30;
+  raster.type = GDT_Byte;
+  raster.geo_transform.reset();
   const auto value = [](int col, int row) { return col + 4.0 * row; };
   const std::string grey = folder / "grey.tif";
-  ASSERT_TRUE(test_support::WriteRaster(grey, spec, value));
-  spec.bands = 3;
+  ASSERT_TRUE(test_support::WriteRaster(grey, raster, value));
+  raster.bands = 3;
   const std::string colour = folder / "colour.tif";
-  ASSERT_TRUE(test_support::WriteRaster(colour, spec, value));
+  ASSERT_TRUE(test_support::WriteRaster(colour, raster, value));
 
   for (const std::string& path : {grey, colour}) {
     const auto raster = OpenGdalRaster(path);
