@@ -793,6 +793,21 @@ class DesktopGuiTest : public QObject {
     });
     RunWith(Command::kCheckPoints, script);
     QCOMPARE(ReadAll(projects_ + "/block/CP.col"), before);
+
+    // A click on a check point's symbol in the drawing opens its collimation too.
+    auto* drawing = Window().Drawing();
+    const std::string name = desktop_->Project().check_points.begin()->first;
+    QPointF symbol;
+    QVERIFY(drawing->SymbolPosition(vantri::ui::DrawingLayer::kCheckPoints, name, &symbol));
+    ModalScript from_drawing;
+    from_drawing.Add("collimation_window", [name](QWidget* window) {
+      QCOMPARE(window->windowTitle(), QString::fromStdString("CP - " + name));
+      Click(window, "cancel");
+    });
+    QTest::mouseClick(drawing->viewport(), Qt::LeftButton, {}, drawing->mapFromScene(symbol));
+    QApplication::processEvents();
+    QVERIFY2(from_drawing.Done(), "the collimation did not open from the drawing");
+    QCOMPARE(ReadAll(projects_ + "/block/CP.col"), before);
   }
 
   void runBundleWithTheMeasuredPointsAndViewTheReport() {

@@ -80,6 +80,13 @@ void MainWindow::BuildLayout() {
   cursor_->setObjectName("cursor");
   cursor_->setMinimumWidth(220);
   cursor_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  drawing_->on_point_clicked = [this](DrawingLayer layer, const std::string& name) {
+    // Measuring needs the block of a search, as the point managers do.
+    if (!states_.IsEnabled(Command::kGcp)) return;
+    CollimatePoint(layer == DrawingLayer::kGcps ? points::PointKind::kGcp
+                                                : points::PointKind::kCheckPoint,
+                   name);
+  };
   drawing_->on_cursor_moved = [this](double x, double y) {
     cursor_->setText(QString("%1, %2").arg(x, 0, 'f', 3).arg(y, 0, 'f', 3));
   };
