@@ -174,12 +174,22 @@ void PointManagerDialog::Refresh() {
       table_->setItem(r, c, item);
     }
   }
-  const std::vector<int> widths = manager_.ColumnWidths(std::max(table_->viewport()->width(), 600));
-  for (int c = 0; c < static_cast<int>(widths.size()); ++c) table_->setColumnWidth(c, widths[c]);
+  FitColumns();
   count_->setText(ToQt(manager_.CountLabel()));
   remove_->setEnabled(manager_.CanRemove());
   remove_all_->setEnabled(manager_.CanRemove());
   filling_ = false;
+}
+
+void PointManagerDialog::FitColumns() {
+  const int width = std::max(table_->viewport()->width(), 400);
+  const std::vector<int> widths = manager_.ColumnWidths(width);
+  for (int c = 0; c < static_cast<int>(widths.size()); ++c) table_->setColumnWidth(c, widths[c]);
+}
+
+void PointManagerDialog::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  FitColumns();
 }
 
 void PointManagerDialog::ShowVarianceMenu(int column, const QPoint& global_position) {

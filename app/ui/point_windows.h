@@ -31,6 +31,10 @@ class PointManagerDialog : public QDialog {
   // The variance menu of a header column (control points' "XY var" / "Z var" only).
   void ShowVarianceMenu(int column, const QPoint& global_position);
 
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
+ public:
   // Opens the collimation of a point; set by the main window.
   std::function<void(const std::string& name)> on_collimate;
   // The delimited-text import window for the list's kind; true on OK with its records.
@@ -39,6 +43,7 @@ class PointManagerDialog : public QDialog {
       import_window;
 
  private:
+  void FitColumns();
   std::vector<std::string> SelectedNames() const;
   std::string CurrentName() const;
 

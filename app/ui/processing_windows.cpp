@@ -80,11 +80,11 @@ PreviewView::PreviewView(QWidget* parent) : QWidget(parent), vtk_(std::make_uniq
   vtk_->camera_mapper->ScalarVisibilityOff();
   vtk_->camera_actor->SetMapper(vtk_->camera_mapper);
   vtk_->camera_actor->GetProperty()->SetColor(1.0, 0.25, 0.2);
-  vtk_->camera_actor->GetProperty()->SetPointSize(9);
+  vtk_->camera_actor->GetProperty()->SetPointSize(8);
   vtk_->point_mapper->SetInputData(vtk_->points);
   vtk_->point_mapper->SetColorModeToDirectScalars();
   vtk_->point_actor->SetMapper(vtk_->point_mapper);
-  vtk_->point_actor->GetProperty()->SetPointSize(3);
+  vtk_->point_actor->GetProperty()->SetPointSize(4);
   vtk_->renderer->AddActor(vtk_->camera_actor);
   vtk_->renderer->AddActor(vtk_->point_actor);
 
