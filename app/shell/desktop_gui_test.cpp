@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QListWidget>
@@ -143,7 +144,15 @@ class ModalScript : public QObject {
     steps_.pop_front();  // before acting: the action may open the next window
     // Acted on from a separate event: the polling timer does not fire again while its own
     // handler waits in a nested event loop (a menu or the next modal window).
-    if (step.act) QTimer::singleShot(0, modal, [act = step.act, modal] { act(modal); });
+    // A failed check inside the action leaves its window open: it is closed so that the test
+    // reports the failure instead of waiting for its time-out.
+    if (step.act) {
+      QTimer::singleShot(0, modal, [act = step.act, modal] {
+        act(modal);
+        auto* dialog = qobject_cast<QDialog*>(modal);
+        if (QTest::currentTestFailed() && dialog && dialog->isVisible()) dialog->reject();
+      });
+    }
   }
   QTimer timer_;
   std::deque<Step> steps_;
