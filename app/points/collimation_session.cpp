@@ -32,8 +32,8 @@ constexpr long long kMaxRegionBufferPixels = 1LL << 26;
 
 bool GdalSessionRaster::ReadRegion(int col, int row, int width, int height, int buffer_width,
                                    int buffer_height, std::vector<uint8_t>* rgb) const {
-  if (width <= 0 || height <= 0 || buffer_width <= 0 || buffer_height <= 0 || col < 0 ||
-      row < 0 || col + static_cast<long long>(width) > Width() ||
+  if (width <= 0 || height <= 0 || buffer_width <= 0 || buffer_height <= 0 || col < 0 || row < 0 ||
+      col + static_cast<long long>(width) > Width() ||
       row + static_cast<long long>(height) > Height() ||
       static_cast<long long>(buffer_width) * buffer_height > kMaxRegionBufferPixels)
     return false;

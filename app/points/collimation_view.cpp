@@ -22,9 +22,7 @@ double CollimationViewport::FitZoom(int raster_width, int raster_height) const {
   return std::clamp(fit, kMinZoom, 1.0);
 }
 
-void CollimationViewport::Pan(double dx, double dy) {
-  centre_ -= Eigen::Vector2d(dx, dy) / zoom_;
-}
+void CollimationViewport::Pan(double dx, double dy) { centre_ -= Eigen::Vector2d(dx, dy) / zoom_; }
 
 Eigen::Vector2d CollimationViewport::ScreenToImage(const Eigen::Vector2d& screen) const {
   const Eigen::Vector2d middle(screen_width_ / 2.0, screen_height_ / 2.0);

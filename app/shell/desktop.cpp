@@ -1,16 +1,16 @@
 #include "shell/desktop.h"
 
+#include <QVTKOpenGLNativeWidget.h>
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
 
 #include <QApplication>
-#include <QSurfaceFormat>
-#include <QVTKOpenGLNativeWidget.h>
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
 #include <QSplashScreen>
+#include <QSurfaceFormat>
 #include <filesystem>
 #include <iostream>
 

@@ -3,18 +3,18 @@
 // scripted answers to the message boxes and file pickers. Screenshots go to docs/screenshots.
 
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QScreen>
-#include <QLabel>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
@@ -362,7 +362,6 @@ class DesktopGuiTest : public QObject {
 
   bool collimation_screenshot_taken_ = false;
 
-
  private slots:
   void initTestCase() {
     home_ = (fs::temp_directory_path() / ("vantri_gui_" + std::to_string(getpid()))).string();
@@ -372,8 +371,8 @@ class DesktopGuiTest : public QObject {
     fs::create_directories(projects_);
     // A stand-in for the desktop's default program records what it is asked to open.
     fs::create_directories(home_ + "/bin");
-    std::ofstream(home_ + "/bin/xdg-open") << "#!/bin/sh\necho \"$@\" >> " << home_
-                                           << "/opened.txt\n";
+    std::ofstream(home_ + "/bin/xdg-open")
+        << "#!/bin/sh\necho \"$@\" >> " << home_ << "/opened.txt\n";
     fs::permissions(home_ + "/bin/xdg-open", fs::perms::owner_all);
     setenv("PATH", (home_ + "/bin:" + std::getenv("PATH")).c_str(), 1);
     const std::string command = std::string(VANTRI_BLOCKGEN) + " --out " + survey_ +
@@ -746,8 +745,8 @@ class DesktopGuiTest : public QObject {
     // The bundle process followed the search at once (no control point measured yet).
     QVERIFY(fs::exists(block + "Bundle/block.atout"));
     QVERIFY(fs::exists(block + "Bundle/block.html"));
-    for (Command command : {Command::kGcp, Command::kCheckPoints, Command::kRunBundle,
-                            Command::kViewReport}) {
+    for (Command command :
+         {Command::kGcp, Command::kCheckPoints, Command::kRunBundle, Command::kViewReport}) {
       QVERIFY2(Enabled(command), vantri::ui::InfoOf(command).label);
     }
     QCOMPARE(desktop_->Project().used_tie_points > 0, true);

@@ -16,12 +16,12 @@
 #include <filesystem>
 
 #include "aat/dem_utils.h"
-#include "import/project_import.h"
-#include "points/collimation_session.h"
-#include "points/point_manager.h"
 #include "aat/srtm.h"
 #include "crs/coordinate_system_window.h"
+#include "import/project_import.h"
 #include "platform/nvtools.h"
+#include "points/collimation_session.h"
+#include "points/point_manager.h"
 #include "project/images_manager.h"
 #include "project/passport_manager.h"
 #include "project/project_flows.h"
@@ -83,9 +83,9 @@ void MainWindow::BuildLayout() {
   drawing_->on_point_clicked = [this](DrawingLayer layer, const std::string& name) {
     // Measuring needs the block of a search, as the point managers do.
     if (!states_.IsEnabled(Command::kGcp)) return;
-    CollimatePoint(layer == DrawingLayer::kGcps ? points::PointKind::kGcp
-                                                : points::PointKind::kCheckPoint,
-                   name);
+    CollimatePoint(
+        layer == DrawingLayer::kGcps ? points::PointKind::kGcp : points::PointKind::kCheckPoint,
+        name);
   };
   drawing_->on_cursor_moved = [this](double x, double y) {
     cursor_->setText(QString("%1, %2").arg(x, 0, 'f', 3).arg(y, 0, 'f', 3));

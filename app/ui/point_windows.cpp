@@ -282,9 +282,9 @@ void CollimationCanvas::paintEvent(QPaintEvent*) {
     if (!picture.isNull()) {
       // Enlarged pixels stay square blocks so the operator sees what he points at.
       painter.setRenderHint(QPainter::SmoothPixmapTransform, view_.Zoom() < 1.0);
-      painter.drawImage(QRectF(region.screen_x, region.screen_y, region.screen_width,
-                               region.screen_height),
-                        picture);
+      painter.drawImage(
+          QRectF(region.screen_x, region.screen_y, region.screen_width, region.screen_height),
+          picture);
     }
   }
   // The marker: a cross with a gap and a circle, centred on the pixel position.

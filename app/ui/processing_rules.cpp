@@ -20,9 +20,7 @@ namespace {
 
 constexpr const char* kRunSearchFirst = "Run tie points searching before!";
 
-std::string TiePointsFolder(const CVantriProject& project) {
-  return project.folder + "TiePoints";
-}
+std::string TiePointsFolder(const CVantriProject& project) { return project.folder + "TiePoints"; }
 
 bool IsFile(const std::string& path) {
   std::error_code error;
@@ -46,8 +44,8 @@ SearchStart PrepareTiePointSearch(const CVantriProject& project, UserInterface& 
   resume_path->clear();
   if (!HasEarlierSearch(project)) return SearchStart::kFresh;
   if (recover) {
-    if (!ui.PickOpenFile("Recover by BRO", {{"BRO File", "*.bro"}}, TiePointsFolder(project),
-                         "bro", resume_path) ||
+    if (!ui.PickOpenFile("Recover by BRO", {{"BRO File", "*.bro"}}, TiePointsFolder(project), "bro",
+                         resume_path) ||
         resume_path->empty())
       return SearchStart::kCancelled;
     return SearchStart::kResume;

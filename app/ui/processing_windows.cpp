@@ -1,11 +1,5 @@
 #include "ui/processing_windows.h"
 
-#include <QGuiApplication>
-#include <QHBoxLayout>
-#include <QPushButton>
-#include <QScreen>
-#include <QTimer>
-#include <QVBoxLayout>
 #include <QVTKOpenGLNativeWidget.h>
 #include <vtkActor.h>
 #include <vtkCamera.h>
@@ -19,6 +13,13 @@
 #include <vtkProperty.h>
 #include <vtkRenderer.h>
 #include <vtkUnsignedCharArray.h>
+
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <QVBoxLayout>
 
 #include "aat/aat_process.h"
 #include "aat/srtm.h"
@@ -143,8 +144,8 @@ SearchProgressWindow::SearchProgressWindow(CVantriProject& project, QtUserInterf
 
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect available = screen->availableGeometry();
-    const WindowRect rect = ProgressWindowRect(available.x(), available.y(), available.width(),
-                                               available.height());
+    const WindowRect rect =
+        ProgressWindowRect(available.x(), available.y(), available.width(), available.height());
     setGeometry(rect.x, rect.y, rect.width, rect.height);
   }
   QTimer::singleShot(200, this, [this] { Run(); });
