@@ -16,6 +16,9 @@
 
 #include "system/nvtools.h"
 
+// The resources of a static library are registered by hand (outside any namespace).
+static void InitDesktopResources() { Q_INIT_RESOURCE(desktop); }
+
 namespace vantri::shell {
 
 namespace fs = std::filesystem;
@@ -50,25 +53,39 @@ CrashReporterSetup MachineSetup(const std::string& program, const std::string& v
 
 }  // namespace
 
-void Desktop::ShowSplash() {
-  if (options_.splash_ms <= 0) return;
-  QPixmap picture(520, 300);
-  picture.fill(QColor(30, 60, 110));
+QPixmap SplashPicture() {
+  // The aerial picture of the resources with the title on a dark band; a plain background
+  // when the picture cannot be read.
+  InitDesktopResources();
+  QPixmap picture(":/vantri/splash.jpg");
+  if (picture.isNull()) {
+    picture = QPixmap(520, 300);
+    picture.fill(QColor(30, 60, 110));
+  }
   {
     QPainter painter(&picture);
+    painter.fillRect(QRect(0, 90, picture.width(), 120), QColor(10, 25, 50, 200));
     painter.setPen(Qt::white);
     QFont title = painter.font();
     title.setPointSize(34);
     title.setBold(true);
     painter.setFont(title);
-    painter.drawText(QRect(0, 70, 520, 80), Qt::AlignCenter, "Vantri");
+    painter.drawText(QRect(0, 92, picture.width(), 70), Qt::AlignCenter, "Vantri");
     QFont text = painter.font();
     text.setPointSize(12);
     text.setBold(false);
     painter.setFont(text);
-    painter.drawText(QRect(0, 160, 520, 40), Qt::AlignCenter, "Aerial triangulation");
+    std::string version;
+    NVT_GetVersionInfo({}, &version, nullptr);
+    painter.drawText(QRect(0, 162, picture.width(), 36), Qt::AlignCenter,
+                     ui::ToQt("Aerial triangulation  -  version " + version));
   }
-  QSplashScreen splash(picture);
+  return picture;
+}
+
+void Desktop::ShowSplash() {
+  if (options_.splash_ms <= 0) return;
+  QSplashScreen splash(SplashPicture());
   splash.setObjectName("splash");
   splash.show();
   QElapsedTimer timer;

@@ -403,6 +403,16 @@ class DesktopGuiTest : public QObject {
     fs::remove_all(home_);
   }
 
+  void splashShowsTheProgramsBitmap() {
+    const QImage splash = vantri::shell::SplashPicture().toImage();
+    QCOMPARE(splash.size(), QSize(520, 300));
+    // The aerial picture, not the plain fallback: its corner is not the fallback's blue.
+    QVERIFY(splash.pixelColor(5, 5) != QColor(30, 60, 110));
+    if (QGuiApplication::platformName() == "xcb") {
+      splash.save(QString::fromStdString(ScreenshotFolder() + "/splash.png"));
+    }
+  }
+
   void startsWithOnlyNewAndOpen() {
     QVERIFY(Window().isMaximized());
     QVERIFY(Window().windowTitle().startsWith("vantri "));
