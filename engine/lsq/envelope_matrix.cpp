@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "lsq/dense.h"
+#include "lsq/selected_inversion.h"
 
 namespace bravik {
 
@@ -55,6 +56,25 @@ void EnvelopeMatrix::solveInPlace(Vector& b) const {
     const double bi = b[i];
     for (int k = fi; k < i; ++k) b[k] -= ri[k - fi] * bi;
   }
+}
+
+// The rows below j that reach column j are those with first(k) <= j. Going from the last column
+// to the first, row j + 1 joins (when it reaches j) and the rows starting at j + 1 leave; the
+// list stays ascending.
+void EnvelopeMatrix::invertInEnvelope() {
+  const int m = size();
+  std::vector<int> below;
+  int column = m;  // `below` holds the rows of this column
+  invertInPattern(*this, m, [&](int j, std::vector<int>& rows) {
+    assert(j == column - 1);
+    if (column < m) {
+      below.erase(std::remove_if(below.begin(), below.end(), [&](int k) { return first_[k] > j; }),
+                  below.end());
+      if (first_[column] <= j) below.insert(below.begin(), column);
+    }
+    column = j;
+    rows = below;
+  });
 }
 
 }  // namespace bravik
