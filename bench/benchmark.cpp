@@ -166,6 +166,9 @@ Measurement measureEngine(const SizeRun& run, EngineInterface kind, const std::s
       std::cerr << "note: engine solver " << name << " did not adjust: " << result.failure << "\n";
       return {};
     }
+    if (quality)
+      std::cerr << "note: " << name << " iterations " << result.iteration_seconds
+                << " s, quality analysis " << result.analysis_seconds << " s\n";
     return {(result.iteration_seconds + result.analysis_seconds) / std::max(result.iterations, 1),
             static_cast<double>(result.iterations)};
   });

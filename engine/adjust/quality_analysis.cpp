@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <ostream>
 #include <set>
 #include <sstream>
@@ -69,23 +70,29 @@ bool invertSymmetric(Matrix m, Matrix& inverse) {
   return true;
 }
 
-// The cofactor matrix of the unknowns of a list of design blocks, in block order.
-bool groupCofactors(const NormalSystem& normals, const std::vector<DesignBlock>& blocks,
-                    Matrix& Q) {
-  int n = 0;
-  for (const DesignBlock& b : blocks) n += b.A.cols();
-  Q.resize(n, n);
+// Cofactors between the unknowns of two lists of design blocks, in block order. `diagonal` returns
+// a cached block of one whole object, or null.
+template <class Diagonal>
+bool cofactorsBetween(const NormalSystem& normals, const std::vector<DesignBlock>& rows,
+                      const std::vector<DesignBlock>& cols, Diagonal&& diagonal, Matrix& Q) {
+  int n = 0, m = 0;
+  for (const DesignBlock& b : rows) n += b.A.cols();
+  for (const DesignBlock& b : cols) m += b.A.cols();
+  Q.resize(n, m);
   Matrix part;
   int row = 0;
-  for (std::size_t a = 0; a < blocks.size(); ++a) {
-    const int ra = blocks[a].A.cols();
-    int col = row;
-    for (std::size_t b = a; b < blocks.size(); ++b) {
-      const int cb = blocks[b].A.cols();
+  for (const DesignBlock& a : rows) {
+    const int ra = a.A.cols();
+    int col = 0;
+    for (const DesignBlock& b : cols) {
+      const int cb = b.A.cols();
       if (ra > 0 && cb > 0) {
-        if (!normals.inverseBlock(blocks[a].offset, ra, blocks[b].offset, cb, part)) return false;
+        const Matrix* cached = a.offset == b.offset && ra == cb ? diagonal(a.offset, ra) : nullptr;
+        if (cached == nullptr && !normals.inverseBlock(a.offset, ra, b.offset, cb, part))
+          return false;
+        const Matrix& block = cached != nullptr ? *cached : part;
         for (int i = 0; i < ra; ++i)
-          for (int j = 0; j < cb; ++j) Q(row + i, col + j) = Q(col + j, row + i) = part(i, j);
+          for (int j = 0; j < cb; ++j) Q(row + i, col + j) = block(i, j);
       }
       col += cb;
     }
@@ -107,6 +114,15 @@ Matrix joinedDesign(const std::vector<DesignBlock>& blocks, int rows) {
   }
   return A;
 }
+
+// The cached cofactor block of a whole object (by its first unknown and size), or null.
+struct DiagonalLookup {
+  const std::map<int, Matrix>* blocks;
+  const Matrix* operator()(int first, int n) const {
+    auto it = blocks->find(first);
+    return it != blocks->end() && it->second.rows() == n ? &it->second : nullptr;
+  }
+};
 
 class Analysis {
  public:
@@ -145,7 +161,14 @@ class Analysis {
       results_.failure = "the observations could not be evaluated at the adjusted values.";
       return;
     }
-    if (!results_.suspected.empty()) refineSuspects();
+    if (!results_.suspected.empty()) {
+      if (normals_.size() <= kMaxUnknownsForSnoopingIteration) {
+        refineSuspects();
+      } else if (!separateSuspectsOfOnePoint()) {
+        results_.failure = "the observations of a suspected point could not be evaluated.";
+        return;
+      }
+    }
     std::stable_sort(
         results_.suspected.begin(), results_.suspected.end(),
         [](const SnoopedObservation& a, const SnoopedObservation& b) { return a.w > b.w; });
@@ -183,6 +206,7 @@ class Analysis {
       if (n == 0) continue;
       const int first = object->firstUnknown();
       if (!normals_.inverseBlock(first, n, first, n, Q)) return false;
+      diagonal_.emplace(first, Q);
       for (int k = 0; k < n; ++k) {
         qdiag_[first + k] = Q(k, k);
         results_.sdev[first + k] = results_.sigma0 * std::sqrt(std::max(Q(k, k), 0.0));
@@ -301,7 +325,8 @@ class Analysis {
                   const std::string& point) {
     const int r = static_cast<int>(group.l.size());
     Matrix Qx;
-    if (!groupCofactors(normals_, group.blocks, Qx)) return false;
+    if (!cofactorsBetween(normals_, group.blocks, group.blocks, DiagonalLookup{&diagonal_}, Qx))
+      return false;
     const Matrix A = joinedDesign(group.blocks, r);
     const Matrix H = multiplyTransposed(multiply(A, Qx), A);
     const Matrix Qll = multiplyTransposed(multiply(group.B, group.Q), group.B);
@@ -492,15 +517,134 @@ class Analysis {
       if (!normals_.inverseBlock(object->firstUnknown(), n, object->firstUnknown(), n, Q))
         return false;
       for (int k = 0; k < n; ++k) qdiag_[object->firstUnknown() + k] = Q(k, k);
+      diagonal_[object->firstUnknown()] = Q;
+    }
+    return true;
+  }
+
+  // A blunder in one image point spreads most into the residuals of the other rays of its object
+  // point, which one pass of tests would accuse as well. For every point with suspects the test is
+  // repeated on the point's rays jointly: the ray with the largest w is taken as the blunder, the
+  // other rays are tested again conditioned on it (residuals and cofactors after its removal,
+  //   v' = v - Q_vb Q_bb^-1 v_b,  Q' = Q - Q_vb Q_bb^-1 Q_bv,
+  // the exact effect in the linear model), and so on while a conditioned w exceeds the limit. Only
+  // the rays taken as blunders stay suspected.
+  bool separateSuspectsOfOnePoint() {
+    std::map<std::string, std::vector<SnoopedObservation>> byPoint;
+    std::vector<SnoopedObservation> kept;
+    for (const SnoopedObservation& o : results_.suspected) {
+      if (o.kind == SnoopedObservation::Kind::kImage) {
+        byPoint[o.point].push_back(o);
+      } else {
+        kept.push_back(o);
+      }
+    }
+    // The rays of those points: (image, index of the image point).
+    std::map<std::string, std::vector<std::pair<const BundleImage*, std::size_t>>> rays;
+    for (const BundleImage* image : block_.images.items())
+      for (std::size_t k = 0; k < image->points.size(); ++k)
+        if (byPoint.count(image->points[k].id) != 0)
+          rays[image->points[k].id].push_back({image, k});
+    for (const auto& [point, suspects] : byPoint) {
+      if (!separatePoint(rays[point], suspects, kept)) return false;
+    }
+    results_.suspected = std::move(kept);
+    return true;
+  }
+
+  bool separatePoint(const std::vector<std::pair<const BundleImage*, std::size_t>>& rays,
+                     const std::vector<SnoopedObservation>& suspects,
+                     std::vector<SnoopedObservation>& kept) {
+    std::vector<ObservationGroup> groups;
+    std::vector<const BundleImage*> images;
+    for (const auto& [image, k] : rays) {
+      ObservationGroup group;
+      if (image->observationGroup(k, block_.objectPoints, block_.settings, group) != 1) continue;
+      if (group.l.size() != 2) return false;
+      groups.push_back(std::move(group));
+      images.push_back(image);
+    }
+    const int n = static_cast<int>(groups.size());
+    // Joint residuals and their cofactors, two rows per ray.
+    Vector v(2 * n);
+    Matrix Qvv(2 * n, 2 * n);
+    Matrix cross;
+    for (int a = 0; a < n; ++a) {
+      v[2 * a] = -groups[a].l[0];
+      v[2 * a + 1] = -groups[a].l[1];
+      const Matrix Qll = multiplyTransposed(multiply(groups[a].B, groups[a].Q), groups[a].B);
+      for (int b = a; b < n; ++b) {
+        if (!cofactorsBetween(normals_, groups[a].blocks, groups[b].blocks,
+                              DiagonalLookup{&diagonal_}, cross))
+          return false;
+        const Matrix Aa = joinedDesign(groups[a].blocks, 2);
+        const Matrix Ab = joinedDesign(groups[b].blocks, 2);
+        const Matrix H = multiplyTransposed(multiply(Aa, cross), Ab);
+        for (int i = 0; i < 2; ++i)
+          for (int j = 0; j < 2; ++j) {
+            const double q = (a == b ? Qll(i, j) : 0.0) - H(i, j);
+            Qvv(2 * a + i, 2 * b + j) = q;
+            Qvv(2 * b + j, 2 * a + i) = q;
+          }
+      }
+    }
+    const double sigma0 = results_.sigma0Apriori;
+    auto w = [&](int row) {
+      return Qvv(row, row) > 0.0 ? std::abs(v[row]) / (sigma0 * std::sqrt(Qvv(row, row))) : 0.0;
+    };
+    std::vector<bool> taken(n, false);
+    for (int round = 0; round < n; ++round) {
+      int worst = -1;
+      double largest = results_.snoopingLimit;
+      for (int row = 0; row < 2 * n; ++row)
+        if (!taken[row / 2] && Qvv(row, row) >= kUncontrolledRedundancy * 1e-300 &&
+            w(row) > largest)
+          largest = w(row), worst = row;
+      if (worst < 0) break;
+      const int b = worst / 2;
+      taken[b] = true;
+      // Condition on ray b: v -= Q_vb Q_bb^-1 v_b, Q -= Q_vb Q_bb^-1 Q_bv.
+      Matrix Qbb(2, 2), inverse;
+      for (int i = 0; i < 2; ++i)
+        for (int j = 0; j < 2; ++j) Qbb(i, j) = Qvv(2 * b + i, 2 * b + j);
+      if (!invertSymmetric(Qbb, inverse)) break;
+      Matrix G(2 * n, 2);  // Q_vb Q_bb^-1
+      for (int row = 0; row < 2 * n; ++row)
+        for (int j = 0; j < 2; ++j)
+          G(row, j) = Qvv(row, 2 * b) * inverse(0, j) + Qvv(row, 2 * b + 1) * inverse(1, j);
+      const double vb[2] = {v[2 * b], v[2 * b + 1]};
+      Matrix Qb(2, 2 * n);
+      for (int j = 0; j < 2; ++j)
+        for (int col = 0; col < 2 * n; ++col) Qb(j, col) = Qvv(2 * b + j, col);
+      for (int row = 0; row < 2 * n; ++row) {
+        v[row] -= G(row, 0) * vb[0] + G(row, 1) * vb[1];
+        for (int col = 0; col < 2 * n; ++col)
+          Qvv(row, col) -= G(row, 0) * Qb(0, col) + G(row, 1) * Qb(1, col);
+      }
+      for (const SnoopedObservation& o : suspects)
+        if (o.image == images[b]->id()) kept.push_back(o);
+    }
+    // The largest w left among the rays not taken.
+    for (int row = 0; row < 2 * n; ++row) {
+      if (taken[row / 2] || w(row) <= results_.largestUnflaggedW) continue;
+      results_.largestUnflaggedW = w(row);
+      results_.largestUnflagged = "image " + images[row / 2]->id() + " point " +
+                                  rays.front().first->points[rays.front().second].id +
+                                  (row % 2 == 0 ? " x" : " y") + ", after the blunder of its point";
     }
     return true;
   }
 
   static constexpr double kRemovalFactor = 1e4;  // std. dev. factor: weight 1e-8
   static constexpr int kMaxSnoopingPasses = 50;
+  // Above this many unknowns a pass of the iteration (a new solution and inversion) costs too much;
+  // the suspects of one point are then separated by conditioning instead.
+  static constexpr int kMaxUnknownsForSnoopingIteration = 20000;
 
   QualityResults* snoop_ = nullptr;
   std::vector<SnoopedObservation> confirmed_;
+  std::map<int, Matrix> diagonal_;  // cofactor block of each object, by first unknown
+
   Block& block_;
   NormalSystem& normals_;
   AdjustmentState& state_;

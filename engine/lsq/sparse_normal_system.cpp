@@ -672,6 +672,9 @@ void SparseNormalSystem::retainFactor(bool retain) {
     kept_envelope_.reset();
     kept_supernodal_.reset();
     inverted_ = false;
+    std::vector<double>().swap(point_inverse_rows_);
+    std::vector<double>().swap(point_inverse_diag_);
+    std::vector<char>().swap(point_inverse_done_);
   }
 }
 
@@ -684,6 +687,9 @@ bool SparseNormalSystem::prepareInverse() {
   } else if (unknowns_ > 3 * points_ || !solved_once_) {
     return false;  // nothing solved, or the factor was not kept
   }
+  point_inverse_rows_.assign(coupling_values_.size(), 0.0);
+  point_inverse_diag_.assign(9 * static_cast<std::size_t>(points_), 0.0);
+  point_inverse_done_.assign(points_, 0);
   inverted_ = true;
   return true;
 }
@@ -727,59 +733,70 @@ void solvePointTransposed(const double* f, Matrix& T) {
 
 }  // namespace
 
-// Q_ph = -L_p^-T sum_g Y_pg Q_gh over the objects g observing p.
-bool SparseNormalSystem::pointInverseRow(int p, int h, Matrix& out) const {
-  const int sh = reduced_size_[h];
-  out.resize(3, sh);
-  Matrix Q;
-  for (const Coupling& cp : couplings_[p]) {
-    if (!reducedInverse(cp.object, h, Q)) return false;
-    const int sg = reduced_size_[cp.object];
-    const double* Y = coupling_work_.data() + cp.at;
-    for (int r = 0; r < 3; ++r)
-      for (int a = 0; a < sg; ++a) {
-        const double y = Y[r * sg + a];
-        if (y == 0.0) continue;
-        for (int c = 0; c < sh; ++c) out(r, c) -= y * Q(a, c);
-      }
-  }
-  solvePointTransposed(point_factor_.data() + 6 * static_cast<std::size_t>(p), out);
-  return true;
-}
-
-// Q_pp = L_p^-T (I + M) L_p^-1 with M = sum_gh Y_pg Q_gh Y_ph^T.
-bool SparseNormalSystem::pointInverseDiagonal(int p, Matrix& out) const {
-  Matrix M(3, 3);
-  Matrix row;
-  for (const Coupling& ch : couplings_[p]) {
-    // T = sum_g Y_pg Q_gh, 3 x s_h.
+// Every block of point p's row of Q at once, kept for later requests:
+//   T_h = sum_g Y_pg Q_gh,  Q_ph = -L_p^-T T_h,  Q_pp = L_p^-T (I + sum_h T_h Y_ph^T) L_p^-1,
+// g and h over the objects observing p (pairs that the factor's structure always holds).
+bool SparseNormalSystem::ensurePointInverse(int p) const {
+  if (point_inverse_done_[p]) return true;
+  const auto& list = couplings_[p];
+  double M[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+  std::vector<double> T;
+  for (const Coupling& ch : list) {
     const int sh = reduced_size_[ch.object];
-    Matrix T(3, sh);
-    Matrix Q;
-    for (const Coupling& cg : couplings_[p]) {
-      if (!reducedInverse(cg.object, ch.object, Q)) return false;
+    T.assign(3 * static_cast<std::size_t>(sh), 0.0);
+    for (const Coupling& cg : list) {
+      if (!adjacent(cg.object, ch.object)) return false;
       const int sg = reduced_size_[cg.object];
       const double* Y = coupling_work_.data() + cg.at;
-      for (int r = 0; r < 3; ++r)
-        for (int a = 0; a < sg; ++a)
-          for (int c = 0; c < sh; ++c) T(r, c) += Y[r * sg + a] * Q(a, c);
+      for (int a = 0; a < sg; ++a)
+        for (int c = 0; c < sh; ++c) {
+          const double q = invertedEntry(kept_start_[cg.object] + a, kept_start_[ch.object] + c);
+          for (int r = 0; r < 3; ++r) T[r * sh + c] += Y[r * sg + a] * q;
+        }
     }
     const double* Yh = coupling_work_.data() + ch.at;
     for (int r = 0; r < 3; ++r)
       for (int t = 0; t < 3; ++t)
-        for (int c = 0; c < sh; ++c) M(r, t) += T(r, c) * Yh[t * sh + c];
+        for (int c = 0; c < sh; ++c) M[3 * r + t] += T[r * sh + c] * Yh[t * sh + c];
+    Matrix row(3, sh);
+    for (int r = 0; r < 3; ++r)
+      for (int c = 0; c < sh; ++c) row(r, c) = -T[r * sh + c];
+    solvePointTransposed(point_factor_.data() + 6 * static_cast<std::size_t>(p), row);
+    std::copy(row.data(), row.data() + 3 * sh, point_inverse_rows_.begin() + ch.at);
   }
-  for (int r = 0; r < 3; ++r) M(r, r) += 1.0;
   const double* f = point_factor_.data() + 6 * static_cast<std::size_t>(p);
-  solvePointTransposed(f, M);  // L^-T (I + M)
-  // (L^-T (I + M)) L^-1 = (L^-T (L^-T (I + M))^T)^T; the result is symmetric.
-  Matrix Mt(3, 3);
+  Matrix X(3, 3);
+  for (int k = 0; k < 9; ++k) X.data()[k] = M[k];
+  solvePointTransposed(f, X);  // L^-T (I + M)
+  Matrix Xt(3, 3);             // (L^-T (L^-T (I + M))^T)^T = L^-T (I + M) L^-1, symmetric
   for (int r = 0; r < 3; ++r)
-    for (int c = 0; c < 3; ++c) Mt(r, c) = M(c, r);
-  solvePointTransposed(f, Mt);
+    for (int c = 0; c < 3; ++c) Xt(r, c) = X(c, r);
+  solvePointTransposed(f, Xt);
+  double* diagonal = point_inverse_diag_.data() + 9 * static_cast<std::size_t>(p);
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) diagonal[3 * r + c] = 0.5 * (Xt(r, c) + Xt(c, r));
+  point_inverse_done_[p] = 1;
+  return true;
+}
+
+bool SparseNormalSystem::pointInverseRow(int p, int h, Matrix& out) const {
+  if (!ensurePointInverse(p)) return false;
+  for (const Coupling& ch : couplings_[p]) {
+    if (ch.object != h) continue;
+    const int sh = reduced_size_[h];
+    out.resize(3, sh);
+    std::copy(point_inverse_rows_.begin() + ch.at, point_inverse_rows_.begin() + ch.at + 3 * sh,
+              out.data());
+    return true;
+  }
+  return false;  // an object that does not observe p: not computed
+}
+
+bool SparseNormalSystem::pointInverseDiagonal(int p, Matrix& out) const {
+  if (!ensurePointInverse(p)) return false;
   out.resize(3, 3);
-  for (int r = 0; r < 3; ++r)
-    for (int c = 0; c < 3; ++c) out(r, c) = 0.5 * (Mt(r, c) + Mt(c, r));
+  const double* diagonal = point_inverse_diag_.data() + 9 * static_cast<std::size_t>(p);
+  std::copy(diagonal, diagonal + 9, out.data());
   return true;
 }
 

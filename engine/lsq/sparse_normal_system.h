@@ -172,6 +172,7 @@ class SparseNormalSystem : public NormalSystem {
   void backSubstitutePoints();
   // Blocks of Q between whole objects (object numbering of objectOfUnknown()).
   bool reducedInverse(int g, int h, Matrix& out) const;
+  bool ensurePointInverse(int p) const;
   bool pointInverseRow(int p, int h, Matrix& out) const;
   bool pointInverseDiagonal(int p, Matrix& out) const;
   bool objectInverse(int row_object, int col_object, Matrix& out) const;
@@ -225,6 +226,10 @@ class SparseNormalSystem : public NormalSystem {
   std::unique_ptr<SupernodalMatrix> kept_supernodal_;
   std::vector<int> kept_start_;
   bool inverted_ = false;
+  // Point rows of Q, computed on first request: Q_ph in the layout of coupling_values_, Q_pp.
+  mutable std::vector<double> point_inverse_rows_;
+  mutable std::vector<double> point_inverse_diag_;
+  mutable std::vector<char> point_inverse_done_;
 
   Workspace work_;
   Vector pair_rhs_;

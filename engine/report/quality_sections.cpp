@@ -158,8 +158,13 @@ void writeSnoopingSection(const QualityResults& results, std::ostream& out) {
       << "  - constraint equations           :  " << results.constraintEquations << "\n"
       << "Sum of redundancy numbers          :  " << formatFixed(results.redundancySum, 6) << "\n"
       << "Redundancy                         :  " << results.redundancy << "\n\n"
-      << "Suspected blunders, largest w first (Baarda's iteration: the largest w above the limit\n"
-      << "taken out and the block tested again, " << results.snoopingPasses << " passes)\n"
+      << "Suspected blunders, largest w first\n"
+      << (results.snoopingPasses > 1
+              ? "(Baarda's iteration: the largest w above the limit taken out, the block adjusted\n"
+                "and tested again, " +
+                    std::to_string(results.snoopingPasses) + " passes)\n"
+              : std::string("(one pass; the other rays of a suspect's point tested again after its "
+                            "removal)\n"))
       << "  (v and MDB of image coordinates in um, of unknowns in their own units)\n\n"
       << "    BundleImage    Point ID  Crd.          v       r        w        MDB\n\n";
   for (const SnoopedObservation& o : results.suspected) writeObservationLine(o, out);

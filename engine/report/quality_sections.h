@@ -81,7 +81,8 @@ struct QualityResults {
   int parameterObservations = 0;
   int constraintEquations = 0;
   // Suspected blunders, largest w first: the observations that Baarda's iteration took out one by
-  // one (each with its w when it was the largest); `passes` tests were run for them.
+  // one (each with its w when it was the largest) in `snoopingPasses` passes; for large blocks
+  // (one pass) those left after separating the suspects of one point.
   std::vector<SnoopedObservation> suspected;
   int snoopingPasses = 1;
   std::vector<SnoopedObservation> uncontrolled;  // at most kMaxListedUncontrolled
