@@ -12,7 +12,7 @@ corpus=fuzz/corpus
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 rm -rf "$corpus"
-mkdir -p "$corpus"/{engine_main,engine_typed,project_binary,project_text,settings,passport,col,import,formula}_fuzzer
+mkdir -p "$corpus"/{engine_main,engine_typed,project_binary,project_text,settings,passport,col,import,formula,bro,step}_fuzzer
 
 seed() {  # target name < bytes
   cat > "$corpus/${1}_fuzzer/$2"
@@ -71,6 +71,10 @@ if [[ -x "$blockgen" && -x "$cli" ]]; then
   seed project_binary generated.bun < "$work/job/job.bun"
   [[ -f "$work/job/settings.ini" ]] && seed settings generated.ini < "$work/job/settings.ini"
   head_bytes "$work/block/engine/block.inp" | seed engine_typed generated_main_as_cameras
+  "$cli" aat "$work/job/job.bun" >/dev/null 2>&1 || true
+  for bro in "$work"/job/TiePoints/job_1.bro "$work"/job/TiePoints/job_2.bro; do
+    [[ -f "$bro" ]] && head_bytes "$bro" 16000 | seed bro "generated_$(basename "$bro")"
+  done
   { printf '\x00'; head_bytes "$work/block/gps_imu.txt"; } | seed import generated_gps
 else
   echo "make_corpus: $blockgen or $cli missing; generated seeds skipped" >&2
@@ -96,6 +100,13 @@ seed col CP.col < examples/sample-block/CP.col
 { printf '\x0d'; printf 'P1;100.5;200;30;0.1;-\n# c\nP2;1;2;3\n'; } | seed import gcp_semicolon
 { printf '\x04'; printf 'img_1 1000 2000 300 0.1 0.2 1.5 0.5 - 4 -1\n'; } | seed import gps_blank
 
+# --- The tie-point search's exchange and step files.
+printf '# SSBA file v1.0\n2 3\n0 0 0\n0 0 0\n0 0 0\n0 0 0\n0 0 0\n2.0000000000e+03 0.0000000000e+00 0.0000000000e+00\n1 0 0\n0 1 0\n0 0 1\n10 20 30\n1 1 1\n0 255 255\n2 0 0 1 1 1 0 2 2\n4 5 6\n0 255 255\n1 0 0 3 3\n7 8 9\n255 0 0\n2 0 1 5.5 6.25 1 2 7 8\n' | seed bro one_oriented.bro
+printf '# SSBA file v1.0\n0 0\n' | seed bro empty.bro
+printf '[SSBA]\niLastAddedImage=0\n' | seed step first.abai
+printf '[SSBA]\niLastAddedImage=17\n' | seed step step17.abai
+printf '[Other]\nx=1\n[SSBA]\niLastAddedImage=\n' | seed step empty_value.abai
+
 # --- Formulas.
 i=0
 for f in 'x*(1+k1*r^2)' 'sqrt(x^2+y^2)' 'if(r>1, min(x,y), max(x,-y))' 'sin(pi/4)*cos(x)-tan(y)/2' \
@@ -103,4 +114,5 @@ for f in 'x*(1+k1*r^2)' 'sqrt(x^2+y^2)' 'if(r>1, min(x,y), max(x,-y))' 'sin(pi/4
   i=$((i + 1))
   printf '%s' "$f" | seed formula "f$i"
 done
+{ head -c 3000 /dev/zero | tr '\0' '('; printf -- '-(x+-(('; } | seed formula deep_parentheses
 du -sh "$corpus"

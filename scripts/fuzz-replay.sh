@@ -8,7 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=build-fuzz-replay
 TARGETS=(engine_main_fuzzer engine_typed_fuzzer project_binary_fuzzer project_text_fuzzer
-         settings_fuzzer passport_fuzzer col_fuzzer import_fuzzer formula_fuzzer)
+         settings_fuzzer passport_fuzzer col_fuzzer import_fuzzer formula_fuzzer
+         bro_fuzzer step_fuzzer)
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE=ON \
   -DBUILD_FUZZ=ON -DBUILD_TOOLS=OFF -DBUILD_BENCH=OFF \
   -DFUZZ_REPLAY_MUTATIONS="${FUZZ_REPLAY_MUTATIONS:-200}" >/dev/null

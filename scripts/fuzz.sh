@@ -16,7 +16,7 @@ fi
 case "$1" in
   engine) targets=(engine_main_fuzzer engine_typed_fuzzer) ;;
   project) targets=(project_binary_fuzzer project_text_fuzzer settings_fuzzer passport_fuzzer
-                    col_fuzzer) ;;
+                    col_fuzzer bro_fuzzer step_fuzzer) ;;
   imports) targets=(import_fuzzer formula_fuzzer) ;;
   *) targets=("$1") ;;
 esac

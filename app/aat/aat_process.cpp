@@ -8,6 +8,7 @@
 
 #include <Eigen/Dense>
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -311,21 +312,25 @@ bool CAerialPhotogrammetricProcess::AddImage(int image) {
   const double diagonal = gsd * std::hypot(passport.width, passport.height);
 
   SearchInput input;
-  input.image = {image, &own, raster};
+  input.image = {image, &own, raster, project_.Image(image)->Path()};
   for (int other = 0; other < project_.ImageCount(); ++other) {
     if (other == image) continue;
     const Eigen::Vector3d& centre = orientations_[other].GetN();
     if (std::hypot(centre.x() - ground.x(), centre.y() - ground.y()) <= diagonal) {
       if (GDALDataset* neighbour = OpenRaster(other))
-        input.neighbours.push_back({other, &orientations_[other], neighbour});
+        input.neighbours.push_back(
+            {other, &orientations_[other], neighbour, project_.Image(other)->Path()});
     } else {
       open_rasters_[other].reset();
+      worker_rasters_.Close(other);
     }
   }
   input.terrain = &terrain_;
   input.local_origin = local_origin_;
   input.settings = vantri::aat::SearchSettingsFrom(project_.settings.typed);
   input.keep_going = [this] { return !Aborted(); };
+  input.threads = search_threads_;
+  input.worker_rasters = &worker_rasters_;
   vantri::aat::SearchResult result = vantri::aat::SearchTiePoints(input);
   if (result.aborted) return false;
   for (auto& point : result.points) tie_points_.Append(std::move(point));
@@ -366,6 +371,7 @@ bool CAerialPhotogrammetricProcess::AddImages() {
     completed = AddImage(image);
   }
   open_rasters_.clear();
+  worker_rasters_.Clear();
   return completed;
 }
 
@@ -597,11 +603,19 @@ bool Georeference(const std::vector<int>& images, const std::vector<Eigen::Vecto
 int runAatCommand(const std::vector<std::string>& args, UserInterface& ui, std::ostream& out,
                   std::ostream& err) {
   std::string project_path, resume;
+  int threads = 0;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--resume" && i + 1 < args.size()) {
       resume = args[++i];
+    } else if (args[i] == "--threads" && i + 1 < args.size()) {
+      const std::string& count = args[++i];
+      const auto [end, error] = std::from_chars(count.data(), count.data() + count.size(), threads);
+      if (error != std::errc() || end != count.data() + count.size() || threads < 0) {
+        err << "vantri-cli aat: --threads takes a count of 0 or more (0: every core)\n";
+        return 2;
+      }
     } else if (args[i] == "--help" || args[i] == "-h") {
-      out << "Usage: vantri-cli aat PROJECT.bun [--resume FILE.bro]\n";
+      out << "Usage: vantri-cli aat PROJECT.bun [--resume FILE.bro] [--threads N]\n";
       return 0;
     } else if (project_path.empty() && args[i].rfind("--", 0) != 0) {
       project_path = args[i];
@@ -611,7 +625,7 @@ int runAatCommand(const std::vector<std::string>& args, UserInterface& ui, std::
     }
   }
   if (project_path.empty()) {
-    err << "Usage: vantri-cli aat PROJECT.bun [--resume FILE.bro]\n";
+    err << "Usage: vantri-cli aat PROJECT.bun [--resume FILE.bro] [--threads N]\n";
     return 2;
   }
   CVantriProject project;
@@ -623,6 +637,7 @@ int runAatCommand(const std::vector<std::string>& args, UserInterface& ui, std::
   loadSrtmForProjectImages(project, &srtm);
   CAerialPhotogrammetricProcess process(project, ui);
   process.SetSrtmDem(srtm.dataset.get(), project.coordinate_system.project_to_wgs84());
+  process.SetSearchThreads(threads);
   process.on_image_added = [&](int added, int image, int found) {
     out << "Added image " << added << "/" << project.ImageCount() << ": "
         << project.Image(image)->Name() << " (" << found << " tie points)\n";

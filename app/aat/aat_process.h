@@ -22,6 +22,7 @@
 
 #include "aat/dem_triangulation.h"
 #include "aat/exchange_files.h"
+#include "aat/tie_point_search.h"
 #include "photogrammetry/orientation.h"
 
 class CVantriProject;
@@ -76,6 +77,10 @@ class CAerialPhotogrammetricProcess {
   // The last text logged (why a failed run stopped).
   const std::string& LastMessage() const { return last_message_; }
 
+  // Worker threads of the tie-point search of each added image (0, the
+  // default: the hardware threads). The files are the same for any count.
+  void SetSearchThreads(int threads) { search_threads_ = threads; }
+
   // Called after each image added by the run with (images added, image index,
   // new tie points).
   std::function<void(int, int, int)> on_image_added;
@@ -121,6 +126,8 @@ class CAerialPhotogrammetricProcess {
   std::unique_ptr<vantri::aat::DemCellLookup> dem_;
   vantri::aat::DemTriangulation terrain_;
   std::vector<GDALDatasetUniquePtr> open_rasters_;
+  vantri::aat::WorkerRasters worker_rasters_;
+  int search_threads_ = 0;
   std::string last_message_;
 };
 

@@ -1,9 +1,16 @@
 #include "aat/tie_point_search.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
 #include <opencv2/imgproc.hpp>
 #include <optional>
+#include <system_error>
+#include <thread>
 
 #include "photogrammetry/raster_roi.h"
 #include "project/process_settings.h"
@@ -93,38 +100,46 @@ double GroundSampleDistance(const nvc::COrientation& orientation, const Eigen::V
 
 struct Candidate {
   Eigen::Vector2d pixel;
-  Eigen::Vector3d ground;  // project coordinates
+  std::optional<Eigen::Vector3d> ground;  // project coordinates; empty when the ray misses
 };
 
+// One worker's raster handles: the searched image first, then the neighbours in
+// the input's order.
+using RasterHandles = std::vector<GDALDataset*>;
+
 // Searches one candidate; the point without its index, or null when dropped.
-std::unique_ptr<CSSBAPoint> SearchCandidate(const SearchInput& input, const Candidate& candidate) {
+std::unique_ptr<CSSBAPoint> SearchGroundCandidate(const SearchInput& input,
+                                                  const RasterHandles& rasters,
+                                                  const Eigen::Vector2d& candidate_pixel,
+                                                  const Eigen::Vector3d& ground) {
   const SearchSettings& settings = input.settings;
   const nvc::COrientation& own = *input.image.orientation;
   const int p = static_cast<int>(std::lround(std::sqrt(2.0) * settings.template_size));
   const int s = settings.search_area_size;
-  const double gsd = GroundSampleDistance(own, candidate.ground);
+  const double gsd = GroundSampleDistance(own, ground);
   if (!(gsd > 0)) return nullptr;
 
   GroundPatch reference;
-  const cv::Point pixel(static_cast<int>(std::lround(candidate.pixel.x())),
-                        static_cast<int>(std::lround(candidate.pixel.y())));
-  if (!ResampleGroundAligned(input.image.raster, own, candidate.ground, gsd,
-                             pixel - cv::Point(p / 2, p / 2), p, &reference))
+  const cv::Point rounded(static_cast<int>(std::lround(candidate_pixel.x())),
+                          static_cast<int>(std::lround(candidate_pixel.y())));
+  if (!ResampleGroundAligned(rasters[0], own, ground, gsd, rounded - cv::Point(p / 2, p / 2), p,
+                             &reference))
     return nullptr;
 
   auto point = std::make_unique<CSSBAPoint>();
   point->R = 0, point->G = 255, point->B = 255;
-  point->measurements.emplace_back(input.image.index, CSSBAColl::kDefaultKey, candidate.pixel.x(),
-                                   candidate.pixel.y());
+  point->measurements.emplace_back(input.image.index, CSSBAColl::kDefaultKey, candidate_pixel.x(),
+                                   candidate_pixel.y());
   std::vector<nvc::COrientation> rays = {own};
-  std::vector<std::optional<Eigen::Vector2d>> ray_pixels = {candidate.pixel};
+  std::vector<std::optional<Eigen::Vector2d>> ray_pixels = {candidate_pixel};
 
   // The search region must stay inside the neighbour: margin s / 2 + 1 on every
   // side.
   const double margin = s / 2 + 1;
-  for (const SearchImage& neighbour : input.neighbours) {
+  for (size_t k = 0; k < input.neighbours.size(); ++k) {
+    const SearchImage& neighbour = input.neighbours[k];
     const nvc::COrientation& other = *neighbour.orientation;
-    const Eigen::Vector2d projected = other.Pt3dToPix(candidate.ground);
+    const Eigen::Vector2d projected = other.Pt3dToPix(ground);
     if (!projected.allFinite() || projected.x() < margin || projected.y() < margin ||
         projected.x() > other.GetWidth() - margin || projected.y() > other.GetHeight() - margin)
       continue;
@@ -133,8 +148,8 @@ std::unique_ptr<CSSBAPoint> SearchCandidate(const SearchInput& input, const Cand
     // Both patches are resampled with the new image's ground sample distance,
     // so that they lie on the same ground grid.
     GroundPatch search;
-    if (!ResampleGroundAligned(neighbour.raster, other, candidate.ground, gsd,
-                               centre - cv::Point(s / 2, s / 2), s, &search))
+    if (!ResampleGroundAligned(rasters[k + 1], other, ground, gsd, centre - cv::Point(s / 2, s / 2),
+                               s, &search))
       continue;
     const PatchMatch match =
         MatchPatches(reference.patch, search.patch, settings.template_size, settings.subpixel);
@@ -151,7 +166,7 @@ std::unique_ptr<CSSBAPoint> SearchCandidate(const SearchInput& input, const Cand
   const nvc::CMultiImageIntersection intersection(rays);
   Eigen::Vector3d intersected;
   if (intersection.Intersect(ray_pixels, &intersected) == 0) return nullptr;
-  if (intersected.z() - candidate.ground.z() > kMaxHeightJump) return nullptr;
+  if (intersected.z() - ground.z() > kMaxHeightJump) return nullptr;
   const Eigen::Vector3d local = intersected - input.local_origin;
   point->X = local.x(), point->Y = local.y(), point->Z = local.z();
   return point;
@@ -242,29 +257,175 @@ PatchMatch MatchPatches(const cv::Mat& reference, const cv::Mat& search, int tem
   return match;
 }
 
+GDALDataset* WorkerRasters::Get(int worker, int index, const std::string& path) {
+  GDALDatasetUniquePtr& slot = handles_[{index, worker}];
+  if (slot == nullptr && !path.empty())
+    slot.reset(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+  return slot.get();
+}
+
+void WorkerRasters::Close(int index) {
+  for (auto it = handles_.begin(); it != handles_.end();)
+    it = it->first.first == index ? handles_.erase(it) : std::next(it);
+}
+
+int SearchThreadCount(int requested) {
+  if (requested > 0) return requested;
+  return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+}
+
+namespace {
+
+// A dropped candidate also when OpenCV or an allocation fails on it: nothing
+// may escape a worker thread.
+std::unique_ptr<CSSBAPoint> SearchCandidate(const SearchInput& input, const RasterHandles& rasters,
+                                            const Candidate& candidate) {
+  if (!candidate.ground) return nullptr;
+  try {
+    return SearchGroundCandidate(input, rasters, candidate.pixel, *candidate.ground);
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+}
+
+// The grid positions with their ground points. The terrain's cell locator keeps
+// scratch state, so this runs on the calling thread before any worker starts.
+std::vector<Candidate> LocateCandidates(const SearchInput& input) {
+  const nvc::COrientation& own = *input.image.orientation;
+  std::vector<Candidate> candidates;
+  for (const cv::Point& position : CandidateGrid(input.settings, own.GetWidth(), own.GetHeight())) {
+    Candidate candidate;
+    candidate.pixel = {double(position.x), double(position.y)};
+    Eigen::Vector3d hit;
+    if (input.terrain->IntersectRay(own.GetN() - input.local_origin,
+                                    own.PixToVec3d(candidate.pixel), &hit))
+      candidate.ground = hit + input.local_origin;
+    candidates.push_back(candidate);
+  }
+  return candidates;
+}
+
+// Handles for workers 1 .. wanted - 1 (worker 0 reads through the caller's
+// handles); the workers that got all of theirs, at least the first.
+std::vector<RasterHandles> WorkerHandles(const SearchInput& input, int wanted,
+                                         WorkerRasters* rasters) {
+  std::vector<RasterHandles> handles(1);
+  handles[0].push_back(input.image.raster);
+  for (const SearchImage& neighbour : input.neighbours) handles[0].push_back(neighbour.raster);
+  for (int worker = 1; worker < wanted; ++worker) {
+    RasterHandles own;
+    own.push_back(rasters->Get(worker, input.image.index, input.image.path));
+    for (const SearchImage& neighbour : input.neighbours)
+      own.push_back(rasters->Get(worker, neighbour.index, neighbour.path));
+    if (std::find(own.begin(), own.end(), nullptr) != own.end()) break;
+    handles.push_back(std::move(own));
+  }
+  return handles;
+}
+
+// The calling thread searches every candidate itself, polling before each.
+void SearchAlone(const SearchInput& input, const RasterHandles& rasters,
+                 const std::vector<Candidate>& candidates,
+                 std::vector<std::unique_ptr<CSSBAPoint>>* found, SearchResult* result) {
+  for (size_t i = 0; i < candidates.size(); ++i) {
+    if (input.keep_going && !input.keep_going()) {
+      result->aborted = true;
+      return;
+    }
+    ++result->candidates;
+    (*found)[i] = SearchCandidate(input, rasters, candidates[i]);
+  }
+}
+
+// Workers take the candidates in turn and put each result into its own slot;
+// the calling thread polls `keep_going` after each finished candidate and at
+// least every 100 ms, and stops the workers when it returns false.
+void SearchWithWorkers(const SearchInput& input, const std::vector<RasterHandles>& handles,
+                       const std::vector<Candidate>& candidates,
+                       std::vector<std::unique_ptr<CSSBAPoint>>* found, SearchResult* result) {
+  const int count = static_cast<int>(candidates.size());
+  std::atomic<int> next{0};
+  std::atomic<bool> stop{false};
+  std::mutex mutex;
+  std::condition_variable finished_one;
+  int finished = 0, running = 0;
+  auto work = [&](const RasterHandles& rasters) {
+    for (int i = next++; i < count && !stop; i = next++) {
+      (*found)[i] = SearchCandidate(input, rasters, candidates[i]);
+      std::lock_guard<std::mutex> lock(mutex);
+      ++finished;
+      finished_one.notify_one();
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    --running;
+    finished_one.notify_one();
+  };
+  std::vector<std::thread> workers;
+  for (const RasterHandles& rasters : handles) {
+    // A thread the system refuses leaves the candidates to those already running.
+    try {
+      std::lock_guard<std::mutex> lock(mutex);
+      workers.emplace_back(work, std::cref(rasters));
+      ++running;
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
+  if (workers.empty()) {
+    SearchAlone(input, handles[0], candidates, found, result);
+    return;
+  }
+  int seen = 0;
+  for (;;) {
+    std::unique_lock<std::mutex> lock(mutex);
+    finished_one.wait_for(lock, std::chrono::milliseconds(100),
+                          [&] { return finished != seen || running == 0; });
+    seen = finished;
+    if (running == 0) break;
+    lock.unlock();
+    if (!stop && input.keep_going && !input.keep_going()) {
+      stop = true;
+      result->aborted = true;
+    }
+  }
+  for (std::thread& worker : workers) worker.join();
+  result->candidates = std::min(count, next.load());
+  result->workers = static_cast<int>(workers.size());
+}
+
+bool HasPaths(const SearchInput& input) {
+  if (input.image.path.empty()) return false;
+  for (const SearchImage& neighbour : input.neighbours)
+    if (neighbour.path.empty()) return false;
+  return true;
+}
+
+}  // namespace
+
 SearchResult SearchTiePoints(const SearchInput& input) {
   SearchResult result;
   if (input.image.orientation == nullptr || input.image.raster == nullptr ||
       input.terrain == nullptr)
     return result;
-  const nvc::COrientation& own = *input.image.orientation;
-  const std::vector<cv::Point> grid =
-      CandidateGrid(input.settings, own.GetWidth(), own.GetHeight());
-  for (const cv::Point& position : grid) {
-    if (input.keep_going && !input.keep_going()) {
-      result.aborted = true;
-      break;
-    }
-    ++result.candidates;
-    Candidate candidate;
-    candidate.pixel = {double(position.x), double(position.y)};
-    Eigen::Vector3d hit;
-    if (!input.terrain->IntersectRay(own.GetN() - input.local_origin,
-                                     own.PixToVec3d(candidate.pixel), &hit))
-      continue;
-    candidate.ground = hit + input.local_origin;
-    if (auto point = SearchCandidate(input, candidate)) result.points.push_back(std::move(point));
-  }
+  const std::vector<Candidate> candidates = LocateCandidates(input);
+  std::vector<std::unique_ptr<CSSBAPoint>> found(candidates.size());
+  const int wanted =
+      std::min(SearchThreadCount(input.threads), static_cast<int>(candidates.size()));
+  WorkerRasters own_rasters;
+  WorkerRasters* rasters = input.worker_rasters != nullptr ? input.worker_rasters : &own_rasters;
+  const std::vector<RasterHandles> handles = wanted > 1 && HasPaths(input)
+                                                 ? WorkerHandles(input, wanted, rasters)
+                                                 : WorkerHandles(input, 1, rasters);
+  if (handles.size() == 1)
+    SearchAlone(input, handles[0], candidates, &found, &result);
+  else if (input.keep_going && !input.keep_going())
+    result.aborted = true;
+  else
+    SearchWithWorkers(input, handles, candidates, &found, &result);
+  if (result.aborted) return result;
+  // Candidate order, whichever worker found them.
+  for (auto& point : found)
+    if (point != nullptr) result.points.push_back(std::move(point));
   return result;
 }
 

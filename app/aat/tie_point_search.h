@@ -9,18 +9,21 @@
 // points, so the images of a block can be searched anywhere and their results
 // concatenated in image order.
 
+#include <gdal_priv.h>
+
 #include <Eigen/Core>
 #include <functional>
+#include <map>
 #include <memory>
 #include <opencv2/core.hpp>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "aat/dem_triangulation.h"
 #include "photogrammetry/orientation.h"
 #include "ssba/ssba.h"
 
-class GDALDataset;
 struct VantriTypedSettings;
 
 namespace vantri::aat {
@@ -41,12 +44,36 @@ SearchSettings SearchSettingsFrom(const VantriTypedSettings& typed);
 std::vector<cv::Point> CandidateGrid(const SearchSettings& settings, int width, int height);
 
 // One image taking part in a search: its project index, approximate orientation
-// (project coordinates, not owned) and open raster (not owned).
+// (project coordinates, not owned), open raster (not owned; read by the first
+// worker only) and the raster's file, which further workers open for
+// themselves (GDAL datasets must not be shared between threads).
 struct SearchImage {
   int index = -1;
   const nvc::COrientation* orientation = nullptr;
   GDALDataset* raster = nullptr;
+  std::string path;
 };
+
+// Read-only raster handles of the search workers beyond the first, by worker
+// and image. The AAT run keeps them between the images it adds, so that a
+// neighbour's raster is opened once per worker while it stays a neighbour.
+// Used from the calling thread only.
+class WorkerRasters {
+ public:
+  // Worker `worker`'s handle on image `index`, opened read-only from `path` on
+  // first use; null when it cannot be opened.
+  GDALDataset* Get(int worker, int index, const std::string& path);
+  // Closes every worker's handle on an image.
+  void Close(int index);
+  void Clear() { handles_.clear(); }
+  int OpenCount() const { return static_cast<int>(handles_.size()); }
+
+ private:
+  std::map<std::pair<int, int>, GDALDatasetUniquePtr> handles_;  // (image, worker)
+};
+
+// The worker count for a requested one: 0 or less means the hardware threads.
+int SearchThreadCount(int requested);
 
 struct SearchInput {
   SearchImage image;
@@ -54,9 +81,18 @@ struct SearchInput {
   const DemTriangulation* terrain = nullptr;  // local coordinates
   Eigen::Vector3d local_origin = Eigen::Vector3d::Zero();
   SearchSettings settings;
-  // Called before each candidate (the UI pumps messages there); false ends the
-  // search.
+  // Called on the calling thread before each candidate, and with several
+  // workers at least every 100 ms while they run (the UI pumps messages
+  // there); false ends the search.
   std::function<bool()> keep_going;
+  // Worker threads that share the candidates (0: the hardware threads). The
+  // calling thread only polls `keep_going` while they run. The new points,
+  // their order and every value in them are the same for any count. With one
+  // worker, or when an image has no path, the calling thread searches alone.
+  int threads = 0;
+  // Handles of the workers beyond the first, kept by the caller between
+  // searches; null: opened for this search only.
+  WorkerRasters* worker_rasters = nullptr;
 };
 
 struct SearchResult {
@@ -65,6 +101,7 @@ struct SearchResult {
   // matching neighbour. Point indices are left for the caller's list.
   std::vector<std::unique_ptr<CSSBAPoint>> points;
   int candidates = 0;  // grid positions looked at
+  int workers = 1;     // threads that searched them
   bool aborted = false;
 };
 

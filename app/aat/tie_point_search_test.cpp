@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <opencv2/imgproc.hpp>
 
 #include "render.h"
 #include "survey.h"
+#include "testing/temp_folder.h"
 
 namespace vantri::aat {
 namespace {
@@ -136,9 +138,10 @@ struct RenderedBlock : testing::Test {
 
   SearchInput InputFor(int image) const {
     SearchInput input;
-    input.image = {image, &approximate[image], rasters[image]};
+    input.image = {image, &approximate[image], rasters[image], ""};
     for (int other = 0; other < static_cast<int>(rasters.size()); ++other)
-      if (other != image) input.neighbours.push_back({other, &approximate[other], rasters[other]});
+      if (other != image)
+        input.neighbours.push_back({other, &approximate[other], rasters[other], ""});
     input.terrain = terrain;
     input.local_origin = origin;
     input.settings.template_size = 16;
@@ -245,6 +248,102 @@ TEST_F(RenderedBlock, UnreachableThresholdDropsEveryPointAndAbortStopsBeforeTheF
   const SearchResult aborted = SearchTiePoints(input);
   EXPECT_TRUE(aborted.aborted);
   EXPECT_EQ(aborted.candidates, 0);
+}
+
+// Every value of the found points, byte for byte, in their order.
+std::string Bytes(const SearchResult& result) {
+  std::string bytes;
+  auto add = [&bytes](const auto& value) {
+    bytes.append(reinterpret_cast<const char*>(&value), sizeof value);
+  };
+  for (const auto& point : result.points) {
+    add(point->X), add(point->Y), add(point->Z), add(point->R), add(point->G), add(point->B);
+    for (const CSSBAColl& m : point->measurements) add(m.camera), add(m.key), add(m.x), add(m.y);
+    bytes += '|';
+  }
+  return bytes;
+}
+
+// The block's rasters written as GeoTIFF files, so that each worker can open
+// its own handles.
+struct RenderedFiles : RenderedBlock {
+  void SetUp() override {
+    GDALDriver* tiff = GetGDALDriverManager()->GetDriverByName("GTiff");
+    for (size_t i = 0; i < rasters.size(); ++i) {
+      paths.push_back(folder / ("image" + std::to_string(i) + ".tif"));
+      GDALClose(
+          tiff->CreateCopy(paths.back().c_str(), rasters[i], FALSE, nullptr, nullptr, nullptr));
+      files.emplace_back(
+          GDALDataset::Open(paths.back().c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY));
+      ASSERT_NE(files.back(), nullptr);
+    }
+  }
+  SearchInput FileInputFor(int image) const {
+    SearchInput input = InputFor(image);
+    input.image.raster = files[image].get();
+    input.image.path = paths[image];
+    for (SearchImage& neighbour : input.neighbours) {
+      neighbour.raster = files[neighbour.index].get();
+      neighbour.path = paths[neighbour.index];
+    }
+    return input;
+  }
+  test_support::TempFolder folder;
+  std::vector<std::string> paths;
+  std::vector<GDALDatasetUniquePtr> files;
+};
+
+TEST_F(RenderedFiles, WorkersFindTheSameBytesInTheSameOrderAsOneThread) {
+  for (bool subpixel : {false, true}) {
+    SearchInput input = FileInputFor(1);
+    input.settings.subpixel = subpixel;
+    input.threads = 1;
+    const SearchResult alone = SearchTiePoints(input);
+    ASSERT_GE(alone.points.size(), 20u);
+    EXPECT_EQ(alone.workers, 1);
+    for (int threads : {2, 3, 7}) {
+      input.threads = threads;
+      const SearchResult shared = SearchTiePoints(input);
+      EXPECT_EQ(shared.workers, threads) << threads;
+      EXPECT_EQ(shared.candidates, 36);
+      EXPECT_TRUE(Bytes(shared) == Bytes(alone)) << threads << " threads, subpixel " << subpixel;
+    }
+  }
+}
+
+TEST_F(RenderedFiles, WorkerHandlesStayOpenUntilClosedAndRastersWithoutFilesSearchAlone) {
+  WorkerRasters kept;
+  SearchInput input = FileInputFor(0);
+  input.threads = 3;
+  input.worker_rasters = &kept;
+  const SearchResult first = SearchTiePoints(input);
+  EXPECT_EQ(first.workers, 3);
+  // Workers 1 and 2 hold one handle on each of the six images.
+  EXPECT_EQ(kept.OpenCount(), 12);
+  EXPECT_TRUE(Bytes(SearchTiePoints(input)) == Bytes(first));
+  EXPECT_EQ(kept.OpenCount(), 12);
+  kept.Close(4);
+  EXPECT_EQ(kept.OpenCount(), 10);
+
+  // Memory rasters have no file to open again: the calling thread searches alone.
+  SearchInput memory = InputFor(0);
+  memory.threads = 3;
+  const SearchResult alone = SearchTiePoints(memory);
+  EXPECT_EQ(alone.workers, 1);
+  EXPECT_TRUE(Bytes(alone) == Bytes(first));
+}
+
+TEST_F(RenderedFiles, AnAbortWhileWorkersRunReturnsNoPoints) {
+  SearchInput input = FileInputFor(1);
+  input.threads = 2;
+  input.settings.max_points_to_search = 400;  // enough work to be still running at the first poll
+  int polls = 0;
+  input.keep_going = [&polls] { return ++polls < 2; };  // the start passes, the first poll stops
+  const SearchResult result = SearchTiePoints(input);
+  EXPECT_TRUE(result.aborted);
+  EXPECT_TRUE(result.points.empty());
+  EXPECT_LT(result.candidates, 400);
+  EXPECT_EQ(polls, 2);
 }
 
 }  // namespace

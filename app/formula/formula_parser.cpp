@@ -245,8 +245,17 @@ class Compiler {
     return true;
   }
 
+  // Evaluation recurses along the tree, so the tree's depth is bounded too (long chains such as
+  // 1+1+...+1 build deep trees without nesting).
   int addNode(FormulaParser::Node node) {
+    int depth = 1;
+    for (int arg : node.args) depth = std::max(depth, depth_[arg] + 1);
+    if (depth > kMaxTreeDepth) {
+      fail("Formula too long", peek().position);
+      return -1;
+    }
     parser_.program_.push_back(std::move(node));
+    depth_.push_back(depth);
     return static_cast<int>(parser_.program_.size()) - 1;
   }
   int binary(int op, int left, int right) {
@@ -299,7 +308,20 @@ class Compiler {
     return right < 0 ? -1 : binary(op, left, right);
   }
 
+  // Parentheses, calls, signs and exponents nest through here; the depth is bounded so that a
+  // hostile formula cannot exhaust the stack.
   int parseUnary() {
+    if (nesting_ >= kMaxNesting) {
+      fail("Formula nested too deeply", peek().position);
+      return -1;
+    }
+    ++nesting_;
+    const int node = parseUnaryAtThisDepth();
+    --nesting_;
+    return node;
+  }
+
+  int parseUnaryAtThisDepth() {
     if (acceptOperator("+")) return parseUnary();
     for (const auto& [text, op] : {std::pair{"-", kNegate}, std::pair{"!", kNot}}) {
       if (acceptOperator(text)) {
@@ -406,10 +428,15 @@ class Compiler {
            " given";
   }
 
+  static constexpr int kMaxNesting = 200;
+  static constexpr int kMaxTreeDepth = 1000;
+
   FormulaParser& parser_;
   std::string_view text_;
   std::vector<Token> tokens_;
   std::size_t next_ = 0;
+  int nesting_ = 0;
+  std::vector<int> depth_;  // tree depth of each node of the program
 };
 
 FormulaParser::FormulaParser() = default;

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <string>
 
 namespace vantri::formula {
 namespace {
@@ -123,6 +124,31 @@ TEST(FormulaParserTest, FailedCompileDropsThePreviousProgram) {
   EXPECT_TRUE(std::isnan(parser.evaluate()));
   ASSERT_TRUE(parser.compile("2"));
   EXPECT_TRUE(parser.errorText().empty());
+}
+
+// Hostile formulas (a fuzzer's find: 3,000 open parentheses overflowed the stack) are refused
+// with a message; formulas of any sensible depth still compile.
+TEST(FormulaParserTest, NestingAndLengthAreBounded) {
+  FormulaParser parser;
+  EXPECT_FALSE(parser.compile(std::string(3000, '(') + "1"));
+  EXPECT_EQ(parser.error().message, "Formula nested too deeply");
+  EXPECT_FALSE(parser.compile(std::string(3000, '-') + "1"));
+  EXPECT_EQ(parser.error().message, "Formula nested too deeply");
+  EXPECT_FALSE(parser.compile(std::string(3000, '!') + "(((" + std::string(3000, '-')));
+  EXPECT_EQ(parser.error().message, "Formula nested too deeply");
+
+  std::string chain = "1";
+  for (int i = 0; i < 5000; ++i) chain += "+1";
+  EXPECT_FALSE(parser.compile(chain));
+  EXPECT_EQ(parser.error().message, "Formula too long");
+
+  const std::string nested = std::string(50, '(') + "1+2" + std::string(50, ')');
+  ASSERT_TRUE(parser.compile(nested)) << parser.errorText();
+  EXPECT_EQ(parser.evaluate(), 3.0);
+  std::string sum = "1";
+  for (int i = 0; i < 500; ++i) sum += "+1";
+  ASSERT_TRUE(parser.compile(sum)) << parser.errorText();
+  EXPECT_EQ(parser.evaluate(), 501.0);
 }
 
 TEST(FormulaParserTest, HelpTableListsEveryFunction) {

@@ -146,6 +146,7 @@ int COrientation::WriteEST(const std::string& path) const {
     record.SetDoubles("rotation_row" + std::to_string(row),
                       {rotation_(row, 0), rotation_(row, 1), rotation_(row, 2)});
   }
+  if (avg_gsd_ > 0.0) record.SetDouble("avg_gsd", avg_gsd_);
   return record.Save(path);
 }
 
@@ -162,9 +163,12 @@ int COrientation::ReadEST(const std::string& path) {
     if (!record.GetDoubles("rotation_row" + std::to_string(row), 3, &values)) return 0;
     rotation.row(row) << values[0], values[1], values[2];
   }
+  double gsd = 0.0;
+  if (!record.GetDouble("avg_gsd", &gsd)) gsd = 0.0;  // files before the export wrote it
   scale_ = scale;
   centre_ = {centre[0], centre[1], centre[2]};
   rotation_ = rotation;
+  avg_gsd_ = gsd;
   return 1;
 }
 

@@ -51,6 +51,9 @@ class COrientation {
   int GetWidth() const { return width_; }
   int GetHeight() const { return height_; }
   bool HasInterior() const { return focal_pixels_ > 0.0; }
+  // Average ground sample distance of the image (object-space units per pixel); 0 when unknown.
+  void SetAvgGSD(double gsd) { avg_gsd_ = gsd; }
+  double GetAvgGSD() const { return avg_gsd_; }
 
   // Object point -> full-image pixel (col, row). NaN components when the point lies on or behind
   // the image plane (not in front of the camera) or without an interior orientation.
@@ -87,6 +90,7 @@ class COrientation {
   double pixel_mm_ = 0.0;
   Eigen::Matrix3d rotation_ = Eigen::Matrix3d::Identity();
   Eigen::Vector3d centre_ = Eigen::Vector3d::Zero();
+  double avg_gsd_ = 0.0;
 };
 
 // Least-squares intersection of the rays of several images: the point minimising the sum of

@@ -317,4 +317,22 @@ TEST_F(AatEndToEnd, OrientsEveryImageCloseToTheTruthAndResumesTheStepNumbering) 
   EXPECT_LT(resumed.max_centre_error, strict ? 3 * 0.05 : 10.0);
 }
 
+// The tie-point search shares each image's candidates among worker threads: every file of the
+// run is the same, byte for byte, for one worker and for three.
+TEST_F(AatEndToEnd, EveryFileIsTheSameForAnyThreadCount) {
+  const std::string bun = MakeProject("threads", true);
+  const std::string folder = root + "/threads/";
+  ASSERT_EQ(Run({"aat", bun, "--threads", "1"}), 0) << err.str();
+  const auto alone = Snapshot(folder);
+  ASSERT_EQ(Run({"aat", bun, "--threads", "3"}), 0) << err.str();
+  const auto shared = Snapshot(folder);
+  ASSERT_EQ(alone.size(), shared.size());
+  for (const auto& [path, bytes] : alone) {
+    ASSERT_TRUE(shared.count(path)) << path;
+    EXPECT_TRUE(shared.at(path) == bytes) << path << " differs";
+  }
+  EXPECT_TRUE(alone.count(folder + "TiePoints/threads_24.bro"));
+  EXPECT_EQ(Run({"aat", bun, "--threads", "x"}), 2);
+}
+
 }  // namespace

@@ -27,6 +27,7 @@
 #include "shell/commands.h"
 #include "shell/project_terrain.h"
 #include "shell/report_command.h"
+#include "shell/results_commands.h"
 #include "system/files.h"
 #include "system/nvtools.h"
 #include "ui_interface/ui.h"
@@ -136,6 +137,13 @@ class Cli {
   int SrtmFolder(const Options& o);
   int AddImages(const Options& o);
   int Footprints(const Options& o);
+  int Export(const Options& o) {
+    return RunExport(o.positional[0], o.Flag("--launch"), ui_, out_, err_);
+  }
+  int DisplaySettings(const Options& o) {
+    return RunDisplaySettings(o.positional[0], o.sets, ui_, out_, err_);
+  }
+  int Display(const Options& o) { return RunDisplay(o.positional[0], ui_, out_, err_); }
 
  private:
   int UsageError(const std::string& message, const Command* command);
@@ -400,6 +408,49 @@ const std::vector<Command>& Commands() {
        "",
        nullptr,
        &RunReportCommand},
+      {{"display"},
+       "print the graphic display of the last bundle run",
+       "Usage: vantri-cli display PROJECT.bun\n"
+       "Builds the result display from Bundle/<name>.{ptres,ptocs,gcpres,cpres,extor} with the\n"
+       "project's display settings (<name>.grs) and the quality settings of the profile, and\n"
+       "prints its layers, the tie points per quality class, the control and check points with\n"
+       "their residuals and classes, and how far each image moved from its GPS/IMU values.\n",
+       {},
+       {},
+       {},
+       1,
+       1,
+       "one project file",
+       &Cli::Display},
+      {{"display-settings"},
+       "print or change the display settings (.grs) of a project",
+       "Usage: vantri-cli display-settings PROJECT.bun [--set \"Section.Key=VALUE\"]...\n"
+       "Prints every display setting as Section.Key=VALUE (the defaults where <name>.grs has\n"
+       "none). Each --set changes one value (booleans 0/1, colours as Windows colour values,\n"
+       "scales as numbers, kept absolute), e.g. --set ImageResXYEllipse.Visible=1; the file is\n"
+       "written when every value converts, else nothing changes.\n",
+       {"--set"},
+       {},
+       {"--set"},
+       1,
+       1,
+       "one project file",
+       &Cli::DisplaySettings},
+      {{"export"},
+       "export the oriented block to the stereo plotter Plotara",
+       "Usage: vantri-cli [--yes|--no] export PROJECT.bun [--launch]\n"
+       "Writes Stereo/<name>.sti and <image>.int / .est next to every enabled image oriented by\n"
+       "the last bundle run (Bundle/<name>.extor) that has a footprint. The Stereo folder is\n"
+       "built beside and swapped in when complete; an existing Plotara project is replaced only\n"
+       "with --yes. --launch then starts Plotara (the profile's [Plotara] ExecutablePath, else\n"
+       "'plotara' on the PATH) with the .sti file as its argument.\n",
+       {},
+       {"--launch"},
+       {},
+       1,
+       1,
+       "one project file",
+       &Cli::Export},
   };
   return commands;
 }
