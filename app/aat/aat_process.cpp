@@ -83,6 +83,12 @@ void CAerialPhotogrammetricProcess::Log(const std::string& text) {
   ui_.Log(text);
 }
 
+void CAerialPhotogrammetricProcess::RefreshPreview(bool reset_camera) {
+  if (!on_preview) return;
+  on_preview(vantri::aat::BuildPreviewCloud(project_, tie_points_.Pointers(), local_origin_,
+                                            reset_camera));
+}
+
 bool CAerialPhotogrammetricProcess::Aborted() {
   ui_.PumpMessages();
   return ui_.IsAborted();
@@ -351,6 +357,7 @@ bool CAerialPhotogrammetricProcess::AddImage(int image) {
   if (WriteBRO(StepPath(Step(), "bro"), block_set_) == 0 ||
       vantri::aat::WriteStepFile(StepPath(Step(), "abai"), image) == 0)
     Log("Unable to write " + StepPath(Step(), "bro"));
+  RefreshPreview(Step() == 1);
   if (on_image_added) on_image_added(Step(), image, found);
   return true;
 }
@@ -484,6 +491,7 @@ int CAerialPhotogrammetricProcess::RunAAT(const std::string& resume_path,
   fs::create_directories(tie_points_folder_, error);
   fs::create_directories(bundle_folder_, error);
   vantri::aat::WriteTiePointCloud(StepPath(Step(), "vtp"), tie_points_.Pointers(), local_origin_);
+  RefreshPreview(true);
   if (!AddImages()) return 0;
   if (added_images_.empty()) {
     Log("AAT process error");
@@ -506,6 +514,7 @@ int CAerialPhotogrammetricProcess::RunAAT(const std::string& resume_path,
     Log("AAT process error");
     return 0;
   }
+  RefreshPreview(false);
   if (!WriteFinalFiles()) {
     Log("Unable to write the final files of the AAT process");
     return 0;

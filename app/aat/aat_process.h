@@ -22,6 +22,7 @@
 
 #include "aat/dem_triangulation.h"
 #include "aat/exchange_files.h"
+#include "aat/preview_cloud.h"
 #include "aat/tie_point_search.h"
 #include "photogrammetry/orientation.h"
 
@@ -96,6 +97,9 @@ class CAerialPhotogrammetricProcess {
   // Called after each image added by the run with (images added, image index,
   // new tie points).
   std::function<void(int, int, int)> on_image_added;
+  // The 3-D preview: called when the run refreshes it (the start, each added image, the
+  // adjusted block) with the camera positions and the tie points of the moment.
+  std::function<void(const vantri::aat::PreviewCloud&)> on_preview;
 
  private:
   friend class vantri::bundle::BundleRun;
@@ -112,6 +116,7 @@ class CAerialPhotogrammetricProcess {
   void RecomputeTiePoints();
   bool WriteFinalFiles();
   bool Aborted();
+  void RefreshPreview(bool reset_camera);
   void Log(const std::string& text);
   int Step() const { return static_cast<int>(added_images_.size()); }
   std::string StepPath(int step, const std::string& extension) const;

@@ -20,10 +20,41 @@ class GdalSessionRaster : public SessionRaster {
   ~GdalSessionRaster() override { GDALClose(dataset_); }
   int Width() const override { return GDALGetRasterXSize(dataset_); }
   int Height() const override { return GDALGetRasterYSize(dataset_); }
+  bool ReadRegion(int col, int row, int width, int height, int buffer_width, int buffer_height,
+                  std::vector<uint8_t>* rgb) const override;
 
  private:
   GDALDatasetH dataset_;
 };
+
+// The largest buffer one read fills (pixels); the window never asks for more than its screen.
+constexpr long long kMaxRegionBufferPixels = 1LL << 26;
+
+bool GdalSessionRaster::ReadRegion(int col, int row, int width, int height, int buffer_width,
+                                   int buffer_height, std::vector<uint8_t>* rgb) const {
+  if (width <= 0 || height <= 0 || buffer_width <= 0 || buffer_height <= 0 || col < 0 || row < 0 ||
+      col + static_cast<long long>(width) > Width() ||
+      row + static_cast<long long>(height) > Height() ||
+      static_cast<long long>(buffer_width) * buffer_height > kMaxRegionBufferPixels)
+    return false;
+  const int band_count = GDALGetRasterCount(dataset_);
+  if (band_count < 1) return false;
+  rgb->assign(static_cast<size_t>(buffer_width) * buffer_height * 3, 0);
+  GDALRasterIOExtraArg extra;
+  INIT_RASTERIO_EXTRA_ARG(extra);
+  extra.eResampleAlg = buffer_width < width ? GRIORA_Average : GRIORA_NearestNeighbour;
+  // Bands 1, 2, 3 into R, G, B; for grey rasters band 1 into R, copied to G and B.
+  int bands[3] = {1, 2, 3};
+  const int read_bands = band_count >= 3 ? 3 : 1;
+  const CPLErr error = GDALDatasetRasterIOEx(
+      dataset_, GF_Read, col, row, width, height, rgb->data(), buffer_width, buffer_height,
+      GDT_Byte, read_bands, bands, 3, static_cast<GSpacing>(buffer_width) * 3, 1, &extra);
+  if (error != CE_None) return false;
+  if (read_bands == 1) {
+    for (size_t i = 0; i < rgb->size(); i += 3) (*rgb)[i + 1] = (*rgb)[i + 2] = (*rgb)[i];
+  }
+  return true;
+}
 
 bool WithinProposalMargin(const Eigen::Vector2d& pixel, int width, int height) {
   // NaN (a point behind the camera) fails every comparison.
@@ -54,6 +85,10 @@ bool KeypadDirection(SessionKey key, Eigen::Vector2d* direction) {
 }
 
 }  // namespace
+
+bool SessionRaster::ReadRegion(int, int, int, int, int, int, std::vector<uint8_t>*) const {
+  return false;
+}
 
 std::unique_ptr<SessionRaster> OpenGdalRaster(const std::string& path) {
   static std::once_flag registered;

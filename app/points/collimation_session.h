@@ -7,6 +7,7 @@
 // measurements are relative to the image centre with y up (points/point_maps.h).
 
 #include <Eigen/Core>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -29,6 +30,12 @@ class SessionRaster {
   virtual ~SessionRaster() = default;
   virtual int Width() const = 0;
   virtual int Height() const = 0;
+  // Reads the pixel rectangle (col, row, width, height) into `rgb` as 8-bit R, G, B triples,
+  // buffer_width x buffer_height of them row by row (resampled by averaging when smaller than
+  // the rectangle); one-band rasters give grey triples. False when the rectangle leaves the
+  // raster or the read fails; rasters that cannot show themselves always say false.
+  virtual bool ReadRegion(int col, int row, int width, int height, int buffer_width,
+                          int buffer_height, std::vector<uint8_t>* rgb) const;
 };
 // Null when the raster cannot be opened.
 using RasterOpener = std::function<std::unique_ptr<SessionRaster>(const std::string& path)>;

@@ -1,5 +1,6 @@
 #include "shell/desktop.h"
 
+#include <QVTKOpenGLNativeWidget.h>
 #include <gdal_priv.h>
 #include <ogrsf_frmts.h>
 
@@ -9,10 +10,14 @@
 #include <QPainter>
 #include <QScreen>
 #include <QSplashScreen>
+#include <QSurfaceFormat>
 #include <filesystem>
 #include <iostream>
 
 #include "system/nvtools.h"
+
+// The resources of a static library are registered by hand (outside any namespace).
+static void InitDesktopResources() { Q_INIT_RESOURCE(desktop); }
 
 namespace vantri::shell {
 
@@ -48,25 +53,39 @@ CrashReporterSetup MachineSetup(const std::string& program, const std::string& v
 
 }  // namespace
 
-void Desktop::ShowSplash() {
-  if (options_.splash_ms <= 0) return;
-  QPixmap picture(520, 300);
-  picture.fill(QColor(30, 60, 110));
+QPixmap SplashPicture() {
+  // The aerial picture of the resources with the title on a dark band; a plain background
+  // when the picture cannot be read.
+  InitDesktopResources();
+  QPixmap picture(":/vantri/splash.jpg");
+  if (picture.isNull()) {
+    picture = QPixmap(520, 300);
+    picture.fill(QColor(30, 60, 110));
+  }
   {
     QPainter painter(&picture);
+    painter.fillRect(QRect(0, 90, picture.width(), 120), QColor(10, 25, 50, 200));
     painter.setPen(Qt::white);
     QFont title = painter.font();
     title.setPointSize(34);
     title.setBold(true);
     painter.setFont(title);
-    painter.drawText(QRect(0, 70, 520, 80), Qt::AlignCenter, "Vantri");
+    painter.drawText(QRect(0, 92, picture.width(), 70), Qt::AlignCenter, "Vantri");
     QFont text = painter.font();
     text.setPointSize(12);
     text.setBold(false);
     painter.setFont(text);
-    painter.drawText(QRect(0, 160, 520, 40), Qt::AlignCenter, "Aerial triangulation");
+    std::string version;
+    NVT_GetVersionInfo({}, &version, nullptr);
+    painter.drawText(QRect(0, 162, picture.width(), 36), Qt::AlignCenter,
+                     ui::ToQt("Aerial triangulation  -  version " + version));
   }
-  QSplashScreen splash(picture);
+  return picture;
+}
+
+void Desktop::ShowSplash() {
+  if (options_.splash_ms <= 0) return;
+  QSplashScreen splash(SplashPicture());
   splash.setObjectName("splash");
   splash.show();
   QElapsedTimer timer;
@@ -126,7 +145,12 @@ bool Desktop::StartUp(const std::string& executable_path) {
   return true;
 }
 
+void SetSurfaceFormatForVtk() {
+  QSurfaceFormat::setDefaultFormat(QVTKOpenGLNativeWidget::defaultFormat());
+}
+
 int RunDesktopProgram(int argc, char** argv) {
+  SetSurfaceFormatForVtk();  // before the application and the first 3-D view
   QApplication application(argc, argv);
   Desktop desktop;
   if (!desktop.StartUp(argc > 0 ? argv[0] : "vantri")) return 1;

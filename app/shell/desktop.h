@@ -4,6 +4,7 @@
 // maximised with its title and version. The QApplication is made by the caller
 // (after the default surface format is set).
 
+#include <QPixmap>
 #include <memory>
 #include <string>
 
@@ -46,6 +47,12 @@ class Desktop {
   CrashReporterSetup crash_setup_;
   std::unique_ptr<ui::MainWindow> window_;
 };
+
+// The splash screen's picture: the program's aerial bitmap with its title and version.
+QPixmap SplashPicture();
+
+// The OpenGL surface format the 3-D preview needs; set before the QApplication is made.
+void SetSurfaceFormatForVtk();
 
 // main(): QSurfaceFormat, QApplication, Desktop, event loop.
 int RunDesktopProgram(int argc, char** argv);

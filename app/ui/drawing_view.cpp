@@ -10,6 +10,11 @@
 
 namespace vantri::ui {
 
+namespace {
+// Item data key of the name of a symbol.
+constexpr int kPointNameKey = 1;
+}  // namespace
+
 DrawingView::DrawingView(QWidget* parent) : QGraphicsView(parent) {
   setObjectName("drawing");
   setScene(&scene_);
@@ -58,6 +63,7 @@ void DrawingView::AddMarker(DrawingLayer layer, double x, double y, const QColor
   }
   marker->setFlag(QGraphicsItem::ItemIgnoresTransformations);
   marker->setPos(x, y);
+  marker->setData(kPointNameKey, label);
   marker->setToolTip(label);
   Layer(layer)->addToGroup(marker);
   if (!label.isEmpty()) {
@@ -146,6 +152,31 @@ void DrawingView::mouseMoveEvent(QMouseEvent* event) {
   QGraphicsView::mouseMoveEvent(event);
   const QPointF world = mapToScene(event->pos());
   if (on_cursor_moved) on_cursor_moved(world.x(), world.y());
+}
+
+void DrawingView::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton && on_point_clicked) {
+    for (QGraphicsItem* item : items(event->pos())) {
+      for (DrawingLayer layer : {DrawingLayer::kGcps, DrawingLayer::kCheckPoints}) {
+        if (item->parentItem() != Layer(layer) || !Layer(layer)->isVisible()) continue;
+        const QString name = item->data(kPointNameKey).toString();
+        if (name.isEmpty()) continue;
+        on_point_clicked(layer, name.toStdString());
+        return;
+      }
+    }
+  }
+  QGraphicsView::mousePressEvent(event);
+}
+
+bool DrawingView::SymbolPosition(DrawingLayer layer, const std::string& name,
+                                 QPointF* position) const {
+  for (QGraphicsItem* item : Layer(layer)->childItems()) {
+    if (item->data(kPointNameKey).toString().toStdString() != name) continue;
+    *position = item->scenePos();
+    return true;
+  }
+  return false;
 }
 
 void DrawingView::resizeEvent(QResizeEvent* event) {

@@ -8,6 +8,7 @@
 #include <QGraphicsView>
 #include <array>
 #include <functional>
+#include <string>
 
 class CVantriProject;
 
@@ -29,10 +30,16 @@ class DrawingView : public QGraphicsView {
 
   // Called with the world coordinates under the mouse.
   std::function<void(double x, double y)> on_cursor_moved;
+  // A left click on the symbol of a control point (layer kGcps) or check point (kCheckPoints)
+  // with the point's name: the collimation of that point.
+  std::function<void(DrawingLayer layer, const std::string& name)> on_point_clicked;
+  // The scene position of a point's symbol; false when the layer has no symbol of that name.
+  bool SymbolPosition(DrawingLayer layer, const std::string& name, QPointF* position) const;
 
  protected:
   void wheelEvent(QWheelEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
 
  private:

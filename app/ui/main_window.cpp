@@ -18,12 +18,19 @@
 #include "aat/dem_utils.h"
 #include "aat/srtm.h"
 #include "crs/coordinate_system_window.h"
+#include "import/project_import.h"
 #include "platform/nvtools.h"
+#include "points/collimation_session.h"
+#include "points/point_manager.h"
 #include "project/images_manager.h"
 #include "project/passport_manager.h"
 #include "project/project_flows.h"
 #include "project/quality_thresholds.h"
 #include "project/settings_window.h"
+#include "ui/import_dialog.h"
+#include "ui/point_windows.h"
+#include "ui/processing_rules.h"
+#include "ui/processing_windows.h"
 #include "ui/project_dialogs.h"
 #include "ui/setup_dialogs.h"
 
@@ -73,6 +80,13 @@ void MainWindow::BuildLayout() {
   cursor_->setObjectName("cursor");
   cursor_->setMinimumWidth(220);
   cursor_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  drawing_->on_point_clicked = [this](DrawingLayer layer, const std::string& name) {
+    // Measuring needs the block of a search, as the point managers do.
+    if (!states_.IsEnabled(Command::kGcp)) return;
+    CollimatePoint(
+        layer == DrawingLayer::kGcps ? points::PointKind::kGcp : points::PointKind::kCheckPoint,
+        name);
+  };
   drawing_->on_cursor_moved = [this](double x, double y) {
     cursor_->setText(QString("%1, %2").arg(x, 0, 'f', 3).arg(y, 0, 'f', 3));
   };
@@ -202,15 +216,23 @@ void MainWindow::Run(Command command) {
       ImagesManagerCommand();
       break;
     case Command::kGcp:
+      PointManagerCommand(points::PointKind::kGcp);
+      break;
     case Command::kCheckPoints:
+      PointManagerCommand(points::PointKind::kCheckPoint);
+      break;
     case Command::kSearchTiePoints:
+      SearchTiePointsCommand(false);
+      break;
     case Command::kRunBundle:
+      RunBundleCommand();
+      break;
     case Command::kGraphicReport:
     case Command::kExportToPlotara:
       NotAvailableYet(InfoOf(command).label);
       break;
     case Command::kViewReport:
-      OpenBundleReport(project_);
+      ViewReportCommand();
       break;
     case Command::kSettings:
       SettingsCommand();
@@ -357,7 +379,85 @@ void MainWindow::RecoverCommand() {
     ui_.ShowMessage(kRecoverNeedsProject, MessageIcon::kInformation);
     return;
   }
-  NotAvailableYet("Recover by BRO");
+  SearchTiePointsCommand(true);
+}
+
+void MainWindow::SetProcessControlsEnabled(bool enabled) {
+  if (enabled) {
+    RefreshCommandStates();
+    return;
+  }
+  for (const CommandInfo& info : CommandTable()) {
+    if (info.place == CommandPlace::kProjectButtons || info.place == CommandPlace::kToolsMenu ||
+        info.place == CommandPlace::kSettingsMenu) {
+      Action(info.command)->setEnabled(false);
+    }
+  }
+}
+
+void MainWindow::SearchTiePointsCommand(bool recover) {
+  std::string resume;
+  if (PrepareTiePointSearch(project_, ui_, recover, &resume) == SearchStart::kCancelled) return;
+  SetProcessControlsEnabled(false);
+  int tie_points = 0;
+  const int result =
+      RunSearchProgressWindow(this, project_, ui_, resume, &tie_points, on_search_window);
+  ui_.SetAbort(false);
+  if (result != 0) FinishTiePointSearch(project_, ui_, tie_points);
+  ProjectChanged();
+  if (result != 0) RunBundleCommand();
+}
+
+void MainWindow::RunBundleCommand() {
+  SetProcessControlsEnabled(false);
+  QApplication::setOverrideCursor(Qt::BusyCursor);
+  ui_.SetAbort(false);
+  RunBundleWithNotice(project_, ui_);
+  ui_.SetAbort(false);
+  QApplication::restoreOverrideCursor();
+  ProjectChanged();
+}
+
+void MainWindow::ViewReportCommand() {
+  for (const std::string& file : BundleReportFiles(project_)) NVT_ShellExecute(file);
+}
+
+void MainWindow::PointManagerCommand(points::PointKind kind) {
+  points::PointResults results = LoadPointResults(project_, kind);
+  points::PointManager::DrawingHooks hooks;
+  hooks.redraw_symbols = [this] { drawing_->ShowProject(project_); };
+  points::PointManager manager(kind, project_, ui_, &results,
+                               QualityThresholds::LoadFromProfile().gcps, hooks);
+  if (!manager.CanOpen()) return;
+  PointManagerDialog dialog(manager, this);
+  dialog.import_window = [this](QWidget* parent, import::ImportMode mode,
+                                std::vector<import::SFIO_ControlPoint>* records) {
+    import::PointImportModel model(mode, ui_);
+    return RunImportDialog(parent, model, [&] {
+      return import::importControlPointsIntoProject(model, project_, records);
+    });
+  };
+  dialog.on_collimate = [this, kind](const std::string& name) { CollimatePoint(kind, name); };
+  dialog.exec();
+  ProjectChanged();
+}
+
+void MainWindow::CollimatePoint(points::PointKind kind, const std::string& name) {
+  std::vector<nvc::COrientation> orientations;
+  points::SessionOptions options;
+  if (LoadBlockOrientations(project_, ui_, &orientations)) {
+    options.orientations = &orientations;
+    options.orientation_origin = {project_.local_origin[0], project_.local_origin[1],
+                                  project_.local_origin[2]};
+  }
+  options.redraw_symbols = [this] { drawing_->ShowProject(project_); };
+  points::CollimationSession session(kind, project_, name, ui_, options);
+  if (!session.IsValid()) return;
+  if (session.ImageCount() == 0) {
+    ui_.ShowMessage("No image shows the point " + name + ".", MessageIcon::kInformation);
+    return;
+  }
+  RunCollimationWindow(this, session);
 }
 
 void MainWindow::AboutCommand() {

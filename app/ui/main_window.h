@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "points/point_maps.h"
 #include "project/project.h"
 #include "ui/drawing_view.h"
 #include "ui/main_window_rules.h"
@@ -22,6 +23,7 @@ class ImagesManager;
 namespace vantri::ui {
 
 class ImagesManagerDialog;
+class SearchProgressWindow;
 
 struct MainWindowOptions {
   std::string program = "vantri";
@@ -40,6 +42,8 @@ class MainWindow : public QMainWindow {
   // images manager's hooks.
   std::function<void(CVantriProject&, UserInterface&)> update_terrain;
   std::function<void(::ImagesManager&)> bind_images_manager;
+  // Called when the progress window of a tie-point search opens (the GUI test watches it).
+  std::function<void(SearchProgressWindow&)> on_search_window;
 
   QAction* Action(Command command) const { return actions_[static_cast<std::size_t>(command)]; }
   void Trigger(Command command);
@@ -74,6 +78,12 @@ class MainWindow : public QMainWindow {
   void SrtmSourceCommand();
   void ExternalDemCommand();
   void RecoverCommand();
+  void SearchTiePointsCommand(bool recover);
+  void RunBundleCommand();
+  void ViewReportCommand();
+  void PointManagerCommand(points::PointKind kind);
+  void CollimatePoint(points::PointKind kind, const std::string& name);
+  void SetProcessControlsEnabled(bool enabled);
   void AboutCommand();
   void ToggleLayer(Command command);
 

@@ -62,13 +62,15 @@ ProjectFacts GatherProjectFacts(const CVantriProject& project) {
   ProjectFacts facts;
   facts.open = project.IsOpen();
   if (!facts.open) return facts;
+  std::error_code error;
   facts.image_count = project.ImageCount();
   for (int i = 0; i < project.ImageCount(); ++i) {
     if (!project.Image(i)->HasGpsImu()) ++facts.images_without_gps_imu;
   }
-  facts.tie_points_exist = project.used_tie_points > 0;
+  // The block of the last search (<folder><name>.bro) survives closing the project.
+  facts.tie_points_exist = project.used_tie_points > 0 ||
+                           fs::is_regular_file(project.folder + project.name + ".bro", error);
   facts.waiting_for_tie_point_search = facts.image_count > 0 && !facts.tie_points_exist;
-  std::error_code error;
   facts.report_exists = fs::is_regular_file(BundleReportPath(project), error);
   facts.gcps_exist = !project.gcps.empty();
   return facts;

@@ -122,13 +122,13 @@ TEST(LogLines, ElapsedTimeFollowsTheInjectedClockAndNewestLineComesFirst) {
             std::string::npos);
 
   LogLines list;
-  for (const std::string& line : {"a", "b", "c"}) list.Insert(line);
+  for (const char* line : {"a", "b", "c"}) list.Insert(line);
   ASSERT_EQ(list.Newest().size(), 3u);
   EXPECT_EQ(list.Newest().front(), "c");
   EXPECT_EQ(list.Newest().back(), "a");
 
   LogLines short_list(2);
-  for (const std::string& line : {"a", "b", "c"}) short_list.Insert(line);
+  for (const char* line : {"a", "b", "c"}) short_list.Insert(line);
   EXPECT_EQ(short_list.Newest(), (std::deque<std::string>{"c", "b"}));
 }
 

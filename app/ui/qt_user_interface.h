@@ -57,6 +57,7 @@ class QtUserInterface : public UserInterface {
   void SetLogList(LogListWidget* log) { log_ = log; }
   void SetProgressBar(TimeToCompleteBar* progress) { progress_ = progress; }
   QWidget* Parent() const { return parent_; }
+  TimeToCompleteBar* ProgressBar() const { return progress_; }
 
   void ShowMessage(std::string_view text, MessageIcon icon, std::string_view caption = {}) override;
   bool AskYesNo(std::string_view text, MessageIcon icon = MessageIcon::kQuestion,
