@@ -34,26 +34,7 @@ constexpr const char* kRemoveFailed = "Unable to remove existing files!";
 constexpr const char* kTooFewImages = "At least 2 images must be oriented!";
 constexpr const char* kAbortQuestion = "Abort process?";
 
-bool IsExecutableFile(const std::string& path) {
-  struct stat info {};
-  return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-         access(path.c_str(), X_OK) == 0;
-}
-
-std::string OnPath(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  const std::string folders = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
-  std::size_t start = 0;
-  while (start <= folders.size()) {
-    std::size_t end = folders.find(':', start);
-    if (end == std::string::npos) end = folders.size();
-    const std::string folder = folders.substr(start, end - start);
-    const std::string candidate = (folder.empty() ? std::string(".") : folder) + "/" + name;
-    if (IsExecutableFile(candidate)) return candidate;
-    start = end + 1;
-  }
-  return {};
-}
+using system::IsExecutableFile;
 
 std::string StripTrailingSeparators(std::string path) {
   while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) path.pop_back();
@@ -105,7 +86,7 @@ std::string FindPlotara() {
   const std::string configured =
       NVT_GetUserProfileString(kProfileSection, kProfileExecutableKey, "");
   if (IsExecutableFile(configured)) return configured;
-  return OnPath(kPlotaraExecutable);
+  return system::FindExecutable(kPlotaraExecutable);
 }
 
 bool StartPlotara(const std::string& executable, const std::string& sti) {

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -114,6 +115,28 @@ bool MakeFolders(const std::string& folder) {
   std::error_code error;
   fs::create_directories(folder, error);
   return fs::is_directory(folder, error);
+}
+
+bool IsExecutableFile(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+         access(path.c_str(), X_OK) == 0;
+}
+
+std::string FindExecutable(const std::string& name) {
+  if (name.find('/') != std::string::npos) return IsExecutableFile(name) ? name : "";
+  const char* path = std::getenv("PATH");
+  const std::string folders = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+  std::size_t start = 0;
+  while (start <= folders.size()) {
+    std::size_t end = folders.find(':', start);
+    if (end == std::string::npos) end = folders.size();
+    const std::string folder = folders.substr(start, end - start);
+    const std::string candidate = (folder.empty() ? std::string(".") : folder) + "/" + name;
+    if (IsExecutableFile(candidate)) return candidate;
+    start = end + 1;
+  }
+  return {};
 }
 
 }  // namespace vantri::system

@@ -34,4 +34,10 @@ std::string PathOnDisk(const std::string& decoded, const std::string& stored);
 // Creates the folder and its parents; true when it exists afterwards.
 bool MakeFolders(const std::string& folder);
 
+// True for a regular file this process may execute (a folder with the x bit is not one).
+bool IsExecutableFile(const std::string& path);
+// Full path of a program: `name` itself when it holds a '/', else the first executable file of
+// that name in the folders of PATH (an empty entry is the current folder). Empty when none.
+std::string FindExecutable(const std::string& name);
+
 }  // namespace vantri::system

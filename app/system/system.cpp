@@ -14,6 +14,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "system/files.h"
 #include "system/nvtools.h"
 
 namespace fs = std::filesystem;
@@ -54,28 +55,11 @@ bool is_pid_folder(const std::string& name) {
   return !name.empty() && name.find_first_not_of("0123456789") == std::string::npos;
 }
 
-// Full path of an executable: `name` itself when it holds a '/', else the first match in PATH.
-std::string find_executable(const std::string& name) {
-  if (name.find('/') != std::string::npos) return access(name.c_str(), X_OK) == 0 ? name : "";
-  const char* path = std::getenv("PATH");
-  std::string folders = path != nullptr ? path : "/usr/bin:/bin";
-  std::size_t start = 0;
-  while (start <= folders.size()) {
-    std::size_t end = folders.find(':', start);
-    if (end == std::string::npos) end = folders.size();
-    const std::string folder = folders.substr(start, end - start);
-    const std::string candidate = (folder.empty() ? std::string(".") : folder) + "/" + name;
-    if (access(candidate.c_str(), X_OK) == 0) return candidate;
-    start = end + 1;
-  }
-  return {};
-}
-
 // Starts the program with an argument vector (no shell) and does not wait for it. Double fork:
 // the intermediate child starts the program and exits at once, so the program is re-parented to
 // init and never becomes a zombie of this process. Only execv and _exit run after fork.
 int spawn_detached(const std::vector<std::string>& argv) {
-  const std::string program = find_executable(argv.at(0));
+  const std::string program = vantri::system::FindExecutable(argv.at(0));
   if (program.empty()) return 0;
   std::vector<char*> args;
   for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
