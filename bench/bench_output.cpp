@@ -31,4 +31,12 @@ std::string ratioLine(const Measurement& engine, const Measurement& ceres) {
          "=" + number("%.3f", ratio);
 }
 
+std::string qualityLine(const Measurement& with_analysis, const Measurement& without) {
+  const double time =
+      without.sec_per_iter > 0.0 ? with_analysis.sec_per_iter / without.sec_per_iter : NAN;
+  const double memory = without.peak_mb > 0.0 ? with_analysis.peak_mb / without.peak_mb : NAN;
+  return sizePrefix(with_analysis.images, with_analysis.points) +
+         " quality time_ratio=" + number("%.3f", time) + " memory_ratio=" + number("%.3f", memory);
+}
+
 }  // namespace bench

@@ -19,4 +19,8 @@ std::string measurementLine(const Measurement& m);
 // images=<n> points=<m> ratio <engine>/<ceres>=<r>, r = engine time / Ceres time per iteration.
 std::string ratioLine(const Measurement& engine, const Measurement& ceres);
 
+// images=<n> points=<m> quality time_ratio=<t> memory_ratio=<p>: the run with the quality analysis
+// against the same interface without it (total time of iterations and analysis, peak memory).
+std::string qualityLine(const Measurement& with_analysis, const Measurement& without);
+
 }  // namespace bench

@@ -36,5 +36,12 @@ TEST(BenchOutputTest, RatioIsEngineTimeOverCeresTime) {
   EXPECT_EQ(ratioLine(engine, failed), "images=200 points=20000 ratio sparse/ceres-dense=nan");
 }
 
+TEST(BenchOutputTest, QualityLineComparesWithTheSameInterfaceWithoutAnalysis) {
+  const Measurement with_analysis{1000, 100000, "sparse-quality", 0.6, 300, 0};
+  const Measurement without{1000, 100000, "sparse", 0.4, 200, 0};
+  EXPECT_EQ(qualityLine(with_analysis, without),
+            "images=1000 points=100000 quality time_ratio=1.500 memory_ratio=1.500");
+}
+
 }  // namespace
 }  // namespace bench

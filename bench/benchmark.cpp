@@ -21,7 +21,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::vector<std::string> kSolverOrder = {"ceres-sparse", "ceres-dense", "native", "sparse"};
+const std::vector<std::string> kSolverOrder = {"ceres-sparse", "ceres-dense", "native", "sparse",
+                                               "sparse-quality"};
 constexpr int kNativeUnknownLimit = 6000;
 constexpr int kDenseSchurImageLimit = 500;
 
@@ -149,19 +150,26 @@ Measurement measureCeres(const SizeRun& run, CeresSolver solver, const std::stri
 }
 
 // One engine run in a child: reading, approximations and result files are not timed.
+// "sparse-quality": the sparse adjustment followed by the quality analysis; its sec_per_iter is the
+// time of the iterations and the analysis together divided by the iterations, so that its ratio to
+// "sparse" is the total-time ratio.
 Measurement measureEngine(const SizeRun& run, EngineInterface kind, const std::string& name) {
+  const bool quality = name == "sparse-quality";
   Measurement m{run.images, run.points, name, NAN, NAN, NAN};
   if (run.main_file.empty()) return m;
   if (!writeEngineSettings(BlockSettings().image_sigma, run.folder.string(), run.iterations, kind))
     return m;
   const std::string log = (run.folder / (name + ".log")).string();
   const ChildResult child = runInChild([&]() -> std::vector<double> {
-    const EngineRun result = runEngine(run.main_file, log, run.points);
+    const EngineRun result = runEngine(run.main_file, log, run.points, quality);
     if (!result.ok || !writePoints(resultPath(run, name), result.points)) {
       std::cerr << "note: engine solver " << name << " did not adjust: " << result.failure << "\n";
       return {};
     }
-    return {result.iteration_seconds / std::max(result.iterations, 1),
+    if (quality)
+      std::cerr << "note: " << name << " iterations " << result.iteration_seconds
+                << " s, quality analysis " << result.analysis_seconds << " s\n";
+    return {(result.iteration_seconds + result.analysis_seconds) / std::max(result.iterations, 1),
             static_cast<double>(result.iterations)};
   });
   if (!child.ok) return m;
@@ -213,7 +221,7 @@ Measurement measure(const SizeRun& run, const std::string& solver, int repeat) {
 
 bool usesEngine(const std::vector<std::string>& solvers) {
   return std::any_of(solvers.begin(), solvers.end(),
-                     [](const std::string& s) { return s == "native" || s == "sparse"; });
+                     [](const std::string& s) { return s.rfind("ceres", 0) != 0; });
 }
 
 void printResults(std::vector<Measurement>& results, const SizeRun& run) {
@@ -222,6 +230,12 @@ void printResults(std::vector<Measurement>& results, const SizeRun& run) {
     m.max_diff_mm = maxDifferenceMm(adjustedPoints(run, m.solver), reference);
     std::cout << measurementLine(m) << "\n";
   }
+  const Measurement* plain = nullptr;
+  for (const Measurement& m : results)
+    if (m.solver == "sparse") plain = &m;
+  for (const Measurement& m : results)
+    if (m.solver == "sparse-quality" && plain != nullptr)
+      std::cout << qualityLine(m, *plain) << "\n";
   for (const Measurement& engine : results) {
     if (engine.solver.rfind("ceres", 0) == 0) continue;
     for (const Measurement& ceres : results)
@@ -268,7 +282,7 @@ fs::path makeWorkdir(const BenchOptions& options, bool& temporary) {
 }  // namespace
 
 std::vector<std::string> defaultSolvers(int images, int points) {
-  std::vector<std::string> solvers = {"ceres-sparse", "sparse"};
+  std::vector<std::string> solvers = {"ceres-sparse", "sparse", "sparse-quality"};
   if (images <= kDenseSchurImageLimit) solvers.push_back("ceres-dense");
   if (3LL * points + 6LL * images <= kNativeUnknownLimit) solvers.push_back("native");
   return solvers;

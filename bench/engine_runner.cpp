@@ -71,19 +71,25 @@ std::vector<Point3> adjustedPoints(const bravik::Block& block, int point_count) 
 
 }  // namespace
 
-EngineRun runEngine(const std::string& main_file, const std::string& log_file, int point_count) {
+EngineRun runEngine(const std::string& main_file, const std::string& log_file, int point_count,
+                    bool quality) {
   EngineRun run;
   const fs::path main_path = fs::absolute(main_file);
   const std::string log = fs::absolute(log_file).string();
   fs::current_path(main_path.parent_path());
   const std::string base = main_path.stem().string();
   std::ofstream report(base + ".out"), ext(base + ".ext"), ocs(base + ".ocs"), res(base + ".res"),
-      apset(base + ".apset"), gcpres(base + ".gcpres"), chp(base + ".chp");
+      apset(base + ".apset"), gcpres(base + ".gcpres"), chp(base + ".chp"), sdv, rel;
+  if (quality) {
+    sdv.open(base + ".sdv");
+    rel.open(base + ".rel");
+  }
   {
     const StdoutToFile redirect(log);
     bravik::Block block;
     std::ifstream main_input(main_path.filename());
     if (bravik::readInput(block, main_input) == 1) {
+      block.options.qualityAnalysis = quality;
       bravik::printRunOptions(block.options, report);
       bravik::printLSParams(block.settings, report);
       bravik::Adjustment adjustment(block);
@@ -93,15 +99,23 @@ EngineRun runEngine(const std::string& main_file, const std::string& log_file, i
         run.iteration_seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         run.iterations = adjustment.state().iterations;
+        if (run.ok && quality) {
+          const auto analysis = std::chrono::steady_clock::now();
+          adjustment.analyseQuality(&rel);
+          run.analysis_seconds =
+              std::chrono::duration<double>(std::chrono::steady_clock::now() - analysis).count();
+        }
         if (run.ok) {
-          adjustment.writeResults({report, ext, ocs, res, apset, gcpres, chp, base + ".cam"},
-                                  false);
+          bravik::OutputFiles files{report, ext, ocs, res, apset, gcpres, chp, base + ".cam"};
+          if (quality) files.sdv = &sdv;
+          adjustment.writeResults(files, false);
           run.points = adjustedPoints(block, point_count);
         }
       }
     }
   }
-  for (std::ofstream* out : {&report, &ext, &ocs, &res, &apset, &gcpres, &chp}) out->close();
+  for (std::ofstream* out : {&report, &ext, &ocs, &res, &apset, &gcpres, &chp, &sdv, &rel})
+    out->close();
   if (!run.ok) run.failure = firstErrorLine({log, base + ".out"});
   return run;
 }

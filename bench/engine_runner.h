@@ -14,6 +14,7 @@ struct EngineRun {
   bool ok = false;
   int iterations = 0;
   double iteration_seconds = 0.0;  // wall time of all iterations
+  double analysis_seconds = 0.0;   // wall time of the quality analysis (when asked for)
   std::string failure;             // first "ERROR" line of the engine's output when !ok
   std::vector<Point3> points;      // adjusted, by index of pointId(); NaN where missing
 };
@@ -23,6 +24,9 @@ struct EngineRun {
 // goes to `log_file`. The adjusted points are taken from the engine's block at full precision (the
 // result file holds millimetres). Changes the current directory and the process-wide settings: run
 // it in a child process.
-EngineRun runEngine(const std::string& main_file, const std::string& log_file, int point_count);
+// With `quality` the quality analysis runs after the iterations (its report sections and the sdv
+// and rel files are written too) and is timed apart.
+EngineRun runEngine(const std::string& main_file, const std::string& log_file, int point_count,
+                    bool quality = false);
 
 }  // namespace bench

@@ -400,10 +400,12 @@ bool CAerialPhotogrammetricProcess::AdjustBlock() {
   }
   std::vector<CSSBAPoint*> points = tie_points_.Pointers();
   int state = 0;
+  // The block-set centres are the GPS positions: with a GPS accuracy set they are observations that
+  // give the block its datum, instead of the first image.
   const double residual =
       NVSSBA(camera_matrix, points, cameras, -2, project_.settings.typed.max_reprojection_error, 0,
              100, 1e-05, state, nullptr, nullptr, nullptr, nullptr, nullptr, 0, 0, 2.0, nullptr,
-             nullptr, nullptr);
+             nullptr, nullptr, vantri::aat::GpsCentrePriors(project_.settings.typed));
   char line[160];
   std::snprintf(line, sizeof line, "SSBA --- nTiePoints=%d - avgRes=%lf",
                 static_cast<int>(points.size()), residual);
@@ -525,6 +527,13 @@ int CAerialPhotogrammetricProcess::RunAAT(const std::string& resume_path,
 }
 
 namespace vantri::aat {
+
+vantri::ssba::NVSSBAOptions GpsCentrePriors(const VantriTypedSettings& settings) {
+  vantri::ssba::NVSSBAOptions options;
+  if (settings.gps_accuracy > 0.0 && std::isfinite(settings.gps_accuracy))
+    options.centre_sigma_xy = options.centre_sigma_z = settings.gps_accuracy;
+  return options;
+}
 
 namespace {
 

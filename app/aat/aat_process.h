@@ -28,6 +28,7 @@
 
 class CVantriProject;
 class OGRCoordinateTransformation;
+struct VantriTypedSettings;
 
 namespace vantri {
 class UserInterface;
@@ -77,6 +78,17 @@ class CAerialPhotogrammetricProcess {
   const std::string& BundleFolder() const { return bundle_folder_; }
   // The last text logged (why a failed run stopped).
   const std::string& LastMessage() const { return last_message_; }
+
+  // What the control-point adjustment of a bundle run reported (NVSSBA's run figures): the
+  // a-posteriori sigma 0 in pixels, the iterations run and whether the last solve converged.
+  // `adjusted` is false until an adjustment succeeded.
+  struct AdjustmentSummary {
+    bool adjusted = false;
+    double sigma0_px = 0.0;
+    int iterations = 0;
+    bool converged = false;
+  };
+  const AdjustmentSummary& LastAdjustment() const { return last_adjustment_; }
 
   // Worker threads of the tie-point search of each added image (0, the
   // default: the hardware threads). The files are the same for any count.
@@ -134,6 +146,7 @@ class CAerialPhotogrammetricProcess {
   vantri::aat::WorkerRasters worker_rasters_;
   int search_threads_ = 0;
   std::string last_message_;
+  AdjustmentSummary last_adjustment_;
 };
 
 namespace vantri::aat {
@@ -160,6 +173,10 @@ bool FitSimilarity(const std::vector<Eigen::Vector3d>& source,
 bool Georeference(const std::vector<int>& images, const std::vector<Eigen::Vector3d>& positions,
                   std::vector<nvc::COrientation>* orientations,
                   const std::vector<CSSBAPoint*>& points, Similarity* applied = nullptr);
+
+// The GPS positions as observations of the projection centres in NVSSBA, with the setting "GPS
+// accuracy (m)" as their standard deviation per axis; no priors when it is 0.
+vantri::ssba::NVSSBAOptions GpsCentrePriors(const VantriTypedSettings& settings);
 
 // vantri-cli aat PROJECT.bun [--resume FILE.bro]: exit 0 on success, 1 when the
 // run fails (its message printed), 2 on a bad command line.

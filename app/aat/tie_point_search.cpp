@@ -1,5 +1,6 @@
 #include "aat/tie_point_search.h"
 
+#include <Eigen/Dense>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -226,6 +227,85 @@ Eigen::Vector2d QuadraticPeakOffset(const float v[9]) {
   return {parabola(at(-1, 0), at(0, 0), at(1, 0)), parabola(at(0, -1), at(0, 0), at(0, 1))};
 }
 
+namespace {
+
+constexpr int kLsmMaxIterations = 20;
+constexpr double kLsmConverged = 1e-3;  // pixels of shift per iteration
+constexpr double kLsmMaxShift = 1.5;    // pixels away from the correlation peak
+constexpr double kLsmMaxShape = 0.3;    // largest affine shape parameter
+
+// Bilinear sample of a float image; false outside the pixel centres.
+bool Sample(const cv::Mat& image, double x, double y, float* value) {
+  if (!(x >= 0.0 && y >= 0.0 && x <= image.cols - 1.0 && y <= image.rows - 1.0)) return false;
+  const int x0 = std::min(static_cast<int>(x), image.cols - 2);
+  const int y0 = std::min(static_cast<int>(y), image.rows - 2);
+  const double fx = x - x0, fy = y - y0;
+  const float* top = image.ptr<float>(y0) + x0;
+  const float* bottom = image.ptr<float>(y0 + 1) + x0;
+  *value = static_cast<float>((1 - fy) * ((1 - fx) * top[0] + fx * top[1]) +
+                              fy * ((1 - fx) * bottom[0] + fx * bottom[1]));
+  return true;
+}
+
+}  // namespace
+
+bool LeastSquaresMatch(const cv::Mat& templ, const cv::Mat& search, const Eigen::Vector2d& start,
+                       const Eigen::Vector2d& point, Eigen::Vector2d* matched) {
+  if (templ.empty() || templ.cols < 3 || templ.rows < 3 || search.cols < 3 || search.rows < 3)
+    return false;
+  cv::Mat t, s, sx, sy;
+  templ.convertTo(t, CV_32F);
+  search.convertTo(s, CV_32F);
+  cv::Sobel(s, sx, CV_32F, 1, 0, 1, 0.5);
+  cv::Sobel(s, sy, CV_32F, 0, 1, 1, 0.5);
+  const double cx = (templ.cols - 1) / 2.0, cy = (templ.rows - 1) / 2.0;
+  // Parameters: shift (a0, b0) of the template centre from `start` + (cx, cy), the affine shape
+  // (a1, a2, b1, b2) and the radiometric gain and offset.
+  Eigen::Matrix<double, 8, 1> p;
+  p << 0, 0, 0, 0, 0, 0, 1, 0;
+  const Eigen::Vector2d centre = start + Eigen::Vector2d(cx, cy);
+  for (int iteration = 0; iteration < kLsmMaxIterations; ++iteration) {
+    Eigen::Matrix<double, 8, 8> normal = Eigen::Matrix<double, 8, 8>::Zero();
+    Eigen::Matrix<double, 8, 1> right = Eigen::Matrix<double, 8, 1>::Zero();
+    for (int row = 0; row < t.rows; ++row) {
+      const double v = row - cy;
+      for (int col = 0; col < t.cols; ++col) {
+        const double u = col - cx;
+        const double x = centre.x() + u + p[0] + p[1] * u + p[2] * v;
+        const double y = centre.y() + v + p[3] + p[4] * u + p[5] * v;
+        float value, gx, gy;
+        if (!Sample(s, x, y, &value) || !Sample(sx, x, y, &gx) || !Sample(sy, x, y, &gy))
+          return false;
+        Eigen::Matrix<double, 8, 1> j;
+        j << p[6] * gx, p[6] * gx * u, p[6] * gx * v, p[6] * gy, p[6] * gy * u, p[6] * gy * v,
+            value, 1.0;
+        const double residual = t.at<float>(row, col) - (p[6] * value + p[7]);
+        normal.selfadjointView<Eigen::Lower>().rankUpdate(j);
+        right += j * residual;
+      }
+    }
+    const Eigen::LDLT<Eigen::Matrix<double, 8, 8>> solver(
+        normal.selfadjointView<Eigen::Lower>());
+    // A patch without texture in some direction leaves the shift undetermined.
+    if (solver.info() != Eigen::Success ||
+        !(solver.vectorD().minCoeff() > 1e-9 * solver.vectorD().maxCoeff()))
+      return false;
+    const Eigen::Matrix<double, 8, 1> step = solver.solve(right);
+    if (!step.allFinite()) return false;
+    p += step;
+    if (std::abs(p[0]) > kLsmMaxShift || std::abs(p[3]) > kLsmMaxShift || !(p[6] > 0.0) ||
+        std::max({std::abs(p[1]), std::abs(p[2]), std::abs(p[4]), std::abs(p[5])}) > kLsmMaxShape)
+      return false;
+    if (std::hypot(step[0], step[3]) < kLsmConverged) {
+      const double u = point.x() - cx, v = point.y() - cy;
+      *matched = {centre.x() + u + p[0] + p[1] * u + p[2] * v,
+                  centre.y() + v + p[3] + p[4] * u + p[5] * v};
+      return true;
+    }
+  }
+  return false;
+}
+
 PatchMatch MatchPatches(const cv::Mat& reference, const cv::Mat& search, int template_size,
                         bool subpixel) {
   PatchMatch match;
@@ -254,6 +334,11 @@ PatchMatch MatchPatches(const cv::Mat& reference, const cv::Mat& search, int tem
   match.x = peak.x() + centre_x;
   match.y = peak.y() + centre_y;
   match.score = best;
+  // Least-squares matching from the fitted peak; where it does not converge the peak stays.
+  Eigen::Vector2d matched;
+  if (subpixel && LeastSquaresMatch(reference(template_rect), search, peak,
+                                    {centre_x, centre_y}, &matched))
+    match.x = matched.x(), match.y = matched.y();
   return match;
 }
 

@@ -33,7 +33,8 @@ struct SearchSettings {
   int search_area_size = 640;     // pixels
   double min_correlation = 0.55;  // a score equal to it is accepted
   int max_points_to_search = 25;
-  bool subpixel = false;  // quadratic refinement of the correlation maximum
+  // Sub-pixel refinement: a quadratic fit of the correlation maximum, then least-squares matching.
+  bool subpixel = false;
 };
 SearchSettings SearchSettingsFrom(const VantriTypedSettings& typed);
 
@@ -123,6 +124,16 @@ struct PatchMatch {
 };
 PatchMatch MatchPatches(const cv::Mat& reference, const cv::Mat& search, int template_size,
                         bool subpixel);
+
+// Least-squares matching (Gruen's adaptive least-squares correlation) of `templ` in `search`
+// (8-bit): the template is fitted to the search patch by an affine geometric and a linear
+// radiometric transformation with Gauss-Newton steps on bilinear samples, starting with the
+// template's top-left pixel at `start` (OpenCV indices of `search`). `matched` receives the search
+// position of the template position `point`. False when it does not converge within 20 steps,
+// moves more than 1.5 pixels from the start, distorts the template by more than 30 %, or leaves
+// the search patch.
+bool LeastSquaresMatch(const cv::Mat& templ, const cv::Mat& search, const Eigen::Vector2d& start,
+                       const Eigen::Vector2d& point, Eigen::Vector2d* matched);
 
 // Offset of the maximum of a 3 x 3 neighbourhood (row-major values, centre the
 // largest) from its centre by a least-squares quadratic surface; each component

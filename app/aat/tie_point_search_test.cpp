@@ -80,6 +80,48 @@ TEST(MatchPatches, FindsAShiftedTemplateAndRefusesSmallSearchPatches) {
   EXPECT_NEAR(refined.y, 51.7, 0.1);
 }
 
+// A smooth analytic texture sampled at (x + dx, y + dy) and scaled by `gain`: shifts and
+// contrast are exact, not the product of an interpolation.
+cv::Mat Analytic(int size, double dx, double dy, double gain, double offset) {
+  cv::Mat image(size, size, CV_8UC1);
+  for (int y = 0; y < size; ++y)
+    for (int x = 0; x < size; ++x) {
+      const double u = x + dx, v = y + dy;
+      const double value = 128 + 40 * std::sin(0.31 * u + 0.7) * std::cos(0.23 * v) +
+                           30 * std::sin(0.17 * u - 0.29 * v + 1.3) +
+                           20 * std::cos(0.41 * v + 0.11 * u);
+      image.at<uint8_t>(y, x) = cv::saturate_cast<uint8_t>(gain * value + offset);
+    }
+  return image;
+}
+
+TEST(LeastSquaresMatch, RecoversSubpixelShiftsUnderAContrastChange) {
+  const cv::Mat reference = Analytic(45, 0.0, 0.0, 1.0, 0.0);
+  double worst_peak = 0.0, worst_lsm = 0.0;
+  for (const auto& [dx, dy] : {std::pair{0.3, -0.2}, {-0.45, 0.4}, {0.1, 0.25}, {0.0, 0.0}}) {
+    // The search patch shows the ground pixel (22, 22) of the reference at (47 - dx, 47 - dy),
+    // darker and with less contrast.
+    const cv::Mat search = Analytic(96, 22 - 47 + dx, 22 - 47 + dy, 0.8, 15.0);
+    const PatchMatch peak = MatchPatches(reference, search, 32, false);
+    const cv::Rect middle(6, 6, 32, 32);
+    Eigen::Vector2d matched;
+    ASSERT_TRUE(LeastSquaresMatch(reference(middle), search, {peak.x - 16, peak.y - 16}, {16, 16},
+                                  &matched));
+    const Eigen::Vector2d truth(47 - dx, 47 - dy);
+    worst_lsm = std::max(worst_lsm, (matched - truth).norm());
+    const PatchMatch refined = MatchPatches(reference, search, 32, true);
+    worst_peak = std::max(worst_peak, (Eigen::Vector2d(refined.x, refined.y) - truth).norm());
+  }
+  EXPECT_LT(worst_lsm, 0.03);
+  EXPECT_LT(worst_peak, 0.03);  // the sub-pixel match ends with the least-squares step
+
+  // A template that does not occur in the search patch does not converge nearby.
+  cv::Mat flat(96, 96, CV_8UC1, cv::Scalar(100));
+  Eigen::Vector2d matched;
+  EXPECT_FALSE(
+      LeastSquaresMatch(reference(cv::Rect(6, 6, 32, 32)), flat, {30, 30}, {16, 16}, &matched));
+}
+
 // A small block rendered by the generator, held in memory rasters, with the
 // terrain triangulated from its own height grid.
 struct RenderedBlock : testing::Test {

@@ -450,12 +450,14 @@ bool BundleRun::Refine() {
                      process_.orientations_[image].GetRotMat()));
   std::vector<CSSBAPoint *> points = PointersTo(state_->selected);
   int state = -1;
+  // The camera centres are the GPS positions: observations when a GPS accuracy is set.
   const double residual =
       NVSSBA(camera_matrix, points, cameras, -1,
              project.settings.typed.max_reprojection_error,
              kRefinementMinIterations, kRefinementMaxIterations,
              kRefinementConvergence, state, nullptr, nullptr, nullptr, nullptr,
-             nullptr, 0, 0, kRefinementWeight, nullptr, nullptr, nullptr);
+             nullptr, 0, 0, kRefinementWeight, nullptr, nullptr, nullptr,
+             vantri::aat::GpsCentrePriors(project.settings.typed));
   Log(Formatted("SSBA --- nTiePoints=%d - avgRes=%lf",
                 static_cast<int>(points.size()), residual));
   if (!(residual >= 0))
@@ -665,10 +667,12 @@ bool BundleRun::RunControlAdjustment() {
       static_cast<int>(settings.min_iterations),
       static_cast<int>(settings.max_iterations), settings.convergence_threshold,
       state, nullptr, nullptr, nullptr, nullptr, nullptr, control_count, 0,
-      settings.gcps_weight, nullptr, nullptr, nullptr);
+      settings.gcps_weight, nullptr, nullptr, nullptr,
+      vantri::aat::GpsCentrePriors(settings));
   const ssba::NVSSBARunInfo info = ssba::LastRunInfo();
   state_->figures.iterations = info.iterations;
   state_->figures.converged = info.converged;
+  process_.last_adjustment_ = {residual >= 0, info.sigma0_px, info.iterations, info.converged};
   Log(Formatted("SSBA --- nTiePoints=%d - nGCP=%d - avgRes=%lf",
                 static_cast<int>(sequence.size()) - control_count,
                 control_count, residual));
@@ -797,7 +801,24 @@ int StartBundle(CVantriProject &project, UserInterface &ui,
   const int result = process.RunBundle("");
   if (message != nullptr)
     *message = result != 0 ? "" : process.LastMessage();
+  // The HTML accuracy report follows every run that got going, with the adjustment's own figures;
+  // it never fails the run.
+  const report::BundleRunStatistics run = RunStatisticsOf(process, result != 0);
+  report::WriteBundleHtmlReport(project, &run, ui);
   return result;
+}
+
+report::BundleRunStatistics
+RunStatisticsOf(const CAerialPhotogrammetricProcess &process, bool succeeded) {
+  const CAerialPhotogrammetricProcess::AdjustmentSummary &adjustment =
+      process.LastAdjustment();
+  report::BundleRunStatistics run;
+  run.recorded = true;
+  run.run_succeeded = succeeded;
+  run.sigma0_px = adjustment.adjusted ? adjustment.sigma0_px : 0.0;
+  run.iterations = adjustment.adjusted ? adjustment.iterations : 0;
+  run.converged = adjustment.adjusted && adjustment.converged;
+  return run;
 }
 
 int RunBundleCommand(const std::vector<std::string> &args, UserInterface &ui,
@@ -830,9 +851,12 @@ int RunBundleCommand(const std::vector<std::string> &args, UserInterface &ui,
   }
   std::string message;
   const int result = StartBundle(project, ui, &message);
-  // The HTML accuracy report follows every run that got going; it never fails the run.
-  if (message != "Run tie points searching before!")
-    report::WriteBundleHtmlReport(project, nullptr, ui);
+  // The adjusted orientations and the residuals of the control and check points are kept in the
+  // project, as the desktop program keeps them.
+  if (result != 0 && SaveProject(project) == 0) {
+    err << "Unable to save the project " << project.file_path << "\n";
+    return 1;
+  }
   if (notify)
     NotifyCompletion(project, result != 0, ui);
   if (result == 0) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "aat/aat_process.h"
+#include "report/result_files.h"
 #include "ssba/ssba.h"
 
 namespace vantri {
@@ -90,9 +91,17 @@ private:
 
 // Start of the bundle command: "Run tie points searching before!" (warning)
 // when the project has no tie-point block (<project name>.bro) yet; otherwise
-// the run. 1 / 0.
+// the run, followed by the HTML accuracy report (Bundle/<name>.html) with the
+// run's statistics, whether the run succeeded or not. 1 / 0. The caller saves
+// the project after a successful run.
 int StartBundle(CVantriProject &project, UserInterface &ui,
                 std::string *message = nullptr);
+
+// The statistics of a bundle run for the HTML report: the control-point
+// adjustment's a-posteriori sigma 0 (pixels), iterations and convergence; zero
+// and "not converged" when the run stopped before the adjustment succeeded.
+report::BundleRunStatistics
+RunStatisticsOf(const CAerialPhotogrammetricProcess &process, bool succeeded);
 
 // vantri-cli bundle PROJECT.bun [--notify]: exit 0 on success, 1 when the run
 // fails (its message printed), 2 on a bad command line.

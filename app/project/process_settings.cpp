@@ -221,6 +221,10 @@ CVantriSettings::CVantriSettings() {
   AddProperty(bundle, kConvergence, {"1e-12"}, "Default value 1e-12");
   AddProperty(bundle, kStdDevUnitWeight, {"5.0"}, "Default value 5.0");
   AddProperty(bundle, kGcpsWeight, {"2.0"}, "Default value 2.0");
+  AddProperty(bundle, kGpsAccuracy, {"0"},
+              "Accuracy of the GPS positions of the images in metres per axis. The adjustments "
+              "of the tie-point search and of the bundle hold the projection centres to them with "
+              "this standard deviation. 0 - not used. Default value 0");
   AddProperty(bundle, kShowReport, {"no", "no", "yes"},
               "Show report after bundle process. You have to associate .atout extension to your "
               "default text viewer");
@@ -272,6 +276,7 @@ void CVantriSettings::ParseTypedValues() {
   parseDouble(kConvergence, typed.convergence_threshold);
   parseDouble(kStdDevUnitWeight, typed.std_dev_unit_weight);
   parseDouble(kGcpsWeight, typed.gcps_weight);
+  parseDouble(kGpsAccuracy, typed.gps_accuracy);
   parseSwitch(kShowReport, typed.show_report);
   parseSwitch(kSendEmail, typed.send_email);
   parseText(kRecipients, typed.recipients);
@@ -332,6 +337,11 @@ int CVantriSettings::Validate() {
     return fail("Std-dev of unit weight must be greater than 0.0");
   if (!(plainDouble(Value(kGcpsWeight)) >= kMinGcpsWeight))
     return fail("GCPs weight must be equal to or greater than 1.0");
+  // Projects saved before the setting existed do not have it: no GPS observations, as before.
+  if (!missing(kGpsAccuracy)) {
+    const double gps = plainDouble(Value(kGpsAccuracy));
+    if (!(gps >= 0.0 && gps <= 1e6)) return fail("GPS accuracy must be 0 or a positive number of metres");
+  }
 
   if (missing(kSendEmail) || !vantri::system::EqualsNoCase(Value(kSendEmail), "yes")) return 1;
   struct EmailRule {

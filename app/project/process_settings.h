@@ -92,6 +92,8 @@ struct VantriTypedSettings {
   double convergence_threshold = 0;
   double std_dev_unit_weight = 0;  // pixels
   double gcps_weight = 0;
+  // A-priori accuracy of the GPS projection centres per axis, metres; 0: they are no observations.
+  double gps_accuracy = 0;
   bool show_report = false;
   bool send_email = false;
   std::string recipients;  // comma separated
@@ -141,6 +143,7 @@ inline constexpr const char* kMaxIterations = "Max number of iterations";
 inline constexpr const char* kConvergence = "Convergence threshold";
 inline constexpr const char* kStdDevUnitWeight = "Std-dev of unit weight (pix)";
 inline constexpr const char* kGcpsWeight = "GCPs weight";
+inline constexpr const char* kGpsAccuracy = "GPS accuracy (m)";
 inline constexpr const char* kShowReport = "Show bundle report";
 inline constexpr const char* kSendEmail = "Send alert email";
 inline constexpr const char* kRecipients = "Recipients Addresses";

@@ -172,6 +172,10 @@ TEST_F(Settings, ValidationBoundaries) {
       {kStdDevUnitWeight, "-1", "Std-dev of unit weight must be greater than 0.0"},
       {kGcpsWeight, "1.0", ""},
       {kGcpsWeight, "0.99", "GCPs weight must be equal to or greater than 1.0"},
+      {kGpsAccuracy, "0", ""},
+      {kGpsAccuracy, "0.05", ""},
+      {kGpsAccuracy, "-0.01", "GPS accuracy must be 0 or a positive number of metres"},
+      {kGpsAccuracy, "nan", "GPS accuracy must be 0 or a positive number of metres"},
   };
   for (const Case& c : cases) {
     const std::vector<std::string> shown = messagesWith(c.property, c.value);
@@ -256,7 +260,7 @@ TEST_F(Settings, MissingPropertyFailsValidationSilently) {
 TEST_F(Settings, WindowEditsChecksRestoresAndCommitsOnlyValidValues) {
   SettingsWindowModel window(settings);
   std::vector<SettingsWindowModel::Row> rows = window.Rows();
-  ASSERT_EQ(rows.size(), 4u + 18u);
+  ASSERT_EQ(rows.size(), 4u + 19u);
   EXPECT_TRUE(rows[0].is_group);
   EXPECT_EQ(rows[4].property, kMaxPointsToSearch);
   EXPECT_EQ(rows[4].choices.size(), 6u);
@@ -277,7 +281,7 @@ TEST_F(Settings, WindowEditsChecksRestoresAndCommitsOnlyValidValues) {
   EXPECT_EQ(window.SetValue(kTemplateSize, "100"), 1);
   window.SetAlphabetical(true);
   rows = window.Rows();
-  EXPECT_EQ(rows.size(), 18u);
+  EXPECT_EQ(rows.size(), 19u);
   EXPECT_EQ(rows.front().property, kConvergence);
   for (const auto& row : rows) EXPECT_EQ(row.modified, row.property == kTemplateSize);
 

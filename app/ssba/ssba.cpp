@@ -10,9 +10,10 @@
 //    force, so the first rejection sees the good observations close to their final values.
 // 4. Rejection, then a plain least-squares solve on what is left, repeated until nothing more is
 //    rejected (at most kMaxRounds solves; the last one rejects nothing).
-// 5. The datum of a free network is applied in every solve (see ssba.h); in mode -1 the result is
-//    finally moved by the similarity transform that maps the adjusted centres best onto the
-//    given ones.
+// 5. The datum is applied in every solve (see ssba.h): control points, centre priors, or the held
+//    first camera and scale of a free network; in mode -1 without control points or centre priors
+//    the result is finally moved by the similarity transform that maps the adjusted centres best
+//    onto the given ones.
 // 6. Only a successful adjustment writes back into the caller's records.
 #include "ssba/ssba.h"
 
@@ -34,6 +35,10 @@ constexpr int kMaxRounds = 10;
 // Relative length of the second principal axis below which a set of points counts as collinear.
 constexpr double kCollinearRatio = 1e-3;
 constexpr double kRotationTolerance = 1e-6;
+// Centre priors count as lying on a line when their RMS spread across their main direction is below
+// this share of the spread along it, or below this many prior sigmas.
+constexpr double kLineShare = 0.05;
+constexpr double kLineSpreadInSigmas = 10.0;
 
 struct Intrinsics {
   double fx, fy, cx, cy;
@@ -180,7 +185,11 @@ class Adjustment {
   // Builds the working block; false for a degenerate or invalid input.
   bool Load(const double camera_matrix[9], const std::vector<CSSBAPoint*>& points,
             const std::vector<NVSSBACameraParams>& cameras, int n_control_points,
-            double control_weight) {
+            double control_weight, const NVSSBAOptions& options) {
+    if (!std::isfinite(options.centre_sigma_xy) || !std::isfinite(options.centre_sigma_z) ||
+        options.centre_sigma_xy < 0.0 || options.centre_sigma_z < 0.0)
+      return false;
+    options_ = options;
     if (camera_matrix == nullptr || !Finite(camera_matrix, 9)) return false;
     k_ = {camera_matrix[0], camera_matrix[4], camera_matrix[2], camera_matrix[5]};
     if (!(k_.fx > 0.0) || !(k_.fy > 0.0)) return false;
@@ -202,7 +211,7 @@ class Adjustment {
       if (!Solve(nullptr)) return false;
       if (round == kMaxRounds || !Reject()) break;
     }
-    if (request.mode == -1 && !HasAnyControl()) KeepDatumOfGivenCameras();
+    if (request.mode == -1 && !HasAnyControl() && !centre_priors_used_) KeepDatumOfGivenCameras();
     return std::isfinite(AverageResidual()) && ObservedCameras().size() >= 2;
   }
 
@@ -408,9 +417,68 @@ class Adjustment {
       return false;
     }
     AddControl(problem);
-    if (!HasControlDatum()) HoldFreeNetworkDatum(problem, in_problem);
+    centre_priors_used_ = CentrePriorsFixTheDatum(in_problem);
+    if (centre_priors_used_) AddCentrePriors(problem, in_problem);
+    HoldDatum(problem, in_problem);
     ceres::Solver::Options options = SolverOptions(in_problem);
-    return RunSolver(options, problem);
+    if (!RunSolver(options, problem)) return false;
+    RecordUnitWeight(problem);
+    return true;
+  }
+
+  // Each camera's given centre as an observation of its centre.
+  void AddCentrePriors(ceres::Problem& problem, const std::vector<bool>& in_problem) {
+    const Eigen::Vector3d inverse_sigma(1.0 / options_.centre_sigma_xy,
+                                        1.0 / options_.centre_sigma_xy,
+                                        1.0 / options_.centre_sigma_z);
+    for (size_t i = 0; i < cameras_.size(); ++i) {
+      if (!in_problem[i]) continue;
+      problem.AddResidualBlock(new ceres::AutoDiffCostFunction<PositionPrior, 3, 3>(
+                                   new PositionPrior{given_centres_[i], inverse_sigma}),
+                               nullptr, cameras_[i].centre.data());
+    }
+  }
+
+  // Control points or centre priors spread over a plane define the datum on their own; a free
+  // network holds the first camera and the scale.
+  void HoldDatum(ceres::Problem& problem, const std::vector<bool>& in_problem) {
+    if (HasControlDatum() || centre_priors_used_) return;
+    HoldFreeNetworkDatum(problem, in_problem);
+  }
+
+  // Centre priors take part only where they fix the datum: centres (nearly) on a line, as of one
+  // strip, leave the roll about it free, and the priors are then not used at all. "Nearly": the
+  // spread across the main direction is below kLineShare of the spread along it, or below
+  // kLineSpreadInSigmas prior sigmas.
+  bool CentrePriorsFixTheDatum(const std::vector<bool>& in_problem) const {
+    if (!options_.HasCentrePriors()) return false;
+    std::vector<Eigen::Vector3d> given;
+    for (size_t i = 0; i < cameras_.size(); ++i)
+      if (in_problem[i]) given.push_back(given_centres_[i]);
+    if (given.size() < 3) return false;
+    Eigen::Vector3d mean = Eigen::Vector3d::Zero();
+    for (const auto& p : given) mean += p / static_cast<double>(given.size());
+    Eigen::MatrixXd centred(given.size(), 3);
+    for (size_t i = 0; i < given.size(); ++i) centred.row(i) = (given[i] - mean).transpose();
+    const Eigen::Vector3d singular = Eigen::JacobiSVD<Eigen::MatrixXd>(centred).singularValues();
+    const double across = singular[1] / std::sqrt(static_cast<double>(given.size()));
+    const double sigma = std::max(options_.centre_sigma_xy, options_.centre_sigma_z);
+    return singular[1] > kLineShare * singular[0] && across > kLineSpreadInSigmas * sigma;
+  }
+
+  // sigma 0 of the solve just made: weighted residuals over the redundancy (the held parameter
+  // blocks and the fixed directions of the manifolds are not unknowns).
+  void RecordUnitWeight(const ceres::Problem& problem) {
+    std::vector<double*> blocks;
+    problem.GetParameterBlocks(&blocks);
+    int unknowns = 0;
+    for (double* block : blocks)
+      if (!problem.IsParameterBlockConstant(block))
+        unknowns += problem.ParameterBlockTangentSize(block);
+    last_solve_.redundancy = problem.NumResiduals() - unknowns;
+    last_solve_.sigma0_px = last_solve_.redundancy > 0
+                                ? std::sqrt(2.0 * last_cost_ / last_solve_.redundancy)
+                                : 0.0;
   }
 
   void AddControl(ceres::Problem& problem) {
@@ -500,6 +568,7 @@ class Adjustment {
     // summary.iterations starts with the evaluation at the initial point.
     last_solve_.iterations += std::max(0, static_cast<int>(summary.iterations.size()) - 1);
     last_solve_.converged = summary.termination_type == ceres::CONVERGENCE;
+    last_cost_ = summary.final_cost;
     return summary.IsSolutionUsable() && std::isfinite(summary.final_cost);
   }
 
@@ -508,6 +577,9 @@ class Adjustment {
 
  private:
   NVSSBARunInfo last_solve_{};
+  double last_cost_ = 0.0;  // Ceres' cost (half the sum of squares) at the end of the last solve
+  NVSSBAOptions options_{};
+  bool centre_priors_used_ = false;  // in the last solve
 
   // Moves cameras and points by the similarity (Umeyama) that maps the adjusted centres of the
   // observed cameras onto their given centres. Collinear centres fix no rotation about their line:
@@ -567,14 +639,15 @@ thread_local NVSSBARunInfo last_run_info;
 double Run(const double camera_matrix[9], std::vector<CSSBAPoint*>& points,
            std::vector<NVSSBACameraParams>& cameras, int mode, double threshold, int min_iterations,
            int max_iterations, double convergence, int& state, SSBAProgressCallback progress,
-           int n_control_points, double control_weight) {
+           int n_control_points, double control_weight, const NVSSBAOptions& options) {
   const bool valid_request = (mode == -1 || mode == -2) && threshold > 0.0 &&
                              std::isfinite(threshold) && max_iterations >= 1 &&
                              convergence >= 0.0 && std::isfinite(convergence);
   last_run_info = {};
   Adjustment adjustment;
   if (!valid_request ||
-      !adjustment.Load(camera_matrix, points, cameras, n_control_points, control_weight)) {
+      !adjustment.Load(camera_matrix, points, cameras, n_control_points, control_weight,
+                       options)) {
     state = kInvalidInput;
     return kInvalidInput;
   }
@@ -601,10 +674,22 @@ double NVSSBA(const double camera_matrix[9], std::vector<CSSBAPoint*>& points,
               int min_iterations, int max_iterations, double convergence, int& state,
               SSBAProgressCallback progress, double*, double*, double*, double*,
               int n_control_points, int, double control_weight, double*, double*, int*) {
+  return NVSSBA(camera_matrix, points, cameras, mode, reprojection_threshold, min_iterations,
+                max_iterations, convergence, state, progress, nullptr, nullptr, nullptr, nullptr,
+                n_control_points, 0, control_weight, nullptr, nullptr, nullptr,
+                vantri::ssba::NVSSBAOptions{});
+}
+
+double NVSSBA(const double camera_matrix[9], std::vector<CSSBAPoint*>& points,
+              std::vector<NVSSBACameraParams>& cameras, int mode, double reprojection_threshold,
+              int min_iterations, int max_iterations, double convergence, int& state,
+              SSBAProgressCallback progress, double*, double*, double*, double*,
+              int n_control_points, int, double control_weight, double*, double*, int*,
+              const vantri::ssba::NVSSBAOptions& options) {
   try {
     return vantri::ssba::Run(camera_matrix, points, cameras, mode, reprojection_threshold,
                              min_iterations, max_iterations, convergence, state, progress,
-                             n_control_points, control_weight);
+                             n_control_points, control_weight, options);
   } catch (...) {
     state = vantri::ssba::kInternalError;
     return vantri::ssba::kInternalError;

@@ -81,11 +81,31 @@ inline constexpr int kInternalError = -3;  // an exception was caught
 // The last plain least-squares solve of the calling thread's latest NVSSBA call: its iterations
 // (the forced minimum included) and whether it stopped on the convergence limit rather than at
 // the maximum number of iterations. Zero / false after a failed call.
+//
+// sigma0_px is the a-posteriori standard deviation of unit weight of that solve, in pixels (the
+// reprojection residuals have an a-priori sigma of 1 pixel, the position priors their own sigmas):
+// sqrt(sum of squared weighted residuals / redundancy), redundancy = observations (2 per image
+// measurement, 3 per position prior) minus the unknowns that are not held by the datum. 0 when the
+// redundancy is not positive.
 struct NVSSBARunInfo {
   int iterations = 0;
   bool converged = false;
+  double sigma0_px = 0.0;
+  int redundancy = 0;
 };
 NVSSBARunInfo LastRunInfo();
+
+// What the fixed argument list of NVSSBA cannot carry; the defaults give NVSSBA's own behaviour.
+struct NVSSBAOptions {
+  // A-priori standard deviations (metres) of the given projection centres when they are
+  // observations in their own right, e.g. GPS positions: each camera's given centre becomes a
+  // position prior with these sigmas (plan, height) against the reprojection sigma of 1 pixel.
+  // Zero: no centre priors.
+  double centre_sigma_xy = 0.0;
+  double centre_sigma_z = 0.0;
+
+  bool HasCentrePriors() const { return centre_sigma_xy > 0.0 && centre_sigma_z > 0.0; }
+};
 }  // namespace vantri::ssba
 
 // Adjusts `points` and `cameras` in place and returns the average reprojection residual (mean
@@ -108,7 +128,11 @@ NVSSBARunInfo LastRunInfo();
 //                 rotation and scale of the cameras it was given (e.g. the GPS centres of the
 //                 refinement). Collinear centres fix no rotation about their line; then only
 //                 scale and translation are fitted.
-//                 Datum in both modes: three or more non-collinear control points define it.
+//                 Datum in both modes: three or more non-collinear control points define it;
+//                 so do centre priors (NVSSBAOptions) on three or more cameras spread over a
+//                 plane (with them mode -1 moves nothing afterwards: the block already sits on
+//                 the given centres as well as its rays allow). Centres nearly on a line (one
+//                 strip) leave the roll about it free: their priors are then not used at all.
 //                 Otherwise (free network, or too few control points) every solve holds the
 //                 first camera that has observations (centre and rotation) and keeps the distance
 //                 from it to the farthest observed camera, which fixes the scale: nothing drifts.
@@ -139,3 +163,12 @@ double NVSSBA(const double camera_matrix[9], std::vector<CSSBAPoint*>& points,
               SSBAProgressCallback progress, double* unused11, double* unused12, double* unused13,
               double* unused14, int n_control_points, int unused16, double control_weight,
               double* unused18, double* unused19, int* unused20);
+
+// NVSSBA with the options above (same arguments, same results).
+double NVSSBA(const double camera_matrix[9], std::vector<CSSBAPoint*>& points,
+              std::vector<NVSSBACameraParams>& cameras, int mode, double reprojection_threshold,
+              int min_iterations, int max_iterations, double convergence, int& state,
+              SSBAProgressCallback progress, double* unused11, double* unused12, double* unused13,
+              double* unused14, int n_control_points, int unused16, double control_weight,
+              double* unused18, double* unused19, int* unused20,
+              const vantri::ssba::NVSSBAOptions& options);

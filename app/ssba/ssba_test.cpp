@@ -336,6 +336,95 @@ TEST(NVSSBA, ControlPointsPutTheBlockOnTheirCoordinates) {
     EXPECT_LT((PositionOf(block.points[i]) - block.truth_points[i]).norm(), 0.03) << i;
 }
 
+Result AdjustWithOptions(Block& block, int mode, const vantri::ssba::NVSSBAOptions& options) {
+  std::vector<CSSBAPoint*> pointers = block.Pointers();
+  int state = 0;
+  const double average =
+      NVSSBA(kCameraMatrix, pointers, block.cameras, mode, 2.0, 0, 100, 1e-5, state, nullptr,
+             nullptr, nullptr, nullptr, nullptr, block.n_control, 0, 2.0, nullptr, nullptr, nullptr,
+             options);
+  return {average, state};
+}
+
+TEST(NVSSBA, SigmaZeroAndRedundancyOfTheLastSolve) {
+  // Free network: 2 per measurement, minus 3 per point and 6 per camera, plus the 7 datum
+  // parameters that are held (first camera, scale).
+  Block block = MakeBlock({.noise_px = 0.3, .perturb = true, .seed = 5});
+  int measurements = 0;
+  for (const CSSBAPoint& p : block.points) measurements += static_cast<int>(p.measurements.size());
+  const int points = static_cast<int>(block.points.size());
+  const int cameras = static_cast<int>(block.cameras.size());
+  ASSERT_GE(Adjust(block, -2).average, 0.0);
+  const vantri::ssba::NVSSBARunInfo info = vantri::ssba::LastRunInfo();
+  EXPECT_EQ(info.redundancy, 2 * measurements - 3 * points - 6 * cameras + 7);
+  // 0.3 px per axis of noise; the redundancy is in the thousands, so sigma 0 is close to it.
+  EXPECT_NEAR(info.sigma0_px, 0.3, 0.02);
+  EXPECT_TRUE(info.converged);
+
+  // With centre priors: 3 more observations per camera and nothing held.
+  Block with_priors = MakeBlock({.noise_px = 0.3, .perturb = true, .seed = 5});
+  ASSERT_GE(AdjustWithOptions(with_priors, -2, {.centre_sigma_xy = 2.0, .centre_sigma_z = 2.0})
+                .average,
+            0.0);
+  EXPECT_EQ(vantri::ssba::LastRunInfo().redundancy,
+            2 * measurements - 3 * points - 6 * cameras + 3 * cameras);
+
+  // A failed call leaves no figures of an earlier one behind.
+  Block one_camera = MakeBlock({});
+  one_camera.cameras.resize(1);
+  EXPECT_LT(Adjust(one_camera, -2).average, 0.0);
+  EXPECT_EQ(vantri::ssba::LastRunInfo().redundancy, 0);
+  EXPECT_EQ(vantri::ssba::LastRunInfo().sigma0_px, 0.0);
+}
+
+TEST(NVSSBA, CentrePriorsGiveTheDatumAndPullTheBlockOntoTheTruth) {
+  // GPS-like centres: the truth plus 5 cm per axis; the rotations start 0.6 degrees off and the
+  // points metres off. The free network would sit wherever the first camera's GPS error puts it;
+  // with the priors the block averages the GPS errors away.
+  for (int mode : {-2, -1}) {
+    Block block = MakeBlock({.noise_px = 0.3, .perturb = true, .seed = 21});
+    std::mt19937 random(99);
+    std::normal_distribution<double> gps(0.0, 0.05);
+    for (size_t c = 0; c < block.cameras.size(); ++c) {
+      const Eigen::Vector3d centre =
+          block.truth_cameras[c].GetN() + Eigen::Vector3d(gps(random), gps(random), gps(random));
+      block.cameras[c] = Record(block.cameras[c].camera_number, centre, RotationOf(block.cameras[c]));
+    }
+    const Block given = block;
+    ASSERT_GE(AdjustWithOptions(block, mode, {.centre_sigma_xy = 0.05, .centre_sigma_z = 0.05})
+                  .average,
+              0.0)
+        << mode;
+    double sum_truth = 0.0, sum_gps = 0.0;
+    for (size_t c = 0; c < block.cameras.size(); ++c) {
+      const Eigen::Vector3d adjusted = CentreOf(block.cameras[c]);
+      sum_truth += (adjusted - block.truth_cameras[c].GetN()).squaredNorm();
+      sum_gps += (CentreOf(given.cameras[c]) - block.truth_cameras[c].GetN()).squaredNorm();
+      EXPECT_LT((adjusted - block.truth_cameras[c].GetN()).norm(), 0.2) << mode << " " << c;
+      EXPECT_LT(AngleBetween(RotationOf(block.cameras[c]), block.truth_cameras[c].GetRotMat()),
+                0.05 * kPi / 180.0)
+          << mode << " " << c;
+    }
+    // Closer to the truth than the GPS positions are, and the first camera is not held on its GPS
+    // position.
+    EXPECT_LT(sum_truth, sum_gps) << mode;
+    EXPECT_GT((CentreOf(block.cameras[0]) - CentreOf(given.cameras[0])).norm(), 1e-4) << mode;
+  }
+}
+
+TEST(NVSSBA, CentrePriorsOnOneStripLeaveTheFreeNetworkDatum) {
+  // The first strip only: its centres lie nearly on a line, which fixes no roll about it. The
+  // priors are not used; the first camera is held as in a free network and nothing drifts.
+  Block block = MakeBlock({.noise_px = 0.3, .perturb = true, .seed = 4});
+  block.cameras.resize(6);
+  const Block given = block;
+  ASSERT_GE(
+      AdjustWithOptions(block, -2, {.centre_sigma_xy = 0.05, .centre_sigma_z = 0.05}).average,
+      0.0);
+  EXPECT_LT(AngleBetween(RotationOf(block.cameras[0]), RotationOf(given.cameras[0])), 1e-12);
+  EXPECT_LT((CentreOf(block.cameras[0]) - CentreOf(given.cameras[0])).norm(), 1e-9);
+}
+
 // Records compared byte by byte: a failed call must not touch them.
 bool SameRecords(const Block& a, const Block& b) {
   if (a.points.size() != b.points.size() || a.cameras.size() != b.cameras.size()) return false;
@@ -384,6 +473,12 @@ TEST(NVSSBA, DegenerateInputFailsAndChangesNothing) {
   expect_refused(unmeasured, "no point measured twice");
   expect_refused(reference, "unknown mode", 0);
   expect_refused(reference, "zero threshold", -2, 0.0);
+  Block negative_sigma = reference;
+  const Block before_sigma = negative_sigma;
+  EXPECT_LT(AdjustWithOptions(negative_sigma, -2, {.centre_sigma_xy = -1.0, .centre_sigma_z = 1.0})
+                .average,
+            0.0);
+  EXPECT_TRUE(SameRecords(negative_sigma, before_sigma));
 
   Block copy = reference;
   std::vector<CSSBAPoint*> with_null = copy.Pointers();

@@ -77,11 +77,9 @@ void FinishTiePointSearch(CVantriProject& project, UserInterface& ui, int tie_po
 
 int RunBundleWithNotice(CVantriProject& project, UserInterface& ui, std::string* message) {
   std::string why;
+  // StartBundle writes the HTML accuracy report with the run's own statistics.
   const int result = bundle::StartBundle(project, ui, &why);
-  if (why != kRunSearchFirst) {
-    report::WriteBundleHtmlReport(project, nullptr, ui);
-    bundle::NotifyCompletion(project, result != 0, ui);
-  }
+  if (why != kRunSearchFirst) bundle::NotifyCompletion(project, result != 0, ui);
   if (message != nullptr) *message = why;
   return result;
 }

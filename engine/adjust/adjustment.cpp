@@ -6,6 +6,7 @@
 #include <set>
 
 #include "adjust/approximations.h"
+#include "adjust/quality_analysis.h"
 #include "report/report_sections.h"
 #include "util/diagnostics.h"
 
@@ -117,6 +118,11 @@ int Adjustment::initialize(std::ostream& report) {
 
 int Adjustment::iterate(std::ostream& report) { return bravik::iterate(block_, state_, report); }
 
+void Adjustment::analyseQuality(std::ostream* reliability) {
+  bravik::analyseQuality(block_, state_, quality_, reliability);
+  analysed_ = true;
+}
+
 bool Adjustment::writeResults(const OutputFiles& files, bool writeCameraFile) const {
   writeCamerasSection(block_, files.report);
   writeAPSetsSection(block_, files.report);
@@ -132,6 +138,10 @@ bool Adjustment::writeResults(const OutputFiles& files, bool writeCameraFile) co
   writeControlPointResiduals(block_, files.report);
   writeCheckPointAnalysis(block_, files.chp);
   writeCheckPointAnalysis(block_, files.report);
+  if (analysed_) {
+    writeQualitySections(block_, quality_, files.report);
+    if (files.sdv != nullptr) writePrecisionRecords(block_, quality_, *files.sdv);
+  }
   return cameraFileWritten;
 }
 
@@ -139,6 +149,7 @@ int runAdjustment(Block& block, const OutputFiles& files, bool writeCameraFile) 
   Adjustment adjustment(block);
   if (adjustment.initialize(files.report) != 1) return -1;
   if (adjustment.iterate(files.report) != 1) return -1;
+  if (block.options.qualityAnalysis) adjustment.analyseQuality(files.rel);
   return adjustment.writeResults(files, writeCameraFile) ? 1 : -1;
 }
 

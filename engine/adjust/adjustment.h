@@ -6,6 +6,7 @@
 
 #include "adjust/iteration.h"
 #include "models/block.h"
+#include "report/quality_sections.h"
 
 namespace bravik {
 
@@ -20,6 +21,10 @@ struct OutputFiles {
   std::ostream& gcpres;
   std::ostream& chp;
   std::string camPath;
+  // With the quality analysis on: the standard deviations of the unknowns (sdv) and the
+  // per-observation reliability (rel); null otherwise.
+  std::ostream* sdv = nullptr;
+  std::ostream* rel = nullptr;
 };
 
 // One adjustment of a block that was read completely: initialisation, iteration and the
@@ -46,13 +51,21 @@ class Adjustment {
   // cam file's name when it could not be written (the other sections are written still).
   bool writeResults(const OutputFiles& files, bool writeCameraFile) const;
 
+  // The quality analysis (run option "quality-analysis"): after iterate(), before
+  // writeResults(), which then appends its sections to the report and writes the sdv file.
+  // The per-observation records go to `reliability` (may be null).
+  void analyseQuality(std::ostream* reliability);
+
   const AdjustmentState& state() const { return state_; }
+  const QualityResults& quality() const { return quality_; }
 
  private:
   int attachObjects(std::ostream& report);
 
   Block& block_;
   AdjustmentState state_;
+  QualityResults quality_;
+  bool analysed_ = false;
 };
 
 // Initialisation, iteration and results of a block that was read and whose parameters were

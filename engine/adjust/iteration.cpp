@@ -249,27 +249,6 @@ bool accumulateImagesInLanes(const Block& block, NormalSystem& normals, int& obs
   return true;
 }
 
-int setUpNormalEquations(Block& block, NormalSystem& normals, int& observations,
-                         std::ostream& report) {
-  normals.reset();
-  observations = 0;
-  if (accumulateImagesInLanes(block, normals, observations)) {
-    block.adjObjects.addConstraints(normals, block.settings);
-    block.adjObjects.addParameterObservations(normals);
-    return 1;
-  }
-  if (normals.accumulationLanes() > 1) normals.reset();
-  for (const BundleImage* image : block.images.items()) {
-    if (image->addToNormals(normals, block.objectPoints, block.settings, observations) != 1) {
-      report << "ERROR: Setup of normal equations failed.\n";
-      return -1;
-    }
-  }
-  block.adjObjects.addConstraints(normals, block.settings);
-  block.adjObjects.addParameterObservations(normals);
-  return 1;
-}
-
 int solveNormalEquations(NormalSystem& normals, std::ostream& report) {
   const int result = normals.solve();
   if (result == 0) return 1;
@@ -291,6 +270,27 @@ void refreshGeometries(const Block& block) {
 double processorSeconds() {
   const long long ms = static_cast<long long>(std::clock()) * 1000 / CLOCKS_PER_SEC;
   return static_cast<double>(ms) / 1000.0;
+}
+
+int setUpNormalEquations(Block& block, NormalSystem& normals, int& observations,
+                         std::ostream& report) {
+  normals.reset();
+  observations = 0;
+  if (accumulateImagesInLanes(block, normals, observations)) {
+    block.adjObjects.addConstraints(normals, block.settings);
+    block.adjObjects.addParameterObservations(normals);
+    return 1;
+  }
+  if (normals.accumulationLanes() > 1) normals.reset();
+  for (const BundleImage* image : block.images.items()) {
+    if (image->addToNormals(normals, block.objectPoints, block.settings, observations) != 1) {
+      report << "ERROR: Setup of normal equations failed.\n";
+      return -1;
+    }
+  }
+  block.adjObjects.addConstraints(normals, block.settings);
+  block.adjObjects.addParameterObservations(normals);
+  return 1;
 }
 
 int initializeAdjustmentTail(Block& block, AdjustmentState& state, std::ostream& report,

@@ -47,6 +47,12 @@ int initializeAdjustmentTail(Block& block, AdjustmentState& state, std::ostream&
 // on a fatal error (setup of the normal equations, solution, negative redundancy).
 int iterate(Block& block, AdjustmentState& state, std::ostream& report);
 
+// Rebuilds the normal equations at the current values: every image's observations, the
+// constraints and the parameter observations; counts the image observations. 1, or -1 after
+// "ERROR: Setup of normal equations failed.\n" in `report`.
+int setUpNormalEquations(Block& block, NormalSystem& normals, int& observations,
+                         std::ostream& report);
+
 // One pass of the loop (setup, solution, statistics, update, convergence check) as
 // iteration `number`. 1, or -1 on a fatal error after its message.
 int runIteration(Block& block, AdjustmentState& state, int number, std::ostream& report);

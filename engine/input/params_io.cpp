@@ -1,5 +1,6 @@
 #include "input/params_io.h"
 
+#include <cmath>
 #include <iomanip>
 #include <iostream>
 #include <sstream>
@@ -31,6 +32,30 @@ std::string fix(double value, int decimals) {
   std::ostringstream out;
   out << std::fixed << std::setprecision(decimals) << std::setw(8) << value;
   return out.str();
+}
+
+// The optional entry after field 18. Older files end there; words that are not the keyword were
+// never read, so they still change nothing.
+int readQualityAnalysisEntry(RunOptions& o, std::istream& in) {
+  std::string word;
+  if (!(in >> word)) return 1;
+  if (word != kQualityAnalysisKeyword) {
+    messages() << "ATTENTION: Ignored after the run options: " << word << "\n";
+    return 1;
+  }
+  if (!readSwitch(in, o.qualityAnalysis)) {
+    messages() << "Reading quality analysis switch failed.\n";
+    return -1;
+  }
+  double limit = 0.0;
+  if (readOptionalDouble(in, limit)) {
+    if (!(limit > 0.0 && std::isfinite(limit))) {
+      messages() << "ERROR: Limit for normalised residuals must be greater than zero.\n";
+      return -1;
+    }
+    o.snoopingLimit = limit;
+  }
+  return 1;
 }
 
 }  // namespace
@@ -70,7 +95,7 @@ int readRunOptions(RunOptions& o, std::istream& in) {
     readWord(in, *field);
     if (failGroup(in, message)) return -1;
   }
-  return 1;
+  return readQualityAnalysisEntry(o, in);
 }
 
 int readLSParams(LSParams& ls, std::istream& in) {
@@ -174,8 +199,13 @@ void printRunOptions(const RunOptions& o, std::ostream& out) {
       << "  - normal matrix structure          :  " << o.normalStructureFile << "\n"
       << "  - normal matrix                    :  " << o.normalMatrixFile << "\n"
       << "  - right hand side vector           :  " << o.rhsFile << "\n"
-      << "  - solution vector                  :  " << o.solutionFile << "\n"
-      << "\n";
+      << "  - solution vector                  :  " << o.solutionFile << "\n";
+  // Only when on: reports of runs without the analysis stay as they always were.
+  if (o.qualityAnalysis) {
+    out << "Quality analysis                     :  on\n"
+        << "  - limit for normalised residuals   :  " << fix(o.snoopingLimit, 2) << "\n";
+  }
+  out << "\n";
 }
 
 void printLSParams(const LSParams& ls, std::ostream& out) {
@@ -214,8 +244,8 @@ void printLSParams(const LSParams& ls, std::ostream& out) {
       << "Unit of object space coords.       :  " << ls.lengthUnit.abbreviation() << "\n"
       << "Unit of rotation angles            :  " << ls.angleUnit.abbreviation() << "\n"
       << "\n"
-      << "Adjustment interface               :  "
-      << adjustmentInterfaceName(ls.adjustmentInterface) << "\n\n";
+      << "Adjustment interface               :  " << adjustmentInterfaceName(ls.adjustmentInterface)
+      << "\n\n";
 }
 
 }  // namespace bravik

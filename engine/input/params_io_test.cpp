@@ -45,6 +45,53 @@ TEST(RunOptionsTest, DefaultsFileReproducesDefaultsAndEcho) {
   EXPECT_THAT(text, testing::Not(HasSubstr(":  on")));
 }
 
+// The quality-analysis entry after field 18: absent (every older file) it is off and the echo is
+// unchanged; present it is read, validated and echoed; other trailing words change nothing.
+TEST(RunOptionsTest, OptionalQualityAnalysisEntry) {
+  const std::string fields = "0 0 0 0 0 0 0 0 0 0 0 0 5 5 none none none none";
+  auto read = [&](const std::string& tail, int expected, RunOptions& options) {
+    std::istringstream in(fields + tail);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(readRunOptions(options, in), expected) << tail;
+    return testing::internal::GetCapturedStdout();
+  };
+  std::ostringstream defaults;
+  printRunOptions(RunOptions{}, defaults);
+  for (const char* tail : {"", "\n\n", " extra"}) {
+    RunOptions options;
+    const std::string messages = read(tail, 1, options);
+    EXPECT_FALSE(options.qualityAnalysis);
+    std::ostringstream echo;
+    printRunOptions(options, echo);
+    EXPECT_EQ(echo.str(), defaults.str());
+    EXPECT_EQ(messages, std::string(tail) == " extra"
+                            ? "ATTENTION: Ignored after the run options: extra\n"
+                            : "");
+  }
+  RunOptions on;
+  read("\nquality-analysis 1", 1, on);
+  EXPECT_TRUE(on.qualityAnalysis);
+  EXPECT_EQ(on.snoopingLimit, 3.29);
+  std::ostringstream echo;
+  printRunOptions(on, echo);
+  EXPECT_THAT(echo.str(), HasSubstr("  - solution vector                  :  none\n"
+                                    "Quality analysis                     :  on\n"
+                                    "  - limit for normalised residuals   :      3.29\n\n"));
+  RunOptions limit;
+  read(" quality-analysis 1 2.5", 1, limit);
+  EXPECT_EQ(limit.snoopingLimit, 2.5);
+  RunOptions off;
+  read(" quality-analysis 0 4", 1, off);
+  EXPECT_FALSE(off.qualityAnalysis);
+
+  RunOptions bad;
+  EXPECT_EQ(read(" quality-analysis on", -1, bad), "Reading quality analysis switch failed.\n");
+  for (const char* limitText :
+       {" quality-analysis 1 0", " quality-analysis 1 -3", " quality-analysis 1 inf"})
+    EXPECT_EQ(read(limitText, -1, bad),
+              "ERROR: Limit for normalised residuals must be greater than zero.\n");
+}
+
 TEST(RunOptionsTest, EachGroupReportsItsOwnFailure) {
   const std::pair<const char*, const char*> cases[] = {
       {"on", "Reading single-ray option failed.\n"},

@@ -68,6 +68,8 @@ bool RunFiles::openResults() {
          open(gcpres, "gcpres") && open(chp, "chp");
 }
 
+bool RunFiles::openQuality() { return open(sdv, "sdv") && open(rel, "rel"); }
+
 bool RunFiles::finish() {
   bool ok = true;
   for (const auto& [stream, final] : opened_) {
@@ -89,8 +91,13 @@ bool RunFiles::finish() {
 }
 
 int adjustBlock(Block& block, RunFiles& files, bool writeCameraFile) {
-  const OutputFiles outputs{files.report, files.ext,    files.ocs, files.res,
-                            files.apset,  files.gcpres, files.chp, files.name("cam")};
+  OutputFiles outputs{files.report, files.ext,    files.ocs, files.res,
+                      files.apset,  files.gcpres, files.chp, files.name("cam")};
+  if (block.options.qualityAnalysis) {
+    if (!files.openQuality()) return -1;
+    outputs.sdv = &files.sdv;
+    outputs.rel = &files.rel;
+  }
   return runAdjustment(block, outputs, writeCameraFile);
 }
 

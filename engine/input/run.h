@@ -39,6 +39,8 @@ class RunFiles {
   bool openReport();
   // Opens the six result files (ext, ocs, res, apset, gcpres, chp), same message.
   bool openResults();
+  // Opens the files of the quality analysis (sdv, rel), same message.
+  bool openQuality();
   // Closes every open stream and renames it over its final name; false after
   // "ERROR: Cannot write output file: " and the name when one could not be written.
   bool finish();
@@ -50,6 +52,8 @@ class RunFiles {
   std::ofstream apset;
   std::ofstream gcpres;
   std::ofstream chp;
+  std::ofstream sdv;  // only with the quality analysis
+  std::ofstream rel;
 
  private:
   bool open(std::ofstream& stream, const char* extension);

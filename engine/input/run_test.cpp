@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "bravik.h"
@@ -23,6 +24,16 @@ std::string slurp(const fs::path& path) {
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+// The report without its processor-time lines, which differ from run to run.
+std::string withoutTimes(const std::string& report) {
+  std::istringstream in(report);
+  std::string kept;
+  for (std::string line; std::getline(in, line);) {
+    if (line.find("cpu time") == std::string::npos) kept += line + "\n";
+  }
+  return kept;
 }
 
 class RunTest : public testing::Test {
@@ -63,6 +74,57 @@ class RunTest : public testing::Test {
   fs::path start_;
   fs::path folder_;
 };
+
+// With the analysis on, the report gains the echo lines and the four sections at its end, the sdv
+// and rel files appear, and every other file is as without it; off, neither file is created.
+TEST_F(RunTest, QualityAnalysisAddsSectionsAndFilesAndChangesNothingElse) {
+  copyTinyBlock();
+  const fs::path data = folder_ / "data";
+  scan(data / "tiny.inp", 0, 1);
+  EXPECT_FALSE(fs::exists(data / "tiny.sdv"));
+  EXPECT_FALSE(fs::exists(data / "tiny.rel"));
+  std::map<std::string, std::string> off;
+  for (const char* extension : kResultExtensions)
+    off[extension] = slurp(data / (std::string("tiny.") + extension));
+
+  std::ofstream(data / "params.txt", std::ios::app) << "quality-analysis 1 3.0\n";
+  scan(data / "tiny.inp", 0, 1);
+  for (const char* extension : kResultExtensions) {
+    if (std::string(extension) == "out") continue;
+    EXPECT_EQ(slurp(data / (std::string("tiny.") + extension)), off[extension]) << extension;
+  }
+  std::string report = slurp(data / "tiny.out");
+  const std::string echo =
+      "Quality analysis                     :  on\n"
+      "  - limit for normalised residuals   :      3.00\n";
+  ASSERT_THAT(report, HasSubstr(echo));
+  report.erase(report.find(echo), echo.size());
+  const std::size_t sections = report.find("Precision of unknowns\n=====");
+  ASSERT_NE(sections, std::string::npos);
+  EXPECT_EQ(withoutTimes(report.substr(0, sections)), withoutTimes(off["out"]));
+  const std::string added = report.substr(sections);
+  for (const char* heading :
+       {"Correlations above the output limit\n", "Significance of additional parameters\n",
+        "Data snooping\n", "Limit for normalised residuals w   :  3.00\n"})
+    EXPECT_THAT(added, HasSubstr(heading));
+
+  // One sdv line per unknown, one rel line per observation.
+  const std::string sdv = slurp(data / "tiny.sdv");
+  const std::string rel = slurp(data / "tiny.rel");
+  EXPECT_THAT(sdv, testing::EndsWith("stop-dep\n"));
+  EXPECT_THAT(rel, testing::EndsWith("stop-dep\n"));
+  auto lines = [](const std::string& text, const std::string& prefix) {
+    int count = 0;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) count += line.rfind(prefix, 0) == 0;
+    return count;
+  };
+  const std::string total = "Total number of points :   ";
+  const std::size_t at = off["out"].find(total);
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ(lines(rel, "img "), 2 * std::stoi(off["out"].substr(at + total.size())));
+  EXPECT_GT(lines(sdv, "  "), 100);
+}
 
 TEST_F(RunTest, MissingOrEmptyPathCreatesNothing) {
   EXPECT_EQ(scan(folder_ / "data" / "nothing.inp", 1, 0), "");
@@ -145,16 +207,6 @@ TEST_F(RunTest, SettingsPersistBetweenRunsAndBothExportsAgree) {
   EXPECT_EQ(Bravik((folder_ / "data" / "third.inp").string().c_str(), 0), 0);
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(slurp(folder_ / "data" / "third.out"), second);
-}
-
-// The report without its processor-time lines, which differ from run to run.
-std::string withoutTimes(const std::string& report) {
-  std::istringstream in(report);
-  std::string kept;
-  for (std::string line; std::getline(in, line);) {
-    if (line.find("cpu time") == std::string::npos) kept += line + "\n";
-  }
-  return kept;
 }
 
 // An ls-params file that fails at the unit of the rotation angles, after every number.

@@ -1,8 +1,10 @@
 #include "lsq/dense_normal_system.h"
 
 #include <cassert>
+#include <vector>
 
 #include "lsq/normal_equation_files.h"
+#include "lsq/selected_inversion.h"
 
 namespace bravik {
 
@@ -16,6 +18,7 @@ DenseNormalSystem::DenseNormalSystem(int unknowns, std::unique_ptr<AdjInterface>
 }
 
 void DenseNormalSystem::reset() {
+  solved_ = inverted_ = false;
   N_.setZero();
   n_.assign(n_.size(), 0.0);
   x_.assign(x_.size(), 0.0);
@@ -66,7 +69,52 @@ void DenseNormalSystem::addParameterObservation(int i, double w, double l) {
   vtpv_ += w * l * l;
 }
 
-int DenseNormalSystem::solve() { return solver_->solve(N_, n_, x_, d_); }
+int DenseNormalSystem::solve() {
+  inverted_ = false;
+  const int result = solver_->solve(N_, n_, x_, d_);
+  solved_ = result == 0;
+  return result;
+}
+
+namespace {
+
+// The factor as choleskyDecompose() leaves it: strictly lower triangle of N and the diagonal d.
+struct DenseFactor {
+  Matrix& N;
+  Vector& d;
+  double& at(int i, int j) { return i == j ? d[i] : N[i][j]; }
+};
+
+}  // namespace
+
+// The inverse replaces the factor in the strictly lower triangle and in d; the upper triangle
+// keeps N. Row-wise reads, so it runs at the speed of the decomposition.
+bool DenseNormalSystem::prepareInverse() {
+  if (!solved_) return false;
+  if (!inverted_) {
+    DenseFactor factor{N_, d_};
+    const int m = size();
+    invertInPattern(factor, m, [m](int j, std::vector<int>& rows) {
+      rows.clear();
+      for (int k = j + 1; k < m; ++k) rows.push_back(k);
+    });
+    inverted_ = true;
+  }
+  return true;
+}
+
+bool DenseNormalSystem::inverseBlock(int row0, int rows, int col0, int cols, Matrix& out) const {
+  if (!inverted_ || row0 < 0 || col0 < 0 || row0 + rows > size() || col0 + cols > size())
+    return false;
+  out.resize(rows, cols);
+  for (int a = 0; a < rows; ++a)
+    for (int b = 0; b < cols; ++b) {
+      const int i = row0 + a;
+      const int j = col0 + b;
+      out(a, b) = i == j ? d_[i] : i > j ? N_[i][j] : N_[j][i];
+    }
+  return true;
+}
 
 void DenseNormalSystem::writeNormalEquationFiles(const NormalEquationFileNames& names) const {
   bravik::writeNormalEquationFiles(names, N_, n_, x_);

@@ -28,6 +28,9 @@ class DenseNormalSystem : public NormalSystem {
   double vtpv() const override { return vtpv_; }
   void setVtpv(double value) override { vtpv_ = value; }
   void writeNormalEquationFiles(const NormalEquationFileNames& names) const override;
+  // The full inverse from the factor of the last solve() (into the upper triangle of N).
+  bool prepareInverse() override;
+  bool inverseBlock(int row0, int rows, int col0, int cols, Matrix& out) const override;
 
   // N as stored: before solve() its upper triangle; after it, the factor below the diagonal.
   const Matrix& matrix() const { return N_; }
@@ -44,6 +47,8 @@ class DenseNormalSystem : public NormalSystem {
   Vector x_;
   Vector d_;
   double vtpv_ = 0.0;
+  bool solved_ = false;
+  bool inverted_ = false;
   std::unique_ptr<AdjInterface> solver_;
   GroupProducts products_;
   Matrix pair_;

@@ -57,4 +57,45 @@ void EnvelopeMatrix::solveInPlace(Vector& b) const {
   }
 }
 
+// The rows below j that reach column j are those with first(k) <= j. Going from the last column
+// to the first, row j + 1 joins (when it reaches j) and the rows starting at j + 1 leave; the
+// list stays ascending.
+void EnvelopeMatrix::invertInEnvelope() {
+  const int m = size();
+  std::vector<int> below;  // rows of the current column below its diagonal, ascending
+  std::vector<double> l, z;
+  for (int j = m - 1; j >= 0; --j) {
+    if (j + 1 < m) {
+      below.erase(std::remove_if(below.begin(), below.end(), [&](int k) { return first_[k] > j; }),
+                  below.end());
+      if (first_[j + 1] <= j) below.insert(below.begin(), j + 1);
+    }
+    // The recursion of invertInPattern() (selected_inversion.h) with direct row access.
+    const int count = static_cast<int>(below.size());
+    l.resize(count);
+    z.assign(count, 0.0);
+    for (int a = 0; a < count; ++a) l[a] = at(below[a], j);
+    for (int a = 0; a < count; ++a) {
+      const int i = below[a];
+      const double* zi = row(i) - first_[i];  // zi[k] = Z(i, k) for first(i) <= k <= i
+      double sum = zi[i] * l[a];
+      const double la = l[a];
+      for (int b = 0; b < a; ++b) {
+        const double value = zi[below[b]];
+        sum += value * l[b];
+        z[b] += value * la;
+      }
+      z[a] += sum;
+    }
+    const double d = at(j, j);
+    double diagonal = 1.0 / d;
+    for (int a = 0; a < count; ++a) {
+      z[a] = -z[a] / d;
+      diagonal -= l[a] * z[a];
+    }
+    for (int a = 0; a < count; ++a) at(below[a], j) = z[a];
+    at(j, j) = diagonal / d;
+  }
+}
+
 }  // namespace bravik

@@ -33,6 +33,11 @@ class EnvelopeMatrix {
   int factor();
   // Solves L L^T x = b in place with the factor.
   void solveInPlace(Vector& b) const;
+  // After factor(): replaces the factor by the entries of the inverse of the factored matrix
+  // within the envelope (selected inversion); solveInPlace() is no longer valid afterwards.
+  void invertInEnvelope();
+  // True when (i, j), i >= j, lies in the envelope.
+  bool stores(int i, int j) const { return first_[i] <= j && j <= i; }
 
  private:
   std::vector<int> first_;

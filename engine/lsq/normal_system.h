@@ -95,6 +95,23 @@ class NormalSystem {
   virtual double vtpv() const = 0;
   virtual void setVtpv(double value) = 0;
 
+  // Cofactors of the unknowns, Q = N^-1, for the precision and reliability analysis.
+  // retainFactor(true) before the solve() whose matrix is wanted keeps what the inverse needs;
+  // after that solve(), prepareInverse() computes the blocks of Q that inverseBlock() returns
+  // and is false when the system cannot (nothing solved, factor not retained, no inverse). The
+  // dense system has every block. The sparse one has the blocks within an object and between
+  // objects that one observation or one object point links (an object point and the objects
+  // observing it, two such objects, an image geometry and the AP sets of its camera, ...);
+  // others are not computed. Nothing after prepareInverse() may use the solution path again.
+  virtual void retainFactor(bool /*retain*/) {}
+  virtual bool prepareInverse() { return false; }
+  // Rows [row0, row0 + rows) and columns [col0, col0 + cols) of Q into `out`; each range must lie
+  // within the unknowns of one object. false when that block was not computed.
+  virtual bool inverseBlock(int /*row0*/, int /*rows*/, int /*col0*/, int /*cols*/,
+                            Matrix& /*out*/) const {
+    return false;
+  }
+
   // Writes the files whose names are not exactly "none", after the last solution. A file that
   // cannot be written prints its "ERROR: " line to the diagnostics sink; the run continues.
   // The default (for systems that keep no matrix, e.g. test doubles) writes nothing.

@@ -629,6 +629,9 @@ ReducedFactorisation SparseNormalSystem::reducedFactorisationInUse() const {
 
 int SparseNormalSystem::eliminateAndSolve() {
   std::fill(x_.begin(), x_.end(), 0.0);
+  kept_envelope_.reset();
+  kept_supernodal_.reset();
+  inverted_ = false;
   const int point_code = eliminatePoints();
   if (point_code != 0) return point_code;
 
@@ -640,24 +643,198 @@ int SparseNormalSystem::eliminateAndSolve() {
   placeObjects(order, position, start);
   int code = 0;
   if (supernodal) {
-    SupernodalMatrix S(*supernodal_, threads_);
-    fillReduced(position, start, S, b);
-    reduced_factor_entries_ = S.storedEntries();
-    code = S.factor();
-    if (code == 0) S.solveInPlace(b);
+    auto S = std::make_unique<SupernodalMatrix>(*supernodal_, threads_);
+    fillReduced(position, start, *S, b);
+    reduced_factor_entries_ = S->storedEntries();
+    code = S->factor();
+    if (code == 0) S->solveInPlace(b);
+    if (code == 0 && retain_factor_) kept_supernodal_ = std::move(S);
   } else {
-    EnvelopeMatrix S = envelopeFor(graph, position, start);
-    fillReduced(position, start, S, b);
-    reduced_factor_entries_ = S.storedEntries();
-    code = S.factor();
-    if (code == 0) S.solveInPlace(b);
+    auto S = std::make_unique<EnvelopeMatrix>(envelopeFor(graph, position, start));
+    fillReduced(position, start, *S, b);
+    reduced_factor_entries_ = S->storedEntries();
+    code = S->factor();
+    if (code == 0) S->solveInPlace(b);
+    if (code == 0 && retain_factor_) kept_envelope_ = std::move(S);
   }
   if (code != 0) return reducedFailureCode(code, order, graph);
+  kept_start_ = start;
   for (int g = 0; g < static_cast<int>(reduced_size_.size()); ++g)
     for (int a = 0; a < reduced_size_[g]; ++a)
       x_[3 * points_ + reduced_offset_[g] + a] = b[start[g] + a];
   backSubstitutePoints();
   return 0;
+}
+
+void SparseNormalSystem::retainFactor(bool retain) {
+  retain_factor_ = retain;
+  if (!retain) {
+    kept_envelope_.reset();
+    kept_supernodal_.reset();
+    inverted_ = false;
+    std::vector<double>().swap(point_inverse_rows_);
+    std::vector<double>().swap(point_inverse_diag_);
+    std::vector<char>().swap(point_inverse_done_);
+  }
+}
+
+bool SparseNormalSystem::prepareInverse() {
+  if (inverted_) return true;
+  if (kept_envelope_) {
+    kept_envelope_->invertInEnvelope();
+  } else if (kept_supernodal_) {
+    kept_supernodal_->invertInStructure();
+  } else if (unknowns_ > 3 * points_ || !solved_once_) {
+    return false;  // nothing solved, or the factor was not kept
+  }
+  point_inverse_rows_.assign(coupling_values_.size(), 0.0);
+  point_inverse_diag_.assign(9 * static_cast<std::size_t>(points_), 0.0);
+  point_inverse_done_.assign(points_, 0);
+  inverted_ = true;
+  return true;
+}
+
+double SparseNormalSystem::invertedEntry(int i, int j) const {
+  if (i < j) std::swap(i, j);
+  if (kept_envelope_) return kept_envelope_->at(i, j);
+  return kept_supernodal_->at(i, j);
+}
+
+// Objects are linked in the reduced system's graph when N holds a block between them or an object
+// point couples to both; the factor's structure holds every such pair.
+bool SparseNormalSystem::adjacent(int g, int h) const {
+  if (g == h) return true;
+  const std::vector<int>& list = graph_[g].size() <= graph_[h].size() ? graph_[g] : graph_[h];
+  const int other = graph_[g].size() <= graph_[h].size() ? h : g;
+  return std::find(list.begin(), list.end(), other) != list.end();
+}
+
+bool SparseNormalSystem::reducedInverse(int g, int h, Matrix& out) const {
+  if (!adjacent(g, h)) return false;
+  out.resize(reduced_size_[g], reduced_size_[h]);
+  for (int a = 0; a < reduced_size_[g]; ++a)
+    for (int c = 0; c < reduced_size_[h]; ++c)
+      out(a, c) = invertedEntry(kept_start_[g] + a, kept_start_[h] + c);
+  return true;
+}
+
+namespace {
+
+// Solves L^T X = T in place for the 3 x 3 point factor (l00 l10 l11 l20 l21 l22) and the
+// 3 x cols matrix T.
+void solvePointTransposed(const double* f, Matrix& T) {
+  for (int c = 0; c < T.cols(); ++c) {
+    const double x2 = T(2, c) / f[5];
+    const double x1 = (T(1, c) - f[4] * x2) / f[2];
+    const double x0 = (T(0, c) - f[1] * x1 - f[3] * x2) / f[0];
+    T(0, c) = x0, T(1, c) = x1, T(2, c) = x2;
+  }
+}
+
+}  // namespace
+
+// Every block of point p's row of Q at once, kept for later requests:
+//   T_h = sum_g Y_pg Q_gh,  Q_ph = -L_p^-T T_h,  Q_pp = L_p^-T (I + sum_h T_h Y_ph^T) L_p^-1,
+// g and h over the objects observing p (pairs that the factor's structure always holds).
+bool SparseNormalSystem::ensurePointInverse(int p) const {
+  if (point_inverse_done_[p]) return true;
+  const auto& list = couplings_[p];
+  double M[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+  std::vector<double> T;
+  for (const Coupling& ch : list) {
+    const int sh = reduced_size_[ch.object];
+    T.assign(3 * static_cast<std::size_t>(sh), 0.0);
+    for (const Coupling& cg : list) {
+      if (!adjacent(cg.object, ch.object)) return false;
+      const int sg = reduced_size_[cg.object];
+      const double* Y = coupling_work_.data() + cg.at;
+      for (int a = 0; a < sg; ++a)
+        for (int c = 0; c < sh; ++c) {
+          const double q = invertedEntry(kept_start_[cg.object] + a, kept_start_[ch.object] + c);
+          for (int r = 0; r < 3; ++r) T[r * sh + c] += Y[r * sg + a] * q;
+        }
+    }
+    const double* Yh = coupling_work_.data() + ch.at;
+    for (int r = 0; r < 3; ++r)
+      for (int t = 0; t < 3; ++t)
+        for (int c = 0; c < sh; ++c) M[3 * r + t] += T[r * sh + c] * Yh[t * sh + c];
+    Matrix row(3, sh);
+    for (int r = 0; r < 3; ++r)
+      for (int c = 0; c < sh; ++c) row(r, c) = -T[r * sh + c];
+    solvePointTransposed(point_factor_.data() + 6 * static_cast<std::size_t>(p), row);
+    std::copy(row.data(), row.data() + 3 * sh, point_inverse_rows_.begin() + ch.at);
+  }
+  const double* f = point_factor_.data() + 6 * static_cast<std::size_t>(p);
+  Matrix X(3, 3);
+  for (int k = 0; k < 9; ++k) X.data()[k] = M[k];
+  solvePointTransposed(f, X);  // L^-T (I + M)
+  Matrix Xt(3, 3);             // (L^-T (L^-T (I + M))^T)^T = L^-T (I + M) L^-1, symmetric
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) Xt(r, c) = X(c, r);
+  solvePointTransposed(f, Xt);
+  double* diagonal = point_inverse_diag_.data() + 9 * static_cast<std::size_t>(p);
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) diagonal[3 * r + c] = 0.5 * (Xt(r, c) + Xt(c, r));
+  point_inverse_done_[p] = 1;
+  return true;
+}
+
+bool SparseNormalSystem::pointInverseRow(int p, int h, Matrix& out) const {
+  if (!ensurePointInverse(p)) return false;
+  for (const Coupling& ch : couplings_[p]) {
+    if (ch.object != h) continue;
+    const int sh = reduced_size_[h];
+    out.resize(3, sh);
+    std::copy(point_inverse_rows_.begin() + ch.at, point_inverse_rows_.begin() + ch.at + 3 * sh,
+              out.data());
+    return true;
+  }
+  return false;  // an object that does not observe p: not computed
+}
+
+bool SparseNormalSystem::pointInverseDiagonal(int p, Matrix& out) const {
+  if (!ensurePointInverse(p)) return false;
+  out.resize(3, 3);
+  const double* diagonal = point_inverse_diag_.data() + 9 * static_cast<std::size_t>(p);
+  std::copy(diagonal, diagonal + 9, out.data());
+  return true;
+}
+
+bool SparseNormalSystem::objectInverse(int row_object, int col_object, Matrix& out) const {
+  const bool row_point = row_object < points_;
+  const bool col_point = col_object < points_;
+  if (row_point && col_point) {
+    return row_object == col_object && pointInverseDiagonal(row_object, out);
+  }
+  if (row_point) return pointInverseRow(row_object, col_object - points_, out);
+  if (col_point) {
+    Matrix transposed;
+    if (!pointInverseRow(col_object, row_object - points_, transposed)) return false;
+    out.resize(transposed.cols(), 3);
+    for (int r = 0; r < 3; ++r)
+      for (int c = 0; c < transposed.cols(); ++c) out(c, r) = transposed(r, c);
+    return true;
+  }
+  return reducedInverse(row_object - points_, col_object - points_, out);
+}
+
+bool SparseNormalSystem::inverseBlock(int row0, int rows, int col0, int cols, Matrix& out) const {
+  if (!inverted_ || rows <= 0 || cols <= 0 || row0 < 0 || col0 < 0 || row0 + rows > unknowns_ ||
+      col0 + cols > unknowns_)
+    return false;
+  const int row_object = objectOfUnknown(row0);
+  const int col_object = objectOfUnknown(col0);
+  if (objectOfUnknown(row0 + rows - 1) != row_object ||
+      objectOfUnknown(col0 + cols - 1) != col_object)
+    return false;
+  Matrix whole;
+  if (!objectInverse(row_object, col_object, whole)) return false;
+  const int r0 = row0 - objectOffset(row_object);
+  const int c0 = col0 - objectOffset(col_object);
+  out.resize(rows, cols);
+  for (int a = 0; a < rows; ++a)
+    for (int b = 0; b < cols; ++b) out(a, b) = whole(r0 + a, c0 + b);
+  return true;
 }
 
 Matrix SparseNormalSystem::assembleUpperTriangle() const {

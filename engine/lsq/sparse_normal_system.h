@@ -42,6 +42,7 @@ namespace bravik {
 enum class ReducedFactorisation { kAutomatic, kEnvelope, kSupernodal };
 
 class SupernodalStructure;
+class SupernodalMatrix;
 
 class SparseNormalSystem : public NormalSystem {
  public:
@@ -90,6 +91,15 @@ class SparseNormalSystem : public NormalSystem {
   void writeNormalEquationFiles(const NormalEquationFileNames& names) const override;
 
   static constexpr int kMaxUnknownsForExactFailureRow = 8000;
+
+  // The reduced factor of the next solutions is kept for prepareInverse() (one factor's memory).
+  void retainFactor(bool retain) override;
+  // Selected inversion of the kept reduced factor: Q_rr = S^-1 within the factor's structure.
+  // The blocks of the object points follow from it on request (inverseBlock()):
+  //   Q_pg = -L_p^-T sum_h Y_ph Q_hg,  Q_pp = L_p^-T (I + sum_gh Y_pg Q_gh Y_ph^T) L_p^-1,
+  // the sums over the objects observing point p.
+  bool prepareInverse() override;
+  bool inverseBlock(int row0, int rows, int col0, int cols, Matrix& out) const override;
 
   // The full matrix: diagonal and upper triangle of N, zeros below (for files and tests).
   Matrix assembleUpperTriangle() const;
@@ -160,6 +170,14 @@ class SparseNormalSystem : public NormalSystem {
   void chooseFactorisation();
   int reducedFailureCode(int code, const std::vector<int>& order, const Graph& graph) const;
   void backSubstitutePoints();
+  // Blocks of Q between whole objects (object numbering of objectOfUnknown()).
+  bool reducedInverse(int g, int h, Matrix& out) const;
+  bool ensurePointInverse(int p) const;
+  bool pointInverseRow(int p, int h, Matrix& out) const;
+  bool pointInverseDiagonal(int p, Matrix& out) const;
+  bool objectInverse(int row_object, int col_object, Matrix& out) const;
+  bool adjacent(int g, int h) const;
+  double invertedEntry(int i, int j) const;  // reduced rows/columns in elimination order
   template <class Body>
   void parallelFor(int count, Body body) const;
 
@@ -200,6 +218,18 @@ class SparseNormalSystem : public NormalSystem {
   static constexpr double kSupernodalCostFactor = 1.5;
   std::pair<std::size_t, std::size_t> structure_stamp_{0, 0};
   bool structure_valid_ = false;
+
+  // The factor of the last solution when retained, and after prepareInverse() the inverse in its
+  // place; kept_start_ is the first row of each reduced object in its order.
+  bool retain_factor_ = false;
+  std::unique_ptr<EnvelopeMatrix> kept_envelope_;
+  std::unique_ptr<SupernodalMatrix> kept_supernodal_;
+  std::vector<int> kept_start_;
+  bool inverted_ = false;
+  // Point rows of Q, computed on first request: Q_ph in the layout of coupling_values_, Q_pp.
+  mutable std::vector<double> point_inverse_rows_;
+  mutable std::vector<double> point_inverse_diag_;
+  mutable std::vector<char> point_inverse_done_;
 
   Workspace work_;
   Vector pair_rhs_;

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <numeric>
 #include <sstream>
 #include <thread>
@@ -179,6 +180,78 @@ TEST_P(SparseMatchesDense, SecondIterationAfterResetGivesTheSameAgain) {
   EXPECT_EQ(sparse->vtpv(), vtpv);
   ASSERT_EQ(sparse->solve(), 0);
   EXPECT_EQ(sparse->solution(), first);
+}
+
+// The cofactor blocks of both interfaces agree with a Gauss-Jordan inverse of the full matrix
+// formed from global design matrices: every block within an object and every block between
+// objects of one observation group (what the precision and reliability analysis asks for). An
+// error is measured against sqrt(q_ii q_jj), so eliminated unknowns (q about 1e-10) count as much
+// as free ones. With weights from 1e-2 to 1e10 the Gauss-Jordan reference itself is good to about
+// 1e-8 of that scale, hence 1e-6 here; the adjustment tests hold 1e-8 on real blocks.
+TEST_P(SparseMatchesDense, CofactorBlocksAgreeWithTheInverseOfTheFullMatrix) {
+  const SyntheticBlock s = randomBlock(GetParam());
+  testing_support::ReferenceSystem reference(s.layout.unknowns());
+  for (const ObservationGroup& g : s.groups) reference.add(g);
+  for (const auto& [block, w, l] : s.constraints) reference.addWeighted(block, w, l);
+  for (const auto& [i, w, l] : s.parameter_observations) reference.addParameterObservation(i, w, l);
+  const Matrix Q = testing_support::invert(reference.N);
+
+  // Blocks (first unknown, size) per object, in numbering order.
+  std::vector<std::pair<int, int>> objects;
+  for (int p = 0; p < s.layout.object_points; ++p) objects.emplace_back(3 * p, 3);
+  int next = 3 * s.layout.object_points;
+  for (int size : s.layout.object_sizes) objects.emplace_back(next, size), next += size;
+
+  auto check = [&](const NormalSystem& system, std::pair<int, int> row, std::pair<int, int> col) {
+    Matrix block;
+    ASSERT_TRUE(system.inverseBlock(row.first, row.second, col.first, col.second, block))
+        << row.first << " " << col.first;
+    for (int a = 0; a < row.second; ++a)
+      for (int b = 0; b < col.second; ++b) {
+        const int i = row.first + a, j = col.first + b;
+        ASSERT_NEAR(block(a, b), Q[i][j], 1e-6 * std::sqrt(Q[i][i] * Q[j][j])) << i << " " << j;
+      }
+  };
+
+  DenseNormalSystem dense(s.layout.unknowns(), createAdjInterface(AdjustmentInterface::kNative));
+  std::vector<std::unique_ptr<SparseNormalSystem>> sparse;
+  for (ReducedFactorisation way :
+       {ReducedFactorisation::kEnvelope, ReducedFactorisation::kSupernodal}) {
+    sparse.push_back(std::make_unique<SparseNormalSystem>(s.layout, 2));
+    sparse.back()->setReducedFactorisation(way);
+  }
+  std::vector<NormalSystem*> systems = {&dense, sparse[0].get(), sparse[1].get()};
+  for (NormalSystem* system : systems) {
+    SCOPED_TRACE(system == &dense            ? "dense"
+                 : system == sparse[0].get() ? "envelope"
+                                             : "supernodal");
+    EXPECT_FALSE(system->prepareInverse());  // nothing solved yet
+    system->retainFactor(true);
+    s.feed(*system);
+    ASSERT_EQ(system->solve(), 0);
+    ASSERT_TRUE(system->prepareInverse());
+    for (const auto& object : objects) check(*system, object, object);
+    for (const ObservationGroup& g : s.groups)
+      for (const DesignBlock& row : g.blocks)
+        for (const DesignBlock& col : g.blocks)
+          check(*system, {row.offset, row.A.cols()}, {col.offset, col.A.cols()});
+    // A part of an object's block, as an observation of a single parameter asks for it.
+    check(*system, {objects[7].first + 1, 2}, {objects[7].first + 1, 2});
+  }
+  // Two object points share no observation: the sparse system did not compute their block.
+  Matrix block;
+  EXPECT_TRUE(dense.inverseBlock(0, 3, 3, 3, block));
+  EXPECT_FALSE(sparse[0]->inverseBlock(0, 3, 3, 3, block));
+  EXPECT_FALSE(sparse[0]->inverseBlock(0, 4, 0, 3, block));  // straddles two objects
+}
+
+// Without retainFactor() the sparse system keeps no factor and has no inverse to offer.
+TEST(SparseNormalSystem, InverseNeedsTheRetainedFactor) {
+  const SyntheticBlock s = randomBlock(5);
+  SparseNormalSystem sparse(s.layout, 1);
+  s.feed(sparse);
+  ASSERT_EQ(sparse.solve(), 0);
+  EXPECT_FALSE(sparse.prepareInverse());
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, SparseMatchesDense, testing::Values(1u, 2u, 3u, 4u));

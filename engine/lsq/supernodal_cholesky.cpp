@@ -5,6 +5,8 @@
 #include <cmath>
 #include <thread>
 
+#include "lsq/selected_inversion.h"
+
 namespace bravik {
 namespace {
 
@@ -284,6 +286,21 @@ void SupernodalMatrix::solveInPlace(Vector& b) const {
       for (int k = 0; k < i; ++k) x[k] -= ri[k] * x[i];
     }
   }
+}
+
+void SupernodalMatrix::rowsBelow(int j, std::vector<int>& rows) const {
+  const SupernodalStructure& st = *structure_;
+  rows.clear();
+  const int s = st.supernode_of_[position_of_unknown_[j]];
+  for (std::size_t r = st.row_begin_[s]; r < st.row_begin_[s + 1]; ++r) {
+    const int node = st.rows_[r];
+    const int begin = std::max(st.unknown_start_[node], j + 1);
+    for (int u = begin; u < st.unknown_start_[node] + st.size_[node]; ++u) rows.push_back(u);
+  }
+}
+
+void SupernodalMatrix::invertInStructure() {
+  invertInPattern(*this, size(), [this](int j, std::vector<int>& rows) { rowsBelow(j, rows); });
 }
 
 }  // namespace bravik

@@ -77,10 +77,15 @@ class SupernodalMatrix {
   int factor();
   // Solves L L^T x = b in place (b in elimination order).
   void solveInPlace(Vector& b) const;
+  // After factor(): replaces the factor by the entries of the inverse of the factored matrix
+  // within the structure of L (selected inversion); solveInPlace() is no longer valid afterwards.
+  void invertInStructure();
 
  private:
   double* panel(int s) { return values_.data() + structure_->panel_start_[s]; }
   const double* panel(int s) const { return values_.data() + structure_->panel_start_[s]; }
+  // Rows of L's column j below the diagonal (elimination order, ascending).
+  void rowsBelow(int j, std::vector<int>& rows) const;
   void applyUpdates(int target, int row_begin, int row_end, std::vector<int>& row_of_node);
   int factorDiagonal(int s);
   void solveBelowDiagonal(int s, int row_begin, int row_end);

@@ -15,6 +15,8 @@
 
 namespace bravik {
 
+inline constexpr double kDefaultSnoopingLimit = 3.29;
+
 // Run options of one run ("params" file), with their defaults.
 struct RunOptions {
   bool singleRay = false;
@@ -36,6 +38,11 @@ struct RunOptions {
   std::string normalMatrixFile = "none";
   std::string rhsFile = "none";
   std::string solutionFile = "none";
+  // Optional trailing "quality-analysis" entry: precision of the unknowns, correlations, AP
+  // significance and data snooping after the adjustment. Off unless the entry switches it on.
+  bool qualityAnalysis = false;
+  // Normalised residuals above this are flagged (3.29: two-sided test at alpha 0.001).
+  double snoopingLimit = kDefaultSnoopingLimit;
 };
 
 // Everything one run reads and adjusts. The lists own their objects and keep input

@@ -106,8 +106,8 @@ void chainThroughDistortion(const double (&J)[2][2], Matrix& A) {
 // sets, linearised at the projection u: the geometry's derivatives are chained through
 // I + d(D a)/du and every set's D is taken at u, so that Gauss-Newton converges to the
 // minimum of vtpv. Without AP sets the chain factor is the identity and is skipped.
-int BundleImage::addPointToNormals(std::size_t k, const ObjectPoint& object, NormalSystem& normals,
-                                   int lane, const LSParams& ls, ObservationGroup& group) const {
+int BundleImage::buildObservationGroup(std::size_t k, const ObjectPoint& object, const LSParams& ls,
+                                       ObservationGroup& group) const {
   const ImagePoint& point = points[k];
   const double sigma0 = ls.sigma0;
   group.blocks.clear();
@@ -162,8 +162,22 @@ int BundleImage::addPointToNormals(std::size_t k, const ObjectPoint& object, Nor
   double dy = 0.0;
   camera->distortion(u, v, dx, dy);  // a set that cannot evaluate failed above
   group.l = {x - (camera->xp + u + dx), y - (camera->yp + v + dy)};
+  return 1;
+}
+
+int BundleImage::addPointToNormals(std::size_t k, const ObjectPoint& object, NormalSystem& normals,
+                                   int lane, const LSParams& ls, ObservationGroup& group) const {
+  if (buildObservationGroup(k, object, ls, group) != 1) return -1;
   const bool added = lane < 0 ? normals.accumulate(group) : normals.accumulateInLane(group, lane);
   return added ? 1 : -1;
+}
+
+int BundleImage::observationGroup(std::size_t k, const OwnedList<ObjectPoint>& objectPoints,
+                                  const LSParams& ls, ObservationGroup& group) const {
+  if (geometry == nullptr || camera == nullptr || k >= points.size()) return -1;
+  const ObjectPoint* object = objectPointOf(k, objectPoints);
+  if (object == nullptr) return 0;
+  return buildObservationGroup(k, *object, ls, group);
 }
 
 int BundleImage::addToNormals(NormalSystem& normals, const OwnedList<ObjectPoint>& objectPoints,

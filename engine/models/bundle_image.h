@@ -49,6 +49,11 @@ class BundleImage {
   // then addToNormalsInLane() adds the points whose object point belongs to `lane`, and may run
   // for different lanes at once.
   void prepareForLanes(const OwnedList<ObjectPoint>& points) const;
+  // The two observation equations of points[k] as addToNormals() adds them, linearised at the
+  // current values (misclosures l = measured minus modelled). 1, 0 when the object point does not
+  // exist (the point is not used), -1 when the model cannot be evaluated.
+  int observationGroup(std::size_t k, const OwnedList<ObjectPoint>& points, const LSParams& ls,
+                       ObservationGroup& group) const;
   int addToNormalsInLane(NormalSystem& normals, const OwnedList<ObjectPoint>& points, int lane,
                          const LSParams& ls, int& observations) const;
 
@@ -66,6 +71,8 @@ class BundleImage {
   // As objectPointOf() without remembering: `entry` receives the list entry found, or -1.
   const ObjectPoint* lookUpObjectPoint(std::size_t k, const OwnedList<ObjectPoint>& objectPoints,
                                        int& entry) const;
+  int buildObservationGroup(std::size_t k, const ObjectPoint& object, const LSParams& ls,
+                            ObservationGroup& group) const;
   // lane < 0 accumulates directly, otherwise in that lane.
   int addPointToNormals(std::size_t k, const ObjectPoint& object, NormalSystem& normals, int lane,
                         const LSParams& ls, ObservationGroup& group) const;
