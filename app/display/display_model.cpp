@@ -9,8 +9,7 @@ namespace {
 constexpr double kLabelCharPx = 8.0;
 constexpr double kLabelHeightPx = 16.0;
 
-bool NearPoint(const CEntGCP& point, double x, double y, double tolerance, double units_per_pixel) {
-  if (std::hypot(point.x - x, point.y - y) <= tolerance) return true;
+bool OnLabel(const CEntGCP& point, double x, double y, double units_per_pixel) {
   const double left = point.x + kLabelOffsetPx[0] * units_per_pixel;
   const double right = left + kLabelCharPx * point.label.size() * units_per_pixel;
   const double baseline = point.y + kLabelOffsetPx[1] * units_per_pixel;
@@ -60,13 +59,27 @@ std::vector<std::string> BaseLayerNames() {
 
 bool HitTestPoint(const DisplayModel& model, double x, double y, double tolerance,
                   double units_per_pixel, PointHit* hit) {
+  // A marker under the click wins over a label (the label of a neighbour may cover a marker);
+  // of several markers the nearest.
+  double nearest = tolerance;
+  bool found = false;
+  const auto try_marker = [&](PointKind kind, const CEntGCP& point) {
+    const double distance = std::hypot(point.x - x, point.y - y);
+    if (distance > nearest) return;
+    nearest = distance;
+    *hit = {kind, point.point_name};
+    found = true;
+  };
+  for (const auto& [name, point] : model.control_points) try_marker(PointKind::kControl, point);
+  for (const auto& [name, point] : model.check_points) try_marker(PointKind::kCheck, point);
+  if (found) return true;
   for (const auto& [name, point] : model.control_points)
-    if (NearPoint(point, x, y, tolerance, units_per_pixel)) {
+    if (OnLabel(point, x, y, units_per_pixel)) {
       *hit = {PointKind::kControl, point.point_name};
       return true;
     }
   for (const auto& [name, point] : model.check_points)
-    if (NearPoint(point, x, y, tolerance, units_per_pixel)) {
+    if (OnLabel(point, x, y, units_per_pixel)) {
       *hit = {PointKind::kCheck, point.point_name};
       return true;
     }

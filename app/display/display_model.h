@@ -133,7 +133,8 @@ std::vector<std::string> BaseLayerNames();
 
 // The control or check point whose marker is within `tolerance` drawing units of (x, y) or whose
 // label box (8 pixels per character, 16 pixels high, at the label offset) holds (x, y), for the
-// click that opens its collimation; `units_per_pixel` is the scene's zoom. False when none.
+// click that opens its collimation; `units_per_pixel` is the scene's zoom. A marker wins over a
+// label (a neighbour's label may cover it), and of several markers the nearest. False when none.
 struct PointHit {
   PointKind kind = PointKind::kControl;
   std::string name;

@@ -273,6 +273,29 @@ TEST_F(ResultDisplayTest, AClickNearAControlPointOrItsLabelFindsIt) {
   ASSERT_TRUE(HitTestPoint(model, 1300 + 2.2, 2100 + 1.5, 0.5, 0.1, &hit));  // on the label
   EXPECT_EQ(hit.kind, PointKind::kCheck);
   EXPECT_FALSE(HitTestPoint(model, 1100, 2000, 1.0, 0.1, &hit));
+
+  // A check point under a control point's label: its marker wins; of two markers the nearest.
+  DisplayModel crowded;
+  CEntGCP control;
+  control.label = control.point_name = "G1";
+  control.x = 0;
+  control.y = 0;
+  crowded.control_points["G1"] = control;
+  CEntCP check;
+  check.label = check.point_name = "C1";
+  check.x = 22;
+  check.y = 15;
+  crowded.check_points["C1"] = check;
+  ASSERT_TRUE(HitTestPoint(crowded, 22, 15, 7, 1, &hit));
+  EXPECT_EQ(hit.name, "C1");
+  ASSERT_TRUE(HitTestPoint(crowded, 30, 16, 7, 1, &hit));  // on the label only
+  EXPECT_EQ(hit.name, "G1");
+  crowded.check_points["C1"].x = 5;
+  crowded.check_points["C1"].y = 0;
+  ASSERT_TRUE(HitTestPoint(crowded, 3, 0, 7, 1, &hit));
+  EXPECT_EQ(hit.name, "C1");
+  ASSERT_TRUE(HitTestPoint(crowded, 2, 0, 7, 1, &hit));
+  EXPECT_EQ(hit.name, "G1");
 }
 
 // The files as the bundle run writes them.

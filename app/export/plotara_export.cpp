@@ -319,7 +319,8 @@ int RunningPlotaraCount() {
   return count;
 }
 
-int ExportToPlotara(CVantriProject& project, UserInterface& ui, PlotaraStarter start) {
+int ExportToPlotara(CVantriProject& project, UserInterface& ui, PlotaraStarter start,
+                    const DialogRunner& run) {
   if (RunningPlotaraCount() >= 1) {
     ui.ShowMessage("Another instance of Plotara is running.\nPlease close it before continue",
                    MessageIcon::kExclamation);
@@ -331,7 +332,7 @@ int ExportToPlotara(CVantriProject& project, UserInterface& ui, PlotaraStarter s
     return kDialogCancel;
   }
   ExportDialog dialog(project, executable, ui, std::move(start));
-  return dialog.Run();
+  return run ? run(dialog) : dialog.Run();
 }
 
 }  // namespace vantri::plotter

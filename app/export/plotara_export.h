@@ -92,10 +92,15 @@ class ExportDialog {
 // Running processes of Plotara: `plotara` and the executable named in the profile.
 int RunningPlotaraCount();
 
+// Shows the export dialog (a window with the progress bar and the abort button) and returns its
+// result; it runs ExportDialog::Run once the window is up.
+using DialogRunner = std::function<int(ExportDialog& dialog)>;
+
 // The main window's command: refuses while Plotara runs ("Another instance of Plotara is
 // running.\nPlease close it before continue") or when it cannot be found ("Unable to find
-// Plotara"), otherwise runs the dialog. Returns the dialog's result (kDialogCancel when refused).
-int ExportToPlotara(CVantriProject& project, UserInterface& ui,
-                    PlotaraStarter start = StartPlotara);
+// Plotara"), otherwise runs the dialog, through `run` when given. Returns the dialog's result
+// (kDialogCancel when refused).
+int ExportToPlotara(CVantriProject& project, UserInterface& ui, PlotaraStarter start = StartPlotara,
+                    const DialogRunner& run = {});
 
 }  // namespace vantri::plotter

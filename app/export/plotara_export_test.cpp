@@ -222,7 +222,14 @@ TEST_F(ExportTest, TheLauncherStartsPlotaraFromThePathWithTheDescriptionAsOnlyAr
   WriteStandIn(folder_ / "bin/plotara", folder_ / "path-args.txt");
   ScopedPath path(folder_ / "bin" + ":" + getenv("PATH"));
   ScriptedUi ui;
-  ASSERT_EQ(ExportToPlotara(project_, ui), kDialogOk);
+  // The desktop's window runs the dialog; its answer is the command's.
+  int shown = 0;
+  const auto window = [&shown](ExportDialog& dialog) {
+    ++shown;
+    return dialog.Run();
+  };
+  ASSERT_EQ(ExportToPlotara(project_, ui, StartPlotara, window), kDialogOk);
+  EXPECT_EQ(shown, 1);
   EXPECT_EQ(WaitForRecord(folder_ / "path-args.txt"), DescriptionPath(project_) + "\n");
 
   // A path in the profile wins over the PATH.
@@ -233,7 +240,10 @@ TEST_F(ExportTest, TheLauncherStartsPlotaraFromThePathWithTheDescriptionAsOnlyAr
 TEST_F(ExportTest, TheLauncherRefusesWithoutPlotaraOrWhileItRuns) {
   ScopedPath path(folder_ / "nowhere");
   ScriptedUi ui;
-  EXPECT_EQ(ExportToPlotara(project_, ui), kDialogCancel);
+  bool shown = false;
+  const auto window = [&shown](ExportDialog&) { return shown = true, kDialogOk; };
+  EXPECT_EQ(ExportToPlotara(project_, ui, StartPlotara, window), kDialogCancel);
+  EXPECT_FALSE(shown);
   EXPECT_EQ(ui.Texts(), std::vector<std::string>{"Unable to find Plotara"});
 
   // A running process whose program name is "plotara".

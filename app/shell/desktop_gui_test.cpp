@@ -7,6 +7,8 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QGraphicsEllipseItem>
+#include <QGraphicsSimpleTextItem>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -27,6 +29,7 @@
 #include <sstream>
 
 #include "aat/srtm.h"
+#include "display/display_settings.h"
 #include "project/project_flows.h"
 #include "project/quality_thresholds.h"
 #include "shell/desktop.h"
@@ -35,6 +38,7 @@
 #include "ui/point_windows.h"
 #include "ui/processing_windows.h"
 #include "ui/project_dialogs.h"
+#include "ui/result_windows.h"
 
 namespace fs = std::filesystem;
 using vantri::ui::Command;
@@ -74,6 +78,16 @@ class ScriptedQtUi : public vantri::ui::QtUserInterface {
   }
   bool PromptValue(std::string_view, std::string_view, std::string* value) override {
     return PopInto(values, value);
+  }
+  // Called at each message pump until it answers true: acts while a long operation runs.
+  std::function<bool()> on_pump;
+  void PumpMessages() override {
+    if (on_pump) {
+      auto act = std::move(on_pump);
+      on_pump = nullptr;  // the act may pump messages itself
+      if (!act()) on_pump = std::move(act);
+    }
+    QtUserInterface::PumpMessages();
   }
   bool Showed(const std::string& part) const {
     for (const std::string& text : shown) {
@@ -871,6 +885,143 @@ class DesktopGuiTest : public QObject {
     Screenshot(&Window(), "main_window_results");
   }
 
+  // After the bundle run the drawing shows the results: tie points in their quality colours,
+  // control and check points with their labels once (the view's own layers step aside).
+  void graphicReportShowsThePointsInTheirQualityColours() {
+    auto* drawing = Window().Drawing();
+    QVERIFY(drawing->HasResults());
+    const vantri::display::DisplayModel& model = drawing->Results();
+    const QualityClass tie = QualityThresholds::LoadFromProfile().tie_points;
+    const auto colour = [](int32_t color_ref) {
+      const vantri::display::Rgb rgb = vantri::display::FromColorRef(color_ref);
+      return QColor(rgb.r, rgb.g, rgb.b);
+    };
+    const std::map<QRgb, int> classes{{colour(tie.high_color).rgb(), 0},
+                                      {colour(tie.middle_color).rgb(), 1},
+                                      {colour(tie.low_color).rgb(), 2}};
+    std::array<int, 3> per_class{};
+    int markers = 0;
+    for (QGraphicsItem* item : drawing->ResultLayer("TP")->childItems()) {
+      auto* marker = qgraphicsitem_cast<QGraphicsEllipseItem*>(item);
+      if (!marker) continue;
+      ++markers;
+      const auto found = classes.find(marker->brush().color().rgb());
+      QVERIFY2(found != classes.end(), qPrintable(marker->brush().color().name()));
+      ++per_class[found->second];
+    }
+    QVERIFY(markers > 20);
+    QCOMPARE(markers, static_cast<int>(model.tie_points.size()));
+    QVERIFY(per_class[0] > 0);  // a survey without noise in its measurements: mostly high
+    // Every measured control point has a result and a quality colour; none is grey.
+    QVERIFY(!model.control_points.empty());
+    for (const auto& [name, point] : model.control_points) {
+      QVERIFY2(point.has_result, name.c_str());
+      QVERIFY(point.color != vantri::display::kNoResultGrey);
+    }
+    const std::string gcp = model.control_points.begin()->first;
+    int labels = 0;
+    for (QGraphicsItem* item : drawing->scene()->items()) {
+      auto* text = qgraphicsitem_cast<QGraphicsSimpleTextItem*>(item);
+      if (text && text->isVisible() && text->text() == QString::fromStdString(gcp)) ++labels;
+    }
+    QCOMPARE(labels, 1);
+
+    // The view toggle hides and shows the results' tie points.
+    Window().Trigger(Command::kShowTiePoints);
+    QVERIFY(!drawing->ResultLayer("TP")->isVisible());
+    Window().Trigger(Command::kShowTiePoints);
+    QVERIFY(drawing->ResultLayer("TP")->isVisible());
+
+    // A click on a control point of the report opens its collimation.
+    const vantri::display::CEntGCP& point = model.control_points.at(gcp);
+    ModalScript script;
+    script.Add("collimation_window", [gcp](QWidget* window) {
+      QCOMPARE(window->windowTitle(), QString::fromStdString("GCP - " + gcp));
+      Click(window, "cancel");
+    });
+    QTest::mouseClick(drawing->viewport(), Qt::LeftButton, {},
+                      drawing->mapFromScene(QPointF(point.x, point.y)));
+    QApplication::processEvents();
+    QVERIFY2(script.Done(), "the collimation did not open from the graphic report");
+  }
+
+  // Graphic Report opens its options: a symbol turned on and a scale changed are saved to the
+  // .grs file and drawn.
+  void graphicReportOptionsSavedToTheGrsFileAndDrawn() {
+    const std::string grs = projects_ + "/block/block.grs";
+    fs::remove(grs);
+    auto* drawing = Window().Drawing();
+    QVERIFY(!drawing->ResultLayer("TPResXYVector")->isVisible());
+    Window().Trigger(Command::kGraphicReport);
+    vantri::ui::DisplaySettingsWindow* options = Window().GraphicReportWindow();
+    QVERIFY(options && options->isVisible());
+    Child<QCheckBox>(options, "TPResXYVector.Visible")->setChecked(true);
+    Child<QCheckBox>(options, "ImageResXYEllipse.Visible")->setChecked(true);
+    Child<QCheckBox>(options, "ImageResXYEllipse.Filled")->setChecked(true);
+    Child<QLineEdit>(options, "ImageResXY.Scale")->setText("0.25");
+    Child<QLineEdit>(options, "TPResXY.Scale")->setText("-8");
+    // A scale that does not convert is named and nothing is written.
+    Child<QLineEdit>(options, "CPResZ.Scale")->setText("big");
+    Click(options, "save");
+    QVERIFY(ui_->Showed("CPResZ"));
+    QVERIFY(!fs::exists(grs));
+    Child<QLineEdit>(options, "CPResZ.Scale")->setText("25");
+    Click(options, "save");
+    QVERIFY(fs::exists(grs));
+    const std::string text = ReadAll(grs);
+    QVERIFY(text.find("[TPResXYVector]\nVisible=1\n") != std::string::npos);
+    QVERIFY(text.find("[TPResXY]\nScale=8.000000\n") != std::string::npos);
+    QVERIFY(text.find("[ImageResXY]\nScale=0.250000\n") != std::string::npos);
+    QCOMPARE(Child<QLineEdit>(options, "TPResXY.Scale")->text(), QString("8.000000"));
+    // Redrawn with the new settings.
+    QVERIFY(drawing->ResultLayer("TPResXYVector")->isVisible());
+    QVERIFY(!drawing->ResultLayer("TPResXYVector")->childItems().isEmpty());
+    Screenshot(options, "display_settings");
+    options->move(Window().geometry().right() - options->width() - 20, Window().y() + 80);
+    Screenshot(&Window(), "main_window_graphic_report");
+    Window().Trigger(Command::kGraphicReport);
+    QVERIFY(!options->isVisible());
+  }
+
+  // Export to Plotara: an abort from the dialog starts nothing; then the export runs and the
+  // stand-in `plotara` on the PATH records the description file as its only argument.
+  void exportToPlotaraWithItsDialogAndAbort() {
+    const std::string record = home_ + "/plotara-args.txt";
+    std::ofstream(home_ + "/bin/plotara")
+        << "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > " << record << ".tmp\nmv " << record
+        << ".tmp " << record << "\n";
+    fs::permissions(home_ + "/bin/plotara", fs::perms::owner_all);
+    const std::string sti = projects_ + "/block/Stereo/block.sti";
+
+    // The Abort button pressed while the first pass goes through the images.
+    int pumps = 0;
+    ui_->on_pump = [this, &pumps] {
+      QWidget* dialog = QApplication::activeModalWidget();
+      if (!dialog || dialog->objectName() != "export_dialog" || ++pumps < 3) return false;
+      ui_->yes_no.push_back(true);
+      Click(dialog, "abort");
+      return true;
+    };
+    Window().Trigger(Command::kExportToPlotara);
+    QVERIFY(!ui_->on_pump);
+    QVERIFY(ui_->Showed("Abort process?"));
+    QVERIFY(!fs::exists(sti));
+    QVERIFY(!fs::exists(record));
+
+    ModalScript script;
+    script.Add("export_dialog",
+               [](QWidget* dialog) { QVERIFY(Child<QPushButton>(dialog, "abort")->isVisible()); });
+    Window().Trigger(Command::kExportToPlotara);
+    QVERIFY2(script.Done(), "no export dialog");
+    QVERIFY(fs::exists(sti));
+    const std::string description = ReadAll(sti);
+    QVERIFY(description.find("[Images]\nNumber=6\n") != std::string::npos);
+    QVERIFY(description.find("[Image_00005]") != std::string::npos);
+    QVERIFY(fs::exists(survey_ + "/images/101.int"));
+    QVERIFY(fs::exists(survey_ + "/images/101.est"));
+    QTRY_COMPARE(QString::fromStdString(ReadAll(record)), QString::fromStdString(sti + "\n"));
+  }
+
   void recoverByBroResumesTheSearch() {
     ui_->files.push_back(projects_ + "/block/TiePoints/block_4.bro");
     int first_added = 0;
@@ -885,12 +1036,10 @@ class DesktopGuiTest : public QObject {
     QVERIFY(Enabled(Command::kRunBundle));
   }
 
-  void laterCommandsSayTheyAreNotAvailableAndExitAsks() {
+  void projectInfoAndExitAsks() {
     Window().Trigger(Command::kProjectInfo);
     QVERIFY(ui_->Showed("Number of images: 6"));
     QVERIFY(ui_->Showed("Total area: "));
-    Window().Trigger(Command::kExportToPlotara);
-    QVERIFY(ui_->Showed("Export to Plotara is not available in this version yet."));
     ui_->yes_no.push_back(false);
     Window().Trigger(Command::kExit);
     QApplication::processEvents();

@@ -5,6 +5,8 @@
 #include <QGraphicsSimpleTextItem>
 #include <QMouseEvent>
 #include <QWheelEvent>
+#include <algorithm>
+#include <cmath>
 
 #include "project/project.h"
 
@@ -37,6 +39,79 @@ DrawingView::DrawingView(QWidget* parent) : QGraphicsView(parent) {
   Layer(DrawingLayer::kTiePoints)->setZValue(2);
   Layer(DrawingLayer::kGcps)->setZValue(3);
   Layer(DrawingLayer::kCheckPoints)->setZValue(4);
+  toggled_on_.fill(true);
+}
+
+std::optional<QRectF> ExtentsOf(const std::vector<QRectF>& boxes) {
+  if (boxes.empty()) return std::nullopt;
+  // QRectF::united skips zero-size rectangles, so the corners are gathered by hand.
+  double left = boxes[0].left(), right = boxes[0].right();
+  double top = boxes[0].top(), bottom = boxes[0].bottom();
+  for (const QRectF& raw : boxes) {
+    const QRectF box = raw.normalized();
+    left = std::min(left, box.left());
+    right = std::max(right, box.right());
+    top = std::min(top, box.top());
+    bottom = std::max(bottom, box.bottom());
+  }
+  return QRectF(QPointF(left, top), QPointF(right, bottom));
+}
+
+namespace {
+
+// The result layers a view toggle acts on.
+std::vector<std::string> ResultLayersOf(DrawingLayer layer) {
+  switch (layer) {
+    case DrawingLayer::kTiePoints:
+      return {"TP"};
+    case DrawingLayer::kGcps:
+      return {"GCP", "GCP_Images"};
+    case DrawingLayer::kCheckPoints:
+      return {"CP", "CP_Images"};
+    default:
+      return {};
+  }
+}
+
+bool IsPointLayer(DrawingLayer layer) { return !ResultLayersOf(layer).empty(); }
+
+}  // namespace
+
+void DrawingView::ApplyVisibility() {
+  for (int i = 0; i < static_cast<int>(DrawingLayer::kCount); ++i) {
+    const auto layer = static_cast<DrawingLayer>(i);
+    const bool replaced = has_results_ && IsPointLayer(layer);
+    Layer(layer)->setVisible(toggled_on_[i] && !replaced);
+    if (!has_results_) continue;
+    for (const std::string& name : ResultLayersOf(layer)) {
+      const display::Layer* model_layer = results_.FindLayer(name);
+      QGraphicsItemGroup* group = ResultLayer(name);
+      if (group && model_layer) group->setVisible(toggled_on_[i] && model_layer->visible);
+    }
+  }
+}
+
+void DrawingView::ShowResults(display::DisplayModel model) {
+  RemoveDrawnLayers(drawn_results_, scene_);
+  results_ = std::move(model);
+  drawn_results_ = DrawDisplayModel(results_, scene_);
+  has_results_ = true;
+  ApplyVisibility();
+  ResetView();
+}
+
+void DrawingView::ClearResults() {
+  RemoveDrawnLayers(drawn_results_, scene_);
+  results_ = {};
+  has_results_ = false;
+  ApplyVisibility();
+}
+
+QGraphicsItemGroup* DrawingView::ResultLayer(const std::string& name) const {
+  for (const DrawnLayer& layer : drawn_results_) {
+    if (layer.name == name) return layer.group;
+  }
+  return nullptr;
 }
 
 void DrawingView::ClearLayers() {
@@ -109,10 +184,13 @@ void DrawingView::ShowProject(const CVantriProject& project) {
 }
 
 void DrawingView::SetLayerVisible(DrawingLayer layer, bool visible) {
-  Layer(layer)->setVisible(visible);
+  toggled_on_[static_cast<int>(layer)] = visible;
+  ApplyVisibility();
 }
 
-bool DrawingView::IsLayerVisible(DrawingLayer layer) const { return Layer(layer)->isVisible(); }
+bool DrawingView::IsLayerVisible(DrawingLayer layer) const {
+  return toggled_on_[static_cast<int>(layer)];
+}
 
 int DrawingView::EntityCount(DrawingLayer layer) const {
   int count = 0;
@@ -123,18 +201,21 @@ int DrawingView::EntityCount(DrawingLayer layer) const {
 }
 
 void DrawingView::ResetView() {
-  QRectF extents;
-  for (QGraphicsItemGroup* layer : layers_) {
+  std::vector<QGraphicsItemGroup*> groups(layers_.begin(), layers_.end());
+  for (const DrawnLayer& layer : drawn_results_) groups.push_back(layer.group);
+  std::vector<QRectF> boxes;
+  for (QGraphicsItemGroup* layer : groups) {
     if (!layer->isVisible()) continue;
     for (QGraphicsItem* item : layer->childItems()) {
       if (item->type() == QGraphicsSimpleTextItem::Type) continue;
-      const QRectF box = item->flags() & QGraphicsItem::ItemIgnoresTransformations
-                             ? QRectF(item->pos(), QSizeF(0, 0))
-                             : item->sceneBoundingRect();
-      extents = extents.isNull() ? box : extents.united(box);
+      boxes.push_back(item->flags() & QGraphicsItem::ItemIgnoresTransformations
+                          ? QRectF(item->pos(), QSizeF(0, 0))
+                          : item->sceneBoundingRect());
     }
   }
-  if (extents.isNull()) return;
+  const std::optional<QRectF> found = ExtentsOf(boxes);
+  if (!found) return;
+  QRectF extents = *found;
   const double margin = std::max(extents.width(), extents.height()) * 0.05 + 1.0;
   extents.adjust(-margin, -margin, margin, margin);
   scene_.setSceneRect(extents.adjusted(-extents.width() * 4, -extents.height() * 4,
@@ -155,7 +236,21 @@ void DrawingView::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void DrawingView::mousePressEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton && on_point_clicked) {
+  if (event->button() == Qt::LeftButton && on_point_clicked && has_results_) {
+    const QPointF world = mapToScene(event->pos());
+    const double units_per_pixel = 1.0 / std::max(1e-12, std::abs(transform().m11()));
+    display::PointHit hit;
+    if (display::HitTestPoint(results_, world.x(), world.y(),
+                              display::kPointMarkerPx * units_per_pixel, units_per_pixel, &hit)) {
+      const DrawingLayer layer = hit.kind == display::PointKind::kControl
+                                     ? DrawingLayer::kGcps
+                                     : DrawingLayer::kCheckPoints;
+      if (IsLayerVisible(layer)) {
+        on_point_clicked(layer, hit.name);
+        return;
+      }
+    }
+  } else if (event->button() == Qt::LeftButton && on_point_clicked) {
     for (QGraphicsItem* item : items(event->pos())) {
       for (DrawingLayer layer : {DrawingLayer::kGcps, DrawingLayer::kCheckPoints}) {
         if (item->parentItem() != Layer(layer) || !Layer(layer)->isVisible()) continue;

@@ -18,6 +18,8 @@
 #include "aat/dem_utils.h"
 #include "aat/srtm.h"
 #include "crs/coordinate_system_window.h"
+#include "display/display_settings.h"
+#include "export/plotara_export.h"
 #include "import/project_import.h"
 #include "platform/nvtools.h"
 #include "points/collimation_session.h"
@@ -32,6 +34,7 @@
 #include "ui/processing_rules.h"
 #include "ui/processing_windows.h"
 #include "ui/project_dialogs.h"
+#include "ui/result_windows.h"
 #include "ui/setup_dialogs.h"
 
 namespace vantri::ui {
@@ -192,13 +195,21 @@ void MainWindow::RefreshCommandStates() {
 
 void MainWindow::ProjectChanged() {
   project_path_->setText(ToQt(ProjectPathLabel(project_)));
-  drawing_->ShowProject(project_);
+  RedrawProject();
   RefreshCommandStates();
 }
 
-void MainWindow::NotAvailableYet(const char* what) {
-  ui_.ShowMessage(std::string(what) + " is not available in this version yet.",
-                  MessageIcon::kInformation);
+void MainWindow::RedrawProject() {
+  drawing_->ShowProject(project_);
+  // The points of the report follow the project's (imported, removed, collimated).
+  DrawGraphicReport();
+}
+
+void MainWindow::ForgetResults() {
+  drawing_->ClearResults();
+  display_results_ = {};
+  results_loaded_ = false;
+  graphic_report_.reset();
 }
 
 void MainWindow::Run(Command command) {
@@ -228,8 +239,10 @@ void MainWindow::Run(Command command) {
       RunBundleCommand();
       break;
     case Command::kGraphicReport:
+      GraphicReportCommand();
+      break;
     case Command::kExportToPlotara:
-      NotAvailableYet(InfoOf(command).label);
+      ExportToPlotaraCommand();
       break;
     case Command::kViewReport:
       ViewReportCommand();
@@ -302,6 +315,7 @@ void MainWindow::ToggleLayer(Command command) {
 void MainWindow::NewProjectCommand() {
   NewProjectChoice choice;
   if (!RunNewProjectDialog(this, ui_, &choice)) return;
+  ForgetResults();
   const auto choose_system = [this](CVantriProject& project) {
     RunCoordinateSystemDialog(this, project.coordinate_system, ui_);
   };
@@ -312,7 +326,10 @@ void MainWindow::NewProjectCommand() {
 }
 
 void MainWindow::OpenProjectCommand() {
-  if (OpenProject(project_, ui_) && update_terrain) update_terrain(project_, ui_);
+  const std::string before = project_.folder + project_.name;
+  const bool opened = OpenProject(project_, ui_);
+  if (opened || project_.folder + project_.name != before) ForgetResults();
+  if (opened && update_terrain) update_terrain(project_, ui_);
   ProjectChanged();
 }
 
@@ -329,7 +346,7 @@ void MainWindow::ThresholdsCommand() {
   QualityThresholds thresholds = QualityThresholds::LoadFromProfile();
   if (RunThresholdsDialog(this, ui_, &thresholds)) {
     thresholds.SaveToProfile();
-    drawing_->ShowProject(project_);
+    RedrawProject();
   }
 }
 
@@ -412,10 +429,56 @@ void MainWindow::RunBundleCommand() {
   SetProcessControlsEnabled(false);
   QApplication::setOverrideCursor(Qt::BusyCursor);
   ui_.SetAbort(false);
-  RunBundleWithNotice(project_, ui_);
+  const int result = RunBundleWithNotice(project_, ui_);
   ui_.SetAbort(false);
   QApplication::restoreOverrideCursor();
   ProjectChanged();
+  if (result == 1) LoadGraphicReport();
+}
+
+void MainWindow::GraphicReportCommand() {
+  if (!results_loaded_) LoadGraphicReport();
+  if (!graphic_report_) {
+    graphic_report_ = std::make_unique<DisplaySettingsWindow>(
+        display::GrsPath(project_.folder, project_.name), ui_, this);
+    graphic_report_->on_saved = [this](const display::DisplaySettings&) { DrawGraphicReport(); };
+  }
+  graphic_report_->setVisible(!graphic_report_->isVisible());
+  if (graphic_report_->isVisible()) {
+    graphic_report_->Reload();
+    graphic_report_->raise();
+  }
+}
+
+void MainWindow::LoadGraphicReport() {
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  display_results_ = display::ReadDisplayResults(project_, &ui_);
+  ui_.SetAbort(false);
+  display::ApplyPointResiduals(display_results_, project_);
+  results_loaded_ = true;
+  DrawGraphicReport();
+  QApplication::restoreOverrideCursor();
+  if (!display_results_.problems.empty()) {
+    std::string text = "The graphic report is incomplete:";
+    for (const std::string& problem : display_results_.problems) text += "\n" + problem;
+    ui_.ShowMessage(text, MessageIcon::kWarning);
+  }
+}
+
+void MainWindow::DrawGraphicReport() {
+  if (!results_loaded_ || !project_.IsOpen()) return;
+  std::vector<std::string> problems;
+  const display::DisplaySettings settings =
+      display::ReadDisplaySettings(display::GrsPath(project_.folder, project_.name), &problems);
+  for (const std::string& problem : problems) ui_.Log(problem);
+  drawing_->ShowResults(display::BuildDisplayModel(project_, display_results_,
+                                                   QualityThresholds::LoadFromProfile(), settings));
+}
+
+void MainWindow::ExportToPlotaraCommand() {
+  plotter::ExportToPlotara(
+      project_, ui_, plotter::StartPlotara,
+      [this](plotter::ExportDialog& dialog) { return RunExportDialog(this, dialog, ui_); });
 }
 
 void MainWindow::ViewReportCommand() {
@@ -425,7 +488,7 @@ void MainWindow::ViewReportCommand() {
 void MainWindow::PointManagerCommand(points::PointKind kind) {
   points::PointResults results = LoadPointResults(project_, kind);
   points::PointManager::DrawingHooks hooks;
-  hooks.redraw_symbols = [this] { drawing_->ShowProject(project_); };
+  hooks.redraw_symbols = [this] { RedrawProject(); };
   points::PointManager manager(kind, project_, ui_, &results,
                                QualityThresholds::LoadFromProfile().gcps, hooks);
   if (!manager.CanOpen()) return;
@@ -450,7 +513,7 @@ void MainWindow::CollimatePoint(points::PointKind kind, const std::string& name)
     options.orientation_origin = {project_.local_origin[0], project_.local_origin[1],
                                   project_.local_origin[2]};
   }
-  options.redraw_symbols = [this] { drawing_->ShowProject(project_); };
+  options.redraw_symbols = [this] { RedrawProject(); };
   points::CollimationSession session(kind, project_, name, ui_, options);
   if (!session.IsValid()) return;
   if (session.ImageCount() == 0) {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "display/result_display.h"
 #include "points/point_maps.h"
 #include "project/project.h"
 #include "ui/drawing_view.h"
@@ -22,6 +23,7 @@ class ImagesManager;
 
 namespace vantri::ui {
 
+class DisplaySettingsWindow;
 class ImagesManagerDialog;
 class SearchProgressWindow;
 
@@ -53,6 +55,8 @@ class MainWindow : public QMainWindow {
   QLabel* ProjectPath() const { return project_path_; }
   QLabel* Cursor() const { return cursor_; }
   ImagesManagerDialog* ImagesManagerWindow() const { return images_manager_.get(); }
+  // The Graphic Report options window; nullptr until Graphic Report was first used.
+  DisplaySettingsWindow* GraphicReportWindow() const { return graphic_report_.get(); }
 
   // Recomputes the command states (and logs the GPS/IMU warning when it
   // applies).
@@ -67,7 +71,10 @@ class MainWindow : public QMainWindow {
   void BuildActions();
   void BuildLayout();
   void Run(Command command);
-  void NotAvailableYet(const char* what);
+  // The project's drawing and the graphic report on it.
+  void RedrawProject();
+  // A new or another project: the results of the last one are no longer shown.
+  void ForgetResults();
 
   void NewProjectCommand();
   void OpenProjectCommand();
@@ -81,6 +88,12 @@ class MainWindow : public QMainWindow {
   void SearchTiePointsCommand(bool recover);
   void RunBundleCommand();
   void ViewReportCommand();
+  void GraphicReportCommand();
+  // Reads the result files of the last bundle run and draws them (progress, problems shown).
+  void LoadGraphicReport();
+  // Draws the loaded results with the quality thresholds and the display settings of the .grs.
+  void DrawGraphicReport();
+  void ExportToPlotaraCommand();
   void PointManagerCommand(points::PointKind kind);
   void CollimatePoint(points::PointKind kind, const std::string& name);
   void SetProcessControlsEnabled(bool enabled);
@@ -99,6 +112,9 @@ class MainWindow : public QMainWindow {
   QLabel* cursor_ = nullptr;
   std::unique_ptr<ImagesManagerDialog> images_manager_;
   std::unique_ptr<::ImagesManager> images_manager_model_;
+  std::unique_ptr<DisplaySettingsWindow> graphic_report_;
+  display::DisplayResults display_results_;
+  bool results_loaded_ = false;
 };
 
 }  // namespace vantri::ui
