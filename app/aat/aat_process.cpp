@@ -625,7 +625,7 @@ bool RunAatOnProjectFile(const std::string& project_path, const std::string& res
     return false;
   }
   ElevationModel srtm;
-  loadSrtmForProjectImages(project, &srtm);
+  LoadSrtmForProjectImages(project, &srtm);
   CAerialPhotogrammetricProcess process(project, ui);
   process.SetSrtmDem(srtm.dataset.get(), project.coordinate_system.project_to_wgs84());
   process.SetSearchThreads(threads);

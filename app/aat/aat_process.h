@@ -35,7 +35,7 @@ class UserInterface;
 namespace bundle {
 class BundleRun;
 }
-} // namespace vantri
+}  // namespace vantri
 
 // The processing object of one AAT run (the bundle process builds on it later).
 class CAerialPhotogrammetricProcess {

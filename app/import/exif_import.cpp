@@ -272,7 +272,7 @@ bool ImportExif(CVantriProject& project, AttitudeSource attitude, UserInterface&
     min_y = std::min(min_y, u.position.y());
   }
   const std::string off_path = project.folder + project.name + ".off";
-  if (setLocalOriginOnce(&project.local_origin, min_x, min_y, off_path) ==
+  if (SetLocalOriginOnce(&project.local_origin, min_x, min_y, off_path) ==
       OriginUpdate::kWriteFailed) {
     ui.ShowMessage("Unable to write the local origin file " + off_path, MessageIcon::kExclamation);
     return false;

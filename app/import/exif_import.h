@@ -16,7 +16,7 @@
 
 class CVantriProject;
 
-namespace crs {
+namespace vantri::crs {
 class CoordinateSystem;
 }
 

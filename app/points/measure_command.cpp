@@ -19,7 +19,6 @@
 namespace vantri::points {
 namespace {
 
-
 struct RasterSize {
   int width = 0, height = 0;
 };
@@ -113,7 +112,7 @@ bool StoreMeasurementsFromFile(CVantriProject& project, PointKind kind, const st
     const std::string& line = lines[index];
     const size_t number = index + 1;
     if (line.empty() || format.comments.find(line[0]) != std::string::npos) continue;
-    const std::string reason = storer.Store(import::splitFields(line, separators));
+    const std::string reason = storer.Store(import::SplitFields(line, separators));
     if (reason.empty()) {
       ++report->stored;
     } else {
@@ -152,8 +151,8 @@ MeasureFormat ProfileMeasureFormat() {
 }
 
 bool MeasureIntoProjectFile(const std::string& project_path, PointKind kind,
-                            const std::string& file, const MeasureFormat& format,
-                            UserInterface& ui, std::ostream& out, std::ostream& err) {
+                            const std::string& file, const MeasureFormat& format, UserInterface& ui,
+                            std::ostream& out, std::ostream& err) {
   CVantriProject project;
   if (!OpenProjectPath(project, ui, project_path)) return false;
   MeasureReport report;

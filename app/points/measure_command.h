@@ -58,7 +58,7 @@ MeasureFormat ProfileMeasureFormat();
 // GCP.col or CP.col; the skipped lines go to `err`, the count to `out`. False (the reason printed)
 // when the project, the file or the collection fails or nothing was stored.
 bool MeasureIntoProjectFile(const std::string& project_path, PointKind kind,
-                            const std::string& file, const MeasureFormat& format,
-                            UserInterface& ui, std::ostream& out, std::ostream& err);
+                            const std::string& file, const MeasureFormat& format, UserInterface& ui,
+                            std::ostream& out, std::ostream& err);
 
 }  // namespace vantri::points

@@ -297,8 +297,10 @@ const std::vector<Command>& Commands() {
       {{"import-exif"},
        "GPS positions (EXIF) and UAV attitudes (XMP) of the images",
        "Usage: vantri-cli import-exif PROJECT.bun [--attitude xmp|none]\n"
-       "Sets each image's GPS position from the EXIF GPS tags of its file (WGS 84, transformed into\n"
-       "the project system) and, with --attitude xmp (the default), its omega, phi, kappa from the\n"
+       "Sets each image's GPS position from the EXIF GPS tags of its file (WGS 84, "
+       "transformed into\n"
+       "the project system) and, with --attitude xmp (the default), its omega, phi, kappa "
+       "from the\n"
        "UAV attitude in the XMP packet (DJI gimbal or flight angles, senseFly angles). Images "
        "without\n"
        "GPS tags are listed and left unchanged. Saves the project.\n",
@@ -549,10 +551,9 @@ int Cli::ImportExif(const Options& o) {
   const std::string attitude = o.Has("--attitude") ? o.Get("--attitude") : "xmp";
   if (attitude != "xmp" && attitude != "none")
     return UsageError("--attitude takes xmp or none", current_);
-  return ExitCode(import::ImportExifIntoProjectFile(
-      o.positional[0], attitude == "xmp" ? import::AttitudeSource::kXmp
-                                         : import::AttitudeSource::kNone,
-      ui_, out_, err_));
+  const import::AttitudeSource source =
+      attitude == "xmp" ? import::AttitudeSource::kXmp : import::AttitudeSource::kNone;
+  return ExitCode(import::ImportExifIntoProjectFile(o.positional[0], source, ui_, out_, err_));
 }
 
 int Cli::Measure(const Options& o) {
@@ -631,7 +632,7 @@ int Cli::PassportCreate(const Options& o) {
   if (CheckPassportEditor(ui_, values, passport) == 0) return kExitFailure;
   const std::string path =
       o.Has("--out") ? o.Get("--out")
-                     : passport_archive_folder() + "/" + PassportEditorFileName(passport) + ".bcc";
+                     : PassportArchiveFolder() + "/" + PassportEditorFileName(passport) + ".bcc";
   if (SavePassportFromEditor(ui_, passport, path) == 0)
     return Failure("Passport not saved: " + path);
   out_ << "Passport saved: " << path << "\n";

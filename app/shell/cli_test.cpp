@@ -179,7 +179,7 @@ TEST_F(Cli, NewWithUserWktOrEpsg) {
   ASSERT_EQ(run(passportArgs(passport)), vantri::shell::kExitOk);
   const std::string prj = root + "/zone33.prj";
   {
-    std::ofstream(prj) << crs::wkt_from_epsg(32633) << "\r\n";
+    std::ofstream(prj) << vantri::crs::wkt_from_epsg(32633) << "\r\n";
     std::ofstream(root + "/empty.prj");
     std::ofstream(root + "/junk.prj") << "PROJCS[nonsense";
   }
