@@ -8,7 +8,6 @@
 
 #include <Eigen/Dense>
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -618,41 +617,15 @@ bool Georeference(const std::vector<int>& images, const std::vector<Eigen::Vecto
   return true;
 }
 
-int runAatCommand(const std::vector<std::string>& args, UserInterface& ui, std::ostream& out,
-                  std::ostream& err) {
-  std::string project_path, resume;
-  int threads = 0;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--resume" && i + 1 < args.size()) {
-      resume = args[++i];
-    } else if (args[i] == "--threads" && i + 1 < args.size()) {
-      const std::string& count = args[++i];
-      const auto [end, error] = std::from_chars(count.data(), count.data() + count.size(), threads);
-      if (error != std::errc() || end != count.data() + count.size() || threads < 0) {
-        err << "vantri-cli aat: --threads takes a count of 0 or more (0: every core)\n";
-        return 2;
-      }
-    } else if (args[i] == "--help" || args[i] == "-h") {
-      out << "Usage: vantri-cli aat PROJECT.bun [--resume FILE.bro] [--threads N]\n";
-      return 0;
-    } else if (project_path.empty() && args[i].rfind("--", 0) != 0) {
-      project_path = args[i];
-    } else {
-      err << "vantri-cli aat: unexpected argument '" << args[i] << "'\n";
-      return 2;
-    }
-  }
-  if (project_path.empty()) {
-    err << "Usage: vantri-cli aat PROJECT.bun [--resume FILE.bro] [--threads N]\n";
-    return 2;
-  }
+bool RunAatOnProjectFile(const std::string& project_path, const std::string& resume, int threads,
+                         UserInterface& ui, std::ostream& out, std::ostream& err) {
   CVantriProject project;
   if (OpenProjectPath(project, ui, project_path) == 0) {
     err << "Unable to open project!\n";
-    return 1;
+    return false;
   }
   ElevationModel srtm;
-  loadSrtmForProjectImages(project, &srtm);
+  LoadSrtmForProjectImages(project, &srtm);
   CAerialPhotogrammetricProcess process(project, ui);
   process.SetSrtmDem(srtm.dataset.get(), project.coordinate_system.project_to_wgs84());
   process.SetSearchThreads(threads);
@@ -664,11 +637,11 @@ int runAatCommand(const std::vector<std::string>& args, UserInterface& ui, std::
   const std::string dem = project.use_external_dem != 0 ? project.external_dem_path : "";
   if (process.RunAAT(resume, dem) == 0) {
     err << process.LastMessage() << "\n";
-    return 1;
+    return false;
   }
   out << "AAT process done: " << process.AddedImages().size() << " images, "
       << process.TiePoints().Size() << " tie points\n";
-  return 0;
+  return true;
 }
 
 }  // namespace vantri::aat

@@ -35,7 +35,7 @@ class UserInterface;
 namespace bundle {
 class BundleRun;
 }
-} // namespace vantri
+}  // namespace vantri
 
 // The processing object of one AAT run (the bundle process builds on it later).
 class CAerialPhotogrammetricProcess {
@@ -178,9 +178,10 @@ bool Georeference(const std::vector<int>& images, const std::vector<Eigen::Vecto
 // accuracy (m)" as their standard deviation per axis; no priors when it is 0.
 vantri::ssba::NVSSBAOptions GpsCentrePriors(const VantriTypedSettings& settings);
 
-// vantri-cli aat PROJECT.bun [--resume FILE.bro]: exit 0 on success, 1 when the
-// run fails (its message printed), 2 on a bad command line.
-int runAatCommand(const std::vector<std::string>& args, UserInterface& ui, std::ostream& out,
-                  std::ostream& err);
+// vantri-cli aat: opens the project file and runs the AAT (resumed from `resume` when given) with
+// `threads` search threads (0: every core), a line per added image on `out`. False when the
+// project cannot be opened or the run fails, its message printed on `err`.
+bool RunAatOnProjectFile(const std::string& project_path, const std::string& resume, int threads,
+                         UserInterface& ui, std::ostream& out, std::ostream& err);
 
 }  // namespace vantri::aat

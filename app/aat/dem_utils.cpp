@@ -12,7 +12,7 @@
 
 namespace vantri::aat {
 
-bool isValidElevationRaster(GDALDataset* dataset) {
+bool IsValidElevationRaster(GDALDataset* dataset) {
   if (dataset == nullptr || dataset->GetRasterCount() != 1) return false;
   double transform[6];
   if (dataset->GetGeoTransform(transform) != CE_None) return false;
@@ -20,7 +20,7 @@ bool isValidElevationRaster(GDALDataset* dataset) {
   return type == GDT_UInt16 || type == GDT_Int16 || type == GDT_Float32;
 }
 
-bool isValidExternalDem(GDALDataset* dataset) {
+bool IsValidExternalDem(GDALDataset* dataset) {
   if (dataset == nullptr || dataset->GetRasterCount() != 1) return false;
   double transform[6];
   if (dataset->GetGeoTransform(transform) != CE_None) return false;
@@ -28,14 +28,14 @@ bool isValidExternalDem(GDALDataset* dataset) {
   return type == GDT_Float32 || type == GDT_Int16;
 }
 
-int setExternalDem(CVantriProject& project, const std::string& path, UserInterface& ui) {
+int SetExternalDem(CVantriProject& project, const std::string& path, UserInterface& ui) {
   GDALDatasetUniquePtr dataset(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY,
                                                  nullptr, nullptr, nullptr));
   if (!dataset) {
     ui.ShowMessage("Unable to open selected file!", MessageIcon::kExclamation);
     return 0;
   }
-  if (!isValidExternalDem(dataset.get())) {
+  if (!IsValidExternalDem(dataset.get())) {
     ui.ShowMessage("Invalid DEM file!", MessageIcon::kExclamation);
     return 0;
   }
@@ -44,7 +44,7 @@ int setExternalDem(CVantriProject& project, const std::string& path, UserInterfa
   return 1;
 }
 
-int useExternalDemCommand(CVantriProject& project, UserInterface& ui) {
+int UseExternalDemCommand(CVantriProject& project, UserInterface& ui) {
   if (project.use_external_dem) {
     project.use_external_dem = 0;
     return 1;
@@ -53,7 +53,7 @@ int useExternalDemCommand(CVantriProject& project, UserInterface& ui) {
   if (!ui.PickOpenFile("Use External DEM", {{"DEM File", "*.gtif;*.tif"}}, NVT_GetLastBrowsedPath(),
                        "gtif", &path))
     return 0;
-  return setExternalDem(project, path, ui);
+  return SetExternalDem(project, path, ui);
 }
 
 CDemUtils::CDemUtils(GDALDataset* dataset, OGRCoordinateTransformation* project_to_raster)

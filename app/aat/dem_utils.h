@@ -23,18 +23,18 @@ inline constexpr double kNoHeight = -9999.0;
 
 // A raster is a valid elevation model when it has a geotransform and exactly one band of
 // UInt16, Int16 or Float32 (Byte rasters, e.g. hill-shades, never are).
-bool isValidElevationRaster(GDALDataset* dataset);
+bool IsValidElevationRaster(GDALDataset* dataset);
 
 // An external DEM of a project has a geotransform and exactly one band of Float32 or Int16.
-bool isValidExternalDem(GDALDataset* dataset);
+bool IsValidExternalDem(GDALDataset* dataset);
 
 // Checks the file as an external DEM and, when valid, switches the project's "Use External DEM"
 // on with this path. Failures: "Unable to open selected file!" (GDAL cannot open it) and
 // "Invalid DEM file!", both with the exclamation icon; the project is then unchanged. 1 / 0.
-int setExternalDem(CVantriProject& project, const std::string& path, UserInterface& ui);
+int SetExternalDem(CVantriProject& project, const std::string& path, UserInterface& ui);
 // The "Use External DEM" command: when the switch is on it goes off; otherwise a file window
-// ("DEM File (*.gtif;*.tif)") and setExternalDem. 1 when the switch changed.
-int useExternalDemCommand(CVantriProject& project, UserInterface& ui);
+// ("DEM File (*.gtif;*.tif)") and SetExternalDem. 1 when the switch changed.
+int UseExternalDemCommand(CVantriProject& project, UserInterface& ui);
 
 // Bilinear height sampler over a 5 x 5 window of cells.
 //

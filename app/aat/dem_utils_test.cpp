@@ -172,24 +172,24 @@ TEST_F(DemUtilsTest, ExternalDemMustBeOneFloat32OrInt16BandWithGeotransform) {
 
   ScriptedUi ui;
   CVantriProject project;
-  EXPECT_EQ(setExternalDem(project, folder_ / "missing.tif", ui), 0);
+  EXPECT_EQ(SetExternalDem(project, folder_ / "missing.tif", ui), 0);
   EXPECT_EQ(ui.LastText(), "Unable to open selected file!");
   for (const std::string& invalid : {uint_dem, bare}) {
-    EXPECT_EQ(setExternalDem(project, invalid, ui), 0) << invalid;
+    EXPECT_EQ(SetExternalDem(project, invalid, ui), 0) << invalid;
     EXPECT_EQ(ui.LastText(), "Invalid DEM file!");
     EXPECT_EQ(ui.shown.back().icon, MessageIcon::kExclamation);
   }
   EXPECT_EQ(project.use_external_dem, 0);
-  EXPECT_EQ(setExternalDem(project, int_dem, ui), 1);
+  EXPECT_EQ(SetExternalDem(project, int_dem, ui), 1);
   EXPECT_EQ(project.external_dem_path, int_dem);
 
   // The command switches off when on, and asks for a file when off.
-  EXPECT_EQ(useExternalDemCommand(project, ui), 1);
+  EXPECT_EQ(UseExternalDemCommand(project, ui), 1);
   EXPECT_EQ(project.use_external_dem, 0);
   ui.file_answers = {std::nullopt, float_dem};
-  EXPECT_EQ(useExternalDemCommand(project, ui), 0);
+  EXPECT_EQ(UseExternalDemCommand(project, ui), 0);
   EXPECT_EQ(project.use_external_dem, 0);
-  EXPECT_EQ(useExternalDemCommand(project, ui), 1);
+  EXPECT_EQ(UseExternalDemCommand(project, ui), 1);
   EXPECT_EQ(project.use_external_dem, 1);
   EXPECT_EQ(project.external_dem_path, float_dem);
 }

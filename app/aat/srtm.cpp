@@ -73,7 +73,7 @@ bool takeFirstCoveringTile(const std::string& folder, const std::vector<Eigen::V
                            OGRCoordinateTransformation* project_to_raster, ElevationModel* model) {
   for (const auto& path : tifFiles(folder)) {
     GDALDatasetUniquePtr dataset = openReadOnly(path.string());
-    if (!isValidElevationRaster(dataset.get())) continue;
+    if (!IsValidElevationRaster(dataset.get())) continue;
     if (!coversAnyPosition(dataset.get(), positions, project_to_raster)) continue;
     model->dataset = std::move(dataset);
     model->sampler = std::make_unique<CDemUtils>(model->dataset.get(), project_to_raster);
@@ -95,7 +95,7 @@ std::vector<std::string> listElevationRasters(const std::string& folder) {
   std::vector<std::string> names;
   for (const auto& path : tifFiles(folder)) {
     GDALDatasetUniquePtr dataset = openReadOnly(path.string());
-    if (isValidElevationRaster(dataset.get())) names.push_back(path.filename().string());
+    if (IsValidElevationRaster(dataset.get())) names.push_back(path.filename().string());
   }
   return names;
 }
@@ -111,7 +111,7 @@ bool loadSrtmTile(const std::string& folder, const std::string& name,
   model->release();
   const std::string path = withSlashes(folder) + "/" + name + ".tif";
   GDALDatasetUniquePtr dataset = openReadOnly(path);
-  if (!isValidElevationRaster(dataset.get())) return false;
+  if (!IsValidElevationRaster(dataset.get())) return false;
   model->dataset = std::move(dataset);
   model->sampler = std::make_unique<CDemUtils>(model->dataset.get(), project_to_raster);
   model->path = path;
@@ -133,7 +133,7 @@ bool loadSrtmForProject(const CVantriProject& project,
                               srtmFallbackFolder(), model);
 }
 
-bool loadSrtmForProjectImages(const CVantriProject& project, ElevationModel* model) {
+bool LoadSrtmForProjectImages(const CVantriProject& project, ElevationModel* model) {
   std::vector<Eigen::Vector3d> positions;
   for (const auto& image : project.images) positions.emplace_back(image->x, image->y, image->z);
   return loadSrtmForProject(project, positions, model);

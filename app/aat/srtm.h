@@ -62,7 +62,7 @@ bool loadSrtmForPositions(const std::vector<Eigen::Vector3d>& positions,
 bool loadSrtmForProject(const CVantriProject& project,
                         const std::vector<Eigen::Vector3d>& positions, ElevationModel* model);
 // Same with the positions of the project's images.
-bool loadSrtmForProjectImages(const CVantriProject& project, ElevationModel* model);
+bool LoadSrtmForProjectImages(const CVantriProject& project, ElevationModel* model);
 
 // The SRTM source dialog as plain code.
 class SrtmSourceDialog {

@@ -120,10 +120,10 @@ TEST_F(SrtmTest, ProjectTileFromTheImagePositions) {
   project.images[1]->x = 520000.0;
   project.images[1]->y = 5000000.0;
   ElevationModel model;
-  EXPECT_FALSE(loadSrtmForProjectImages(project, &model)) << "no coordinate system yet";
+  EXPECT_FALSE(LoadSrtmForProjectImages(project, &model)) << "no coordinate system yet";
   project.coordinate_system.set_user_epsg(32632);
   ASSERT_EQ(project.coordinate_system.rebuild_transformations(), 1);
-  ASSERT_TRUE(loadSrtmForProjectImages(project, &model));
+  ASSERT_TRUE(LoadSrtmForProjectImages(project, &model));
   EXPECT_EQ(fs::path(model.path).filename(), "c_east.TIF");
 }
 

@@ -821,33 +821,13 @@ RunStatisticsOf(const CAerialPhotogrammetricProcess &process, bool succeeded) {
   return run;
 }
 
-int RunBundleCommand(const std::vector<std::string> &args, UserInterface &ui,
-                     std::ostream &out, std::ostream &err) {
-  const char *usage = "Usage: vantri-cli bundle PROJECT.bun [--notify]\n";
-  std::string project_path;
-  bool notify = false;
-  for (const std::string &arg : args) {
-    if (arg == "--notify") {
-      notify = true;
-    } else if (arg == "--help" || arg == "-h") {
-      out << usage;
-      return 0;
-    } else if (project_path.empty() && arg.rfind("--", 0) != 0) {
-      project_path = arg;
-    } else {
-      err << "vantri-cli bundle: unexpected argument '" << arg << "'\n"
-          << usage;
-      return 2;
-    }
-  }
-  if (project_path.empty()) {
-    err << usage;
-    return 2;
-  }
+bool RunBundleOnProjectFile(const std::string &project_path, bool notify,
+                            UserInterface &ui, std::ostream &out,
+                            std::ostream &err) {
   CVantriProject project;
   if (OpenProjectPath(project, ui, project_path) == 0) {
     err << "Unable to open project!\n";
-    return 1;
+    return false;
   }
   std::string message;
   const int result = StartBundle(project, ui, &message);
@@ -855,16 +835,16 @@ int RunBundleCommand(const std::vector<std::string> &args, UserInterface &ui,
   // project, as the desktop program keeps them.
   if (result != 0 && SaveProject(project) == 0) {
     err << "Unable to save the project " << project.file_path << "\n";
-    return 1;
+    return false;
   }
   if (notify)
     NotifyCompletion(project, result != 0, ui);
   if (result == 0) {
     err << (message.empty() ? "Bundle process failed!" : message) << "\n";
-    return 1;
+    return false;
   }
   out << "Bundle process done: report " << BundleReportPath(project) << "\n";
-  return 0;
+  return true;
 }
 
 } // namespace vantri::bundle

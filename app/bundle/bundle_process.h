@@ -103,9 +103,11 @@ int StartBundle(CVantriProject &project, UserInterface &ui,
 report::BundleRunStatistics
 RunStatisticsOf(const CAerialPhotogrammetricProcess &process, bool succeeded);
 
-// vantri-cli bundle PROJECT.bun [--notify]: exit 0 on success, 1 when the run
-// fails (its message printed), 2 on a bad command line.
-int RunBundleCommand(const std::vector<std::string> &args, UserInterface &ui,
-                     std::ostream &out, std::ostream &err);
+// vantri-cli bundle: opens the project file, runs the bundle adjustment, saves
+// the project and, with `notify`, mails the completion. False when the run
+// fails, its message printed on `err`.
+bool RunBundleOnProjectFile(const std::string &project_path, bool notify,
+                            UserInterface &ui, std::ostream &out,
+                            std::ostream &err);
 
 } // namespace vantri::bundle

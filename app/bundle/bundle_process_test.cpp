@@ -6,7 +6,6 @@
 #include "bundle/bundle_process.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -18,6 +17,7 @@
 #include "points/point_maps.h"
 #include "project/project.h"
 #include "testing/scripted_ui.h"
+#include "testing/temp_folder.h"
 #include "ui_interface/ui.h"
 
 namespace vantri::bundle {
@@ -55,9 +55,8 @@ const std::string kF6 = R"( +-?\d+\.\d{6})"; // %16.6lf / %12.6lf
 class TinyBlock : public ::testing::Test {
 protected:
   void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "vantri_bundle_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern + "/";
+    ASSERT_FALSE(temp_.path().empty());
+    folder_ = temp_.path() + "/";
     project_.folder = folder_;
     project_.name = "tiny";
     auto passport = std::make_unique<CBCCCameraPassport>();
@@ -98,11 +97,6 @@ protected:
     std::ofstream(folder_ + "img4.int") << "old";
     std::ofstream(folder_ + "img4.est") << "old";
   }
-  void TearDown() override {
-    if (!HasFailure())
-      fs::remove_all(folder_);
-  }
-
   Eigen::Vector3d Origin() const {
     return {project_.local_origin[0], project_.local_origin[1],
             project_.local_origin[2]};
@@ -178,6 +172,7 @@ protected:
     return folder_ + "Bundle/tiny." + extension;
   }
 
+  test_support::TempFolder temp_;
   std::string folder_;
   CVantriProject project_;
   ScriptedUi ui_;

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-namespace crs {
+namespace vantri::crs {
 
 struct ChoiceList {
   std::vector<std::string> items;
@@ -43,4 +43,4 @@ struct ChoiceList {
   void clear() { fill({}); }
 };
 
-}  // namespace crs
+}  // namespace vantri::crs

@@ -6,7 +6,7 @@
 #include "crs/spatial_reference.h"
 #include "ui_interface/ui.h"
 
-namespace crs {
+namespace vantri::crs {
 namespace {
 
 using vantri::MessageIcon;
@@ -186,4 +186,4 @@ bool CoordinateConversionWindow::set_target_projection(OGRSpatialReference& targ
   return false;
 }
 
-}  // namespace crs
+}  // namespace vantri::crs

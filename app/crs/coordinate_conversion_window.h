@@ -18,7 +18,7 @@ namespace vantri {
 class UserInterface;
 }
 
-namespace crs {
+namespace vantri::crs {
 
 class CoordinateConversionWindow {
  public:
@@ -82,4 +82,4 @@ class CoordinateConversionWindow {
 // that 180 E and longitudes outside -180..180 still give a zone.
 int utm_zone_of_longitude(double longitude);
 
-}  // namespace crs
+}  // namespace vantri::crs

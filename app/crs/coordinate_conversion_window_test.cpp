@@ -6,7 +6,7 @@
 #include "testing/scripted_ui.h"
 #include "ui_interface/ui.h"
 
-namespace crs {
+namespace vantri::crs {
 namespace {
 
 using ::testing::ElementsAre;
@@ -130,4 +130,4 @@ TEST(CoordinateConversionWindow, SystemsThatCannotBeBuiltAreReported) {
 }
 
 }  // namespace
-}  // namespace crs
+}  // namespace vantri::crs

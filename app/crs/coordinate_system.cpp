@@ -13,7 +13,7 @@
 
 #include "crs/spatial_reference.h"
 
-namespace crs {
+namespace vantri::crs {
 namespace {
 
 constexpr std::array<const char*, kProjectionCount> kProjectionNames = {
@@ -334,4 +334,4 @@ std::string describe(const CoordinateSystem& system) {
   return text.str();
 }
 
-}  // namespace crs
+}  // namespace vantri::crs

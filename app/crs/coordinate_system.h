@@ -22,7 +22,7 @@ struct EPSGDatum {
   char abbreviation[32] = {};
 };
 
-namespace crs {
+namespace vantri::crs {
 
 // Projection indexes; the names (projection_name) are what the project file stores.
 enum Projection : int32_t {
@@ -177,4 +177,4 @@ std::string build_wkt(int32_t projection, int32_t datum_code, int32_t fuse,
 // Text for the command line: the four names, the user WKT/EPSG when used, and the built WKT.
 std::string describe(const CoordinateSystem& system);
 
-}  // namespace crs
+}  // namespace vantri::crs

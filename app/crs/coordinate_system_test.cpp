@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-namespace crs {
+namespace vantri::crs {
 namespace {
 
 using ::testing::HasSubstr;
@@ -268,4 +268,4 @@ TEST(CoordinateSystemValue, DescribeListsNamesAndWkt) {
 }
 
 }  // namespace
-}  // namespace crs
+}  // namespace vantri::crs

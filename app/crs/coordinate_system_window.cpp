@@ -9,7 +9,7 @@
 #include "system/nvtools.h"
 #include "ui_interface/ui.h"
 
-namespace crs {
+namespace vantri::crs {
 namespace {
 
 using vantri::MessageIcon;
@@ -302,4 +302,4 @@ bool CoordinateSystemWindow::read_whole_file(const std::string& path, std::strin
   return !text->empty();
 }
 
-}  // namespace crs
+}  // namespace vantri::crs

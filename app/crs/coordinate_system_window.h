@@ -14,7 +14,7 @@ namespace vantri {
 class UserInterface;
 }
 
-namespace crs {
+namespace vantri::crs {
 
 class CoordinateSystemWindow {
  public:
@@ -87,4 +87,4 @@ class CoordinateSystemWindow {
 // "60 S" .. "1 S", "1 N" .. "60 N".
 std::vector<std::string> fuse_names_for_datum(std::string_view datum_name);
 
-}  // namespace crs
+}  // namespace vantri::crs

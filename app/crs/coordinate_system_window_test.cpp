@@ -11,7 +11,7 @@
 #include "testing/temp_folder.h"
 #include "ui_interface/ui.h"
 
-namespace crs {
+namespace vantri::crs {
 namespace {
 
 using ::testing::ElementsAre;
@@ -291,4 +291,4 @@ TEST_F(CoordinateSystemWindowTest, ChoosingUserEpsgWithoutACodeAsksAndFallsBackT
 }
 
 }  // namespace
-}  // namespace crs
+}  // namespace vantri::crs

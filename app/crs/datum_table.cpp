@@ -4,7 +4,7 @@
 
 #include "crs/coordinate_system.h"
 
-namespace crs {
+namespace vantri::crs {
 namespace {
 
 struct DatumRow {
@@ -270,4 +270,4 @@ const std::vector<EPSGDatum>& datum_table() {
   return table;
 }
 
-}  // namespace crs
+}  // namespace vantri::crs

@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-namespace crs {
+namespace vantri::crs {
 
 QuietGdalErrors::QuietGdalErrors() { CPLPushErrorHandler(CPLQuietErrorHandler); }
 
@@ -62,4 +62,4 @@ std::string export_wkt(const OGRSpatialReference& srs) {
   return wkt;
 }
 
-}  // namespace crs
+}  // namespace vantri::crs

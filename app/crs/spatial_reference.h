@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-namespace crs {
+namespace vantri::crs {
 
 // The geographic system of the Monte Mario datum (6265), which carries the shift to WGS84.
 inline constexpr const char* kMonteMarioGeographic = "EPSG:4265";
@@ -37,4 +37,4 @@ bool set_meters(OGRSpatialReference& srs);
 // WKT1 export; empty on failure.
 std::string export_wkt(const OGRSpatialReference& srs);
 
-}  // namespace crs
+}  // namespace vantri::crs

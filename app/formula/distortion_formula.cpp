@@ -8,7 +8,7 @@
 namespace vantri::formula {
 namespace {
 
-std::string trimmed(const std::string& text) {
+std::string Trimmed(const std::string& text) {
   const auto first = text.find_first_not_of(" \t\r\n");
   if (first == std::string::npos) return {};
   return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
@@ -18,14 +18,14 @@ std::string trimmed(const std::string& text) {
 
 DistortionFormula::DistortionFormula() {
   for (const char* name : {"x", "y", "r", "K1", "K2", "K3", "P1", "P2"})
-    parser_.defineVariable(name);
+    parser_.DefineVariable(name);
 }
 
-std::string DistortionFormula::check(DistortionKind kind, const std::string& text,
+std::string DistortionFormula::Check(DistortionKind kind, const std::string& text,
                                      const DistortionCoefficients& coefficients) {
   ready_ = false;
-  if (trimmed(text).empty()) return "Please insert a formula into the related row";
-  if (!parser_.compile(text)) return parser_.errorText();
+  if (Trimmed(text).empty()) return "Please insert a formula into the related row";
+  if (!parser_.Compile(text)) return parser_.ErrorText();
 
   const std::vector<std::pair<const char*, const char*>> required =
       kind == DistortionKind::kRadial
@@ -35,7 +35,7 @@ std::string DistortionFormula::check(DistortionKind kind, const std::string& tex
                                                              {"r", "r (radius)"}}
           : std::vector<std::pair<const char*, const char*>>{{"P1", "P1"}, {"P2", "P2"}};
   for (const auto& [name, label] : required)
-    if (!parser_.usesVariable(name)) return std::string("Formula doesn't contain ") + label;
+    if (!parser_.UsesVariable(name)) return std::string("Formula doesn't contain ") + label;
 
   const std::pair<const char*, const std::optional<double>*> values[] = {{"K1", &coefficients.k1},
                                                                          {"K2", &coefficients.k2},
@@ -43,20 +43,20 @@ std::string DistortionFormula::check(DistortionKind kind, const std::string& tex
                                                                          {"P1", &coefficients.p1},
                                                                          {"P2", &coefficients.p2}};
   for (const auto& [name, value] : values) {
-    if (!parser_.usesVariable(name)) continue;
+    if (!parser_.UsesVariable(name)) continue;
     if (!value->has_value()) return std::string(name) + " not defined!";
-    parser_.setVariable(name, **value);
+    parser_.SetVariable(name, **value);
   }
   ready_ = true;
   return {};
 }
 
-double DistortionFormula::evaluate(double x, double y) {
+double DistortionFormula::Evaluate(double x, double y) {
   if (!ready_) return std::numeric_limits<double>::quiet_NaN();
-  parser_.setVariable("x", x);
-  parser_.setVariable("y", y);
-  parser_.setVariable("r", std::hypot(x, y));
-  return parser_.evaluate();
+  parser_.SetVariable("x", x);
+  parser_.SetVariable("y", y);
+  parser_.SetVariable("r", std::hypot(x, y));
+  return parser_.Evaluate();
 }
 
 }  // namespace vantri::formula

@@ -32,11 +32,11 @@ class DistortionFormula {
   // K3 and r, a tangential one P1 and P2 ("Formula doesn't contain K1", ...,
   // "Formula doesn't contain r (radius)"); every coefficient the formula uses needs a value
   // ("K1 not defined!", ...).
-  std::string check(DistortionKind kind, const std::string& text,
+  std::string Check(DistortionKind kind, const std::string& text,
                     const DistortionCoefficients& coefficients);
 
-  // Value of the checked formula at (x, y); NaN when check() has not succeeded.
-  double evaluate(double x, double y);
+  // Value of the checked formula at (x, y); NaN when Check() has not succeeded.
+  double Evaluate(double x, double y);
 
  private:
   FormulaParser parser_;

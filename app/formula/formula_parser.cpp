@@ -96,24 +96,24 @@ const ConstantDef kConstants[] = {
     {"e", std::numbers::e, "Euler's number 2.71828182845904..."},
 };
 
-int findFunction(std::string_view name) {
+int FindFunction(std::string_view name) {
   for (int i = 0; i < static_cast<int>(std::size(kFunctions)); ++i)
     if (name == kFunctions[i].name) return i;
   return -1;
 }
 
-const ConstantDef* findConstant(std::string_view name) {
+const ConstantDef* FindConstant(std::string_view name) {
   for (const auto& c : kConstants)
     if (name == c.name) return &c;
   return nullptr;
 }
 
-bool isNameStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
-bool isNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+bool IsNameStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
+bool IsNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 
-bool isValidName(const std::string& name) {
-  if (name.empty() || !isNameStart(name[0])) return false;
-  return std::all_of(name.begin(), name.end(), isNameChar);
+bool IsValidName(const std::string& name) {
+  if (name.empty() || !IsNameStart(name[0])) return false;
+  return std::all_of(name.begin(), name.end(), IsNameChar);
 }
 
 struct Token {
@@ -123,7 +123,7 @@ struct Token {
   std::size_t position = 0;
 };
 
-std::string describe(const Token& t) {
+std::string Describe(const Token& t) {
   switch (t.kind) {
     case Token::Kind::kNumber:
       return "number \"" + t.text + "\"";
@@ -143,13 +143,13 @@ class Compiler {
  public:
   Compiler(FormulaParser& parser, std::string_view text) : parser_(parser), text_(text) {}
 
-  bool run() {
-    if (!tokenize()) return false;
-    if (tokens_.size() == 1) return fail("Empty formula", 0);
-    if (parseOr() < 0) return false;
-    if (peek().kind != Token::Kind::kEnd) {
-      if (peek().kind == Token::Kind::kClose) return fail("Unbalanced \")\"", peek().position);
-      return fail("Unexpected " + describe(peek()), peek().position);
+  bool Run() {
+    if (!Tokenize()) return false;
+    if (tokens_.size() == 1) return Fail("Empty formula", 0);
+    if (ParseOr() < 0) return false;
+    if (Peek().kind != Token::Kind::kEnd) {
+      if (Peek().kind == Token::Kind::kClose) return Fail("Unbalanced \")\"", Peek().position);
+      return Fail("Unexpected " + Describe(Peek()), Peek().position);
     }
     return true;
   }
@@ -157,33 +157,33 @@ class Compiler {
  private:
   using Kind = FormulaParser::Node::Kind;
 
-  bool fail(std::string message, std::size_t position) {
+  bool Fail(std::string message, std::size_t position) {
     parser_.error_ = {std::move(message), position};
     return false;
   }
 
-  bool tokenize() {
+  bool Tokenize() {
     std::size_t i = 0;
     while (i < text_.size()) {
       const char c = text_[i];
       if (std::isspace(static_cast<unsigned char>(c))) {
         ++i;
       } else if (std::isdigit(static_cast<unsigned char>(c)) || c == '.') {
-        if (!readNumber(i)) return false;
-      } else if (isNameStart(c)) {
+        if (!ReadNumber(i)) return false;
+      } else if (IsNameStart(c)) {
         std::size_t end = i;
-        while (end < text_.size() && isNameChar(text_[end])) ++end;
+        while (end < text_.size() && IsNameChar(text_[end])) ++end;
         tokens_.push_back({Token::Kind::kName, std::string(text_.substr(i, end - i)), 0.0, i});
         i = end;
-      } else if (!readSymbol(i)) {
-        return fail(std::string("Unexpected character \"") + c + "\"", i);
+      } else if (!ReadSymbol(i)) {
+        return Fail(std::string("Unexpected character \"") + c + "\"", i);
       }
     }
     tokens_.push_back({Token::Kind::kEnd, "", 0.0, text_.size()});
     return true;
   }
 
-  bool readNumber(std::size_t& i) {
+  bool ReadNumber(std::size_t& i) {
     // strtod would also accept "inf", "nan" and hex forms; scan the decimal form ourselves.
     std::size_t end = i;
     auto digits = [&] {
@@ -196,7 +196,7 @@ class Compiler {
       digits();
       has_digits = has_digits || end > before;
     }
-    if (!has_digits) return fail("Malformed number", i);
+    if (!has_digits) return Fail("Malformed number", i);
     if (end < text_.size() && (text_[end] == 'e' || text_[end] == 'E')) {
       std::size_t exp = end + 1;
       if (exp < text_.size() && (text_[exp] == '+' || text_[exp] == '-')) ++exp;
@@ -211,7 +211,7 @@ class Compiler {
     return true;
   }
 
-  bool readSymbol(std::size_t& i) {
+  bool ReadSymbol(std::size_t& i) {
     static const char* const kTwoChar[] = {"<=", ">=", "==", "!=", "&&", "||"};
     for (const char* op : kTwoChar) {
       if (text_.substr(i, 2) == op) {
@@ -238,189 +238,189 @@ class Compiler {
     return true;
   }
 
-  const Token& peek() const { return tokens_[next_]; }
-  bool acceptOperator(const char* op) {
-    if (peek().kind != Token::Kind::kOperator || peek().text != op) return false;
+  const Token& Peek() const { return tokens_[next_]; }
+  bool AcceptOperator(const char* op) {
+    if (Peek().kind != Token::Kind::kOperator || Peek().text != op) return false;
     ++next_;
     return true;
   }
 
   // Evaluation recurses along the tree, so the tree's depth is bounded too (long chains such as
   // 1+1+...+1 build deep trees without nesting).
-  int addNode(FormulaParser::Node node) {
+  int AddNode(FormulaParser::Node node) {
     int depth = 1;
     for (int arg : node.args) depth = std::max(depth, depth_[arg] + 1);
     if (depth > kMaxTreeDepth) {
-      fail("Formula too long", peek().position);
+      Fail("Formula too long", Peek().position);
       return -1;
     }
     parser_.program_.push_back(std::move(node));
     depth_.push_back(depth);
     return static_cast<int>(parser_.program_.size()) - 1;
   }
-  int binary(int op, int left, int right) {
-    return addNode({Kind::kBinary, 0.0, op, {left, right}});
+  int Binary(int op, int left, int right) {
+    return AddNode({Kind::kBinary, 0.0, op, {left, right}});
   }
 
   using OperatorList = std::initializer_list<std::pair<const char*, BinaryOp>>;
 
   // The operator code when one of `ops` is next (and consumed), else -1.
-  int acceptOneOf(OperatorList ops) {
+  int AcceptOneOf(OperatorList ops) {
     for (const auto& [text, op] : ops)
-      if (acceptOperator(text)) return op;
+      if (AcceptOperator(text)) return op;
     return -1;
   }
 
-  // Each parse function returns the node index of its sub-expression or -1 after fail().
+  // Each parse function returns the node index of its sub-expression or -1 after Fail().
 
   // operand { op operand }, left associative.
-  int parseLeftAssociative(OperatorList ops, int (Compiler::*operand)()) {
+  int ParseLeftAssociative(OperatorList ops, int (Compiler::*operand)()) {
     int left = (this->*operand)();
-    for (int op; left >= 0 && (op = acceptOneOf(ops)) >= 0;) {
+    for (int op; left >= 0 && (op = AcceptOneOf(ops)) >= 0;) {
       const int right = (this->*operand)();
       if (right < 0) return -1;
-      left = binary(op, left, right);
+      left = Binary(op, left, right);
     }
     return left;
   }
 
-  int parseOr() { return parseLeftAssociative({{"||", kOr}}, &Compiler::parseAnd); }
-  int parseAnd() { return parseLeftAssociative({{"&&", kAnd}}, &Compiler::parseCompare); }
-  int parseSum() {
-    return parseLeftAssociative({{"+", kAdd}, {"-", kSub}}, &Compiler::parseProduct);
+  int ParseOr() { return ParseLeftAssociative({{"||", kOr}}, &Compiler::ParseAnd); }
+  int ParseAnd() { return ParseLeftAssociative({{"&&", kAnd}}, &Compiler::ParseCompare); }
+  int ParseSum() {
+    return ParseLeftAssociative({{"+", kAdd}, {"-", kSub}}, &Compiler::ParseProduct);
   }
-  int parseProduct() {
-    return parseLeftAssociative({{"*", kMul}, {"/", kDiv}}, &Compiler::parseUnary);
+  int ParseProduct() {
+    return ParseLeftAssociative({{"*", kMul}, {"/", kDiv}}, &Compiler::ParseUnary);
   }
 
   // sum [ comparison sum ]: comparisons do not chain.
-  int parseCompare() {
-    const int left = parseSum();
+  int ParseCompare() {
+    const int left = ParseSum();
     if (left < 0) return -1;
-    const int op = acceptOneOf({{"<=", kLessEq},
+    const int op = AcceptOneOf({{"<=", kLessEq},
                                 {">=", kGreaterEq},
                                 {"<", kLess},
                                 {">", kGreater},
                                 {"==", kEqual},
                                 {"!=", kNotEqual}});
     if (op < 0) return left;
-    const int right = parseSum();
-    return right < 0 ? -1 : binary(op, left, right);
+    const int right = ParseSum();
+    return right < 0 ? -1 : Binary(op, left, right);
   }
 
   // Parentheses, calls, signs and exponents nest through here; the depth is bounded so that a
   // hostile formula cannot exhaust the stack.
-  int parseUnary() {
+  int ParseUnary() {
     if (nesting_ >= kMaxNesting) {
-      fail("Formula nested too deeply", peek().position);
+      Fail("Formula nested too deeply", Peek().position);
       return -1;
     }
     ++nesting_;
-    const int node = parseUnaryAtThisDepth();
+    const int node = ParseUnaryAtThisDepth();
     --nesting_;
     return node;
   }
 
-  int parseUnaryAtThisDepth() {
-    if (acceptOperator("+")) return parseUnary();
+  int ParseUnaryAtThisDepth() {
+    if (AcceptOperator("+")) return ParseUnary();
     for (const auto& [text, op] : {std::pair{"-", kNegate}, std::pair{"!", kNot}}) {
-      if (acceptOperator(text)) {
-        const int operand = parseUnary();
-        return operand < 0 ? -1 : addNode({Kind::kUnary, 0.0, op, {operand}});
+      if (AcceptOperator(text)) {
+        const int operand = ParseUnary();
+        return operand < 0 ? -1 : AddNode({Kind::kUnary, 0.0, op, {operand}});
       }
     }
-    return parsePower();
+    return ParsePower();
   }
 
-  int parsePower() {
-    const int base = parsePrimary();
-    if (base < 0 || !acceptOperator("^")) return base;
-    const int exponent = parseUnary();
-    return exponent < 0 ? -1 : binary(kPow, base, exponent);
+  int ParsePower() {
+    const int base = ParsePrimary();
+    if (base < 0 || !AcceptOperator("^")) return base;
+    const int exponent = ParseUnary();
+    return exponent < 0 ? -1 : Binary(kPow, base, exponent);
   }
 
-  int parsePrimary() {
-    const Token token = peek();
+  int ParsePrimary() {
+    const Token token = Peek();
     switch (token.kind) {
       case Token::Kind::kNumber:
         ++next_;
-        return addNode({Kind::kConst, token.number, 0, {}});
+        return AddNode({Kind::kConst, token.number, 0, {}});
       case Token::Kind::kName:
         ++next_;
-        return parseName(token);
+        return ParseName(token);
       case Token::Kind::kOpen: {
         ++next_;
-        const int inner = parseOr();
+        const int inner = ParseOr();
         if (inner < 0) return -1;
-        if (!expectClose(token.position)) return -1;
+        if (!ExpectClose(token.position)) return -1;
         return inner;
       }
       case Token::Kind::kEnd:
-        fail("Unexpected end of formula", token.position);
+        Fail("Unexpected end of formula", token.position);
         return -1;
       default:
-        fail("Unexpected " + describe(token), token.position);
+        Fail("Unexpected " + Describe(token), token.position);
         return -1;
     }
   }
 
-  bool expectClose(std::size_t open_position) {
-    if (peek().kind == Token::Kind::kClose) {
+  bool ExpectClose(std::size_t open_position) {
+    if (Peek().kind == Token::Kind::kClose) {
       ++next_;
       return true;
     }
-    if (peek().kind == Token::Kind::kEnd)
-      return fail("Missing \")\" for the \"(\" at position " + std::to_string(open_position + 1),
-                  peek().position);
-    return fail("Unexpected " + describe(peek()) + ", expected \")\"", peek().position);
+    if (Peek().kind == Token::Kind::kEnd)
+      return Fail("Missing \")\" for the \"(\" at position " + std::to_string(open_position + 1),
+                  Peek().position);
+    return Fail("Unexpected " + Describe(Peek()) + ", expected \")\"", Peek().position);
   }
 
-  int parseName(const Token& token) {
-    const int function = findFunction(token.text);
-    if (function >= 0) return parseCall(token, function);
-    if (peek().kind == Token::Kind::kOpen) {
-      fail("Unknown function \"" + token.text + "\"", token.position);
+  int ParseName(const Token& token) {
+    const int function = FindFunction(token.text);
+    if (function >= 0) return ParseCall(token, function);
+    if (Peek().kind == Token::Kind::kOpen) {
+      Fail("Unknown function \"" + token.text + "\"", token.position);
       return -1;
     }
-    if (const ConstantDef* constant = findConstant(token.text))
-      return addNode({Kind::kConst, constant->value, 0, {}});
+    if (const ConstantDef* constant = FindConstant(token.text))
+      return AddNode({Kind::kConst, constant->value, 0, {}});
     const auto& names = parser_.variable_names_;
     const auto it = std::find(names.begin(), names.end(), token.text);
     if (it == names.end()) {
-      fail("Unknown variable \"" + token.text + "\"", token.position);
+      Fail("Unknown variable \"" + token.text + "\"", token.position);
       return -1;
     }
     auto& used = parser_.used_variables_;
     if (std::find(used.begin(), used.end(), token.text) == used.end()) used.push_back(token.text);
-    return addNode({Kind::kVar, 0.0, static_cast<int>(it - names.begin()), {}});
+    return AddNode({Kind::kVar, 0.0, static_cast<int>(it - names.begin()), {}});
   }
 
-  int parseCall(const Token& token, int function) {
+  int ParseCall(const Token& token, int function) {
     const FunctionDef& def = kFunctions[function];
-    if (peek().kind != Token::Kind::kOpen) {
-      fail("Function \"" + token.text + "\" needs \"(\"", peek().position);
+    if (Peek().kind != Token::Kind::kOpen) {
+      Fail("Function \"" + token.text + "\" needs \"(\"", Peek().position);
       return -1;
     }
-    const std::size_t open_position = peek().position;
+    const std::size_t open_position = Peek().position;
     ++next_;
     std::vector<int> args;
-    if (peek().kind != Token::Kind::kClose) {
+    if (Peek().kind != Token::Kind::kClose) {
       do {
-        const int arg = parseOr();
+        const int arg = ParseOr();
         if (arg < 0) return -1;
         args.push_back(arg);
-      } while (peek().kind == Token::Kind::kComma && (++next_, true));
+      } while (Peek().kind == Token::Kind::kComma && (++next_, true));
     }
-    if (!expectClose(open_position)) return -1;
+    if (!ExpectClose(open_position)) return -1;
     const int count = static_cast<int>(args.size());
     if (count < def.min_args || (def.max_args >= 0 && count > def.max_args)) {
-      fail(argumentCountMessage(def, count), token.position);
+      Fail(ArgumentCountMessage(def, count), token.position);
       return -1;
     }
-    return addNode({Kind::kCall, 0.0, function, std::move(args)});
+    return AddNode({Kind::kCall, 0.0, function, std::move(args)});
   }
 
-  static std::string argumentCountMessage(const FunctionDef& def, int given) {
+  static std::string ArgumentCountMessage(const FunctionDef& def, int given) {
     std::string expected = std::to_string(def.min_args);
     if (def.max_args < 0) expected = "at least " + expected;
     return "Function \"" + std::string(def.name) + "\" takes " + expected + " argument" +
@@ -441,8 +441,8 @@ class Compiler {
 
 FormulaParser::FormulaParser() = default;
 
-bool FormulaParser::defineVariable(const std::string& name, double value) {
-  if (!isValidName(name) || findFunction(name) >= 0 || findConstant(name)) return false;
+bool FormulaParser::DefineVariable(const std::string& name, double value) {
+  if (!IsValidName(name) || FindFunction(name) >= 0 || FindConstant(name)) return false;
   const auto it = std::find(variable_names_.begin(), variable_names_.end(), name);
   if (it != variable_names_.end()) return true;
   variable_names_.push_back(name);
@@ -450,45 +450,45 @@ bool FormulaParser::defineVariable(const std::string& name, double value) {
   return true;
 }
 
-bool FormulaParser::setVariable(const std::string& name, double value) {
+bool FormulaParser::SetVariable(const std::string& name, double value) {
   const auto it = std::find(variable_names_.begin(), variable_names_.end(), name);
   if (it == variable_names_.end()) return false;
   variable_values_[it - variable_names_.begin()] = value;
   return true;
 }
 
-bool FormulaParser::isVariable(const std::string& name) const {
+bool FormulaParser::IsVariable(const std::string& name) const {
   return std::find(variable_names_.begin(), variable_names_.end(), name) != variable_names_.end();
 }
 
-bool FormulaParser::compile(std::string_view text) {
+bool FormulaParser::Compile(std::string_view text) {
   program_.clear();
   used_variables_.clear();
   error_ = {};
   Compiler compiler(*this, text);
-  if (compiler.run()) return true;
+  if (compiler.Run()) return true;
   program_.clear();
   used_variables_.clear();
   return false;
 }
 
-std::string FormulaParser::errorText() const {
+std::string FormulaParser::ErrorText() const {
   if (error_.message.empty()) return {};
   return error_.message + " at position " + std::to_string(error_.position + 1);
 }
 
-bool FormulaParser::usesVariable(const std::string& name) const {
+bool FormulaParser::UsesVariable(const std::string& name) const {
   return std::find(used_variables_.begin(), used_variables_.end(), name) != used_variables_.end();
 }
 
-double FormulaParser::evaluate() const {
+double FormulaParser::Evaluate() const {
   if (program_.empty()) return std::numeric_limits<double>::quiet_NaN();
-  return evaluateNode(static_cast<int>(program_.size()) - 1);
+  return EvaluateNode(static_cast<int>(program_.size()) - 1);
 }
 
 namespace {
 
-double applyBinary(int op, double a, double b) {
+double ApplyBinary(int op, double a, double b) {
   switch (op) {
     case kAdd:
       return a + b;
@@ -522,7 +522,7 @@ double applyBinary(int op, double a, double b) {
 
 }  // namespace
 
-double FormulaParser::evaluateNode(int index) const {
+double FormulaParser::EvaluateNode(int index) const {
   const Node& node = program_[index];
   switch (node.kind) {
     case Node::Kind::kConst:
@@ -530,26 +530,26 @@ double FormulaParser::evaluateNode(int index) const {
     case Node::Kind::kVar:
       return variable_values_[node.code];
     case Node::Kind::kUnary: {
-      const double a = evaluateNode(node.args[0]);
+      const double a = EvaluateNode(node.args[0]);
       return node.code == kNegate ? -a : static_cast<double>(a == 0.0);
     }
     case Node::Kind::kBinary:
-      return applyBinary(node.code, evaluateNode(node.args[0]), evaluateNode(node.args[1]));
+      return ApplyBinary(node.code, EvaluateNode(node.args[0]), EvaluateNode(node.args[1]));
     case Node::Kind::kCall: {
       if (node.code == kIfFunction)
-        return evaluateNode(node.args[evaluateNode(node.args[0]) != 0.0 ? 1 : 2]);
+        return EvaluateNode(node.args[EvaluateNode(node.args[0]) != 0.0 ? 1 : 2]);
       const FunctionDef& function = kFunctions[node.code];
-      if (function.unary != nullptr) return function.unary(evaluateNode(node.args[0]));
+      if (function.unary != nullptr) return function.unary(EvaluateNode(node.args[0]));
       std::vector<double> values;
       values.reserve(node.args.size());
-      for (int arg : node.args) values.push_back(evaluateNode(arg));
+      for (int arg : node.args) values.push_back(EvaluateNode(arg));
       return function.list(values);
     }
   }
   return std::numeric_limits<double>::quiet_NaN();
 }
 
-const std::vector<SymbolHelp>& FormulaParser::helpTable() {
+const std::vector<SymbolHelp>& FormulaParser::HelpTable() {
   static const std::vector<SymbolHelp> table = [] {
     std::vector<SymbolHelp> rows = {
         {"+ -", "addition, subtraction"},

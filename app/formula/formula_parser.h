@@ -42,28 +42,28 @@ class FormulaParser {
   // Declares a variable (value 0). Names start with a letter or "_" and continue with letters,
   // digits and "_"; they must not be a function or constant name. Returns false otherwise.
   // Redeclaring keeps the current value and returns true.
-  bool defineVariable(const std::string& name, double value = 0.0);
+  bool DefineVariable(const std::string& name, double value = 0.0);
   // Sets a declared variable; returns false for an unknown name.
-  bool setVariable(const std::string& name, double value);
-  bool isVariable(const std::string& name) const;
+  bool SetVariable(const std::string& name, double value);
+  bool IsVariable(const std::string& name) const;
 
   // Compiles the formula against the declared variables. On failure returns false, keeps no
-  // program (evaluate() then returns NaN) and error() tells what and where.
-  bool compile(std::string_view text);
-  bool isCompiled() const { return !program_.empty(); }
+  // program (Evaluate() then returns NaN) and error() tells what and where.
+  bool Compile(std::string_view text);
+  bool IsCompiled() const { return !program_.empty(); }
   const ParseError& error() const { return error_; }
   // "message at position N" with a 1-based column, for showing to the operator.
-  std::string errorText() const;
+  std::string ErrorText() const;
 
   // Evaluates the compiled formula with the current variable values. Domain errors follow IEEE
   // rules (sqrt(-1) is NaN, 1/0 is inf).
-  double evaluate() const;
+  double Evaluate() const;
 
   // Variables the compiled formula reads, in order of first use.
-  const std::vector<std::string>& usedVariables() const { return used_variables_; }
-  bool usesVariable(const std::string& name) const;
+  const std::vector<std::string>& used_variables() const { return used_variables_; }
+  bool UsesVariable(const std::string& name) const;
 
-  static const std::vector<SymbolHelp>& helpTable();
+  static const std::vector<SymbolHelp>& HelpTable();
 
  private:
   std::vector<std::string> variable_names_;
@@ -75,7 +75,7 @@ class FormulaParser {
     int code = 0;        // kVar: variable slot; kUnary, kBinary: operator; kCall: function
     std::vector<int> args;
   };
-  double evaluateNode(int node) const;
+  double EvaluateNode(int node) const;
   friend class Compiler;
 
   std::vector<Node> program_;

@@ -11,8 +11,8 @@ namespace {
 
 double eval(const std::string& text) {
   FormulaParser parser;
-  EXPECT_TRUE(parser.compile(text)) << text << ": " << parser.errorText();
-  return parser.evaluate();
+  EXPECT_TRUE(parser.Compile(text)) << text << ": " << parser.ErrorText();
+  return parser.Evaluate();
 }
 
 TEST(FormulaParserTest, PrecedenceAndAssociativity) {
@@ -47,37 +47,37 @@ TEST(FormulaParserTest, FunctionsAndConstants) {
 
 TEST(FormulaParserTest, IfEvaluatesOnlyTheTakenBranch) {
   FormulaParser parser;
-  ASSERT_TRUE(parser.defineVariable("x"));
-  ASSERT_TRUE(parser.compile("if(x > 0, sqrt(x), 0)"));
-  parser.setVariable("x", -4.0);
-  EXPECT_EQ(parser.evaluate(), 0.0);
-  parser.setVariable("x", 9.0);
-  EXPECT_EQ(parser.evaluate(), 3.0);
+  ASSERT_TRUE(parser.DefineVariable("x"));
+  ASSERT_TRUE(parser.Compile("if(x > 0, sqrt(x), 0)"));
+  parser.SetVariable("x", -4.0);
+  EXPECT_EQ(parser.Evaluate(), 0.0);
+  parser.SetVariable("x", 9.0);
+  EXPECT_EQ(parser.Evaluate(), 3.0);
 }
 
 TEST(FormulaParserTest, CompiledOnceEvaluatedWithNewValues) {
   FormulaParser parser;
-  ASSERT_TRUE(parser.defineVariable("x"));
-  ASSERT_TRUE(parser.defineVariable("K1", 2.0));
-  ASSERT_TRUE(parser.defineVariable("unused"));
-  ASSERT_TRUE(parser.compile("K1 * x^2 + x"));
+  ASSERT_TRUE(parser.DefineVariable("x"));
+  ASSERT_TRUE(parser.DefineVariable("K1", 2.0));
+  ASSERT_TRUE(parser.DefineVariable("unused"));
+  ASSERT_TRUE(parser.Compile("K1 * x^2 + x"));
   for (double x : {-2.0, 0.0, 0.5, 3.0}) {
-    parser.setVariable("x", x);
-    EXPECT_DOUBLE_EQ(parser.evaluate(), 2.0 * x * x + x);
+    parser.SetVariable("x", x);
+    EXPECT_DOUBLE_EQ(parser.Evaluate(), 2.0 * x * x + x);
   }
-  EXPECT_EQ(parser.usedVariables(), (std::vector<std::string>{"K1", "x"}));
-  EXPECT_FALSE(parser.usesVariable("unused"));
-  EXPECT_FALSE(parser.setVariable("k1", 1.0)) << "names are case-sensitive";
+  EXPECT_EQ(parser.used_variables(), (std::vector<std::string>{"K1", "x"}));
+  EXPECT_FALSE(parser.UsesVariable("unused"));
+  EXPECT_FALSE(parser.SetVariable("k1", 1.0)) << "names are case-sensitive";
 }
 
 TEST(FormulaParserTest, RejectsReservedAndMalformedVariableNames) {
   FormulaParser parser;
-  EXPECT_FALSE(parser.defineVariable("sin"));
-  EXPECT_FALSE(parser.defineVariable("pi"));
-  EXPECT_FALSE(parser.defineVariable("1x"));
-  EXPECT_FALSE(parser.defineVariable("a-b"));
-  EXPECT_FALSE(parser.defineVariable(""));
-  EXPECT_TRUE(parser.defineVariable("_a1"));
+  EXPECT_FALSE(parser.DefineVariable("sin"));
+  EXPECT_FALSE(parser.DefineVariable("pi"));
+  EXPECT_FALSE(parser.DefineVariable("1x"));
+  EXPECT_FALSE(parser.DefineVariable("a-b"));
+  EXPECT_FALSE(parser.DefineVariable(""));
+  EXPECT_TRUE(parser.DefineVariable("_a1"));
 }
 
 struct BadFormula {
@@ -108,51 +108,51 @@ TEST(FormulaParserTest, ErrorsTellWhatAndWhere) {
   };
   for (const auto& c : cases) {
     FormulaParser parser;
-    EXPECT_FALSE(parser.compile(c.text)) << c.text;
+    EXPECT_FALSE(parser.Compile(c.text)) << c.text;
     EXPECT_EQ(parser.error().message, c.message) << c.text;
     EXPECT_EQ(parser.error().position, c.position) << c.text;
-    EXPECT_FALSE(parser.isCompiled());
-    EXPECT_TRUE(std::isnan(parser.evaluate()));
+    EXPECT_FALSE(parser.IsCompiled());
+    EXPECT_TRUE(std::isnan(parser.Evaluate()));
   }
 }
 
 TEST(FormulaParserTest, FailedCompileDropsThePreviousProgram) {
   FormulaParser parser;
-  ASSERT_TRUE(parser.compile("1"));
-  EXPECT_FALSE(parser.compile("1 +"));
-  EXPECT_EQ(parser.errorText(), "Unexpected end of formula at position 4");
-  EXPECT_TRUE(std::isnan(parser.evaluate()));
-  ASSERT_TRUE(parser.compile("2"));
-  EXPECT_TRUE(parser.errorText().empty());
+  ASSERT_TRUE(parser.Compile("1"));
+  EXPECT_FALSE(parser.Compile("1 +"));
+  EXPECT_EQ(parser.ErrorText(), "Unexpected end of formula at position 4");
+  EXPECT_TRUE(std::isnan(parser.Evaluate()));
+  ASSERT_TRUE(parser.Compile("2"));
+  EXPECT_TRUE(parser.ErrorText().empty());
 }
 
 // Hostile formulas (a fuzzer's find: 3,000 open parentheses overflowed the stack) are refused
 // with a message; formulas of any sensible depth still compile.
 TEST(FormulaParserTest, NestingAndLengthAreBounded) {
   FormulaParser parser;
-  EXPECT_FALSE(parser.compile(std::string(3000, '(') + "1"));
+  EXPECT_FALSE(parser.Compile(std::string(3000, '(') + "1"));
   EXPECT_EQ(parser.error().message, "Formula nested too deeply");
-  EXPECT_FALSE(parser.compile(std::string(3000, '-') + "1"));
+  EXPECT_FALSE(parser.Compile(std::string(3000, '-') + "1"));
   EXPECT_EQ(parser.error().message, "Formula nested too deeply");
-  EXPECT_FALSE(parser.compile(std::string(3000, '!') + "(((" + std::string(3000, '-')));
+  EXPECT_FALSE(parser.Compile(std::string(3000, '!') + "(((" + std::string(3000, '-')));
   EXPECT_EQ(parser.error().message, "Formula nested too deeply");
 
   std::string chain = "1";
   for (int i = 0; i < 5000; ++i) chain += "+1";
-  EXPECT_FALSE(parser.compile(chain));
+  EXPECT_FALSE(parser.Compile(chain));
   EXPECT_EQ(parser.error().message, "Formula too long");
 
   const std::string nested = std::string(50, '(') + "1+2" + std::string(50, ')');
-  ASSERT_TRUE(parser.compile(nested)) << parser.errorText();
-  EXPECT_EQ(parser.evaluate(), 3.0);
+  ASSERT_TRUE(parser.Compile(nested)) << parser.ErrorText();
+  EXPECT_EQ(parser.Evaluate(), 3.0);
   std::string sum = "1";
   for (int i = 0; i < 500; ++i) sum += "+1";
-  ASSERT_TRUE(parser.compile(sum)) << parser.errorText();
-  EXPECT_EQ(parser.evaluate(), 501.0);
+  ASSERT_TRUE(parser.Compile(sum)) << parser.ErrorText();
+  EXPECT_EQ(parser.Evaluate(), 501.0);
 }
 
 TEST(FormulaParserTest, HelpTableListsEveryFunction) {
-  const auto& table = FormulaParser::helpTable();
+  const auto& table = FormulaParser::HelpTable();
   for (const char* name : {"sin(", "cos(", "sqrt(", "min(", "max(", "if(", "pow(", "pi"}) {
     const bool listed = std::any_of(table.begin(), table.end(), [&](const SymbolHelp& row) {
       return row.symbol.rfind(name, 0) == 0 && !row.description.empty();

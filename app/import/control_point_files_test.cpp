@@ -14,7 +14,7 @@ namespace {
 
 SFIO_ControlPoint record(const std::string& id, double x, double var_xy = 0.0) {
   SFIO_ControlPoint point{};
-  setRecordId(point.id, id);
+  SetRecordId(point.id, id);
   point.x = x;
   point.y = x + 1;
   point.z = x + 2;

@@ -22,18 +22,9 @@
 namespace vantri::import {
 namespace {
 
-constexpr int kExitOk = 0, kExitFailure = 1, kExitUsage = 2;
 constexpr double kDegree = 3.14159265358979323846 / 180.0;
 // Half the meridian arc used for the grid convergence: about 1 m on the ground.
 constexpr double kArcDegrees = 1e-5;
-
-constexpr const char* kUsage =
-    "Usage: vantri-cli import-exif PROJECT.bun [--attitude xmp|none]\n"
-    "Sets each image's GPS position from the EXIF GPS tags of its file (WGS 84, transformed into\n"
-    "the project system) and, with --attitude xmp (the default), its omega, phi, kappa from the\n"
-    "UAV attitude in the XMP packet (DJI gimbal or flight angles, senseFly angles). Images "
-    "without\n"
-    "GPS tags are listed and left unchanged. Saves the project.\n";
 
 std::optional<double> ParseNumber(std::string text) {
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
@@ -281,7 +272,7 @@ bool ImportExif(CVantriProject& project, AttitudeSource attitude, UserInterface&
     min_y = std::min(min_y, u.position.y());
   }
   const std::string off_path = project.folder + project.name + ".off";
-  if (setLocalOriginOnce(&project.local_origin, min_x, min_y, off_path) ==
+  if (SetLocalOriginOnce(&project.local_origin, min_x, min_y, off_path) ==
       OriginUpdate::kWriteFailed) {
     ui.ShowMessage("Unable to write the local origin file " + off_path, MessageIcon::kExclamation);
     return false;
@@ -309,44 +300,19 @@ bool ImportExif(CVantriProject& project, AttitudeSource attitude, UserInterface&
   return true;
 }
 
-int RunImportExifCommand(const std::vector<std::string>& args, UserInterface& ui, std::ostream& out,
-                         std::ostream& err) {
-  std::vector<std::string> positional;
-  AttitudeSource attitude = AttitudeSource::kXmp;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--help") {
-      out << kUsage;
-      return kExitOk;
-    }
-    if (args[i] == "--attitude") {
-      const std::string value = i + 1 < args.size() ? args[++i] : "";
-      if (value != "xmp" && value != "none") {
-        err << "--attitude takes xmp or none\n" << kUsage;
-        return kExitUsage;
-      }
-      attitude = value == "xmp" ? AttitudeSource::kXmp : AttitudeSource::kNone;
-    } else if (args[i].rfind("--", 0) == 0) {
-      err << "Unknown option " << args[i] << "\n" << kUsage;
-      return kExitUsage;
-    } else {
-      positional.push_back(args[i]);
-    }
-  }
-  if (positional.size() != 1) {
-    err << "Expected PROJECT.bun\n" << kUsage;
-    return kExitUsage;
-  }
+bool ImportExifIntoProjectFile(const std::string& project_path, AttitudeSource attitude,
+                               UserInterface& ui, std::ostream& out, std::ostream& err) {
   CVantriProject project;
-  if (!OpenProjectPath(project, ui, positional[0])) return kExitFailure;
+  if (!OpenProjectPath(project, ui, project_path)) return false;
   ExifImportResult result;
-  if (!ImportExif(project, attitude, ui, &result)) return kExitFailure;
+  if (!ImportExif(project, attitude, ui, &result)) return false;
   for (const std::string& name : result.without_gps) out << "No GPS tags: " << name << "\n";
   for (const std::string& name : result.unreadable) out << "Unreadable: " << name << "\n";
   if (!SaveProject(project)) {
     err << "Unable to save the project " << project.file_path << "\n";
-    return kExitFailure;
+    return false;
   }
-  return kExitOk;
+  return true;
 }
 
 }  // namespace vantri::import

@@ -16,7 +16,7 @@
 
 class CVantriProject;
 
-namespace crs {
+namespace vantri::crs {
 class CoordinateSystem;
 }
 
@@ -94,8 +94,9 @@ struct ExifImportResult {
 bool ImportExif(CVantriProject& project, AttitudeSource attitude, UserInterface& ui,
                 ExifImportResult* result);
 
-// vantri-cli import-exif (arguments after the command name): 0 success, 1 failure, 2 usage.
-int RunImportExifCommand(const std::vector<std::string>& args, UserInterface& ui, std::ostream& out,
-                         std::ostream& err);
+// vantri-cli import-exif: opens the project file, imports, lists on `out` the images left
+// unchanged and saves the project. False (the reason shown or printed on `err`) on failure.
+bool ImportExifIntoProjectFile(const std::string& project_path, AttitudeSource attitude,
+                               UserInterface& ui, std::ostream& out, std::ostream& err);
 
 }  // namespace vantri::import

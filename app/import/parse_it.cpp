@@ -11,7 +11,7 @@ int CParseField::toInt() const { return std::atoi(text_.c_str()); }
 long CParseField::toLong() const { return std::atol(text_.c_str()); }
 double CParseField::toDouble() const { return std::atof(text_.c_str()); }
 
-std::vector<std::string> splitFields(std::string_view text, std::string_view separators) {
+std::vector<std::string> SplitFields(std::string_view text, std::string_view separators) {
   std::vector<std::string> fields;
   std::string current;
   bool collapse_spaces = true;
@@ -55,7 +55,7 @@ bool CParseIt::parse(std::string_view text, std::string_view separators) {
 bool CParseIt::parse() {
   if (!loaded_) return false;
   fields_.clear();
-  for (auto& text : splitFields(text_, separators_)) fields_.emplace_back(std::move(text));
+  for (auto& text : SplitFields(text_, separators_)) fields_.emplace_back(std::move(text));
   return true;
 }
 

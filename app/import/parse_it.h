@@ -72,6 +72,6 @@ class CParseIt {
 };
 
 // Splits `text` with the separator rule above (the set is used whole, not cut to 8).
-std::vector<std::string> splitFields(std::string_view text, std::string_view separators);
+std::vector<std::string> SplitFields(std::string_view text, std::string_view separators);
 
 }  // namespace vantri::import

@@ -66,7 +66,7 @@ bool isCoordinateColumn(const std::string& title) {
 
 }  // namespace
 
-void setRecordId(char (&field)[1024], const std::string& id) {
+void SetRecordId(char (&field)[1024], const std::string& id) {
   const std::size_t n = std::min(id.size(), sizeof field - 1);
   std::memcpy(field, id.data(), n);
   field[n] = '\0';
@@ -399,7 +399,7 @@ bool PointImportModel::importControlPoints(std::vector<SFIO_ControlPoint>* recor
       if (column < 0 || isUndefinedText(row[column]) || !toDouble(row[column], &value)) return 0.0;
       return value > 0.0 ? value : 0.0;
     };
-    setRecordId(point.id, row[0]);
+    SetRecordId(point.id, row[0]);
     point.var_xy = variance(var_xy);
     point.var_z = variance(var_z);
     point.valid = 1;
@@ -433,8 +433,8 @@ bool PointImportModel::readGpsImuRecords(GpsImuRecords* records) {
       continue;
     }
     SFIO_GPSPoint position{}, attitude{};
-    setRecordId(position.id, row[0]);
-    setRecordId(attitude.id, row[0]);
+    SetRecordId(position.id, row[0]);
+    SetRecordId(attitude.id, row[0]);
     position.x = v[0], position.y = v[1], position.z = v[2];
     attitude.x = v[3], attitude.y = v[4], attitude.z = v[5];
     position.valid = attitude.valid = 1;
@@ -464,7 +464,7 @@ std::string fileTitle(const std::string& path) {
   return name;
 }
 
-std::vector<int> matchRowsToImages(const std::vector<SFIO_GPSPoint>& positions,
+std::vector<int> MatchRowsToImages(const std::vector<SFIO_GPSPoint>& positions,
                                    const std::vector<std::string>& image_names) {
   std::vector<std::string> titles;
   for (const auto& p : positions) titles.push_back(system::ToLower(fileTitle(p.id)));
@@ -476,7 +476,7 @@ std::vector<int> matchRowsToImages(const std::vector<SFIO_GPSPoint>& positions,
   return match;
 }
 
-OriginUpdate setLocalOriginOnce(std::array<double, 3>* origin, double min_x, double min_y,
+OriginUpdate SetLocalOriginOnce(std::array<double, 3>* origin, double min_x, double min_y,
                                 const std::string& off_path) {
   if ((*origin)[0] != 0.0) return OriginUpdate::kKept;
   char text[256];

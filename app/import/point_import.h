@@ -46,7 +46,7 @@ struct SFIO_GPSPoint {
 };
 
 // Copies at most 1023 characters of `id` into the record's ID field, terminated.
-void setRecordId(char (&field)[1024], const std::string& id);
+void SetRecordId(char (&field)[1024], const std::string& id);
 
 // Rows of a GPS/IMU import, row for row: positions, attitudes and the variances
 // (XY, Z, omega-phi, kappa; kUndefinedVariance when not given).
@@ -189,7 +189,7 @@ class PointImportModel {
 // Index of the first GPS/IMU row matching each image, -1 for none. A row matches an image when
 // its ID reduced to the file title (no folder, '/' or '\', no extension) equals the image name
 // without regard to case.
-std::vector<int> matchRowsToImages(const std::vector<SFIO_GPSPoint>& positions,
+std::vector<int> MatchRowsToImages(const std::vector<SFIO_GPSPoint>& positions,
                                    const std::vector<std::string>& image_names);
 
 // File title of a path written on any system: "C:\a\IMG_1.TIF" -> "IMG_1".
@@ -199,7 +199,7 @@ enum class OriginUpdate { kKept, kSet, kWriteFailed };
 // Sets the project's local origin to (min_x, min_y, 0) when its X is 0 and writes it to
 // `off_path` as "%.20lf %.20lf %.20lf" (temporary file + rename). An origin already set is kept;
 // when the file cannot be written the origin is left unchanged too.
-OriginUpdate setLocalOriginOnce(std::array<double, 3>* origin, double min_x, double min_y,
+OriginUpdate SetLocalOriginOnce(std::array<double, 3>* origin, double min_x, double min_y,
                                 const std::string& off_path);
 
 }  // namespace vantri::import

@@ -261,7 +261,7 @@ TEST_F(PointImportTest, GpsImuRowsWithBadNumbersAreSkipped) {
   EXPECT_TRUE(logged("GPS/IMU row img_0003 skipped"));
 
   // Full-path IDs in other letter case match by file title.
-  const auto match = matchRowsToImages(records.positions, {"img_0004", "IMG_0001", "img_0002"});
+  const auto match = MatchRowsToImages(records.positions, {"img_0004", "IMG_0001", "img_0002"});
   EXPECT_THAT(match, ElementsAre(1, 0, -1));
 }
 
@@ -304,16 +304,16 @@ TEST(FileTitleTest, StripsFoldersOfBothSystemsAndTheExtension) {
 TEST_F(PointImportTest, LocalOriginIsSetOnce) {
   const std::string off = folder_ + "/block.off";
   std::array<double, 3> origin{0.0, 0.0, 0.0};
-  EXPECT_EQ(setLocalOriginOnce(&origin, 500000.25, 4980000.5, off), OriginUpdate::kSet);
+  EXPECT_EQ(SetLocalOriginOnce(&origin, 500000.25, 4980000.5, off), OriginUpdate::kSet);
   EXPECT_EQ(origin, (std::array<double, 3>{500000.25, 4980000.5, 0.0}));
   EXPECT_EQ(readFile(off),
             "500000.25000000000000000000 4980000.50000000000000000000 0.00000000000000000000");
-  EXPECT_EQ(setLocalOriginOnce(&origin, 1.0, 2.0, off), OriginUpdate::kKept);
+  EXPECT_EQ(SetLocalOriginOnce(&origin, 1.0, 2.0, off), OriginUpdate::kKept);
   EXPECT_EQ(origin[0], 500000.25);
   EXPECT_THAT(readFile(off), HasSubstr("500000.25"));
 
   std::array<double, 3> unset{0.0, 0.0, 0.0};
-  EXPECT_EQ(setLocalOriginOnce(&unset, 1.0, 2.0, folder_ + "/missing/dir/x.off"),
+  EXPECT_EQ(SetLocalOriginOnce(&unset, 1.0, 2.0, folder_ + "/missing/dir/x.off"),
             OriginUpdate::kWriteFailed);
   EXPECT_EQ(unset[0], 0.0);
 }

@@ -22,7 +22,7 @@ std::string formatCount(const char* pattern, int count) {
 // written, so no record leaves the window with an origin that the project folder does not keep.
 bool updateLocalOrigin(CVantriProject& project, double min_x, double min_y, UserInterface& ui) {
   const std::string off_path = project.folder + project.name + ".off";
-  if (setLocalOriginOnce(&project.local_origin, min_x, min_y, off_path) !=
+  if (SetLocalOriginOnce(&project.local_origin, min_x, min_y, off_path) !=
       OriginUpdate::kWriteFailed)
     return true;
   ui.ShowMessage("Unable to write the local origin file " + off_path, MessageIcon::kExclamation);
@@ -31,7 +31,7 @@ bool updateLocalOrigin(CVantriProject& project, double min_x, double min_y, User
 
 }  // namespace
 
-int importControlPointsIntoProject(PointImportModel& model, CVantriProject& project,
+int ImportControlPointsIntoProject(PointImportModel& model, CVantriProject& project,
                                    std::vector<SFIO_ControlPoint>* records) {
   double min_x = 0.0, min_y = 0.0;
   if (!model.importControlPoints(records, &min_x, &min_y)) return 0;
@@ -44,13 +44,13 @@ int importControlPointsIntoProject(PointImportModel& model, CVantriProject& proj
   return 1;
 }
 
-int importGpsImuIntoProject(PointImportModel& model, CVantriProject& project) {
+int ImportGpsImuIntoProject(PointImportModel& model, CVantriProject& project) {
   UserInterface& ui = model.ui();
   GpsImuRecords records;
   if (!model.readGpsImuRecords(&records)) return 0;
   std::vector<std::string> names;
   for (const auto& image : project.images) names.push_back(image->Name());
-  const std::vector<int> match = matchRowsToImages(records.positions, names);
+  const std::vector<int> match = MatchRowsToImages(records.positions, names);
 
   std::vector<Eigen::Vector3d> matched;
   double min_x = std::numeric_limits<double>::max(), min_y = min_x;
@@ -109,7 +109,7 @@ bool WindowCoordinateConversion::transform(double* x, double* y) {
   return window_ != nullptr && window_->convert(*x, *y) != 0;
 }
 
-void chooseUtmAutomatically(crs::CoordinateConversionWindow& window) {
+void ChooseUtmAutomatically(crs::CoordinateConversionWindow& window) {
   window.estimate_automatically();
   if (!window.ok()) window.cancel();
 }

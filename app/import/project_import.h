@@ -13,7 +13,7 @@
 
 class CVantriProject;
 
-namespace crs {
+namespace vantri::crs {
 class CoordinateConversionWindow;
 }
 
@@ -23,7 +23,7 @@ namespace vantri::import {
 // has X = 0 it becomes (smallest X, smallest Y, 0) and is written to <folder><name>.off. Mode 1
 // logs "%d control points selected". Returns 1 when the window closes with OK, 0 when it stays
 // open (no selection, no valid record, or the origin file could not be written).
-int importControlPointsIntoProject(PointImportModel& model, CVantriProject& project,
+int ImportControlPointsIntoProject(PointImportModel& model, CVantriProject& project,
                                    std::vector<SFIO_ControlPoint>* records);
 
 // "Import" of mode 0: matches the selected rows to the project's images by file title, sets the
@@ -31,7 +31,7 @@ int importControlPointsIntoProject(PointImportModel& model, CVantriProject& proj
 // <folder>GPS_coordinates.vtp, and sets position, attitude and the four variances of every
 // matched image. Shows and logs "%d GPS/IMU data points selected". Without any match shows and
 // logs "No valid data or already imported points" and returns 0 (window stays open).
-int importGpsImuIntoProject(PointImportModel& model, CVantriProject& project);
+int ImportGpsImuIntoProject(PointImportModel& model, CVantriProject& project);
 
 // The Coordinate Conversion window of the coordinate-system layer behind the import's command.
 // `drive` plays the operator: it receives the open window, makes its choices and calls ok() or
@@ -53,6 +53,6 @@ class WindowCoordinateConversion : public CoordinateConversion {
 
 // A driver for batch use: WGS 84 source, UTM on WGS 84 with the zone estimated from the mean
 // longitude, then OK.
-void chooseUtmAutomatically(crs::CoordinateConversionWindow& window);
+void ChooseUtmAutomatically(crs::CoordinateConversionWindow& window);
 
 }  // namespace vantri::import

@@ -53,7 +53,7 @@ TEST_F(ProjectImportTest, FirstControlPointImportSetsTheLocalOriginOnce) {
   ASSERT_TRUE(gcp.openFile(writeFile("a 500100 4980200 10\nb 500050 4980300 12\n")));
   gcp.selectAll();
   std::vector<SFIO_ControlPoint> records;
-  ASSERT_EQ(importControlPointsIntoProject(gcp, project_, &records), 1);
+  ASSERT_EQ(ImportControlPointsIntoProject(gcp, project_, &records), 1);
   EXPECT_EQ(records.size(), 2u);
   EXPECT_EQ(project_.local_origin, (std::array<double, 3>{500050.0, 4980200.0, 0.0}));
   ASSERT_TRUE(fs::exists(folder_ + "/block.off"));
@@ -65,7 +65,7 @@ TEST_F(ProjectImportTest, FirstControlPointImportSetsTheLocalOriginOnce) {
   PointImportModel cp(ImportMode::kCheckPoints, ui_);
   ASSERT_TRUE(cp.openFile(writeFile("c 400000 4000000 1\n")));
   cp.selectAll();
-  ASSERT_EQ(importControlPointsIntoProject(cp, project_, &records), 1);
+  ASSERT_EQ(ImportControlPointsIntoProject(cp, project_, &records), 1);
   EXPECT_EQ(project_.local_origin[0], 500050.0) << "a second import leaves the origin";
   ASSERT_TRUE(ReadLocalOrigin(folder_ + "/block.off", stored));
   EXPECT_EQ(stored[0], 500050.0);
@@ -80,7 +80,7 @@ TEST_F(ProjectImportTest, GpsImuRowsMoveOnlyTheirImages) {
                 "IMG_9999;1;2;3;0;0;0\n")));
   gps.setSeparators(";");
   gps.selectAll();
-  ASSERT_EQ(importGpsImuIntoProject(gps, project_), 1);
+  ASSERT_EQ(ImportGpsImuIntoProject(gps, project_), 1);
 
   const CABAImage& first = *project_.Image(0);
   const CABAImage& second = *project_.Image(1);
@@ -106,10 +106,10 @@ TEST_F(ProjectImportTest, GpsImuRowsMoveOnlyTheirImages) {
 TEST_F(ProjectImportTest, GpsImuWithoutMatchKeepsTheWindowOpen) {
   PointImportModel gps(ImportMode::kGpsImu, ui_);
   ASSERT_TRUE(gps.openFile(writeFile("other_1 1 2 3 0 0 0\n")));
-  EXPECT_EQ(importGpsImuIntoProject(gps, project_), 0);
+  EXPECT_EQ(ImportGpsImuIntoProject(gps, project_), 0);
   EXPECT_EQ(ui_.LastText(), "Make a selection");
   gps.selectAll();
-  EXPECT_EQ(importGpsImuIntoProject(gps, project_), 0);
+  EXPECT_EQ(ImportGpsImuIntoProject(gps, project_), 0);
   EXPECT_EQ(ui_.LastText(), "No valid data or already imported points");
   EXPECT_TRUE(logged("No valid data or already imported points"));
   EXPECT_FALSE(fs::exists(folder_ + "/GPS_coordinates.vtp"));
@@ -120,7 +120,7 @@ TEST_F(ProjectImportTest, GeographicColumnsConvertThroughTheConversionWindow) {
   PointImportModel cp(ImportMode::kCheckPoints, ui_);
   ASSERT_TRUE(cp.openFile(writeFile("p 9.0 45.0 100\n")));
   cp.selectAll();
-  WindowCoordinateConversion conversion(ui_, chooseUtmAutomatically);
+  WindowCoordinateConversion conversion(ui_, ChooseUtmAutomatically);
   ASSERT_TRUE(cp.convertCoordinates(conversion));
   // UTM 32 N on WGS 84.
   EXPECT_NEAR(std::stod(cp.cell(0, 1)), 500000.0, 0.1);

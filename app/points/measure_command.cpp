@@ -19,8 +19,6 @@
 namespace vantri::points {
 namespace {
 
-constexpr int kExitOk = 0, kExitFailure = 1, kExitUsage = 2;
-
 struct RasterSize {
   int width = 0, height = 0;
 };
@@ -114,7 +112,7 @@ bool StoreMeasurementsFromFile(CVantriProject& project, PointKind kind, const st
     const std::string& line = lines[index];
     const size_t number = index + 1;
     if (line.empty() || format.comments.find(line[0]) != std::string::npos) continue;
-    const std::string reason = storer.Store(import::splitFields(line, separators));
+    const std::string reason = storer.Store(import::SplitFields(line, separators));
     if (reason.empty()) {
       ++report->stored;
     } else {
@@ -145,81 +143,36 @@ std::string ParseMeasureColumns(const std::string& list, MeasureFormat* format) 
   return {};
 }
 
-const char* MeasureCommandUsage() {
-  return "Usage: vantri-cli measure PROJECT.bun --gcp FILE | --cp FILE [--separators S]\n"
-         "         [--comments C] [--columns point,image,col,row]\n"
-         "Stores image measurements of control (--gcp) or check points (--cp) into GCP.col or\n"
-         "CP.col. Each line: point name, image (file title), col and row in pixels from the\n"
-         "top-left corner of the image. --columns gives the meaning of each field in order\n"
-         "(\"skip\" leaves one out). Unknown points or images are listed and skipped.\n";
-}
-
-int RunMeasureCommand(const std::vector<std::string>& args, UserInterface& ui, std::ostream& out,
-                      std::ostream& err) {
-  if (std::find(args.begin(), args.end(), "--help") != args.end()) {
-    out << MeasureCommandUsage();
-    return kExitOk;
-  }
+MeasureFormat ProfileMeasureFormat() {
   MeasureFormat format;
   format.separators = NVT_GetUserProfileString("PointFile", "Separators", ", ;");
   format.comments = NVT_GetUserProfileString("PointFile", "Comments", "#%@+");
-  std::optional<PointKind> kind;
-  std::string file, project_path;
-  std::string usage;
-  for (size_t k = 0; k < args.size() && usage.empty(); ++k) {
-    const std::string& arg = args[k];
-    const bool has_value = k + 1 < args.size();
-    if (arg == "--gcp" || arg == "--cp") {
-      if (!has_value || kind) {
-        usage = kind ? "Give one of --gcp and --cp" : arg + " needs a file";
-        break;
-      }
-      kind = arg == "--gcp" ? PointKind::kGcp : PointKind::kCheckPoint;
-      file = args[++k];
-    } else if (arg == "--separators" || arg == "--comments" || arg == "--columns") {
-      if (!has_value) {
-        usage = arg + " needs a value";
-        break;
-      }
-      const std::string& value = args[++k];
-      if (arg == "--separators") format.separators = value.substr(0, 7);
-      if (arg == "--comments") format.comments = value;
-      if (arg == "--columns") usage = ParseMeasureColumns(value, &format);
-    } else if (arg.rfind("--", 0) == 0) {
-      usage = "Unknown option " + arg;
-    } else if (project_path.empty()) {
-      project_path = arg;
-    } else {
-      usage = "Unexpected argument " + arg;
-    }
-  }
-  if (usage.empty() && project_path.empty()) usage = "Expected PROJECT.bun";
-  if (usage.empty() && !kind) usage = "Give --gcp FILE or --cp FILE";
-  if (!usage.empty()) {
-    err << usage << "\n" << MeasureCommandUsage();
-    return kExitUsage;
-  }
+  return format;
+}
 
+bool MeasureIntoProjectFile(const std::string& project_path, PointKind kind,
+                            const std::string& file, const MeasureFormat& format, UserInterface& ui,
+                            std::ostream& out, std::ostream& err) {
   CVantriProject project;
-  if (!OpenProjectPath(project, ui, project_path)) return kExitFailure;
+  if (!OpenProjectPath(project, ui, project_path)) return false;
   MeasureReport report;
-  if (!StoreMeasurementsFromFile(project, *kind, file, format, OpenGdalRaster, &report)) {
+  if (!StoreMeasurementsFromFile(project, kind, file, format, OpenGdalRaster, &report)) {
     err << "Unable to open the selected file!\n";
-    return kExitFailure;
+    return false;
   }
   for (const std::string& skipped : report.skipped) err << skipped << "\n";
   if (report.stored == 0) {
     err << "No measurement stored\n";
-    return kExitFailure;
+    return false;
   }
-  const std::string collection = CollectionPath(project, *kind);
-  if (!WritePTCollFile(collection, PointMap(project, *kind))) {
+  const std::string collection = CollectionPath(project, kind);
+  if (!WritePTCollFile(collection, PointMap(project, kind))) {
     err << "Unable to write '" << collection << "'!\n";
-    return kExitFailure;
+    return false;
   }
   out << report.stored << " measurements of " << report.points << " points stored in "
-      << CollectionFileName(*kind) << "\n";
-  return kExitOk;
+      << CollectionFileName(kind) << "\n";
+  return true;
 }
 
 }  // namespace vantri::points

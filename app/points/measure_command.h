@@ -51,9 +51,14 @@ bool StoreMeasurementsFromFile(CVantriProject& project, PointKind kind, const st
 // usage message, empty when valid.
 std::string ParseMeasureColumns(const std::string& list, MeasureFormat* format);
 
-int RunMeasureCommand(const std::vector<std::string>& args, UserInterface& ui, std::ostream& out,
-                      std::ostream& err);
+// The separators and comment characters of the profile's [PointFile], default columns.
+MeasureFormat ProfileMeasureFormat();
 
-const char* MeasureCommandUsage();
+// vantri-cli measure: opens the project file, stores the file's measurements of `kind` and writes
+// GCP.col or CP.col; the skipped lines go to `err`, the count to `out`. False (the reason printed)
+// when the project, the file or the collection fails or nothing was stored.
+bool MeasureIntoProjectFile(const std::string& project_path, PointKind kind,
+                            const std::string& file, const MeasureFormat& format, UserInterface& ui,
+                            std::ostream& out, std::ostream& err);
 
 }  // namespace vantri::points

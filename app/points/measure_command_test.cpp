@@ -109,7 +109,8 @@ TEST_F(MeasureCommandTest, CommandWritesTheCollectionFile) {
   const std::string file = WriteFile("gcp_image.txt", "G1,101,20,15\nG1,102,0.5,0.5\nX,101,1,1\n");
 
   std::ostringstream out, err;
-  EXPECT_EQ(RunMeasureCommand({project_.file_path, "--gcp", file}, ui_, out, err), 0);
+  EXPECT_TRUE(MeasureIntoProjectFile(project_.file_path, PointKind::kGcp, file,
+                                     ProfileMeasureFormat(), ui_, out, err));
   EXPECT_EQ(out.str(), "2 measurements of 1 points stored in GCP.col\n");
   EXPECT_EQ(err.str(), "line 3: unknown point 'X'\n");
   CGCPCollMap saved;
@@ -118,12 +119,10 @@ TEST_F(MeasureCommandTest, CommandWritesTheCollectionFile) {
   EXPECT_TRUE(saved.at("G1").use);
 
   std::ostringstream out2, err2;
-  EXPECT_EQ(RunMeasureCommand({project_.file_path, "--cp", file}, ui_, out2, err2), 1);
+  EXPECT_FALSE(MeasureIntoProjectFile(project_.file_path, PointKind::kCheckPoint, file,
+                                      ProfileMeasureFormat(), ui_, out2, err2));
   EXPECT_NE(err2.str().find("No measurement stored"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(project_.folder + "CP.col"));
-  EXPECT_EQ(RunMeasureCommand({project_.file_path, file}, ui_, out2, err2), 2);
-  EXPECT_EQ(RunMeasureCommand({project_.file_path, "--gcp", file, "--cp", file}, ui_, out2, err2),
-            2);
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ using import::SFIO_ControlPoint;
 SFIO_ControlPoint Record(const std::string& id, double x, double y, double z, double var_xy = 0,
                          double var_z = 0) {
   SFIO_ControlPoint record{};
-  import::setRecordId(record.id, id);
+  import::SetRecordId(record.id, id);
   record.x = x;
   record.y = y;
   record.z = z;
@@ -44,7 +44,7 @@ class PointManagerTest : public testing::ProjectTest {
       import::PointImportModel model(mode, ui_);
       if (!model.openFile(path)) return false;
       model.selectAll();
-      return import::importControlPointsIntoProject(model, project_, records) == 1;
+      return import::ImportControlPointsIntoProject(model, project_, records) == 1;
     };
   }
 

@@ -50,29 +50,29 @@ bool CABAImage::HasGpsImu() const {
 
 void CABAImage::Write(vantri::ArchiveWriter& out, int version) const {
   if (version < 200) return;
-  out.writeText(path_);
-  for (double v : {x, y, z, omega, phi, kappa, var_xy, var_z, var_op, var_k}) out.writeDouble(v);
-  if (version > 200) out.writeInt(enabled);
+  out.WriteText(path_);
+  for (double v : {x, y, z, omega, phi, kappa, var_xy, var_z, var_op, var_k}) out.WriteDouble(v);
+  if (version > 200) out.WriteInt(enabled);
   if (version > 201) {
-    out.writeInt(reserved);
-    for (double v : reserved_point1) out.writeDouble(v);
-    for (double v : reserved_point2) out.writeDouble(v);
+    out.WriteInt(reserved);
+    for (double v : reserved_point1) out.WriteDouble(v);
+    for (double v : reserved_point2) out.WriteDouble(v);
   }
 }
 
 bool CABAImage::Read(vantri::ArchiveReader& in, int version) {
   if (version < 200) return in.ok();
   std::string stored;
-  const std::string decoded = in.readText(&stored);
+  const std::string decoded = in.ReadText(&stored);
   path_ = vantri::system::PathOnDisk(decoded, stored);
   DeriveNames();
   for (double* v : {&x, &y, &z, &omega, &phi, &kappa, &var_xy, &var_z, &var_op, &var_k})
-    *v = in.readDouble();
-  if (version > 200) enabled = in.readInt();
+    *v = in.ReadDouble();
+  if (version > 200) enabled = in.ReadInt();
   if (version > 201) {
-    reserved = in.readInt();
-    for (double& v : reserved_point1) v = in.readDouble();
-    for (double& v : reserved_point2) v = in.readDouble();
+    reserved = in.ReadInt();
+    for (double& v : reserved_point1) v = in.ReadDouble();
+    for (double& v : reserved_point2) v = in.ReadDouble();
   }
   return in.ok();
 }

@@ -56,7 +56,7 @@ int windows1252ByteOf(char32_t cp) {
 
 }  // namespace
 
-bool isValidUtf8(std::string_view bytes) {
+bool IsValidUtf8(std::string_view bytes) {
   for (size_t i = 0; i < bytes.size();) {
     char32_t cp = 0;
     const size_t len = decodeUtf8At(bytes, i, cp);
@@ -66,7 +66,7 @@ bool isValidUtf8(std::string_view bytes) {
   return true;
 }
 
-bool encodeWindows1252(std::string_view utf8, std::string& out) {
+bool EncodeWindows1252(std::string_view utf8, std::string& out) {
   out.clear();
   for (size_t i = 0; i < utf8.size();) {
     char32_t cp = 0;
@@ -80,7 +80,7 @@ bool encodeWindows1252(std::string_view utf8, std::string& out) {
   return true;
 }
 
-std::string decodeWindows1252(std::string_view bytes) {
+std::string DecodeWindows1252(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());
   for (const char c : bytes) {
@@ -90,16 +90,16 @@ std::string decodeWindows1252(std::string_view bytes) {
   return out;
 }
 
-std::string decodeStoredText(std::string_view stored) {
+std::string DecodeStoredText(std::string_view stored) {
   std::string unused;
-  if (isValidUtf8(stored) && !encodeWindows1252(stored, unused)) return std::string(stored);
-  return decodeWindows1252(stored);
+  if (IsValidUtf8(stored) && !EncodeWindows1252(stored, unused)) return std::string(stored);
+  return DecodeWindows1252(stored);
 }
 
-bool encodeStoredText(std::string_view text, std::string& stored) {
-  if (encodeWindows1252(text, stored) && decodeStoredText(stored) == text) return true;
+bool EncodeStoredText(std::string_view text, std::string& stored) {
+  if (EncodeWindows1252(text, stored) && DecodeStoredText(stored) == text) return true;
   stored.assign(text);
-  return decodeStoredText(stored) == text;
+  return DecodeStoredText(stored) == text;
 }
 
 namespace {
@@ -129,60 +129,60 @@ std::u16string utf16WithEscapedBytes(std::string_view text) {
 
 }  // namespace
 
-void ArchiveWriter::writeRaw(const void* data, size_t size) {
+void ArchiveWriter::WriteRaw(const void* data, size_t size) {
   bytes_.append(static_cast<const char*>(data), size);
 }
 
-void ArchiveWriter::writeByte(uint8_t value) { bytes_ += static_cast<char>(value); }
+void ArchiveWriter::WriteByte(uint8_t value) { bytes_ += static_cast<char>(value); }
 
-void ArchiveWriter::writeInt(int32_t value) {
+void ArchiveWriter::WriteInt(int32_t value) {
   const auto u = static_cast<uint32_t>(value);
-  for (int shift = 0; shift < 32; shift += 8) writeByte(static_cast<uint8_t>(u >> shift));
+  for (int shift = 0; shift < 32; shift += 8) WriteByte(static_cast<uint8_t>(u >> shift));
 }
 
-void ArchiveWriter::writeDouble(double value) {
+void ArchiveWriter::WriteDouble(double value) {
   uint64_t u = 0;
   std::memcpy(&u, &value, sizeof u);
-  for (int shift = 0; shift < 64; shift += 8) writeByte(static_cast<uint8_t>(u >> shift));
+  for (int shift = 0; shift < 64; shift += 8) WriteByte(static_cast<uint8_t>(u >> shift));
 }
 
-void ArchiveWriter::writeLength(size_t n) {
+void ArchiveWriter::WriteLength(size_t n) {
   if (n < 0xFF) {
-    writeByte(static_cast<uint8_t>(n));
+    WriteByte(static_cast<uint8_t>(n));
   } else if (n < 0xFFFE) {
-    writeByte(0xFF);
-    writeByte(static_cast<uint8_t>(n));
-    writeByte(static_cast<uint8_t>(n >> 8));
+    WriteByte(0xFF);
+    WriteByte(static_cast<uint8_t>(n));
+    WriteByte(static_cast<uint8_t>(n >> 8));
   } else {
-    writeByte(0xFF);
-    writeByte(0xFF);
-    writeByte(0xFF);
-    writeInt(static_cast<int32_t>(static_cast<uint32_t>(n)));
+    WriteByte(0xFF);
+    WriteByte(0xFF);
+    WriteByte(0xFF);
+    WriteInt(static_cast<int32_t>(static_cast<uint32_t>(n)));
   }
 }
 
-void ArchiveWriter::writeText(std::string_view utf8) {
+void ArchiveWriter::WriteText(std::string_view utf8) {
   std::string stored;
-  if (encodeStoredText(utf8, stored)) {
-    writeLength(stored.size());
-    writeRaw(stored.data(), stored.size());
+  if (EncodeStoredText(utf8, stored)) {
+    WriteLength(stored.size());
+    WriteRaw(stored.data(), stored.size());
     return;
   }
   // Neither 8-bit form reads back byte for byte (bytes that are not UTF-8, or a Windows-1252
   // text whose bytes look like other UTF-8): the UTF-16 form of Unicode builds with escapes.
   const std::u16string units = utf16WithEscapedBytes(utf8);
-  writeByte(0xFF);
-  writeByte(0xFE);
-  writeByte(0xFF);
-  writeLength(units.size());
+  WriteByte(0xFF);
+  WriteByte(0xFE);
+  WriteByte(0xFF);
+  WriteLength(units.size());
   for (const char16_t unit : units) {
-    writeByte(static_cast<uint8_t>(unit));
-    writeByte(static_cast<uint8_t>(unit >> 8));
+    WriteByte(static_cast<uint8_t>(unit));
+    WriteByte(static_cast<uint8_t>(unit >> 8));
   }
 }
 
-bool ArchiveReader::readRaw(void* out, size_t size) {
-  if (!ok_ || size > bytesLeft()) {
+bool ArchiveReader::ReadRaw(void* out, size_t size) {
+  if (!ok_ || size > BytesLeft()) {
     ok_ = false;
     std::memset(out, 0, size);
     return false;
@@ -192,37 +192,37 @@ bool ArchiveReader::readRaw(void* out, size_t size) {
   return true;
 }
 
-void ArchiveReader::skip(size_t count) {
-  if (!ok_ || count > bytesLeft()) {
+void ArchiveReader::Skip(size_t count) {
+  if (!ok_ || count > BytesLeft()) {
     ok_ = false;
     return;
   }
   pos_ += count;
 }
 
-uint8_t ArchiveReader::readByte() {
+uint8_t ArchiveReader::ReadByte() {
   uint8_t b = 0;
-  readRaw(&b, 1);
+  ReadRaw(&b, 1);
   return b;
 }
 
-uint16_t ArchiveReader::readU16() {
+uint16_t ArchiveReader::ReadU16() {
   uint8_t b[2];
-  readRaw(b, 2);
+  ReadRaw(b, 2);
   return static_cast<uint16_t>(b[0] | (b[1] << 8));
 }
 
-uint32_t ArchiveReader::readU32() {
+uint32_t ArchiveReader::ReadU32() {
   uint8_t b[4];
-  readRaw(b, 4);
+  ReadRaw(b, 4);
   return uint32_t{b[0]} | (uint32_t{b[1]} << 8) | (uint32_t{b[2]} << 16) | (uint32_t{b[3]} << 24);
 }
 
-int32_t ArchiveReader::readInt() { return static_cast<int32_t>(readU32()); }
+int32_t ArchiveReader::ReadInt() { return static_cast<int32_t>(ReadU32()); }
 
-double ArchiveReader::readDouble() {
+double ArchiveReader::ReadDouble() {
   uint8_t b[8];
-  readRaw(b, 8);
+  ReadRaw(b, 8);
   uint64_t u = 0;
   for (int k = 7; k >= 0; --k) u = (u << 8) | b[k];
   double value = 0.0;
@@ -230,39 +230,39 @@ double ArchiveReader::readDouble() {
   return value;
 }
 
-std::string ArchiveReader::readText(std::string* stored_bytes) {
+std::string ArchiveReader::ReadText(std::string* stored_bytes) {
   if (stored_bytes != nullptr) stored_bytes->clear();
-  size_t length = readByte();
+  size_t length = ReadByte();
   if (length == 0xFF) {
-    const uint16_t wide = readU16();
-    if (wide == 0xFFFE) return readUtf16Text();
-    length = wide == 0xFFFF ? readU32() : wide;
+    const uint16_t wide = ReadU16();
+    if (wide == 0xFFFE) return ReadUtf16Text();
+    length = wide == 0xFFFF ? ReadU32() : wide;
   }
-  if (!ok_ || length > bytesLeft()) {
+  if (!ok_ || length > BytesLeft()) {
     ok_ = false;
     return {};
   }
   const std::string_view stored = bytes_.substr(pos_, length);
   pos_ += length;
   if (stored_bytes != nullptr) stored_bytes->assign(stored);
-  return decodeStoredText(stored);
+  return DecodeStoredText(stored);
 }
 
-std::string ArchiveReader::readUtf16Text() {
-  size_t units = readByte();
+std::string ArchiveReader::ReadUtf16Text() {
+  size_t units = ReadByte();
   if (units == 0xFF) {
-    const uint16_t wide = readU16();
-    units = wide == 0xFFFF ? readU32() : wide;
+    const uint16_t wide = ReadU16();
+    units = wide == 0xFFFF ? ReadU32() : wide;
   }
-  if (!ok_ || units > bytesLeft() / 2) {
+  if (!ok_ || units > BytesLeft() / 2) {
     ok_ = false;
     return {};
   }
   std::string out;
   for (size_t k = 0; k < units; ++k) {
-    char32_t cp = readU16();
+    char32_t cp = ReadU16();
     if (cp >= 0xD800 && cp < 0xDC00 && k + 1 < units) {
-      const char32_t low = readU16();
+      const char32_t low = ReadU16();
       ++k;
       cp = (low >= 0xDC00 && low < 0xE000) ? 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00)
                                            : 0xFFFD;

@@ -23,15 +23,15 @@ namespace vantri {
 
 class ArchiveWriter {
  public:
-  void writeInt(int32_t value);
-  void writeDouble(double value);
-  void writeByte(uint8_t value);
-  void writeText(std::string_view utf8);
-  void writeRaw(const void* data, size_t size);
+  void WriteInt(int32_t value);
+  void WriteDouble(double value);
+  void WriteByte(uint8_t value);
+  void WriteText(std::string_view utf8);
+  void WriteRaw(const void* data, size_t size);
   const std::string& bytes() const { return bytes_; }
 
  private:
-  void writeLength(size_t n);
+  void WriteLength(size_t n);
   std::string bytes_;
 };
 
@@ -43,25 +43,25 @@ class ArchiveReader {
   explicit ArchiveReader(std::string_view bytes) : bytes_(bytes) {}
   explicit ArchiveReader(std::string&&) = delete;
 
-  int32_t readInt();
-  double readDouble();
-  uint8_t readByte();
+  int32_t ReadInt();
+  double ReadDouble();
+  uint8_t ReadByte();
   // `stored_bytes` (optional) receives the 8-bit bytes as stored, empty for the UTF-16 form: old
   // files may need them to find a path again.
-  std::string readText(std::string* stored_bytes = nullptr);
+  std::string ReadText(std::string* stored_bytes = nullptr);
 
   bool ok() const { return ok_; }
-  void fail() { ok_ = false; }
-  // The unread bytes, for nested readers; skip() consumes them (bounded by the bytes left).
+  void Fail() { ok_ = false; }
+  // The unread bytes, for nested readers; Skip() consumes them (bounded by the bytes left).
   std::string_view remaining() const { return bytes_.substr(pos_); }
-  void skip(size_t count);
-  size_t bytesLeft() const { return bytes_.size() - pos_; }
+  void Skip(size_t count);
+  size_t BytesLeft() const { return bytes_.size() - pos_; }
 
  private:
-  bool readRaw(void* out, size_t size);
-  uint16_t readU16();
-  uint32_t readU32();
-  std::string readUtf16Text();
+  bool ReadRaw(void* out, size_t size);
+  uint16_t ReadU16();
+  uint32_t ReadU32();
+  std::string ReadUtf16Text();
 
   std::string_view bytes_;
   size_t pos_ = 0;
@@ -69,12 +69,12 @@ class ArchiveReader {
 };
 
 // Windows-1252 <-> UTF-8. encode returns false when a character has no Windows-1252 byte.
-bool encodeWindows1252(std::string_view utf8, std::string& out);
-std::string decodeWindows1252(std::string_view bytes);
-bool isValidUtf8(std::string_view bytes);
+bool EncodeWindows1252(std::string_view utf8, std::string& out);
+std::string DecodeWindows1252(std::string_view bytes);
+bool IsValidUtf8(std::string_view bytes);
 // The text of stored 8-bit bytes by the rule above, and the stored form of a text; false (with the
 // UTF-8 bytes in `stored`) when no 8-bit form reads back unchanged.
-std::string decodeStoredText(std::string_view stored);
-bool encodeStoredText(std::string_view text, std::string& stored);
+std::string DecodeStoredText(std::string_view stored);
+bool EncodeStoredText(std::string_view text, std::string& stored);
 
 }  // namespace vantri

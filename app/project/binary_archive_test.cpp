@@ -22,48 +22,48 @@ TEST(BinaryArchive, TextLengthPrefixFormsAtTheirBoundaries) {
   for (const Case& c : cases) {
     const std::string text(c.length, 'a');
     ArchiveWriter out;
-    out.writeText(text);
+    out.WriteText(text);
     ASSERT_EQ(out.bytes().size(), c.prefix.size() + c.length) << c.length;
     EXPECT_EQ(out.bytes().substr(0, c.prefix.size()), c.prefix) << c.length;
     ArchiveReader in(out.bytes());
-    EXPECT_EQ(in.readText(), text);
+    EXPECT_EQ(in.ReadText(), text);
     EXPECT_TRUE(in.ok());
-    EXPECT_EQ(in.bytesLeft(), 0u);
+    EXPECT_EQ(in.BytesLeft(), 0u);
   }
 }
 
 TEST(BinaryArchive, NumbersAreLittleEndianAndRoundTrip) {
   ArchiveWriter out;
-  out.writeInt(206);
-  out.writeInt(-2);
-  out.writeDouble(1.7976931348623157e308);
-  out.writeDouble(-0.1);
+  out.WriteInt(206);
+  out.WriteInt(-2);
+  out.WriteDouble(1.7976931348623157e308);
+  out.WriteDouble(-0.1);
   EXPECT_EQ(out.bytes().substr(0, 8), std::string("\xCE\x00\x00\x00\xFE\xFF\xFF\xFF", 8));
   ArchiveReader in(out.bytes());
-  EXPECT_EQ(in.readInt(), 206);
-  EXPECT_EQ(in.readInt(), -2);
-  EXPECT_EQ(in.readDouble(), 1.7976931348623157e308);
-  EXPECT_EQ(in.readDouble(), -0.1);
+  EXPECT_EQ(in.ReadInt(), 206);
+  EXPECT_EQ(in.ReadInt(), -2);
+  EXPECT_EQ(in.ReadDouble(), 1.7976931348623157e308);
+  EXPECT_EQ(in.ReadDouble(), -0.1);
   EXPECT_TRUE(in.ok());
 }
 
 TEST(BinaryArchive, TextsAreStoredInWindows1252WhenTheyFitAndAsUtf8Otherwise) {
   ArchiveWriter out;
-  out.writeText("C:\\Volo\\caffè €.tif");  // every character has a Windows-1252 byte
-  out.writeText("снимок.tif");             // none of these has one
+  out.WriteText("C:\\Volo\\caffè €.tif");  // every character has a Windows-1252 byte
+  out.WriteText("снимок.tif");             // none of these has one
   const std::string& bytes = out.bytes();
   EXPECT_EQ(static_cast<unsigned char>(bytes[0]), 19u);
   EXPECT_EQ(bytes.substr(1, 19), "C:\\Volo\\caff\xE8 \x80.tif");
   ArchiveReader in(bytes);
-  EXPECT_EQ(in.readText(), "C:\\Volo\\caffè €.tif");
-  EXPECT_EQ(in.readText(), "снимок.tif");
+  EXPECT_EQ(in.ReadText(), "C:\\Volo\\caffè €.tif");
+  EXPECT_EQ(in.ReadText(), "снимок.tif");
 }
 
 TEST(BinaryArchive, ReadsUtf16TextsOfUnicodeBuilds) {
   std::string bytes("\xFF\xFE\xFF\x03", 4);
   bytes += std::string("a\x00\xE8\x00\xAC\x20", 6);  // "aè€"
   ArchiveReader in(bytes);
-  EXPECT_EQ(in.readText(), "aè€");
+  EXPECT_EQ(in.ReadText(), "aè€");
   EXPECT_TRUE(in.ok());
 }
 
@@ -82,13 +82,13 @@ TEST(BinaryArchive, EveryTextRoundTripsByteForByte) {
                                std::string(300, '\xE9'),
                                std::string("nul\0byte", 8)};
   ArchiveWriter out;
-  for (const std::string& text : texts) out.writeText(text);
-  out.writeInt(7);
+  for (const std::string& text : texts) out.WriteText(text);
+  out.WriteInt(7);
   ArchiveReader in(out.bytes());
-  for (const std::string& text : texts) EXPECT_EQ(in.readText(), text);
-  EXPECT_EQ(in.readInt(), 7);
+  for (const std::string& text : texts) EXPECT_EQ(in.ReadText(), text);
+  EXPECT_EQ(in.ReadInt(), 7);
   EXPECT_TRUE(in.ok());
-  EXPECT_EQ(in.bytesLeft(), 0u);
+  EXPECT_EQ(in.BytesLeft(), 0u);
 }
 
 // Files of the earlier writer: it stored the code page whenever a text fitted it, so stored bytes
@@ -97,27 +97,27 @@ TEST(BinaryArchive, EarlierFilesReadTheTextThatWasWritten) {
   const std::string stored = "\x0C/data/\xC3\xA9tude";  // "Ã©tude" in Windows-1252
   ArchiveReader in(stored);
   std::string bytes;
-  EXPECT_EQ(in.readText(&bytes), "/data/Ã©tude");
+  EXPECT_EQ(in.ReadText(&bytes), "/data/Ã©tude");
   EXPECT_EQ(bytes, "/data/\xC3\xA9tude");
   const std::string_view cyrillic = "\x0C\xD1\x81\xD0\xBD\xD0\xB8\xD0\xBC\xD0\xBE\xD0\xBA";
   ArchiveReader utf8(cyrillic);
-  EXPECT_EQ(utf8.readText(), "снимок") << "UTF-8 of a text the code page cannot hold";
+  EXPECT_EQ(utf8.ReadText(), "снимок") << "UTF-8 of a text the code page cannot hold";
 }
 
 TEST(BinaryArchive, ShortInputFailsAndStaysFailed) {
   ArchiveWriter out;
-  out.writeText(std::string(300, 'x'));
+  out.WriteText(std::string(300, 'x'));
   const std::string full = out.bytes();
   for (size_t cut = 0; cut < full.size(); ++cut) {
     ArchiveReader in(std::string_view(full).substr(0, cut));
-    EXPECT_TRUE(in.readText().empty()) << cut;
+    EXPECT_TRUE(in.ReadText().empty()) << cut;
     EXPECT_FALSE(in.ok()) << cut;
-    EXPECT_EQ(in.readInt(), 0);
+    EXPECT_EQ(in.ReadInt(), 0);
   }
   // A 32-bit length far beyond the data.
   const std::string long_length("\xFF\xFF\xFF\xFF\xFF\xFF\x7F", 7);
   ArchiveReader huge(long_length);
-  EXPECT_TRUE(huge.readText().empty());
+  EXPECT_TRUE(huge.ReadText().empty());
   EXPECT_FALSE(huge.ok());
 }
 
@@ -127,11 +127,11 @@ TEST(BinaryArchive, RandomBytesNeverReadPastTheEnd) {
     std::string bytes(random() % 64, '\0');
     for (char& b : bytes) b = static_cast<char>(random());
     ArchiveReader in(bytes);
-    while (in.ok() && in.bytesLeft() > 0) {
-      in.readText();
-      in.readInt();
+    while (in.ok() && in.BytesLeft() > 0) {
+      in.ReadText();
+      in.ReadInt();
     }
-    EXPECT_LE(in.bytesLeft(), bytes.size());
+    EXPECT_LE(in.BytesLeft(), bytes.size());
   }
 }
 

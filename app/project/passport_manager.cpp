@@ -128,7 +128,7 @@ std::string CheckDistortionFormulas(const DistortionFormulas& formulas,
       {DistortionKind::kTangential, &formulas.tangential_y}};
   for (const auto& [kind, text] : checks) {
     vantri::formula::DistortionFormula formula;
-    const std::string message = formula.check(kind, *text, coefficients);
+    const std::string message = formula.Check(kind, *text, coefficients);
     if (!message.empty()) return message;
   }
   return {};
@@ -143,9 +143,9 @@ std::vector<std::array<double, 2>> DistortionCurve(const DistortionFormulas& for
   const vantri::formula::DistortionCoefficients values{n.k1, n.k2, n.k3, n.p1, n.p2};
   using vantri::formula::DistortionKind;
   vantri::formula::DistortionFormula radial, dx, dy;
-  radial.check(DistortionKind::kRadial, formulas.radial, values);
-  dx.check(DistortionKind::kTangential, formulas.tangential_x, values);
-  dy.check(DistortionKind::kTangential, formulas.tangential_y, values);
+  radial.Check(DistortionKind::kRadial, formulas.radial, values);
+  dx.Check(DistortionKind::kTangential, formulas.tangential_x, values);
+  dy.Check(DistortionKind::kTangential, formulas.tangential_y, values);
   const double half_diagonal = std::hypot(passport.width, passport.height) / 2.0;
   std::vector<std::array<double, 2>> curve;
   for (int i = 0; i < samples; ++i) {
@@ -153,10 +153,10 @@ std::vector<std::array<double, 2>> DistortionCurve(const DistortionFormulas& for
     const double r = r_pixels / focal;
     double shift = 0;
     if (kind == DistortionCurveKind::kRadial) {
-      shift = radial.evaluate(r, 0.0);
+      shift = radial.Evaluate(r, 0.0);
     } else {
       const double c = r / std::sqrt(2.0);
-      shift = std::hypot(dx.evaluate(c, c), dy.evaluate(c, c));
+      shift = std::hypot(dx.Evaluate(c, c), dy.Evaluate(c, c));
     }
     curve.push_back({r_pixels, shift * focal});
   }

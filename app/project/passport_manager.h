@@ -3,7 +3,7 @@
 // parameter table in both coefficient conventions, the distortion-formula checks, import into the
 // archive, creation through the passport editor, and the selection handed to New project.
 //
-// Archive: <data folder>/VTR/passports (passport_archive_folder()), files *.ccb, *.cvc, *.bcc,
+// Archive: <data folder>/VTR/passports (PassportArchiveFolder()), files *.ccb, *.cvc, *.bcc,
 // *.rdr. Profile: section "Passport", key "LastSelectedPassportIndex".
 
 #include <array>

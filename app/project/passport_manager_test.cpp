@@ -61,7 +61,7 @@ struct PassportManagerTest : testing::Test {
   void SetUp() override {
     root = temp.path();
     setenv("VANTRI_HOME", root.c_str(), 1);
-    archive = vantri::passport_archive_folder();
+    archive = vantri::PassportArchiveFolder();
   }
   vantri::test_support::TempFolder temp;
   std::string root;

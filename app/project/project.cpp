@@ -19,25 +19,25 @@ constexpr size_t kMinImageRecordBytes = 1 + 10 * 8;
 
 void writePassport(vantri::ArchiveWriter& out, const CCameraPassport* passport) {
   if (passport == nullptr) {
-    out.writeInt(-1);
+    out.WriteInt(-1);
     return;
   }
-  out.writeInt(passport->TypeCode());
+  out.WriteInt(passport->TypeCode());
   std::ostringstream form;
   passport->Serialize(form);
   const std::string bytes = form.str();
-  out.writeRaw(bytes.data(), bytes.size());
+  out.WriteRaw(bytes.data(), bytes.size());
 }
 
 // Null for a code without passport (nothing stored); on a malformed form the reader fails.
 std::unique_ptr<CCameraPassport> readPassport(vantri::ArchiveReader& in) {
-  const int32_t code = in.readInt();
+  const int32_t code = in.ReadInt();
   if (!in.ok()) return nullptr;
   std::unique_ptr<CCameraPassport> passport = CCameraPassport::CreateForTypeCode(code);
   if (passport == nullptr) return nullptr;
   std::istringstream form{std::string(in.remaining())};
   if (passport->Deserialize(form) == 0) {
-    in.fail();
+    in.Fail();
     return nullptr;
   }
   std::streamoff consumed = form.tellg();
@@ -45,7 +45,7 @@ std::unique_ptr<CCameraPassport> readPassport(vantri::ArchiveReader& in) {
     form.clear();
     consumed = form.tellg();
   }
-  in.skip(consumed < 0 ? in.bytesLeft() : static_cast<size_t>(consumed));
+  in.Skip(consumed < 0 ? in.BytesLeft() : static_cast<size_t>(consumed));
   return passport;
 }
 
@@ -105,7 +105,7 @@ std::string textOfCodePage(std::string_view bytes) {
   for (size_t pos = 0; pos <= bytes.size();) {
     size_t end = bytes.find('\n', pos);
     if (end == std::string_view::npos) end = bytes.size();
-    text += vantri::decodeStoredText(bytes.substr(pos, end - pos));
+    text += vantri::DecodeStoredText(bytes.substr(pos, end - pos));
     if (end < bytes.size()) text += '\n';
     pos = end + 1;
   }
@@ -118,7 +118,7 @@ std::string codePageOfText(std::string_view utf8) {
     size_t end = utf8.find('\n', pos);
     if (end == std::string_view::npos) end = utf8.size();
     std::string stored;
-    vantri::encodeStoredText(utf8.substr(pos, end - pos), stored);
+    vantri::EncodeStoredText(utf8.substr(pos, end - pos), stored);
     out += stored;
     if (end < utf8.size()) out += '\n';
     pos = end + 1;
@@ -196,7 +196,7 @@ void CVantriProject::Close() {
   passport_file_name.clear();
   local_origin = {0.0, 0.0, 0.0};
   coordinate_system.reset();
-  coordinate_system.units = crs::kUnitsMeters;
+  coordinate_system.units = vantri::crs::kUnitsMeters;
   gcps.clear();
   check_points.clear();
   used_tie_points = 0;
@@ -206,49 +206,49 @@ void CVantriProject::Close() {
 
 std::string WriteBinaryProject(const CVantriProject& project, int version) {
   vantri::ArchiveWriter out;
-  const crs::CoordinateSystem& cs = project.coordinate_system;
-  out.writeInt(version);
-  out.writeText(cs.projection_name());
-  out.writeText(cs.datum_name());
-  out.writeText(cs.fuse_name());
-  out.writeText(cs.units_name());
+  const vantri::crs::CoordinateSystem& cs = project.coordinate_system;
+  out.WriteInt(version);
+  out.WriteText(cs.projection_name());
+  out.WriteText(cs.datum_name());
+  out.WriteText(cs.fuse_name());
+  out.WriteText(cs.units_name());
   if (version > 204) {
-    out.writeText(cs.user_wkt);
-    out.writeInt(cs.user_epsg);
+    out.WriteText(cs.user_wkt);
+    out.WriteInt(cs.user_epsg);
   }
   if (version > 202) {
     writePassport(out, project.passport.get());
     writePassport(out, project.working_passport.get());
-    out.writeInt(project.undistortion_flag);
+    out.WriteInt(project.undistortion_flag);
   }
-  if (version > 203) out.writeText(project.passport_file_name);
-  out.writeInt(project.ImageCount());
+  if (version > 203) out.WriteText(project.passport_file_name);
+  out.WriteInt(project.ImageCount());
   for (const auto& image : project.images) image->Write(out, version);
   if (version > 205) {
-    out.writeInt(project.use_external_dem);
-    out.writeText(project.external_dem_path);
+    out.WriteInt(project.use_external_dem);
+    out.WriteText(project.external_dem_path);
   }
   return out.bytes();
 }
 
 int ReadBinaryProject(CVantriProject& project, std::string_view bytes, vantri::UserInterface& ui) {
   vantri::ArchiveReader in(bytes);
-  const int32_t version = in.readInt();
+  const int32_t version = in.ReadInt();
   if (!in.ok() || version < kOldestBinaryVersion || version > kProjectFormatVersion) return 0;
   project.format_version = version;
 
-  const std::string projection = in.readText();
-  const std::string datum = in.readText();
-  const std::string fuse = in.readText();
-  const std::string units = in.readText();
+  const std::string projection = in.ReadText();
+  const std::string datum = in.ReadText();
+  const std::string fuse = in.ReadText();
+  const std::string units = in.ReadText();
   std::string user_wkt;
   int32_t user_epsg = 0;
   if (version > 204) {
-    user_wkt = in.readText();
-    user_epsg = in.readInt();
+    user_wkt = in.ReadText();
+    user_epsg = in.ReadInt();
   }
   if (!in.ok()) return 0;
-  crs::CoordinateSystem& cs = project.coordinate_system;
+  vantri::crs::CoordinateSystem& cs = project.coordinate_system;
   cs.set_from_names(projection, datum, fuse, units);
   cs.user_wkt = user_wkt;
   cs.user_epsg = user_epsg;
@@ -256,13 +256,13 @@ int ReadBinaryProject(CVantriProject& project, std::string_view bytes, vantri::U
   if (version > 202) {
     project.passport = readPassport(in);
     project.working_passport = readPassport(in);
-    project.undistortion_flag = in.readInt();
+    project.undistortion_flag = in.ReadInt();
     if (!in.ok()) return 0;
   }
-  if (version > 203) project.passport_file_name = in.readText();
+  if (version > 203) project.passport_file_name = in.ReadText();
 
-  const int32_t count = in.readInt();
-  if (!in.ok() || count < 0 || static_cast<size_t>(count) > in.bytesLeft() / kMinImageRecordBytes)
+  const int32_t count = in.ReadInt();
+  if (!in.ok() || count < 0 || static_cast<size_t>(count) > in.BytesLeft() / kMinImageRecordBytes)
     return 0;
   std::vector<std::array<double, 3>> positions;
   for (int32_t i = 0; i < count; ++i) {
@@ -271,9 +271,9 @@ int ReadBinaryProject(CVantriProject& project, std::string_view bytes, vantri::U
     positions.push_back({image.x, image.y, image.z});
   }
   if (version > 205) {
-    project.use_external_dem = in.readInt();
+    project.use_external_dem = in.ReadInt();
     std::string stored;
-    const std::string decoded = in.readText(&stored);
+    const std::string decoded = in.ReadText(&stored);
     project.external_dem_path = vantri::system::PathOnDisk(decoded, stored);
   }
   if (!in.ok()) return 0;
@@ -326,7 +326,7 @@ std::string WriteTextProject(const CVantriProject& project, int version) {
     for (const auto& image : project.images) add(std::to_string(image->level));
   }
   if (version > 101) {
-    const crs::CoordinateSystem& cs = project.coordinate_system;
+    const vantri::crs::CoordinateSystem& cs = project.coordinate_system;
     add("");
     add("coordinate system");
     add("projection = " + cs.projection_name());

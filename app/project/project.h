@@ -65,7 +65,7 @@ class CVantriProject {
   int32_t undistortion_flag = 0;
   std::vector<std::unique_ptr<CABAImage>> images;
   std::array<double, 3> local_origin{};  // subtracted from world coordinates
-  crs::CoordinateSystem coordinate_system;
+  vantri::crs::CoordinateSystem coordinate_system;
   int32_t use_external_dem = 0;
   std::string external_dem_path;
   CVantriSettings settings;

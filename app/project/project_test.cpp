@@ -68,7 +68,7 @@ struct ProjectFiles : testing::Test {
     CABAImage& b = p.AppendImage("/data/flight/IMG_0002.JPG");
     b.enabled = 0;
     b.x = 1;
-    p.coordinate_system.set_user_wkt(crs::wkt_from_epsg(32632));
+    p.coordinate_system.set_user_wkt(vantri::crs::wkt_from_epsg(32632));
     p.coordinate_system.user_epsg = 32632;
     p.use_external_dem = 1;
     p.external_dem_path = "/data/dem/area.tif";
@@ -121,8 +121,8 @@ TEST_F(ProjectFiles, SavedProjectOpensWithEveryStoredField) {
   EXPECT_EQ(opened.Image(2), nullptr);
   EXPECT_EQ(opened.Image(-1), nullptr);
 
-  const crs::CoordinateSystem& cs = opened.coordinate_system;
-  EXPECT_EQ(cs.projection, crs::kProjectionUserWkt);
+  const vantri::crs::CoordinateSystem& cs = opened.coordinate_system;
+  EXPECT_EQ(cs.projection, vantri::crs::kProjectionUserWkt);
   EXPECT_EQ(cs.user_wkt, saved.coordinate_system.user_wkt);
   EXPECT_EQ(cs.user_epsg, 32632);
   EXPECT_TRUE(cs.has_transformations());
@@ -217,36 +217,36 @@ TEST_F(ProjectFiles, LocalOriginComesFromTheOffFile) {
 // The project file of version `version`, written field by field in the documented order.
 std::string handBuiltProject(int version, const CCameraPassport* passport) {
   vantri::ArchiveWriter out;
-  out.writeInt(version);
+  out.WriteInt(version);
   for (const char* name : {"UTM", "World Geodetic System 1984", "32 N", "Meters"})
-    out.writeText(name);
+    out.WriteText(name);
   if (version > 204) {
-    out.writeText("");
-    out.writeInt(0);
+    out.WriteText("");
+    out.WriteInt(0);
   }
   if (version > 202) {
     for (int copy = 0; copy < 2; ++copy) {
-      out.writeInt(passport->TypeCode());
+      out.WriteInt(passport->TypeCode());
       std::ostringstream form;
       passport->Serialize(form);
-      out.writeRaw(form.str().data(), form.str().size());
+      out.WriteRaw(form.str().data(), form.str().size());
     }
-    out.writeInt(0);
+    out.WriteInt(0);
   }
-  if (version > 203) out.writeText("camera.bcc");
-  out.writeInt(2);
+  if (version > 203) out.WriteText("camera.bcc");
+  out.WriteInt(2);
   for (int i = 0; i < 2; ++i) {
-    out.writeText("C:\\flight\\img" + std::to_string(i) + ".tif");
-    for (int k = 0; k < 10; ++k) out.writeDouble(k < 6 ? 10.0 * i + k : 0.5);
-    if (version > 200) out.writeInt(i);
+    out.WriteText("C:\\flight\\img" + std::to_string(i) + ".tif");
+    for (int k = 0; k < 10; ++k) out.WriteDouble(k < 6 ? 10.0 * i + k : 0.5);
+    if (version > 200) out.WriteInt(i);
     if (version > 201) {
-      out.writeInt(0);
-      for (int k = 0; k < 6; ++k) out.writeDouble(0.0);
+      out.WriteInt(0);
+      for (int k = 0; k < 6; ++k) out.WriteDouble(0.0);
     }
   }
   if (version > 205) {
-    out.writeInt(1);
-    out.writeText("dem.tif");
+    out.WriteInt(1);
+    out.WriteText("dem.tif");
   }
   return out.bytes();
 }
@@ -259,7 +259,7 @@ TEST_F(ProjectFiles, OlderBinaryVersionsReadTheFieldsTheyHave) {
     CVantriProject p;
     ASSERT_EQ(OpenProjectPath(p, ui, folder + "old.bun"), 1) << version << " " << ui.LastText();
     EXPECT_EQ(p.format_version, version);
-    EXPECT_EQ(p.coordinate_system.projection, crs::kProjectionUtm);
+    EXPECT_EQ(p.coordinate_system.projection, vantri::crs::kProjectionUtm);
     EXPECT_EQ(p.coordinate_system.fuse, 32);
     EXPECT_EQ(p.coordinate_system.datum.code, 6326);
     ASSERT_EQ(p.ImageCount(), 2);

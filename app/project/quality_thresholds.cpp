@@ -9,7 +9,7 @@ namespace {
 
 constexpr const char* kSection = "BundleQuality";
 
-void readDouble(const char* key, double& value) {
+void ReadDouble(const char* key, double& value) {
   double parsed = 0;
   if (NVT_StringToDouble(NVT_GetUserProfileString(kSection, key, ""), &parsed) != 0) value = parsed;
 }
@@ -26,8 +26,8 @@ std::string formatDouble(double value) {
 }
 
 void readClass(const std::string& prefix, QualityClass& q) {
-  readDouble((prefix + "HighQualityThreshold").c_str(), q.high_threshold);
-  readDouble((prefix + "MiddleQualityThreshold").c_str(), q.middle_threshold);
+  ReadDouble((prefix + "HighQualityThreshold").c_str(), q.high_threshold);
+  ReadDouble((prefix + "MiddleQualityThreshold").c_str(), q.middle_threshold);
   readColor((prefix + "HighQualityColor").c_str(), q.high_color);
   readColor((prefix + "MiddleQualityColor").c_str(), q.middle_color);
   readColor((prefix + "LowQualityColor").c_str(), q.low_color);

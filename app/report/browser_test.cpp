@@ -21,6 +21,7 @@
 #include "report/html_report.h"
 #include "report/sample_results.h"
 #include "testing/scripted_ui.h"
+#include "testing/temp_folder.h"
 #include "ui_interface/ui.h"
 
 namespace vantri::report {
@@ -63,8 +64,7 @@ class BrowserTest : public ::testing::Test {
   void SetUp() override {
     chromium_ = FindProgram({"chromium", "chromium-browser"});
     if (chromium_.empty()) GTEST_SKIP() << "chromium is not installed";
-    root_ = fs::temp_directory_path() / ("vantri_browser_" + std::to_string(::getpid()));
-    fs::remove_all(root_);
+    root_ = temp_.path();
     fs::create_directories(root_ / "home");
     setenv("VANTRI_HOME", (root_ / "home").c_str(), 1);
     std::string error;
@@ -84,10 +84,6 @@ class BrowserTest : public ::testing::Test {
     if (const char* keep = std::getenv("VANTRI_REPORT_HTML"))
       fs::copy_file(report_, keep, fs::copy_options::overwrite_existing);
   }
-  void TearDown() override {
-    if (!root_.empty()) fs::remove_all(root_);
-  }
-
   // Runs headless Chromium with a fresh profile; returns its exit status.
   int Chromium(const std::string& arguments, const fs::path& output = {}) {
     const fs::path profile = root_ / ("profile" + std::to_string(++runs_));
@@ -102,6 +98,7 @@ class BrowserTest : public ::testing::Test {
   }
 
   std::string chromium_;
+  test_support::TempFolder temp_;
   fs::path root_, report_;
   int runs_ = 0;
 };

@@ -13,6 +13,7 @@
 #include "report/bundle_report.h"
 #include "report/sample_results.h"
 #include "testing/scripted_ui.h"
+#include "testing/temp_folder.h"
 #include "ui_interface/ui.h"
 
 namespace vantri::report {
@@ -36,8 +37,7 @@ int Count(const std::string& text, const std::string& what) {
 class HtmlReportTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() / ("vantri_html_report_" + std::to_string(::getpid()));
-    fs::remove_all(root_);
+    root_ = temp_.path();
     fs::create_directories(root_ / "home");
     setenv("VANTRI_HOME", (root_ / "home").c_str(), 1);
     folder_ = root_ / "job";
@@ -48,13 +48,13 @@ class HtmlReportTest : public ::testing::Test {
         << error;
     ASSERT_EQ(OpenProjectPath(project_, ui_, (folder_ / "job.bun").string()), 1);
   }
-  void TearDown() override { fs::remove_all(root_); }
 
   std::string WriteReport(const BundleRunStatistics* run = nullptr) {
     EXPECT_EQ(WriteBundleHtmlReport(project_, run, ui_), 1);
     return ReadFile(folder_ / "Bundle" / "job.html");
   }
 
+  test_support::TempFolder temp_;
   fs::path root_, folder_;
   ScriptedUi ui_;
   CVantriProject project_;

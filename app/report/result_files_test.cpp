@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "testing/temp_folder.h"
+
 namespace vantri::report {
 namespace {
 
@@ -209,10 +211,8 @@ TEST(ResultFiles, RunStatisticsRoundTrip) {
 }
 
 TEST(ResultFiles, FolderWithMissingAndStaleFiles) {
-  const fs::path folder =
-      fs::temp_directory_path() / ("vantri_result_files_" + std::to_string(::getpid()));
-  fs::remove_all(folder);
-  fs::create_directories(folder);
+  const test_support::TempFolder temp;
+  const fs::path folder = temp.path();
   std::ofstream(folder / "job.gcpres") << PointResidualFile();
   std::ofstream(folder / "job.ptres") << ResidualFile();
   std::ofstream(folder / "job.atout") << "# Vantri - v 1\nCheck point residuals\n";
@@ -232,7 +232,6 @@ TEST(ResultFiles, FolderWithMissingAndStaleFiles) {
   EXPECT_EQ(files.control_points.size(), 2u);
   EXPECT_EQ(files.image_residuals.size(), 2u);
   EXPECT_FALSE(files.run.recorded);
-  fs::remove_all(folder);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -22,6 +23,7 @@
 #include "project/project_flows.h"
 #include "shell/cli.h"
 #include "testing/scripted_ui.h"
+#include "testing/temp_folder.h"
 #include "ui_interface/ui.h"
 
 namespace fs = std::filesystem;
@@ -95,8 +97,8 @@ class AbortAtStart : public vantri::ScriptedUi {
 struct AatEndToEnd : testing::Test {
   static void SetUpTestSuite() {
 #ifdef VANTRI_BLOCKGEN
-    std::string pattern = testing::TempDir() + "/aat_e2e_XXXXXX";
-    root = mkdtemp(pattern.data());
+    temp = std::make_unique<vantri::test_support::TempFolder>();
+    root = temp->path();
     block = root + "/block";
     if (const char* given = std::getenv("VANTRI_AAT_E2E_BLOCK")) {
       block = given;
@@ -109,7 +111,8 @@ struct AatEndToEnd : testing::Test {
 #endif
   }
   static void TearDownTestSuite() {
-    if (!root.empty()) fs::remove_all(root);
+    temp.reset();
+    root.clear();
   }
   void SetUp() override {
 #ifndef VANTRI_BLOCKGEN
@@ -221,6 +224,7 @@ struct AatEndToEnd : testing::Test {
     return accuracy;
   }
 
+  static inline std::unique_ptr<vantri::test_support::TempFolder> temp;
   static inline std::string root, block;
   static inline bool generated = false;
   std::ostringstream out, err;

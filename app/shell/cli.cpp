@@ -3,6 +3,7 @@
 #include <gdal.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -71,10 +72,6 @@ struct Command {
   std::size_t max_positional = 0;    // kAnyCount: no limit
   const char* positional_text = "";  // what is expected, for the usage error
   int (Cli::*handler)(const Options&);
-  // Commands that still read their own arguments (after the command's words); null for the
-  // others, which the table parses.
-  int (*forward)(const std::vector<std::string>&, UserInterface&, std::ostream&,
-                 std::ostream&) = nullptr;
 };
 
 // Counts what a command writes to the error stream, so that a failure that printed nothing gets
@@ -144,9 +141,19 @@ class Cli {
     return RunDisplaySettings(o.positional[0], o.sets, ui_, out_, err_);
   }
   int Display(const Options& o) { return RunDisplay(o.positional[0], ui_, out_, err_); }
+  int ImportExif(const Options& o);
+  int Measure(const Options& o);
+  int Aat(const Options& o);
+  int Bundle(const Options& o);
+  int Report(const Options& o) {
+    return ExitCode(WriteReportOfProjectFile(o.positional[0], ui_, out_, err_));
+  }
 
  private:
   int UsageError(const std::string& message, const Command* command);
+  static int ExitCode(bool succeeded) { return succeeded ? kExitOk : kExitFailure; }
+  // The AAT and bundle runs' log lines are their progress report, so the console shows them.
+  void ShowLog() { ui_.set_quiet_log(false); }
   int Failure(const std::string& message) {
     ui_.ShowMessage(message, MessageIcon::kExclamation, {});
     return kExitFailure;
@@ -165,20 +172,6 @@ class Cli {
 
 const std::set<std::string> kImportValueOptions = {"--separators", "--comments", "--columns",
                                                    "--angles"};
-
-// The AAT run's log lines are its progress report, so the console shows them.
-int RunAat(const std::vector<std::string>& args, UserInterface& ui, std::ostream& out,
-           std::ostream& err) {
-  if (auto* console = dynamic_cast<ConsoleUi*>(&ui)) console->set_quiet_log(false);
-  return aat::runAatCommand(args, ui, out, err);
-}
-
-// The same for the bundle run.
-int RunBundle(const std::vector<std::string>& args, UserInterface& ui, std::ostream& out,
-              std::ostream& err) {
-  if (auto* console = dynamic_cast<ConsoleUi*>(&ui)) console->set_quiet_log(false);
-  return bundle::RunBundleCommand(args, ui, out, err);
-}
 
 // The command table: every command of vantri-cli, in the order of the main usage text.
 const std::vector<Command>& Commands() {
@@ -303,26 +296,36 @@ const std::vector<Command>& Commands() {
        &Cli::ImportCp},
       {{"import-exif"},
        "GPS positions (EXIF) and UAV attitudes (XMP) of the images",
-       "",
+       "Usage: vantri-cli import-exif PROJECT.bun [--attitude xmp|none]\n"
+       "Sets each image's GPS position from the EXIF GPS tags of its file (WGS 84, "
+       "transformed into\n"
+       "the project system) and, with --attitude xmp (the default), its omega, phi, kappa "
+       "from the\n"
+       "UAV attitude in the XMP packet (DJI gimbal or flight angles, senseFly angles). Images "
+       "without\n"
+       "GPS tags are listed and left unchanged. Saves the project.\n",
+       {"--attitude"},
        {},
        {},
-       {},
-       0,
-       kAnyCount,
-       "",
-       nullptr,
-       &import::RunImportExifCommand},
+       1,
+       1,
+       "PROJECT.bun",
+       &Cli::ImportExif},
       {{"measure"},
        "image measurements of control or check points from a text file",
-       "",
+       "Usage: vantri-cli measure PROJECT.bun --gcp FILE | --cp FILE [--separators S]\n"
+       "         [--comments C] [--columns point,image,col,row]\n"
+       "Stores image measurements of control (--gcp) or check points (--cp) into GCP.col or\n"
+       "CP.col. Each line: point name, image (file title), col and row in pixels from the\n"
+       "top-left corner of the image. --columns gives the meaning of each field in order\n"
+       "(\"skip\" leaves one out). Unknown points or images are listed and skipped.\n",
+       {"--gcp", "--cp", "--separators", "--comments", "--columns"},
        {},
        {},
-       {},
-       0,
-       kAnyCount,
-       "",
-       nullptr,
-       &points::RunMeasureCommand},
+       1,
+       1,
+       "PROJECT.bun",
+       &Cli::Measure},
       {{"dem"},
        "use an external DEM file in a project, or stop using it",
        "Usage: vantri-cli dem PROJECT.bun --external FILE | --off\n"
@@ -377,37 +380,38 @@ const std::vector<Command>& Commands() {
        &Cli::Footprints},
       {{"aat"},
        "automatic aerial triangulation: tie points, adjustment, georeference",
-       "",
+       "Usage: vantri-cli aat PROJECT.bun [--resume FILE.bro] [--threads N]\n",
+       {"--resume", "--threads"},
        {},
        {},
-       {},
-       0,
-       kAnyCount,
-       "",
-       nullptr,
-       &RunAat},
+       1,
+       1,
+       "PROJECT.bun",
+       &Cli::Aat},
       {{"bundle"},
        "bundle adjustment on the control points, report and result files",
-       "",
+       "Usage: vantri-cli bundle PROJECT.bun [--notify]\n",
        {},
+       {"--notify"},
        {},
-       {},
-       0,
-       kAnyCount,
-       "",
-       nullptr,
-       &RunBundle},
+       1,
+       1,
+       "PROJECT.bun",
+       &Cli::Bundle},
       {{"report"},
        "write the accuracy report (HTML) of the last bundle run",
-       "",
+       "Usage: vantri-cli report PROJECT.bun\n"
+       "Writes the accuracy report Bundle/<project name>.html (one self-contained HTML file) from "
+       "the\n"
+       "project and the result files of its last bundle run. Missing or damaged result files are\n"
+       "named in the report and on standard error.\n",
        {},
        {},
        {},
-       0,
-       kAnyCount,
-       "",
-       nullptr,
-       &RunReportCommand},
+       1,
+       1,
+       "one project file",
+       &Cli::Report},
       {{"display"},
        "print the graphic display of the last bundle run",
        "Usage: vantri-cli display PROJECT.bun\n"
@@ -512,19 +516,13 @@ int Cli::RunCommand(const Command& command, const std::vector<std::string>& args
   current_ = &command;
   const std::size_t printed_before = err_buffer_.count();
   const int messages_before = ui_.message_count();
-  int result = kExitOk;
-  if (command.forward != nullptr) {
-    const std::vector<std::string> rest(args.begin() + command.words.size(), args.end());
-    result = command.forward(rest, ui_, out_, err_);
-  } else {
-    Options options;
-    if (const int parsed = Parse(args, command, options); parsed != kExitOk) return parsed;
-    if (options.help) {
-      out_ << command.usage;
-      return kExitOk;
-    }
-    result = (this->*command.handler)(options);
+  Options options;
+  if (const int parsed = Parse(args, command, options); parsed != kExitOk) return parsed;
+  if (options.help) {
+    out_ << command.usage;
+    return kExitOk;
   }
+  const int result = (this->*command.handler)(options);
   // Every failure says why: a step that failed without a message gets the command's own line.
   if (result != kExitOk && err_buffer_.count() == printed_before &&
       ui_.message_count() == messages_before)
@@ -545,6 +543,54 @@ int Cli::Run(const std::vector<std::string>& args) {
   }
   if (args[0] == "passport") return UsageError("'passport' needs 'create' or 'show'", nullptr);
   return UsageError("unknown command '" + args[0] + "'", nullptr);
+}
+
+// ---- images, measurements, runs ---------------------------------------------------------------
+
+int Cli::ImportExif(const Options& o) {
+  const std::string attitude = o.Has("--attitude") ? o.Get("--attitude") : "xmp";
+  if (attitude != "xmp" && attitude != "none")
+    return UsageError("--attitude takes xmp or none", current_);
+  const import::AttitudeSource source =
+      attitude == "xmp" ? import::AttitudeSource::kXmp : import::AttitudeSource::kNone;
+  return ExitCode(import::ImportExifIntoProjectFile(o.positional[0], source, ui_, out_, err_));
+}
+
+int Cli::Measure(const Options& o) {
+  if (o.Has("--gcp") && o.Has("--cp")) return UsageError("Give one of --gcp and --cp", current_);
+  if (!o.Has("--gcp") && !o.Has("--cp"))
+    return UsageError("Give --gcp FILE or --cp FILE", current_);
+  points::MeasureFormat format = points::ProfileMeasureFormat();
+  if (o.Has("--separators")) format.separators = o.Get("--separators").substr(0, 7);
+  if (o.Has("--comments")) format.comments = o.Get("--comments");
+  if (o.Has("--columns")) {
+    if (const std::string problem = points::ParseMeasureColumns(o.Get("--columns"), &format);
+        !problem.empty())
+      return UsageError(problem, current_);
+  }
+  const bool gcp = o.Has("--gcp");
+  return ExitCode(points::MeasureIntoProjectFile(
+      o.positional[0], gcp ? points::PointKind::kGcp : points::PointKind::kCheckPoint,
+      o.Get(gcp ? "--gcp" : "--cp"), format, ui_, out_, err_));
+}
+
+int Cli::Aat(const Options& o) {
+  int threads = 0;
+  if (o.Has("--threads")) {
+    const std::string count = o.Get("--threads");
+    const auto [end, error] = std::from_chars(count.data(), count.data() + count.size(), threads);
+    if (error != std::errc() || end != count.data() + count.size() || threads < 0)
+      return UsageError("--threads takes a count of 0 or more (0: every core)", current_);
+  }
+  ShowLog();
+  return ExitCode(
+      aat::RunAatOnProjectFile(o.positional[0], o.Get("--resume"), threads, ui_, out_, err_));
+}
+
+int Cli::Bundle(const Options& o) {
+  ShowLog();
+  return ExitCode(
+      bundle::RunBundleOnProjectFile(o.positional[0], o.Flag("--notify"), ui_, out_, err_));
 }
 
 // ---- passport ----------------------------------------------------------------------------------
@@ -586,7 +632,7 @@ int Cli::PassportCreate(const Options& o) {
   if (CheckPassportEditor(ui_, values, passport) == 0) return kExitFailure;
   const std::string path =
       o.Has("--out") ? o.Get("--out")
-                     : passport_archive_folder() + "/" + PassportEditorFileName(passport) + ".bcc";
+                     : PassportArchiveFolder() + "/" + PassportEditorFileName(passport) + ".bcc";
   if (SavePassportFromEditor(ui_, passport, path) == 0)
     return Failure("Passport not saved: " + path);
   out_ << "Passport saved: " << path << "\n";

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include "crs/coordinate_system.h"
 #include "project/project.h"
@@ -68,6 +70,37 @@ TEST_F(Cli, CommandLineErrorsExitWithUsage) {
     EXPECT_EQ(run(help), vantri::shell::kExitOk) << help[0];
     EXPECT_NE(out.str().find("Usage: vantri-cli"), std::string::npos);
   }
+}
+
+// The commands' own option checks come before the project is opened: a missing project file
+// would otherwise turn these into failures (1) instead of command-line errors (2).
+TEST_F(Cli, RunCommandsCheckTheirOptionsFirst) {
+  const std::string bun = root + "/none/none.bun";
+  const std::vector<std::pair<std::vector<std::string>, std::string>> usage_errors = {
+      {{"import-exif", bun, "--attitude", "sideways"}, "--attitude takes xmp or none"},
+      {{"import-exif"}, "expected PROJECT.bun"},
+      {{"measure", bun}, "Give --gcp FILE or --cp FILE"},
+      {{"measure", bun, "--gcp", "a.txt", "--cp", "b.txt"}, "Give one of --gcp and --cp"},
+      {{"measure", bun, "--gcp", "a.txt", "--columns", "point,image,col"},
+       "--columns needs point, image, col and row"},
+      {{"measure", bun, "--gcp"}, "option --gcp needs a value"},
+      {{"aat", bun, "--threads", "-1"}, "--threads takes a count of 0 or more"},
+      {{"aat", bun, "--threads", "2x"}, "--threads takes a count of 0 or more"},
+      {{"aat", bun, "extra.bun"}, "expected PROJECT.bun"},
+      {{"bundle", "--notify"}, "expected PROJECT.bun"},
+      {{"report", bun, "--bogus"}, "unknown option '--bogus'"},
+      {{"report", bun, "second.bun"}, "expected one project file"}};
+  for (const auto& [line, reason] : usage_errors) {
+    EXPECT_EQ(run(line), vantri::shell::kExitUsage) << line[0] << " " << line.back();
+    EXPECT_NE(err.str().find(reason), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find("Usage: vantri-cli " + line[0]), std::string::npos) << err.str();
+  }
+  for (const char* command : {"import-exif", "measure", "aat", "bundle", "report"}) {
+    EXPECT_EQ(run({command, "--help"}), vantri::shell::kExitOk);
+    EXPECT_EQ(out.str().rfind(std::string("Usage: vantri-cli ") + command, 0), 0u) << out.str();
+  }
+  EXPECT_EQ(run({"measure", bun, "--cp", "a.txt"}), vantri::shell::kExitFailure);
+  EXPECT_FALSE(err.str().empty());
 }
 
 TEST_F(Cli, PassportEditorChecksAndOverwriteQuestion) {
@@ -146,7 +179,7 @@ TEST_F(Cli, NewWithUserWktOrEpsg) {
   ASSERT_EQ(run(passportArgs(passport)), vantri::shell::kExitOk);
   const std::string prj = root + "/zone33.prj";
   {
-    std::ofstream(prj) << crs::wkt_from_epsg(32633) << "\r\n";
+    std::ofstream(prj) << vantri::crs::wkt_from_epsg(32633) << "\r\n";
     std::ofstream(root + "/empty.prj");
     std::ofstream(root + "/junk.prj") << "PROJCS[nonsense";
   }

@@ -25,7 +25,7 @@ int Failure(std::ostream& err, const std::string& message) {
 int ImportPoints(import::ImportMode mode, import::PointImportModel& model, CVantriProject& project,
                  UserInterface& ui, std::ostream& err) {
   std::vector<import::SFIO_ControlPoint> records;
-  if (!import::importControlPointsIntoProject(model, project, &records))
+  if (!import::ImportControlPointsIntoProject(model, project, &records))
     return Failure(err, "No valid data or already imported control points");
   const std::string collection =
       project.folder + (mode == import::ImportMode::kGcp ? "GCP.col" : "CP.col");
@@ -57,12 +57,12 @@ int RunImport(import::ImportMode mode, const std::string& project_path,
   }
   model.selectAll();
   if (options.geographic) {
-    import::WindowCoordinateConversion conversion(ui, import::chooseUtmAutomatically);
+    import::WindowCoordinateConversion conversion(ui, import::ChooseUtmAutomatically);
     if (!model.convertCoordinates(conversion)) return kExitFailure;
   }
   if (mode != import::ImportMode::kGpsImu) return ImportPoints(mode, model, project, ui, err);
 
-  if (!import::importGpsImuIntoProject(model, project)) return kExitFailure;
+  if (!import::ImportGpsImuIntoProject(model, project)) return kExitFailure;
   if (!SaveProject(project)) return Failure(err, "Unable to save the project " + project.file_path);
   return kExitOk;
 }
@@ -73,7 +73,7 @@ int RunDem(const std::string& project_path, const std::optional<std::string>& ex
   if (!OpenProjectPath(project, ui, project_path)) return kExitFailure;
   if (!external_dem) {
     project.use_external_dem = 0;
-  } else if (!aat::setExternalDem(project, *external_dem, ui)) {
+  } else if (!aat::SetExternalDem(project, *external_dem, ui)) {
     return kExitFailure;
   }
   if (!SaveProject(project)) return Failure(err, "Unable to save the project " + project.file_path);
@@ -98,7 +98,7 @@ int RunSrtmFolder(const std::optional<std::string>& project_path, const std::str
   CVantriProject project;
   if (!OpenProjectPath(project, ui, *project_path)) return kExitFailure;
   aat::ElevationModel model;
-  if (!aat::loadSrtmForProjectImages(project, &model)) {
+  if (!aat::LoadSrtmForProjectImages(project, &model)) {
     out << "No SRTM tile covers the image positions\n";
     return kExitOk;
   }

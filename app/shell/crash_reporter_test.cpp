@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "testing/scripted_ui.h"
+#include "testing/temp_folder.h"
 #include "ui_interface/ui.h"
 
 namespace vantri::shell {
@@ -62,10 +63,9 @@ int CrashInChild(const CrashReporterSetup& setup, Crash crash) {
 class CrashReporterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = (fs::temp_directory_path() / ("vantri_crash_" + std::to_string(getpid()))).string();
-    fs::remove_all(folder_);
+    folder_ = temp_ / "crash";
   }
-  void TearDown() override { fs::remove_all(folder_); }
+  test_support::TempFolder temp_;
   std::string folder_;
 };
 

@@ -112,7 +112,7 @@ bool Desktop::StartUp(const std::string& executable_path) {
   QCoreApplication::setApplicationName(ui::ToQt(crash_setup_.program));
   GDALAllRegister();
   OGRRegisterAll();
-  passport_archive_folder();  // creates VTR and VTR/passports
+  PassportArchiveFolder();  // creates VTR and VTR/passports
 
   ShowSplash();
 

@@ -394,8 +394,8 @@ class DesktopGuiTest : public QObject {
                                 " --tie-points 60 > /dev/null";
     QCOMPARE(std::system(command.c_str()), 0);
     // A camera passport in the archive for the passport manager.
-    fs::create_directories(vantri::passport_archive_folder());
-    fs::copy_file(survey_ + "/camera.bcc", vantri::passport_archive_folder() + "/camera.bcc");
+    fs::create_directories(vantri::PassportArchiveFolder());
+    fs::copy_file(survey_ + "/camera.bcc", vantri::PassportArchiveFolder() + "/camera.bcc");
 
     vantri::shell::DesktopOptions options;
     options.splash_ms = 200;

@@ -28,7 +28,7 @@ struct TruePose {
 
 using Outline = std::vector<std::array<double, 2>>;
 
-std::string readText(const std::string& path) {
+std::string ReadText(const std::string& path) {
   std::ifstream in(path);
   std::stringstream text;
   text << in.rdbuf();
@@ -94,7 +94,7 @@ struct GeneratedBlock : testing::Test {
                                 " --strips 2 --images-per-strip 3 --width 300 --height 200"
                                 " --tie-points 20 --flying-height 3000 > " +
                                 root + "/blockgen.log 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0) << readText(root + "/blockgen.log");
+    ASSERT_EQ(std::system(command.c_str()), 0) << ReadText(root + "/blockgen.log");
 #endif
   }
 
@@ -112,7 +112,7 @@ struct GeneratedBlock : testing::Test {
 };
 
 TEST_F(GeneratedBlock, CliBuildsProjectWhoseFootprintsContainTheTrueNadirs) {
-  const std::map<std::string, TruePose> truth = truePoses(readText(block + "/truth.json"));
+  const std::map<std::string, TruePose> truth = truePoses(ReadText(block + "/truth.json"));
   ASSERT_EQ(truth.size(), 6u);
   const std::string bun = root + "/p/p.bun";
 
@@ -237,16 +237,16 @@ TEST_F(CliImages, RefusalsExitNonZeroAndLeaveTheProjectUnchanged) {
       run({"new", "--folder", root, "--name", "utm", "--passport", passport, "--epsg", "32632"}),
       0);
   const std::string bun = root + "/utm/utm.bun";
-  const std::string before = readText(bun);
+  const std::string before = ReadText(bun);
   EXPECT_EQ(run({"add-images", bun, smaller}), 1);
-  EXPECT_EQ(readText(bun), before);
+  EXPECT_EQ(ReadText(bun), before);
   EXPECT_EQ(run({"add-images", bun}), 2);
   EXPECT_EQ(run({"add-images", bun, "--recursive", image}), 2);
   EXPECT_EQ(run({"footprints"}), 2);
   EXPECT_EQ(run({"footprints", root + "/none.bun"}), 1);
 
   ASSERT_EQ(run({"add-images", bun, image, smaller}), 0);
-  EXPECT_NE(readText(bun), before);
+  EXPECT_NE(ReadText(bun), before);
   ASSERT_EQ(run({"footprints", bun}), 0);
   EXPECT_NE(out.str().find("Footprint a: none (no GPS/IMU data)"), std::string::npos) << out.str();
   EXPECT_NE(out.str().find("Total area: 0.000 km^2"), std::string::npos);

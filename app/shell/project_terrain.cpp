@@ -39,14 +39,14 @@ bool ProjectTerrain::LoadForProject(const CVantriProject& project) {
 
 bool ProjectTerrain::LoadForImages(const CVantriProject& project) {
   Release();
-  return aat::loadSrtmForProjectImages(project, &model_);
+  return aat::LoadSrtmForProjectImages(project, &model_);
 }
 
 bool ProjectTerrain::LoadExternal(const CVantriProject& project, const std::string& path) {
   Release();
   GDALDatasetUniquePtr dataset(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY,
                                                  nullptr, nullptr, nullptr));
-  if (dataset == nullptr || !aat::isValidExternalDem(dataset.get())) return false;
+  if (dataset == nullptr || !aat::IsValidExternalDem(dataset.get())) return false;
   project_to_dem_.reset(projectToDem(project, dataset.get()));
   model_.sampler = std::make_unique<aat::CDemUtils>(dataset.get(), project_to_dem_.get());
   model_.dataset = std::move(dataset);

@@ -4,7 +4,6 @@
 
 #include <iosfwd>
 #include <string>
-#include <vector>
 
 namespace vantri {
 class UserInterface;
@@ -12,10 +11,9 @@ class UserInterface;
 
 namespace vantri::shell {
 
-// Exit code 0 when the report was written (also when result files are missing or damaged: the
-// report and the standard error name them), 1 when the project cannot be opened or the file cannot
-// be written, 2 for a bad command line.
-int RunReportCommand(const std::vector<std::string>& args, UserInterface& ui, std::ostream& out,
-                     std::ostream& err);
+// True when the report was written (also when result files are missing or damaged: the report
+// and `err` name them); false when the project cannot be opened or the file cannot be written.
+bool WriteReportOfProjectFile(const std::string& project_path, UserInterface& ui, std::ostream& out,
+                              std::ostream& err);
 
 }  // namespace vantri::shell

@@ -7,6 +7,7 @@
 
 #include "report/sample_results.h"
 #include "shell/cli.h"
+#include "testing/temp_folder.h"
 
 namespace vantri::shell {
 namespace {
@@ -16,8 +17,7 @@ namespace fs = std::filesystem;
 class ReportCommandTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() / ("vantri_report_command_" + std::to_string(::getpid()));
-    fs::remove_all(root_);
+    root_ = temp_.path();
     fs::create_directories(root_ / "home");
     setenv("VANTRI_HOME", (root_ / "home").c_str(), 1);
     std::string error;
@@ -25,7 +25,6 @@ class ReportCommandTest : public ::testing::Test {
                                                     (root_ / "job").string(), "job", {}, &error))
         << error;
   }
-  void TearDown() override { fs::remove_all(root_); }
 
   int Report(const std::vector<std::string>& args) {
     std::istringstream in;
@@ -36,6 +35,7 @@ class ReportCommandTest : public ::testing::Test {
     return vantri::shell::RunCommandLine(line, in, out_, err_);
   }
 
+  test_support::TempFolder temp_;
   fs::path root_;
   std::ostringstream out_, err_;
 };

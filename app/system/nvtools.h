@@ -114,7 +114,7 @@ MemoryStatus read_memory_status();
 std::string profile_path();
 std::string data_folder();
 // <data folder>/VTR/passports, created with its parents.
-std::string passport_archive_folder();
+std::string PassportArchiveFolder();
 // A small INI file in the Windows private-profile layout ("[section]", "key=value"), read with
 // CR-LF or LF line ends. Section and key names compare without regard to case; order is kept.
 class IniFile {

@@ -107,7 +107,7 @@ TEST(SpecialFolders, DataFolderUnderTheTestHomeAndProgramFolder) {
   const std::string data = NVT_GetSpecialFolder(NVT_FOLDER_COMMON_APPDATA);
   EXPECT_EQ(data, home.folder() / "vantri");
   EXPECT_TRUE(std::filesystem::is_directory(data));
-  EXPECT_EQ(vantri::passport_archive_folder(), data + "/VTR/passports");
+  EXPECT_EQ(vantri::PassportArchiveFolder(), data + "/VTR/passports");
   EXPECT_TRUE(std::filesystem::is_directory(data + "/VTR/passports"));
 
   char self[PATH_MAX] = {};

@@ -181,7 +181,7 @@ std::string profile_path() { return config_root() + "/vantri/profile.ini"; }
 
 std::string data_folder() { return data_root() + "/vantri"; }
 
-std::string passport_archive_folder() {
+std::string PassportArchiveFolder() {
   const std::string folder = data_folder() + "/VTR/passports";
   system::MakeFolders(folder);
   return folder;

@@ -384,7 +384,7 @@ void MainWindow::SrtmSourceCommand() {
 }
 
 void MainWindow::ExternalDemCommand() {
-  if (aat::useExternalDemCommand(project_, ui_)) {
+  if (aat::UseExternalDemCommand(project_, ui_)) {
     SaveProject(project_);
     if (update_terrain) update_terrain(project_, ui_);
   }
@@ -497,7 +497,7 @@ void MainWindow::PointManagerCommand(points::PointKind kind) {
                                 std::vector<import::SFIO_ControlPoint>* records) {
     import::PointImportModel model(mode, ui_);
     return RunImportDialog(parent, model, [&] {
-      return import::importControlPointsIntoProject(model, project_, records);
+      return import::ImportControlPointsIntoProject(model, project_, records);
     });
   };
   dialog.on_collimate = [this, kind](const std::string& name) { CollimatePoint(kind, name); };

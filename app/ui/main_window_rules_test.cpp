@@ -8,6 +8,7 @@
 
 #include "platform/ui.h"
 #include "testing/scripted_ui.h"
+#include "testing/temp_folder.h"
 
 namespace vantri::ui {
 namespace {
@@ -140,8 +141,8 @@ TEST(MainWindowCommands, ExitAsksAndTheTutorialReportsItsAbsence) {
   EXPECT_EQ(ui.shown[0].text, "Do you really want to exit?");
   EXPECT_EQ(ui.shown[0].icon, MessageIcon::kQuestion);
 
-  const auto folder = std::filesystem::temp_directory_path() / "vantri_tutorial_test";
-  std::filesystem::remove_all(folder);
+  const test_support::TempFolder temp;
+  const std::filesystem::path folder = temp / "install";
   EXPECT_FALSE(OpenTutorial(ui, folder.string(), "vantri"));
   EXPECT_EQ(ui.LastText(), kTutorialMissing);
   EXPECT_EQ(ui.shown.back().icon, MessageIcon::kExclamation);
@@ -150,7 +151,6 @@ TEST(MainWindowCommands, ExitAsksAndTheTutorialReportsItsAbsence) {
   std::ofstream(folder / "tutorial" / "vantri.html") << "<html></html>";
   EXPECT_EQ(FindTutorial(folder.string(), "vantri"),
             (folder / "tutorial" / "vantri.html").string());
-  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

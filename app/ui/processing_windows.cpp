@@ -176,7 +176,7 @@ void SearchProgressWindow::Run() {
   ui_.SetAbort(false);
   ui_.StartOperationClock();
   aat::ElevationModel srtm;
-  aat::loadSrtmForProjectImages(project_, &srtm);
+  aat::LoadSrtmForProjectImages(project_, &srtm);
   int result = 0;
   std::string reason;
   {

@@ -413,7 +413,7 @@ std::string RunPassportEditorDialog(QWidget* parent, UserInterface& ui,
 bool RunNewProjectDialog(QWidget* parent, UserInterface& ui, NewProjectChoice* choice) {
   NewProjectDialog dialog(parent, ui);
   if (dialog.exec() != QDialog::Accepted) return false;
-  PassportManager manager(ui, passport_archive_folder());
+  PassportManager manager(ui, PassportArchiveFolder());
   if (!RunPassportManagerDialog(parent, manager, ui)) return false;
   choice->parent_folder = dialog.Folder();
   choice->name = dialog.Name();
@@ -477,7 +477,7 @@ ImagesManagerDialog::ImagesManagerDialog(::ImagesManager& manager, CVantriProjec
     manager_.ImportGpsImu([this](CVantriProject& project) {
       import::PointImportModel model(import::ImportMode::kGpsImu, ui_);
       return RunImportDialog(this, model,
-                             [&] { return import::importGpsImuIntoProject(model, project); });
+                             [&] { return import::ImportGpsImuIntoProject(model, project); });
     });
     Changed();
   });

@@ -38,8 +38,8 @@ const char* icon_name(MessageIcon icon) {
   return "information";
 }
 
-std::string format_log_line(std::string_view message, const std::tm& local_now,
-                            std::chrono::seconds elapsed, const MemoryStatus& memory) {
+std::string FormatLogLine(std::string_view message, const std::tm& local_now,
+                          std::chrono::seconds elapsed, const MemoryStatus& memory) {
   const long long total_seconds = elapsed.count() < 0 ? 0 : elapsed.count();
   const int minutes = static_cast<int>(total_seconds / 60);
   const int seconds = static_cast<int>(total_seconds % 60);
@@ -71,7 +71,7 @@ void UserInterface::Log(std::string_view message) {
   } else {
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::seconds>(SteadyNow() - clock_start_);
-    AppendLogLine(format_log_line(message, LocalNow(), elapsed, Memory()));
+    AppendLogLine(FormatLogLine(message, LocalNow(), elapsed, Memory()));
   }
   PumpMessages();
 }

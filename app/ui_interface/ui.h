@@ -36,8 +36,8 @@ struct FileFilter {
 // with the local day, month, year, hour, minute, second of `now`, the whole minutes and remaining
 // seconds of `elapsed`, the message, the used memory (total - available, MiB rounded down) and the
 // total memory (MiB rounded up).
-std::string format_log_line(std::string_view message, const std::tm& local_now,
-                            std::chrono::seconds elapsed, const MemoryStatus& memory);
+std::string FormatLogLine(std::string_view message, const std::tm& local_now,
+                          std::chrono::seconds elapsed, const MemoryStatus& memory);
 
 class UserInterface {
  public:
@@ -71,7 +71,7 @@ class UserInterface {
   virtual void SetProgressPosition(int position) = 0;
   virtual void SetProgressText(std::string_view text) = 0;
 
-  // Receives a finished log line (format_log_line) or an empty line; newest first in the log list.
+  // Receives a finished log line (FormatLogLine) or an empty line; newest first in the log list.
   virtual void AppendLogLine(std::string_view line) = 0;
 
   // Dispatches pending window messages; the console and scripted forms have none.

@@ -32,13 +32,13 @@ std::tm local_time(int year, int month, int day, int hour, int minute, int secon
 TEST(LogLine, DayMonthYearElapsedMinutesSecondsAndMemoryRounding) {
   // 8 GiB + 1 byte total rounds up; 3 GiB - 1 byte used rounds down.
   const MemoryStatus memory{8192 * kMiB + 1, 8192 * kMiB + 1 - (3072 * kMiB - 1)};
-  EXPECT_EQ(vantri::format_log_line("12 images added", local_time(2026, 3, 7, 9, 5, 3),
-                                    std::chrono::seconds(3 * 60 + 7), memory),
+  EXPECT_EQ(vantri::FormatLogLine("12 images added", local_time(2026, 3, 7, 9, 5, 3),
+                                  std::chrono::seconds(3 * 60 + 7), memory),
             "07/03/2026 - 09:05:03 - (elpsed time 0003:07) 12 images added - physical RAM: "
             "3071MB/8193MB");
   // Long runs keep counting minutes past the hour; a percent sign is printed as it is.
-  EXPECT_EQ(vantri::format_log_line("100% done", local_time(1999, 12, 31, 23, 59, 59),
-                                    std::chrono::seconds(10000 * 60 + 59), {2 * kMiB, 2 * kMiB}),
+  EXPECT_EQ(vantri::FormatLogLine("100% done", local_time(1999, 12, 31, 23, 59, 59),
+                                  std::chrono::seconds(10000 * 60 + 59), {2 * kMiB, 2 * kMiB}),
             "31/12/1999 - 23:59:59 - (elpsed time 10000:59) 100% done - physical RAM: 0MB/2MB");
 }
 
