@@ -8,13 +8,13 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 4096) return 0;
   vantri::formula::FormulaParser parser;
-  parser.defineVariable("x", 0.25);
-  parser.defineVariable("y", -1.5);
-  parser.defineVariable("r", 3.0);
-  if (parser.compile(fuzzing::AsText(data, size))) {
-    parser.evaluate();
+  parser.DefineVariable("x", 0.25);
+  parser.DefineVariable("y", -1.5);
+  parser.DefineVariable("r", 3.0);
+  if (parser.Compile(fuzzing::AsText(data, size))) {
+    parser.Evaluate();
   } else {
-    parser.errorText();
+    parser.ErrorText();
   }
   return 0;
 }
