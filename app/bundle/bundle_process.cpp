@@ -689,7 +689,26 @@ bool BundleRun::RunControlAdjustment() {
     if (adjusted[s])
       kept.push_back(std::move(state_->selected[s]));
   state_->selected = std::move(kept);
+  WarnAboutWeaklyTiedImages();
   return true;
+}
+
+// An image held by fewer than three tie points is barely tied to the block: its
+// orientation then rests on the control points and the GPS/IMU alone and may be
+// far off without the figures of the run showing it. Say so in the log.
+void BundleRun::WarnAboutWeaklyTiedImages() {
+  constexpr int kMinTiePoints = 3;
+  const CVantriProject &project = state_->project;
+  std::vector<int> ties(state_->camera_of_image.size(), 0);
+  for (const CSSBAPoint &point : state_->selected)
+    for (const CSSBAColl &m : point.measurements)
+      if (m.camera >= 0 && m.camera < static_cast<int>(ties.size()))
+        ++ties[m.camera];
+  for (size_t i = 0; i < ties.size(); ++i)
+    if (state_->camera_of_image[i] >= 0 && ties[i] < kMinTiePoints)
+      Log(Formatted("WARNING: image %s has %d tie points: its orientation rests "
+                    "on the control points and GPS/IMU only",
+                    project.Image(static_cast<int>(i))->Name().c_str(), ties[i]));
 }
 
 // The adjusted cameras become the project's orientations (project coordinates)

@@ -73,6 +73,7 @@ private:
   void GeoreferenceBlock();
   bool Refine();
   bool AdjustOnControlPoints();
+  void WarnAboutWeaklyTiedImages();
   bool BuildCameraList();
   void ReadControlPoints();
   void FitControlRigidly();

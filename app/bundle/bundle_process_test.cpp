@@ -103,8 +103,8 @@ protected:
   }
 
   // 7 x 7 tie points on gently rolling ground, exactly projected into every
-  // image.
-  void WriteBlock() {
+  // image (`sparse_image` sees at most the first two of them).
+  void WriteBlock(int sparse_image = -1) {
     std::vector<CSSBAPoint> points;
     for (int j = 0; j < 7; ++j)
       for (int i = 0; i < 7; ++i) {
@@ -116,6 +116,8 @@ protected:
               orientations_[image].Pt3dToPix({point.X, point.Y, point.Z});
           if (pixel.x() < 0 || pixel.x() >= 1000 || pixel.y() < 0 ||
               pixel.y() >= 800)
+            continue;
+          if (image == sparse_image && points.size() >= 2)
             continue;
           point.measurements.emplace_back(image, 0, pixel.x(), pixel.y());
         }
@@ -437,6 +439,25 @@ TEST_F(TinyBlock, AdjustsOntoTheControlPointsAndWritesOrientationFiles) {
   EXPECT_FALSE(project_.busy);
   ASSERT_FALSE(ui_.log_lines.empty());
   EXPECT_NE(ui_.log_lines.back().find("end Bundle process"), std::string::npos);
+}
+
+// An image held by fewer than three tie points is named in the log; the well
+// tied ones are not.
+TEST_F(TinyBlock, LogNamesImagesWithTooFewTiePoints) {
+  ASSERT_EQ(Run(), 1) << last_message_;
+  for (const std::string &line : ui_.log_lines)
+    EXPECT_EQ(line.find("WARNING: image"), std::string::npos) << line;
+
+  WriteBlock(3);
+  ui_.log_lines.clear();
+  ASSERT_EQ(Run(), 1) << last_message_;
+  int warnings = 0;
+  for (const std::string &line : ui_.log_lines)
+    if (line.find("WARNING: image") != std::string::npos) {
+      ++warnings;
+      EXPECT_NE(line.find("WARNING: image img3 has "), std::string::npos) << line;
+    }
+  EXPECT_EQ(warnings, 1);
 }
 
 // Stopped by the iteration limit, the adjustment must not read as converged.
