@@ -288,12 +288,6 @@ void AddImageSymbols(DisplayModel& model, const ImageMovement& m, const DisplayS
 
 }  // namespace
 
-double WrapAngle(double difference) {
-  double wrapped = std::remainder(difference, 2 * kPi);  // [-pi, pi]
-  if (wrapped <= -kPi) wrapped += 2 * kPi;
-  return wrapped;
-}
-
 double ZeroBelowTolerance(double difference) {
   return std::fabs(difference) < kTolerance ? 0.0 : difference;
 }

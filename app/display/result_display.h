@@ -19,6 +19,7 @@
 #include "project/project.h"
 #include "project/quality_thresholds.h"
 #include "report/result_files.h"
+#include "report/statistics.h"
 
 namespace vantri {
 class UserInterface;
@@ -33,8 +34,8 @@ inline constexpr int kChipSizePx = 64;
 
 // --- Rules ------------------------------------------------------------------------------------
 
-// An angle difference wrapped into (-pi, pi] by whole turns.
-double WrapAngle(double difference);
+// An angle difference wrapped into (-pi, pi] by whole turns (the report's rule).
+using report::WrapAngle;
 // A difference smaller than 1e-6 in magnitude counts as 0.
 double ZeroBelowTolerance(double difference);
 
