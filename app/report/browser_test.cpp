@@ -46,12 +46,7 @@ std::string FindProgram(const std::vector<std::string>& names) {
   return {};
 }
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string ReadFile(const fs::path& path) { return test_support::ReadFile(path.string()); }
 
 int Count(const std::string& text, const std::string& what) {
   int count = 0;
