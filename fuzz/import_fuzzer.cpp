@@ -18,19 +18,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto mode = static_cast<ImportMode>(data[0] % 3);
   vantri::ScriptedUi ui;
   vantri::import::PointImportModel model(mode, ui);
-  model.setParsingOptions("#", kSeparators[(data[0] >> 2) % 4]);
-  if (!model.openFile(path)) return 0;
-  model.selectAll();
+  model.SetParsingOptions("#", kSeparators[(data[0] >> 2) % 4]);
+  if (!model.OpenFile(path)) return 0;
+  model.SelectAll();
   if (mode == ImportMode::kGpsImu) {
     // The angle conversions run over every cell, as the degree and grad menu entries do.
-    model.runColumnCommand(model.targetColumn("Omega"), model.columnMenu(4).at(0));
+    model.RunColumnCommand(model.TargetColumn("Omega"), model.ColumnMenu(4).at(0));
     vantri::import::GpsImuRecords records;
-    model.readGpsImuRecords(&records);
+    model.ReadGpsImuRecords(&records);
   } else {
-    model.runColumnCommand(model.targetColumn("X"), model.columnMenu(1).at(0));
+    model.RunColumnCommand(model.TargetColumn("X"), model.ColumnMenu(1).at(0));
     std::vector<vantri::import::SFIO_ControlPoint> records;
     double min_x = 0.0, min_y = 0.0;
-    model.importControlPoints(&records, &min_x, &min_y);
+    model.ImportControlPoints(&records, &min_x, &min_y);
   }
   return 0;
 }

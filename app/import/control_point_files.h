@@ -10,13 +10,17 @@
 
 namespace vantri::import {
 
-// Every record whose name (case-insensitive) is not yet in the file becomes a new point with the
-// next identifier (largest identifier + 1, the largest taken as at least 100000), its name,
-// X, Y, Z and, when positive, its variances; names already present are skipped. A missing file
-// starts empty. The file is written only when a point was added. Returns 1 on success (also when
-// nothing was new), 0 when the existing file cannot be read or the new one cannot be written;
-// `added` receives the number of new points.
-int addImportedPoints(const std::string& collection_path,
-                      const std::vector<SFIO_ControlPoint>& records, int* added);
+// Every record whose name (without regard to case) is not in the map yet becomes a new point
+// with the next identifier (largest identifier + 1, the largest taken as at least 100000), its
+// name, X, Y, Z and, when positive, its variances (anything else leaves them undefined); names
+// already present are skipped. Returns the number of points added.
+int AddImportedPoints(const std::vector<SFIO_ControlPoint>& records, CGCPCollMap* points);
+
+// The same on a point-collection file: a missing file starts empty, and the file is written only
+// when a point was added. Returns 1 on success (also when nothing was new), 0 when the existing
+// file cannot be read or the new one cannot be written; `added` receives the number of new
+// points.
+int AddImportedPointsToFile(const std::string& collection_path,
+                            const std::vector<SFIO_ControlPoint>& records, int* added);
 
 }  // namespace vantri::import

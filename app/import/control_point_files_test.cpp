@@ -12,7 +12,7 @@
 namespace vantri::import {
 namespace {
 
-SFIO_ControlPoint record(const std::string& id, double x, double var_xy = 0.0) {
+SFIO_ControlPoint Record(const std::string& id, double x, double var_xy = 0.0) {
   SFIO_ControlPoint point{};
   SetRecordId(point.id, id);
   point.x = x;
@@ -29,9 +29,9 @@ TEST(ControlPointFilesTest, NewNamesAreAddedWithTheNextIdentifier) {
   const std::string folder = temp.path();
   const std::string path = folder + "/GCP.col";
   int added = 0;
-  ASSERT_EQ(addImportedPoints(path, {record("a", 10.0, 0.04), record("b", 20.0)}, &added), 1);
+  ASSERT_EQ(AddImportedPointsToFile(path, {Record("a", 10.0, 0.04), Record("b", 20.0)}, &added), 1);
   EXPECT_EQ(added, 2);
-  ASSERT_EQ(addImportedPoints(path, {record("B", 99.0), record("c", 30.0)}, &added), 1);
+  ASSERT_EQ(AddImportedPointsToFile(path, {Record("B", 99.0), Record("c", 30.0)}, &added), 1);
   EXPECT_EQ(added, 1) << "names compare without regard to case";
 
   CGCPCollMap points;
@@ -45,7 +45,7 @@ TEST(ControlPointFilesTest, NewNamesAreAddedWithTheNextIdentifier) {
   EXPECT_EQ(points["c"].z, 32.0);
 
   std::ofstream(path, std::ios::binary) << "garbage";
-  EXPECT_EQ(addImportedPoints(path, {record("d", 1.0)}, &added), 0);
+  EXPECT_EQ(AddImportedPointsToFile(path, {Record("d", 1.0)}, &added), 0);
   std::filesystem::remove_all(folder);
 }
 

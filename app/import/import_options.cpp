@@ -49,21 +49,21 @@ std::string CheckImportOptions(ImportMode mode, const ImportOptions& options) {
 
 std::string ApplyImportOptions(const ImportOptions& options, PointImportModel* model) {
   if (options.has_separators || options.has_comments)
-    model->setParsingOptions(options.has_comments ? options.comments : model->comments(),
+    model->SetParsingOptions(options.has_comments ? options.comments : model->comments(),
                              options.has_separators ? options.separators : model->separators());
   if (!options.columns.empty()) {
-    const int count = static_cast<int>(model->targetColumns().size());
-    for (int k = 0; k < count; ++k) model->assign(k, -1);
+    const int count = static_cast<int>(model->target_columns().size());
+    for (int k = 0; k < count; ++k) model->Assign(k, -1);
     for (std::size_t source = 0; source < options.columns.size(); ++source) {
-      const std::string title = TargetTitle(options.columns[source], model->targetColumns());
+      const std::string title = TargetTitle(options.columns[source], model->target_columns());
       if (title == "?") return "Unknown column \"" + options.columns[source] + "\"";
-      if (!title.empty()) model->assign(model->targetColumn(title), static_cast<int>(source));
+      if (!title.empty()) model->Assign(model->TargetColumn(title), static_cast<int>(source));
     }
   }
   if (model->mode() == ImportMode::kGpsImu && options.angles != "rad") {
     const char* command = options.angles == "deg" ? kDegToRad : kGradToRad;
     for (const char* angle : {"Omega", "Phi", "Kappa"})
-      model->runColumnCommand(model->targetColumn(angle), command);
+      model->RunColumnCommand(model->TargetColumn(angle), command);
   }
   return {};
 }
@@ -71,7 +71,7 @@ std::string ApplyImportOptions(const ImportOptions& options, PointImportModel* m
 std::string TargetTitlesText(ImportMode mode, UserInterface& ui) {
   PointImportModel model(mode, ui);
   std::string text;
-  for (const auto& title : model.targetColumns()) text += (text.empty() ? "" : ", ") + title;
+  for (const auto& title : model.target_columns()) text += (text.empty() ? "" : ", ") + title;
   return text;
 }
 

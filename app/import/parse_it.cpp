@@ -7,9 +7,9 @@
 
 namespace vantri::import {
 
-int CParseField::toInt() const { return std::atoi(text_.c_str()); }
-long CParseField::toLong() const { return std::atol(text_.c_str()); }
-double CParseField::toDouble() const { return std::atof(text_.c_str()); }
+int CParseField::ToInt() const { return std::atoi(text_.c_str()); }
+long CParseField::ToLong() const { return std::atol(text_.c_str()); }
+double CParseField::ToDouble() const { return std::atof(text_.c_str()); }
 
 std::vector<std::string> SplitFields(std::string_view text, std::string_view separators) {
   std::vector<std::string> fields;
@@ -31,7 +31,7 @@ std::vector<std::string> SplitFields(std::string_view text, std::string_view sep
   return fields;
 }
 
-bool CParseIt::loadFile(const std::string& path) {
+bool CParseIt::LoadFile(const std::string& path) {
   if (loaded_) return false;
   std::string content;
   if (ReadRegularFile(path, &content) != ReadFileStatus::kOk || content.empty()) return false;
@@ -40,63 +40,63 @@ bool CParseIt::loadFile(const std::string& path) {
   return true;
 }
 
-void CParseIt::setSeparators(std::string_view separators) {
+void CParseIt::SetSeparators(std::string_view separators) {
   separators_ = std::string(separators.substr(0, kMaxSeparators));
 }
 
-bool CParseIt::parse(std::string_view text, std::string_view separators) {
+bool CParseIt::Parse(std::string_view text, std::string_view separators) {
   if (loaded_) return false;
   text_ = std::string(text);
   loaded_ = true;
-  setSeparators(separators);
-  return parse();
+  SetSeparators(separators);
+  return Parse();
 }
 
-bool CParseIt::parse() {
+bool CParseIt::Parse() {
   if (!loaded_) return false;
   fields_.clear();
   for (auto& text : SplitFields(text_, separators_)) fields_.emplace_back(std::move(text));
   return true;
 }
 
-const CParseField* CParseIt::at(int index) const {
-  if (index < 1 || index > fieldCount()) return nullptr;
+const CParseField* CParseIt::At(int index) const {
+  if (index < 1 || index > FieldCount()) return nullptr;
   return &fields_[index - 1];
 }
 
-bool CParseIt::field(int index, std::string* text) const {
-  const CParseField* f = at(index);
+bool CParseIt::Field(int index, std::string* text) const {
+  const CParseField* f = At(index);
   *text = f ? f->text() : std::string();
   return f != nullptr;
 }
 
-bool CParseIt::field(int index, char* buffer, std::size_t size) const {
+bool CParseIt::Field(int index, char* buffer, std::size_t size) const {
   if (size == 0) return false;
-  const CParseField* f = at(index);
+  const CParseField* f = At(index);
   const std::size_t n = f ? std::min(f->text().size(), size - 1) : 0;
   if (n > 0) std::memcpy(buffer, f->text().data(), n);
   buffer[n] = '\0';
   return f != nullptr;
 }
 
-bool CParseIt::fieldInt(int index, int* value) const {
-  const CParseField* f = at(index);
-  if (f) *value = f->toInt();
+bool CParseIt::FieldInt(int index, int* value) const {
+  const CParseField* f = At(index);
+  if (f) *value = f->ToInt();
   return f != nullptr;
 }
 
-bool CParseIt::fieldLong(int index, long* value) const {
-  const CParseField* f = at(index);
-  if (f) *value = f->toLong();
+bool CParseIt::FieldLong(int index, long* value) const {
+  const CParseField* f = At(index);
+  if (f) *value = f->ToLong();
   return f != nullptr;
 }
 
-bool CParseIt::fieldDouble(int index, double* value) const {
-  const CParseField* f = at(index);
-  if (f) *value = f->toDouble();
+bool CParseIt::FieldDouble(int index, double* value) const {
+  const CParseField* f = At(index);
+  if (f) *value = f->ToDouble();
   return f != nullptr;
 }
 
-bool CParseIt::isSeparator(char c) const { return separators_.find(c) != std::string::npos; }
+bool CParseIt::IsSeparator(char c) const { return separators_.find(c) != std::string::npos; }
 
 }  // namespace vantri::import

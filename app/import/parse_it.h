@@ -22,9 +22,9 @@ class CParseField {
 
   const std::string& text() const { return text_; }
   // Plain numeric conversions of the leading number: 0 for non-numeric text, no error report.
-  int toInt() const;
-  long toLong() const;
-  double toDouble() const;
+  int ToInt() const;
+  long ToLong() const;
+  double ToDouble() const;
 
  private:
   std::string text_;
@@ -38,32 +38,32 @@ class CParseIt {
   // Reads the whole file into the parse text; true when at least one byte was read. False, never
   // an exception, for a folder, a device or a file over the read cap. Does nothing (and returns
   // false) when a text is already loaded.
-  bool loadFile(const std::string& path);
+  bool LoadFile(const std::string& path);
   // Keeps the first kMaxSeparators characters.
-  void setSeparators(std::string_view separators);
+  void SetSeparators(std::string_view separators);
   const std::string& separators() const { return separators_; }
   // Takes `text` as the parse text and splits it with `separators`; false (and nothing changes)
   // when a text is already loaded.
-  bool parse(std::string_view text, std::string_view separators);
+  bool Parse(std::string_view text, std::string_view separators);
   // Splits the loaded text with the current separators; false without a text.
-  bool parse();
+  bool Parse();
 
-  int fieldCount() const { return static_cast<int>(fields_.size()); }
+  int FieldCount() const { return static_cast<int>(fields_.size()); }
   const std::vector<CParseField>& fields() const { return fields_; }
   // Field access by 1-based index. An index below 1 or above the count gives an empty text (or
   // leaves the value untouched) and false.
-  bool field(int index, std::string* text) const;
+  bool Field(int index, std::string* text) const;
   // Copies at most size - 1 characters and terminates the buffer; false when the field does not
   // exist (the buffer then holds an empty text).
-  bool field(int index, char* buffer, std::size_t size) const;
-  bool fieldInt(int index, int* value) const;
-  bool fieldLong(int index, long* value) const;
-  bool fieldDouble(int index, double* value) const;
+  bool Field(int index, char* buffer, std::size_t size) const;
+  bool FieldInt(int index, int* value) const;
+  bool FieldLong(int index, long* value) const;
+  bool FieldDouble(int index, double* value) const;
 
-  bool isSeparator(char c) const;
+  bool IsSeparator(char c) const;
 
  private:
-  const CParseField* at(int index) const;
+  const CParseField* At(int index) const;
 
   std::string text_;
   bool loaded_ = false;

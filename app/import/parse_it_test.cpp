@@ -14,9 +14,9 @@ namespace {
 
 using Fields = std::vector<std::string>;
 
-Fields split(const std::string& text, const std::string& separators) {
+Fields Split(const std::string& text, const std::string& separators) {
   CParseIt parser;
-  EXPECT_TRUE(parser.parse(text, separators));
+  EXPECT_TRUE(parser.Parse(text, separators));
   Fields out;
   for (const auto& f : parser.fields()) out.push_back(f.text());
   return out;
@@ -26,64 +26,64 @@ Fields split(const std::string& text, const std::string& separators) {
 const std::string kImportSeparators = std::string(", ;") + '\t';
 
 TEST(CParseItTest, SpaceCollapsingAndEmptyFields) {
-  EXPECT_EQ(split("p1 10.5 20 30", kImportSeparators), (Fields{"p1", "10.5", "20", "30"}));
-  EXPECT_EQ(split("p1,10.5,20,30", kImportSeparators), (Fields{"p1", "10.5", "20", "30"}));
-  EXPECT_EQ(split("p1, 10.5", kImportSeparators), (Fields{"p1", "", "10.5"}));
-  EXPECT_EQ(split("   p1    2", kImportSeparators), (Fields{"p1", "2"}));
-  EXPECT_EQ(split("p1,,2", kImportSeparators), (Fields{"p1", "", "2"}));
-  EXPECT_EQ(split("p1\t\t2", kImportSeparators), (Fields{"p1", "", "2"}));
-  EXPECT_EQ(split("p1 ,2", kImportSeparators), (Fields{"p1", "", "2"}));
-  EXPECT_EQ(split("p1,2,", kImportSeparators), (Fields{"p1", "2", ""}));
-  EXPECT_EQ(split("p1 2 ", kImportSeparators), (Fields{"p1", "2", ""}));
-  EXPECT_EQ(split("", kImportSeparators), (Fields{""}));
+  EXPECT_EQ(Split("p1 10.5 20 30", kImportSeparators), (Fields{"p1", "10.5", "20", "30"}));
+  EXPECT_EQ(Split("p1,10.5,20,30", kImportSeparators), (Fields{"p1", "10.5", "20", "30"}));
+  EXPECT_EQ(Split("p1, 10.5", kImportSeparators), (Fields{"p1", "", "10.5"}));
+  EXPECT_EQ(Split("   p1    2", kImportSeparators), (Fields{"p1", "2"}));
+  EXPECT_EQ(Split("p1,,2", kImportSeparators), (Fields{"p1", "", "2"}));
+  EXPECT_EQ(Split("p1\t\t2", kImportSeparators), (Fields{"p1", "", "2"}));
+  EXPECT_EQ(Split("p1 ,2", kImportSeparators), (Fields{"p1", "", "2"}));
+  EXPECT_EQ(Split("p1,2,", kImportSeparators), (Fields{"p1", "2", ""}));
+  EXPECT_EQ(Split("p1 2 ", kImportSeparators), (Fields{"p1", "2", ""}));
+  EXPECT_EQ(Split("", kImportSeparators), (Fields{""}));
   // A space that is not a separator is data; there is no quoting.
-  EXPECT_EQ(split("my point,\"1,5\"", ","), (Fields{"my point", "\"1", "5\""}));
+  EXPECT_EQ(Split("my point,\"1,5\"", ","), (Fields{"my point", "\"1", "5\""}));
 }
 
 TEST(CParseItTest, LinesOfACrLfText) {
-  EXPECT_EQ(split("a\r\nb\r\n", "\n\r"), (Fields{"a", "", "b", "", ""}));
-  EXPECT_EQ(split("a\n\nb", "\n\r"), (Fields{"a", "", "b"}));
+  EXPECT_EQ(Split("a\r\nb\r\n", "\n\r"), (Fields{"a", "", "b", "", ""}));
+  EXPECT_EQ(Split("a\n\nb", "\n\r"), (Fields{"a", "", "b"}));
 }
 
 TEST(CParseItTest, SeparatorSetHoldsAtMostEightCharacters) {
   CParseIt parser;
-  parser.setSeparators("abcdefghij");
+  parser.SetSeparators("abcdefghij");
   EXPECT_EQ(parser.separators(), "abcdefgh");
-  EXPECT_TRUE(parser.isSeparator('h'));
-  EXPECT_FALSE(parser.isSeparator('i'));
+  EXPECT_TRUE(parser.IsSeparator('h'));
+  EXPECT_FALSE(parser.IsSeparator('i'));
   CParseIt fresh;
-  EXPECT_TRUE(fresh.isSeparator(','));
-  EXPECT_FALSE(fresh.isSeparator(';'));
+  EXPECT_TRUE(fresh.IsSeparator(','));
+  EXPECT_FALSE(fresh.IsSeparator(';'));
 }
 
 TEST(CParseItTest, FieldAccessIsOneBasedAndBounded) {
   CParseIt parser;
-  ASSERT_TRUE(parser.parse("id7,12.5,-3,x", ","));
-  ASSERT_EQ(parser.fieldCount(), 4);
+  ASSERT_TRUE(parser.Parse("id7,12.5,-3,x", ","));
+  ASSERT_EQ(parser.FieldCount(), 4);
   std::string text = "old";
-  EXPECT_TRUE(parser.field(1, &text));
+  EXPECT_TRUE(parser.Field(1, &text));
   EXPECT_EQ(text, "id7");
-  EXPECT_FALSE(parser.field(0, &text));
+  EXPECT_FALSE(parser.Field(0, &text));
   EXPECT_EQ(text, "");
-  EXPECT_FALSE(parser.field(5, &text));
+  EXPECT_FALSE(parser.Field(5, &text));
 
   char small[4];
-  EXPECT_TRUE(parser.field(2, small, sizeof small));
+  EXPECT_TRUE(parser.Field(2, small, sizeof small));
   EXPECT_STREQ(small, "12.");
-  EXPECT_FALSE(parser.field(9, small, sizeof small));
+  EXPECT_FALSE(parser.Field(9, small, sizeof small));
   EXPECT_STREQ(small, "");
 
   double d = 0.0;
   int i = 0;
   long l = 0;
-  EXPECT_TRUE(parser.fieldDouble(2, &d));
+  EXPECT_TRUE(parser.FieldDouble(2, &d));
   EXPECT_EQ(d, 12.5);
-  EXPECT_TRUE(parser.fieldInt(3, &i));
+  EXPECT_TRUE(parser.FieldInt(3, &i));
   EXPECT_EQ(i, -3);
-  EXPECT_TRUE(parser.fieldLong(4, &l));
+  EXPECT_TRUE(parser.FieldLong(4, &l));
   EXPECT_EQ(l, 0) << "non-numeric text converts to 0";
   i = 42;
-  EXPECT_FALSE(parser.fieldInt(5, &i));
+  EXPECT_FALSE(parser.FieldInt(5, &i));
   EXPECT_EQ(i, 42);
 }
 
@@ -92,19 +92,19 @@ TEST(CParseItTest, LoadedTextIsKept) {
   const std::string path = temp / "load.txt";
   { std::ofstream(path, std::ios::binary) << "a;b;c"; }
   CParseIt parser;
-  ASSERT_TRUE(parser.loadFile(path));
-  EXPECT_FALSE(parser.loadFile(path)) << "a second load does nothing";
-  EXPECT_FALSE(parser.parse("x;y", ";")) << "a given text is refused once one is loaded";
-  parser.setSeparators(";");
-  ASSERT_TRUE(parser.parse());
-  EXPECT_EQ(parser.fieldCount(), 3);
+  ASSERT_TRUE(parser.LoadFile(path));
+  EXPECT_FALSE(parser.LoadFile(path)) << "a second load does nothing";
+  EXPECT_FALSE(parser.Parse("x;y", ";")) << "a given text is refused once one is loaded";
+  parser.SetSeparators(";");
+  ASSERT_TRUE(parser.Parse());
+  EXPECT_EQ(parser.FieldCount(), 3);
 
   const std::string empty = temp / "empty.txt";
   { std::ofstream(empty, std::ios::binary); }
   CParseIt other;
-  EXPECT_FALSE(other.loadFile(empty));
-  EXPECT_FALSE(other.loadFile(path + ".missing"));
-  EXPECT_FALSE(other.parse());
+  EXPECT_FALSE(other.LoadFile(empty));
+  EXPECT_FALSE(other.LoadFile(path + ".missing"));
+  EXPECT_FALSE(other.Parse());
 }
 
 // A folder, a device and a FIFO are refused without an exception (a folder once let
@@ -119,7 +119,7 @@ TEST(CParseItTest, SpecialFilesAreRefusedWithoutThrowing) {
   for (const std::string& path : {testing::TempDir(), std::string("/dev/zero"), zero_link, fifo}) {
     CParseIt parser;
     bool loaded = true;
-    EXPECT_NO_THROW(loaded = parser.loadFile(path)) << path;
+    EXPECT_NO_THROW(loaded = parser.LoadFile(path)) << path;
     EXPECT_FALSE(loaded) << path;
   }
   std::remove(fifo.c_str());

@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "parse_it.h"
+#include "project/aba_image.h"
 #include "system/files.h"
 #include "system/nvtools.h"
 #include "system/text.h"
@@ -23,7 +24,7 @@ constexpr const char* kDefaultComments = "#%@+";
 constexpr const char* kDefaultSeparators = ", ;";
 constexpr std::size_t kMaxTypedSeparators = CParseIt::kMaxSeparators - 1;  // + TAB
 
-std::vector<std::string> columnsOf(ImportMode mode) {
+std::vector<std::string> ColumnsOf(ImportMode mode) {
   switch (mode) {
     case ImportMode::kGpsImu:
       return {"ID", "X", "Y", "Z", "Omega", "Phi", "Kappa", "Var XY", "Var Z", "Var OP", "Var K"};
@@ -35,32 +36,32 @@ std::vector<std::string> columnsOf(ImportMode mode) {
   return {"ID", "X", "Y", "Z"};
 }
 
-std::string format(const char* pattern, double value) {
+std::string Format(const char* pattern, double value) {
   char buffer[512];
   std::snprintf(buffer, sizeof buffer, pattern, value);
   return buffer;
 }
 
-std::string progressiveId(int counter) {
+std::string ProgressiveId(int counter) {
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "ptc_%03d", counter);
   return buffer;
 }
 
-bool toDouble(const std::string& text, double* value) {
+bool ToDouble(const std::string& text, double* value) {
   return !text.empty() && NVT_StringToDouble(text, value) != 0;
 }
 
-bool isPlausibleCoordinate(double value) { return std::fabs(value) <= kMaxImportCoordinate; }
+bool IsPlausibleCoordinate(double value) { return std::fabs(value) <= kMaxImportCoordinate; }
 
-bool isUndefinedText(const std::string& text) { return text.empty() || text == "-"; }
+bool IsUndefinedText(const std::string& text) { return text.empty() || text == "-"; }
 
-bool isVarColumn(const std::string& title) { return title.rfind("Var ", 0) == 0; }
-bool isAngularVarColumn(const std::string& title) { return title == "Var OP" || title == "Var K"; }
-bool isAngleColumn(const std::string& title) {
+bool IsVarColumn(const std::string& title) { return title.rfind("Var ", 0) == 0; }
+bool IsAngularVarColumn(const std::string& title) { return title == "Var OP" || title == "Var K"; }
+bool IsAngleColumn(const std::string& title) {
   return title == "Omega" || title == "Phi" || title == "Kappa";
 }
-bool isCoordinateColumn(const std::string& title) {
+bool IsCoordinateColumn(const std::string& title) {
   return title == "X" || title == "Y" || title == "Z";
 }
 
@@ -73,14 +74,14 @@ void SetRecordId(char (&field)[1024], const std::string& id) {
 }
 
 PointImportModel::PointImportModel(ImportMode mode, UserInterface& ui)
-    : mode_(mode), ui_(ui), target_columns_(columnsOf(mode)) {
+    : mode_(mode), ui_(ui), target_columns_(ColumnsOf(mode)) {
   comments_ = NVT_GetUserProfileString(kProfileSection, "Comments", kDefaultComments);
   separators_ = NVT_GetUserProfileString(kProfileSection, "Separators", kDefaultSeparators)
                     .substr(0, kMaxTypedSeparators);
   for (int k = 0; k < static_cast<int>(target_columns_.size()); ++k) assignment_.push_back(k);
 }
 
-const char* PointImportModel::title() const {
+const char* PointImportModel::Title() const {
   switch (mode_) {
     case ImportMode::kGpsImu:
       return "Import GPS/IMU data";
@@ -92,58 +93,58 @@ const char* PointImportModel::title() const {
   return "Import Check Points";
 }
 
-int PointImportModel::targetColumn(const std::string& title) const {
+int PointImportModel::TargetColumn(const std::string& title) const {
   const auto it = std::find(target_columns_.begin(), target_columns_.end(), title);
   return it == target_columns_.end() ? -1 : static_cast<int>(it - target_columns_.begin());
 }
 
 // --- File, comments and separators -----------------------------------------------------------
 
-bool PointImportModel::browse() {
+bool PointImportModel::Browse() {
   std::string path;
   if (!ui_.PickOpenFile("Browse...", {{"Text files", "*.txt;*.csv"}, {"All files", "*"}},
                         NVT_GetLastBrowsedPath(), "txt", &path))
     return false;
   const auto slash = path.find_last_of("/\\");
   if (slash != std::string::npos) NVT_SetLastBrowsedPath(path.substr(0, slash));
-  return openFile(path);
+  return OpenFile(path);
 }
 
-bool PointImportModel::openFile(const std::string& path) {
+bool PointImportModel::OpenFile(const std::string& path) {
   file_path_ = path;
-  return readFile();
+  return ReadFile();
 }
 
-void PointImportModel::setComments(const std::string& comments) {
+void PointImportModel::SetComments(const std::string& comments) {
   comments_ = comments;
   NVT_WriteUserProfileString(kProfileSection, "Comments", comments_);
-  if (!file_path_.empty()) readFile();
+  if (!file_path_.empty()) ReadFile();
 }
 
-void PointImportModel::setSeparators(const std::string& separators) {
+void PointImportModel::SetSeparators(const std::string& separators) {
   separators_ = separators.substr(0, kMaxTypedSeparators);
   NVT_WriteUserProfileString(kProfileSection, "Separators", separators_);
-  if (!file_path_.empty()) readFile();
+  if (!file_path_.empty()) ReadFile();
 }
 
-void PointImportModel::setParsingOptions(const std::string& comments,
+void PointImportModel::SetParsingOptions(const std::string& comments,
                                          const std::string& separators) {
   comments_ = comments;
   separators_ = separators.substr(0, kMaxTypedSeparators);
-  if (!file_path_.empty()) readFile();
+  if (!file_path_.empty()) ReadFile();
 }
 
-bool PointImportModel::readFile() {
+bool PointImportModel::ReadFile() {
   parsed_rows_.clear();
   parsed_columns_ = 0;
   CParseIt file;
-  if (!file.loadFile(file_path_)) {
-    refillTargetGrid();
+  if (!file.LoadFile(file_path_)) {
+    RefillTargetGrid();
     ui_.ShowMessage("Unable to open the selected file!", MessageIcon::kExclamation);
     return false;
   }
-  file.setSeparators("\n\r");  // a CR-LF ending yields an empty line, skipped below
-  file.parse();
+  file.SetSeparators("\n\r");  // a CR-LF ending yields an empty line, skipped below
+  file.Parse();
   const auto& lines = file.fields();
   ui_.SetProgressRange(0, static_cast<int>(lines.size()));
   const std::string field_separators = separators_ + '\t';
@@ -152,20 +153,20 @@ bool PointImportModel::readFile() {
     const std::string& line = lines[i].text();
     if (line.empty() || comments_.find(line[0]) != std::string::npos) continue;
     CParseIt fields;
-    fields.parse(line, field_separators);
+    fields.Parse(line, field_separators);
     std::vector<std::string> row;
     for (const auto& f : fields.fields()) row.push_back(f.text());
     parsed_columns_ = std::max(parsed_columns_, static_cast<int>(row.size()));
     parsed_rows_.push_back(std::move(row));
   }
   ui_.SetProgressPosition(0);
-  refillTargetGrid();
+  RefillTargetGrid();
   return true;
 }
 
 // --- Grids and assignment --------------------------------------------------------------------
 
-void PointImportModel::refillTargetGrid() {
+void PointImportModel::RefillTargetGrid() {
   target_rows_.assign(parsed_rows_.size(), std::vector<std::string>(target_columns_.size()));
   for (std::size_t r = 0; r < parsed_rows_.size(); ++r) {
     for (std::size_t k = 0; k < target_columns_.size(); ++k) {
@@ -177,15 +178,15 @@ void PointImportModel::refillTargetGrid() {
   selected_.assign(target_rows_.size(), false);
 }
 
-const std::string& PointImportModel::cell(int row, int target_column) const {
+const std::string& PointImportModel::Cell(int row, int target_column) const {
   return target_rows_[row][target_column];
 }
 
-void PointImportModel::setCell(int row, int target_column, const std::string& text) {
+void PointImportModel::SetCell(int row, int target_column, const std::string& text) {
   target_rows_[row][target_column] = text;
 }
 
-std::vector<std::string> PointImportModel::assignmentMenu() const {
+std::vector<std::string> PointImportModel::AssignmentMenu() const {
   switch (mode_) {
     case ImportMode::kCheckPoints:
       return {"-> ID", "", "-> X", "-> Y", "-> Z"};
@@ -198,87 +199,87 @@ std::vector<std::string> PointImportModel::assignmentMenu() const {
           "-> Kappa", "", "-> Var XY", "-> Var Z", "",     "-> Var OP", "-> Var K"};
 }
 
-bool PointImportModel::chooseAssignment(int source_column, const std::string& entry) {
+bool PointImportModel::ChooseAssignment(int source_column, const std::string& entry) {
   if (entry.rfind("-> ", 0) != 0) return false;
-  const int target = targetColumn(entry.substr(3));
+  const int target = TargetColumn(entry.substr(3));
   if (target < 0 || source_column < 0) return false;
-  assign(target, source_column);
+  Assign(target, source_column);
   return true;
 }
 
-void PointImportModel::assign(int target_column, int source_column) {
+void PointImportModel::Assign(int target_column, int source_column) {
   assignment_[target_column] = source_column;
-  refillTargetGrid();
+  RefillTargetGrid();
 }
 
-void PointImportModel::resetAssignments() {
+void PointImportModel::ResetAssignments() {
   for (int k = 0; k < 4; ++k) assignment_[k] = k;
-  refillTargetGrid();
+  RefillTargetGrid();
 }
 
 // --- Column operations -----------------------------------------------------------------------
 
-std::vector<std::string> PointImportModel::columnMenu(int target_column) const {
+std::vector<std::string> PointImportModel::ColumnMenu(int target_column) const {
   const std::string& title = target_columns_[target_column];
   if (title == "ID") return {kAssignProgressiveId};
-  if (isCoordinateColumn(title)) return {kChangeSign};
-  if (isAngleColumn(title)) return {kDegToRad, kGradToRad, "", kResetContent};
-  if (isVarColumn(title)) return {kSetValueToAll, kClearAll};
+  if (IsCoordinateColumn(title)) return {kChangeSign};
+  if (IsAngleColumn(title)) return {kDegToRad, kGradToRad, "", kResetContent};
+  if (IsVarColumn(title)) return {kSetValueToAll, kClearAll};
   return {};
 }
 
-bool PointImportModel::runColumnCommand(int target_column, const std::string& entry) {
-  const auto menu = columnMenu(target_column);
+bool PointImportModel::RunColumnCommand(int target_column, const std::string& entry) {
+  const auto menu = ColumnMenu(target_column);
   if (entry.empty() || std::find(menu.begin(), menu.end(), entry) == menu.end()) return false;
   if (entry == kAssignProgressiveId) {
-    assignProgressiveIds(target_column);
+    AssignProgressiveIds(target_column);
   } else if (entry == kChangeSign) {
-    changeSign(target_column);
+    ChangeSign(target_column);
   } else if (entry == kDegToRad) {
-    convertAngles(target_column, 180.0);
+    ConvertAngles(target_column, 180.0);
   } else if (entry == kGradToRad) {
-    convertAngles(target_column, 200.0);
+    ConvertAngles(target_column, 200.0);
   } else if (entry == kResetContent || entry == kClearAll) {
-    clearColumn(target_column);
+    ClearColumn(target_column);
   } else {
-    return setValueToAll(target_column);
+    return SetValueToAll(target_column);
   }
   return true;
 }
 
-void PointImportModel::assignProgressiveIds(int column) {
+void PointImportModel::AssignProgressiveIds(int column) {
   for (std::size_t r = 0; r < target_rows_.size(); ++r)
-    target_rows_[r][column] = progressiveId(static_cast<int>(r));
+    target_rows_[r][column] = ProgressiveId(static_cast<int>(r));
 }
 
 // A cell that does not hold a number stays as it is: negating it would invent a coordinate.
-void PointImportModel::changeSign(int column) {
+void PointImportModel::ChangeSign(int column) {
   for (auto& row : target_rows_) {
     double value;
-    if (!toDouble(row[column], &value)) continue;
-    row[column] = format("%.3lf", value == 0.0 ? 0.0 : -value);
+    if (!ToDouble(row[column], &value)) continue;
+    row[column] = Format("%.3lf", value == 0.0 ? 0.0 : -value);
   }
 }
 
-void PointImportModel::convertAngles(int column, double half_turn) {
+void PointImportModel::ConvertAngles(int column, double half_turn) {
   for (auto& row : target_rows_) {
     double value;
-    if (toDouble(row[column], &value)) row[column] = format("%lf", value / half_turn * kPi);
+    if (ToDouble(row[column], &value)) row[column] = Format("%lf", value / half_turn * kPi);
   }
 }
 
-void PointImportModel::clearColumn(int column) {
+void PointImportModel::ClearColumn(int column) {
   for (auto& row : target_rows_) row[column].clear();
 }
 
-bool PointImportModel::setValueToAll(int column) {
+bool PointImportModel::SetValueToAll(int column) {
   const std::string& title = target_columns_[column];
   const std::string prompt = "Type new " + title + " (\"-\" for undef value)";
-  const bool angular = mode_ == ImportMode::kGpsImu && isAngularVarColumn(title);
+  const bool angular = mode_ == ImportMode::kGpsImu && IsAngularVarColumn(title);
   std::string text;
   for (;;) {
     if (!ui_.PromptValue(prompt, "", &text)) return false;
-    if (isUndefinedText(text)) {
+    if (IsUndefinedText(text)) {
       text = "-";
       break;
     }
@@ -297,35 +298,35 @@ bool PointImportModel::setValueToAll(int column) {
 
 // --- Selection, Save As, conversion ----------------------------------------------------------
 
-void PointImportModel::selectRow(int row, bool selected) { selected_[row] = selected; }
-void PointImportModel::selectAll() { selected_.assign(target_rows_.size(), true); }
-void PointImportModel::unselectAll() { selected_.assign(target_rows_.size(), false); }
+void PointImportModel::SelectRow(int row, bool selected) { selected_[row] = selected; }
+void PointImportModel::SelectAll() { selected_.assign(target_rows_.size(), true); }
+void PointImportModel::UnselectAll() { selected_.assign(target_rows_.size(), false); }
 
-std::vector<int> PointImportModel::selectedRows() const {
+std::vector<int> PointImportModel::SelectedRows() const {
   std::vector<int> rows;
   for (std::size_t r = 0; r < selected_.size(); ++r)
     if (selected_[r]) rows.push_back(static_cast<int>(r));
   return rows;
 }
 
-bool PointImportModel::needSelection() {
-  if (!selectedRows().empty()) return true;
+bool PointImportModel::NeedSelection() {
+  if (!SelectedRows().empty()) return true;
   ui_.ShowMessage("Make a selection", MessageIcon::kInformation);
   return false;
 }
 
-void PointImportModel::setOutputSeparator(const std::string& text) {
+void PointImportModel::SetOutputSeparator(const std::string& text) {
   output_separator_ = text.empty() ? ',' : text[0];
 }
 
-bool PointImportModel::saveAs() {
-  if (!needSelection()) return false;
+bool PointImportModel::SaveAs() {
+  if (!NeedSelection()) return false;
   std::string path;
   if (!ui_.PickSaveFile("Save As..", {{"Text files", "*.txt"}, {"All files", "*"}},
                         NVT_GetLastBrowsedPath(), "txt", &path))
     return false;
   std::string content;
-  for (int r : selectedRows()) {
+  for (int r : SelectedRows()) {
     const auto& row = target_rows_[r];
     for (std::size_t k = 0; k < row.size(); ++k) {
       if (k > 0) content += output_separator_;
@@ -338,14 +339,14 @@ bool PointImportModel::saveAs() {
   return false;
 }
 
-bool PointImportModel::convertCoordinates(CoordinateConversion& conversion) {
-  if (!needSelection()) return false;
-  const int x_col = targetColumn("X"), y_col = targetColumn("Y");
+bool PointImportModel::ConvertCoordinates(CoordinateConversion& conversion) {
+  if (!NeedSelection()) return false;
+  const int x_col = TargetColumn("X"), y_col = TargetColumn("Y");
   std::vector<std::pair<int, std::array<double, 2>>> kept;
   double sum_lon = 0.0, sum_lat = 0.0;
-  for (int r : selectedRows()) {
+  for (int r : SelectedRows()) {
     double lon, lat;
-    if (!toDouble(target_rows_[r][x_col], &lon) || !toDouble(target_rows_[r][y_col], &lat))
+    if (!ToDouble(target_rows_[r][x_col], &lon) || !ToDouble(target_rows_[r][y_col], &lat))
       continue;
     kept.push_back({r, {lon, lat}});
     sum_lon += lon;
@@ -356,47 +357,47 @@ bool PointImportModel::convertCoordinates(CoordinateConversion& conversion) {
     return false;
   }
   const double n = static_cast<double>(kept.size());
-  if (!conversion.run(sum_lat / n, sum_lon / n)) return false;
+  if (!conversion.Run(sum_lat / n, sum_lon / n)) return false;
   for (auto& [r, lon_lat] : kept) {
     double x = lon_lat[0], y = lon_lat[1];
-    if (!conversion.transform(&x, &y)) {
+    if (!conversion.Transform(&x, &y)) {
       ui_.Log("Row " + std::to_string(r + 1) + " not converted");
       continue;
     }
-    target_rows_[r][x_col] = format("%lf", x);
-    target_rows_[r][y_col] = format("%lf", y);
+    target_rows_[r][x_col] = Format("%lf", x);
+    target_rows_[r][y_col] = Format("%lf", y);
   }
   return true;
 }
 
 // --- Import ----------------------------------------------------------------------------------
 
-bool PointImportModel::importControlPoints(std::vector<SFIO_ControlPoint>* records, double* min_x,
+bool PointImportModel::ImportControlPoints(std::vector<SFIO_ControlPoint>* records, double* min_x,
                                            double* min_y) {
-  if (!needSelection()) return false;
+  if (!NeedSelection()) return false;
   records->clear();
-  const std::vector<int> rows = selectedRows();
+  const std::vector<int> rows = SelectedRows();
   ui_.SetProgressRange(0, static_cast<int>(rows.size()));
   *min_x = *min_y = std::numeric_limits<double>::max();
-  const int var_xy = targetColumn("Var XY"), var_z = targetColumn("Var Z");
+  const int var_xy = TargetColumn("Var XY"), var_z = TargetColumn("Var Z");
   for (std::size_t i = 0; i < rows.size(); ++i) {
     ui_.SetProgressPosition(static_cast<int>(i + 1));
     auto& row = target_rows_[rows[i]];
-    if (row[0].empty()) row[0] = progressiveId(id_counter_++);
+    if (row[0].empty()) row[0] = ProgressiveId(id_counter_++);
     SFIO_ControlPoint point{};
-    if (!toDouble(row[1], &point.x) || !toDouble(row[2], &point.y) || !toDouble(row[3], &point.z)) {
+    if (!ToDouble(row[1], &point.x) || !ToDouble(row[2], &point.y) || !ToDouble(row[3], &point.z)) {
       ui_.Log("Point " + row[0] + " skipped: X, Y or Z is not a number");
       continue;
     }
-    if (!isPlausibleCoordinate(point.x) || !isPlausibleCoordinate(point.y) ||
-        !isPlausibleCoordinate(point.z)) {
+    if (!IsPlausibleCoordinate(point.x) || !IsPlausibleCoordinate(point.y) ||
+        !IsPlausibleCoordinate(point.z)) {
       ui_.Log("Point " + row[0] + " (row " + std::to_string(rows[i] + 1) +
               ") refused: X, Y or Z is out of range");
       continue;
     }
     auto variance = [&](int column) {
       double value = 0.0;
-      if (column < 0 || isUndefinedText(row[column]) || !toDouble(row[column], &value)) return 0.0;
+      if (column < 0 || IsUndefinedText(row[column]) || !ToDouble(row[column], &value)) return 0.0;
       return value > 0.0 ? value : 0.0;
     };
     SetRecordId(point.id, row[0]);
@@ -414,20 +415,20 @@ bool PointImportModel::importControlPoints(std::vector<SFIO_ControlPoint>* recor
   return false;
 }
 
-bool PointImportModel::readGpsImuRecords(GpsImuRecords* records) {
-  if (!needSelection()) return false;
+bool PointImportModel::ReadGpsImuRecords(GpsImuRecords* records) {
+  if (!NeedSelection()) return false;
   *records = {};
-  for (int r : selectedRows()) {
+  for (int r : SelectedRows()) {
     const auto& row = target_rows_[r];
     double v[6];
     bool converts = true;
-    for (int k = 0; k < 6; ++k) converts = converts && toDouble(row[1 + k], &v[k]);
+    for (int k = 0; k < 6; ++k) converts = converts && ToDouble(row[1 + k], &v[k]);
     if (!converts) {
       ui_.Log("GPS/IMU row " + row[0] + " skipped: position or angles are not numbers");
       continue;
     }
-    if (!isPlausibleCoordinate(v[0]) || !isPlausibleCoordinate(v[1]) ||
-        !isPlausibleCoordinate(v[2])) {
+    if (!IsPlausibleCoordinate(v[0]) || !IsPlausibleCoordinate(v[1]) ||
+        !IsPlausibleCoordinate(v[2])) {
       ui_.Log("GPS/IMU row " + row[0] + " (row " + std::to_string(r + 1) +
               ") refused: position out of range");
       continue;
@@ -442,7 +443,7 @@ bool PointImportModel::readGpsImuRecords(GpsImuRecords* records) {
     for (int k = 0; k < 4; ++k) {
       double value;
       const bool angular = k >= 2;
-      if (isUndefinedText(row[7 + k]) || !toDouble(row[7 + k], &value) || value < 0.0 ||
+      if (IsUndefinedText(row[7 + k]) || !ToDouble(row[7 + k], &value) || value < 0.0 ||
           (angular && value > kPi))
         value = kUndefinedVariance;
       variances[k] = value;
@@ -456,18 +457,10 @@ bool PointImportModel::readGpsImuRecords(GpsImuRecords* records) {
 
 // --- Matching and local origin ---------------------------------------------------------------
 
-std::string fileTitle(const std::string& path) {
-  const auto slash = path.find_last_of("/\\");
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  const auto dot = name.find_last_of('.');
-  if (dot != std::string::npos && dot > 0) name.erase(dot);
-  return name;
-}
-
 std::vector<int> MatchRowsToImages(const std::vector<SFIO_GPSPoint>& positions,
                                    const std::vector<std::string>& image_names) {
   std::vector<std::string> titles;
-  for (const auto& p : positions) titles.push_back(system::ToLower(fileTitle(p.id)));
+  for (const auto& p : positions) titles.push_back(system::ToLower(FileTitle(p.id)));
   std::vector<int> match(image_names.size(), -1);
   for (std::size_t i = 0; i < image_names.size(); ++i) {
     const auto it = std::find(titles.begin(), titles.end(), system::ToLower(image_names[i]));

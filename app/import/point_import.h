@@ -62,9 +62,9 @@ class CoordinateConversion {
  public:
   virtual ~CoordinateConversion() = default;
   // Shows the window for points around (latitude, longitude), degrees; false when cancelled.
-  virtual bool run(double mean_latitude, double mean_longitude) = 0;
+  virtual bool Run(double mean_latitude, double mean_longitude) = 0;
   // Longitude x, latitude y (degrees) to the chosen system, in place; false when it fails.
-  virtual bool transform(double* x, double* y) = 0;
+  virtual bool Transform(double* x, double* y) = 0;
 };
 
 // Target-column commands of the column menu; an empty entry is a menu separator.
@@ -83,93 +83,93 @@ class PointImportModel {
 
   ImportMode mode() const { return mode_; }
   UserInterface& ui() const { return ui_; }
-  const char* title() const;
-  const std::vector<std::string>& targetColumns() const { return target_columns_; }
+  const char* Title() const;
+  const std::vector<std::string>& target_columns() const { return target_columns_; }
   // Index of a target column by title ("ID", "X", ...), -1 when the mode has none.
-  int targetColumn(const std::string& title) const;
+  int TargetColumn(const std::string& title) const;
 
   // --- File, comments and separators ---
   // "Browse...": asks for the file and reads it; false when cancelled or unreadable.
-  bool browse();
+  bool Browse();
   // Takes the path and reads it into the grids.
-  bool openFile(const std::string& path);
-  const std::string& filePath() const { return file_path_; }
+  bool OpenFile(const std::string& path);
+  const std::string& file_path() const { return file_path_; }
   const std::string& comments() const { return comments_; }
   const std::string& separators() const { return separators_; }
   // Edits of "Comments:" and "Separators:": stored in the profile at once, then the file is read
   // again. Typed separators are cut to 7 characters so the TAB the import adds always fits.
-  void setComments(const std::string& comments);
-  void setSeparators(const std::string& separators);
+  void SetComments(const std::string& comments);
+  void SetSeparators(const std::string& separators);
   // Comment characters and separators for this window only (the profile is not written), as a
   // batch caller passes them; the file is read again when one is open.
-  void setParsingOptions(const std::string& comments, const std::string& separators);
+  void SetParsingOptions(const std::string& comments, const std::string& separators);
   // Reads the file into the parsed grid and refills the target grid; an unreadable or empty
   // file shows "Unable to open the selected file!" and leaves both grids empty.
-  bool readFile();
+  bool ReadFile();
 
   // --- Grids ---
-  const std::vector<std::vector<std::string>>& parsedRows() const { return parsed_rows_; }
+  const std::vector<std::vector<std::string>>& parsed_rows() const { return parsed_rows_; }
   // Columns of the parsed grid, as many as the longest row has fields, each headed
   // kParsedColumnHeader (centred).
   static constexpr const char* kParsedColumnHeader = "Click..";
-  int parsedColumnCount() const { return parsed_columns_; }
+  int parsed_column_count() const { return parsed_columns_; }
   // Target grid: one row per parsed row, one cell per target column, lower case.
-  const std::vector<std::vector<std::string>>& targetRows() const { return target_rows_; }
-  const std::string& cell(int row, int target_column) const;
-  void setCell(int row, int target_column, const std::string& text);
+  const std::vector<std::vector<std::string>>& target_rows() const { return target_rows_; }
+  const std::string& Cell(int row, int target_column) const;
+  void SetCell(int row, int target_column, const std::string& text);
 
   // --- Assignment of source columns ---
-  int assignedSource(int target_column) const { return assignment_[target_column]; }
+  int AssignedSource(int target_column) const { return assignment_[target_column]; }
   // Entries of the menu of a parsed-grid column: "-> ID", "", "-> X", ... (empty: separator).
-  std::vector<std::string> assignmentMenu() const;
+  std::vector<std::string> AssignmentMenu() const;
   // The menu entry chosen for a source column: assigns it and refills the target grid.
-  bool chooseAssignment(int source_column, const std::string& entry);
-  void assign(int target_column, int source_column);
+  bool ChooseAssignment(int source_column, const std::string& entry);
+  void Assign(int target_column, int source_column);
   // ID <- 0, X <- 1, Y <- 2, Z <- 3; others unchanged.
-  void resetAssignments();
+  void ResetAssignments();
 
   // --- Column operations on the target grid ---
-  std::vector<std::string> columnMenu(int target_column) const;
+  std::vector<std::string> ColumnMenu(int target_column) const;
   // Runs a menu entry of columnMenu(target_column); false when the entry does not belong there or
   // the operator cancelled.
-  bool runColumnCommand(int target_column, const std::string& entry);
+  bool RunColumnCommand(int target_column, const std::string& entry);
 
   // --- Selection, Save As, conversion ---
-  void selectRow(int row, bool selected);
-  void selectAll();
-  void unselectAll();
-  bool isSelected(int row) const { return selected_[row]; }
+  void SelectRow(int row, bool selected);
+  void SelectAll();
+  void UnselectAll();
+  bool IsSelected(int row) const { return selected_[row]; }
   // "Output": keeps the first character only; empty means ",".
-  void setOutputSeparator(const std::string& text);
-  char outputSeparator() const { return output_separator_; }
+  void SetOutputSeparator(const std::string& text);
+  char output_separator() const { return output_separator_; }
   // "Save As..": the selected rows, cells joined by the output separator, one line each.
-  bool saveAs();
+  bool SaveAs();
   // "Coordinate Conversion": columns X (longitude) and Y (latitude) of the selected rows, degrees,
   // to the system chosen in the conversion window; results "%lf".
-  bool convertCoordinates(CoordinateConversion& conversion);
+  bool ConvertCoordinates(CoordinateConversion& conversion);
 
   // --- Import ---
   // Modes 1 and 2: the records of the selected rows (empty IDs get "ptc_%03d" from the running
   // counter of this window). Rows whose X, Y or Z does not convert are skipped with a log line.
   // False (window stays open) when no record was made or nothing is selected. `min_x`, `min_y`
   // receive the smallest X and Y of the records.
-  bool importControlPoints(std::vector<SFIO_ControlPoint>* records, double* min_x, double* min_y);
+  bool ImportControlPoints(std::vector<SFIO_ControlPoint>* records, double* min_x, double* min_y);
   // Mode 0: the records of the selected rows. A row whose X, Y, Z, omega, phi or kappa does not
   // convert is skipped with a log line, so it never moves an image. False only when nothing is
   // selected ("Make a selection"); the records may be empty.
-  bool readGpsImuRecords(GpsImuRecords* records);
+  bool ReadGpsImuRecords(GpsImuRecords* records);
 
-  int idCounter() const { return id_counter_; }
+  int id_counter() const { return id_counter_; }
 
  private:
-  void refillTargetGrid();
-  bool needSelection();
-  std::vector<int> selectedRows() const;
-  void assignProgressiveIds(int column);
-  void changeSign(int column);
-  void convertAngles(int column, double full_half_turn);
-  void clearColumn(int column);
-  bool setValueToAll(int column);
+  void RefillTargetGrid();
+  bool NeedSelection();
+  std::vector<int> SelectedRows() const;
+  void AssignProgressiveIds(int column);
+  void ChangeSign(int column);
+  void ConvertAngles(int column, double full_half_turn);
+  void ClearColumn(int column);
+  bool SetValueToAll(int column);
 
   ImportMode mode_;
   UserInterface& ui_;
@@ -191,9 +191,6 @@ class PointImportModel {
 // without regard to case.
 std::vector<int> MatchRowsToImages(const std::vector<SFIO_GPSPoint>& positions,
                                    const std::vector<std::string>& image_names);
-
-// File title of a path written on any system: "C:\a\IMG_1.TIF" -> "IMG_1".
-std::string fileTitle(const std::string& path);
 
 enum class OriginUpdate { kKept, kSet, kWriteFailed };
 // Sets the project's local origin to (min_x, min_y, 0) when its X is 0 and writes it to

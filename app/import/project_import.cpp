@@ -12,7 +12,7 @@
 namespace vantri::import {
 namespace {
 
-std::string formatCount(const char* pattern, int count) {
+std::string FormatCount(const char* pattern, int count) {
   char text[128];
   std::snprintf(text, sizeof text, pattern, count);
   return text;
@@ -20,7 +20,7 @@ std::string formatCount(const char* pattern, int count) {
 
 // Sets the origin once and writes the .off file; false (with a message) when it cannot be
 // written, so no record leaves the window with an origin that the project folder does not keep.
-bool updateLocalOrigin(CVantriProject& project, double min_x, double min_y, UserInterface& ui) {
+bool UpdateLocalOrigin(CVantriProject& project, double min_x, double min_y, UserInterface& ui) {
   const std::string off_path = project.folder + project.name + ".off";
   if (SetLocalOriginOnce(&project.local_origin, min_x, min_y, off_path) !=
       OriginUpdate::kWriteFailed)
@@ -34,20 +34,20 @@ bool updateLocalOrigin(CVantriProject& project, double min_x, double min_y, User
 int ImportControlPointsIntoProject(PointImportModel& model, CVantriProject& project,
                                    std::vector<SFIO_ControlPoint>* records) {
   double min_x = 0.0, min_y = 0.0;
-  if (!model.importControlPoints(records, &min_x, &min_y)) return 0;
-  if (!updateLocalOrigin(project, min_x, min_y, model.ui())) {
+  if (!model.ImportControlPoints(records, &min_x, &min_y)) return 0;
+  if (!UpdateLocalOrigin(project, min_x, min_y, model.ui())) {
     records->clear();
     return 0;
   }
   if (model.mode() == ImportMode::kGcp)
-    model.ui().Log(formatCount("%d control points selected", static_cast<int>(records->size())));
+    model.ui().Log(FormatCount("%d control points selected", static_cast<int>(records->size())));
   return 1;
 }
 
 int ImportGpsImuIntoProject(PointImportModel& model, CVantriProject& project) {
   UserInterface& ui = model.ui();
   GpsImuRecords records;
-  if (!model.readGpsImuRecords(&records)) return 0;
+  if (!model.ReadGpsImuRecords(&records)) return 0;
   std::vector<std::string> names;
   for (const auto& image : project.images) names.push_back(image->Name());
   const std::vector<int> match = MatchRowsToImages(records.positions, names);
@@ -67,7 +67,7 @@ int ImportGpsImuIntoProject(PointImportModel& model, CVantriProject& project) {
     ui.ShowMessage(message, MessageIcon::kInformation);
     return 0;
   }
-  if (!updateLocalOrigin(project, min_x, min_y, ui)) return 0;
+  if (!UpdateLocalOrigin(project, min_x, min_y, ui)) return 0;
 
   const Eigen::Vector3d origin(project.local_origin[0], project.local_origin[1],
                                project.local_origin[2]);
@@ -88,7 +88,7 @@ int ImportGpsImuIntoProject(PointImportModel& model, CVantriProject& project) {
     image.var_op = variances[2], image.var_k = variances[3];
     ++updated;
   }
-  const std::string message = formatCount("%d GPS/IMU data points selected", updated);
+  const std::string message = FormatCount("%d GPS/IMU data points selected", updated);
   ui.ShowMessage(message, MessageIcon::kInformation);
   ui.Log(message);
   return 1;
@@ -99,13 +99,13 @@ WindowCoordinateConversion::WindowCoordinateConversion(UserInterface& ui, Driver
 
 WindowCoordinateConversion::~WindowCoordinateConversion() = default;
 
-bool WindowCoordinateConversion::run(double mean_latitude, double mean_longitude) {
+bool WindowCoordinateConversion::Run(double mean_latitude, double mean_longitude) {
   window_ = std::make_unique<crs::CoordinateConversionWindow>(mean_latitude, mean_longitude, ui_);
   drive_(*window_);
   return window_->outcome() == crs::CoordinateConversionWindow::Outcome::kOk;
 }
 
-bool WindowCoordinateConversion::transform(double* x, double* y) {
+bool WindowCoordinateConversion::Transform(double* x, double* y) {
   return window_ != nullptr && window_->convert(*x, *y) != 0;
 }
 

@@ -42,8 +42,8 @@ class WindowCoordinateConversion : public CoordinateConversion {
   WindowCoordinateConversion(UserInterface& ui, Driver drive);
   ~WindowCoordinateConversion() override;
 
-  bool run(double mean_latitude, double mean_longitude) override;
-  bool transform(double* x, double* y) override;
+  bool Run(double mean_latitude, double mean_longitude) override;
+  bool Transform(double* x, double* y) override;
 
  private:
   UserInterface& ui_;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "import/control_point_files.h"
 #include "project/project.h"
 #include "system/nvtools.h"
 #include "ui_interface/ui.h"
@@ -126,7 +127,7 @@ bool PointManager::Import(const ImportWindow& window) {
 }
 
 int PointManager::AddImported(const std::vector<import::SFIO_ControlPoint>& records) {
-  const int added = AddImportedPoints(records, &Points());
+  const int added = import::AddImportedPoints(records, &Points());
   if (added == 0) {
     ui_.ShowMessage("No valid point to import or points already imported!", MessageIcon::kWarning);
     return 0;

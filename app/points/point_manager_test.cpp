@@ -42,8 +42,8 @@ class PointManagerTest : public testing::ProjectTest {
   PointManager::ImportWindow ImportFile(const std::string& path) {
     return [this, path](import::ImportMode mode, std::vector<SFIO_ControlPoint>* records) {
       import::PointImportModel model(mode, ui_);
-      if (!model.openFile(path)) return false;
-      model.selectAll();
+      if (!model.OpenFile(path)) return false;
+      model.SelectAll();
       return import::ImportControlPointsIntoProject(model, project_, records) == 1;
     };
   }

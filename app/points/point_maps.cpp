@@ -29,26 +29,6 @@ int NextPointId(const CGCPCollMap& points) {
   return largest + 1;
 }
 
-int AddImportedPoints(const std::vector<import::SFIO_ControlPoint>& records, CGCPCollMap* points) {
-  int added = 0;
-  for (const import::SFIO_ControlPoint& record : records) {
-    const std::string name = record.id;
-    if (points->count(name) > 0) continue;
-    CGCPCollEx point;
-    point.id = NextPointId(*points);
-    point.name = name;
-    point.x = record.x;
-    point.y = record.y;
-    point.z = record.z;
-    if (record.var_xy > 0.0) point.xy_var = record.var_xy;
-    if (record.var_z > 0.0) point.z_var = record.var_z;
-    point.use = UseFlagFor(point);
-    points->emplace(name, point);
-    ++added;
-  }
-  return added;
-}
-
 bool UseFlagFor(const CGCPCollEx& point) { return point.measurements.size() > 1; }
 
 Eigen::Vector2d PixelFromCentred(double x, double y, int width, int height) {

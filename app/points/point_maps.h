@@ -30,11 +30,6 @@ const CGCPCollMap& PointMap(const CVantriProject& project, PointKind kind);
 // One more than the largest identifier in use, the largest taken as at least kLowestLargestId.
 int NextPointId(const CGCPCollMap& points);
 
-// Every record whose name (without regard to case) is not in the map yet becomes a new point
-// with the next identifier, its name and X, Y, Z; a positive variance of the record is taken,
-// anything else leaves it undefined. Returns the number of points added.
-int AddImportedPoints(const std::vector<import::SFIO_ControlPoint>& records, CGCPCollMap* points);
-
 // A point takes part in the adjustment automatically when it has more than one measurement.
 bool UseFlagFor(const CGCPCollEx& point);
 

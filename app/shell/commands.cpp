@@ -30,7 +30,7 @@ int ImportPoints(import::ImportMode mode, import::PointImportModel& model, CVant
   const std::string collection =
       project.folder + (mode == import::ImportMode::kGcp ? "GCP.col" : "CP.col");
   int added = 0;
-  if (!import::addImportedPoints(collection, records, &added))
+  if (!import::AddImportedPointsToFile(collection, records, &added))
     return Failure(err, "Unable to update " + collection);
   if (added == 0) {
     ui.ShowMessage("No valid point to import or points already imported!", MessageIcon::kWarning);
@@ -50,15 +50,15 @@ int RunImport(import::ImportMode mode, const std::string& project_path,
   if (!OpenProjectPath(project, ui, project_path)) return kExitFailure;
 
   import::PointImportModel model(mode, ui);
-  if (!model.openFile(file_path)) return kExitFailure;
+  if (!model.OpenFile(file_path)) return kExitFailure;
   if (const std::string failure = import::ApplyImportOptions(options, &model); !failure.empty()) {
     err << failure << " (targets: " << import::TargetTitlesText(mode, ui) << ")\n";
     return kExitUsage;
   }
-  model.selectAll();
+  model.SelectAll();
   if (options.geographic) {
     import::WindowCoordinateConversion conversion(ui, import::ChooseUtmAutomatically);
-    if (!model.convertCoordinates(conversion)) return kExitFailure;
+    if (!model.ConvertCoordinates(conversion)) return kExitFailure;
   }
   if (mode != import::ImportMode::kGpsImu) return ImportPoints(mode, model, project, ui, err);
 

@@ -32,7 +32,7 @@ class ImportDialog : public QDialog {
   ImportDialog(QWidget* parent, import::PointImportModel& model, std::function<int()> run_import)
       : QDialog(parent), model_(model), import_(std::move(run_import)) {
     setObjectName("import_dialog");
-    setWindowTitle(ToQt(model_.title()));
+    setWindowTitle(ToQt(model_.Title()));
     resize(1100, 700);
     file_ = new QLineEdit;
     file_->setObjectName("file");
@@ -60,34 +60,34 @@ class ImportDialog : public QDialog {
     auto* cancel = Button("Cancel", "cancel");
 
     connect(browse, &QPushButton::clicked, this, [this] {
-      model_.browse();
+      model_.Browse();
       Fill();
     });
     connect(comments_, &QLineEdit::editingFinished, this, [this] {
-      model_.setComments(FromQt(comments_->text()));
+      model_.SetComments(FromQt(comments_->text()));
       Fill();
     });
     connect(separators_, &QLineEdit::editingFinished, this, [this] {
-      model_.setSeparators(FromQt(separators_->text()));
+      model_.SetSeparators(FromQt(separators_->text()));
       Fill();
     });
     connect(select_all, &QPushButton::clicked, this, [this] {
-      model_.selectAll();
+      model_.SelectAll();
       ShowSelection();
     });
     connect(unselect_all, &QPushButton::clicked, this, [this] {
-      model_.unselectAll();
+      model_.UnselectAll();
       ShowSelection();
     });
     connect(target_, &QTableWidget::itemSelectionChanged, this, [this] {
       if (filling_) return;
       for (int r = 0; r < target_->rowCount(); ++r) {
-        model_.selectRow(r, target_->selectionModel()->isRowSelected(r, QModelIndex()));
+        model_.SelectRow(r, target_->selectionModel()->isRowSelected(r, QModelIndex()));
       }
     });
     connect(target_, &QTableWidget::cellChanged, this, [this](int row, int column) {
       if (filling_) return;
-      model_.setCell(row, column, FromQt(target_->item(row, column)->text()));
+      model_.SetCell(row, column, FromQt(target_->item(row, column)->text()));
     });
     target_->horizontalHeader()->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(target_->horizontalHeader(), &QHeaderView::customContextMenuRequested, this,
@@ -102,10 +102,10 @@ class ImportDialog : public QDialog {
           model_.ui(), [this](crs::CoordinateConversionWindow& window) {
             RunCoordinateConversionDialog(this, window);
     });
-    model_.convertCoordinates(conversion);
+    model_.ConvertCoordinates(conversion);
     Fill();
   });
-  connect(save_as, &QPushButton::clicked, this, [this] { model_.saveAs(); });
+  connect(save_as, &QPushButton::clicked, this, [this] { model_.SaveAs(); });
   connect(run, &QPushButton::clicked, this, [this] {
     if (import_()) accept();
   });
@@ -145,7 +145,7 @@ private : void
           ColumnMenu(int column, const QPoint& where) {
   if (column < 0) return;
   QMenu menu(this);
-  for (const std::string& entry : model_.columnMenu(column)) {
+  for (const std::string& entry : model_.ColumnMenu(column)) {
     if (entry.empty()) {
       menu.addSeparator();
     } else {
@@ -153,7 +153,7 @@ private : void
     }
   }
   if (QAction* chosen = menu.exec(where)) {
-    model_.runColumnCommand(column, FromQt(chosen->text()));
+    model_.RunColumnCommand(column, FromQt(chosen->text()));
     Fill();
   }
 }
@@ -165,21 +165,21 @@ void FillAssignments() {
     delete item;
   }
   std::vector<std::string> entries;
-  for (const std::string& entry : model_.assignmentMenu()) {
+  for (const std::string& entry : model_.AssignmentMenu()) {
     if (!entry.empty()) entries.push_back(entry);
   }
-  for (int source = 0; source < model_.parsedColumnCount(); ++source) {
+  for (int source = 0; source < model_.parsed_column_count(); ++source) {
     auto* combo = new QComboBox;
     combo->setObjectName(QString("assign_%1").arg(source));
     combo->addItem(QString("Column %1").arg(source + 1));
     for (const std::string& entry : entries) combo->addItem(ToQt(entry));
-    for (size_t t = 0; t < model_.targetColumns().size(); ++t) {
-      if (model_.assignedSource(static_cast<int>(t)) == source) {
-        combo->setCurrentText(ToQt("-> " + model_.targetColumns()[t]));
+    for (size_t t = 0; t < model_.target_columns().size(); ++t) {
+      if (model_.AssignedSource(static_cast<int>(t)) == source) {
+        combo->setCurrentText(ToQt("-> " + model_.target_columns()[t]));
       }
     }
     connect(combo, &QComboBox::textActivated, this, [this, source](const QString& text) {
-      if (model_.chooseAssignment(source, FromQt(text))) {
+      if (model_.ChooseAssignment(source, FromQt(text))) {
         QMetaObject::invokeMethod(
             this, [this] { Fill(); }, Qt::QueuedConnection);
       }
@@ -191,12 +191,12 @@ void FillAssignments() {
 
 void Fill() {
   filling_ = true;
-  file_->setText(ToQt(model_.filePath()));
-  const auto& parsed = model_.parsedRows();
+  file_->setText(ToQt(model_.file_path()));
+  const auto& parsed = model_.parsed_rows();
   parsed_->clear();
-  parsed_->setColumnCount(model_.parsedColumnCount());
+  parsed_->setColumnCount(model_.parsed_column_count());
   QStringList headers;
-  for (int c = 0; c < model_.parsedColumnCount(); ++c) {
+  for (int c = 0; c < model_.parsed_column_count(); ++c) {
     headers << import::PointImportModel::kParsedColumnHeader;
   }
   parsed_->setHorizontalHeaderLabels(headers);
@@ -206,13 +206,13 @@ void Fill() {
       parsed_->setItem(r, c, new QTableWidgetItem(ToQt(parsed[r][c])));
     }
   }
-  const auto& columns = model_.targetColumns();
+  const auto& columns = model_.target_columns();
   QStringList titles;
   for (const std::string& title : columns) titles << ToQt(title);
   target_->clear();
   target_->setColumnCount(static_cast<int>(columns.size()));
   target_->setHorizontalHeaderLabels(titles);
-  const auto& rows = model_.targetRows();
+  const auto& rows = model_.target_rows();
   target_->setRowCount(static_cast<int>(rows.size()));
   for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
     for (int c = 0; c < static_cast<int>(rows[r].size()); ++c) {
@@ -230,7 +230,7 @@ void ShowSelection() {
   filling_ = true;
   target_->clearSelection();
   for (int r = 0; r < target_->rowCount(); ++r) {
-    if (model_.isSelected(r)) {
+    if (model_.IsSelected(r)) {
       target_->selectionModel()->select(target_->model()->index(r, 0),
                                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
     }
