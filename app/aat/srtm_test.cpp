@@ -121,8 +121,8 @@ TEST_F(SrtmTest, ProjectTileFromTheImagePositions) {
   project.images[1]->y = 5000000.0;
   ElevationModel model;
   EXPECT_FALSE(LoadSrtmForProjectImages(project, &model)) << "no coordinate system yet";
-  project.coordinate_system.set_user_epsg(32632);
-  ASSERT_EQ(project.coordinate_system.rebuild_transformations(), 1);
+  project.coordinate_system.SetUserEpsg(32632);
+  ASSERT_EQ(project.coordinate_system.RebuildTransformations(), 1);
   ASSERT_TRUE(LoadSrtmForProjectImages(project, &model));
   EXPECT_EQ(fs::path(model.path).filename(), "c_east.TIF");
 }

@@ -14,15 +14,13 @@ struct ChoiceList {
   int selection = -1;  // index into items, -1 for none
   bool enabled = true;
 
-  bool has_selection() const {
-    return selection >= 0 && selection < static_cast<int>(items.size());
-  }
+  bool HasSelection() const { return selection >= 0 && selection < static_cast<int>(items.size()); }
   // The selected text, empty when nothing is selected.
-  std::string selected() const { return has_selection() ? items[selection] : std::string(); }
+  std::string Selected() const { return HasSelection() ? items[selection] : std::string(); }
 
   // Selects the first entry equal to `text`; when there is none the selection is unchanged and
   // the result is false.
-  bool select(std::string_view text) {
+  bool Select(std::string_view text) {
     for (size_t i = 0; i < items.size(); ++i) {
       if (items[i] == text) {
         selection = static_cast<int>(i);
@@ -32,15 +30,15 @@ struct ChoiceList {
     return false;
   }
   // Selects by position; an index outside the list clears the selection.
-  void select_index(int index) {
+  void SelectIndex(int index) {
     selection = (index >= 0 && index < static_cast<int>(items.size())) ? index : -1;
   }
-  void clear_selection() { selection = -1; }
-  void fill(std::vector<std::string> entries) {
+  void ClearSelection() { selection = -1; }
+  void Fill(std::vector<std::string> entries) {
     items = std::move(entries);
     selection = -1;
   }
-  void clear() { fill({}); }
+  void Clear() { Fill({}); }
 };
 
 }  // namespace vantri::crs

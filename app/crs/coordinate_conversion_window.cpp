@@ -18,40 +18,40 @@ constexpr const char* kWgs84Datum = "World Geodetic System 1984";
 constexpr const char* kWest = "OVEST";
 constexpr const char* kEast = "EST";
 
-std::string zone_text(int32_t zone, bool north) {
+std::string ZoneText(int32_t zone, bool north) {
   return std::to_string(zone) + (north ? " North" : " South");
 }
 
-std::vector<std::string> utm_zone_texts() {
+std::vector<std::string> UtmZoneTexts() {
   std::vector<std::string> texts;
-  for (int32_t zone = 60; zone >= 1; --zone) texts.push_back(zone_text(zone, false));
-  for (int32_t zone = 1; zone <= 60; ++zone) texts.push_back(zone_text(zone, true));
+  for (int32_t zone = 60; zone >= 1; --zone) texts.push_back(ZoneText(zone, false));
+  for (int32_t zone = 1; zone <= 60; ++zone) texts.push_back(ZoneText(zone, true));
   return texts;
 }
 
-std::vector<std::string> all_datum_names() {
+std::vector<std::string> AllDatumNames() {
   std::vector<std::string> names;
-  for (const EPSGDatum& datum : datum_table()) names.emplace_back(datum.name);
+  for (const EPSGDatum& datum : DatumTable()) names.emplace_back(datum.name);
   return names;
 }
 
 // The zone number at the start of a fuse text ("%d "), 0 when there is none.
-int32_t leading_number(const std::string& text) {
+int32_t LeadingNumber(const std::string& text) {
   int32_t zone = 0;
   if (std::sscanf(text.c_str(), "%d ", &zone) != 1) return 0;
   return zone;
 }
 
 // Sets the geographic system of a datum, with the Monte Mario shift where it applies.
-bool set_datum_geographic(OGRSpatialReference& srs, const EPSGDatum& datum) {
-  const std::string geographic = geographic_system_of_datum(datum.code);
+bool SetDatumGeographic(OGRSpatialReference& srs, const EPSGDatum& datum) {
+  const std::string geographic = GeographicSystemOfDatum(datum.code);
   if (srs.SetWellKnownGeogCS(geographic.c_str()) != OGRERR_NONE) return false;
-  return geographic != kMonteMarioGeographic || set_monte_mario_shift(srs);
+  return geographic != kMonteMarioGeographic || SetMonteMarioShift(srs);
 }
 
 }  // namespace
 
-int utm_zone_of_longitude(double longitude) {
+int UtmZoneOfLongitude(double longitude) {
   if (!std::isfinite(longitude)) longitude = 0.0;
   longitude = std::fmod(longitude, 360.0);
   const int zone = static_cast<int>(std::floor(longitude / 6.0)) + 31;
@@ -61,40 +61,40 @@ int utm_zone_of_longitude(double longitude) {
 CoordinateConversionWindow::CoordinateConversionWindow(double latitude, double longitude,
                                                        vantri::UserInterface& ui)
     : ui_(ui), latitude_(latitude), longitude_(longitude) {
-  source_datums_.fill(all_datum_names());
-  target_projections_.fill({kUtmName, kTransverseMercatorName, kStatePlaneName});
-  source_datums_.select(kWgs84Datum);
-  target_projections_.select(kUtmName);
-  refill_for_projection();
-  fuses_.select("32 North");
-  estimate_automatically();
+  source_datums_.Fill(AllDatumNames());
+  target_projections_.Fill({kUtmName, kTransverseMercatorName, kStatePlaneName});
+  source_datums_.Select(kWgs84Datum);
+  target_projections_.Select(kUtmName);
+  RefillForProjection();
+  fuses_.Select("32 North");
+  EstimateAutomatically();
 }
 
-void CoordinateConversionWindow::select_source_datum(std::string_view name) {
-  source_datums_.select(name);
+void CoordinateConversionWindow::SelectSourceDatum(std::string_view name) {
+  source_datums_.Select(name);
 }
 
-void CoordinateConversionWindow::select_target_projection(std::string_view name) {
-  if (target_projections_.select(name)) refill_for_projection();
+void CoordinateConversionWindow::SelectTargetProjection(std::string_view name) {
+  if (target_projections_.Select(name)) RefillForProjection();
 }
 
-void CoordinateConversionWindow::select_target_datum(std::string_view name) {
-  target_datums_.select(name);
+void CoordinateConversionWindow::SelectTargetDatum(std::string_view name) {
+  target_datums_.Select(name);
 }
 
-void CoordinateConversionWindow::select_fuse(std::string_view name) { fuses_.select(name); }
+void CoordinateConversionWindow::SelectFuse(std::string_view name) { fuses_.Select(name); }
 
-void CoordinateConversionWindow::estimate_automatically() {
-  fuses_.select(zone_text(utm_zone_of_longitude(longitude_), latitude_ >= 0.0));
+void CoordinateConversionWindow::EstimateAutomatically() {
+  fuses_.Select(ZoneText(UtmZoneOfLongitude(longitude_), latitude_ >= 0.0));
 }
 
 // The target lists follow the projection; selections that still exist are kept. Otherwise the
 // datum falls back to the only Monte Mario entry or to WGS 84, and the zone is estimated again.
-void CoordinateConversionWindow::refill_for_projection() {
-  const std::string previous_datum = target_datums_.selected();
-  const std::string previous_fuse = fuses_.selected();
-  const bool monte_mario_zones = target_projections_.selected() == kTransverseMercatorName;
-  const auto& table = datum_table();
+void CoordinateConversionWindow::RefillForProjection() {
+  const std::string previous_datum = target_datums_.Selected();
+  const std::string previous_fuse = fuses_.Selected();
+  const bool monte_mario_zones = target_projections_.Selected() == kTransverseMercatorName;
+  const auto& table = DatumTable();
   target_datum_rows_.clear();
   std::vector<std::string> names;
   for (size_t row = 0; row < table.size(); ++row) {
@@ -102,22 +102,22 @@ void CoordinateConversionWindow::refill_for_projection() {
     target_datum_rows_.push_back(static_cast<int>(row));
     names.emplace_back(table[row].name);
   }
-  target_datums_.fill(std::move(names));
-  fuses_.fill(monte_mario_zones ? std::vector<std::string>{kWest, kEast} : utm_zone_texts());
+  target_datums_.Fill(std::move(names));
+  fuses_.Fill(monte_mario_zones ? std::vector<std::string>{kWest, kEast} : UtmZoneTexts());
 
-  if (!target_datums_.select(previous_datum)) {
+  if (!target_datums_.Select(previous_datum)) {
     if (monte_mario_zones) {
-      target_datums_.select_index(0);
+      target_datums_.SelectIndex(0);
     } else {
-      target_datums_.select(kWgs84Datum);
+      target_datums_.Select(kWgs84Datum);
     }
   }
-  if (!fuses_.select(previous_fuse) && !monte_mario_zones) estimate_automatically();
+  if (!fuses_.Select(previous_fuse) && !monte_mario_zones) EstimateAutomatically();
 }
 
-bool CoordinateConversionWindow::ok() {
-  std::string message = validation_message();
-  if (message.empty()) message = build_transformation();
+bool CoordinateConversionWindow::Ok() {
+  std::string message = ValidationMessage();
+  if (message.empty()) message = BuildTransformation();
   if (!message.empty()) {
     ui_.ShowMessage(message, MessageIcon::kExclamation);
     return false;
@@ -126,39 +126,39 @@ bool CoordinateConversionWindow::ok() {
   return true;
 }
 
-int CoordinateConversionWindow::convert(double& x, double& y) const {
+int CoordinateConversionWindow::Convert(double& x, double& y) const {
   double z = 0.0;
-  return transform_point(transformation_.get(), x, y, z);
+  return TransformPoint(transformation_.get(), x, y, z);
 }
 
-std::string CoordinateConversionWindow::validation_message() const {
-  if (!source_datums_.has_selection()) return "Select Source Datum!";
-  if (!target_projections_.has_selection()) return "Select Target _Projection!";
-  if (!target_datums_.has_selection()) return "Select Target Datum!";
-  if (!fuses_.has_selection()) return "Select Target Fuse!";
+std::string CoordinateConversionWindow::ValidationMessage() const {
+  if (!source_datums_.HasSelection()) return "Select Source Datum!";
+  if (!target_projections_.HasSelection()) return "Select Target _Projection!";
+  if (!target_datums_.HasSelection()) return "Select Target Datum!";
+  if (!fuses_.HasSelection()) return "Select Target Fuse!";
   return {};
 }
 
-const EPSGDatum& CoordinateConversionWindow::source_datum() const {
-  return datum_table()[source_datums_.selection];
+const EPSGDatum& CoordinateConversionWindow::SourceDatum() const {
+  return DatumTable()[source_datums_.selection];
 }
 
-const EPSGDatum& CoordinateConversionWindow::target_datum() const {
-  return datum_table()[target_datum_rows_[target_datums_.selection]];
+const EPSGDatum& CoordinateConversionWindow::TargetDatum() const {
+  return DatumTable()[target_datum_rows_[target_datums_.selection]];
 }
 
-std::string CoordinateConversionWindow::build_transformation() {
+std::string CoordinateConversionWindow::BuildTransformation() {
   transformation_.reset();
   QuietGdalErrors quiet;
   OGRSpatialReference source;
   source.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-  if (!set_datum_geographic(source, source_datum())) {
+  if (!SetDatumGeographic(source, SourceDatum())) {
     return "Unable to set Source Coordinate System!";
   }
   OGRSpatialReference target;
   target.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-  if (!set_datum_geographic(target, target_datum()) || !set_target_projection(target) ||
-      !set_meters(target)) {
+  if (!SetDatumGeographic(target, TargetDatum()) || !SetTargetProjection(target) ||
+      !SetMeters(target)) {
     return "Unable to set Target Coordinate System!";
   }
   transformation_.reset(OGRCreateCoordinateTransformation(&source, &target));
@@ -166,21 +166,21 @@ std::string CoordinateConversionWindow::build_transformation() {
   return {};
 }
 
-bool CoordinateConversionWindow::set_target_projection(OGRSpatialReference& target) const {
-  const std::string projection = target_projections_.selected();
-  const std::string fuse = fuses_.selected();
+bool CoordinateConversionWindow::SetTargetProjection(OGRSpatialReference& target) const {
+  const std::string projection = target_projections_.Selected();
+  const std::string fuse = fuses_.Selected();
   if (projection == kTransverseMercatorName) {
-    if (fuse == kWest) return set_transverse_mercator(target, 9.0, 1500000.0);
-    if (fuse == kEast) return set_transverse_mercator(target, 15.0, 2520000.0);
+    if (fuse == kWest) return SetTransverseMercator(target, 9.0, 1500000.0);
+    if (fuse == kEast) return SetTransverseMercator(target, 15.0, 2520000.0);
     return false;
   }
-  const int32_t zone = leading_number(fuse);
+  const int32_t zone = LeadingNumber(fuse);
   if (projection == kUtmName) {
     const bool north = fuse.find("North") != std::string::npos;
-    return set_utm(target, north ? zone : -zone);
+    return SetUtm(target, north ? zone : -zone);
   }
   if (projection == kStatePlaneName) {
-    const bool nad83 = geographic_system_of_datum(target_datum().code) == "EPSG:4269";
+    const bool nad83 = GeographicSystemOfDatum(TargetDatum().code) == "EPSG:4269";
     return target.SetStatePlane(zone, nad83) == OGRERR_NONE;
   }
   return false;

@@ -35,36 +35,36 @@ class CoordinateConversionWindow {
   Outcome outcome() const { return outcome_; }
 
   // Operator actions; a text that is not in the list changes nothing.
-  void select_source_datum(std::string_view name);
-  void select_target_projection(std::string_view name);
-  void select_target_datum(std::string_view name);
-  void select_fuse(std::string_view name);
+  void SelectSourceDatum(std::string_view name);
+  void SelectTargetProjection(std::string_view name);
+  void SelectTargetDatum(std::string_view name);
+  void SelectFuse(std::string_view name);
   // Clears a list's selection, as an operator leaving it empty would.
-  void clear_source_datum() { source_datums_.clear_selection(); }
-  void clear_target_datum() { target_datums_.clear_selection(); }
-  void clear_fuse() { fuses_.clear_selection(); }
-  void clear_target_projection() { target_projections_.clear_selection(); }
+  void ClearSourceDatum() { source_datums_.ClearSelection(); }
+  void ClearTargetDatum() { target_datums_.ClearSelection(); }
+  void ClearFuse() { fuses_.ClearSelection(); }
+  void ClearTargetProjection() { target_projections_.ClearSelection(); }
 
   // UTM zone from the longitude, hemisphere from the latitude.
-  void estimate_automatically();
+  void EstimateAutomatically();
 
   // Validates, builds the transformation and closes; on a message the window stays open.
-  bool ok();
-  void cancel() { outcome_ = Outcome::kCancel; }
+  bool Ok();
+  void Cancel() { outcome_ = Outcome::kCancel; }
 
   // Null until OK succeeded.
   OGRCoordinateTransformation* transformation() const { return transformation_.get(); }
   // Converts one point in place (x = longitude, y = latitude); 1 on success, 0 otherwise.
-  int convert(double& x, double& y) const;
+  int Convert(double& x, double& y) const;
 
  private:
-  void refill_for_projection();
-  std::string validation_message() const;
+  void RefillForProjection();
+  std::string ValidationMessage() const;
   // Builds source and target; returns the failure message, empty on success.
-  std::string build_transformation();
-  bool set_target_projection(OGRSpatialReference& target) const;
-  const EPSGDatum& source_datum() const;
-  const EPSGDatum& target_datum() const;
+  std::string BuildTransformation();
+  bool SetTargetProjection(OGRSpatialReference& target) const;
+  const EPSGDatum& SourceDatum() const;
+  const EPSGDatum& TargetDatum() const;
 
   vantri::UserInterface& ui_;
   double latitude_;
@@ -80,6 +80,6 @@ class CoordinateConversionWindow {
 
 // The UTM zone 1..60 of a longitude in degrees: floor(longitude / 6) + 31, wrapped into 1..60 so
 // that 180 E and longitudes outside -180..180 still give a zone.
-int utm_zone_of_longitude(double longitude);
+int UtmZoneOfLongitude(double longitude);
 
 }  // namespace vantri::crs

@@ -33,16 +33,16 @@ constexpr std::array<const char*, kProjectionCount> kProjectionNames = {
 
 constexpr const char* kNotDefined = "Not Defined";
 
-void copy_text(char* destination, size_t capacity, std::string_view text) {
+void CopyText(char* destination, size_t capacity, std::string_view text) {
   const size_t length = std::min(text.size(), capacity - 1);
   std::memcpy(destination, text.data(), length);
   std::memset(destination + length, 0, capacity - length);
 }
 
-bool contains(std::string_view text, char c) { return text.find(c) != std::string_view::npos; }
+bool Contains(std::string_view text, char c) { return text.find(c) != std::string_view::npos; }
 
 // Integer before the first space, 0 when there is no space or no integer.
-int32_t leading_zone(std::string_view name) {
+int32_t LeadingZone(std::string_view name) {
   const size_t space = name.find(' ');
   if (space == std::string_view::npos) return 0;
   int32_t zone = 0;
@@ -52,21 +52,21 @@ int32_t leading_zone(std::string_view name) {
   return zone;
 }
 
-int fuse_sign(std::string_view name) {
-  if (contains(name, 'W') || contains(name, 'S')) return -1;
-  if (contains(name, 'E') || contains(name, 'N')) return 1;
+int FuseSign(std::string_view name) {
+  if (Contains(name, 'W') || Contains(name, 'S')) return -1;
+  if (Contains(name, 'E') || Contains(name, 'N')) return 1;
   return 0;
 }
 
 // Step 3 of building a system: the projection row applied over the datum's geographic system.
-bool apply_projection(OGRSpatialReference& srs, int32_t projection, int32_t fuse,
-                      const std::string& user_wkt, int32_t user_epsg,
-                      const std::string& geographic) {
+bool ApplyProjection(OGRSpatialReference& srs, int32_t projection, int32_t fuse,
+                     const std::string& user_wkt, int32_t user_epsg,
+                     const std::string& geographic) {
   switch (projection) {
     case kProjectionUtm:
-      return set_utm(srs, fuse);
+      return SetUtm(srs, fuse);
     case kProjectionTransverseMercator:
-      return set_monte_mario_zone(srs, fuse);
+      return SetMonteMarioZone(srs, fuse);
     case kProjectionGeographic:
       return true;
     case kProjectionStatePlane:
@@ -86,7 +86,7 @@ bool apply_projection(OGRSpatialReference& srs, int32_t projection, int32_t fuse
   }
 }
 
-bool needs_geographic_base(int32_t projection) {
+bool NeedsGeographicBase(int32_t projection) {
   return projection >= kProjectionUtm && projection <= kProjectionStatePlane;
 }
 
@@ -94,45 +94,45 @@ bool needs_geographic_base(int32_t projection) {
 
 // ---- Tables and names ---------------------------------------------------------------------------
 
-EPSGDatum make_datum(int32_t common, int32_t code, std::string_view name,
-                     std::string_view abbreviation) {
+EPSGDatum MakeDatum(int32_t common, int32_t code, std::string_view name,
+                    std::string_view abbreviation) {
   EPSGDatum datum;
   datum.common = common;
   datum.code = code;
-  copy_text(datum.name, sizeof datum.name, name);
-  copy_text(datum.abbreviation, sizeof datum.abbreviation, abbreviation);
+  CopyText(datum.name, sizeof datum.name, name);
+  CopyText(datum.abbreviation, sizeof datum.abbreviation, abbreviation);
   return datum;
 }
 
-EPSGDatum datum_not_found() { return make_datum(0, -1, "Non Definito", "Non Definito"); }
+EPSGDatum DatumNotFound() { return MakeDatum(0, -1, "Non Definito", "Non Definito"); }
 
-EPSGDatum datum_not_defined() { return make_datum(0, -1, kNotDefined, kNotDefined); }
+EPSGDatum DatumNotDefined() { return MakeDatum(0, -1, kNotDefined, kNotDefined); }
 
-EPSGDatum datum_by_name(std::string_view name) {
-  for (const EPSGDatum& datum : datum_table()) {
+EPSGDatum DatumByName(std::string_view name) {
+  for (const EPSGDatum& datum : DatumTable()) {
     if (name == datum.name) return datum;
   }
-  return datum_not_found();
+  return DatumNotFound();
 }
 
-std::string projection_name(int32_t index) {
+std::string ProjectionName(int32_t index) {
   if (index < 0 || index >= kProjectionCount) return kNotDefined;
   return kProjectionNames[index];
 }
 
-int32_t projection_index(std::string_view name) {
+int32_t ProjectionIndex(std::string_view name) {
   for (int32_t i = 0; i < kProjectionCount; ++i) {
     if (name == kProjectionNames[i]) return i;
   }
   return kProjectionNotDefined;
 }
 
-std::string geographic_system_of_datum(int32_t datum_code) {
+std::string GeographicSystemOfDatum(int32_t datum_code) {
   if (datum_code >= 24) return "EPSG:" + std::to_string(datum_code - 2000);
   return "WGS84";
 }
 
-std::string fuse_name(int32_t fuse) {
+std::string FuseName(int32_t fuse) {
   if (fuse == kFuseMonteMarioWest) return "W";
   if (fuse == kFuseMonteMarioEast) return "E";
   if (fuse >= 1 && fuse <= 60) return std::to_string(fuse) + " N";
@@ -140,72 +140,72 @@ std::string fuse_name(int32_t fuse) {
   return kNotDefined;
 }
 
-int32_t fuse_value(std::string_view name) {
+int32_t FuseValue(std::string_view name) {
   if (name == kNotDefined) return kFuseNotDefined;
   if (name == "W") return kFuseMonteMarioWest;
   if (name == "E") return kFuseMonteMarioEast;
-  const int32_t zone = leading_zone(name);
+  const int32_t zone = LeadingZone(name);
   if (zone < -60 || zone > 60) return kFuseNotDefined;
-  return std::abs(zone) * fuse_sign(name);
+  return std::abs(zone) * FuseSign(name);
 }
 
-std::string units_name(int32_t units) { return units == kUnitsMeters ? "Meters" : kNotDefined; }
+std::string UnitsName(int32_t units) { return units == kUnitsMeters ? "Meters" : kNotDefined; }
 
-int32_t units_value(std::string_view name) {
+int32_t UnitsValue(std::string_view name) {
   return name == "Meters" ? kUnitsMeters : kUnitsNotDefined;
 }
 
 // ---- Building systems ---------------------------------------------------------------------------
 
-std::string build_wkt(int32_t projection, int32_t datum_code, int32_t fuse,
-                      const std::string& user_wkt, int32_t user_epsg) {
+std::string BuildWkt(int32_t projection, int32_t datum_code, int32_t fuse,
+                     const std::string& user_wkt, int32_t user_epsg) {
   if (projection <= kProjectionNone || projection >= kProjectionCount ||
       projection == kProjectionAlbers || projection == kProjectionLambert) {
     return {};
   }
   QuietGdalErrors quiet;
-  const std::string geographic = geographic_system_of_datum(datum_code);
+  const std::string geographic = GeographicSystemOfDatum(datum_code);
   OGRSpatialReference srs;
   srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
-  if (needs_geographic_base(projection) &&
+  if (NeedsGeographicBase(projection) &&
       srs.SetWellKnownGeogCS(geographic.c_str()) != OGRERR_NONE) {
     return {};
   }
-  if (!apply_projection(srs, projection, fuse, user_wkt, user_epsg, geographic)) return {};
-  if (geographic == kMonteMarioGeographic && !set_monte_mario_shift(srs)) return {};
-  return export_wkt(srs);
+  if (!ApplyProjection(srs, projection, fuse, user_wkt, user_epsg, geographic)) return {};
+  if (geographic == kMonteMarioGeographic && !SetMonteMarioShift(srs)) return {};
+  return ExportWkt(srs);
 }
 
-std::string wkt_from_user_text(const std::string& text) {
+std::string WktFromUserText(const std::string& text) {
   if (text.empty()) return {};
   QuietGdalErrors quiet;
   OGRSpatialReference srs;
   srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
   if (srs.SetFromUserInput(text.c_str()) != OGRERR_NONE) return {};
-  return export_wkt(srs);
+  return ExportWkt(srs);
 }
 
-bool is_valid_wkt(const std::string& text) {
+bool IsValidWkt(const std::string& text) {
   if (text.empty()) return false;
   QuietGdalErrors quiet;
   OGRSpatialReference srs;
   return srs.importFromWkt(text.c_str()) == OGRERR_NONE;
 }
 
-std::string wkt_from_epsg(int32_t code) {
+std::string WktFromEpsg(int32_t code) {
   if (code <= 0) return {};
   QuietGdalErrors quiet;
   OGRSpatialReference srs;
   srs.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
   if (srs.importFromEPSG(code) != OGRERR_NONE) return {};
-  return export_wkt(srs);
+  return ExportWkt(srs);
 }
 
 void TransformDeleter::operator()(OGRCoordinateTransformation* transform) const {
   OGRCoordinateTransformation::DestroyCT(transform);
 }
 
-int transform_point(const OGRCoordinateTransformation* transform, double& x, double& y, double& z) {
+int TransformPoint(const OGRCoordinateTransformation* transform, double& x, double& y, double& z) {
   if (transform == nullptr) return 0;
   double tx = x, ty = y, tz = z;
   // Transform() is not const in GDAL's interface but does not change the transformation.
@@ -217,8 +217,8 @@ int transform_point(const OGRCoordinateTransformation* transform, double& x, dou
   return 1;
 }
 
-int make_transformations(const std::string& wkt, TransformPtr& wgs84_to_system,
-                         TransformPtr& system_to_wgs84) {
+int MakeTransformations(const std::string& wkt, TransformPtr& wgs84_to_system,
+                        TransformPtr& system_to_wgs84) {
   wgs84_to_system.reset();
   system_to_wgs84.reset();
   if (wkt.empty()) return 0;
@@ -239,7 +239,7 @@ int make_transformations(const std::string& wkt, TransformPtr& wgs84_to_system,
 
 // ---- CoordinateSystem ---------------------------------------------------------------------------
 
-CoordinateSystem::CoordinateSystem() : datum(datum_not_found()) {}
+CoordinateSystem::CoordinateSystem() : datum(DatumNotFound()) {}
 
 CoordinateSystem::CoordinateSystem(const CoordinateSystem& other)
     : projection(other.projection),
@@ -264,72 +264,70 @@ CoordinateSystem::CoordinateSystem(CoordinateSystem&&) noexcept = default;
 CoordinateSystem& CoordinateSystem::operator=(CoordinateSystem&&) noexcept = default;
 CoordinateSystem::~CoordinateSystem() = default;
 
-void CoordinateSystem::reset() { *this = CoordinateSystem(); }
+void CoordinateSystem::Reset() { *this = CoordinateSystem(); }
 
-void CoordinateSystem::set_from_names(std::string_view projection_text, std::string_view datum_text,
-                                      std::string_view fuse_text, std::string_view units_text) {
-  projection = projection_index(projection_text);
-  datum = datum_by_name(datum_text);
-  fuse = fuse_value(fuse_text);
-  units = units_value(units_text);
+void CoordinateSystem::SetFromNames(std::string_view projection_text, std::string_view datum_text,
+                                    std::string_view fuse_text, std::string_view units_text) {
+  projection = ProjectionIndex(projection_text);
+  datum = DatumByName(datum_text);
+  fuse = FuseValue(fuse_text);
+  units = UnitsValue(units_text);
 }
 
-void CoordinateSystem::set_user_wkt(const std::string& wkt) {
+void CoordinateSystem::SetUserWkt(const std::string& wkt) {
   user_wkt = wkt;
   if (wkt.empty()) return;
   projection = kProjectionUserWkt;
-  datum = datum_not_found();
+  datum = DatumNotFound();
   fuse = kFuseNotDefined;
 }
 
-void CoordinateSystem::set_user_epsg(int32_t code) {
+void CoordinateSystem::SetUserEpsg(int32_t code) {
   user_epsg = code;
   projection = kProjectionUserEpsg;
-  datum = datum_not_found();
+  datum = DatumNotFound();
   fuse = kFuseNotDefined;
 }
 
-std::string CoordinateSystem::build_wkt() const {
-  return crs::build_wkt(projection, datum.code, fuse, user_wkt, user_epsg);
+std::string CoordinateSystem::BuildWkt() const {
+  return crs::BuildWkt(projection, datum.code, fuse, user_wkt, user_epsg);
 }
 
-int CoordinateSystem::rebuild_transformations() {
-  return rebuild_transformations_from(build_wkt());
+int CoordinateSystem::RebuildTransformations() { return RebuildTransformationsFrom(BuildWkt()); }
+
+int CoordinateSystem::RebuildTransformationsFrom(const std::string& wkt) {
+  return MakeTransformations(wkt, wgs84_to_project_, project_to_wgs84_);
 }
 
-int CoordinateSystem::rebuild_transformations_from(const std::string& wkt) {
-  return make_transformations(wkt, wgs84_to_project_, project_to_wgs84_);
-}
-
-void CoordinateSystem::release_transformations() {
+void CoordinateSystem::ReleaseTransformations() {
   wgs84_to_project_.reset();
   project_to_wgs84_.reset();
 }
 
-int CoordinateSystem::wgs84_to_project(double& x, double& y, double& z) const {
-  return transform_point(wgs84_to_project_.get(), x, y, z);
+int CoordinateSystem::Wgs84ToProject(double& x, double& y, double& z) const {
+  return TransformPoint(wgs84_to_project_.get(), x, y, z);
 }
 
-int CoordinateSystem::project_to_wgs84(double& x, double& y, double& z) const {
-  return transform_point(project_to_wgs84_.get(), x, y, z);
+int CoordinateSystem::ProjectToWgs84(double& x, double& y, double& z) const {
+  return TransformPoint(project_to_wgs84_.get(), x, y, z);
 }
 
-bool CoordinateSystem::same_choice(const CoordinateSystem& other) const {
+bool CoordinateSystem::SameChoice(const CoordinateSystem& other) const {
   return projection == other.projection && datum.code == other.datum.code &&
          std::strcmp(datum.name, other.datum.name) == 0 && fuse == other.fuse &&
          units == other.units && user_wkt == other.user_wkt && user_epsg == other.user_epsg;
 }
 
-std::string describe(const CoordinateSystem& system) {
+std::string Describe(const CoordinateSystem& system) {
   std::ostringstream text;
-  text << "Projection: " << system.projection_name() << '\n';
-  text << "Datum: " << system.datum_name();
+  text << "Projection: " << system.ProjectionName() << '\n';
+  text << "Datum: " << system.DatumName();
   if (system.datum.code > 0) text << " (EPSG " << system.datum.code << ')';
   text << '\n';
-  text << "Fuse: " << system.fuse_name() << '\n';
-  text << "Units: " << system.units_name() << '\n';
+  text << "Fuse: " << system.FuseName() << '\n';
+  text << "Units: " << system.UnitsName() << '\n';
   if (system.projection == kProjectionUserEpsg) text << "User EPSG: " << system.user_epsg << '\n';
-  const std::string wkt = system.build_wkt();
+  const std::string wkt = system.BuildWkt();
   text << "WKT: " << (wkt.empty() ? std::string("(none)") : wkt) << '\n';
   return text.str();
 }

@@ -53,33 +53,33 @@ constexpr int32_t kUnitsNotDefined = -1;
 // ---- Tables and name encodings ------------------------------------------------------------------
 
 // The 237-row datum table ordered by code (6120 .. 6904).
-const std::vector<EPSGDatum>& datum_table();
+const std::vector<EPSGDatum>& DatumTable();
 
-EPSGDatum make_datum(int32_t common, int32_t code, std::string_view name,
-                     std::string_view abbreviation);
+EPSGDatum MakeDatum(int32_t common, int32_t code, std::string_view name,
+                    std::string_view abbreviation);
 // Flag 0, code -1, name and abbreviation "Non Definito": the record of an unknown datum.
-EPSGDatum datum_not_found();
+EPSGDatum DatumNotFound();
 // Code -1, name and abbreviation "Not Defined": stored when the projection needs no datum.
-EPSGDatum datum_not_defined();
-// Exact, case-sensitive search by name; the first match, else datum_not_found().
-EPSGDatum datum_by_name(std::string_view name);
+EPSGDatum DatumNotDefined();
+// Exact, case-sensitive search by name; the first match, else DatumNotFound().
+EPSGDatum DatumByName(std::string_view name);
 
 // "None (Local Coordinate System)", "UTM", ...; "Not Defined" outside 0..11.
-std::string projection_name(int32_t index);
+std::string ProjectionName(int32_t index);
 // Exact, case-sensitive; -1 for any other text.
-int32_t projection_index(std::string_view name);
+int32_t ProjectionIndex(std::string_view name);
 
 // "EPSG:<code - 2000>" for a code >= 24 (datum 6326 gives "EPSG:4326"), else "WGS84". The text is
 // what OGRSpatialReference::SetWellKnownGeogCS accepts.
-std::string geographic_system_of_datum(int32_t datum_code);
+std::string GeographicSystemOfDatum(int32_t datum_code);
 
 // "Not Defined", "%d N", "%d S", "W", "E".
-std::string fuse_name(int32_t fuse);
+std::string FuseName(int32_t fuse);
 // Inverse of fuse_name; also accepts e.g. "32 North" / "5 South". Unreadable text gives 0.
-int32_t fuse_value(std::string_view name);
+int32_t FuseValue(std::string_view name);
 
-std::string units_name(int32_t units);       // 0 -> "Meters", else "Not Defined"
-int32_t units_value(std::string_view name);  // "Meters" -> 0, else -1
+std::string UnitsName(int32_t units);       // 0 -> "Meters", else "Not Defined"
+int32_t UnitsValue(std::string_view name);  // "Meters" -> 0, else -1
 
 // ---- Spatial references -------------------------------------------------------------------------
 
@@ -90,20 +90,20 @@ using TransformPtr = std::unique_ptr<OGRCoordinateTransformation, TransformDelet
 
 // Applies a transformation to one point in place (traditional GIS order). 1 on success, 0 when the
 // transformation is null or fails; the point is unchanged on failure.
-int transform_point(const OGRCoordinateTransformation* transform, double& x, double& y, double& z);
+int TransformPoint(const OGRCoordinateTransformation* transform, double& x, double& y, double& z);
 
 // Normalises any WKT text (WKT1, WKT2 or ESRI) or "EPSG:n" user input through GDAL; returns the
 // WKT1 export, empty when GDAL cannot import it. Handles text of any length.
-std::string wkt_from_user_text(const std::string& text);
+std::string WktFromUserText(const std::string& text);
 // True when GDAL imports the text as WKT (WKT1, WKT2 or ESRI); handles text of any length.
-bool is_valid_wkt(const std::string& text);
+bool IsValidWkt(const std::string& text);
 // EPSG code -> WKT, empty when GDAL cannot import the code.
-std::string wkt_from_epsg(int32_t code);
+std::string WktFromEpsg(int32_t code);
 
 // Creates WGS84 -> system and system -> WGS84 from a WKT. Returns 1 when both exist; otherwise 0
 // and both are null.
-int make_transformations(const std::string& wkt, TransformPtr& wgs84_to_system,
-                         TransformPtr& system_to_wgs84);
+int MakeTransformations(const std::string& wkt, TransformPtr& wgs84_to_system,
+                        TransformPtr& system_to_wgs84);
 
 // The project coordinate system. Copyable: a copy clones the two transformations (so a copy
 // behaves exactly as the original, even when the transformations were built from an imported WKT
@@ -120,43 +120,43 @@ class CoordinateSystem {
   ~CoordinateSystem();
 
   // Back to the not-defined state; releases the transformations.
-  void reset();
+  void Reset();
 
   // From the four names of a project file; unknown names give projection -1, datum
   // "Non Definito", fuse 0, units -1. Does not rebuild the transformations.
-  void set_from_names(std::string_view projection, std::string_view datum, std::string_view fuse,
-                      std::string_view units);
-  std::string projection_name() const { return crs::projection_name(projection); }
-  std::string datum_name() const { return datum.name; }
-  std::string fuse_name() const { return crs::fuse_name(fuse); }
-  std::string units_name() const { return crs::units_name(units); }
+  void SetFromNames(std::string_view projection, std::string_view datum, std::string_view fuse,
+                    std::string_view units);
+  std::string ProjectionName() const { return crs::ProjectionName(projection); }
+  std::string DatumName() const { return datum.name; }
+  std::string FuseName() const { return crs::FuseName(fuse); }
+  std::string UnitsName() const { return crs::UnitsName(units); }
 
   // Stores the text; when not empty the projection becomes "User WKT String", the datum
   // "Non Definito" and the fuse 0.
-  void set_user_wkt(const std::string& wkt);
+  void SetUserWkt(const std::string& wkt);
   // Stores the code; projection "User EPSG Code", datum "Non Definito", fuse 0.
-  void set_user_epsg(int32_t code);
+  void SetUserEpsg(int32_t code);
 
   // The WKT of this system, empty when nothing can be built.
-  std::string build_wkt() const;
+  std::string BuildWkt() const;
 
-  // Releases both transformations and builds them from build_wkt(). 1 when both exist.
-  int rebuild_transformations();
+  // Releases both transformations and builds them from BuildWkt(). 1 when both exist.
+  int RebuildTransformations();
   // Same, from the given WKT instead of the stored choice (used by the imports).
-  int rebuild_transformations_from(const std::string& wkt);
-  void release_transformations();
+  int RebuildTransformationsFrom(const std::string& wkt);
+  void ReleaseTransformations();
 
   // Non-owning; null when the system cannot be built.
   OGRCoordinateTransformation* wgs84_to_project() const { return wgs84_to_project_.get(); }
   OGRCoordinateTransformation* project_to_wgs84() const { return project_to_wgs84_.get(); }
-  bool has_transformations() const { return wgs84_to_project_ && project_to_wgs84_; }
+  bool HasTransformations() const { return wgs84_to_project_ && project_to_wgs84_; }
 
   // lon/lat degrees (WGS84) <-> project coordinates, in place; 1 on success, 0 otherwise.
-  int wgs84_to_project(double& x, double& y, double& z) const;
-  int project_to_wgs84(double& x, double& y, double& z) const;
+  int Wgs84ToProject(double& x, double& y, double& z) const;
+  int ProjectToWgs84(double& x, double& y, double& z) const;
 
   // Same stored choice (transformations are not compared).
-  bool same_choice(const CoordinateSystem& other) const;
+  bool SameChoice(const CoordinateSystem& other) const;
 
   int32_t projection = kProjectionNotDefined;
   EPSGDatum datum;
@@ -171,10 +171,10 @@ class CoordinateSystem {
 };
 
 // Build WKT from loose parts (the Coordinate System window builds from its current selections).
-std::string build_wkt(int32_t projection, int32_t datum_code, int32_t fuse,
-                      const std::string& user_wkt, int32_t user_epsg);
+std::string BuildWkt(int32_t projection, int32_t datum_code, int32_t fuse,
+                     const std::string& user_wkt, int32_t user_epsg);
 
 // Text for the command line: the four names, the user WKT/EPSG when used, and the built WKT.
-std::string describe(const CoordinateSystem& system);
+std::string Describe(const CoordinateSystem& system);
 
 }  // namespace vantri::crs

@@ -18,12 +18,12 @@ constexpr const char* kNoneName = "None (Local Coordinate System)";
 constexpr const char* kMonteMario = "Monte Mario";
 constexpr const char* kWgs84Datum = "World Geodetic System 1984";
 
-bool needs_datum_and_fuse(int32_t projection) {
+bool NeedsDatumAndFuse(int32_t projection) {
   return projection == kProjectionUtm || projection == kProjectionTransverseMercator;
 }
 
-int datum_row_of_name(std::string_view name) {
-  const auto& table = datum_table();
+int DatumRowOfName(std::string_view name) {
+  const auto& table = DatumTable();
   for (size_t row = 0; row < table.size(); ++row) {
     if (name == table[row].name) return static_cast<int>(row);
   }
@@ -31,8 +31,8 @@ int datum_row_of_name(std::string_view name) {
 }
 
 // The row holding exactly this record (the two "Garoua" rows differ by code).
-int datum_row_of(const EPSGDatum& datum) {
-  const auto& table = datum_table();
+int DatumRowOf(const EPSGDatum& datum) {
+  const auto& table = DatumTable();
   for (size_t row = 0; row < table.size(); ++row) {
     if (table[row].code == datum.code && std::strcmp(table[row].name, datum.name) == 0) {
       return static_cast<int>(row);
@@ -41,12 +41,12 @@ int datum_row_of(const EPSGDatum& datum) {
   return -1;
 }
 
-bool is_monte_mario_datum(std::string_view name) {
+bool IsMonteMarioDatum(std::string_view name) {
   return name == kMonteMario || name == "Monte Mario (Rome)";
 }
 
 // Leading and trailing blanks, line ends, NULs and a UTF-8 byte-order mark are not part of a WKT.
-std::string trimmed_wkt(std::string text) {
+std::string TrimmedWkt(std::string text) {
   if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
   const char* blanks = " \t\r\n\v\f";
   const size_t first = text.find_first_not_of(blanks);
@@ -56,7 +56,7 @@ std::string trimmed_wkt(std::string text) {
 }
 
 // NVT_StringToInt, else the leading integer of the text (0 when there is none), clamped to int.
-int32_t epsg_code_of_text(const std::string& text) {
+int32_t EpsgCodeOfText(const std::string& text) {
   int value = 0;
   if (NVT_StringToInt(text, &value)) return value;
   errno = 0;
@@ -66,232 +66,231 @@ int32_t epsg_code_of_text(const std::string& text) {
   return static_cast<int32_t>(code);
 }
 
-std::vector<std::string> datum_names() {
+std::vector<std::string> DatumNames() {
   std::vector<std::string> names;
-  for (const EPSGDatum& datum : datum_table()) names.emplace_back(datum.name);
+  for (const EPSGDatum& datum : DatumTable()) names.emplace_back(datum.name);
   return names;
 }
 
 }  // namespace
 
-std::vector<std::string> fuse_names_for_datum(std::string_view datum_name) {
-  if (is_monte_mario_datum(datum_name)) return {"W", "E"};
+std::vector<std::string> FuseNamesForDatum(std::string_view datum_name) {
+  if (IsMonteMarioDatum(datum_name)) return {"W", "E"};
   std::vector<std::string> names;
   for (int32_t fuse = -60; fuse <= 60; ++fuse) {
-    if (fuse != 0) names.push_back(fuse_name(fuse));
+    if (fuse != 0) names.push_back(FuseName(fuse));
   }
   return names;
 }
 
 CoordinateSystemWindow::CoordinateSystemWindow(CoordinateSystem& project, vantri::UserInterface& ui)
     : project_(project), ui_(ui) {
-  projections_.fill({kNoneName, "UTM", "Transvers Mercator", "User WKT String", "User EPSG Code"});
-  units_.fill({"Meters"});
-  units_.select(units_name(project_.units));
-  datums_.fill(datum_names());
-  current_datum_row_ = datum_row_of(project_.datum);
+  projections_.Fill({kNoneName, "UTM", "Transvers Mercator", "User WKT String", "User EPSG Code"});
+  units_.Fill({"Meters"});
+  units_.Select(UnitsName(project_.units));
+  datums_.Fill(DatumNames());
+  current_datum_row_ = DatumRowOf(project_.datum);
   current_fuse_ = project_.fuse;
   if (project_.projection == kProjectionUserWkt) user_wkt_ = project_.user_wkt;
   if (project_.projection == kProjectionUserEpsg) user_epsg_ = project_.user_epsg;
-  projections_.select(projection_name(project_.projection));
-  on_projection_changed();
+  projections_.Select(ProjectionName(project_.projection));
+  OnProjectionChanged();
 }
 
 // ---- Operator actions ---------------------------------------------------------------------------
 
-void CoordinateSystemWindow::select_projection(std::string_view name) {
-  if (!projections_.select(name)) return;
-  on_projection_changed();
+void CoordinateSystemWindow::SelectProjection(std::string_view name) {
+  if (!projections_.Select(name)) return;
+  OnProjectionChanged();
 }
 
-void CoordinateSystemWindow::select_datum(std::string_view name) {
-  select_datum_row(datum_row_of_name(name));
+void CoordinateSystemWindow::SelectDatum(std::string_view name) {
+  SelectDatumRow(DatumRowOfName(name));
 }
 
-void CoordinateSystemWindow::select_datum_row(int row) {
+void CoordinateSystemWindow::SelectDatumRow(int row) {
   if (!datums_.enabled || row < 0 || row >= static_cast<int>(datums_.items.size())) return;
-  datums_.select_index(row);
-  on_datum_changed();
+  datums_.SelectIndex(row);
+  OnDatumChanged();
 }
 
-void CoordinateSystemWindow::select_fuse(std::string_view name) {
-  if (!fuses_.enabled || !fuses_.select(name)) return;
-  current_fuse_ = fuse_value(name);
+void CoordinateSystemWindow::SelectFuse(std::string_view name) {
+  if (!fuses_.enabled || !fuses_.Select(name)) return;
+  current_fuse_ = FuseValue(name);
 }
 
-void CoordinateSystemWindow::select_units(std::string_view name) {
+void CoordinateSystemWindow::SelectUnits(std::string_view name) {
   if (!units_.enabled) return;
-  units_.select(name);
+  units_.Select(name);
 }
 
-std::string CoordinateSystemWindow::show_wkt() {
+std::string CoordinateSystemWindow::ShowWkt() {
   std::string wkt;
-  if (projections_.has_selection()) {
-    wkt = build_wkt(selected_projection(), selected_datum_code(), selected_fuse(), user_wkt_,
-                    user_epsg_);
+  if (projections_.HasSelection()) {
+    wkt =
+        BuildWkt(SelectedProjection(), SelectedDatumCode(), SelectedFuse(), user_wkt_, user_epsg_);
   }
   ui_.ShowMessage(wkt, MessageIcon::kInformation);
   return wkt;
 }
 
-void CoordinateSystemWindow::import_from_wkt() {
+void CoordinateSystemWindow::ImportFromWkt() {
   std::string path;
   const std::vector<vantri::FileFilter> filters = {{"PRJ File", "*.prj"}, {"All Files", "*.*"}};
   if (!ui_.PickOpenFile("Import From WKT", filters, "", "prj", &path)) return;
   std::string text;
-  if (!read_whole_file(path, &text)) {
+  if (!ReadWholeFile(path, &text)) {
     ui_.ShowMessage("Unable to read selected file!", MessageIcon::kExclamation);
     return;
   }
-  text = trimmed_wkt(std::move(text));
-  if (!is_valid_wkt(text)) {
+  text = TrimmedWkt(std::move(text));
+  if (!IsValidWkt(text)) {
     ui_.ShowMessage("Invalid WKT string!", MessageIcon::kExclamation);
     return;
   }
-  if (!project_.rebuild_transformations_from(text)) {
-    import_failed();
+  if (!project_.RebuildTransformationsFrom(text)) {
+    ImportFailed();
     return;
   }
-  project_.set_user_wkt(text);
+  project_.SetUserWkt(text);
   user_wkt_ = text;
-  select_projection_index(kProjectionUserWkt);
+  SelectProjectionIndex(kProjectionUserWkt);
 }
 
-void CoordinateSystemWindow::import_from_epsg() {
+void CoordinateSystemWindow::ImportFromEpsg() {
   std::string value;
   if (!ui_.PromptValue("Insert EPSG code", std::to_string(project_.user_epsg), &value)) return;
-  const int32_t code = epsg_code_of_text(value);
-  const std::string wkt = wkt_from_epsg(code);
+  const int32_t code = EpsgCodeOfText(value);
+  const std::string wkt = WktFromEpsg(code);
   if (wkt.empty()) {
     ui_.ShowMessage("Invalid EPSG code!", MessageIcon::kExclamation);
     return;
   }
-  if (!project_.rebuild_transformations_from(wkt)) {
-    import_failed();
+  if (!project_.RebuildTransformationsFrom(wkt)) {
+    ImportFailed();
     return;
   }
-  project_.set_user_epsg(code);
+  project_.SetUserEpsg(code);
   user_epsg_ = code;
-  select_projection_index(kProjectionUserEpsg);
+  SelectProjectionIndex(kProjectionUserEpsg);
 }
 
-bool CoordinateSystemWindow::ok() {
-  const std::string message = validation_message();
+bool CoordinateSystemWindow::Ok() {
+  const std::string message = ValidationMessage();
   if (!message.empty()) {
     ui_.ShowMessage(message, MessageIcon::kExclamation);
     return false;
   }
-  store();
+  Store();
   outcome_ = Outcome::kOk;
   return true;
 }
 
 // ---- List rules ---------------------------------------------------------------------------------
 
-void CoordinateSystemWindow::on_projection_changed() {
-  const int32_t projection = selected_projection();
-  if (needs_datum_and_fuse(projection)) {
-    show_datum_and_fuse();
+void CoordinateSystemWindow::OnProjectionChanged() {
+  const int32_t projection = SelectedProjection();
+  if (NeedsDatumAndFuse(projection)) {
+    ShowDatumAndFuse();
     return;
   }
-  disable_datum_and_fuse();
+  DisableDatumAndFuse();
   if (projection == kProjectionUserWkt && user_wkt_.empty()) {
-    import_from_wkt();
-    if (user_wkt_.empty()) select_projection_index(kProjectionNone);
+    ImportFromWkt();
+    if (user_wkt_.empty()) SelectProjectionIndex(kProjectionNone);
   } else if (projection == kProjectionUserEpsg && user_epsg_ <= 0) {
-    import_from_epsg();
-    if (user_epsg_ <= 0) select_projection_index(kProjectionNone);
+    ImportFromEpsg();
+    if (user_epsg_ <= 0) SelectProjectionIndex(kProjectionNone);
   }
 }
 
 // UTM and Transvers Mercator: Transvers Mercator is defined on "Monte Mario" only. UTM keeps the
 // current datum unless there is none or it is a Monte Mario datum (which has no UTM zones); then
 // it takes "World Geodetic System 1984".
-void CoordinateSystemWindow::show_datum_and_fuse() {
+void CoordinateSystemWindow::ShowDatumAndFuse() {
   int row = current_datum_row_;
-  const std::string current = row >= 0 ? datum_table()[row].name : std::string();
-  if (selected_projection() == kProjectionTransverseMercator && current != kMonteMario) {
-    row = datum_row_of_name(kMonteMario);
-  } else if (selected_projection() == kProjectionUtm &&
-             (row < 0 || is_monte_mario_datum(current))) {
-    row = datum_row_of_name(kWgs84Datum);
+  const std::string current = row >= 0 ? DatumTable()[row].name : std::string();
+  if (SelectedProjection() == kProjectionTransverseMercator && current != kMonteMario) {
+    row = DatumRowOfName(kMonteMario);
+  } else if (SelectedProjection() == kProjectionUtm && (row < 0 || IsMonteMarioDatum(current))) {
+    row = DatumRowOfName(kWgs84Datum);
   }
   datums_.enabled = true;
-  datums_.select_index(row);
+  datums_.SelectIndex(row);
   current_datum_row_ = row;
-  refill_fuses();
+  RefillFuses();
   fuses_.enabled = true;
 }
 
-void CoordinateSystemWindow::on_datum_changed() {
+void CoordinateSystemWindow::OnDatumChanged() {
   current_datum_row_ = datums_.selection;
-  refill_fuses();
+  RefillFuses();
 }
 
-void CoordinateSystemWindow::refill_fuses() {
-  fuses_.fill(fuse_names_for_datum(datums_.selected()));
-  fuses_.select(fuse_name(current_fuse_));
+void CoordinateSystemWindow::RefillFuses() {
+  fuses_.Fill(FuseNamesForDatum(datums_.Selected()));
+  fuses_.Select(FuseName(current_fuse_));
 }
 
-void CoordinateSystemWindow::disable_datum_and_fuse() {
-  datums_.clear_selection();
+void CoordinateSystemWindow::DisableDatumAndFuse() {
+  datums_.ClearSelection();
   datums_.enabled = false;
-  fuses_.clear();
+  fuses_.Clear();
   fuses_.enabled = false;
 }
 
-void CoordinateSystemWindow::select_projection_index(int32_t projection) {
-  projections_.select(projection_name(projection));
-  on_projection_changed();
+void CoordinateSystemWindow::SelectProjectionIndex(int32_t projection) {
+  projections_.Select(ProjectionName(projection));
+  OnProjectionChanged();
 }
 
-void CoordinateSystemWindow::import_failed() {
+void CoordinateSystemWindow::ImportFailed() {
   // The stored choice is unchanged: give the project back the transformations that match it.
-  project_.rebuild_transformations();
-  select_projection_index(kProjectionNone);
+  project_.RebuildTransformations();
+  SelectProjectionIndex(kProjectionNone);
   ui_.ShowMessage("Unable to set coordinate conversion!", MessageIcon::kExclamation);
 }
 
 // ---- Selections and storing ---------------------------------------------------------------------
 
-int32_t CoordinateSystemWindow::selected_projection() const {
-  return projections_.has_selection() ? projection_index(projections_.selected())
-                                      : kProjectionNotDefined;
+int32_t CoordinateSystemWindow::SelectedProjection() const {
+  return projections_.HasSelection() ? ProjectionIndex(projections_.Selected())
+                                     : kProjectionNotDefined;
 }
 
-EPSGDatum CoordinateSystemWindow::selected_datum() const {
-  return datums_.has_selection() ? datum_table()[datums_.selection] : datum_not_defined();
+EPSGDatum CoordinateSystemWindow::SelectedDatum() const {
+  return datums_.HasSelection() ? DatumTable()[datums_.selection] : DatumNotDefined();
 }
 
-int32_t CoordinateSystemWindow::selected_datum_code() const { return selected_datum().code; }
+int32_t CoordinateSystemWindow::SelectedDatumCode() const { return SelectedDatum().code; }
 
-int32_t CoordinateSystemWindow::selected_fuse() const {
-  return fuses_.has_selection() ? fuse_value(fuses_.selected()) : kFuseNotDefined;
+int32_t CoordinateSystemWindow::SelectedFuse() const {
+  return fuses_.HasSelection() ? FuseValue(fuses_.Selected()) : kFuseNotDefined;
 }
 
-std::string CoordinateSystemWindow::validation_message() const {
-  const int32_t projection = selected_projection();
+std::string CoordinateSystemWindow::ValidationMessage() const {
+  const int32_t projection = SelectedProjection();
   if (projection == kProjectionNotDefined) return "Select a valid projection";
-  if (needs_datum_and_fuse(projection)) {
-    if (!datums_.has_selection()) return "Select Datum!";
-    if (!fuses_.has_selection()) return "Select Fuse!";
+  if (NeedsDatumAndFuse(projection)) {
+    if (!datums_.HasSelection()) return "Select Datum!";
+    if (!fuses_.HasSelection()) return "Select Fuse!";
   }
-  if (!units_.has_selection()) return "Select Units!";
+  if (!units_.HasSelection()) return "Select Units!";
   return {};
 }
 
-void CoordinateSystemWindow::store() {
-  const int32_t projection = selected_projection();
+void CoordinateSystemWindow::Store() {
+  const int32_t projection = SelectedProjection();
   project_.projection = projection;
-  project_.datum = needs_datum_and_fuse(projection) ? selected_datum() : datum_not_defined();
-  project_.fuse = needs_datum_and_fuse(projection) ? selected_fuse() : kFuseNotDefined;
-  project_.units = units_value(units_.selected());
+  project_.datum = NeedsDatumAndFuse(projection) ? SelectedDatum() : DatumNotDefined();
+  project_.fuse = NeedsDatumAndFuse(projection) ? SelectedFuse() : kFuseNotDefined;
+  project_.units = UnitsValue(units_.Selected());
   if (projection == kProjectionUserWkt) project_.user_wkt = user_wkt_;
   if (projection == kProjectionUserEpsg) project_.user_epsg = user_epsg_;
-  project_.rebuild_transformations();
+  project_.RebuildTransformations();
 }
 
-bool CoordinateSystemWindow::read_whole_file(const std::string& path, std::string* text) {
+bool CoordinateSystemWindow::ReadWholeFile(const std::string& path, std::string* text) {
   const std::int64_t size = NVT_GetFileSize(path);
   if (size <= 0) return false;
   std::ifstream file(path, std::ios::binary);

@@ -35,39 +35,39 @@ class CoordinateSystemWindow {
   int32_t user_epsg() const { return user_epsg_; }
 
   // Operator actions. Selecting a text that is not in the list changes nothing.
-  void select_projection(std::string_view name);
-  void select_datum(std::string_view name);
+  void SelectProjection(std::string_view name);
+  void SelectDatum(std::string_view name);
   // By row: the datum list holds the datum table in order (two rows share the name "Garoua").
-  void select_datum_row(int row);
-  void select_fuse(std::string_view name);
-  void select_units(std::string_view name);
+  void SelectDatumRow(int row);
+  void SelectFuse(std::string_view name);
+  void SelectUnits(std::string_view name);
 
   // Shows the WKT of the current selections (an empty message when nothing can be built) and
   // returns it.
-  std::string show_wkt();
-  void import_from_wkt();
-  void import_from_epsg();
+  std::string ShowWkt();
+  void ImportFromWkt();
+  void ImportFromEpsg();
 
   // Validates and stores; a validation message keeps the window open (outcome stays kOpen).
   // Returns true when the window closed.
-  bool ok();
-  void cancel() { outcome_ = Outcome::kCancel; }
+  bool Ok();
+  void Cancel() { outcome_ = Outcome::kCancel; }
 
  private:
-  void on_projection_changed();
-  void on_datum_changed();
-  void show_datum_and_fuse();
-  void disable_datum_and_fuse();
-  void select_projection_index(int32_t projection);
-  void refill_fuses();
-  int32_t selected_projection() const;
-  int32_t selected_datum_code() const;
-  EPSGDatum selected_datum() const;
-  int32_t selected_fuse() const;
-  std::string validation_message() const;
-  void store();
-  void import_failed();
-  bool read_whole_file(const std::string& path, std::string* text);
+  void OnProjectionChanged();
+  void OnDatumChanged();
+  void ShowDatumAndFuse();
+  void DisableDatumAndFuse();
+  void SelectProjectionIndex(int32_t projection);
+  void RefillFuses();
+  int32_t SelectedProjection() const;
+  int32_t SelectedDatumCode() const;
+  EPSGDatum SelectedDatum() const;
+  int32_t SelectedFuse() const;
+  std::string ValidationMessage() const;
+  void Store();
+  void ImportFailed();
+  bool ReadWholeFile(const std::string& path, std::string* text);
 
   CoordinateSystem& project_;
   vantri::UserInterface& ui_;
@@ -85,6 +85,6 @@ class CoordinateSystemWindow {
 
 // The fuses offered for a datum: "W" and "E" for the Monte Mario datums, else the 120 UTM zones
 // "60 S" .. "1 S", "1 N" .. "60 N".
-std::vector<std::string> fuse_names_for_datum(std::string_view datum_name);
+std::vector<std::string> FuseNamesForDatum(std::string_view datum_name);
 
 }  // namespace vantri::crs

@@ -28,14 +28,14 @@ class CoordinateSystemWindowTest : public ::testing::Test {
     return path;
   }
 
-  static CoordinateSystem utm_32_north() {
+  static CoordinateSystem Utm32North() {
     CoordinateSystem system;
-    system.set_from_names("UTM", "World Geodetic System 1984", "32 N", "Meters");
-    system.rebuild_transformations();
+    system.SetFromNames("UTM", "World Geodetic System 1984", "32 N", "Meters");
+    system.RebuildTransformations();
     return system;
   }
 
-  int dialogs_shown(Kind kind) const {
+  int DialogsShown(Kind kind) const {
     int count = 0;
     for (const auto& shown : ui_.shown) count += shown.kind == kind;
     return count;
@@ -47,19 +47,19 @@ class CoordinateSystemWindowTest : public ::testing::Test {
 };
 
 TEST_F(CoordinateSystemWindowTest, OpeningOffersTheFixedListsAndTheProjectChoice) {
-  CoordinateSystem project = utm_32_north();
+  CoordinateSystem project = Utm32North();
   CoordinateSystemWindow window(project, ui_);
   EXPECT_THAT(window.projections().items,
               ElementsAre("None (Local Coordinate System)", "UTM", "Transvers Mercator",
                           "User WKT String", "User EPSG Code"));
   EXPECT_THAT(window.units().items, ElementsAre("Meters"));
-  ASSERT_EQ(window.datums().items.size(), datum_table().size());
-  EXPECT_EQ(window.datums().items[77], datum_table()[77].name);
+  ASSERT_EQ(window.datums().items.size(), DatumTable().size());
+  EXPECT_EQ(window.datums().items[77], DatumTable()[77].name);
 
-  EXPECT_EQ(window.projections().selected(), "UTM");
-  EXPECT_EQ(window.datums().selected(), "World Geodetic System 1984");
-  EXPECT_EQ(window.fuses().selected(), "32 N");
-  EXPECT_EQ(window.units().selected(), "Meters");
+  EXPECT_EQ(window.projections().Selected(), "UTM");
+  EXPECT_EQ(window.datums().Selected(), "World Geodetic System 1984");
+  EXPECT_EQ(window.fuses().Selected(), "32 N");
+  EXPECT_EQ(window.units().Selected(), "Meters");
   EXPECT_TRUE(window.datums().enabled);
   EXPECT_TRUE(window.fuses().enabled);
   ASSERT_EQ(window.fuses().items.size(), 120u);
@@ -71,51 +71,51 @@ TEST_F(CoordinateSystemWindowTest, OpeningOffersTheFixedListsAndTheProjectChoice
 }
 
 TEST_F(CoordinateSystemWindowTest, DatumChangesRefillTheFuses) {
-  CoordinateSystem project = utm_32_north();
+  CoordinateSystem project = Utm32North();
   CoordinateSystemWindow window(project, ui_);
-  window.select_datum("Monte Mario (Rome)");
+  window.SelectDatum("Monte Mario (Rome)");
   EXPECT_THAT(window.fuses().items, ElementsAre("W", "E"));
-  EXPECT_FALSE(window.fuses().has_selection());
-  window.select_datum("European Datum 1950");
+  EXPECT_FALSE(window.fuses().HasSelection());
+  window.SelectDatum("European Datum 1950");
   EXPECT_EQ(window.fuses().items.size(), 120u);
-  EXPECT_EQ(window.fuses().selected(), "32 N");  // the operator's zone comes back
+  EXPECT_EQ(window.fuses().Selected(), "32 N");  // the operator's zone comes back
 
   int second_garoua = 0;
-  while (datum_table()[second_garoua].code != 6234) ++second_garoua;
-  window.select_datum("Garoua");
+  while (DatumTable()[second_garoua].code != 6234) ++second_garoua;
+  window.SelectDatum("Garoua");
   EXPECT_LT(window.datums().selection, second_garoua);
-  window.select_datum_row(second_garoua);
-  window.select_fuse("31 N");
-  ASSERT_TRUE(window.ok());
+  window.SelectDatumRow(second_garoua);
+  window.SelectFuse("31 N");
+  ASSERT_TRUE(window.Ok());
   EXPECT_EQ(project.datum.code, 6234);
   EXPECT_EQ(project.fuse, 31);
 }
 
 TEST_F(CoordinateSystemWindowTest, ProjectionChangesSelectDefaultDatumsAndDisableLists) {
-  CoordinateSystem project = utm_32_north();
+  CoordinateSystem project = Utm32North();
   CoordinateSystemWindow window(project, ui_);
-  window.select_projection("Transvers Mercator");
-  EXPECT_EQ(window.datums().selected(), "Monte Mario");
+  window.SelectProjection("Transvers Mercator");
+  EXPECT_EQ(window.datums().Selected(), "Monte Mario");
   EXPECT_THAT(window.fuses().items, ElementsAre("W", "E"));
 
-  window.select_projection("None (Local Coordinate System)");
+  window.SelectProjection("None (Local Coordinate System)");
   EXPECT_FALSE(window.datums().enabled);
-  EXPECT_FALSE(window.datums().has_selection());
+  EXPECT_FALSE(window.datums().HasSelection());
   EXPECT_FALSE(window.fuses().enabled);
   EXPECT_TRUE(window.fuses().items.empty());
 
-  window.select_projection("UTM");  // from Monte Mario, which has no UTM zones
-  EXPECT_EQ(window.datums().selected(), "World Geodetic System 1984");
+  window.SelectProjection("UTM");  // from Monte Mario, which has no UTM zones
+  EXPECT_EQ(window.datums().Selected(), "World Geodetic System 1984");
   EXPECT_TRUE(window.fuses().enabled);
-  EXPECT_EQ(window.fuses().selected(), "32 N");
+  EXPECT_EQ(window.fuses().Selected(), "32 N");
 }
 
 TEST_F(CoordinateSystemWindowTest, OpeningKeepsAUtmDatumOtherThanWgs84) {
   CoordinateSystem project;
-  project.set_from_names("UTM", "European Datum 1950", "33 N", "Meters");
+  project.SetFromNames("UTM", "European Datum 1950", "33 N", "Meters");
   CoordinateSystemWindow window(project, ui_);
-  EXPECT_EQ(window.datums().selected(), "European Datum 1950");
-  ASSERT_TRUE(window.ok());
+  EXPECT_EQ(window.datums().Selected(), "European Datum 1950");
+  ASSERT_TRUE(window.Ok());
   EXPECT_EQ(project.datum.code, 6230);
 }
 
@@ -123,11 +123,11 @@ TEST_F(CoordinateSystemWindowTest, OkMessagesComeInOrderAndStoreNothing) {
   CoordinateSystem project;
   project.units = kUnitsNotDefined;
   CoordinateSystemWindow window(project, ui_);
-  EXPECT_FALSE(window.ok());
-  window.select_projection("UTM");  // WGS 84 is selected, the fuse 0 is not a zone
-  EXPECT_FALSE(window.ok());
-  window.select_fuse("5 S");
-  EXPECT_FALSE(window.ok());
+  EXPECT_FALSE(window.Ok());
+  window.SelectProjection("UTM");  // WGS 84 is selected, the fuse 0 is not a zone
+  EXPECT_FALSE(window.Ok());
+  window.SelectFuse("5 S");
+  EXPECT_FALSE(window.Ok());
   EXPECT_THAT(ui_.Texts(),
               ElementsAre("Select a valid projection", "Select Fuse!", "Select Units!"));
   for (const auto& shown : ui_.shown) EXPECT_EQ(shown.icon, vantri::MessageIcon::kExclamation);
@@ -135,71 +135,71 @@ TEST_F(CoordinateSystemWindowTest, OkMessagesComeInOrderAndStoreNothing) {
   EXPECT_EQ(project.projection, kProjectionNotDefined);
   EXPECT_EQ(project.units, kUnitsNotDefined);
 
-  window.select_units("Meters");
-  ASSERT_TRUE(window.ok());
+  window.SelectUnits("Meters");
+  ASSERT_TRUE(window.Ok());
   EXPECT_EQ(window.outcome(), CoordinateSystemWindow::Outcome::kOk);
   EXPECT_EQ(project.projection, kProjectionUtm);
   EXPECT_EQ(project.fuse, -5);
   EXPECT_EQ(project.units, kUnitsMeters);
-  EXPECT_TRUE(project.has_transformations());
+  EXPECT_TRUE(project.HasTransformations());
 }
 
 TEST_F(CoordinateSystemWindowTest, OkOnMonteMarioAndOnNoneStoresTheMatchingRecords) {
-  CoordinateSystem project = utm_32_north();
+  CoordinateSystem project = Utm32North();
   {
     CoordinateSystemWindow window(project, ui_);
-    window.select_projection("Transvers Mercator");
-    window.select_fuse("E");
-    ASSERT_TRUE(window.ok());
+    window.SelectProjection("Transvers Mercator");
+    window.SelectFuse("E");
+    ASSERT_TRUE(window.Ok());
   }
-  EXPECT_EQ(project.projection_name(), "Transvers Mercator");
-  EXPECT_EQ(project.datum_name(), "Monte Mario");
+  EXPECT_EQ(project.ProjectionName(), "Transvers Mercator");
+  EXPECT_EQ(project.DatumName(), "Monte Mario");
   EXPECT_EQ(project.fuse, kFuseMonteMarioEast);
-  EXPECT_THAT(project.build_wkt(), HasSubstr("TOWGS84"));
-  EXPECT_TRUE(project.has_transformations());
+  EXPECT_THAT(project.BuildWkt(), HasSubstr("TOWGS84"));
+  EXPECT_TRUE(project.HasTransformations());
   {
     CoordinateSystemWindow window(project, ui_);
-    window.select_projection("None (Local Coordinate System)");
-    ASSERT_TRUE(window.ok());
+    window.SelectProjection("None (Local Coordinate System)");
+    ASSERT_TRUE(window.Ok());
   }
   EXPECT_EQ(project.projection, kProjectionNone);
-  EXPECT_EQ(project.datum_name(), "Not Defined");
+  EXPECT_EQ(project.DatumName(), "Not Defined");
   EXPECT_EQ(project.fuse, 0);
-  EXPECT_FALSE(project.has_transformations());
+  EXPECT_FALSE(project.HasTransformations());
 }
 
 TEST_F(CoordinateSystemWindowTest, ShowWktUsesTheCurrentSelections) {
-  CoordinateSystem project = utm_32_north();
+  CoordinateSystem project = Utm32North();
   CoordinateSystemWindow window(project, ui_);
-  window.select_fuse("33 N");
-  EXPECT_THAT(window.show_wkt(), HasSubstr("UTM zone 33N"));
-  window.select_projection("None (Local Coordinate System)");
-  EXPECT_EQ(window.show_wkt(), "");
+  window.SelectFuse("33 N");
+  EXPECT_THAT(window.ShowWkt(), HasSubstr("UTM zone 33N"));
+  window.SelectProjection("None (Local Coordinate System)");
+  EXPECT_EQ(window.ShowWkt(), "");
   ASSERT_EQ(ui_.shown.size(), 2u);
   EXPECT_EQ(ui_.shown[1].text, "");
   EXPECT_EQ(project.fuse, 32);  // showing stores nothing
 }
 
 TEST_F(CoordinateSystemWindowTest, ImportFromLongWktFileSetsTheUserSystemAtOnce) {
-  std::string wkt = wkt_from_epsg(32633);
+  std::string wkt = WktFromEpsg(32633);
   const std::string name = "WGS 84 / UTM zone 33N";
   wkt.replace(wkt.find(name), name.size(), name + std::string(5000, '_'));
   ui_.file_answers.push_back(WriteFile("long.prj", "\xEF\xBB\xBF" + wkt + "\r\n"));
 
-  CoordinateSystem project = utm_32_north();
+  CoordinateSystem project = Utm32North();
   CoordinateSystemWindow window(project, ui_);
-  window.import_from_wkt();
+  window.ImportFromWkt();
   EXPECT_TRUE(ui_.Texts().empty());
-  EXPECT_EQ(window.projections().selected(), "User WKT String");
+  EXPECT_EQ(window.projections().Selected(), "User WKT String");
   EXPECT_FALSE(window.datums().enabled);
   EXPECT_EQ(project.projection, kProjectionUserWkt);
   EXPECT_EQ(project.user_wkt, wkt);
   EXPECT_STREQ(project.datum.name, "Non Definito");
   double x = 15.0, y = 45.0, z = 0.0;
-  ASSERT_EQ(project.wgs84_to_project(x, y, z), 1);
+  ASSERT_EQ(project.Wgs84ToProject(x, y, z), 1);
   EXPECT_NEAR(x, 500000.0, 0.1);
 
-  window.cancel();  // imports are not undone
+  window.Cancel();  // imports are not undone
   EXPECT_EQ(project.projection, kProjectionUserWkt);
 }
 
@@ -214,11 +214,11 @@ TEST_F(CoordinateSystemWindowTest, EsriPrjFileImports) {
                 "PARAMETER[\"Latitude_Of_Origin\",0.0],UNIT[\"Meter\",1.0]]"));
   CoordinateSystem project;
   CoordinateSystemWindow window(project, ui_);
-  window.select_projection("User WKT String");
+  window.SelectProjection("User WKT String");
   EXPECT_TRUE(ui_.Texts().empty());
-  EXPECT_EQ(window.projections().selected(), "User WKT String");
+  EXPECT_EQ(window.projections().Selected(), "User WKT String");
   double x = 9.0, y = 45.0, z = 0.0;
-  ASSERT_EQ(project.wgs84_to_project(x, y, z), 1);
+  ASSERT_EQ(project.Wgs84ToProject(x, y, z), 1);
   EXPECT_NEAR(y, 4982950.4, 0.1);
 }
 
@@ -228,66 +228,66 @@ TEST_F(CoordinateSystemWindowTest, FailedWktImportsLeaveNoneSelected) {
   ui_.file_answers.push_back(folder_ + "missing.prj");
   ui_.file_answers.push_back(std::nullopt);
 
-  CoordinateSystem project = utm_32_north();
+  CoordinateSystem project = Utm32North();
   CoordinateSystemWindow window(project, ui_);
   for (int attempt = 0; attempt < 4; ++attempt) {
-    window.select_projection("UTM");
-    window.select_projection("User WKT String");
-    EXPECT_EQ(window.projections().selected(), "None (Local Coordinate System)") << attempt;
+    window.SelectProjection("UTM");
+    window.SelectProjection("User WKT String");
+    EXPECT_EQ(window.projections().Selected(), "None (Local Coordinate System)") << attempt;
     EXPECT_FALSE(window.datums().enabled);
   }
   EXPECT_THAT(ui_.Texts(), ElementsAre("Invalid WKT string!", "Unable to read selected file!",
                                        "Unable to read selected file!"));
-  EXPECT_EQ(dialogs_shown(Kind::kOpenFile), 4);
+  EXPECT_EQ(DialogsShown(Kind::kOpenFile), 4);
   EXPECT_EQ(project.projection, kProjectionUtm);
-  EXPECT_TRUE(project.has_transformations());
+  EXPECT_TRUE(project.HasTransformations());
 }
 
 TEST_F(CoordinateSystemWindowTest, WktWithoutTransformationKeepsTheProjectWorking) {
   ui_.file_answers.push_back(WriteFile("local.prj", "LOCAL_CS[\"site grid\",UNIT[\"metre\",1]]"));
-  CoordinateSystem project = utm_32_north();
+  CoordinateSystem project = Utm32North();
   CoordinateSystemWindow window(project, ui_);
-  window.import_from_wkt();
+  window.ImportFromWkt();
   EXPECT_THAT(ui_.Texts(), ElementsAre("Unable to set coordinate conversion!"));
-  EXPECT_EQ(window.projections().selected(), "None (Local Coordinate System)");
+  EXPECT_EQ(window.projections().Selected(), "None (Local Coordinate System)");
   EXPECT_EQ(project.projection, kProjectionUtm);
-  EXPECT_TRUE(project.has_transformations());
+  EXPECT_TRUE(project.HasTransformations());
 }
 
 TEST_F(CoordinateSystemWindowTest, ImportFromEpsg) {
-  CoordinateSystem project = utm_32_north();
+  CoordinateSystem project = Utm32North();
   project.user_epsg = 4326;
   ui_.value_answers = {"abc", "999999", " 2154 "};
   CoordinateSystemWindow window(project, ui_);
-  window.import_from_epsg();
-  window.import_from_epsg();
-  EXPECT_EQ(window.projections().selected(), "UTM");
-  window.import_from_epsg();
+  window.ImportFromEpsg();
+  window.ImportFromEpsg();
+  EXPECT_EQ(window.projections().Selected(), "UTM");
+  window.ImportFromEpsg();
   EXPECT_THAT(ui_.Texts(), ElementsAre("Invalid EPSG code!", "Invalid EPSG code!"));
   ASSERT_GE(ui_.shown.size(), 1u);
   EXPECT_EQ(ui_.shown[0].kind, Kind::kPrompt);
   EXPECT_EQ(ui_.shown[0].text, "Insert EPSG code");
-  EXPECT_EQ(window.projections().selected(), "User EPSG Code");
+  EXPECT_EQ(window.projections().Selected(), "User EPSG Code");
   EXPECT_EQ(project.projection, kProjectionUserEpsg);
   EXPECT_EQ(project.user_epsg, 2154);
-  EXPECT_TRUE(project.has_transformations());
+  EXPECT_TRUE(project.HasTransformations());
 
   // Re-opened on the user code: no question is asked again.
   const size_t shown_before = ui_.shown.size();
   CoordinateSystemWindow reopened(project, ui_);
-  EXPECT_EQ(reopened.projections().selected(), "User EPSG Code");
+  EXPECT_EQ(reopened.projections().Selected(), "User EPSG Code");
   EXPECT_EQ(ui_.shown.size(), shown_before);
-  ASSERT_TRUE(reopened.ok());
+  ASSERT_TRUE(reopened.Ok());
   EXPECT_EQ(project.user_epsg, 2154);
-  EXPECT_EQ(project.datum_name(), "Not Defined");
+  EXPECT_EQ(project.DatumName(), "Not Defined");
 }
 
 TEST_F(CoordinateSystemWindowTest, ChoosingUserEpsgWithoutACodeAsksAndFallsBackToNone) {
-  CoordinateSystem project = utm_32_north();
+  CoordinateSystem project = Utm32North();
   CoordinateSystemWindow window(project, ui_);
-  window.select_projection("User EPSG Code");  // the prompt is cancelled
-  EXPECT_EQ(dialogs_shown(Kind::kPrompt), 1);
-  EXPECT_EQ(window.projections().selected(), "None (Local Coordinate System)");
+  window.SelectProjection("User EPSG Code");  // the prompt is cancelled
+  EXPECT_EQ(DialogsShown(Kind::kPrompt), 1);
+  EXPECT_EQ(window.projections().Selected(), "None (Local Coordinate System)");
 }
 
 }  // namespace

@@ -254,19 +254,19 @@ constexpr DatumRow kDatumRows[] = {
     {0, 6904, "Lisbon 1890 (Lisbon)", ""},
 };
 
-std::vector<EPSGDatum> make_table() {
+std::vector<EPSGDatum> MakeTable() {
   std::vector<EPSGDatum> table;
   table.reserve(std::size(kDatumRows));
   for (const DatumRow& row : kDatumRows) {
-    table.push_back(make_datum(row.common, row.code, row.name, row.abbreviation));
+    table.push_back(MakeDatum(row.common, row.code, row.name, row.abbreviation));
   }
   return table;
 }
 
 }  // namespace
 
-const std::vector<EPSGDatum>& datum_table() {
-  static const std::vector<EPSGDatum> table = make_table();
+const std::vector<EPSGDatum>& DatumTable() {
+  static const std::vector<EPSGDatum> table = MakeTable();
   return table;
 }
 

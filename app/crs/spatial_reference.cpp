@@ -11,14 +11,14 @@ QuietGdalErrors::QuietGdalErrors() { CPLPushErrorHandler(CPLQuietErrorHandler); 
 
 QuietGdalErrors::~QuietGdalErrors() { CPLPopErrorHandler(); }
 
-bool set_meters(OGRSpatialReference& srs) {
+bool SetMeters(OGRSpatialReference& srs) {
   return srs.SetLinearUnits(SRS_UL_METER, 1.0) == OGRERR_NONE;
 }
 
 namespace {
 
 // Names the projected system "<geographic name> / <suffix>", as EPSG names its systems.
-bool name_projected(OGRSpatialReference& srs, const std::string& suffix) {
+bool NameProjected(OGRSpatialReference& srs, const std::string& suffix) {
   const char* geographic = srs.GetAttrValue("GEOGCS");
   const std::string name = std::string(geographic ? geographic : "unnamed") + " / " + suffix;
   return srs.SetProjCS(name.c_str()) == OGRERR_NONE;
@@ -26,35 +26,35 @@ bool name_projected(OGRSpatialReference& srs, const std::string& suffix) {
 
 }  // namespace
 
-bool set_utm(OGRSpatialReference& srs, int32_t fuse) {
+bool SetUtm(OGRSpatialReference& srs, int32_t fuse) {
   const int zone = std::abs(fuse);
   if (zone < 1 || zone > 60) return false;
   const std::string suffix = "UTM zone " + std::to_string(zone) + (fuse > 0 ? "N" : "S");
-  return srs.SetUTM(zone, fuse > 0 ? TRUE : FALSE) == OGRERR_NONE && set_meters(srs) &&
-         name_projected(srs, suffix);
+  return srs.SetUTM(zone, fuse > 0 ? TRUE : FALSE) == OGRERR_NONE && SetMeters(srs) &&
+         NameProjected(srs, suffix);
 }
 
-bool set_transverse_mercator(OGRSpatialReference& srs, double central_meridian,
-                             double false_easting) {
+bool SetTransverseMercator(OGRSpatialReference& srs, double central_meridian,
+                           double false_easting) {
   return srs.SetTM(0.0, central_meridian, 0.9996, false_easting, 0.0) == OGRERR_NONE &&
-         set_meters(srs);
+         SetMeters(srs);
 }
 
-bool set_monte_mario_zone(OGRSpatialReference& srs, int32_t fuse) {
+bool SetMonteMarioZone(OGRSpatialReference& srs, int32_t fuse) {
   if (fuse == 361) {
-    return set_transverse_mercator(srs, 9.0, 1500000.0) && name_projected(srs, "Italy zone 1");
+    return SetTransverseMercator(srs, 9.0, 1500000.0) && NameProjected(srs, "Italy zone 1");
   }
   if (fuse == 362) {
-    return set_transverse_mercator(srs, 15.0, 2520000.0) && name_projected(srs, "Italy zone 2");
+    return SetTransverseMercator(srs, 15.0, 2520000.0) && NameProjected(srs, "Italy zone 2");
   }
   return false;
 }
 
-bool set_monte_mario_shift(OGRSpatialReference& srs) {
+bool SetMonteMarioShift(OGRSpatialReference& srs) {
   return srs.SetTOWGS84(-104.1, -49.1, -9.9, 0.971, -2.917, 0.714, -11.68) == OGRERR_NONE;
 }
 
-std::string export_wkt(const OGRSpatialReference& srs) {
+std::string ExportWkt(const OGRSpatialReference& srs) {
   char* text = nullptr;
   std::string wkt;
   if (srs.exportToWkt(&text) == OGRERR_NONE && text != nullptr) wkt = text;

@@ -22,19 +22,18 @@ class QuietGdalErrors {
 };
 
 // UTM zone |fuse|, north when fuse > 0; zones outside 1..60 fail. Linear units metres.
-bool set_utm(OGRSpatialReference& srs, int32_t fuse);
+bool SetUtm(OGRSpatialReference& srs, int32_t fuse);
 // Gauss-Boaga style transverse Mercator: origin latitude 0, scale 0.9996, false northing 0,
 // the given central meridian (degrees) and false easting (metres). Linear units metres.
-bool set_transverse_mercator(OGRSpatialReference& srs, double central_meridian,
-                             double false_easting);
+bool SetTransverseMercator(OGRSpatialReference& srs, double central_meridian, double false_easting);
 // Fuse 361 ("W"): meridian 9, false easting 1500000; 362 ("E"): meridian 15, 2520000; others fail.
-bool set_monte_mario_zone(OGRSpatialReference& srs, int32_t fuse);
+bool SetMonteMarioZone(OGRSpatialReference& srs, int32_t fuse);
 // Seven-parameter (position-vector) shift Monte Mario -> WGS84: dx -104.1, dy -49.1, dz -9.9 m,
 // rx 0.971, ry -2.917, rz 0.714 arc-seconds, scale -11.68 ppm.
-bool set_monte_mario_shift(OGRSpatialReference& srs);
-bool set_meters(OGRSpatialReference& srs);
+bool SetMonteMarioShift(OGRSpatialReference& srs);
+bool SetMeters(OGRSpatialReference& srs);
 
 // WKT1 export; empty on failure.
-std::string export_wkt(const OGRSpatialReference& srs);
+std::string ExportWkt(const OGRSpatialReference& srs);
 
 }  // namespace vantri::crs

@@ -209,7 +209,7 @@ bool ExportDialog::CollectImages() {
 
 bool ExportDialog::WriteImages(std::string* sti_text) {
   IniFile sti;
-  sti.Set("CoordinateSystem", "WKT", SingleLine(project_.coordinate_system.build_wkt()));
+  sti.Set("CoordinateSystem", "WKT", SingleLine(project_.coordinate_system.BuildWkt()));
   sti.Set("Images", "Number", Printf("%d", static_cast<int>(exported_.size())));
   ui_.SetProgressRange(0, static_cast<int>(exported_.size()));
   const CCameraPassport& passport = *project_.passport;

@@ -204,8 +204,8 @@ std::optional<double> GridConvergence(const crs::CoordinateSystem& system, doubl
                                       double latitude) {
   double south_x = longitude, south_y = latitude - kArcDegrees, south_z = 0.0;
   double north_x = longitude, north_y = latitude + kArcDegrees, north_z = 0.0;
-  if (!system.wgs84_to_project(south_x, south_y, south_z) ||
-      !system.wgs84_to_project(north_x, north_y, north_z))
+  if (!system.Wgs84ToProject(south_x, south_y, south_z) ||
+      !system.Wgs84ToProject(north_x, north_y, north_z))
     return std::nullopt;
   const double east = north_x - south_x, north = north_y - south_y;
   if (!std::isfinite(east) || !std::isfinite(north) || (east == 0.0 && north == 0.0))
@@ -217,7 +217,7 @@ bool ImportExif(CVantriProject& project, AttitudeSource attitude, UserInterface&
                 ExifImportResult* result) {
   *result = ExifImportResult();
   const crs::CoordinateSystem& system = project.coordinate_system;
-  if (!system.has_transformations()) {
+  if (!system.HasTransformations()) {
     ui.Log("Unable to set coordinate transformation");
     ui.ShowMessage("Unable to set coordinate transformation", MessageIcon::kExclamation);
     return false;
@@ -240,7 +240,7 @@ bool ImportExif(CVantriProject& project, AttitudeSource attitude, UserInterface&
       continue;
     }
     PendingUpdate update{i, {gps->longitude, gps->latitude, gps->altitude}, std::nullopt};
-    if (!system.wgs84_to_project(update.position.x(), update.position.y(), update.position.z())) {
+    if (!system.Wgs84ToProject(update.position.x(), update.position.y(), update.position.z())) {
       ui.ShowMessage("Unable to transform the GPS position of " + image.Name(),
                      MessageIcon::kExclamation);
       return false;

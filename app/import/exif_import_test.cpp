@@ -162,8 +162,8 @@ class ExifImportTest : public ::testing::Test {
     setenv("VANTRI_HOME", folder_.c_str(), 1);
     project_.folder = folder_ + "/";
     project_.name = "uav";
-    project_.coordinate_system.set_user_epsg(32632);
-    ASSERT_NE(project_.coordinate_system.rebuild_transformations(), 0);
+    project_.coordinate_system.SetUserEpsg(32632);
+    ASSERT_NE(project_.coordinate_system.RebuildTransformations(), 0);
   }
 
   CABAImage& Add(const std::string& name, const TestImage& image) {
@@ -217,7 +217,7 @@ TEST_F(ExifImportTest, NothingChangesWithoutGpsTagsOrTransformations) {
   EXPECT_FALSE(fs::exists(folder_ + "/uav.off"));
 
   Add("tagged", {std::array<double, 3>{11.0, 46.0, 500.0}, ""});
-  project_.coordinate_system.release_transformations();
+  project_.coordinate_system.ReleaseTransformations();
   EXPECT_FALSE(ImportExif(project_, AttitudeSource::kXmp, ui_, &result));
   EXPECT_EQ(project_.images[1]->x, 0.0);
 }

@@ -106,12 +106,12 @@ bool WindowCoordinateConversion::Run(double mean_latitude, double mean_longitude
 }
 
 bool WindowCoordinateConversion::Transform(double* x, double* y) {
-  return window_ != nullptr && window_->convert(*x, *y) != 0;
+  return window_ != nullptr && window_->Convert(*x, *y) != 0;
 }
 
 void ChooseUtmAutomatically(crs::CoordinateConversionWindow& window) {
-  window.estimate_automatically();
-  if (!window.ok()) window.cancel();
+  window.EstimateAutomatically();
+  if (!window.Ok()) window.Cancel();
 }
 
 }  // namespace vantri::import

@@ -127,7 +127,7 @@ TEST_F(ProjectImportTest, GeographicColumnsConvertThroughTheConversionWindow) {
   EXPECT_NEAR(std::stod(cp.Cell(0, 2)), 4982950.4, 0.1);
 
   WindowCoordinateConversion cancelled(
-      ui_, [](crs::CoordinateConversionWindow& window) { window.cancel(); });
+      ui_, [](crs::CoordinateConversionWindow& window) { window.Cancel(); });
   EXPECT_FALSE(cp.ConvertCoordinates(cancelled));
 }
 

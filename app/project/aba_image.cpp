@@ -6,7 +6,7 @@
 
 namespace {
 
-size_t fileStart(const std::string& path) {
+size_t FileStart(const std::string& path) {
   const size_t slash = path.find_last_of("\\/");
   return slash == std::string::npos ? 0 : slash + 1;
 }
@@ -14,13 +14,13 @@ size_t fileStart(const std::string& path) {
 }  // namespace
 
 std::string FileTitle(const std::string& path) {
-  const std::string file = path.substr(fileStart(path));
+  const std::string file = path.substr(FileStart(path));
   const size_t dot = file.find_last_of('.');
   return dot == std::string::npos ? file : file.substr(0, dot);
 }
 
 std::string FileExtension(const std::string& path) {
-  const std::string file = path.substr(fileStart(path));
+  const std::string file = path.substr(FileStart(path));
   const size_t dot = file.find_last_of('.');
   return dot == std::string::npos ? std::string() : file.substr(dot + 1);
 }

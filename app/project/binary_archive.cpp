@@ -13,7 +13,7 @@ constexpr std::array<char32_t, 32> kHighControls = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-void appendUtf8(char32_t cp, std::string& out) {
+void AppendUtf8(char32_t cp, std::string& out) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
   } else if (cp < 0x800) {
@@ -32,7 +32,7 @@ void appendUtf8(char32_t cp, std::string& out) {
 }
 
 // Decodes one UTF-8 sequence at s[i]; returns its length, 0 when malformed.
-size_t decodeUtf8At(std::string_view s, size_t i, char32_t& cp) {
+size_t DecodeUtf8At(std::string_view s, size_t i, char32_t& cp) {
   const auto b0 = static_cast<unsigned char>(s[i]);
   size_t len = b0 < 0x80 ? 1 : (b0 >> 5) == 6 ? 2 : (b0 >> 4) == 14 ? 3 : (b0 >> 3) == 30 ? 4 : 0;
   if (len == 0 || i + len > s.size()) return 0;
@@ -47,7 +47,7 @@ size_t decodeUtf8At(std::string_view s, size_t i, char32_t& cp) {
   return len;
 }
 
-int windows1252ByteOf(char32_t cp) {
+int Windows1252ByteOf(char32_t cp) {
   if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<int>(cp);
   for (size_t k = 0; k < kHighControls.size(); ++k)
     if (kHighControls[k] == cp) return static_cast<int>(0x80 + k);
@@ -59,7 +59,7 @@ int windows1252ByteOf(char32_t cp) {
 bool IsValidUtf8(std::string_view bytes) {
   for (size_t i = 0; i < bytes.size();) {
     char32_t cp = 0;
-    const size_t len = decodeUtf8At(bytes, i, cp);
+    const size_t len = DecodeUtf8At(bytes, i, cp);
     if (len == 0) return false;
     i += len;
   }
@@ -70,9 +70,9 @@ bool EncodeWindows1252(std::string_view utf8, std::string& out) {
   out.clear();
   for (size_t i = 0; i < utf8.size();) {
     char32_t cp = 0;
-    const size_t len = decodeUtf8At(utf8, i, cp);
+    const size_t len = DecodeUtf8At(utf8, i, cp);
     if (len == 0) return false;
-    const int byte = windows1252ByteOf(cp);
+    const int byte = Windows1252ByteOf(cp);
     if (byte < 0) return false;
     out += static_cast<char>(byte);
     i += len;
@@ -85,7 +85,7 @@ std::string DecodeWindows1252(std::string_view bytes) {
   out.reserve(bytes.size());
   for (const char c : bytes) {
     const auto b = static_cast<unsigned char>(c);
-    appendUtf8(b >= 0x80 && b < 0xA0 ? kHighControls[b - 0x80] : char32_t{b}, out);
+    AppendUtf8(b >= 0x80 && b < 0xA0 ? kHighControls[b - 0x80] : char32_t{b}, out);
   }
   return out;
 }
@@ -106,11 +106,11 @@ namespace {
 
 // UTF-16 units of `text`; a byte that is no part of valid UTF-8 becomes the lone low surrogate
 // 0xDC00 + byte, which the reader turns back into the byte, so any byte string round-trips.
-std::u16string utf16WithEscapedBytes(std::string_view text) {
+std::u16string Utf16WithEscapedBytes(std::string_view text) {
   std::u16string units;
   for (size_t i = 0; i < text.size();) {
     char32_t cp = 0;
-    const size_t len = decodeUtf8At(text, i, cp);
+    const size_t len = DecodeUtf8At(text, i, cp);
     if (len == 0) {
       units += static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(text[i]));
       ++i;
@@ -170,7 +170,7 @@ void ArchiveWriter::WriteText(std::string_view utf8) {
   }
   // Neither 8-bit form reads back byte for byte (bytes that are not UTF-8, or a Windows-1252
   // text whose bytes look like other UTF-8): the UTF-16 form of Unicode builds with escapes.
-  const std::u16string units = utf16WithEscapedBytes(utf8);
+  const std::u16string units = Utf16WithEscapedBytes(utf8);
   WriteByte(0xFF);
   WriteByte(0xFE);
   WriteByte(0xFF);
@@ -272,7 +272,7 @@ std::string ArchiveReader::ReadUtf16Text() {
     } else if (cp >= 0xD800 && cp < 0xE000) {
       cp = 0xFFFD;
     }
-    appendUtf8(cp, out);
+    AppendUtf8(cp, out);
   }
   return out;
 }

@@ -11,7 +11,7 @@ namespace {
 constexpr double kNoHeight = -9999.0;
 
 // Pixel positions along the raster edges, clockwise from the top-left corner.
-std::vector<Eigen::Vector2d> outlinePixels(int width, int height) {
+std::vector<Eigen::Vector2d> OutlinePixels(int width, int height) {
   const Eigen::Vector2d corners[4] = {
       {0.0, 0.0}, {double(width), 0.0}, {double(width), double(height)}, {0.0, double(height)}};
   std::vector<Eigen::Vector2d> pixels;
@@ -24,7 +24,7 @@ std::vector<Eigen::Vector2d> outlinePixels(int width, int height) {
   return pixels;
 }
 
-bool approximateOrientation(const CCameraPassport& passport, const CABAImage& image,
+bool ApproximateOrientation(const CCameraPassport& passport, const CABAImage& image,
                             nvc::COrientation* orientation) {
   if (orientation->BuildINTWithoutDistortion(passport) == 0) return false;
   orientation->SetRotMat(FromEulerAnglesXYZ(image.omega, image.phi, image.kappa));
@@ -39,9 +39,9 @@ std::vector<std::array<double, 2>> ImageFootprint(const CCameraPassport& passpor
                                                   const TerrainIntersector& terrain,
                                                   double fallback_height) {
   nvc::COrientation orientation;
-  if (!approximateOrientation(passport, image, &orientation)) return {};
+  if (!ApproximateOrientation(passport, image, &orientation)) return {};
   std::vector<std::array<double, 2>> outline;
-  for (const Eigen::Vector2d& pixel : outlinePixels(passport.width, passport.height)) {
+  for (const Eigen::Vector2d& pixel : OutlinePixels(passport.width, passport.height)) {
     const Eigen::Vector3d direction = orientation.PixToVec3d(pixel);
     Eigen::Vector3d ground;
     const bool on_terrain = terrain && terrain(orientation.GetN(), direction, &ground);

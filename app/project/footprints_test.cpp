@@ -14,7 +14,7 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 
 // Focal length 1000 pixels, raster 400 x 300, principal point at the centre.
-std::unique_ptr<CCameraPassport> pinhole() {
+std::unique_ptr<CCameraPassport> Pinhole() {
   auto p = std::make_unique<CBCCCameraPassport>();
   p->focal_mm = 10;
   p->pixel_mm = 0.01;
@@ -27,7 +27,7 @@ std::unique_ptr<CCameraPassport> pinhole() {
 }
 
 // Terrain as the plane Z = height.
-TerrainIntersector flatTerrain(double height) {
+TerrainIntersector FlatTerrain(double height) {
   return [height](const Eigen::Vector3d& origin, const Eigen::Vector3d& direction,
                   Eigen::Vector3d* ground) {
     if (direction.z() >= 0) return false;
@@ -36,7 +36,7 @@ TerrainIntersector flatTerrain(double height) {
   };
 }
 
-void place(CABAImage& image, double x, double y, double z, double omega, double phi, double kappa) {
+void Place(CABAImage& image, double x, double y, double z, double omega, double phi, double kappa) {
   image.x = x;
   image.y = y;
   image.z = z;
@@ -46,11 +46,11 @@ void place(CABAImage& image, double x, double y, double z, double omega, double 
 }
 
 TEST(ImageFootprint, VerticalImageOverFlatTerrainIsTheScaledRaster) {
-  const auto passport = pinhole();
+  const auto passport = Pinhole();
   CABAImage image("a.tif", "/p/");
-  place(image, 1000, 2000, 1100, 0, 0, 1e-12);
+  Place(image, 1000, 2000, 1100, 0, 0, 1e-12);
   // 1000 m above the terrain, 1000 pixels focal length: one pixel covers one metre.
-  const auto outline = ImageFootprint(*passport, image, flatTerrain(100), 0);
+  const auto outline = ImageFootprint(*passport, image, FlatTerrain(100), 0);
   ASSERT_EQ(outline.size(), 4u * kFootprintSamplesPerEdge);
   double min_x = 1e9, max_x = -1e9, min_y = 1e9, max_y = -1e9;
   for (const auto& v : outline) {
@@ -71,10 +71,10 @@ TEST(ImageFootprint, VerticalImageOverFlatTerrainIsTheScaledRaster) {
 }
 
 TEST(ImageFootprint, RotationFollowsKappaAndTiltShiftsTheNadir) {
-  const auto passport = pinhole();
+  const auto passport = Pinhole();
   CABAImage image("a.tif", "/p/");
-  place(image, 0, 0, 1000, 0, 0, kPi / 2);
-  const auto turned = ImageFootprint(*passport, image, flatTerrain(0), 0);
+  Place(image, 0, 0, 1000, 0, 0, kPi / 2);
+  const auto turned = ImageFootprint(*passport, image, FlatTerrain(0), 0);
   // A quarter turn swaps the extents: 300 m along X, 400 m along Y.
   double max_x = -1e9, max_y = -1e9;
   for (const auto& v : turned) {
@@ -86,8 +86,8 @@ TEST(ImageFootprint, RotationFollowsKappaAndTiltShiftsTheNadir) {
 
   // Tilted by phi = 5 degrees: the principal ray meets the ground H tan(phi) away from the nadir
   // and the outline holds that point.
-  place(image, 0, 0, 1000, 0, 5 * kPi / 180, 0);
-  const auto tilted = ImageFootprint(*passport, image, flatTerrain(0), 0);
+  Place(image, 0, 0, 1000, 0, 5 * kPi / 180, 0);
+  const auto tilted = ImageFootprint(*passport, image, FlatTerrain(0), 0);
   nvc::COrientation o;
   o.BuildINTWithoutDistortion(*passport);
   o.SetRotMat(FromEulerAnglesXYZ(0, 5 * kPi / 180, 0));
@@ -99,9 +99,9 @@ TEST(ImageFootprint, RotationFollowsKappaAndTiltShiftsTheNadir) {
 }
 
 TEST(ImageFootprint, RaysWithoutTerrainUseTheFallbackPlane) {
-  const auto passport = pinhole();
+  const auto passport = Pinhole();
   CABAImage image("a.tif", "/p/");
-  place(image, 0, 0, 1000, 0, 0, 0);
+  Place(image, 0, 0, 1000, 0, 0, 0);
   const TerrainIntersector none = [](const Eigen::Vector3d&, const Eigen::Vector3d&,
                                      Eigen::Vector3d*) { return false; };
   const auto outline = ImageFootprint(*passport, image, none, 500);
@@ -114,14 +114,14 @@ TEST(ImageFootprint, RaysWithoutTerrainUseTheFallbackPlane) {
 TEST(UpdateImageBounds, FootprintsOnlyForImagesWithGpsImuAndUnionAreaReported) {
   CVantriProject project;
   project.folder = "/p/";
-  project.passport = pinhole();
+  project.passport = Pinhole();
   project.working_passport = project.passport->Clone();
-  place(project.AppendImage("/i/a.tif"), 0, 0, 1000, 1e-9, 0, 0);
-  place(project.AppendImage("/i/b.tif"), 200, 0, 1000, 1e-9, 0, 0);  // half overlapping a
+  Place(project.AppendImage("/i/a.tif"), 0, 0, 1000, 1e-9, 0, 0);
+  Place(project.AppendImage("/i/b.tif"), 200, 0, 1000, 1e-9, 0, 0);  // half overlapping a
   project.AppendImage("/i/c.tif");                                   // no GPS/IMU
   vantri::ScriptedUi ui;
   double asked_height_at = 0;
-  const int updated = UpdateImageBounds(project, ui, flatTerrain(0), [&](double x, double) {
+  const int updated = UpdateImageBounds(project, ui, FlatTerrain(0), [&](double x, double) {
     asked_height_at = x;
     return -9999.0;
   });

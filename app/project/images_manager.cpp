@@ -19,23 +19,23 @@ namespace {
 
 constexpr double kMaxAngularVariance = 3.141592653589793;
 
-std::string varianceText(double value) {
+std::string VarianceText(double value) {
   if (value >= kUndefinedVariance) return "-";
   char buffer[64];
   std::snprintf(buffer, sizeof buffer, "%g", value);
   return buffer;
 }
 
-std::string metadataItem(GDALDataset* dataset, const char* key) {
+std::string MetadataItem(GDALDataset* dataset, const char* key) {
   const char* value = dataset->GetMetadataItem(key);
   return value == nullptr ? std::string() : std::string(value);
 }
 
-bool hasMetadataItem(GDALDataset* dataset, const char* key) {
+bool HasMetadataItem(GDALDataset* dataset, const char* key) {
   return dataset->GetMetadataItem(key) != nullptr;
 }
 
-const char* variancePrompt(VarianceColumn column) {
+const char* VariancePrompt(VarianceColumn column) {
   switch (column) {
     case VarianceColumn::kXY:
       return "Type new Var XY (\"-\" for undef value)";
@@ -49,7 +49,7 @@ const char* variancePrompt(VarianceColumn column) {
   return "Type new Var K (\"-\" for undef value)";
 }
 
-double& varianceOf(CABAImage& image, VarianceColumn column) {
+double& VarianceOf(CABAImage& image, VarianceColumn column) {
   switch (column) {
     case VarianceColumn::kXY:
       return image.var_xy;
@@ -68,7 +68,7 @@ struct GdalCloser {
 };
 using DatasetPtr = std::unique_ptr<GDALDataset, GdalCloser>;
 
-DatasetPtr openRaster(const std::string& path) {
+DatasetPtr OpenRaster(const std::string& path) {
   GDALAllRegister();
   return DatasetPtr(static_cast<GDALDataset*>(
       GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr)));
@@ -78,7 +78,7 @@ DatasetPtr openRaster(const std::string& path) {
 
 bool CanOpenImagesManager(const CVantriProject& project, vantri::UserInterface& ui) {
   if (project.passport == nullptr) return false;
-  if (!project.coordinate_system.has_transformations()) {
+  if (!project.coordinate_system.HasTransformations()) {
     ui.ShowMessage("Set coordinate system before!", MessageIcon::kExclamation);
     return false;
   }
@@ -91,12 +91,12 @@ bool ImageImportCheckOn(const CVantriProject& project) {
 }
 
 bool IsUndistortedFor(GDALDataset* dataset, const std::string& passport_file_name) {
-  if (hasMetadataItem(dataset, "UNDISTORTED") && hasMetadataItem(dataset, "CAMERANAME"))
-    return vantri::system::EqualsNoCase(metadataItem(dataset, "UNDISTORTED"), "yes") &&
-           vantri::system::EqualsNoCase(metadataItem(dataset, "CAMERANAME"), passport_file_name);
-  return vantri::system::EqualsNoCase(metadataItem(dataset, "TIFFTAG_SOFTWARE"),
+  if (HasMetadataItem(dataset, "UNDISTORTED") && HasMetadataItem(dataset, "CAMERANAME"))
+    return vantri::system::EqualsNoCase(MetadataItem(dataset, "UNDISTORTED"), "yes") &&
+           vantri::system::EqualsNoCase(MetadataItem(dataset, "CAMERANAME"), passport_file_name);
+  return vantri::system::EqualsNoCase(MetadataItem(dataset, "TIFFTAG_SOFTWARE"),
                                       "Norvel Software UND") &&
-         vantri::system::EqualsNoCase(metadataItem(dataset, "TIFFTAG_IMAGEDESCRIPTION"),
+         vantri::system::EqualsNoCase(MetadataItem(dataset, "TIFFTAG_IMAGEDESCRIPTION"),
                                       passport_file_name);
 }
 
@@ -125,10 +125,10 @@ std::vector<ImageRow> ImagesManager::Rows() const {
     row.name = image->Name();
     const bool has_position = image->x != 0 || image->y != 0 || image->z != 0;
     row.gps_imu = has_position ? "Yes" : "No";
-    row.var_xy = varianceText(image->var_xy);
-    row.var_z = varianceText(image->var_z);
-    row.var_op = varianceText(image->var_op);
-    row.var_k = varianceText(image->var_k);
+    row.var_xy = VarianceText(image->var_xy);
+    row.var_z = VarianceText(image->var_z);
+    row.var_op = VarianceText(image->var_op);
+    row.var_k = VarianceText(image->var_k);
     row.enabled = image->enabled != 0;
     row.background = row.enabled ? 255 : kDisabledRowGrey;
     rows.push_back(row);
@@ -156,7 +156,7 @@ bool ImagesManager::IsListed(const std::string& path) const {
 
 bool ImagesManager::Acceptable(const std::string& path) const {
   if (IsListed(path)) return false;
-  const DatasetPtr dataset = openRaster(path);
+  const DatasetPtr dataset = OpenRaster(path);
   if (dataset == nullptr) return false;
   if (ImageImportCheckOn(project_) && !IsUndistortedFor(dataset.get(), project_.passport_file_name))
     return false;
@@ -252,7 +252,7 @@ bool ImagesManager::ImportGpsImu(const std::function<bool(CVantriProject&)>& imp
 bool ImagesManager::SetVarianceToAll(VarianceColumn column) {
   for (;;) {
     std::string answer;
-    if (!ui_.PromptValue(variancePrompt(column), "", &answer)) return false;
+    if (!ui_.PromptValue(VariancePrompt(column), "", &answer)) return false;
     double value = 0;
     const std::string refusal = ParseVarianceAnswer(answer, column, &value);
     if (refusal.empty()) {
@@ -264,7 +264,7 @@ bool ImagesManager::SetVarianceToAll(VarianceColumn column) {
 }
 
 void ImagesManager::SetVariance(VarianceColumn column, double value) {
-  for (auto& image : project_.images) varianceOf(*image, column) = value;
+  for (auto& image : project_.images) VarianceOf(*image, column) = value;
 }
 
 void ImagesManager::SetEnabled(const std::vector<int>& rows, bool enabled) {

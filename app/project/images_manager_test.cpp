@@ -27,10 +27,10 @@ struct ImagesManagerTest : testing::Test {
     GDALAllRegister();
     project.folder = root + "/";
     project.passport_file_name = "cam-1.bcc";
-    usePassport(false);
+    UsePassport(false);
   }
 
-  void usePassport(bool distorted) {
+  void UsePassport(bool distorted) {
     auto passport = std::make_unique<CBCCCameraPassport>();
     passport->focal_mm = 10;
     passport->pixel_mm = 0.01;
@@ -45,7 +45,7 @@ struct ImagesManagerTest : testing::Test {
   }
 
   // A GeoTIFF with optional metadata items (default domain).
-  std::string makeImage(const std::string& name, int width = kWidth, int height = kHeight,
+  std::string MakeImage(const std::string& name, int width = kWidth, int height = kHeight,
                         const std::vector<std::pair<std::string, std::string>>& metadata = {}) {
     const std::string path = root + "/" + name;
     GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
@@ -62,7 +62,7 @@ struct ImagesManagerTest : testing::Test {
 };
 
 TEST_F(ImagesManagerTest, SameFileTwiceIsAddedOnceAndCountedAsSkipped) {
-  const std::string a = makeImage("a.tif");
+  const std::string a = MakeImage("a.tif");
   ImagesManager manager(project, ui);
   int hook_calls = 0;
   manager.after_images_added = [&](CVantriProject&) { ++hook_calls; };
@@ -74,17 +74,17 @@ TEST_F(ImagesManagerTest, SameFileTwiceIsAddedOnceAndCountedAsSkipped) {
   EXPECT_EQ(hook_calls, 1);
   // Already listed by file title, whatever the folder and case.
   fs::create_directory(root + "/other");
-  const std::string upper = makeImage("other/A.tif");
+  const std::string upper = MakeImage("other/A.tif");
   EXPECT_EQ(manager.AddImages({upper}).skipped, 1);
   EXPECT_EQ(hook_calls, 1);
 }
 
 TEST_F(ImagesManagerTest, WrongSizeAndUnreadableFilesAreSkipped) {
-  const std::string narrow = makeImage("narrow.tif", kWidth - 1, kHeight);
-  const std::string short_one = makeImage("short.tif", kWidth, kHeight - 1);
+  const std::string narrow = MakeImage("narrow.tif", kWidth - 1, kHeight);
+  const std::string short_one = MakeImage("short.tif", kWidth, kHeight - 1);
   const std::string text = root + "/text.tif";
   std::ofstream(text) << "not an image";
-  const std::string good = makeImage("good.tif");
+  const std::string good = MakeImage("good.tif");
   ImagesManager manager(project, ui);
   const AddImagesResult result =
       manager.AddImages({narrow, short_one, text, root + "/missing.tif", good});
@@ -95,8 +95,8 @@ TEST_F(ImagesManagerTest, WrongSizeAndUnreadableFilesAreSkipped) {
 }
 
 TEST_F(ImagesManagerTest, PathsAreAddedSortedAndNothingHappensWithoutPassport) {
-  const std::string b = makeImage("b.tif");
-  const std::string a = makeImage("a.tif");
+  const std::string b = MakeImage("b.tif");
+  const std::string a = MakeImage("a.tif");
   ImagesManager manager(project, ui);
   manager.AddImages({b, a});
   ASSERT_EQ(project.ImageCount(), 2);
@@ -110,16 +110,16 @@ TEST_F(ImagesManagerTest, PathsAreAddedSortedAndNothingHappensWithoutPassport) {
 }
 
 TEST_F(ImagesManagerTest, UndistortedCheckFollowsPassportDistortion) {
-  const std::string plain = makeImage("plain.tif");
-  const std::string tagged = makeImage("tagged.tif", kWidth, kHeight,
+  const std::string plain = MakeImage("plain.tif");
+  const std::string tagged = MakeImage("tagged.tif", kWidth, kHeight,
                                        {{"UNDISTORTED", "YES"}, {"CAMERANAME", "Cam-1.BCC"}});
-  const std::string other_camera = makeImage("other.tif", kWidth, kHeight,
+  const std::string other_camera = MakeImage("other.tif", kWidth, kHeight,
                                              {{"UNDISTORTED", "yes"}, {"CAMERANAME", "cam-2.bcc"}});
-  const std::string tiff_tags = makeImage(
+  const std::string tiff_tags = MakeImage(
       "tifftags.tif", kWidth, kHeight,
       {{"TIFFTAG_SOFTWARE", "Norvel Software UND"}, {"TIFFTAG_IMAGEDESCRIPTION", "cam-1.bcc"}});
   // Both items present but one wrong: the TIFF tags are not consulted.
-  const std::string mixed = makeImage("mixed.tif", kWidth, kHeight,
+  const std::string mixed = MakeImage("mixed.tif", kWidth, kHeight,
                                       {{"UNDISTORTED", "no"},
                                        {"CAMERANAME", "cam-1.bcc"},
                                        {"TIFFTAG_SOFTWARE", "Norvel Software UND"},
@@ -131,7 +131,7 @@ TEST_F(ImagesManagerTest, UndistortedCheckFollowsPassportDistortion) {
   EXPECT_EQ(ImagesManager(project, ui).AddImages(all).added, 5);
 
   project.images.clear();
-  usePassport(true);
+  UsePassport(true);
   ASSERT_TRUE(ImageImportCheckOn(project));
   ImagesManager(project, ui).AddImages(all);
   std::vector<std::string> names;
@@ -141,7 +141,7 @@ TEST_F(ImagesManagerTest, UndistortedCheckFollowsPassportDistortion) {
 
 TEST_F(ImagesManagerTest, RowsLabelAndEnabledFlags) {
   ImagesManager manager(project, ui);
-  manager.AddImages({makeImage("a.tif"), makeImage("b.tif"), makeImage("c.tif")});
+  manager.AddImages({MakeImage("a.tif"), MakeImage("b.tif"), MakeImage("c.tif")});
   project.Image(1)->x = 10;  // a position alone makes the row "Yes"
   manager.SetEnabled({0, 2}, false);
   const std::vector<ImageRow> rows = manager.Rows();
@@ -178,7 +178,7 @@ TEST_F(ImagesManagerTest, VarianceAnswersAndRefusals) {
   EXPECT_EQ(ParseVarianceAnswer("3.141592653589793", VarianceColumn::kK, &value), "");
 
   ImagesManager manager(project, ui);
-  manager.AddImages({makeImage("a.tif"), makeImage("b.tif")});
+  manager.AddImages({MakeImage("a.tif"), MakeImage("b.tif")});
   // Refused answers are asked again until one is accepted.
   ui.value_answers = {std::string("-1"), std::string("9"), std::string("0.25")};
   ASSERT_TRUE(manager.SetVarianceToAll(VarianceColumn::kOP));
@@ -202,7 +202,7 @@ TEST_F(ImagesManagerTest, VarianceAnswersAndRefusals) {
 
 TEST_F(ImagesManagerTest, RemovingKeepsFootprintsAlignedAndReleasesTerrainWhenEmpty) {
   ImagesManager manager(project, ui);
-  manager.AddImages({makeImage("a.tif"), makeImage("b.tif"), makeImage("c.tif")});
+  manager.AddImages({MakeImage("a.tif"), MakeImage("b.tif"), MakeImage("c.tif")});
   project.footprints = {{{0, 0}}, {{1, 1}}, {{2, 2}}};
   int emptied = 0;
   manager.after_list_emptied = [&](CVantriProject&) { ++emptied; };
@@ -229,7 +229,7 @@ TEST_F(ImagesManagerTest, GpsImportDeletesTheProjectSrtmTileOnlyWhenConfirmed) {
   std::ofstream(srtm) << "tile";
   int after = 0;
   manager.after_gps_import = [&](CVantriProject&) { ++after; };
-  manager.AddImages({makeImage("a.tif")});
+  manager.AddImages({MakeImage("a.tif")});
   project.Image(0)->x = 5;
   EXPECT_FALSE(manager.ImportGpsImu([](CVantriProject& p) {
     p.Image(0)->x = 7;
@@ -250,8 +250,8 @@ TEST_F(ImagesManagerTest, ButtonNeedsPassportAndCoordinateSystem) {
   EXPECT_TRUE(ui.shown.empty());
   EXPECT_FALSE(CanOpenImagesManager(project, ui));
   EXPECT_EQ(ui.LastText(), "Set coordinate system before!");
-  project.coordinate_system.set_user_epsg(32632);
-  ASSERT_NE(project.coordinate_system.rebuild_transformations(), 0);
+  project.coordinate_system.SetUserEpsg(32632);
+  ASSERT_NE(project.coordinate_system.RebuildTransformations(), 0);
   EXPECT_TRUE(CanOpenImagesManager(project, ui));
 }
 
@@ -275,7 +275,7 @@ TEST(PreviewSize, LargeImageIsReducedToMultipleOfFourWithinTheLimit) {
 }
 
 TEST_F(ImagesManagerTest, PreviewIsBuiltOnceAndCopiedFromTheImageFolder) {
-  const std::string tif = makeImage("big.tif", 64, 48);
+  const std::string tif = MakeImage("big.tif", 64, 48);
   cv::Mat preview;
   CABAImage image(tif, project.folder);
   ASSERT_EQ(image.PreviewPath(), project.folder + "big.jpg");

@@ -7,12 +7,12 @@
 
 namespace {
 
-double plainDouble(const std::string& text) { return std::strtod(text.c_str(), nullptr); }
-int plainInt(const std::string& text) {
+double PlainDouble(const std::string& text) { return std::strtod(text.c_str(), nullptr); }
+int PlainInt(const std::string& text) {
   return static_cast<int>(std::strtol(text.c_str(), nullptr, 10));
 }
 
-int refuse(vantri::UserInterface& ui, const char* message) {
+int Refuse(vantri::UserInterface& ui, const char* message) {
   ui.ShowMessage(message, vantri::MessageIcon::kInformation);
   return 0;
 }
@@ -26,25 +26,25 @@ int CheckPassportEditor(vantri::UserInterface& ui, const PassportEditorValues& v
   p.camera_serial = v.camera_serial;
   p.lens_serial = v.lens_serial;
   p.calibration_date = v.calibration_date;
-  p.focal_mm = plainDouble(v.focal_mm);
-  p.pixel_mm = plainDouble(v.pixel_mm);
-  p.metric = {plainDouble(v.k1), plainDouble(v.k2), plainDouble(v.k3), plainDouble(v.p1),
-              plainDouble(v.p2)};
-  p.width = plainInt(v.width);
-  p.height = plainInt(v.height);
-  p.ppx = plainDouble(v.ppx);
-  p.ppy = plainDouble(v.ppy);
+  p.focal_mm = PlainDouble(v.focal_mm);
+  p.pixel_mm = PlainDouble(v.pixel_mm);
+  p.metric = {PlainDouble(v.k1), PlainDouble(v.k2), PlainDouble(v.k3), PlainDouble(v.p1),
+              PlainDouble(v.p2)};
+  p.width = PlainInt(v.width);
+  p.height = PlainInt(v.height);
+  p.ppx = PlainDouble(v.ppx);
+  p.ppy = PlainDouble(v.ppy);
 
-  if (!(p.focal_mm > 0.0)) return refuse(ui, "Invalid focal length!");
-  if (!(p.pixel_mm > 0.0 && p.pixel_mm <= 1.0)) return refuse(ui, "Invalid pixel size value!");
+  if (!(p.focal_mm > 0.0)) return Refuse(ui, "Invalid focal length!");
+  if (!(p.pixel_mm > 0.0 && p.pixel_mm <= 1.0)) return Refuse(ui, "Invalid pixel size value!");
   if (p.model.empty() || p.camera_serial.empty() || p.lens_serial.empty() ||
       p.calibration_date.empty())
-    return refuse(ui,
+    return Refuse(ui,
                   "Please check\n- Camera name\n- Camera serial number\n- lens serial number\n- "
                   "calibration date\nvalues");
-  if (p.width < 1 || p.height < 1) return refuse(ui, "Invalid camera raster size!");
+  if (p.width < 1 || p.height < 1) return Refuse(ui, "Invalid camera raster size!");
   if (!(p.ppx >= 0.0 && p.ppx <= p.width && p.ppy >= 0.0 && p.ppy <= p.height))
-    return refuse(ui, "Invalid Principal Point coordinates!");
+    return Refuse(ui, "Invalid Principal Point coordinates!");
   passport = p;
   return 1;
 }

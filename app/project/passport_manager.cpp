@@ -19,15 +19,15 @@ namespace {
 constexpr const char* kProfileSection = "Passport";
 constexpr const char* kProfileLastIndex = "LastSelectedPassportIndex";
 
-std::string formatNumber(const char* pattern, double value) {
+std::string FormatNumber(const char* pattern, double value) {
   char buffer[64];
   std::snprintf(buffer, sizeof buffer, pattern, value);
   return buffer;
 }
 
-std::string number(double value) { return formatNumber("%.12g", value); }
+std::string Number(double value) { return FormatNumber("%.12g", value); }
 
-std::vector<std::string> filesWithExtension(const std::string& folder, const std::string& ext) {
+std::vector<std::string> FilesWithExtension(const std::string& folder, const std::string& ext) {
   std::vector<std::string> found;
   std::error_code error;
   for (const auto& entry : fs::directory_iterator(folder, error)) {
@@ -40,28 +40,28 @@ std::vector<std::string> filesWithExtension(const std::string& folder, const std
 }
 
 // Converts the metric coefficients to the normalised convention with (s / 1000 * F)^n.
-DistortionCoefficients normalisedFromMetric(const DistortionCoefficients& m, double scale) {
+DistortionCoefficients NormalisedFromMetric(const DistortionCoefficients& m, double scale) {
   return {m.k1 * std::pow(scale, 2), m.k2 * std::pow(scale, 4), m.k3 * std::pow(scale, 6),
           m.p1 * std::pow(scale, 2), m.p2 * std::pow(scale, 2)};
 }
 
-DistortionCoefficients metricFromNormalised(const DistortionCoefficients& n, double scale) {
+DistortionCoefficients MetricFromNormalised(const DistortionCoefficients& n, double scale) {
   if (scale == 0.0) return {};
   return {n.k1 / std::pow(scale, 2), n.k2 / std::pow(scale, 4), n.k3 / std::pow(scale, 6),
           n.p1 / std::pow(scale, 2), n.p2 / std::pow(scale, 2)};
 }
 
 // Both conventions as the table shows them: {normalised, metric}.
-std::pair<DistortionCoefficients, DistortionCoefficients> shownCoefficients(
+std::pair<DistortionCoefficients, DistortionCoefficients> ShownCoefficients(
     const CCameraPassport& p) {
   const double scale = p.pixel_mm / 1000.0 * p.FocalPixels();
   if (p.TypeCode() == kPassportCodeBCC) {
     const DistortionCoefficients metric = p.MetricCoefficients();
-    return {normalisedFromMetric(metric, scale), metric};
+    return {NormalisedFromMetric(metric, scale), metric};
   }
   if (p.TypeCode() == kPassportCodeCVC) {
     const DistortionCoefficients normalised = p.NormalisedCoefficients();
-    return {normalised, metricFromNormalised(normalised, scale)};
+    return {normalised, MetricFromNormalised(normalised, scale)};
   }
   return {};
 }
@@ -72,7 +72,7 @@ std::vector<std::string> ListPassportArchive(const std::string& archive_folder) 
   vantri::system::MakeFolders(archive_folder);
   std::vector<std::string> entries;
   for (const char* ext : {"ccb", "cvc", "bcc", "rdr"})
-    for (const std::string& path : filesWithExtension(archive_folder, ext)) entries.push_back(path);
+    for (const std::string& path : FilesWithExtension(archive_folder, ext)) entries.push_back(path);
   return entries;
 }
 
@@ -92,21 +92,21 @@ std::vector<PassportTableRow> PassportParameterRows(const CCameraPassport* p) {
           "Principal Point Coordinates Y"})
       rows.push_back({label, "", ""});
   } else {
-    const auto [normalised, metric] = shownCoefficients(*p);
+    const auto [normalised, metric] = ShownCoefficients(*p);
     rows.push_back({"Camera Model", p->model, ""});
     rows.push_back({"Camera Serial Number", p->camera_serial, ""});
-    rows.push_back({"Focal Length", number(p->FocalPixels()), number(p->focal_mm)});
-    rows.push_back({"Pixel Size (mm)", number(p->pixel_mm), ""});
-    rows.push_back({"K1", number(normalised.k1), number(metric.k1)});
-    rows.push_back({"K2", number(normalised.k2), number(metric.k2)});
-    rows.push_back({"K3", number(normalised.k3), number(metric.k3)});
-    rows.push_back({"P1", number(normalised.p1), number(metric.p1)});
-    rows.push_back({"P2", number(normalised.p2), number(metric.p2)});
+    rows.push_back({"Focal Length", Number(p->FocalPixels()), Number(p->focal_mm)});
+    rows.push_back({"Pixel Size (mm)", Number(p->pixel_mm), ""});
+    rows.push_back({"K1", Number(normalised.k1), Number(metric.k1)});
+    rows.push_back({"K2", Number(normalised.k2), Number(metric.k2)});
+    rows.push_back({"K3", Number(normalised.k3), Number(metric.k3)});
+    rows.push_back({"P1", Number(normalised.p1), Number(metric.p1)});
+    rows.push_back({"P2", Number(normalised.p2), Number(metric.p2)});
     rows.push_back({"Raster Dimension X", std::to_string(p->width), ""});
     rows.push_back({"Raster Dimension Y", std::to_string(p->height), ""});
     rows.push_back(
-        {"Principal Point Coordinates X (pix)", number(p->ppx), number(p->ppx * p->pixel_mm)});
-    rows.push_back({"Principal Point Coordinates Y", number(p->ppy), number(p->ppy * p->pixel_mm)});
+        {"Principal Point Coordinates X (pix)", Number(p->ppx), Number(p->ppx * p->pixel_mm)});
+    rows.push_back({"Principal Point Coordinates Y", Number(p->ppy), Number(p->ppy * p->pixel_mm)});
   }
   rows.push_back({"Radial Distortion Formula, dr =", formulas.radial, ""});
   rows.push_back({"Tangential Distortion Formula, dx =", formulas.tangential_x, ""});
@@ -118,7 +118,7 @@ std::string CheckDistortionFormulas(const DistortionFormulas& formulas,
                                     const CCameraPassport* passport) {
   vantri::formula::DistortionCoefficients coefficients;
   if (passport != nullptr) {
-    const DistortionCoefficients n = shownCoefficients(*passport).first;
+    const DistortionCoefficients n = ShownCoefficients(*passport).first;
     coefficients = {n.k1, n.k2, n.k3, n.p1, n.p2};
   }
   using vantri::formula::DistortionKind;
@@ -139,7 +139,7 @@ std::vector<std::array<double, 2>> DistortionCurve(const DistortionFormulas& for
                                                    DistortionCurveKind kind, int samples) {
   const double focal = passport.FocalPixels();
   if (CheckDistortionFormulas(formulas, &passport) != "" || focal <= 0 || samples < 2) return {};
-  const DistortionCoefficients n = shownCoefficients(passport).first;
+  const DistortionCoefficients n = ShownCoefficients(passport).first;
   const vantri::formula::DistortionCoefficients values{n.k1, n.k2, n.k3, n.p1, n.p2};
   using vantri::formula::DistortionKind;
   vantri::formula::DistortionFormula radial, dx, dy;

@@ -17,7 +17,7 @@ using vantri::ScriptedUi;
 
 namespace {
 
-CBCCCameraPassport samplePassport() {
+CBCCCameraPassport SamplePassport() {
   CBCCCameraPassport p;
   p.model = "DMC";
   p.camera_serial = "S1";
@@ -33,7 +33,7 @@ CBCCCameraPassport samplePassport() {
   return p;
 }
 
-PassportEditorValues editorValues() {
+PassportEditorValues EditorValues() {
   PassportEditorValues v;
   v.model = "Cam";
   v.camera_serial = "C7";
@@ -48,14 +48,14 @@ PassportEditorValues editorValues() {
   return v;
 }
 
-const PassportTableRow& row(const std::vector<PassportTableRow>& rows, const std::string& label) {
+const PassportTableRow& Row(const std::vector<PassportTableRow>& rows, const std::string& label) {
   for (const PassportTableRow& r : rows)
     if (r.label == label) return r;
   static const PassportTableRow missing{"missing", "", ""};
   return missing;
 }
 
-double asNumber(const std::string& text) { return std::strtod(text.c_str(), nullptr); }
+double AsNumber(const std::string& text) { return std::strtod(text.c_str(), nullptr); }
 
 struct PassportManagerTest : testing::Test {
   void SetUp() override {
@@ -70,7 +70,7 @@ struct PassportManagerTest : testing::Test {
 };
 
 TEST_F(PassportManagerTest, ArchiveListsCcbCvcBccRdrInThatOrder) {
-  const CBCCCameraPassport p = samplePassport();
+  const CBCCCameraPassport p = SamplePassport();
   ASSERT_NE(p.Save(archive + "/b.bcc"), 0);
   ASSERT_NE(p.Save(archive + "/a.BCC"), 0);
   ASSERT_NE(BCCtoCCB(p, archive + "/z.ccb"), 0);
@@ -85,19 +85,19 @@ TEST_F(PassportManagerTest, ArchiveListsCcbCvcBccRdrInThatOrder) {
 }
 
 TEST_F(PassportManagerTest, TableShowsBothConventionsConsistently) {
-  const CBCCCameraPassport bcc = samplePassport();
+  const CBCCCameraPassport bcc = SamplePassport();
   const std::vector<PassportTableRow> rows = PassportParameterRows(&bcc);
-  EXPECT_NEAR(asNumber(row(rows, "Focal Length").value), 10000, 1e-6);
-  EXPECT_NEAR(asNumber(row(rows, "Focal Length").other), 120, 1e-9);
+  EXPECT_NEAR(AsNumber(Row(rows, "Focal Length").value), 10000, 1e-6);
+  EXPECT_NEAR(AsNumber(Row(rows, "Focal Length").other), 120, 1e-9);
   // normalised = metric * (f / 1000)^n with f = 120 mm.
   const double f = 0.12;
-  EXPECT_NEAR(asNumber(row(rows, "K1").value), 2e-5 * std::pow(f, 2), 1e-18);
-  EXPECT_NEAR(asNumber(row(rows, "K2").value) / (-3e-9 * std::pow(f, 4)), 1, 1e-9);
-  EXPECT_NEAR(asNumber(row(rows, "K3").value) / (4e-13 * std::pow(f, 6)), 1, 1e-9);
-  EXPECT_NEAR(asNumber(row(rows, "P2").value) / (-2e-6 * std::pow(f, 2)), 1, 1e-9);
-  EXPECT_EQ(asNumber(row(rows, "K1").other), 2e-5);
-  EXPECT_NEAR(asNumber(row(rows, "Principal Point Coordinates Y").other), 6912.5 * 0.012, 1e-9);
-  EXPECT_EQ(row(rows, "Radial Distortion Formula, dr =").value, "(K1*r^3)+(K2*r^5)+(K3*r^7)");
+  EXPECT_NEAR(AsNumber(Row(rows, "K1").value), 2e-5 * std::pow(f, 2), 1e-18);
+  EXPECT_NEAR(AsNumber(Row(rows, "K2").value) / (-3e-9 * std::pow(f, 4)), 1, 1e-9);
+  EXPECT_NEAR(AsNumber(Row(rows, "K3").value) / (4e-13 * std::pow(f, 6)), 1, 1e-9);
+  EXPECT_NEAR(AsNumber(Row(rows, "P2").value) / (-2e-6 * std::pow(f, 2)), 1, 1e-9);
+  EXPECT_EQ(AsNumber(Row(rows, "K1").other), 2e-5);
+  EXPECT_NEAR(AsNumber(Row(rows, "Principal Point Coordinates Y").other), 6912.5 * 0.012, 1e-9);
+  EXPECT_EQ(Row(rows, "Radial Distortion Formula, dr =").value, "(K1*r^3)+(K2*r^5)+(K3*r^7)");
 
   // A cvc passport with the same normalised values shows the same table.
   CCVCCameraPassport cvc;
@@ -105,17 +105,17 @@ TEST_F(PassportManagerTest, TableShowsBothConventionsConsistently) {
   cvc.SetNormalisedCoefficients(bcc.NormalisedCoefficients());
   const std::vector<PassportTableRow> cvc_rows = PassportParameterRows(&cvc);
   for (const char* k : {"K1", "K2", "K3", "P1", "P2"}) {
-    EXPECT_NEAR(asNumber(row(cvc_rows, k).value) / asNumber(row(rows, k).value), 1, 1e-9) << k;
-    EXPECT_NEAR(asNumber(row(cvc_rows, k).other) / asNumber(row(rows, k).other), 1, 1e-9) << k;
+    EXPECT_NEAR(AsNumber(Row(cvc_rows, k).value) / AsNumber(Row(rows, k).value), 1, 1e-9) << k;
+    EXPECT_NEAR(AsNumber(Row(cvc_rows, k).other) / AsNumber(Row(rows, k).other), 1, 1e-9) << k;
   }
   CRDRCameraPassport rdr;
   static_cast<CCameraPassport&>(rdr) = static_cast<const CCameraPassport&>(bcc);
-  EXPECT_EQ(row(PassportParameterRows(&rdr), "K1").value, "0");
-  EXPECT_EQ(row(PassportParameterRows(nullptr), "Camera Model").value, "<new camera passport>");
+  EXPECT_EQ(Row(PassportParameterRows(&rdr), "K1").value, "0");
+  EXPECT_EQ(Row(PassportParameterRows(nullptr), "Camera Model").value, "<new camera passport>");
 }
 
 TEST_F(PassportManagerTest, FormulaChecks) {
-  const CBCCCameraPassport p = samplePassport();
+  const CBCCCameraPassport p = SamplePassport();
   EXPECT_EQ(CheckDistortionFormulas(DefaultDistortionFormulas(), &p), "");
   DistortionFormulas formulas = DefaultDistortionFormulas();
   formulas.radial = "";
@@ -131,7 +131,7 @@ TEST_F(PassportManagerTest, FormulaChecks) {
 }
 
 TEST_F(PassportManagerTest, DistortionCurveFollowsTheRadialPolynomial) {
-  CBCCCameraPassport p = samplePassport();
+  CBCCCameraPassport p = SamplePassport();
   const DistortionFormulas formulas = DefaultDistortionFormulas();
   const auto radial = DistortionCurve(formulas, p, DistortionCurveKind::kRadial, 11);
   ASSERT_EQ(radial.size(), 11u);
@@ -162,32 +162,32 @@ TEST_F(PassportManagerTest, DistortionCurveFollowsTheRadialPolynomial) {
 
 TEST_F(PassportManagerTest, EditorRefusesAndSavesUnderItsName) {
   std::string saved;
-  PassportEditorValues bad = editorValues();
+  PassportEditorValues bad = EditorValues();
   bad.pixel_mm = "1.5";
   EXPECT_EQ(PassportEditorOk(ui, bad, archive, &saved), EditorOutcome::kStayOpen);
   EXPECT_EQ(ui.LastText(), "Invalid pixel size value!");
   EXPECT_TRUE(saved.empty());
-  bad = editorValues();
+  bad = EditorValues();
   bad.ppy = "4001";
   EXPECT_EQ(PassportEditorOk(ui, bad, archive, &saved), EditorOutcome::kStayOpen);
   EXPECT_EQ(ui.LastText(), "Invalid Principal Point coordinates!");
 
-  ASSERT_EQ(PassportEditorOk(ui, editorValues(), archive, &saved), EditorOutcome::kClosed);
+  ASSERT_EQ(PassportEditorOk(ui, EditorValues(), archive, &saved), EditorOutcome::kClosed);
   EXPECT_EQ(saved, archive + "/Cam-C7-L9-03-04-2025.bcc");
   EXPECT_TRUE(fs::exists(saved));
   // Same name again, overwrite refused: the editor stays open and nothing is handed back.
   ui.yes_no_answers = {false};
-  EXPECT_EQ(PassportEditorOk(ui, editorValues(), archive, &saved), EditorOutcome::kStayOpen);
+  EXPECT_EQ(PassportEditorOk(ui, EditorValues(), archive, &saved), EditorOutcome::kStayOpen);
   EXPECT_TRUE(saved.empty());
 
   // A save that fails asks to retry: Yes keeps the editor open, No closes it without a path.
   const std::string blocked = root + "/blocked";
   std::ofstream(blocked) << "a file where the archive folder should be";
   ui.yes_no_answers = {true, false};
-  EXPECT_EQ(PassportEditorOk(ui, editorValues(), blocked + "/sub", &saved),
+  EXPECT_EQ(PassportEditorOk(ui, EditorValues(), blocked + "/sub", &saved),
             EditorOutcome::kStayOpen);
   EXPECT_EQ(ui.LastText(), "Unable to save the passport. Retry?");
-  EXPECT_EQ(PassportEditorOk(ui, editorValues(), blocked + "/sub", &saved), EditorOutcome::kClosed);
+  EXPECT_EQ(PassportEditorOk(ui, EditorValues(), blocked + "/sub", &saved), EditorOutcome::kClosed);
   EXPECT_TRUE(saved.empty());
 }
 
@@ -196,7 +196,7 @@ TEST_F(PassportManagerTest, CreateKeepsOnlyTheCcbForm) {
   EXPECT_EQ(manager.Create([](const std::string&) { return std::string(); }), 0);
   ASSERT_EQ(manager.Create([this](const std::string& folder) {
     std::string saved;
-    PassportEditorOk(ui, editorValues(), folder, &saved);
+    PassportEditorOk(ui, EditorValues(), folder, &saved);
     return saved;
   }),
             1);
@@ -210,7 +210,7 @@ TEST_F(PassportManagerTest, CreateKeepsOnlyTheCcbForm) {
 
 TEST_F(PassportManagerTest, ImportAsksBeforeOverwritingAndRefusesUnreadableFiles) {
   const std::string outside = root + "/cam.bcc";
-  ASSERT_NE(samplePassport().Save(outside), 0);
+  ASSERT_NE(SamplePassport().Save(outside), 0);
   PassportManager manager(ui, archive);
   EXPECT_EQ(manager.Import(root + "/missing.ccb"), 0);
   EXPECT_EQ(ui.LastText(), "Unable to open camera passport");
@@ -228,7 +228,7 @@ TEST_F(PassportManagerTest, ImportAsksBeforeOverwritingAndRefusesUnreadableFiles
 }
 
 TEST_F(PassportManagerTest, SelectionIsRememberedAndValidated) {
-  ASSERT_NE(samplePassport().Save(archive + "/a.bcc"), 0);
+  ASSERT_NE(SamplePassport().Save(archive + "/a.bcc"), 0);
   std::ofstream(archive + "/b.bcc") << "broken";
   {
     PassportManager manager(ui, archive);
@@ -242,7 +242,7 @@ TEST_F(PassportManagerTest, SelectionIsRememberedAndValidated) {
     EXPECT_EQ(manager.ChosenPath(), archive + "/a.bcc");
     const std::unique_ptr<CCameraPassport> chosen = manager.TakeChosenPassport();
     ASSERT_NE(chosen, nullptr);
-    EXPECT_TRUE(chosen->SameAs(samplePassport()));
+    EXPECT_TRUE(chosen->SameAs(SamplePassport()));
   }
   EXPECT_EQ(PassportManager(ui, archive).SelectedIndex(), 0);
   // A stored index outside the list selects nothing.

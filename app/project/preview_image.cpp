@@ -25,7 +25,7 @@ struct GdalCloser {
 };
 
 // Crash-safe; the temporary keeps the extension, which chooses the encoder.
-bool writeImageAtomically(const std::string& path, const cv::Mat& image) {
+bool WriteImageAtomically(const std::string& path, const cv::Mat& image) {
   return vantri::system::WriteFileAtomicallyWith(path, [&](const std::string& temporary) {
     try {
       return cv::imwrite(temporary, image);
@@ -35,7 +35,7 @@ bool writeImageAtomically(const std::string& path, const cv::Mat& image) {
   });
 }
 
-bool loadImage(const std::string& path, cv::Mat* image) {
+bool LoadImage(const std::string& path, cv::Mat* image) {
   *image = cv::imread(path, cv::IMREAD_UNCHANGED);
   return !image->empty();
 }
@@ -69,8 +69,8 @@ int BuildPreviewImage(const std::string& image_path, const std::string& preview_
   if (GDALExtractROI(dataset.get(), &image, cv::Rect(0, 0, width, height), kRoiStretchMinMax) == 0)
     return 0;
   if (reduced) cv::GaussianBlur(image, image, cv::Size(3, 3), 0);
-  if (!writeImageAtomically(preview_path, image)) return 0;
-  return loadImage(preview_path, preview) ? 1 : 0;
+  if (!WriteImageAtomically(preview_path, image)) return 0;
+  return LoadImage(preview_path, preview) ? 1 : 0;
 }
 
 std::string PreviewPathIn(const std::string& image_path, const std::string& folder) {
@@ -82,13 +82,13 @@ std::string PreviewPathIn(const std::string& image_path, const std::string& fold
 int LoadPreviewImage(const CABAImage& image, cv::Mat* preview, long long limit) {
   const std::string& preview_path = image.PreviewPath();
   std::error_code error;
-  if (fs::exists(preview_path, error)) return loadImage(preview_path, preview) ? 1 : 0;
+  if (fs::exists(preview_path, error)) return LoadImage(preview_path, preview) ? 1 : 0;
   const fs::path beside = fs::path(image.Path()).parent_path() / fs::path(preview_path).filename();
   if (fs::exists(beside, error)) {
     std::string bytes;
     if (vantri::system::ReadWholeFile(beside.string(), bytes) &&
         vantri::system::WriteFileAtomically(preview_path, bytes))
-      return loadImage(preview_path, preview) ? 1 : 0;
+      return LoadImage(preview_path, preview) ? 1 : 0;
   }
   return BuildPreviewImage(image.Path(), preview_path, limit, preview);
 }

@@ -1,11 +1,10 @@
-#include "system/files.h"
 #include "process_settings.h"
-#include "system/text.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
+#include "system/files.h"
 #include "system/nvtools.h"
 #include "system/text.h"
 #include "ui_interface/ui.h"
@@ -14,36 +13,36 @@ using namespace settings_names;
 
 namespace {
 
-std::string programVersion() {
+std::string ProgramVersion() {
   std::string file_version, product_version;
   if (NVT_GetVersionInfo({}, &file_version, &product_version) == 0) return "<not defined>";
   return file_version;
 }
 
-std::string joinList(const TextList& list) {
+std::string JoinList(const TextList& list) {
   std::string out;
   for (size_t i = 0; i < list.size(); ++i) out += (i ? ":" : "") + list[i];
   return out;
 }
 
-TextList splitList(const std::string& text) {
+TextList SplitList(const std::string& text) {
   TextList fields;
   NVT_ParseString(text, ':', &fields);
   return fields;
 }
 
-std::string indexedKey(const char* format, size_t index) {
+std::string IndexedKey(const char* format, size_t index) {
   char key[32];
   std::snprintf(key, sizeof key, format, static_cast<int>(index));
   return key;
 }
 
 // Plain conversions of the typed view: leading number of the text, 0 when none.
-int plainInt(const std::string& text) {
+int PlainInt(const std::string& text) {
   return static_cast<int>(std::strtol(text.c_str(), nullptr, 10));
 }
-long plainLong(const std::string& text) { return std::strtol(text.c_str(), nullptr, 10); }
-double plainDouble(const std::string& text) { return std::strtod(text.c_str(), nullptr); }
+long PlainLong(const std::string& text) { return std::strtol(text.c_str(), nullptr, 10); }
+double PlainDouble(const std::string& text) { return std::strtod(text.c_str(), nullptr); }
 
 }  // namespace
 
@@ -122,7 +121,7 @@ int CProcessSettings::Load(const std::string& path) {
   vantri::IniFile ini;
   if (ini.Load(path) == 0) return 1;
 
-  const std::string current = software_version_.empty() ? programVersion() : software_version_;
+  const std::string current = software_version_.empty() ? ProgramVersion() : software_version_;
   const std::string saved = ini.Get("Settings", "SoftwareVer", "<not defined>");
   if (!vantri::system::EqualsNoCase(saved, current) && ui_ != nullptr) {
     char question[1024];
@@ -139,24 +138,24 @@ int CProcessSettings::Load(const std::string& path) {
     Warn("The settings file " + path + " is damaged (" + why + "); the current settings are kept.");
     return 1;
   };
-  const long group_count = plainLong(ini.Get("Settings", "nGroup", "0"));
+  const long group_count = PlainLong(ini.Get("Settings", "nGroup", "0"));
   if (group_count < 0 || group_count > kMaxSettingsCount ||
       static_cast<size_t>(group_count) > ini.Sections().size())
     return damaged("group count " + std::to_string(group_count));
   std::vector<SettingsGroup> read_groups;
   std::map<std::string, TextList> read_values, read_descriptions;
   for (long k = 0; k < group_count; ++k) {
-    const std::string section = indexedKey("grp%d", static_cast<size_t>(k));
+    const std::string section = IndexedKey("grp%d", static_cast<size_t>(k));
     SettingsGroup group{ini.Get(section, "groupName", ""), {}};
-    const long property_count = plainLong(ini.Get(section, "nProp", "0"));
+    const long property_count = PlainLong(ini.Get(section, "nProp", "0"));
     if (property_count < 0 || property_count > kMaxSettingsCount ||
         static_cast<size_t>(property_count) > ini.Keys(section).size())
       return damaged("property count " + std::to_string(property_count) + " in " + section);
     for (long i = 0; i < property_count; ++i) {
       const auto index = static_cast<size_t>(i);
-      const std::string name = ini.Get(section, indexedKey("prop%dname", index), "");
-      read_values[name] = splitList(ini.Get(section, indexedKey("prop%dvalue", index), ""));
-      read_descriptions[name] = splitList(ini.Get(section, indexedKey("prop%ddesc", index), ""));
+      const std::string name = ini.Get(section, IndexedKey("prop%dname", index), "");
+      read_values[name] = SplitList(ini.Get(section, IndexedKey("prop%dvalue", index), ""));
+      read_descriptions[name] = SplitList(ini.Get(section, IndexedKey("prop%ddesc", index), ""));
       group.properties.push_back(name);
     }
     bool replaced = false;
@@ -177,20 +176,20 @@ int CProcessSettings::Save(const std::string& path) {
   ini.Load(path);  // keys of a previous, larger file are kept
   ini.Set("Settings", "nGroup", std::to_string(groups.size()));
   ini.Set("Settings", "SoftwareVer",
-          software_version_.empty() ? programVersion() : software_version_);
+          software_version_.empty() ? ProgramVersion() : software_version_);
   for (size_t k = 0; k < groups.size(); ++k) {
-    const std::string section = indexedKey("grp%d", k);
+    const std::string section = IndexedKey("grp%d", k);
     ini.Set(section, "groupName", groups[k].name);
     ini.Set(section, "nProp", std::to_string(groups[k].properties.size()));
     for (size_t i = 0; i < groups[k].properties.size(); ++i) {
       const std::string& name = groups[k].properties[i];
       const auto value = values.find(name);
       const auto description = descriptions.find(name);
-      ini.Set(section, indexedKey("prop%dname", i), name);
-      ini.Set(section, indexedKey("prop%dvalue", i),
-              value == values.end() ? std::string() : joinList(value->second));
-      ini.Set(section, indexedKey("prop%ddesc", i),
-              description == descriptions.end() ? std::string() : joinList(description->second));
+      ini.Set(section, IndexedKey("prop%dname", i), name);
+      ini.Set(section, IndexedKey("prop%dvalue", i),
+              value == values.end() ? std::string() : JoinList(value->second));
+      ini.Set(section, IndexedKey("prop%ddesc", i),
+              description == descriptions.end() ? std::string() : JoinList(description->second));
     }
   }
   return ini.Save(path) != 0 ? 1 : 0;
@@ -251,10 +250,10 @@ void CVantriSettings::ParseTypedValues() {
   typed.email_subject = previous.email_subject;
 
   auto parseInt = [this](const char* name, int& out) {
-    if (HasProperty(name)) out = plainInt(Value(name));
+    if (HasProperty(name)) out = PlainInt(Value(name));
   };
   auto parseDouble = [this](const char* name, double& out) {
-    if (HasProperty(name)) out = plainDouble(Value(name));
+    if (HasProperty(name)) out = PlainDouble(Value(name));
   };
   auto parseSwitch = [this](const char* name, bool& out) {
     if (HasProperty(name)) out = !vantri::system::EqualsNoCase(Value(name), "no");
@@ -271,8 +270,8 @@ void CVantriSettings::ParseTypedValues() {
   parseInt(kMaxPointsPerImage, typed.max_points_per_image);
   parseInt(kMinMeasurements, typed.min_measurements_per_point);
   parseInt(kMaxReprojectionError, typed.max_reprojection_error);
-  if (HasProperty(kMinIterations)) typed.min_iterations = plainInt(Value(kMinIterations));
-  if (HasProperty(kMaxIterations)) typed.max_iterations = plainInt(Value(kMaxIterations));
+  if (HasProperty(kMinIterations)) typed.min_iterations = PlainInt(Value(kMinIterations));
+  if (HasProperty(kMaxIterations)) typed.max_iterations = PlainInt(Value(kMaxIterations));
   parseDouble(kConvergence, typed.convergence_threshold);
   parseDouble(kStdDevUnitWeight, typed.std_dev_unit_weight);
   parseDouble(kGcpsWeight, typed.gcps_weight);
@@ -309,38 +308,40 @@ int CVantriSettings::Validate() {
                            kConvergence, kStdDevUnitWeight, kGcpsWeight})
     if (missing(name)) return 0;
 
-  const int template_size = plainInt(Value(kTemplateSize));
+  const int template_size = PlainInt(Value(kTemplateSize));
   if (template_size < 1)
     return fail("Template size value must be between 1 and half of search area size");
-  if (plainInt(Value(kSearchAreaSize)) < 2 * template_size)
+  if (PlainInt(Value(kSearchAreaSize)) < 2 * template_size)
     return fail("Search area size value must at least the double of template size");
-  const double correlation = plainDouble(Value(kCorrelation));
+  const double correlation = PlainDouble(Value(kCorrelation));
   if (!(correlation >= 0.3 && correlation <= 0.95))
     return fail("Cross correlation coefficient must be included between 0.3 and 0.95");
   // Projects saved before the setting existed do not have it; they match as before.
-  if (!missing(kSubpixelMatching) && !vantri::system::EqualsNoCase(Value(kSubpixelMatching), "yes") &&
+  if (!missing(kSubpixelMatching) &&
+      !vantri::system::EqualsNoCase(Value(kSubpixelMatching), "yes") &&
       !vantri::system::EqualsNoCase(Value(kSubpixelMatching), "no"))
     return fail("Sub-pixel matching must be yes or no");
-  if (plainInt(Value(kMaxPointsPerImage)) < 3)
+  if (PlainInt(Value(kMaxPointsPerImage)) < 3)
     return fail("Max number of points per image must be higher than 3");
-  if (plainInt(Value(kMinMeasurements)) < 2)
+  if (PlainInt(Value(kMinMeasurements)) < 2)
     return fail("Min number of measurements per point must be higher than 2");
-  if (plainInt(Value(kMaxReprojectionError)) < 1)
+  if (PlainInt(Value(kMaxReprojectionError)) < 1)
     return fail("Max reprojection error must be higher than 1");
-  const int min_iterations = plainInt(Value(kMinIterations));
+  const int min_iterations = PlainInt(Value(kMinIterations));
   if (min_iterations < 1) return fail("Min number of iterations must be greater than 0");
-  if (plainInt(Value(kMaxIterations)) < min_iterations)
+  if (PlainInt(Value(kMaxIterations)) < min_iterations)
     return fail("Max number of iterations must be greater than 'Min number of iterations'");
-  if (!(plainDouble(Value(kConvergence)) > 0.0))
+  if (!(PlainDouble(Value(kConvergence)) > 0.0))
     return fail("Convergence threshold must be greater than 0.0");
-  if (!(plainDouble(Value(kStdDevUnitWeight)) > 0.0))
+  if (!(PlainDouble(Value(kStdDevUnitWeight)) > 0.0))
     return fail("Std-dev of unit weight must be greater than 0.0");
-  if (!(plainDouble(Value(kGcpsWeight)) >= kMinGcpsWeight))
+  if (!(PlainDouble(Value(kGcpsWeight)) >= kMinGcpsWeight))
     return fail("GCPs weight must be equal to or greater than 1.0");
   // Projects saved before the setting existed do not have it: no GPS observations, as before.
   if (!missing(kGpsAccuracy)) {
-    const double gps = plainDouble(Value(kGpsAccuracy));
-    if (!(gps >= 0.0 && gps <= 1e6)) return fail("GPS accuracy must be 0 or a positive number of metres");
+    const double gps = PlainDouble(Value(kGpsAccuracy));
+    if (!(gps >= 0.0 && gps <= 1e6))
+      return fail("GPS accuracy must be 0 or a positive number of metres");
   }
 
   if (missing(kSendEmail) || !vantri::system::EqualsNoCase(Value(kSendEmail), "yes")) return 1;

@@ -25,7 +25,7 @@ struct Settings : testing::Test {
     settings.SetUi(&ui);
   }
   // Validation of the defaults with one value changed: the messages shown.
-  std::vector<std::string> messagesWith(const std::string& property, const std::string& value) {
+  std::vector<std::string> MessagesWith(const std::string& property, const std::string& value) {
     CVantriSettings s;
     s.SetUi(&ui);
     s.SetValue(property, value);
@@ -178,7 +178,7 @@ TEST_F(Settings, ValidationBoundaries) {
       {kGpsAccuracy, "nan", "GPS accuracy must be 0 or a positive number of metres"},
   };
   for (const Case& c : cases) {
-    const std::vector<std::string> shown = messagesWith(c.property, c.value);
+    const std::vector<std::string> shown = MessagesWith(c.property, c.value);
     if (*c.message == '\0') {
       EXPECT_TRUE(shown.empty()) << c.property << "=" << c.value << ": " << shown[0];
     } else {
@@ -227,7 +227,7 @@ TEST_F(Settings, SubpixelMatchingIsAYesNoSwitchOffByDefaultAndOptionalInOldFiles
   EXPECT_EQ(settings.Value(kSubpixelMatching), "no");
   EXPECT_EQ(settings.Choices(kSubpixelMatching), (TextList{"no", "yes"}));
   EXPECT_FALSE(settings.typed.subpixel_matching);
-  EXPECT_EQ(messagesWith(kSubpixelMatching, "maybe"),
+  EXPECT_EQ(MessagesWith(kSubpixelMatching, "maybe"),
             (std::vector<std::string>{"Sub-pixel matching must be yes or no"}));
 
   settings.SetValue(kSubpixelMatching, "yes");

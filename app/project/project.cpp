@@ -17,7 +17,7 @@ namespace {
 // Smallest image record of a binary project: empty path and ten doubles.
 constexpr size_t kMinImageRecordBytes = 1 + 10 * 8;
 
-void writePassport(vantri::ArchiveWriter& out, const CCameraPassport* passport) {
+void WritePassport(vantri::ArchiveWriter& out, const CCameraPassport* passport) {
   if (passport == nullptr) {
     out.WriteInt(-1);
     return;
@@ -30,7 +30,7 @@ void writePassport(vantri::ArchiveWriter& out, const CCameraPassport* passport) 
 }
 
 // Null for a code without passport (nothing stored); on a malformed form the reader fails.
-std::unique_ptr<CCameraPassport> readPassport(vantri::ArchiveReader& in) {
+std::unique_ptr<CCameraPassport> ReadPassport(vantri::ArchiveReader& in) {
   const int32_t code = in.ReadInt();
   if (!in.ok()) return nullptr;
   std::unique_ptr<CCameraPassport> passport = CCameraPassport::CreateForTypeCode(code);
@@ -50,7 +50,7 @@ std::unique_ptr<CCameraPassport> readPassport(vantri::ArchiveReader& in) {
 }
 
 // Old projects carry no passport: the first "<folder>*.ccb" file (by name) is converted.
-int passportFromFolderCcb(CVantriProject& project, vantri::UserInterface* ui) {
+int PassportFromFolderCcb(CVantriProject& project, vantri::UserInterface* ui) {
   std::vector<fs::path> candidates;
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(project.folder, ec))
@@ -75,7 +75,7 @@ int passportFromFolderCcb(CVantriProject& project, vantri::UserInterface* ui) {
   return 1;
 }
 
-void loadProjectFolderFiles(CVantriProject& project) {
+void LoadProjectFolderFiles(CVantriProject& project) {
   if (!project.folder.empty()) project.settings.Load(project.folder + "settings.ini");
   std::error_code ec;
   if (fs::exists(project.folder + "GCP.col", ec)) ReadGcpFiles(project.folder, &project.gcps);
@@ -83,7 +83,7 @@ void loadProjectFolderFiles(CVantriProject& project) {
 }
 
 // Lines of a text file without their CR-LF or LF ends.
-std::vector<std::string> splitLines(std::string_view text) {
+std::vector<std::string> SplitLines(std::string_view text) {
   std::vector<std::string> lines;
   size_t pos = 0;
   while (pos < text.size()) {
@@ -100,7 +100,7 @@ std::vector<std::string> splitLines(std::string_view text) {
 // Text projects are decoded line by line by the archive's rule, so one path in another encoding
 // does not change the others. A line that no 8-bit form keeps (bytes that are not UTF-8) is
 // written as it is; binary projects keep it exactly.
-std::string textOfCodePage(std::string_view bytes) {
+std::string TextOfCodePage(std::string_view bytes) {
   std::string text;
   for (size_t pos = 0; pos <= bytes.size();) {
     size_t end = bytes.find('\n', pos);
@@ -112,7 +112,7 @@ std::string textOfCodePage(std::string_view bytes) {
   return text;
 }
 
-std::string codePageOfText(std::string_view utf8) {
+std::string CodePageOfText(std::string_view utf8) {
   std::string out;
   for (size_t pos = 0; pos <= utf8.size();) {
     size_t end = utf8.find('\n', pos);
@@ -128,7 +128,7 @@ std::string codePageOfText(std::string_view utf8) {
 
 // The text after `prefix` up to the end of the line, at most 255 characters; false when the line
 // does not start with the prefix.
-bool valueAfterPrefix(const std::string& line, std::string_view prefix, std::string& value) {
+bool ValueAfterPrefix(const std::string& line, std::string_view prefix, std::string& value) {
   if (line.compare(0, prefix.size(), prefix) != 0) return false;
   value = line.substr(prefix.size(), 255);
   return true;
@@ -137,18 +137,18 @@ bool valueAfterPrefix(const std::string& line, std::string_view prefix, std::str
 class LineCursor {
  public:
   explicit LineCursor(std::vector<std::string> lines) : lines_(std::move(lines)) {}
-  bool next(std::string& line) {
+  bool Next(std::string& line) {
     if (pos_ >= lines_.size()) return false;
     line = lines_[pos_++];
     return true;
   }
   // Skips empty lines, then expects `header`.
-  bool expectHeader(std::string_view header) {
+  bool ExpectHeader(std::string_view header) {
     while (pos_ < lines_.size() && lines_[pos_].find_first_not_of(" \t") == std::string::npos)
       ++pos_;
     return pos_ < lines_.size() && lines_[pos_++] == header;
   }
-  size_t left() const { return lines_.size() - pos_; }
+  size_t Left() const { return lines_.size() - pos_; }
 
  private:
   std::vector<std::string> lines_;
@@ -195,7 +195,7 @@ void CVantriProject::Close() {
   file_path.clear();
   passport_file_name.clear();
   local_origin = {0.0, 0.0, 0.0};
-  coordinate_system.reset();
+  coordinate_system.Reset();
   coordinate_system.units = vantri::crs::kUnitsMeters;
   gcps.clear();
   check_points.clear();
@@ -208,17 +208,17 @@ std::string WriteBinaryProject(const CVantriProject& project, int version) {
   vantri::ArchiveWriter out;
   const vantri::crs::CoordinateSystem& cs = project.coordinate_system;
   out.WriteInt(version);
-  out.WriteText(cs.projection_name());
-  out.WriteText(cs.datum_name());
-  out.WriteText(cs.fuse_name());
-  out.WriteText(cs.units_name());
+  out.WriteText(cs.ProjectionName());
+  out.WriteText(cs.DatumName());
+  out.WriteText(cs.FuseName());
+  out.WriteText(cs.UnitsName());
   if (version > 204) {
     out.WriteText(cs.user_wkt);
     out.WriteInt(cs.user_epsg);
   }
   if (version > 202) {
-    writePassport(out, project.passport.get());
-    writePassport(out, project.working_passport.get());
+    WritePassport(out, project.passport.get());
+    WritePassport(out, project.working_passport.get());
     out.WriteInt(project.undistortion_flag);
   }
   if (version > 203) out.WriteText(project.passport_file_name);
@@ -249,13 +249,13 @@ int ReadBinaryProject(CVantriProject& project, std::string_view bytes, vantri::U
   }
   if (!in.ok()) return 0;
   vantri::crs::CoordinateSystem& cs = project.coordinate_system;
-  cs.set_from_names(projection, datum, fuse, units);
+  cs.SetFromNames(projection, datum, fuse, units);
   cs.user_wkt = user_wkt;
   cs.user_epsg = user_epsg;
 
   if (version > 202) {
-    project.passport = readPassport(in);
-    project.working_passport = readPassport(in);
+    project.passport = ReadPassport(in);
+    project.working_passport = ReadPassport(in);
     project.undistortion_flag = in.ReadInt();
     if (!in.ok()) return 0;
   }
@@ -278,8 +278,8 @@ int ReadBinaryProject(CVantriProject& project, std::string_view bytes, vantri::U
   }
   if (!in.ok()) return 0;
 
-  cs.rebuild_transformations();
-  if (version <= 202 && passportFromFolderCcb(project, &ui) == 0) return 0;
+  cs.RebuildTransformations();
+  if (version <= 202 && PassportFromFolderCcb(project, &ui) == 0) return 0;
   if (version <= 203 && project.passport != nullptr)
     project.passport_file_name = project.passport->model;
   if (project.choose_dem) project.choose_dem(project, positions);
@@ -329,39 +329,39 @@ std::string WriteTextProject(const CVantriProject& project, int version) {
     const vantri::crs::CoordinateSystem& cs = project.coordinate_system;
     add("");
     add("coordinate system");
-    add("projection = " + cs.projection_name());
-    add("datum = " + cs.datum_name());
-    add("fuse = " + cs.fuse_name());
-    add("units = " + cs.units_name());
+    add("projection = " + cs.ProjectionName());
+    add("datum = " + cs.DatumName());
+    add("fuse = " + cs.FuseName());
+    add("units = " + cs.UnitsName());
   }
-  return codePageOfText(out);
+  return CodePageOfText(out);
 }
 
 int ReadTextProject(CVantriProject& project, std::string_view text) {
-  LineCursor lines(splitLines(textOfCodePage(text)));
+  LineCursor lines(SplitLines(TextOfCodePage(text)));
   std::string line;
   int version = 0;
-  if (!lines.next(line) || std::sscanf(line.c_str(), "version = %d", &version) != 1) return 0;
+  if (!lines.Next(line) || std::sscanf(line.c_str(), "version = %d", &version) != 1) return 0;
   project.format_version = version;
 
   int count = 0;
   if (version >= 100) {
     std::string count_line;
     do {
-      if (!lines.next(count_line)) return 0;
+      if (!lines.Next(count_line)) return 0;
     } while (count_line.empty());
     if (std::sscanf(count_line.c_str(), "image count = %d", &count) != 1 || count < 0 ||
-        static_cast<size_t>(count) > lines.left())
+        static_cast<size_t>(count) > lines.Left())
       return 0;
-    if (!lines.expectHeader("images file path")) return 0;
+    if (!lines.ExpectHeader("images file path")) return 0;
     for (int i = 0; i < count; ++i) {
-      if (!lines.next(line)) return 0;
+      if (!lines.Next(line)) return 0;
       project.AppendImage(line);
     }
   }
-  if (!lines.expectHeader("images GPS/IMU data")) return 0;
+  if (!lines.ExpectHeader("images GPS/IMU data")) return 0;
   for (auto& im : project.images) {
-    if (!lines.next(line)) return 0;
+    if (!lines.Next(line)) return 0;
     int parsed = 0;
     if (version >= 104) {
       parsed = std::sscanf(line.c_str(), "%lf %lf %lf %lf %lf %lf %lf %lf %lf %lf", &im->x, &im->y,
@@ -381,21 +381,21 @@ int ReadTextProject(CVantriProject& project, std::string_view text) {
     }
   }
   if (version == 101 || version == 102) {
-    if (!lines.expectHeader("level")) return 0;
+    if (!lines.ExpectHeader("level")) return 0;
     for (auto& im : project.images) {
       int level = 0;
-      if (!lines.next(line) || std::sscanf(line.c_str(), "%d", &level) != 1) return 0;
+      if (!lines.Next(line) || std::sscanf(line.c_str(), "%d", &level) != 1) return 0;
       im->level = static_cast<int8_t>(level);
     }
   }
   if (version > 101) {
-    if (!lines.expectHeader("coordinate system")) return 0;
+    if (!lines.ExpectHeader("coordinate system")) return 0;
     std::string names[4];
     const char* prefixes[4] = {"projection = ", "datum = ", "fuse = ", "units = "};
     for (int k = 0; k < 4; ++k)
-      if (!lines.next(line) || !valueAfterPrefix(line, prefixes[k], names[k])) return 0;
-    project.coordinate_system.set_from_names(names[0], names[1], names[2], names[3]);
-    project.coordinate_system.rebuild_transformations();
+      if (!lines.Next(line) || !ValueAfterPrefix(line, prefixes[k], names[k])) return 0;
+    project.coordinate_system.SetFromNames(names[0], names[1], names[2], names[3]);
+    project.coordinate_system.RebuildTransformations();
   }
   return 1;
 }
@@ -413,9 +413,9 @@ int LoadProjectFile(CVantriProject& project, const std::string& path, vantri::Us
   if (read == 0) return 0;
   // Text projects carry no passport; the folder's ccb passport is taken when there is one.
   if (text_form && project.passport == nullptr && !project.folder.empty() &&
-      passportFromFolderCcb(project, nullptr) != 0)
+      PassportFromFolderCcb(project, nullptr) != 0)
     project.passport_file_name = project.passport->model;
-  loadProjectFolderFiles(project);
+  LoadProjectFolderFiles(project);
   return 1;
 }
 

@@ -13,16 +13,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void exclaim(vantri::UserInterface& ui, const std::string& text) {
+void Exclaim(vantri::UserInterface& ui, const std::string& text) {
   ui.ShowMessage(text, vantri::MessageIcon::kExclamation);
 }
 
-std::string withTrailingSeparator(std::string folder) {
+std::string WithTrailingSeparator(std::string folder) {
   if (folder.empty() || (folder.back() != '/' && folder.back() != '\\')) folder += '/';
   return folder;
 }
 
-std::string format(const char* pattern, auto... args) {
+std::string Format(const char* pattern, auto... args) {
   const int n = std::snprintf(nullptr, 0, pattern, args...);
   std::string out(static_cast<size_t>(n > 0 ? n : 0) + 1, '\0');
   std::snprintf(out.data(), out.size(), pattern, args...);
@@ -59,11 +59,11 @@ int NewProject(CVantriProject& project, vantri::UserInterface& ui, NewProjectCho
   std::unique_ptr<CCameraPassport> passport = choice.passport->Clone();
   if (passport == nullptr) return 0;
 
-  const std::string folder = withTrailingSeparator(choice.parent_folder) + choice.name + "/";
+  const std::string folder = WithTrailingSeparator(choice.parent_folder) + choice.name + "/";
   std::error_code ec;
   const fs::path folder_path = fs::path(folder).parent_path();
   if (!fs::create_directory(folder_path, ec) || ec) {
-    exclaim(ui, format("Unable to create '%s' folder!\nDirectory already exists or no privilege to "
+    Exclaim(ui, Format("Unable to create '%s' folder!\nDirectory already exists or no privilege to "
                        "write it.",
                        folder.c_str()));
     return 0;
@@ -72,7 +72,7 @@ int NewProject(CVantriProject& project, vantri::UserInterface& ui, NewProjectCho
   if (!fs::copy_file(choice.passport_path, folder + passport_file,
                      fs::copy_options::overwrite_existing, ec) ||
       ec) {
-    exclaim(ui, "Unable to copy camera passport file!");
+    Exclaim(ui, "Unable to copy camera passport file!");
     return 0;
   }
 
@@ -89,7 +89,7 @@ int NewProject(CVantriProject& project, vantri::UserInterface& ui, NewProjectCho
 
   if (SaveProjectFile(project, project.file_path, kProjectFormatVersion) == 0) {
     project.Close();
-    exclaim(ui, "Unable to save project!");
+    Exclaim(ui, "Unable to save project!");
     return 0;
   }
   if (choose_coordinate_system) choose_coordinate_system(project);
@@ -106,17 +106,17 @@ int OpenProject(CVantriProject& project, vantri::UserInterface& ui) {
 int OpenProjectPath(CVantriProject& project, vantri::UserInterface& ui, const std::string& path) {
   std::error_code ec;
   if (!fs::is_regular_file(path, ec)) {
-    exclaim(ui, "Unable to find project!");
+    Exclaim(ui, "Unable to find project!");
     return 0;
   }
   project.Close();
   const fs::path file = fs::absolute(path, ec);
-  project.folder = withTrailingSeparator(file.parent_path().string());
+  project.folder = WithTrailingSeparator(file.parent_path().string());
   project.name = FileTitle(file.string());
   project.file_path = file.string();
   if (LoadProjectFile(project, project.file_path, ui) == 0) {
     project.Close();
-    exclaim(ui, "Unable to open project!");
+    Exclaim(ui, "Unable to open project!");
     return 0;
   }
   // An old text project is saved in the binary form beside it, so the .aba stays readable.
@@ -157,7 +157,7 @@ double FootprintUnionArea(const CVantriProject& project) {
   return 0.0;
 }
 
-static int usedPoints(const CGCPCollMap& points) {
+static int UsedPoints(const CGCPCollMap& points) {
   int used = 0;
   for (const auto& [name, point] : points)
     if (point.use) ++used;
@@ -169,25 +169,25 @@ std::string ProjectInfoText(const CVantriProject& project) {
   int disabled = 0;
   for (const auto& image : project.images)
     if (image->enabled == 0) ++disabled;
-  return format("Number of images: %d", project.ImageCount()) +
-         format("\n\nNumber of disabled images: %d", disabled) +
-         format("\n\nTotal area: %.3lf km^2", FootprintUnionArea(project) / 1000000.0) +
-         format("\n\nNumber of used Tie Points: %d", project.used_tie_points) +
-         format("\n\nNumber of used GCPs: %d", usedPoints(project.gcps)) +
-         format("\n\nNumber of used Check Points: %d", usedPoints(project.check_points));
+  return Format("Number of images: %d", project.ImageCount()) +
+         Format("\n\nNumber of disabled images: %d", disabled) +
+         Format("\n\nTotal area: %.3lf km^2", FootprintUnionArea(project) / 1000000.0) +
+         Format("\n\nNumber of used Tie Points: %d", project.used_tie_points) +
+         Format("\n\nNumber of used GCPs: %d", UsedPoints(project.gcps)) +
+         Format("\n\nNumber of used Check Points: %d", UsedPoints(project.check_points));
 }
 
 std::string CameraInfoText(const CVantriProject& project) {
   const CCameraPassport* p = project.working_passport.get();
   if (p == nullptr) return {};
-  return format(
+  return Format(
              "Camera Serial:%s\nModel Name:%s\nLens Serial:%s\nLens Nominal C:%d\nCalibration "
              "Date:%s\nFocal Length (mm):%.3f\n",
              p->camera_serial.c_str(), p->model.c_str(), p->lens_serial.c_str(), p->lens_constant,
              p->calibration_date.c_str(), p->focal_mm) +
-         format("Pixel Size: %.12f\n", p->pixel_mm) +
-         format("Dim. Image (WxH): %d x %d\n", p->width, p->height) +
-         format("PPPix: (%.3f, %.3f)\n", p->ppx, p->ppy);
+         Format("Pixel Size: %.12f\n", p->pixel_mm) +
+         Format("Dim. Image (WxH): %d x %d\n", p->width, p->height) +
+         Format("PPPix: (%.3f, %.3f)\n", p->ppx, p->ppy);
 }
 
 void ShowProjectInfo(const CVantriProject& project, vantri::UserInterface& ui) {
@@ -212,7 +212,7 @@ int RunSettingsCommand(CVantriProject& project, vantri::UserInterface& ui,
   if (project.settings.Load(path) == 0) return 0;
   if (!window || !window(project.settings)) return 0;
   if (project.settings.Save(path) == 0) {
-    exclaim(ui, "Unable to save the settings!");
+    Exclaim(ui, "Unable to save the settings!");
     return 0;
   }
   project.settings.Load(path);

@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-CBCCCameraPassport makePassport(int width = 6000, int height = 4000) {
+CBCCCameraPassport MakePassport(int width = 6000, int height = 4000) {
   CBCCCameraPassport p;
   p.model = "UltraCam";
   p.camera_serial = "SN-42";
@@ -37,7 +37,7 @@ CBCCCameraPassport makePassport(int width = 6000, int height = 4000) {
   return p;
 }
 
-void writeFile(const std::string& path, const std::string& bytes) {
+void WriteInputFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
@@ -50,11 +50,11 @@ struct ProjectFiles : testing::Test {
   }
 
   // A project with every stored field away from its default.
-  void fillProject(CVantriProject& p) {
+  void FillProject(CVantriProject& p) {
     p.folder = folder;
     p.name = "job";
     p.file_path = folder + "job.bun";
-    p.passport = std::make_unique<CBCCCameraPassport>(makePassport());
+    p.passport = std::make_unique<CBCCCameraPassport>(MakePassport());
     p.working_passport = p.passport->Clone();
     p.ApplyUndistortionRule();
     p.passport_file_name = "ultracam-sn-42.bcc";
@@ -68,7 +68,7 @@ struct ProjectFiles : testing::Test {
     CABAImage& b = p.AppendImage("/data/flight/IMG_0002.JPG");
     b.enabled = 0;
     b.x = 1;
-    p.coordinate_system.set_user_wkt(vantri::crs::wkt_from_epsg(32632));
+    p.coordinate_system.SetUserWkt(vantri::crs::WktFromEpsg(32632));
     p.coordinate_system.user_epsg = 32632;
     p.use_external_dem = 1;
     p.external_dem_path = "/data/dem/area.tif";
@@ -79,7 +79,7 @@ struct ProjectFiles : testing::Test {
   vantri::ScriptedUi ui;
 };
 
-void expectSameImages(const CVantriProject& a, const CVantriProject& b) {
+void ExpectSameImages(const CVantriProject& a, const CVantriProject& b) {
   ASSERT_EQ(a.ImageCount(), b.ImageCount());
   for (int i = 0; i < a.ImageCount(); ++i) {
     const CABAImage& x = *a.Image(i);
@@ -106,7 +106,7 @@ void expectSameImages(const CVantriProject& a, const CVantriProject& b) {
 
 TEST_F(ProjectFiles, SavedProjectOpensWithEveryStoredField) {
   CVantriProject saved;
-  fillProject(saved);
+  FillProject(saved);
   ASSERT_EQ(SaveProject(saved), 1);
 
   CVantriProject opened;
@@ -114,7 +114,7 @@ TEST_F(ProjectFiles, SavedProjectOpensWithEveryStoredField) {
   EXPECT_TRUE(ui.shown.empty());
   EXPECT_EQ(opened.folder, folder);
   EXPECT_EQ(opened.name, "job");
-  expectSameImages(saved, opened);
+  ExpectSameImages(saved, opened);
   EXPECT_EQ(opened.Image(1)->var_k, kUndefinedVariance);
   EXPECT_EQ(opened.Image(0)->PreviewPath(), folder + "IMG_0001.jpg");
   EXPECT_EQ(opened.Image(1)->PreviewPath(), folder + "IMG_0002.bmp");
@@ -125,7 +125,7 @@ TEST_F(ProjectFiles, SavedProjectOpensWithEveryStoredField) {
   EXPECT_EQ(cs.projection, vantri::crs::kProjectionUserWkt);
   EXPECT_EQ(cs.user_wkt, saved.coordinate_system.user_wkt);
   EXPECT_EQ(cs.user_epsg, 32632);
-  EXPECT_TRUE(cs.has_transformations());
+  EXPECT_TRUE(cs.HasTransformations());
 
   ASSERT_NE(opened.passport, nullptr);
   EXPECT_TRUE(opened.passport->SameAs(*saved.passport));
@@ -144,14 +144,14 @@ TEST_F(ProjectFiles, PathsRoundTripByteForByte) {
   const std::vector<std::string> paths = {folder + "Ã©tude/a.tif", folder + "\xE9tude/b.tif",
                                           folder + "Î©/c.tif", folder + "étude/d.tif"};
   CVantriProject saved;
-  fillProject(saved);
+  FillProject(saved);
   saved.images.clear();
   for (const std::string& path : paths) saved.AppendImage(path);
   saved.external_dem_path = folder + "\xFF" + "dem.tif";
   ASSERT_EQ(SaveProject(saved), 1);
   CVantriProject opened;
   ASSERT_EQ(OpenProjectPath(opened, ui, saved.file_path), 1) << ui.LastText();
-  expectSameImages(saved, opened);
+  ExpectSameImages(saved, opened);
   EXPECT_EQ(opened.external_dem_path, saved.external_dem_path);
 }
 
@@ -159,9 +159,9 @@ TEST_F(ProjectFiles, PathsRoundTripByteForByte) {
 // when that folder exists, the path leads to it again.
 TEST_F(ProjectFiles, EarlierProjectsFindFoldersThatAreNotUtf8) {
   fs::create_directory(folder + "\xE9tude");
-  writeFile(folder + "\xE9tude/a.tif", "x");
+  WriteInputFile(folder + "\xE9tude/a.tif", "x");
   CVantriProject saved;
-  fillProject(saved);
+  FillProject(saved);
   saved.images.clear();
   saved.AppendImage(folder + "Xtude/a.tif");  // placeholder bytes, patched below
   saved.AppendImage(folder + "XYtude/b.tif");
@@ -175,7 +175,7 @@ TEST_F(ProjectFiles, EarlierProjectsFindFoldersThatAreNotUtf8) {
   };
   patch("Xtude", "\xE9tude");       // earlier writer: raw bytes of a name that is not UTF-8
   patch("XYtude", "\xC3\xA9tude");  // earlier writer: code page of "Ã©tude"
-  writeFile(saved.file_path, bytes);
+  WriteInputFile(saved.file_path, bytes);
   CVantriProject opened;
   ASSERT_EQ(OpenProjectPath(opened, ui, saved.file_path), 1) << ui.LastText();
   EXPECT_EQ(opened.Image(0)->Path(), folder + "\xE9tude/a.tif");
@@ -184,7 +184,7 @@ TEST_F(ProjectFiles, EarlierProjectsFindFoldersThatAreNotUtf8) {
 
 TEST_F(ProjectFiles, ControlPointFilesAreReadAndCounted) {
   CVantriProject saved;
-  fillProject(saved);
+  FillProject(saved);
   ASSERT_EQ(SaveProject(saved), 1);
   CGCPCollMap points;
   for (const char* name : {"P1", "P2", "P3"}) {
@@ -206,16 +206,16 @@ TEST_F(ProjectFiles, ControlPointFilesAreReadAndCounted) {
 
 TEST_F(ProjectFiles, LocalOriginComesFromTheOffFile) {
   CVantriProject saved;
-  fillProject(saved);
+  FillProject(saved);
   ASSERT_EQ(SaveProject(saved), 1);
-  writeFile(folder + "job.off", "512000.5 4982000.25 100\n");
+  WriteInputFile(folder + "job.off", "512000.5 4982000.25 100\n");
   CVantriProject opened;
   ASSERT_EQ(OpenProjectPath(opened, ui, saved.file_path), 1);
   EXPECT_EQ(opened.local_origin, (std::array<double, 3>{512000.5, 4982000.25, 100}));
 }
 
 // The project file of version `version`, written field by field in the documented order.
-std::string handBuiltProject(int version, const CCameraPassport* passport) {
+std::string HandBuiltProject(int version, const CCameraPassport* passport) {
   vantri::ArchiveWriter out;
   out.WriteInt(version);
   for (const char* name : {"UTM", "World Geodetic System 1984", "32 N", "Meters"})
@@ -252,10 +252,10 @@ std::string handBuiltProject(int version, const CCameraPassport* passport) {
 }
 
 TEST_F(ProjectFiles, OlderBinaryVersionsReadTheFieldsTheyHave) {
-  const CBCCCameraPassport passport = makePassport();
+  const CBCCCameraPassport passport = MakePassport();
   BCCtoCCB(passport, folder + "camera.ccb");  // used by the versions without a passport
   for (int version = 200; version <= 206; ++version) {
-    writeFile(folder + "old.bun", handBuiltProject(version, &passport));
+    WriteInputFile(folder + "old.bun", HandBuiltProject(version, &passport));
     CVantriProject p;
     ASSERT_EQ(OpenProjectPath(p, ui, folder + "old.bun"), 1) << version << " " << ui.LastText();
     EXPECT_EQ(p.format_version, version);
@@ -279,12 +279,12 @@ TEST_F(ProjectFiles, OlderBinaryVersionsReadTheFieldsTheyHave) {
 }
 
 TEST_F(ProjectFiles, OldBinaryWithoutCcbPassportIsRefused) {
-  writeFile(folder + "old.bun", handBuiltProject(202, nullptr));
+  WriteInputFile(folder + "old.bun", HandBuiltProject(202, nullptr));
   CVantriProject p;
   EXPECT_EQ(OpenProjectPath(p, ui, folder + "old.bun"), 0);
   EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"Unable to find camera passport!",
                                                   "Unable to open project!"}));
-  writeFile(folder + "broken.ccb", "not a passport");
+  WriteInputFile(folder + "broken.ccb", "not a passport");
   ui.shown.clear();
   EXPECT_EQ(OpenProjectPath(p, ui, folder + "old.bun"), 0);
   EXPECT_EQ(ui.Texts(), (std::vector<std::string>{"Unable to read camera passport!",
@@ -294,11 +294,11 @@ TEST_F(ProjectFiles, OldBinaryWithoutCcbPassportIsRefused) {
 
 TEST_F(ProjectFiles, TruncatedOrCorruptFilesAreRefusedWithoutHarm) {
   CVantriProject saved;
-  fillProject(saved);
+  FillProject(saved);
   const std::string good = WriteBinaryProject(saved, kProjectFormatVersion);
   const std::string path = folder + "bad.bun";
   for (size_t cut = 0; cut < good.size(); ++cut) {
-    writeFile(path, good.substr(0, cut));
+    WriteInputFile(path, good.substr(0, cut));
     CVantriProject p;
     ui.shown.clear();
     ASSERT_EQ(OpenProjectPath(p, ui, path), 0) << "cut at " << cut;
@@ -327,7 +327,7 @@ TEST_F(ProjectFiles, TruncatedOrCorruptFilesAreRefusedWithoutHarm) {
 
 TEST_F(ProjectFiles, MissingProjectLeavesTheOpenProjectAlone) {
   CVantriProject p;
-  fillProject(p);
+  FillProject(p);
   EXPECT_EQ(OpenProjectPath(p, ui, folder + "nothing.bun"), 0);
   EXPECT_EQ(ui.LastText(), "Unable to find project!");
   EXPECT_EQ(p.ImageCount(), 2);
@@ -335,14 +335,14 @@ TEST_F(ProjectFiles, MissingProjectLeavesTheOpenProjectAlone) {
 
 TEST_F(ProjectFiles, FailedSaveKeepsThePreviousFile) {
   CVantriProject p;
-  fillProject(p);
+  FillProject(p);
   ASSERT_EQ(SaveProject(p), 1);
   std::string before;
   ASSERT_TRUE(vantri::system::ReadWholeFile(p.file_path, before));
   EXPECT_EQ(SaveProjectFile(p, folder + "no/such/folder/job.bun", 206), 0);
   EXPECT_EQ(SaveProjectFile(p, "", 206), 0);
   fs::create_directory(folder + "blocked.bun");
-  writeFile(folder + "blocked.bun/keep", "x");
+  WriteInputFile(folder + "blocked.bun/keep", "x");
   EXPECT_EQ(SaveProjectFile(p, folder + "blocked.bun", 206), 0);
   std::string after;
   ASSERT_TRUE(vantri::system::ReadWholeFile(p.file_path, after));
@@ -369,7 +369,7 @@ TEST_F(ProjectFiles, TextProjectsOfEveryVersion) {
        paths + "\nimages GPS/IMU data\n1 2 3 4 5 6 .1 .2 .3 .4\n7 8 9 10 11 12 0 0 0 0\n" + crs},
   };
   for (const Case& c : cases) {
-    writeFile(folder + "old.aba", "version = " + std::to_string(c.version) + "\n\n" + c.body);
+    WriteInputFile(folder + "old.aba", "version = " + std::to_string(c.version) + "\n\n" + c.body);
     CVantriProject p;
     p.folder = folder;
     ASSERT_EQ(LoadProjectFile(p, folder + "old.aba", ui), 1) << c.version;
@@ -388,11 +388,11 @@ TEST_F(ProjectFiles, TextProjectsOfEveryVersion) {
 
 TEST_F(ProjectFiles, TextProjectWrittenAndReadAgain) {
   CVantriProject saved;
-  fillProject(saved);
+  FillProject(saved);
   saved.Image(0)->var_xy = saved.Image(0)->var_z = 0;
   saved.Image(0)->var_op = saved.Image(0)->var_k = 0;
-  saved.coordinate_system.reset();
-  saved.coordinate_system.set_from_names("UTM", "World Geodetic System 1984", "32 N", "Meters");
+  saved.coordinate_system.Reset();
+  saved.coordinate_system.SetFromNames("UTM", "World Geodetic System 1984", "32 N", "Meters");
   for (int version : {103, 104}) {
     ASSERT_EQ(SaveProjectFile(saved, folder + "copy.aba", version), 1);
     CVantriProject read;
@@ -411,8 +411,8 @@ TEST_F(ProjectFiles, ProjectOpenedFromTextIsSavedAsBinaryBesideIt) {
   const std::string text =
       "version = 100\n\nimage count = 1\n\nimages file path\na.tif\n\nimages GPS/IMU data\n"
       "1 2 3 4 5 6\n";
-  writeFile(folder + "old.aba", text);
-  BCCtoCCB(makePassport(), folder + "camera.ccb");
+  WriteInputFile(folder + "old.aba", text);
+  BCCtoCCB(MakePassport(), folder + "camera.ccb");
   CVantriProject p;
   ASSERT_EQ(OpenProjectPath(p, ui, folder + "old.aba"), 1);
   EXPECT_EQ(p.file_path, folder + "old.bun");
@@ -432,7 +432,7 @@ TEST_F(ProjectFiles, MalformedTextProjectsAreRefused) {
        {"", "versio = 104\n", "version = 104\n\nimage count = 5\n\nimages file path\na.tif\n",
         "version = 104\n\nimage count = 1\n\nimages file path\na.tif\n\nimages GPS/IMU data\n1 "
         "2\n"}) {
-    writeFile(folder + "bad.aba", text);
+    WriteInputFile(folder + "bad.aba", text);
     CVantriProject p;
     EXPECT_EQ(LoadProjectFile(p, folder + "bad.aba", ui), 0) << text;
   }
@@ -441,7 +441,7 @@ TEST_F(ProjectFiles, MalformedTextProjectsAreRefused) {
 // ---- New project, information messages, passport editor ---------------------------------------
 
 struct NewProjectFlow : ProjectFiles {
-  NewProjectChoice choice(const CBCCCameraPassport& passport) {
+  NewProjectChoice Choice(const CBCCCameraPassport& passport) {
     const std::string path = root + "/Camera.BCC";
     EXPECT_EQ(passport.Save(path), 1);
     NewProjectChoice c;
@@ -456,10 +456,10 @@ struct NewProjectFlow : ProjectFiles {
 TEST_F(NewProjectFlow, CreatesFolderPassportCopyAndProjectFile) {
   CVantriProject p;
   bool window_shown = false;
-  ASSERT_EQ(NewProject(p, ui, choice(makePassport()),
+  ASSERT_EQ(NewProject(p, ui, Choice(MakePassport()),
                        [&](CVantriProject& project) {
                          window_shown = true;
-                         project.coordinate_system.set_user_epsg(3004);
+                         project.coordinate_system.SetUserEpsg(3004);
                        }),
             1);
   EXPECT_TRUE(window_shown);
@@ -472,7 +472,7 @@ TEST_F(NewProjectFlow, CreatesFolderPassportCopyAndProjectFile) {
   ASSERT_EQ(OpenProjectPath(opened, ui, root + "/survey/survey.bun"), 1);
   EXPECT_EQ(opened.coordinate_system.user_epsg, 3004);  // saved again after the window
 
-  EXPECT_EQ(NewProject(p, ui, choice(makePassport())), 0);
+  EXPECT_EQ(NewProject(p, ui, Choice(MakePassport())), 0);
   EXPECT_EQ(ui.LastText(), "Unable to create '" + root +
                                "/survey/' folder!\nDirectory already exists or no privilege to "
                                "write it.");
@@ -485,13 +485,13 @@ TEST_F(NewProjectFlow, WindowRemembersTheFolderAndLabelsTheProject) {
   EXPECT_FALSE(NewProjectOkEnabled(""));
   CVantriProject p;
   EXPECT_EQ(ProjectPathLabel(p), "Create a new project or open an existing one...");
-  ASSERT_EQ(NewProject(p, ui, choice(makePassport())), 1);
+  ASSERT_EQ(NewProject(p, ui, Choice(MakePassport())), 1);
   EXPECT_EQ(ProjectPathLabel(p), root + "/survey/survey");
 }
 
 TEST_F(NewProjectFlow, OpenDialogAndSettingsCommand) {
   CVantriProject created;
-  ASSERT_EQ(NewProject(created, ui, choice(makePassport())), 1);
+  ASSERT_EQ(NewProject(created, ui, Choice(MakePassport())), 1);
   CVantriProject p;
   ui.file_answers = {std::nullopt, created.file_path};
   EXPECT_EQ(OpenProject(p, ui), 0);  // cancelled
@@ -516,14 +516,14 @@ TEST_F(NewProjectFlow, OpenDialogAndSettingsCommand) {
 
 TEST_F(NewProjectFlow, LargeRastersKeepTheirDistortion) {
   CVantriProject p;
-  ASSERT_EQ(NewProject(p, ui, choice(makePassport(8000, 8000))), 1);  // 61 megapixels
+  ASSERT_EQ(NewProject(p, ui, Choice(MakePassport(8000, 8000))), 1);  // 61 megapixels
   EXPECT_EQ(p.undistortion_flag, 0);
   EXPECT_TRUE(p.working_passport->HasLensDistortion());
 }
 
 TEST_F(NewProjectFlow, InfoMessages) {
   CVantriProject p;
-  ASSERT_EQ(NewProject(p, ui, choice(makePassport())), 1);
+  ASSERT_EQ(NewProject(p, ui, Choice(MakePassport())), 1);
   EXPECT_NE(ProjectInfoText(p).find("Total area: 0.000 km^2"), std::string::npos);
   p.AppendImage("/a/1.tif");
   p.AppendImage("/a/2.tif").enabled = 0;

@@ -14,31 +14,31 @@ void ReadDouble(const char* key, double& value) {
   if (NVT_StringToDouble(NVT_GetUserProfileString(kSection, key, ""), &parsed) != 0) value = parsed;
 }
 
-void readColor(const char* key, int32_t& value) {
+void ReadColor(const char* key, int32_t& value) {
   int parsed = 0;
   if (NVT_StringToInt(NVT_GetUserProfileString(kSection, key, ""), &parsed) != 0) value = parsed;
 }
 
-std::string formatDouble(double value) {
+std::string FormatDouble(double value) {
   char text[64];
   std::snprintf(text, sizeof text, "%lf", value);
   return text;
 }
 
-void readClass(const std::string& prefix, QualityClass& q) {
+void ReadClass(const std::string& prefix, QualityClass& q) {
   ReadDouble((prefix + "HighQualityThreshold").c_str(), q.high_threshold);
   ReadDouble((prefix + "MiddleQualityThreshold").c_str(), q.middle_threshold);
-  readColor((prefix + "HighQualityColor").c_str(), q.high_color);
-  readColor((prefix + "MiddleQualityColor").c_str(), q.middle_color);
-  readColor((prefix + "LowQualityColor").c_str(), q.low_color);
+  ReadColor((prefix + "HighQualityColor").c_str(), q.high_color);
+  ReadColor((prefix + "MiddleQualityColor").c_str(), q.middle_color);
+  ReadColor((prefix + "LowQualityColor").c_str(), q.low_color);
 }
 
-int writeClass(const std::string& prefix, const QualityClass& q) {
+int WriteClass(const std::string& prefix, const QualityClass& q) {
   int ok = 1;
   ok &= NVT_WriteUserProfileString(kSection, prefix + "HighQualityThreshold",
-                                   formatDouble(q.high_threshold)) != 0;
+                                   FormatDouble(q.high_threshold)) != 0;
   ok &= NVT_WriteUserProfileString(kSection, prefix + "MiddleQualityThreshold",
-                                   formatDouble(q.middle_threshold)) != 0;
+                                   FormatDouble(q.middle_threshold)) != 0;
   ok &= NVT_WriteUserProfileString(kSection, prefix + "HighQualityColor",
                                    std::to_string(q.high_color)) != 0;
   ok &= NVT_WriteUserProfileString(kSection, prefix + "MiddleQualityColor",
@@ -48,7 +48,7 @@ int writeClass(const std::string& prefix, const QualityClass& q) {
   return ok;
 }
 
-int checkClass(vantri::UserInterface& ui, const std::string& high_text,
+int CheckClass(vantri::UserInterface& ui, const std::string& high_text,
                const std::string& middle_text, QualityClass& q) {
   double high = 0, middle = 0;
   if (NVT_StringToDouble(high_text, &high) == 0) {
@@ -79,21 +79,21 @@ int32_t QualityClass::ColorFor(double residual) const {
 
 QualityThresholds QualityThresholds::LoadFromProfile() {
   QualityThresholds t;
-  readClass("TiePoints", t.tie_points);
-  readClass("GCPs", t.gcps);
+  ReadClass("TiePoints", t.tie_points);
+  ReadClass("GCPs", t.gcps);
   return t;
 }
 
 int QualityThresholds::SaveToProfile() const {
-  return writeClass("TiePoints", tie_points) & writeClass("GCPs", gcps);
+  return WriteClass("TiePoints", tie_points) & WriteClass("GCPs", gcps);
 }
 
 int CheckQualityThresholds(vantri::UserInterface& ui, const std::string& tie_high,
                            const std::string& tie_middle, const std::string& gcp_high,
                            const std::string& gcp_middle, QualityThresholds& out) {
   QualityThresholds checked = out;
-  if (checkClass(ui, tie_high, tie_middle, checked.tie_points) == 0) return 0;
-  if (checkClass(ui, gcp_high, gcp_middle, checked.gcps) == 0) return 0;
+  if (CheckClass(ui, tie_high, tie_middle, checked.tie_points) == 0) return 0;
+  if (CheckClass(ui, gcp_high, gcp_middle, checked.gcps) == 0) return 0;
   out = checked;
   return 1;
 }

@@ -99,7 +99,7 @@ ReportInput GatherReportInput(const CVantriProject& project) {
   NVT_GetVersionInfo("", &input.program_version, nullptr);
   input.generated_at = LocalTimeText();
   const crs::CoordinateSystem& cs = project.coordinate_system;
-  input.crs = {cs.projection_name(), cs.datum_name(), cs.fuse_name(), cs.units_name()};
+  input.crs = {cs.ProjectionName(), cs.DatumName(), cs.FuseName(), cs.UnitsName()};
   input.camera = SummarizeCamera(project);
   input.images_total = project.ImageCount();
   for (const auto& image : project.images) {

@@ -158,7 +158,7 @@ bool WriteSampleProject(const std::string& sample_dir, const std::string& folder
   project.passport_file_name = "camera.bcc";
   fs::copy_file(sample_dir + "/camera.bcc", folder + "/camera.bcc",
                 fs::copy_options::overwrite_existing, ec);
-  project.coordinate_system.set_from_names("UTM", "World Geodetic System 1984", "32 N", "Meters");
+  project.coordinate_system.SetFromNames("UTM", "World Geodetic System 1984", "32 N", "Meters");
   for (const SurveyImage& image : images) {
     CABAImage& added = project.AppendImage(folder + "/images/" + image.id + ".jpg");
     added.x = image.gps[0];

@@ -684,24 +684,24 @@ int ChooseCoordinateSystem(const Options& o, crs::CoordinateSystem& cs, std::str
   }
   if (o.Has("--epsg")) {
     int code = 0;
-    if (NVT_StringToInt(o.Get("--epsg"), &code) == 0 || crs::wkt_from_epsg(code).empty()) {
+    if (NVT_StringToInt(o.Get("--epsg"), &code) == 0 || crs::WktFromEpsg(code).empty()) {
       error = "Invalid EPSG code!";
       return kExitFailure;
     }
-    cs.set_user_epsg(code);
+    cs.SetUserEpsg(code);
   } else if (o.Has("--wkt-file")) {
     std::string text;
     if (!system::ReadWholeFile(o.Get("--wkt-file"), text) || text.empty()) {
       error = "Unable to read selected file!";
       return kExitFailure;
     }
-    if (crs::wkt_from_user_text(text).empty()) {
+    if (crs::WktFromUserText(text).empty()) {
       error = "Invalid WKT string!";
       return kExitFailure;
     }
-    cs.set_user_wkt(text);
+    cs.SetUserWkt(text);
   } else if (o.Has("--projection")) {
-    const int32_t projection = crs::projection_index(o.Get("--projection"));
+    const int32_t projection = crs::ProjectionIndex(o.Get("--projection"));
     if (projection < 0) {
       error = "Select a valid projection";
       return kExitFailure;
@@ -713,20 +713,20 @@ int ChooseCoordinateSystem(const Options& o, crs::CoordinateSystem& cs, std::str
                             projection == crs::kProjectionStatePlane;
     const bool needs_datum = needs_zone || projection == crs::kProjectionGeographic;
     if (needs_datum) {
-      cs.datum = crs::datum_by_name(o.Get("--datum"));
+      cs.datum = crs::DatumByName(o.Get("--datum"));
       if (cs.datum.code < 0) {
         error = "Select Datum!";
         return kExitFailure;
       }
     } else {
-      cs.datum = crs::datum_not_defined();
+      cs.datum = crs::DatumNotDefined();
     }
-    cs.fuse = needs_zone ? crs::fuse_value(o.Get("--fuse")) : crs::kFuseNotDefined;
+    cs.fuse = needs_zone ? crs::FuseValue(o.Get("--fuse")) : crs::kFuseNotDefined;
     if (needs_zone && cs.fuse == crs::kFuseNotDefined) {
       error = "Select Fuse!";
       return kExitFailure;
     }
-    if (projection != crs::kProjectionNone && cs.build_wkt().empty()) {
+    if (projection != crs::kProjectionNone && cs.BuildWkt().empty()) {
       error = "Unable to build the coordinate system '" + o.Get("--projection") + "' with datum '" +
               o.Get("--datum") + "' and fuse '" + o.Get("--fuse") + "'!";
       return kExitFailure;
@@ -737,7 +737,7 @@ int ChooseCoordinateSystem(const Options& o, crs::CoordinateSystem& cs, std::str
   } else {
     return kExitOk;
   }
-  if (cs.rebuild_transformations() == 0 && cs.projection != crs::kProjectionNone) {
+  if (cs.RebuildTransformations() == 0 && cs.projection != crs::kProjectionNone) {
     error = "Unable to set coordinate conversion!";
     return kExitFailure;
   }
@@ -790,7 +790,7 @@ int Cli::Info(const Options& o) {
 int Cli::Crs(const Options& o) {
   CVantriProject project;
   if (const int r = OpenProject(o.positional[0], project); r != kExitOk) return r;
-  out_ << crs::describe(project.coordinate_system);
+  out_ << crs::Describe(project.coordinate_system);
   return kExitOk;
 }
 

@@ -179,7 +179,7 @@ TEST_F(Cli, NewWithUserWktOrEpsg) {
   ASSERT_EQ(run(passportArgs(passport)), vantri::shell::kExitOk);
   const std::string prj = root + "/zone33.prj";
   {
-    std::ofstream(prj) << vantri::crs::wkt_from_epsg(32633) << "\r\n";
+    std::ofstream(prj) << vantri::crs::WktFromEpsg(32633) << "\r\n";
     std::ofstream(root + "/empty.prj");
     std::ofstream(root + "/junk.prj") << "PROJCS[nonsense";
   }
@@ -302,8 +302,9 @@ namespace {
 TEST_F(Cli, BundleNeedsTheTiePointBlock) {
   const std::string passport = root + "/cam.bcc";
   ASSERT_EQ(run(passportArgs(passport)), vantri::shell::kExitOk);
-  ASSERT_EQ(run({"new", "--folder", root, "--name", "b", "--passport", passport, "--epsg", "32632"}),
-            vantri::shell::kExitOk)
+  ASSERT_EQ(
+      run({"new", "--folder", root, "--name", "b", "--passport", passport, "--epsg", "32632"}),
+      vantri::shell::kExitOk)
       << err.str();
   EXPECT_EQ(run({"bundle", root + "/b/b.bun"}), vantri::shell::kExitFailure);
   EXPECT_NE(printed().find("Run tie points searching before!"), std::string::npos);

@@ -142,7 +142,7 @@ class ElevationCommandTest : public ::testing::Test {
     project_.AppendImage("/d/a.tif");
     project_.images[0]->x = 520000.0;
     project_.images[0]->y = 5000000.0;
-    project_.coordinate_system.set_user_epsg(32632);
+    project_.coordinate_system.SetUserEpsg(32632);
     ASSERT_EQ(SaveProjectFile(project_, project_.file_path, kProjectFormatVersion), 1);
   }
   // A geographic WGS 84 tile of 1 x 1 degree, west edge at `lon`, north edge at 46 N.

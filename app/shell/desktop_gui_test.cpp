@@ -510,7 +510,7 @@ class DesktopGuiTest : public QObject {
     vantri::ScriptedUi quiet;
     CVantriProject saved;
     QCOMPARE(OpenProjectPath(saved, quiet, ProjectFile()), 1);
-    QCOMPARE(saved.coordinate_system.fuse_name(), std::string("32 N"));
+    QCOMPARE(saved.coordinate_system.FuseName(), std::string("32 N"));
     QVERIFY(!Enabled(Command::kNew));
     QVERIFY(Enabled(Command::kSettings));
     QVERIFY(Enabled(Command::kImagesManager));

@@ -11,7 +11,7 @@ namespace {
 // Project system -> DEM system; null when either is unknown or they are the same.
 OGRCoordinateTransformation* projectToDem(const CVantriProject& project, GDALDataset* dem) {
   const OGRSpatialReference* dem_srs = dem->GetSpatialRef();
-  const std::string wkt = project.coordinate_system.build_wkt();
+  const std::string wkt = project.coordinate_system.BuildWkt();
   if (dem_srs == nullptr || dem_srs->IsEmpty() || wkt.empty()) return nullptr;
   OGRSpatialReference source;
   if (source.importFromWkt(wkt.c_str()) != OGRERR_NONE) return nullptr;

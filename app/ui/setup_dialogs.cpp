@@ -295,34 +295,34 @@ class CoordinateSystemDialog : public QDialog {
     layout->addLayout(tools);
     layout->addWidget(buttons);
     connect(projection_, &QComboBox::textActivated, this, [this](const QString& text) {
-      window_.select_projection(FromQt(text));
+      window_.SelectProjection(FromQt(text));
       Fill();
     });
     connect(datum_, qOverload<int>(&QComboBox::activated), this, [this](int row) {
-      window_.select_datum_row(row);
+      window_.SelectDatumRow(row);
       Fill();
     });
     connect(fuse_, &QComboBox::textActivated, this, [this](const QString& text) {
-      window_.select_fuse(FromQt(text));
+      window_.SelectFuse(FromQt(text));
       Fill();
     });
     connect(units_, &QComboBox::textActivated, this, [this](const QString& text) {
-      window_.select_units(FromQt(text));
+      window_.SelectUnits(FromQt(text));
       Fill();
     });
     connect(wkt, &QPushButton::clicked, this, [this] {
-      window_.import_from_wkt();
+      window_.ImportFromWkt();
       Fill();
     });
     connect(epsg, &QPushButton::clicked, this, [this] {
-      window_.import_from_epsg();
+      window_.ImportFromEpsg();
       Fill();
     });
-    connect(show, &QPushButton::clicked, this, [this] { window_.show_wkt(); });
+    connect(show, &QPushButton::clicked, this, [this] { window_.ShowWkt(); });
     connect(buttons, &QDialogButtonBox::accepted, this, [this] {
-      if (window_.ok()) accept();
+      if (window_.Ok()) accept();
     });
-    connect(buttons, &QDialogButtonBox::rejected, this, [this] { window_.cancel(); });
+    connect(buttons, &QDialogButtonBox::rejected, this, [this] { window_.Cancel(); });
     Fill();
   }
 
@@ -364,29 +364,29 @@ class CoordinateConversionDialog : public QDialog {
     layout->addWidget(estimate);
     layout->addWidget(buttons);
     connect(source_, &QComboBox::textActivated, this, [this](const QString& text) {
-      window_.select_source_datum(FromQt(text));
+      window_.SelectSourceDatum(FromQt(text));
       Fill();
     });
     connect(projection_, &QComboBox::textActivated, this, [this](const QString& text) {
-      window_.select_target_projection(FromQt(text));
+      window_.SelectTargetProjection(FromQt(text));
       Fill();
     });
     connect(target_, &QComboBox::textActivated, this, [this](const QString& text) {
-      window_.select_target_datum(FromQt(text));
+      window_.SelectTargetDatum(FromQt(text));
       Fill();
     });
     connect(fuse_, &QComboBox::textActivated, this, [this](const QString& text) {
-      window_.select_fuse(FromQt(text));
+      window_.SelectFuse(FromQt(text));
       Fill();
     });
     connect(estimate, &QPushButton::clicked, this, [this] {
-      window_.estimate_automatically();
+      window_.EstimateAutomatically();
       Fill();
     });
     connect(buttons, &QDialogButtonBox::accepted, this, [this] {
-      if (window_.ok()) accept();
+      if (window_.Ok()) accept();
     });
-    connect(buttons, &QDialogButtonBox::rejected, this, [this] { window_.cancel(); });
+    connect(buttons, &QDialogButtonBox::rejected, this, [this] { window_.Cancel(); });
     Fill();
   }
 
@@ -422,13 +422,13 @@ bool RunCoordinateSystemDialog(QWidget* parent, crs::CoordinateSystem& system, U
   crs::CoordinateSystemWindow window(system, ui);
   CoordinateSystemDialog dialog(parent, window);
   const bool ok = dialog.exec() == QDialog::Accepted;
-  if (!ok) window.cancel();
+  if (!ok) window.Cancel();
   return ok;
 }
 
 void RunCoordinateConversionDialog(QWidget* parent, crs::CoordinateConversionWindow& window) {
   CoordinateConversionDialog dialog(parent, window);
-  if (dialog.exec() != QDialog::Accepted) window.cancel();
+  if (dialog.exec() != QDialog::Accepted) window.Cancel();
 }
 
 }  // namespace vantri::ui
