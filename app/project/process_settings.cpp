@@ -9,7 +9,7 @@
 #include "system/text.h"
 #include "ui_interface/ui.h"
 
-using namespace settings_names;
+using namespace vantri::project::settings_names;
 
 namespace {
 

@@ -129,7 +129,7 @@ class CVantriSettings : public CProcessSettings {
 };
 
 // Property names, as stored.
-namespace settings_names {
+namespace vantri::project::settings_names {
 inline constexpr const char* kTemplateSize = "Template size";
 inline constexpr const char* kSearchAreaSize = "Search area size";
 inline constexpr const char* kCorrelation = "Cross correlation coefficient";
@@ -149,7 +149,7 @@ inline constexpr const char* kSendEmail = "Send alert email";
 inline constexpr const char* kRecipients = "Recipients Addresses";
 inline constexpr const char* kSmtpServer = "SMTP server";
 inline constexpr const char* kEmailSubject = "Email Subject";
-}  // namespace settings_names
+}  // namespace vantri::project::settings_names
 
 // The lower bound of the GCPs weight; 1.0 itself is accepted.
 inline constexpr double kMinGcpsWeight = 1.0;

@@ -16,7 +16,7 @@
 
 namespace {
 
-using namespace settings_names;
+using namespace vantri::project::settings_names;
 
 struct Settings : testing::Test {
   void SetUp() override {

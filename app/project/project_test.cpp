@@ -504,7 +504,7 @@ TEST_F(NewProjectFlow, OpenDialogAndSettingsCommand) {
   EXPECT_FALSE(fs::exists(SettingsPath(p)));
   EXPECT_EQ(RunSettingsCommand(p, ui,
                                [](CVantriSettings& s) {
-                                 s.SetValue(settings_names::kGcpsWeight, "3.5");
+                                 s.SetValue(vantri::project::settings_names::kGcpsWeight, "3.5");
                                  return true;
                                }),
             1);
