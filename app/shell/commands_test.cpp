@@ -178,7 +178,7 @@ TEST_F(ElevationCommandTest, DemAndSrtmFolderCommands) {
   EXPECT_EQ(ui_.LastText(), "Please select a valid SRTM folder!");
   out_.str("");
   ASSERT_EQ(RunSrtmFolder(project_.file_path, primary_ + "/", ui_, out_, err_), kExitOk);
-  EXPECT_EQ(aat::srtmFolder(), primary_);
+  EXPECT_EQ(aat::SrtmFolder(), primary_);
   EXPECT_NE(out_.str().find("SRTM tile: " + primary_ + "/c_east.TIF"), std::string::npos)
       << out_.str();
 }

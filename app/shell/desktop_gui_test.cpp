@@ -636,7 +636,7 @@ class DesktopGuiTest : public QObject {
       Click(dialog, "ok");
     });
     RunWith(Command::kSelectSrtmSource, script);
-    QCOMPARE(vantri::aat::srtmFolder(), survey_ + "/srtm");
+    QCOMPARE(vantri::aat::SrtmFolder(), survey_ + "/srtm");
 
     ui_->files.push_back(survey_ + "/gps_imu.txt");  // not a raster
     Window().Trigger(Command::kUseExternalDem);

@@ -25,7 +25,7 @@ OGRCoordinateTransformation* projectToDem(const CVantriProject& project, GDALDat
 }  // namespace
 
 void ProjectTerrain::Release() {
-  model_.release();
+  model_.Release();
   project_to_dem_.reset();
   external_ = false;
 }
@@ -58,14 +58,14 @@ bool ProjectTerrain::LoadExternal(const CVantriProject& project, const std::stri
 TerrainIntersector ProjectTerrain::Intersector() const {
   return [this](const Eigen::Vector3d& origin, const Eigen::Vector3d& direction,
                 Eigen::Vector3d* ground) {
-    if (!model_.isLoaded() || model_.sampler == nullptr) return false;
-    return aat::intersectTerrain(origin, direction, aat::kNoHeight, *model_.sampler, ground);
+    if (!model_.IsLoaded() || model_.sampler == nullptr) return false;
+    return aat::IntersectTerrain(origin, direction, aat::kNoHeight, *model_.sampler, ground);
   };
 }
 
 double ProjectTerrain::HeightAt(double x, double y) const {
-  if (!model_.isLoaded() || model_.sampler == nullptr) return aat::kNoHeight;
-  return model_.sampler->heightAt(x, y);
+  if (!model_.IsLoaded() || model_.sampler == nullptr) return aat::kNoHeight;
+  return model_.sampler->HeightAt(x, y);
 }
 
 int ProjectTerrain::UpdateFootprints(CVantriProject& project, UserInterface& ui) const {
