@@ -9,7 +9,7 @@ namespace vantri::shell {
 namespace {
 
 // Project system -> DEM system; null when either is unknown or they are the same.
-OGRCoordinateTransformation* projectToDem(const CVantriProject& project, GDALDataset* dem) {
+OGRCoordinateTransformation* ProjectToDem(const CVantriProject& project, GDALDataset* dem) {
   const OGRSpatialReference* dem_srs = dem->GetSpatialRef();
   const std::string wkt = project.coordinate_system.build_wkt();
   if (dem_srs == nullptr || dem_srs->IsEmpty() || wkt.empty()) return nullptr;
@@ -47,7 +47,7 @@ bool ProjectTerrain::LoadExternal(const CVantriProject& project, const std::stri
   GDALDatasetUniquePtr dataset(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY,
                                                  nullptr, nullptr, nullptr));
   if (dataset == nullptr || !aat::IsValidExternalDem(dataset.get())) return false;
-  project_to_dem_.reset(projectToDem(project, dataset.get()));
+  project_to_dem_.reset(ProjectToDem(project, dataset.get()));
   model_.sampler = std::make_unique<aat::CDemUtils>(dataset.get(), project_to_dem_.get());
   model_.dataset = std::move(dataset);
   model_.path = path;
