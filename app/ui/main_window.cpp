@@ -21,7 +21,7 @@
 #include "display/display_settings.h"
 #include "export/plotara_export.h"
 #include "import/project_import.h"
-#include "platform/nvtools.h"
+#include "system/nvtools.h"
 #include "points/collimation_session.h"
 #include "points/point_manager.h"
 #include "project/images_manager.h"

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "platform/nvtools.h"
-#include "platform/ui.h"
+#include "system/nvtools.h"
+#include "ui_interface/ui.h"
 #include "project/project.h"
 
 namespace vantri::ui {

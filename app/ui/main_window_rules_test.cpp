@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/ui.h"
+#include "ui_interface/ui.h"
 #include "testing/scripted_ui.h"
 #include "testing/temp_folder.h"
 

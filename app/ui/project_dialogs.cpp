@@ -17,7 +17,7 @@
 #include <QVBoxLayout>
 
 #include "import/project_import.h"
-#include "platform/nvtools.h"
+#include "system/nvtools.h"
 #include "project/preview_image.h"
 #include "ui/import_dialog.h"
 #include "ui/qt_user_interface.h"

@@ -9,7 +9,7 @@
 #include <chrono>
 #include <string>
 
-#include "platform/ui.h"
+#include "ui_interface/ui.h"
 #include "ui/main_window_rules.h"
 
 namespace vantri::ui {
