@@ -28,9 +28,9 @@ struct DistortionCoefficients {
 };
 
 // metric -> normalised and back for focal length f (mm).
-DistortionCoefficients metric_to_normalised(const DistortionCoefficients& metric, double focal_mm);
-DistortionCoefficients normalised_to_metric(const DistortionCoefficients& normalised,
-                                            double focal_mm);
+DistortionCoefficients MetricToNormalised(const DistortionCoefficients& metric, double focal_mm);
+DistortionCoefficients NormalisedToMetric(const DistortionCoefficients& normalised,
+                                          double focal_mm);
 
 class CCameraPassport {
  public:

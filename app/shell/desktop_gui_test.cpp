@@ -400,13 +400,13 @@ class DesktopGuiTest : public QObject {
     auto ui = std::make_unique<ScriptedQtUi>();
     ui_ = ui.get();
     // A report left by a crashed earlier run is announced at start-up.
-    fs::create_directories(vantri::data_folder() + "/crash");
-    std::ofstream(vantri::data_folder() + "/crash/vantri_crash_report.txt") << "Crash report\n";
+    fs::create_directories(vantri::DataFolder() + "/crash");
+    std::ofstream(vantri::DataFolder() + "/crash/vantri_crash_report.txt") << "Crash report\n";
     desktop_ = std::make_unique<vantri::shell::Desktop>(options, std::move(ui));
     QVERIFY(desktop_->StartUp(std::string(VANTRI_BINARY_DIR) + "/vantri"));
     QVERIFY(QTest::qWaitForWindowExposed(desktop_->Window()));
     QVERIFY(ui_->Showed("A crash report was written"));
-    QVERIFY(fs::exists(vantri::data_folder() + "/crash/vantri_crash_report.txt.seen"));
+    QVERIFY(fs::exists(vantri::DataFolder() + "/crash/vantri_crash_report.txt.seen"));
   }
 
   void cleanupTestCase() {

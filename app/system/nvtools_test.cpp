@@ -162,7 +162,7 @@ TEST(SystemInformation, TextsAndHooks) {
   EXPECT_EQ(NVT_GetCurrentSysDate(0).size(), 10u);
   EXPECT_EQ(NVT_GetCurrentSysDate(2)[4], '-');
   EXPECT_EQ(NVT_GetCurrentSysTime(0).size(), 8u);
-  const vantri::MemoryStatus memory = vantri::read_memory_status();
+  const vantri::MemoryStatus memory = vantri::ReadMemoryStatus();
   EXPECT_GT(memory.total_bytes, 0u);
   EXPECT_LE(memory.available_bytes, memory.total_bytes);
   std::string version;

@@ -10,7 +10,7 @@
 namespace vantri {
 
 // Doubles are written in the shortest form that reads back to the same value.
-std::string format_double(double value);
+std::string FormatDouble(double value);
 
 class TextRecord {
  public:

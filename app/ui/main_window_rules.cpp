@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "project/project.h"
 #include "system/nvtools.h"
 #include "ui_interface/ui.h"
-#include "project/project.h"
 
 namespace vantri::ui {
 

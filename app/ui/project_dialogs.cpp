@@ -17,8 +17,8 @@
 #include <QVBoxLayout>
 
 #include "import/project_import.h"
-#include "system/nvtools.h"
 #include "project/preview_image.h"
+#include "system/nvtools.h"
 #include "ui/import_dialog.h"
 #include "ui/qt_user_interface.h"
 
