@@ -77,7 +77,8 @@ std::string* TextField(CCameraPassport& passport, int index) {
   return fields[index];
 }
 
-void WriteFields(const CCameraPassport& passport, bool encoded, vantri::TextRecord* record) {
+void WriteFields(const CCameraPassport& passport, bool encoded,
+                 vantri::system::TextRecord* record) {
   const TextCodec codec = encoded ? HexEncode : Plain;
   record->SetText(kTextKeys[0], codec(passport.model));
   record->SetText(kTextKeys[1], codec(passport.camera_serial));
@@ -94,7 +95,7 @@ void WriteFields(const CCameraPassport& passport, bool encoded, vantri::TextReco
 
 // Reads every common field into `passport`; on failure it is left partly filled (callers read
 // into a scratch object).
-bool ReadFields(const vantri::TextRecord& record, bool encoded, CCameraPassport* passport) {
+bool ReadFields(const vantri::system::TextRecord& record, bool encoded, CCameraPassport* passport) {
   for (int i = 0; i < 4; ++i) {
     std::string value;
     if (!record.GetText(kTextKeys[i], &value)) return false;
@@ -108,11 +109,11 @@ bool ReadFields(const vantri::TextRecord& record, bool encoded, CCameraPassport*
          record.GetInt("width", &passport->width) && record.GetInt("height", &passport->height);
 }
 
-void WriteCoefficients(const std::array<double, 5>& values, vantri::TextRecord* record) {
+void WriteCoefficients(const std::array<double, 5>& values, vantri::system::TextRecord* record) {
   for (int i = 0; i < 5; ++i) record->SetDouble(kCoefficientKeys[i], values[i]);
 }
 
-bool ReadCoefficients(const vantri::TextRecord& record, std::array<double, 5>* values) {
+bool ReadCoefficients(const vantri::system::TextRecord& record, std::array<double, 5>* values) {
   for (int i = 0; i < 5; ++i) {
     if (!record.GetDouble(kCoefficientKeys[i], &(*values)[i])) return false;
   }
@@ -217,7 +218,7 @@ std::unique_ptr<CCameraPassport> CCameraPassport::New(const std::string& path) {
   }
   std::string format;
   int version = 0;
-  if (!vantri::TextRecord::ReadHeader(path, &format, &version)) return nullptr;
+  if (!vantri::system::TextRecord::ReadHeader(path, &format, &version)) return nullptr;
   std::unique_ptr<CCameraPassport> passport;
   if (format == kHeaderBCC) passport = CreateForTypeCode(kPassportCodeBCC);
   if (format == kHeaderCVC) passport = CreateForTypeCode(kPassportCodeCVC);
@@ -227,14 +228,14 @@ std::unique_ptr<CCameraPassport> CCameraPassport::New(const std::string& path) {
 }
 
 int CCameraPassport::Save(const std::string& path) const {
-  vantri::TextRecord record(HeaderForCode(TypeCode()), kPassportFileVersion);
+  vantri::system::TextRecord record(HeaderForCode(TypeCode()), kPassportFileVersion);
   WriteFields(*this, false, &record);
   if (TypeCode() != kPassportCodeRDR) WriteCoefficients(StoredCoefficients(), &record);
   return record.Save(path);
 }
 
 int CCameraPassport::Load(const std::string& path) {
-  vantri::TextRecord record(HeaderForCode(TypeCode()), kPassportFileVersion);
+  vantri::system::TextRecord record(HeaderForCode(TypeCode()), kPassportFileVersion);
   if (!record.Load(path)) return 0;
   std::unique_ptr<CCameraPassport> scratch = Clone();
   std::array<double, 5> coefficients{};
@@ -376,7 +377,7 @@ std::unique_ptr<CCameraPassport> CRDRCameraPassport::Clone() const {
 
 int CCBtoBCC(const std::string& ccb_path, CBCCCameraPassport* passport) {
   if (passport == nullptr) return 0;
-  vantri::TextRecord record(kHeaderCCB, kPassportFileVersion);
+  vantri::system::TextRecord record(kHeaderCCB, kPassportFileVersion);
   if (!record.Load(ccb_path)) return 0;
   CBCCCameraPassport scratch;
   std::array<double, 5> coefficients{};
@@ -388,7 +389,7 @@ int CCBtoBCC(const std::string& ccb_path, CBCCCameraPassport* passport) {
 }
 
 int BCCtoCCB(const CBCCCameraPassport& passport, const std::string& ccb_path) {
-  vantri::TextRecord record(kHeaderCCB, kPassportFileVersion);
+  vantri::system::TextRecord record(kHeaderCCB, kPassportFileVersion);
   WriteFields(passport, true, &record);
   const DistortionCoefficients& m = passport.metric;
   WriteCoefficients({m.k1, m.k2, m.k3, m.p1, m.p2}, &record);

@@ -22,7 +22,8 @@ std::string JoinPath(const std::string& folder, const char* name) {
 }
 
 std::string FormatTriple(double a, double b, double c) {
-  return vantri::FormatDouble(a) + " " + vantri::FormatDouble(b) + " " + vantri::FormatDouble(c);
+  return vantri::system::FormatDouble(a) + " " + vantri::system::FormatDouble(b) + " " +
+         vantri::system::FormatDouble(c);
 }
 
 void AppendPoint(const CGCPCollEx& point, std::string* text) {
@@ -36,13 +37,13 @@ void AppendPoint(const CGCPCollEx& point, std::string* text) {
   out += "name=" + name + "\n";
   out += "xyz=" + FormatTriple(point.x, point.y, point.z) + "\n";
   out += "residuals=" + FormatTriple(point.res_x, point.res_y, point.res_z) + "\n";
-  out += "variances=" + vantri::FormatDouble(point.xy_var) + " " +
-         vantri::FormatDouble(point.z_var) + "\n";
+  out += "variances=" + vantri::system::FormatDouble(point.xy_var) + " " +
+         vantri::system::FormatDouble(point.z_var) + "\n";
   out += std::string("use=") + (point.use ? "1" : "0") + "\n";
   out += "measurements=" + std::to_string(point.measurements.size()) + "\n";
   for (const CSIFTColl& m : point.measurements) {
-    out += "m=" + std::to_string(m.image_index) + " " + vantri::FormatDouble(m.x) + " " +
-           vantri::FormatDouble(m.y) + "\n";
+    out += "m=" + std::to_string(m.image_index) + " " + vantri::system::FormatDouble(m.x) + " " +
+           vantri::system::FormatDouble(m.y) + "\n";
   }
   out += "end point\n";
 }

@@ -211,11 +211,11 @@ TEST(SingleLineValues, LineBreaksCannotInjectKeysIntoIniFilesOrRecords) {
   EXPECT_EQ(read.Keys("Image"), std::vector<std::string>{"FilePath"});
   EXPECT_EQ(read.Get("Image", "FilePath"), "a  FilePath=evil b");
 
-  vantri::TextRecord record("FORMAT", 1);
+  vantri::system::TextRecord record("FORMAT", 1);
   record.SetText("name", "x\ny=2");
   record.SetInt("y", 1);
   ASSERT_EQ(record.Save(folder / "x.txt"), 1);
-  vantri::TextRecord loaded("FORMAT", 1);
+  vantri::system::TextRecord loaded("FORMAT", 1);
   ASSERT_EQ(loaded.Load(folder / "x.txt"), 1);
   std::string name;
   int y = 0;

@@ -7,7 +7,7 @@
 #include "system/nvtools.h"
 #include "system/text.h"
 
-namespace vantri {
+namespace vantri::system {
 
 namespace {
 
@@ -30,7 +30,7 @@ std::string FormatDouble(double value) {
 
 int TextRecord::ReadHeader(const std::string& path, std::string* format, int* version) {
   std::vector<std::string> lines;
-  if (!system::ReadTextLines(path, &lines)) return 0;
+  if (!ReadTextLines(path, &lines)) return 0;
   for (const std::string& line : lines) {
     if (IsCommentOrEmpty(line)) continue;
     return ParseHeader(line, format, version) ? 1 : 0;
@@ -64,7 +64,7 @@ int TextRecord::FromLines(const std::vector<std::string>& lines) {
 
 int TextRecord::Load(const std::string& path) {
   std::vector<std::string> lines;
-  return system::ReadTextLines(path, &lines) ? FromLines(lines) : 0;
+  return ReadTextLines(path, &lines) ? FromLines(lines) : 0;
 }
 
 std::string TextRecord::ToText() const {
@@ -73,12 +73,10 @@ std::string TextRecord::ToText() const {
   return text;
 }
 
-int TextRecord::Save(const std::string& path) const {
-  return system::WriteFileAtomically(path, ToText());
-}
+int TextRecord::Save(const std::string& path) const { return WriteFileAtomically(path, ToText()); }
 
 void TextRecord::SetText(std::string_view key, std::string_view value) {
-  const std::string clean = system::SingleLine(value);
+  const std::string clean = SingleLine(value);
   for (auto& [existing, stored] : fields_) {
     if (existing == key) {
       stored = clean;
@@ -146,4 +144,4 @@ int TextRecord::GetDoubles(std::string_view key, std::size_t count,
   return 1;
 }
 
-}  // namespace vantri
+}  // namespace vantri::system
