@@ -181,6 +181,8 @@ bool ReadBinaryText(std::istream& in, std::string* text) {
 
 }  // namespace
 
+namespace vantri::photogrammetry {
+
 DistortionCoefficients MetricToNormalised(const DistortionCoefficients& metric, double focal_mm) {
   const double f2 = std::pow(focal_mm / 1000.0, 2);
   return {metric.k1 * f2, metric.k2 * f2 * f2, metric.k3 * f2 * f2 * f2, metric.p1 * f2,
@@ -194,6 +196,8 @@ DistortionCoefficients NormalisedToMetric(const DistortionCoefficients& normalis
   return {normalised.k1 / f2, normalised.k2 / (f2 * f2), normalised.k3 / (f2 * f2 * f2),
           normalised.p1 / f2, normalised.p2 / f2};
 }
+
+}  // namespace vantri::photogrammetry
 
 // --- CCameraPassport ---------------------------------------------------------------------------
 
@@ -328,7 +332,7 @@ std::unique_ptr<CCameraPassport> CBCCCameraPassport::Clone() const {
 }
 
 DistortionCoefficients CBCCCameraPassport::NormalisedCoefficients() const {
-  return MetricToNormalised(metric, focal_mm);
+  return vantri::photogrammetry::MetricToNormalised(metric, focal_mm);
 }
 
 std::array<double, 5> CBCCCameraPassport::StoredCoefficients() const {
@@ -351,7 +355,7 @@ DistortionCoefficients CCVCCameraPassport::NormalisedCoefficients() const {
 }
 
 DistortionCoefficients CCVCCameraPassport::MetricCoefficients() const {
-  return NormalisedToMetric(NormalisedCoefficients(), focal_mm);
+  return vantri::photogrammetry::NormalisedToMetric(NormalisedCoefficients(), focal_mm);
 }
 
 void CCVCCameraPassport::SetNormalisedCoefficients(const DistortionCoefficients& n) {

@@ -89,7 +89,8 @@ TEST(CameraPassport, ConventionsConvertBothWaysAndDistortionCanBeSwitchedOff) {
   EXPECT_DOUBLE_EQ(normalised.k2, metric.k2 * std::pow(f, 4));
   EXPECT_DOUBLE_EQ(normalised.k3, metric.k3 * std::pow(f, 6));
   EXPECT_DOUBLE_EQ(normalised.p2, metric.p2 * f * f);
-  const DistortionCoefficients back = NormalisedToMetric(normalised, bcc->focal_mm);
+  const DistortionCoefficients back =
+      vantri::photogrammetry::NormalisedToMetric(normalised, bcc->focal_mm);
   EXPECT_NEAR(back.k3, metric.k3, 1e-25);
 
   CCVCCameraPassport cvc;

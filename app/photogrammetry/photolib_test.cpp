@@ -151,7 +151,7 @@ TEST(GroundStep, PositiveToleranceScaledByThePointSpacing) {
   std::vector<Vector3d> grid;
   for (int i = 0; i < 10; ++i)
     for (int j = 0; j < 10; ++j) grid.emplace_back(500000 + 10.0 * i, 4980000 + 10.0 * j, 50);
-  EXPECT_NEAR(MeanGroundSpacing(grid), 9.0, 1e-9);  // sqrt(90 * 90 / 100)
+  EXPECT_NEAR(vantri::photogrammetry::MeanGroundSpacing(grid), 9.0, 1e-9);  // sqrt(90 * 90 / 100)
   const double tolerance = compute_ground_step(grid);
   EXPECT_GT(tolerance, 0.0);
   // Points closer than 1 % of the spacing merge: tolerance * diagonal = 0.09 m.
