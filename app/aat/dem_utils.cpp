@@ -70,7 +70,7 @@ CDemUtils::CDemUtils(GDALDataset* dataset, OGRCoordinateTransformation* project_
   if (dataset_->GetGeoTransform(geo_transform_.data()) != CE_None) geo_transform_.fill(0.0);
 }
 
-bool CDemUtils::isNoData(float value) const {
+bool CDemUtils::IsNoData(float value) const {
   if (std::isnan(value)) return true;
   if (!has_no_data_) return false;
   if (std::isnan(no_data_)) return false;
@@ -78,12 +78,12 @@ bool CDemUtils::isNoData(float value) const {
 }
 
 // The 16-bit types are read as float by GDAL; every 16-bit value is exact in a float.
-bool CDemUtils::readWindow(int corner_col, int corner_row, float* cells) const {
+bool CDemUtils::ReadWindow(int corner_col, int corner_row, float* cells) const {
   return band_->RasterIO(GF_Read, corner_col, corner_row, kWindow, kWindow, cells, kWindow, kWindow,
                          GDT_Float32, 0, 0) == CE_None;
 }
 
-double CDemUtils::heightAt(double x, double y) const {
+double CDemUtils::HeightAt(double x, double y) const {
   if (band_ == nullptr) return kNoHeight;
   if (project_to_raster_ != nullptr && !project_to_raster_->Transform(1, &x, &y)) return kNoHeight;
   const double pixel_width = geo_transform_[1], pixel_height = geo_transform_[5];
@@ -97,9 +97,9 @@ double CDemUtils::heightAt(double x, double y) const {
   const double u = c - 0.5, v = r - 0.5;
   const int iu = static_cast<int>(std::floor(u)), iv = static_cast<int>(std::floor(v));
   cv::Mat window(kWindow, kWindow, CV_32F);
-  if (!readWindow(iu - kWindow / 2, iv - kWindow / 2, window.ptr<float>())) return kNoHeight;
+  if (!ReadWindow(iu - kWindow / 2, iv - kWindow / 2, window.ptr<float>())) return kNoHeight;
   for (int i = 0; i < kWindow * kWindow; ++i)
-    if (isNoData(window.ptr<float>()[i])) return kNoHeight;
+    if (IsNoData(window.ptr<float>()[i])) return kNoHeight;
 
   // getRectSubPix takes pixel centres at integer coordinates, as (u, v) does.
   cv::Mat sample;
@@ -109,26 +109,26 @@ double CDemUtils::heightAt(double x, double y) const {
   return sample.at<float>(0, 0);
 }
 
-bool CDemUtils::pointHeight(Eigen::Vector3d* point) const {
-  const double h = heightAt(point->x(), point->y());
+bool CDemUtils::PointHeight(Eigen::Vector3d* point) const {
+  const double h = HeightAt(point->x(), point->y());
   if (h == kNoHeight) return false;
   point->z() = h;
   return true;
 }
 
-bool intersectTerrain(const Eigen::Vector3d& origin, const Eigen::Vector3d& direction,
+bool IntersectTerrain(const Eigen::Vector3d& origin, const Eigen::Vector3d& direction,
                       double start_height, const CDemUtils& dem, Eigen::Vector3d* ground,
                       int* rounds) {
   constexpr int kMaxRounds = 50;
   constexpr double kTolerance = 0.001;
-  double h = start_height != kNoHeight ? start_height : dem.heightAt(origin.x(), origin.y());
+  double h = start_height != kNoHeight ? start_height : dem.HeightAt(origin.x(), origin.y());
   if (h == kNoHeight) return false;
   for (int round = 1; round <= kMaxRounds; ++round) {
     if (direction.z() == 0.0) return false;
     const double t = (h - origin.z()) / direction.z();
     if (!(t > 0.0)) return false;
     const Eigen::Vector3d on_plane = origin + t * direction;
-    const double sampled = dem.heightAt(on_plane.x(), on_plane.y());
+    const double sampled = dem.HeightAt(on_plane.x(), on_plane.y());
     if (sampled == kNoHeight) return false;
     if (std::abs(sampled - h) < kTolerance) {
       *ground = on_plane;

@@ -53,18 +53,18 @@ class CDemUtils {
   // Height at project (X, Y), or kNoHeight when there is no dataset, the transformation fails,
   // the point lies closer than 5 cells to the border, or any cell of the 5 x 5 window around it
   // is no-data.
-  double heightAt(double x, double y) const;
+  double HeightAt(double x, double y) const;
   // Fills point.z() from its X, Y; false (Z untouched) when there is no height.
-  bool pointHeight(Eigen::Vector3d* point) const;
+  bool PointHeight(Eigen::Vector3d* point) const;
 
-  bool hasDataset() const { return band_ != nullptr; }
-  double noDataValue() const { return no_data_; }
+  bool HasDataset() const { return band_ != nullptr; }
+  double NoDataValue() const { return no_data_; }
   int width() const { return width_; }
   int height() const { return height_; }
 
  private:
-  bool readWindow(int corner_col, int corner_row, float* cells) const;
-  bool isNoData(float value) const;
+  bool ReadWindow(int corner_col, int corner_row, float* cells) const;
+  bool IsNoData(float value) const;
 
   GDALDataset* dataset_ = nullptr;
   GDALRasterBand* band_ = nullptr;
@@ -82,7 +82,7 @@ class CDemUtils {
 // when it differs from the plane's height by less than 0.001; otherwise the next round uses the
 // sampled height. Fails after 50 rounds, on a missing height, or when the ray does not reach the
 // plane (parallel or pointing away). `rounds` (optional) receives the rounds used.
-bool intersectTerrain(const Eigen::Vector3d& origin, const Eigen::Vector3d& direction,
+bool IntersectTerrain(const Eigen::Vector3d& origin, const Eigen::Vector3d& direction,
                       double start_height, const CDemUtils& dem, Eigen::Vector3d* ground,
                       int* rounds = nullptr);
 

@@ -19,41 +19,41 @@ namespace fs = std::filesystem;
 
 constexpr const char* kSection = "SRTM";
 
-std::string withSlashes(std::string path) {
+std::string WithSlashes(std::string path) {
   std::replace(path.begin(), path.end(), '\\', '/');
   return path;
 }
 
-std::string relativeToProgram(const std::string& path) {
-  fs::path p(withSlashes(path));
+std::string RelativeToProgram(const std::string& path) {
+  fs::path p(WithSlashes(path));
   if (p.is_relative()) p = fs::path(NVT_GetSpecialFolder(NVT_FOLDER_PROGRAM_FILES)) / p;
   std::string text = p.lexically_normal().string();
   while (text.size() > 1 && text.back() == '/') text.pop_back();
   return text;
 }
 
-bool hasTifExtension(const fs::path& path) {
+bool HasTifExtension(const fs::path& path) {
   return system::ToLower(path.extension().string()) == ".tif";
 }
 
-GDALDatasetUniquePtr openReadOnly(const std::string& path) {
+GDALDatasetUniquePtr OpenReadOnly(const std::string& path) {
   return GDALDatasetUniquePtr(GDALDataset::FromHandle(
       GDALOpenEx(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr)));
 }
 
 // Paths of the folder's "*.tif" files, sorted by name.
-std::vector<fs::path> tifFiles(const std::string& folder) {
+std::vector<fs::path> TifFiles(const std::string& folder) {
   std::vector<fs::path> files;
   std::error_code error;
   for (const auto& entry : fs::directory_iterator(folder, error)) {
-    if (entry.is_regular_file(error) && hasTifExtension(entry.path()))
+    if (entry.is_regular_file(error) && HasTifExtension(entry.path()))
       files.push_back(entry.path());
   }
   std::sort(files.begin(), files.end());
   return files;
 }
 
-bool coversAnyPosition(GDALDataset* dataset, const std::vector<Eigen::Vector3d>& positions,
+bool CoversAnyPosition(GDALDataset* dataset, const std::vector<Eigen::Vector3d>& positions,
                        OGRCoordinateTransformation* project_to_raster) {
   double gt[6];
   if (dataset->GetGeoTransform(gt) != CE_None || gt[1] == 0.0 || gt[5] == 0.0) return false;
@@ -69,12 +69,12 @@ bool coversAnyPosition(GDALDataset* dataset, const std::vector<Eigen::Vector3d>&
   return false;
 }
 
-bool takeFirstCoveringTile(const std::string& folder, const std::vector<Eigen::Vector3d>& positions,
+bool TakeFirstCoveringTile(const std::string& folder, const std::vector<Eigen::Vector3d>& positions,
                            OGRCoordinateTransformation* project_to_raster, ElevationModel* model) {
-  for (const auto& path : tifFiles(folder)) {
-    GDALDatasetUniquePtr dataset = openReadOnly(path.string());
+  for (const auto& path : TifFiles(folder)) {
+    GDALDatasetUniquePtr dataset = OpenReadOnly(path.string());
     if (!IsValidElevationRaster(dataset.get())) continue;
-    if (!coversAnyPosition(dataset.get(), positions, project_to_raster)) continue;
+    if (!CoversAnyPosition(dataset.get(), positions, project_to_raster)) continue;
     model->dataset = std::move(dataset);
     model->sampler = std::make_unique<CDemUtils>(model->dataset.get(), project_to_raster);
     model->path = path.string();
@@ -85,32 +85,32 @@ bool takeFirstCoveringTile(const std::string& folder, const std::vector<Eigen::V
 
 }  // namespace
 
-std::string srtmFolder() {
-  return relativeToProgram(NVT_GetUserProfileString(kSection, "Folder", "../support"));
+std::string SrtmFolder() {
+  return RelativeToProgram(NVT_GetUserProfileString(kSection, "Folder", "../support"));
 }
 
-std::string srtmFallbackFolder() { return relativeToProgram("../../support"); }
+std::string SrtmFallbackFolder() { return RelativeToProgram("../../support"); }
 
-std::vector<std::string> listElevationRasters(const std::string& folder) {
+std::vector<std::string> ListElevationRasters(const std::string& folder) {
   std::vector<std::string> names;
-  for (const auto& path : tifFiles(folder)) {
-    GDALDatasetUniquePtr dataset = openReadOnly(path.string());
+  for (const auto& path : TifFiles(folder)) {
+    GDALDatasetUniquePtr dataset = OpenReadOnly(path.string());
     if (IsValidElevationRaster(dataset.get())) names.push_back(path.filename().string());
   }
   return names;
 }
 
-void ElevationModel::release() {
+void ElevationModel::Release() {
   sampler.reset();
   dataset.reset();
   path.clear();
 }
 
-bool loadSrtmTile(const std::string& folder, const std::string& name,
+bool LoadSrtmTile(const std::string& folder, const std::string& name,
                   OGRCoordinateTransformation* project_to_raster, ElevationModel* model) {
-  model->release();
-  const std::string path = withSlashes(folder) + "/" + name + ".tif";
-  GDALDatasetUniquePtr dataset = openReadOnly(path);
+  model->Release();
+  const std::string path = WithSlashes(folder) + "/" + name + ".tif";
+  GDALDatasetUniquePtr dataset = OpenReadOnly(path);
   if (!IsValidElevationRaster(dataset.get())) return false;
   model->dataset = std::move(dataset);
   model->sampler = std::make_unique<CDemUtils>(model->dataset.get(), project_to_raster);
@@ -118,56 +118,56 @@ bool loadSrtmTile(const std::string& folder, const std::string& name,
   return true;
 }
 
-bool loadSrtmForPositions(const std::vector<Eigen::Vector3d>& positions,
+bool LoadSrtmForPositions(const std::vector<Eigen::Vector3d>& positions,
                           OGRCoordinateTransformation* project_to_raster, const std::string& folder,
                           const std::string& fallback_folder, ElevationModel* model) {
-  model->release();
+  model->Release();
   if (project_to_raster == nullptr) return false;
-  return takeFirstCoveringTile(folder, positions, project_to_raster, model) ||
-         takeFirstCoveringTile(fallback_folder, positions, project_to_raster, model);
+  return TakeFirstCoveringTile(folder, positions, project_to_raster, model) ||
+         TakeFirstCoveringTile(fallback_folder, positions, project_to_raster, model);
 }
 
-bool loadSrtmForProject(const CVantriProject& project,
+bool LoadSrtmForProject(const CVantriProject& project,
                         const std::vector<Eigen::Vector3d>& positions, ElevationModel* model) {
-  return loadSrtmForPositions(positions, project.coordinate_system.project_to_wgs84(), srtmFolder(),
-                              srtmFallbackFolder(), model);
+  return LoadSrtmForPositions(positions, project.coordinate_system.project_to_wgs84(), SrtmFolder(),
+                              SrtmFallbackFolder(), model);
 }
 
 bool LoadSrtmForProjectImages(const CVantriProject& project, ElevationModel* model) {
   std::vector<Eigen::Vector3d> positions;
   for (const auto& image : project.images) positions.emplace_back(image->x, image->y, image->z);
-  return loadSrtmForProject(project, positions, model);
+  return LoadSrtmForProject(project, positions, model);
 }
 
-SrtmSourceDialog::SrtmSourceDialog(UserInterface& ui) : ui_(ui), folder_(srtmFolder()) {
-  refresh();
+SrtmSourceDialog::SrtmSourceDialog(UserInterface& ui) : ui_(ui), folder_(SrtmFolder()) {
+  Refresh();
 }
 
-void SrtmSourceDialog::refresh() {
-  datasets_ = folder_.empty() ? std::vector<std::string>{} : listElevationRasters(folder_);
+void SrtmSourceDialog::Refresh() {
+  datasets_ = folder_.empty() ? std::vector<std::string>{} : ListElevationRasters(folder_);
 }
 
-void SrtmSourceDialog::setFolderText(const std::string& folder) {
+void SrtmSourceDialog::SetFolderText(const std::string& folder) {
   folder_ = folder;
-  refresh();
+  Refresh();
 }
 
-bool SrtmSourceDialog::chooseFolder() {
+bool SrtmSourceDialog::ChooseFolder() {
   std::string chosen;
   if (!ui_.PickFolder("Select SRTM folder", folder_, &chosen)) return false;
-  setFolderText(chosen);
+  SetFolderText(chosen);
   if (datasets_.empty())
     ui_.ShowMessage("No valid SRTM dataset found inside selected folder!", MessageIcon::kWarning);
   return true;
 }
 
-bool SrtmSourceDialog::ok() {
+bool SrtmSourceDialog::Ok() {
   if (remote_checked_) {
     NVT_WriteUserProfileString(kSection, "UseRemoteSRTM", "1");
     return true;
   }
   NVT_WriteUserProfileString(kSection, "UseRemoteSRTM", "0");
-  if (!folder_.empty() && !listElevationRasters(folder_).empty()) {
+  if (!folder_.empty() && !ListElevationRasters(folder_).empty()) {
     if (NVT_WriteUserProfileString(kSection, "Folder", folder_) != 0) return true;
     // Reporting success here would leave the old folder in force without a word.
     ui_.ShowMessage("Unable to save the SRTM folder in the user profile!",

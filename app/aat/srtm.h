@@ -26,13 +26,13 @@ class UserInterface;
 namespace vantri::aat {
 
 // The configured SRTM folder (absolute, '/' separators, no trailing separator).
-std::string srtmFolder();
+std::string SrtmFolder();
 // "../../support" relative to the program's folder, searched when the SRTM folder has no tile.
-std::string srtmFallbackFolder();
+std::string SrtmFallbackFolder();
 
 // File names (with extension) of the valid elevation rasters among the folder's "*.tif" files,
 // sorted by name; folders are skipped.
-std::vector<std::string> listElevationRasters(const std::string& folder);
+std::vector<std::string> ListElevationRasters(const std::string& folder);
 
 // An opened elevation raster and its sampler.
 struct ElevationModel {
@@ -40,26 +40,26 @@ struct ElevationModel {
   std::unique_ptr<CDemUtils> sampler;
   std::string path;
 
-  bool isLoaded() const { return dataset != nullptr; }
-  void release();
+  bool IsLoaded() const { return dataset != nullptr; }
+  void Release();
 };
 
 // Opens <folder>/<name>.tif as the model; false (model released) when it does not open or is no
 // valid elevation raster.
-bool loadSrtmTile(const std::string& folder, const std::string& name,
+bool LoadSrtmTile(const std::string& folder, const std::string& name,
                   OGRCoordinateTransformation* project_to_raster, ElevationModel* model);
 
 // Takes the first valid elevation raster of `folder`, then of `fallback_folder`, on which at
 // least one position other than (0, 0, 0), transformed into the raster's system, falls on a cell
 // (rounded column and row). Needs the project's transformation: without one nothing is taken.
 // False (model released) when no file is taken.
-bool loadSrtmForPositions(const std::vector<Eigen::Vector3d>& positions,
+bool LoadSrtmForPositions(const std::vector<Eigen::Vector3d>& positions,
                           OGRCoordinateTransformation* project_to_raster, const std::string& folder,
                           const std::string& fallback_folder, ElevationModel* model);
 
 // The project's SRTM tile for the given camera positions (project system): the configured folder,
 // then the fallback folder, through the project's project -> WGS 84 transformation.
-bool loadSrtmForProject(const CVantriProject& project,
+bool LoadSrtmForProject(const CVantriProject& project,
                         const std::vector<Eigen::Vector3d>& positions, ElevationModel* model);
 // Same with the positions of the project's images.
 bool LoadSrtmForProjectImages(const CVantriProject& project, ElevationModel* model);
@@ -73,19 +73,19 @@ class SrtmSourceDialog {
 
   const std::string& folder() const { return folder_; }
   const std::vector<std::string>& datasets() const { return datasets_; }
-  bool remoteChecked() const { return remote_checked_; }
-  bool remoteEnabled() const { return false; }
+  bool RemoteChecked() const { return remote_checked_; }
+  bool RemoteEnabled() const { return false; }
 
-  void setFolderText(const std::string& folder);
-  void setRemoteChecked(bool checked) { remote_checked_ = checked; }
+  void SetFolderText(const std::string& folder);
+  void SetRemoteChecked(bool checked) { remote_checked_ = checked; }
   // The folder button: picks a folder ("Select SRTM folder") and refreshes the list; an empty
   // list shows "No valid SRTM dataset found inside selected folder!" (warning).
-  bool chooseFolder();
+  bool ChooseFolder();
   // OK: true when the dialog closes (settings stored), false when it stays open.
-  bool ok();
+  bool Ok();
 
  private:
-  void refresh();
+  void Refresh();
 
   UserInterface& ui_;
   std::string folder_;

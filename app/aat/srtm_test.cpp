@@ -28,7 +28,7 @@ using ::testing::ElementsAre;
 
 // A geographic WGS 84 tile of 1 x 1 degree with 0.01 degree cells, west edge at `lon`, north
 // edge at `lat`.
-RasterSpec tileSpec(double lon, double lat, GDALDataType type = GDT_Int16) {
+RasterSpec TileSpec(double lon, double lat, GDALDataType type = GDT_Int16) {
   RasterSpec spec;
   spec.width = spec.height = 100;
   spec.type = type;
@@ -36,7 +36,7 @@ RasterSpec tileSpec(double lon, double lat, GDALDataType type = GDT_Int16) {
   return spec;
 }
 
-bool writeTile(const std::string& path, const RasterSpec& spec) {
+bool WriteTile(const std::string& path, const RasterSpec& spec) {
   return WriteRaster(path, spec, [](int c, int r) { return 100.0 + c + r; });
 }
 
@@ -48,21 +48,21 @@ class SrtmTest : public ::testing::Test {
     fs::create_directories(primary_);
     fs::create_directories(fallback_);
     // Sorted by name: the Byte tile comes first and covers the positions, but is never taken.
-    ASSERT_TRUE(writeTile(primary_ + "/a_byte.tif", tileSpec(9.0, 46.0, GDT_Byte)));
-    ASSERT_TRUE(writeTile(primary_ + "/b_west.tif", tileSpec(7.0, 46.0)));
-    ASSERT_TRUE(writeTile(primary_ + "/c_east.TIF", tileSpec(9.0, 46.0)));
-    ASSERT_TRUE(writeTile(primary_ + "/d_two_bands.tif", [] {
-      RasterSpec spec = tileSpec(9.0, 46.0);
+    ASSERT_TRUE(WriteTile(primary_ + "/a_byte.tif", TileSpec(9.0, 46.0, GDT_Byte)));
+    ASSERT_TRUE(WriteTile(primary_ + "/b_west.tif", TileSpec(7.0, 46.0)));
+    ASSERT_TRUE(WriteTile(primary_ + "/c_east.TIF", TileSpec(9.0, 46.0)));
+    ASSERT_TRUE(WriteTile(primary_ + "/d_two_bands.tif", [] {
+      RasterSpec spec = TileSpec(9.0, 46.0);
       spec.bands = 2;
       return spec;
     }()));
-    ASSERT_TRUE(writeTile(primary_ + "/e_no_geotransform.tif", [] {
-      RasterSpec spec = tileSpec(9.0, 46.0);
+    ASSERT_TRUE(WriteTile(primary_ + "/e_no_geotransform.tif", [] {
+      RasterSpec spec = TileSpec(9.0, 46.0);
       spec.geo_transform.reset();
       return spec;
     }()));
     fs::create_directories(primary_ + "/folder.tif");
-    ASSERT_TRUE(writeTile(fallback_ + "/south.tif", tileSpec(9.0, 41.0, GDT_Float32)));
+    ASSERT_TRUE(WriteTile(fallback_ + "/south.tif", TileSpec(9.0, 41.0, GDT_Float32)));
 
     OGRSpatialReference utm, wgs84;
     utm.importFromEPSG(32632);
@@ -80,8 +80,8 @@ class SrtmTest : public ::testing::Test {
 };
 
 TEST_F(SrtmTest, OnlyValidElevationRastersAreListed) {
-  EXPECT_THAT(listElevationRasters(primary_), ElementsAre("b_west.tif", "c_east.TIF"));
-  EXPECT_TRUE(listElevationRasters(home_ / "missing").empty());
+  EXPECT_THAT(ListElevationRasters(primary_), ElementsAre("b_west.tif", "c_east.TIF"));
+  EXPECT_TRUE(ListElevationRasters(home_ / "missing").empty());
 }
 
 TEST_F(SrtmTest, TheTileCoveringAPositionIsTaken) {
@@ -89,25 +89,25 @@ TEST_F(SrtmTest, TheTileCoveringAPositionIsTaken) {
   const std::vector<Eigen::Vector3d> positions = {Eigen::Vector3d::Zero(),
                                                   Eigen::Vector3d(520000.0, 5000000.0, 900.0)};
   ElevationModel model;
-  ASSERT_TRUE(loadSrtmForPositions(positions, utm_to_wgs84_.get(), primary_, fallback_, &model));
+  ASSERT_TRUE(LoadSrtmForPositions(positions, utm_to_wgs84_.get(), primary_, fallback_, &model));
   EXPECT_EQ(fs::path(model.path).filename(), "c_east.TIF");
   ASSERT_TRUE(model.sampler);
   // Heights are sampled in project coordinates through the transformation.
-  const double h = model.sampler->heightAt(520000.0, 5000000.0);
+  const double h = model.sampler->HeightAt(520000.0, 5000000.0);
   EXPECT_GT(h, 100.0);
   EXPECT_LT(h, 300.0);
 
   // A position further south is found in the fallback folder only.
   const std::vector<Eigen::Vector3d> south = {Eigen::Vector3d(520000.0, 4500000.0, 900.0)};
-  ASSERT_TRUE(loadSrtmForPositions(south, utm_to_wgs84_.get(), primary_, fallback_, &model));
+  ASSERT_TRUE(LoadSrtmForPositions(south, utm_to_wgs84_.get(), primary_, fallback_, &model));
   EXPECT_EQ(fs::path(model.path).filename(), "south.tif");
 
   const std::vector<Eigen::Vector3d> nowhere = {Eigen::Vector3d(520000.0, 7000000.0, 0.0)};
-  EXPECT_FALSE(loadSrtmForPositions(nowhere, utm_to_wgs84_.get(), primary_, fallback_, &model));
-  EXPECT_FALSE(model.isLoaded());
-  EXPECT_FALSE(loadSrtmForPositions(positions, nullptr, primary_, fallback_, &model))
+  EXPECT_FALSE(LoadSrtmForPositions(nowhere, utm_to_wgs84_.get(), primary_, fallback_, &model));
+  EXPECT_FALSE(model.IsLoaded());
+  EXPECT_FALSE(LoadSrtmForPositions(positions, nullptr, primary_, fallback_, &model))
       << "without a coordinate transformation nothing is taken";
-  EXPECT_FALSE(loadSrtmForPositions({Eigen::Vector3d::Zero()}, utm_to_wgs84_.get(), primary_,
+  EXPECT_FALSE(LoadSrtmForPositions({Eigen::Vector3d::Zero()}, utm_to_wgs84_.get(), primary_,
                                     fallback_, &model));
 }
 
@@ -129,54 +129,54 @@ TEST_F(SrtmTest, ProjectTileFromTheImagePositions) {
 
 TEST_F(SrtmTest, TileByName) {
   ElevationModel model;
-  EXPECT_TRUE(loadSrtmTile(primary_, "b_west", nullptr, &model));
-  EXPECT_TRUE(model.isLoaded());
-  EXPECT_FALSE(loadSrtmTile(primary_, "a_byte", nullptr, &model));
-  EXPECT_FALSE(model.isLoaded());
-  EXPECT_FALSE(loadSrtmTile(primary_, "missing", nullptr, &model));
+  EXPECT_TRUE(LoadSrtmTile(primary_, "b_west", nullptr, &model));
+  EXPECT_TRUE(model.IsLoaded());
+  EXPECT_FALSE(LoadSrtmTile(primary_, "a_byte", nullptr, &model));
+  EXPECT_FALSE(model.IsLoaded());
+  EXPECT_FALSE(LoadSrtmTile(primary_, "missing", nullptr, &model));
 }
 
 TEST_F(SrtmTest, FolderSettingIsRelativeToTheProgramFolder) {
   const fs::path program(NVT_GetSpecialFolder(NVT_FOLDER_PROGRAM_FILES));
   const fs::path parent = program.parent_path();
-  EXPECT_EQ(srtmFolder(), (parent / "support").string());
-  EXPECT_EQ(srtmFallbackFolder(), (parent.parent_path() / "support").string());
+  EXPECT_EQ(SrtmFolder(), (parent / "support").string());
+  EXPECT_EQ(SrtmFallbackFolder(), (parent.parent_path() / "support").string());
   NVT_WriteUserProfileString("SRTM", "Folder", "..\\data\\srtm");
-  EXPECT_EQ(srtmFolder(), (parent / "data" / "srtm").string());
+  EXPECT_EQ(SrtmFolder(), (parent / "data" / "srtm").string());
   NVT_WriteUserProfileString("SRTM", "Folder", primary_ + "/");
-  EXPECT_EQ(srtmFolder(), primary_);
+  EXPECT_EQ(SrtmFolder(), primary_);
 }
 
 TEST_F(SrtmTest, SourceDialogStoresOnlyAValidFolder) {
   ScriptedUi ui;
   SrtmSourceDialog dialog(ui);
-  EXPECT_FALSE(dialog.remoteChecked());
-  EXPECT_FALSE(dialog.remoteEnabled());
+  EXPECT_FALSE(dialog.RemoteChecked());
+  EXPECT_FALSE(dialog.RemoteEnabled());
   EXPECT_TRUE(dialog.datasets().empty());
-  EXPECT_FALSE(dialog.ok());
+  EXPECT_FALSE(dialog.Ok());
   EXPECT_EQ(ui.LastText(), "Please select a valid SRTM folder!");
   EXPECT_EQ(NVT_GetUserProfileString("SRTM", "UseRemoteSRTM", ""), "0");
 
   const std::string bytes_only = home_ / "bytes";
   fs::create_directories(bytes_only);
-  ASSERT_TRUE(writeTile(bytes_only + "/x.tif", tileSpec(9.0, 46.0, GDT_Byte)));
+  ASSERT_TRUE(WriteTile(bytes_only + "/x.tif", TileSpec(9.0, 46.0, GDT_Byte)));
   ui.file_answers = {bytes_only, primary_};
-  ASSERT_TRUE(dialog.chooseFolder());
+  ASSERT_TRUE(dialog.ChooseFolder());
   EXPECT_EQ(dialog.folder(), bytes_only);
   EXPECT_EQ(ui.LastText(), "No valid SRTM dataset found inside selected folder!");
   EXPECT_EQ(ui.shown.back().icon, MessageIcon::kWarning);
-  EXPECT_FALSE(dialog.ok());
+  EXPECT_FALSE(dialog.Ok());
 
-  ASSERT_TRUE(dialog.chooseFolder());
+  ASSERT_TRUE(dialog.ChooseFolder());
   EXPECT_THAT(dialog.datasets(), ElementsAre("b_west.tif", "c_east.TIF"));
-  EXPECT_TRUE(dialog.ok());
-  EXPECT_EQ(srtmFolder(), primary_);
+  EXPECT_TRUE(dialog.Ok());
+  EXPECT_EQ(SrtmFolder(), primary_);
 
-  dialog.setFolderText("");
-  dialog.setRemoteChecked(true);
-  EXPECT_TRUE(dialog.ok());
+  dialog.SetFolderText("");
+  dialog.SetRemoteChecked(true);
+  EXPECT_TRUE(dialog.Ok());
   EXPECT_EQ(NVT_GetUserProfileString("SRTM", "UseRemoteSRTM", ""), "1");
-  EXPECT_EQ(srtmFolder(), primary_) << "the remote source keeps the folder";
+  EXPECT_EQ(SrtmFolder(), primary_) << "the remote source keeps the folder";
 }
 
 }  // namespace

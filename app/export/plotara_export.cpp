@@ -59,13 +59,6 @@ std::string Printf(const char* format, int value) {
   return text;
 }
 
-// An INI value is one line: a line break would end it and start a key of its own.
-std::string SingleLine(std::string text) {
-  for (char& c : text)
-    if (c == '\r' || c == '\n') c = ' ';
-  return text;
-}
-
 // Exchanges two folders atomically where the file system can; else moves the old one away first.
 bool ExchangeFolders(const std::string& from, const std::string& to) {
   if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) == 0) return true;
@@ -209,7 +202,7 @@ bool ExportDialog::CollectImages() {
 
 bool ExportDialog::WriteImages(std::string* sti_text) {
   IniFile sti;
-  sti.Set("CoordinateSystem", "WKT", SingleLine(project_.coordinate_system.BuildWkt()));
+  sti.Set("CoordinateSystem", "WKT", system::SingleLine(project_.coordinate_system.BuildWkt()));
   sti.Set("Images", "Number", Printf("%d", static_cast<int>(exported_.size())));
   ui_.SetProgressRange(0, static_cast<int>(exported_.size()));
   const CCameraPassport& passport = *project_.passport;
@@ -218,7 +211,7 @@ bool ExportDialog::WriteImages(std::string* sti_text) {
     if (Aborted()) return false;
     const CABAImage& image = *project_.Image(exported_[k]);
     const std::string section = Printf("Image_%05d", static_cast<int>(k));
-    sti.Set(section, "FilePath", SingleLine(image.Path()));
+    sti.Set(section, "FilePath", system::SingleLine(image.Path()));
 
     const std::vector<std::array<double, 2>>& footprint = FootprintOf(project_, exported_[k]);
     nvc::COrientation orientation(1.0);

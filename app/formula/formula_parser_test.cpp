@@ -9,40 +9,40 @@
 namespace vantri::formula {
 namespace {
 
-double eval(const std::string& text) {
+double Eval(const std::string& text) {
   FormulaParser parser;
   EXPECT_TRUE(parser.Compile(text)) << text << ": " << parser.ErrorText();
   return parser.Evaluate();
 }
 
 TEST(FormulaParserTest, PrecedenceAndAssociativity) {
-  EXPECT_DOUBLE_EQ(eval("1 + 2 * 3"), 7.0);
-  EXPECT_DOUBLE_EQ(eval("(1 + 2) * 3"), 9.0);
-  EXPECT_DOUBLE_EQ(eval("8 - 3 - 2"), 3.0);
-  EXPECT_DOUBLE_EQ(eval("8 / 4 / 2"), 1.0);
-  EXPECT_DOUBLE_EQ(eval("2 ^ 3 ^ 2"), 512.0);
-  EXPECT_DOUBLE_EQ(eval("-2 ^ 2"), -4.0);
-  EXPECT_DOUBLE_EQ(eval("2 ^ -1"), 0.5);
-  EXPECT_DOUBLE_EQ(eval("--3"), 3.0);
-  EXPECT_DOUBLE_EQ(eval("2 * -3"), -6.0);
-  EXPECT_DOUBLE_EQ(eval("1.5e2 + .5 + 2."), 152.5);
-  EXPECT_DOUBLE_EQ(eval("1 + 2 < 4"), 1.0);
-  EXPECT_DOUBLE_EQ(eval("1 < 2 && 3 >= 4 || 5 != 5"), 0.0);
-  EXPECT_DOUBLE_EQ(eval("!0 + (2 == 2) + (2 <= 1)"), 2.0);
+  EXPECT_DOUBLE_EQ(Eval("1 + 2 * 3"), 7.0);
+  EXPECT_DOUBLE_EQ(Eval("(1 + 2) * 3"), 9.0);
+  EXPECT_DOUBLE_EQ(Eval("8 - 3 - 2"), 3.0);
+  EXPECT_DOUBLE_EQ(Eval("8 / 4 / 2"), 1.0);
+  EXPECT_DOUBLE_EQ(Eval("2 ^ 3 ^ 2"), 512.0);
+  EXPECT_DOUBLE_EQ(Eval("-2 ^ 2"), -4.0);
+  EXPECT_DOUBLE_EQ(Eval("2 ^ -1"), 0.5);
+  EXPECT_DOUBLE_EQ(Eval("--3"), 3.0);
+  EXPECT_DOUBLE_EQ(Eval("2 * -3"), -6.0);
+  EXPECT_DOUBLE_EQ(Eval("1.5e2 + .5 + 2."), 152.5);
+  EXPECT_DOUBLE_EQ(Eval("1 + 2 < 4"), 1.0);
+  EXPECT_DOUBLE_EQ(Eval("1 < 2 && 3 >= 4 || 5 != 5"), 0.0);
+  EXPECT_DOUBLE_EQ(Eval("!0 + (2 == 2) + (2 <= 1)"), 2.0);
 }
 
 TEST(FormulaParserTest, FunctionsAndConstants) {
-  EXPECT_NEAR(eval("sin(pi / 2) + cos(0) + tan(pi / 4)"), 3.0, 1e-15);
-  EXPECT_NEAR(eval("asin(1) + acos(1) + atan(1)"), std::numbers::pi * 0.75, 1e-15);
-  EXPECT_NEAR(eval("atan2(1, -1)"), std::numbers::pi * 0.75, 1e-15);
-  EXPECT_NEAR(eval("log(exp(2.5)) + ln(e)"), 3.5, 1e-15);
-  EXPECT_DOUBLE_EQ(eval("sqrt(16) + abs(-2) + pow(2, 10) + log10(1000)"), 4 + 2 + 1024 + 3);
-  EXPECT_DOUBLE_EQ(eval("min(3, -1, 2) + max(3, 7, 2) + min(5)"), -1 + 7 + 5);
-  EXPECT_DOUBLE_EQ(eval("sum(1, 2, 3) + avg(2, 4)"), 9.0);
-  EXPECT_DOUBLE_EQ(eval("if(2 > 1, 10, 20) + if(0, 1, 2)"), 12.0);
-  EXPECT_DOUBLE_EQ(eval("sign(-3) + floor(2.7) + ceil(2.1) + round(-2.5)"), -1 + 2 + 3 - 3);
-  EXPECT_TRUE(std::isnan(eval("sqrt(-1)")));
-  EXPECT_TRUE(std::isinf(eval("1 / 0")));
+  EXPECT_NEAR(Eval("sin(pi / 2) + cos(0) + tan(pi / 4)"), 3.0, 1e-15);
+  EXPECT_NEAR(Eval("asin(1) + acos(1) + atan(1)"), std::numbers::pi * 0.75, 1e-15);
+  EXPECT_NEAR(Eval("atan2(1, -1)"), std::numbers::pi * 0.75, 1e-15);
+  EXPECT_NEAR(Eval("log(exp(2.5)) + ln(e)"), 3.5, 1e-15);
+  EXPECT_DOUBLE_EQ(Eval("sqrt(16) + abs(-2) + pow(2, 10) + log10(1000)"), 4 + 2 + 1024 + 3);
+  EXPECT_DOUBLE_EQ(Eval("min(3, -1, 2) + max(3, 7, 2) + min(5)"), -1 + 7 + 5);
+  EXPECT_DOUBLE_EQ(Eval("sum(1, 2, 3) + avg(2, 4)"), 9.0);
+  EXPECT_DOUBLE_EQ(Eval("if(2 > 1, 10, 20) + if(0, 1, 2)"), 12.0);
+  EXPECT_DOUBLE_EQ(Eval("sign(-3) + floor(2.7) + ceil(2.1) + round(-2.5)"), -1 + 2 + 3 - 3);
+  EXPECT_TRUE(std::isnan(Eval("sqrt(-1)")));
+  EXPECT_TRUE(std::isinf(Eval("1 / 0")));
 }
 
 TEST(FormulaParserTest, IfEvaluatesOnlyTheTakenBranch) {

@@ -4,7 +4,7 @@
 
 namespace {
 
-std::unique_ptr<OGRGeometry> make_polygon(const Eigen::Vector2d* vertices, int count) {
+std::unique_ptr<OGRGeometry> MakePolygon(const Eigen::Vector2d* vertices, int count) {
   if (vertices == nullptr || count < 3) return nullptr;
   auto ring = std::make_unique<OGRLinearRing>();
   for (int i = 0; i < count; ++i) ring->addPoint(vertices[i].x(), vertices[i].y());
@@ -16,7 +16,7 @@ std::unique_ptr<OGRGeometry> make_polygon(const Eigen::Vector2d* vertices, int c
   return repaired;
 }
 
-double area_of(const OGRGeometry& geometry) {
+double AreaOf(const OGRGeometry& geometry) {
   const OGRwkbGeometryType type = wkbFlatten(geometry.getGeometryType());
   if (type == wkbPolygon) return geometry.toPolygon()->get_Area();
   if (type == wkbMultiPolygon) return geometry.toMultiPolygon()->get_Area();
@@ -29,7 +29,7 @@ double area_of(const OGRGeometry& geometry) {
 CPgon::CPgon() = default;
 
 CPgon::CPgon(const Eigen::Vector2d* vertices, int count, int)
-    : geometry_(make_polygon(vertices, count)) {}
+    : geometry_(MakePolygon(vertices, count)) {}
 
 CPgon::CPgon(const std::vector<Eigen::Vector2d>& vertices)
     : CPgon(vertices.data(), static_cast<int>(vertices.size())) {}
@@ -63,7 +63,7 @@ CPgon& CPgon::operator|=(const CPgon& other) {
   return *this;
 }
 
-double CPgon::GetArea() const { return IsEmpty() ? 0.0 : area_of(*geometry_); }
+double CPgon::GetArea() const { return IsEmpty() ? 0.0 : AreaOf(*geometry_); }
 
 int CPgon::PartCount() const {
   if (IsEmpty()) return 0;

@@ -108,7 +108,7 @@ int COrientation::IntersectPlaneZ(const Eigen::Vector2d& pixel, double height,
 }
 
 int COrientation::WriteINT(const std::string& path, const CCameraPassport& passport) const {
-  vantri::TextRecord record(kIntHeader, kOrientationFileVersion);
+  vantri::system::TextRecord record(kIntHeader, kOrientationFileVersion);
   record.SetText("model", passport.model);
   record.SetText("camera_serial", passport.camera_serial);
   record.SetDouble("focal_mm", passport.focal_mm);
@@ -124,7 +124,7 @@ int COrientation::WriteINT(const std::string& path, const CCameraPassport& passp
 }
 
 int COrientation::ReadINT(const std::string& path) {
-  vantri::TextRecord record(kIntHeader, kOrientationFileVersion);
+  vantri::system::TextRecord record(kIntHeader, kOrientationFileVersion);
   double focal = 0.0, pixel = 0.0, ppx = 0.0, ppy = 0.0;
   int width = 0, height = 0;
   if (!record.Load(path) || !record.GetDouble("focal_pixels", &focal) ||
@@ -137,7 +137,7 @@ int COrientation::ReadINT(const std::string& path) {
 }
 
 int COrientation::WriteEST(const std::string& path) const {
-  vantri::TextRecord record(kEstHeader, kOrientationFileVersion);
+  vantri::system::TextRecord record(kEstHeader, kOrientationFileVersion);
   record.SetDouble("scale", scale_);
   record.SetDoubles("centre", {centre_.x(), centre_.y(), centre_.z()});
   const Eigen::Vector3d angles = ToEulerAnglesXYZ(rotation_);
@@ -151,7 +151,7 @@ int COrientation::WriteEST(const std::string& path) const {
 }
 
 int COrientation::ReadEST(const std::string& path) {
-  vantri::TextRecord record(kEstHeader, kOrientationFileVersion);
+  vantri::system::TextRecord record(kEstHeader, kOrientationFileVersion);
   std::vector<double> centre;
   double scale = 1.0;
   if (!record.Load(path) || !record.GetDoubles("centre", 3, &centre) ||

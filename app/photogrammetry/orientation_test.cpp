@@ -15,7 +15,7 @@ using Eigen::Matrix3d;
 using Eigen::Vector2d;
 using Eigen::Vector3d;
 
-CBCCCameraPassport test_passport() {
+CBCCCameraPassport TestPassport() {
   CBCCCameraPassport passport;
   passport.model = "Test camera";
   passport.focal_mm = 50.0;
@@ -28,9 +28,9 @@ CBCCCameraPassport test_passport() {
   return passport;
 }
 
-nvc::COrientation oriented(const Vector3d& centre, double omega, double phi, double kappa) {
+nvc::COrientation Oriented(const Vector3d& centre, double omega, double phi, double kappa) {
   nvc::COrientation orientation(1.0);
-  EXPECT_EQ(orientation.BuildINTWithoutDistortion(test_passport(), 0.0), 1);
+  EXPECT_EQ(orientation.BuildINTWithoutDistortion(TestPassport(), 0.0), 1);
   orientation.SetN(centre);
   orientation.SetRotMat(FromEulerAnglesXYZ(omega, phi, kappa));
   return orientation;
@@ -72,7 +72,7 @@ TEST(COrientation, DefaultHasNoExteriorOrientation) {
 }
 
 TEST(COrientation, VerticalPhotoProjectsWithYUpAndXRight) {
-  const nvc::COrientation orientation = oriented({1000, 2000, 500}, 0, 0, 0);
+  const nvc::COrientation orientation = Oriented({1000, 2000, 500}, 0, 0, 0);
   // The nadir point lands on the principal point.
   const Vector2d nadir = orientation.Pt3dToPix({1000, 2000, 0});
   EXPECT_NEAR(nadir.x(), 3010.5, 1e-9);
@@ -91,7 +91,7 @@ TEST(COrientation, PixelRayAndProjectionAreInverse) {
       depth(100, 2000);
   for (int i = 0; i < 200; ++i) {
     const nvc::COrientation orientation =
-        oriented({500, -300, 800}, angle(random), angle(random), 10 * angle(random));
+        Oriented({500, -300, 800}, angle(random), angle(random), 10 * angle(random));
     const Vector2d pixel(column(random), row(random));
     const Vector3d ray = orientation.PixToVec3d(pixel);
     EXPECT_NEAR(ray.norm(), 1.0, 1e-12);
@@ -107,15 +107,15 @@ TEST(COrientation, PixelRayAndProjectionAreInverse) {
 }
 
 TEST(COrientation, PrincipalRayLooksAlongMinusZOfTheCamera) {
-  const nvc::COrientation vertical = oriented({0, 0, 100}, 0, 0, 0);
+  const nvc::COrientation vertical = Oriented({0, 0, 100}, 0, 0, 0);
   EXPECT_TRUE(vertical.FidToVec3d({0, 0}).isApprox(Vector3d(0, 0, -1)));
-  const nvc::COrientation tilted = oriented({0, 0, 100}, 0, 0.2, 0);
+  const nvc::COrientation tilted = Oriented({0, 0, 100}, 0, 0.2, 0);
   EXPECT_TRUE(
       tilted.FidToVec3d({0, 0}).isApprox(FromEulerAnglesXYZ(0, 0.2, 0) * Vector3d(0, 0, -1)));
 }
 
 TEST(COrientation, PlaneIntersectionFindsTheGroundPointAndRefusesPointsBehind) {
-  const nvc::COrientation orientation = oriented({100, 200, 1000}, 0.05, -0.04, 1.0);
+  const nvc::COrientation orientation = Oriented({100, 200, 1000}, 0.05, -0.04, 1.0);
   const Vector3d ground(160, 170, 35);
   Vector3d hit;
   ASSERT_EQ(orientation.IntersectPlaneZ(orientation.Pt3dToPix(ground), 35.0, &hit), 1);
@@ -124,14 +124,14 @@ TEST(COrientation, PlaneIntersectionFindsTheGroundPointAndRefusesPointsBehind) {
   EXPECT_EQ(orientation.IntersectPlaneZ(orientation.Pt3dToPix(ground), 2000.0, &hit), 0);
   // The principal ray of a vertical photo is parallel to every vertical plane.
   EXPECT_EQ(
-      oriented({0, 0, 10}, 0, 0, 0).IntersectPlane({3010.5, 1995.25}, Vector3d::UnitX(), 5.0, &hit),
+      Oriented({0, 0, 10}, 0, 0, 0).IntersectPlane({3010.5, 1995.25}, Vector3d::UnitX(), 5.0, &hit),
       0);
 }
 
 TEST(CMultiImageIntersection, RecoversAPointFromThreeRays) {
-  std::vector<nvc::COrientation> orientations = {oriented({0, 0, 1000}, 0.02, -0.01, 0.1),
-                                                 oriented({400, 10, 1010}, -0.03, 0.02, 0.0),
-                                                 oriented({800, -20, 990}, 0.01, 0.03, -0.2)};
+  std::vector<nvc::COrientation> orientations = {Oriented({0, 0, 1000}, 0.02, -0.01, 0.1),
+                                                 Oriented({400, 10, 1010}, -0.03, 0.02, 0.0),
+                                                 Oriented({800, -20, 990}, 0.01, 0.03, -0.2)};
   const Vector3d truth(410.25, 120.5, 42.125);
   std::vector<std::optional<Vector2d>> pixels;
   for (const auto& orientation : orientations) pixels.push_back(orientation.Pt3dToPix(truth));
@@ -148,8 +148,8 @@ TEST(CMultiImageIntersection, RecoversAPointFromThreeRays) {
 }
 
 TEST(CMultiImageIntersection, RefusesTooFewOrParallelRays) {
-  std::vector<nvc::COrientation> orientations = {oriented({0, 0, 1000}, 0, 0, 0),
-                                                 oriented({0, 0, 500}, 0, 0, 0)};
+  std::vector<nvc::COrientation> orientations = {Oriented({0, 0, 1000}, 0, 0, 0),
+                                                 Oriented({0, 0, 500}, 0, 0, 0)};
   const nvc::CMultiImageIntersection intersection(orientations);
   Vector3d point(1, 2, 3);
   // Both centres lie on the same vertical line: the nadir rays coincide.
@@ -163,8 +163,8 @@ TEST(CMultiImageIntersection, RefusesTooFewOrParallelRays) {
 TEST(CUCS, MovesOrientationsAndPointsRigidly) {
   const Matrix3d rotation = FromEulerAnglesXYZ(0.1, -0.2, 0.8);
   const CUCS ucs("block", {1000, 2000, 30}, rotation);
-  nvc::COrientation orientations[2] = {oriented({1, 2, 300}, 0, 0, 0),
-                                       oriented({50, 2, 310}, 0.01, 0, 0)};
+  nvc::COrientation orientations[2] = {Oriented({1, 2, 300}, 0, 0, 0),
+                                       Oriented({50, 2, 310}, 0.01, 0, 0)};
   const Vector3d local(20, 10, 5);
   const Vector2d pixel_before = orientations[1].Pt3dToPix(local);
   ucs.UCSToWCS(orientations, 2);
@@ -178,8 +178,8 @@ TEST(CUCS, MovesOrientationsAndPointsRigidly) {
 
 TEST(COrientationFiles, InteriorAndExteriorRoundTrip) {
   vantri::test_support::TempFolder folder;
-  const nvc::COrientation original = oriented({512345.678, 4987654.321, 1234.5}, 0.01, -0.02, 2.9);
-  ASSERT_EQ(original.WriteINT(folder / "img.int", test_passport()), 1);
+  const nvc::COrientation original = Oriented({512345.678, 4987654.321, 1234.5}, 0.01, -0.02, 2.9);
+  ASSERT_EQ(original.WriteINT(folder / "img.int", TestPassport()), 1);
   ASSERT_EQ(original.WriteEST(folder / "img.est"), 1);
   nvc::COrientation read(1.0);
   ASSERT_EQ(read.ReadINT(folder / "img.int"), 1);

@@ -24,7 +24,7 @@ constexpr const char* kHeaderRDR = "VANTRI-PASSPORT-RDR";
 constexpr const char* kHeaderCCB = "VANTRI-PASSPORT-CCB";
 constexpr const char* kCoefficientKeys[5] = {"k1", "k2", "k3", "p1", "p2"};
 
-const char* header_for_code(int code) {
+const char* HeaderForCode(int code) {
   switch (code) {
     case kPassportCodeBCC:
       return kHeaderBCC;
@@ -37,7 +37,7 @@ const char* header_for_code(int code) {
 
 // --- Encoded text fields of the ccb form -------------------------------------------------------
 
-std::string hex_encode(std::string_view text) {
+std::string HexEncode(std::string_view text) {
   static const char kDigits[] = "0123456789ABCDEF";
   std::string out;
   for (unsigned char c : text) {
@@ -47,18 +47,18 @@ std::string hex_encode(std::string_view text) {
   return out;
 }
 
-int hex_value(char c) {
+int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
 }
 
-bool hex_decode(std::string_view text, std::string* out) {
+bool HexDecode(std::string_view text, std::string* out) {
   if (text.size() % 2 != 0) return false;
   std::string decoded;
   for (std::size_t i = 0; i < text.size(); i += 2) {
-    const int high = hex_value(text[i]), low = hex_value(text[i + 1]);
+    const int high = HexValue(text[i]), low = HexValue(text[i + 1]);
     if (high < 0 || low < 0) return false;
     decoded += static_cast<char>(high * 16 + low);
   }
@@ -67,18 +67,19 @@ bool hex_decode(std::string_view text, std::string* out) {
 }
 
 using TextCodec = std::string (*)(std::string_view);
-std::string plain(std::string_view text) { return std::string(text); }
+std::string Plain(std::string_view text) { return std::string(text); }
 
 constexpr const char* kTextKeys[4] = {"model", "camera_serial", "lens_serial", "calibration_date"};
 
-std::string* text_field(CCameraPassport& passport, int index) {
+std::string* TextField(CCameraPassport& passport, int index) {
   std::string* fields[4] = {&passport.model, &passport.camera_serial, &passport.lens_serial,
                             &passport.calibration_date};
   return fields[index];
 }
 
-void write_fields(const CCameraPassport& passport, bool encoded, vantri::TextRecord* record) {
-  const TextCodec codec = encoded ? hex_encode : plain;
+void WriteFields(const CCameraPassport& passport, bool encoded,
+                 vantri::system::TextRecord* record) {
+  const TextCodec codec = encoded ? HexEncode : Plain;
   record->SetText(kTextKeys[0], codec(passport.model));
   record->SetText(kTextKeys[1], codec(passport.camera_serial));
   record->SetText(kTextKeys[2], codec(passport.lens_serial));
@@ -94,12 +95,12 @@ void write_fields(const CCameraPassport& passport, bool encoded, vantri::TextRec
 
 // Reads every common field into `passport`; on failure it is left partly filled (callers read
 // into a scratch object).
-bool read_fields(const vantri::TextRecord& record, bool encoded, CCameraPassport* passport) {
+bool ReadFields(const vantri::system::TextRecord& record, bool encoded, CCameraPassport* passport) {
   for (int i = 0; i < 4; ++i) {
     std::string value;
     if (!record.GetText(kTextKeys[i], &value)) return false;
-    if (encoded && !hex_decode(value, &value)) return false;
-    *text_field(*passport, i) = value;
+    if (encoded && !HexDecode(value, &value)) return false;
+    *TextField(*passport, i) = value;
   }
   return record.GetInt("lens_constant", &passport->lens_constant) &&
          record.GetDouble("focal_mm", &passport->focal_mm) &&
@@ -108,18 +109,18 @@ bool read_fields(const vantri::TextRecord& record, bool encoded, CCameraPassport
          record.GetInt("width", &passport->width) && record.GetInt("height", &passport->height);
 }
 
-void write_coefficients(const std::array<double, 5>& values, vantri::TextRecord* record) {
+void WriteCoefficients(const std::array<double, 5>& values, vantri::system::TextRecord* record) {
   for (int i = 0; i < 5; ++i) record->SetDouble(kCoefficientKeys[i], values[i]);
 }
 
-bool read_coefficients(const vantri::TextRecord& record, std::array<double, 5>* values) {
+bool ReadCoefficients(const vantri::system::TextRecord& record, std::array<double, 5>* values) {
   for (int i = 0; i < 5; ++i) {
     if (!record.GetDouble(kCoefficientKeys[i], &(*values)[i])) return false;
   }
   return true;
 }
 
-bool has_extension(const std::string& path, const char* extension) {
+bool HasExtension(const std::string& path, const char* extension) {
   const std::string actual = std::filesystem::path(path).extension().string();
   return actual.size() > 1 && strcasecmp(actual.c_str() + 1, extension) == 0;
 }
@@ -127,7 +128,7 @@ bool has_extension(const std::string& path, const char* extension) {
 // --- Binary serialised form (little-endian, project-file text prefixes) ------------------------
 
 template <typename T>
-void put(std::ostream& out, T value) {
+void WriteBinary(std::ostream& out, T value) {
   unsigned char bytes[sizeof(T)];
   std::memcpy(bytes, &value, sizeof(T));
   if constexpr (std::endian::native == std::endian::big) std::reverse(bytes, bytes + sizeof(T));
@@ -135,7 +136,7 @@ void put(std::ostream& out, T value) {
 }
 
 template <typename T>
-bool get(std::istream& in, T* value) {
+bool ReadBinary(std::istream& in, T* value) {
   unsigned char bytes[sizeof(T)];
   if (!in.read(reinterpret_cast<char*>(bytes), sizeof(T))) return false;
   if constexpr (std::endian::native == std::endian::big) std::reverse(bytes, bytes + sizeof(T));
@@ -143,17 +144,17 @@ bool get(std::istream& in, T* value) {
   return true;
 }
 
-void put_text(std::ostream& out, const std::string& text) {
+void WriteBinaryText(std::ostream& out, const std::string& text) {
   const std::size_t length = text.size();
   if (length < 0xFF) {
-    put<std::uint8_t>(out, static_cast<std::uint8_t>(length));
+    WriteBinary<std::uint8_t>(out, static_cast<std::uint8_t>(length));
   } else if (length < 0xFFFE) {
-    put<std::uint8_t>(out, 0xFF);
-    put<std::uint16_t>(out, static_cast<std::uint16_t>(length));
+    WriteBinary<std::uint8_t>(out, 0xFF);
+    WriteBinary<std::uint16_t>(out, static_cast<std::uint16_t>(length));
   } else {
-    put<std::uint8_t>(out, 0xFF);
-    put<std::uint16_t>(out, 0xFFFF);
-    put<std::uint32_t>(out, static_cast<std::uint32_t>(length));
+    WriteBinary<std::uint8_t>(out, 0xFF);
+    WriteBinary<std::uint16_t>(out, 0xFFFF);
+    WriteBinary<std::uint32_t>(out, static_cast<std::uint32_t>(length));
   }
   out.write(text.data(), static_cast<std::streamsize>(length));
 }
@@ -161,15 +162,15 @@ void put_text(std::ostream& out, const std::string& text) {
 // Texts of a passport are short; a longer prefix means a corrupt stream.
 constexpr std::uint32_t kMaxSerialText = 1u << 20;
 
-bool get_text(std::istream& in, std::string* text) {
+bool ReadBinaryText(std::istream& in, std::string* text) {
   std::uint8_t short_length = 0;
-  if (!get(in, &short_length)) return false;
+  if (!ReadBinary(in, &short_length)) return false;
   std::uint32_t length = short_length;
   if (short_length == 0xFF) {
     std::uint16_t medium = 0;
-    if (!get(in, &medium)) return false;
+    if (!ReadBinary(in, &medium)) return false;
     length = medium;
-    if (medium == 0xFFFF && !get(in, &length)) return false;
+    if (medium == 0xFFFF && !ReadBinary(in, &length)) return false;
   }
   if (length > kMaxSerialText) return false;
   std::string value(length, '\0');
@@ -180,19 +181,23 @@ bool get_text(std::istream& in, std::string* text) {
 
 }  // namespace
 
-DistortionCoefficients metric_to_normalised(const DistortionCoefficients& metric, double focal_mm) {
+namespace vantri::photogrammetry {
+
+DistortionCoefficients MetricToNormalised(const DistortionCoefficients& metric, double focal_mm) {
   const double f2 = std::pow(focal_mm / 1000.0, 2);
   return {metric.k1 * f2, metric.k2 * f2 * f2, metric.k3 * f2 * f2 * f2, metric.p1 * f2,
           metric.p2 * f2};
 }
 
-DistortionCoefficients normalised_to_metric(const DistortionCoefficients& normalised,
-                                            double focal_mm) {
+DistortionCoefficients NormalisedToMetric(const DistortionCoefficients& normalised,
+                                          double focal_mm) {
   const double f2 = std::pow(focal_mm / 1000.0, 2);
   if (f2 == 0.0) return {};
   return {normalised.k1 / f2, normalised.k2 / (f2 * f2), normalised.k3 / (f2 * f2 * f2),
           normalised.p1 / f2, normalised.p2 / f2};
 }
+
+}  // namespace vantri::photogrammetry
 
 // --- CCameraPassport ---------------------------------------------------------------------------
 
@@ -210,14 +215,14 @@ std::unique_ptr<CCameraPassport> CCameraPassport::CreateForTypeCode(int code) {
 }
 
 std::unique_ptr<CCameraPassport> CCameraPassport::New(const std::string& path) {
-  if (has_extension(path, "ccb")) {
+  if (HasExtension(path, "ccb")) {
     auto passport = std::make_unique<CBCCCameraPassport>();
     if (!CCBtoBCC(path, passport.get())) return nullptr;
     return passport;
   }
   std::string format;
   int version = 0;
-  if (!vantri::TextRecord::ReadHeader(path, &format, &version)) return nullptr;
+  if (!vantri::system::TextRecord::ReadHeader(path, &format, &version)) return nullptr;
   std::unique_ptr<CCameraPassport> passport;
   if (format == kHeaderBCC) passport = CreateForTypeCode(kPassportCodeBCC);
   if (format == kHeaderCVC) passport = CreateForTypeCode(kPassportCodeCVC);
@@ -227,19 +232,19 @@ std::unique_ptr<CCameraPassport> CCameraPassport::New(const std::string& path) {
 }
 
 int CCameraPassport::Save(const std::string& path) const {
-  vantri::TextRecord record(header_for_code(TypeCode()), kPassportFileVersion);
-  write_fields(*this, false, &record);
-  if (TypeCode() != kPassportCodeRDR) write_coefficients(StoredCoefficients(), &record);
+  vantri::system::TextRecord record(HeaderForCode(TypeCode()), kPassportFileVersion);
+  WriteFields(*this, false, &record);
+  if (TypeCode() != kPassportCodeRDR) WriteCoefficients(StoredCoefficients(), &record);
   return record.Save(path);
 }
 
 int CCameraPassport::Load(const std::string& path) {
-  vantri::TextRecord record(header_for_code(TypeCode()), kPassportFileVersion);
+  vantri::system::TextRecord record(HeaderForCode(TypeCode()), kPassportFileVersion);
   if (!record.Load(path)) return 0;
   std::unique_ptr<CCameraPassport> scratch = Clone();
   std::array<double, 5> coefficients{};
-  if (!read_fields(record, false, scratch.get())) return 0;
-  if (TypeCode() != kPassportCodeRDR && !read_coefficients(record, &coefficients)) return 0;
+  if (!ReadFields(record, false, scratch.get())) return 0;
+  if (TypeCode() != kPassportCodeRDR && !ReadCoefficients(record, &coefficients)) return 0;
   model = scratch->model;
   camera_serial = scratch->camera_serial;
   lens_serial = scratch->lens_serial;
@@ -256,16 +261,16 @@ int CCameraPassport::Load(const std::string& path) {
 }
 
 int CCameraPassport::Serialize(std::ostream& out) const {
-  put<std::int32_t>(out, kSerialFormVersion);
-  put_text(out, model);
-  put_text(out, camera_serial);
-  put_text(out, lens_serial);
-  put_text(out, calibration_date);
-  put<std::int32_t>(out, lens_constant);
-  for (double value : {focal_mm, pixel_mm, ppx, ppy}) put<double>(out, value);
-  put<std::int32_t>(out, width);
-  put<std::int32_t>(out, height);
-  for (double value : StoredCoefficients()) put<double>(out, value);
+  WriteBinary<std::int32_t>(out, kSerialFormVersion);
+  WriteBinaryText(out, model);
+  WriteBinaryText(out, camera_serial);
+  WriteBinaryText(out, lens_serial);
+  WriteBinaryText(out, calibration_date);
+  WriteBinary<std::int32_t>(out, lens_constant);
+  for (double value : {focal_mm, pixel_mm, ppx, ppy}) WriteBinary<double>(out, value);
+  WriteBinary<std::int32_t>(out, width);
+  WriteBinary<std::int32_t>(out, height);
+  for (double value : StoredCoefficients()) WriteBinary<double>(out, value);
   return out.good() ? 1 : 0;
 }
 
@@ -274,17 +279,18 @@ int CCameraPassport::Deserialize(std::istream& in) {
   std::string texts[4];
   double numbers[4];
   std::array<double, 5> coefficients{};
-  if (!get(in, &form_version) || form_version < 1 || form_version > kSerialFormVersion) return 0;
+  if (!ReadBinary(in, &form_version) || form_version < 1 || form_version > kSerialFormVersion)
+    return 0;
   for (std::string& text : texts) {
-    if (!get_text(in, &text)) return 0;
+    if (!ReadBinaryText(in, &text)) return 0;
   }
-  if (!get(in, &constant)) return 0;
+  if (!ReadBinary(in, &constant)) return 0;
   for (double& number : numbers) {
-    if (!get(in, &number)) return 0;
+    if (!ReadBinary(in, &number)) return 0;
   }
-  if (!get(in, &raster_width) || !get(in, &raster_height)) return 0;
+  if (!ReadBinary(in, &raster_width) || !ReadBinary(in, &raster_height)) return 0;
   for (double& coefficient : coefficients) {
-    if (!get(in, &coefficient)) return 0;
+    if (!ReadBinary(in, &coefficient)) return 0;
   }
   model = texts[0];
   camera_serial = texts[1];
@@ -326,7 +332,7 @@ std::unique_ptr<CCameraPassport> CBCCCameraPassport::Clone() const {
 }
 
 DistortionCoefficients CBCCCameraPassport::NormalisedCoefficients() const {
-  return metric_to_normalised(metric, focal_mm);
+  return vantri::photogrammetry::MetricToNormalised(metric, focal_mm);
 }
 
 std::array<double, 5> CBCCCameraPassport::StoredCoefficients() const {
@@ -349,7 +355,7 @@ DistortionCoefficients CCVCCameraPassport::NormalisedCoefficients() const {
 }
 
 DistortionCoefficients CCVCCameraPassport::MetricCoefficients() const {
-  return normalised_to_metric(NormalisedCoefficients(), focal_mm);
+  return vantri::photogrammetry::NormalisedToMetric(NormalisedCoefficients(), focal_mm);
 }
 
 void CCVCCameraPassport::SetNormalisedCoefficients(const DistortionCoefficients& n) {
@@ -375,11 +381,11 @@ std::unique_ptr<CCameraPassport> CRDRCameraPassport::Clone() const {
 
 int CCBtoBCC(const std::string& ccb_path, CBCCCameraPassport* passport) {
   if (passport == nullptr) return 0;
-  vantri::TextRecord record(kHeaderCCB, kPassportFileVersion);
+  vantri::system::TextRecord record(kHeaderCCB, kPassportFileVersion);
   if (!record.Load(ccb_path)) return 0;
   CBCCCameraPassport scratch;
   std::array<double, 5> coefficients{};
-  if (!read_fields(record, true, &scratch) || !read_coefficients(record, &coefficients)) return 0;
+  if (!ReadFields(record, true, &scratch) || !ReadCoefficients(record, &coefficients)) return 0;
   scratch.metric = {coefficients[0], coefficients[1], coefficients[2], coefficients[3],
                     coefficients[4]};
   *passport = scratch;
@@ -387,10 +393,10 @@ int CCBtoBCC(const std::string& ccb_path, CBCCCameraPassport* passport) {
 }
 
 int BCCtoCCB(const CBCCCameraPassport& passport, const std::string& ccb_path) {
-  vantri::TextRecord record(kHeaderCCB, kPassportFileVersion);
-  write_fields(passport, true, &record);
+  vantri::system::TextRecord record(kHeaderCCB, kPassportFileVersion);
+  WriteFields(passport, true, &record);
   const DistortionCoefficients& m = passport.metric;
-  write_coefficients({m.k1, m.k2, m.k3, m.p1, m.p2}, &record);
+  WriteCoefficients({m.k1, m.k2, m.k3, m.p1, m.p2}, &record);
   return record.Save(ccb_path);
 }
 

@@ -27,10 +27,12 @@ struct DistortionCoefficients {
   bool IsZero() const { return k1 == 0.0 && k2 == 0.0 && k3 == 0.0 && p1 == 0.0 && p2 == 0.0; }
 };
 
+namespace vantri::photogrammetry {
 // metric -> normalised and back for focal length f (mm).
-DistortionCoefficients metric_to_normalised(const DistortionCoefficients& metric, double focal_mm);
-DistortionCoefficients normalised_to_metric(const DistortionCoefficients& normalised,
-                                            double focal_mm);
+DistortionCoefficients MetricToNormalised(const DistortionCoefficients& metric, double focal_mm);
+DistortionCoefficients NormalisedToMetric(const DistortionCoefficients& normalised,
+                                          double focal_mm);
+}  // namespace vantri::photogrammetry
 
 class CCameraPassport {
  public:

@@ -14,7 +14,7 @@ using vantri::test_support::ReadFile;
 using vantri::test_support::TempFolder;
 using vantri::test_support::WriteFile;
 
-void fill_common(CCameraPassport* passport) {
+void FillCommon(CCameraPassport* passport) {
   passport->model = "UltraCam Eagle = Mark 3";  // '=' inside a value
   passport->camera_serial = "UCE-M3-f100";
   passport->lens_serial = "L 4711";
@@ -28,9 +28,9 @@ void fill_common(CCameraPassport* passport) {
   passport->height = 8430;
 }
 
-std::unique_ptr<CCameraPassport> sample(int code) {
+std::unique_ptr<CCameraPassport> SamplePassport(int code) {
   std::unique_ptr<CCameraPassport> passport = CCameraPassport::CreateForTypeCode(code);
-  fill_common(passport.get());
+  FillCommon(passport.get());
   if (auto* bcc = dynamic_cast<CBCCCameraPassport*>(passport.get()))
     bcc->metric = {-1.234e-5, 5.6e-9, -7.1e-13, 3.3e-6, -4.4e-7};
   if (auto* cvc = dynamic_cast<CCVCCameraPassport*>(passport.get()))
@@ -42,7 +42,7 @@ class EveryPassportClass : public ::testing::TestWithParam<int> {};
 
 TEST_P(EveryPassportClass, FileRoundTripKeepsClassAndEveryField) {
   TempFolder folder;
-  const std::unique_ptr<CCameraPassport> original = sample(GetParam());
+  const std::unique_ptr<CCameraPassport> original = SamplePassport(GetParam());
   const std::string path = folder / (std::string("camera.") + original->Extension());
   ASSERT_EQ(original->Save(path), 1);
   const std::unique_ptr<CCameraPassport> read = CCameraPassport::New(path);
@@ -51,7 +51,7 @@ TEST_P(EveryPassportClass, FileRoundTripKeepsClassAndEveryField) {
 }
 
 TEST_P(EveryPassportClass, SerialisedFormRoundTripsAndRefusesEveryTruncation) {
-  const std::unique_ptr<CCameraPassport> original = sample(GetParam());
+  const std::unique_ptr<CCameraPassport> original = SamplePassport(GetParam());
   std::ostringstream out(std::ios::binary);
   ASSERT_EQ(original->Serialize(out), 1);
   const std::string bytes = out.str();
@@ -81,7 +81,7 @@ TEST(CameraPassport, TypeCodesAreThoseOfTheProjectFile) {
 }
 
 TEST(CameraPassport, ConventionsConvertBothWaysAndDistortionCanBeSwitchedOff) {
-  const auto bcc = sample(kPassportCodeBCC);
+  const auto bcc = SamplePassport(kPassportCodeBCC);
   const DistortionCoefficients metric = bcc->MetricCoefficients();
   const DistortionCoefficients normalised = bcc->NormalisedCoefficients();
   const double f = bcc->focal_mm / 1000.0;
@@ -89,7 +89,8 @@ TEST(CameraPassport, ConventionsConvertBothWaysAndDistortionCanBeSwitchedOff) {
   EXPECT_DOUBLE_EQ(normalised.k2, metric.k2 * std::pow(f, 4));
   EXPECT_DOUBLE_EQ(normalised.k3, metric.k3 * std::pow(f, 6));
   EXPECT_DOUBLE_EQ(normalised.p2, metric.p2 * f * f);
-  const DistortionCoefficients back = normalised_to_metric(normalised, bcc->focal_mm);
+  const DistortionCoefficients back =
+      vantri::photogrammetry::NormalisedToMetric(normalised, bcc->focal_mm);
   EXPECT_NEAR(back.k3, metric.k3, 1e-25);
 
   CCVCCameraPassport cvc;
@@ -105,12 +106,12 @@ TEST(CameraPassport, ConventionsConvertBothWaysAndDistortionCanBeSwitchedOff) {
     passport->SetDistortionFree();
     EXPECT_FALSE(passport->HasLensDistortion());
   }
-  EXPECT_FALSE(sample(kPassportCodeRDR)->HasLensDistortion());
+  EXPECT_FALSE(SamplePassport(kPassportCodeRDR)->HasLensDistortion());
 }
 
 TEST(CameraPassport, CcbStoresTextsEncodedAndConvertsBothWays) {
   TempFolder folder;
-  const auto original = sample(kPassportCodeBCC);
+  const auto original = SamplePassport(kPassportCodeBCC);
   const auto& bcc = static_cast<const CBCCCameraPassport&>(*original);
   ASSERT_EQ(BCCtoCCB(bcc, folder / "camera.ccb"), 1);
   const std::string content = ReadFile(folder / "camera.ccb");
@@ -129,7 +130,7 @@ TEST(CameraPassport, CcbStoresTextsEncodedAndConvertsBothWays) {
 
 TEST(CameraPassport, BccOpenTakesAnyClassInMetricForm) {
   TempFolder folder;
-  const auto cvc = sample(kPassportCodeCVC);
+  const auto cvc = SamplePassport(kPassportCodeCVC);
   ASSERT_EQ(cvc->Save(folder / "camera.cvc"), 1);
   CBCCCameraPassport bcc;
   ASSERT_EQ(bcc.Open(folder / "camera.cvc"), 1);
@@ -139,7 +140,7 @@ TEST(CameraPassport, BccOpenTakesAnyClassInMetricForm) {
 
 TEST(CameraPassport, AcceptsWindowsLineEndsAndRefusesDamagedFiles) {
   TempFolder folder;
-  const auto original = sample(kPassportCodeBCC);
+  const auto original = SamplePassport(kPassportCodeBCC);
   ASSERT_EQ(original->Save(folder / "unix.bcc"), 1);
   std::string crlf;
   for (char c : ReadFile(folder / "unix.bcc"))
@@ -174,7 +175,7 @@ TEST(CameraPassport, AcceptsWindowsLineEndsAndRefusesDamagedFiles) {
 
 // --- Point collections -----------------------------------------------------------------------
 
-CGCPCollMap sample_points() {
+CGCPCollMap SamplePoints() {
   CGCPCollMap points;
   CGCPCollEx a;
   a.id = 100001;
@@ -199,7 +200,7 @@ CGCPCollMap sample_points() {
 
 TEST(PointCollectionFile, RoundTripsEveryFieldIncludingUndefinedVariances) {
   TempFolder folder;
-  const CGCPCollMap original = sample_points();
+  const CGCPCollMap original = SamplePoints();
   int calls = 0;
   ASSERT_EQ(WritePTCollFile(folder / "GCP.col", original, [&](int, int) { ++calls; }), 1);
   EXPECT_EQ(calls, 2);
@@ -213,9 +214,9 @@ TEST(PointCollectionFile, RoundTripsEveryFieldIncludingUndefinedVariances) {
 
 TEST(PointCollectionFile, DamagedFilesLeaveTheMapUnchanged) {
   TempFolder folder;
-  ASSERT_EQ(WritePTCollFile(folder / "CP.col", sample_points()), 1);
+  ASSERT_EQ(WritePTCollFile(folder / "CP.col", SamplePoints()), 1);
   const std::string good = ReadFile(folder / "CP.col");
-  const CGCPCollMap before = sample_points();
+  const CGCPCollMap before = SamplePoints();
   const auto refused = [&](const std::string& content) {
     WriteFile(folder / "CP.col", content);
     CGCPCollMap points = before;

@@ -17,7 +17,9 @@ int StringToDbl(std::string_view text, double* value) { return NVT_StringToDoubl
 
 void PumpMsgs() { NVT_PumpMessages(); }
 
-double mean_ground_spacing(const std::vector<Eigen::Vector3d>& points) {
+namespace vantri::photogrammetry {
+
+double MeanGroundSpacing(const std::vector<Eigen::Vector3d>& points) {
   if (points.size() < 2) return 0.0;
   Eigen::Vector2d low = points.front().head<2>(), high = low;
   for (const Eigen::Vector3d& point : points) {
@@ -31,8 +33,10 @@ double mean_ground_spacing(const std::vector<Eigen::Vector3d>& points) {
   return extent.maxCoeff() / n;
 }
 
+}  // namespace vantri::photogrammetry
+
 double compute_ground_step(const std::vector<Eigen::Vector3d>& points) {
-  const double spacing = mean_ground_spacing(points);
+  const double spacing = vantri::photogrammetry::MeanGroundSpacing(points);
   if (!(spacing > 0.0)) return kFallbackTolerance;
   Eigen::Vector3d low = points.front(), high = low;
   for (const Eigen::Vector3d& point : points) {

@@ -20,7 +20,9 @@ void PumpMsgs();
 
 // Mean planimetric spacing of the points: sqrt(XY bounding-box area / number of points), or the
 // larger box side / number of points when the box is flat; 0 for fewer than two distinct points.
-double mean_ground_spacing(const std::vector<Eigen::Vector3d>& points);
+namespace vantri::photogrammetry {
+double MeanGroundSpacing(const std::vector<Eigen::Vector3d>& points);
+}  // namespace vantri::photogrammetry
 // Tolerance for vtkDelaunay2D::SetTolerance (a fraction of the bounding-box diagonal): points
 // closer than 1 % of the mean spacing are merged. Always positive (1e-5 without spacing), at most
 // 0.01.

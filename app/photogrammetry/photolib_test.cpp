@@ -21,36 +21,36 @@ using Eigen::Vector2d;
 using Eigen::Vector3d;
 using vantri::test_support::TempFolder;
 
-CPgon square(double x, double y, double side) {
+CPgon Square(double x, double y, double side) {
   return CPgon({{x, y}, {x + side, y}, {x + side, y + side}, {x, y + side}});
 }
 
 TEST(CPgon, UnionAreaOfOverlappingSquaresIsExact) {
-  const CPgon united = square(0, 0, 2) | square(1, 1, 2);
+  const CPgon united = Square(0, 0, 2) | Square(1, 1, 2);
   EXPECT_EQ(united.GetArea(), 7.0);
   EXPECT_EQ(united.PartCount(), 1);
   // Footprints at UTM coordinates: 1 km squares overlapping by a quarter.
   CPgon block;
-  block |= square(500000, 4980000, 1000);
-  block |= square(500500, 4980500, 1000);
+  block |= Square(500000, 4980000, 1000);
+  block |= Square(500500, 4980500, 1000);
   EXPECT_EQ(block.GetArea(), 1750000.0);
 }
 
 TEST(CPgon, DisjointEmptyAndSelfIntersectingPolygons) {
-  const CPgon apart = square(0, 0, 1) | square(5, 5, 1);
+  const CPgon apart = Square(0, 0, 1) | Square(5, 5, 1);
   EXPECT_EQ(apart.GetArea(), 2.0);
   EXPECT_EQ(apart.PartCount(), 2);
   const CPgon empty;
   EXPECT_EQ(empty.GetArea(), 0.0);
-  EXPECT_EQ((empty | square(0, 0, 3)).GetArea(), 9.0);
+  EXPECT_EQ((empty | Square(0, 0, 3)).GetArea(), 9.0);
   EXPECT_TRUE(CPgon(std::vector<Vector2d>{{0, 0}, {1, 1}}).IsEmpty());
   // A bow tie is repaired rather than failing the union.
   const CPgon bow_tie({{0, 0}, {2, 2}, {2, 0}, {0, 2}});
-  EXPECT_GT((bow_tie | square(10, 10, 1)).GetArea(), 1.0);
+  EXPECT_GT((bow_tie | Square(10, 10, 1)).GetArea(), 1.0);
 }
 
 // A 3-band 16-bit raster in memory: band b holds value (col + 10 * row) * (b + 1).
-GDALDataset* make_raster(int width, int height) {
+GDALDataset* MakeRaster(int width, int height) {
   GDALAllRegister();
   GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("MEM");
   GDALDataset* dataset = driver->Create("", width, height, 3, GDT_UInt16, nullptr);
@@ -66,7 +66,7 @@ GDALDataset* make_raster(int width, int height) {
 }
 
 TEST(GDALExtractROI, CopiesRegionsIntoBgrBytesAndResamples) {
-  std::unique_ptr<GDALDataset, void (*)(GDALDataset*)> raster(make_raster(10, 8),
+  std::unique_ptr<GDALDataset, void (*)(GDALDataset*)> raster(MakeRaster(10, 8),
                                                               [](GDALDataset* d) { GDALClose(d); });
   cv::Mat region;
   ASSERT_EQ(GDALExtractROI(raster.get(), &region, cv::Rect(2, 1, 4, 3), kRoiClip), 1);
@@ -151,7 +151,7 @@ TEST(GroundStep, PositiveToleranceScaledByThePointSpacing) {
   std::vector<Vector3d> grid;
   for (int i = 0; i < 10; ++i)
     for (int j = 0; j < 10; ++j) grid.emplace_back(500000 + 10.0 * i, 4980000 + 10.0 * j, 50);
-  EXPECT_NEAR(mean_ground_spacing(grid), 9.0, 1e-9);  // sqrt(90 * 90 / 100)
+  EXPECT_NEAR(vantri::photogrammetry::MeanGroundSpacing(grid), 9.0, 1e-9);  // sqrt(90 * 90 / 100)
   const double tolerance = compute_ground_step(grid);
   EXPECT_GT(tolerance, 0.0);
   // Points closer than 1 % of the spacing merge: tolerance * diagonal = 0.09 m.

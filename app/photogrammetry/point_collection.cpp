@@ -15,17 +15,18 @@ namespace {
 constexpr const char* kHeader = "VANTRI-POINTS";
 constexpr int kVersion = 1;
 
-std::string join_path(const std::string& folder, const char* name) {
+std::string JoinPath(const std::string& folder, const char* name) {
   if (folder.empty()) return name;
   const char last = folder.back();
   return (last == '/' || last == '\\') ? folder + name : folder + "/" + name;
 }
 
-std::string triple(double a, double b, double c) {
-  return vantri::format_double(a) + " " + vantri::format_double(b) + " " + vantri::format_double(c);
+std::string FormatTriple(double a, double b, double c) {
+  return vantri::system::FormatDouble(a) + " " + vantri::system::FormatDouble(b) + " " +
+         vantri::system::FormatDouble(c);
 }
 
-void append_point(const CGCPCollEx& point, std::string* text) {
+void AppendPoint(const CGCPCollEx& point, std::string* text) {
   std::string& out = *text;
   out += "begin point\n";
   out += "id=" + std::to_string(point.id) + "\n";
@@ -34,21 +35,21 @@ void append_point(const CGCPCollEx& point, std::string* text) {
     if (c == '\r' || c == '\n') c = ' ';
   }
   out += "name=" + name + "\n";
-  out += "xyz=" + triple(point.x, point.y, point.z) + "\n";
-  out += "residuals=" + triple(point.res_x, point.res_y, point.res_z) + "\n";
-  out += "variances=" + vantri::format_double(point.xy_var) + " " +
-         vantri::format_double(point.z_var) + "\n";
+  out += "xyz=" + FormatTriple(point.x, point.y, point.z) + "\n";
+  out += "residuals=" + FormatTriple(point.res_x, point.res_y, point.res_z) + "\n";
+  out += "variances=" + vantri::system::FormatDouble(point.xy_var) + " " +
+         vantri::system::FormatDouble(point.z_var) + "\n";
   out += std::string("use=") + (point.use ? "1" : "0") + "\n";
   out += "measurements=" + std::to_string(point.measurements.size()) + "\n";
   for (const CSIFTColl& m : point.measurements) {
-    out += "m=" + std::to_string(m.image_index) + " " + vantri::format_double(m.x) + " " +
-           vantri::format_double(m.y) + "\n";
+    out += "m=" + std::to_string(m.image_index) + " " + vantri::system::FormatDouble(m.x) + " " +
+           vantri::system::FormatDouble(m.y) + "\n";
   }
   out += "end point\n";
 }
 
 // The words of a value as numbers; false unless exactly `count` convert.
-bool numbers(const std::string& value, std::size_t count, std::vector<double>* out) {
+bool ParseNumbers(const std::string& value, std::size_t count, std::vector<double>* out) {
   std::istringstream words(value);
   std::string word;
   out->clear();
@@ -61,7 +62,7 @@ bool numbers(const std::string& value, std::size_t count, std::vector<double>* o
 }
 
 // Reads one point from lines[*index] (just after "begin point") up to "end point".
-bool parse_point(const std::vector<std::string>& lines, std::size_t* index, CGCPCollEx* point) {
+bool ParsePoint(const std::vector<std::string>& lines, std::size_t* index, CGCPCollEx* point) {
   int declared = -1;
   bool has_name = false, has_xyz = false;
   std::vector<double> values;
@@ -81,14 +82,14 @@ bool parse_point(const std::vector<std::string>& lines, std::size_t* index, CGCP
       point->name = value;
       has_name = true;
     } else if (key == "xyz") {
-      if (!numbers(value, 3, &values)) return false;
+      if (!ParseNumbers(value, 3, &values)) return false;
       point->x = values[0], point->y = values[1], point->z = values[2];
       has_xyz = true;
     } else if (key == "residuals") {
-      if (!numbers(value, 3, &values)) return false;
+      if (!ParseNumbers(value, 3, &values)) return false;
       point->res_x = values[0], point->res_y = values[1], point->res_z = values[2];
     } else if (key == "variances") {
-      if (!numbers(value, 2, &values)) return false;
+      if (!ParseNumbers(value, 2, &values)) return false;
       point->xy_var = values[0], point->z_var = values[1];
     } else if (key == "use") {
       if (!NVT_StringToBoolean(value, &point->use)) return false;
@@ -96,7 +97,7 @@ bool parse_point(const std::vector<std::string>& lines, std::size_t* index, CGCP
       if (!NVT_StringToInt(value, &declared) || declared < 0) return false;
     } else if (key == "m") {
       // The range is checked before the conversion: a double beyond int does not convert.
-      if (!numbers(value, 3, &values) || !(values[0] >= 0 && values[0] <= INT_MAX) ||
+      if (!ParseNumbers(value, 3, &values) || !(values[0] >= 0 && values[0] <= INT_MAX) ||
           values[0] != std::floor(values[0]))
         return false;
       point->measurements.push_back({static_cast<int>(values[0]), values[1], values[2]});
@@ -117,7 +118,7 @@ int WritePTCollFile(const std::string& path, const CGCPCollMap& points,
   text += "points=" + std::to_string(points.size()) + "\n";
   int done = 0;
   for (const auto& [name, point] : points) {
-    append_point(point, &text);
+    AppendPoint(point, &text);
     if (progress) progress(++done, static_cast<int>(points.size()));
   }
   return vantri::system::WriteFileAtomically(path, text);
@@ -145,7 +146,7 @@ int ReadPTCollFile(const std::string& path, CGCPCollMap* points, const PointProg
     if (line != "begin point") return 0;
     ++index;
     CGCPCollEx point;
-    if (!parse_point(lines, &index, &point) || read.count(point.name) != 0) return 0;
+    if (!ParsePoint(lines, &index, &point) || read.count(point.name) != 0) return 0;
     const std::string key = point.name;
     read.emplace(key, std::move(point));
     if (progress) progress(static_cast<int>(read.size()), declared);
@@ -158,10 +159,10 @@ int ReadPTCollFile(const std::string& path, CGCPCollMap* points, const PointProg
 
 int ReadGcpFiles(const std::string& project_folder, CGCPCollMap* points,
                  const PointProgress& progress) {
-  return ReadPTCollFile(join_path(project_folder, "GCP.col"), points, progress);
+  return ReadPTCollFile(JoinPath(project_folder, "GCP.col"), points, progress);
 }
 
 int ReadCpFiles(const std::string& project_folder, CGCPCollMap* points,
                 const PointProgress& progress) {
-  return ReadPTCollFile(join_path(project_folder, "CP.col"), points, progress);
+  return ReadPTCollFile(JoinPath(project_folder, "CP.col"), points, progress);
 }

@@ -12,13 +12,13 @@ struct DatasetCloser {
   void operator()(GDALDataset* dataset) const { GDALClose(dataset); }
 };
 
-int output_channels(GDALDataset& dataset, const cv::Mat& image) {
+int OutputChannels(GDALDataset& dataset, const cv::Mat& image) {
   if (!image.empty()) return image.channels() >= 3 ? 3 : 1;
   return dataset.GetRasterCount() >= 3 ? 3 : 1;
 }
 
 // The scale and offset that map the band's values to 0..255: value * scale + offset.
-void value_mapping(GDALRasterBand* band, double value_scaling, double* scale, double* offset) {
+void ValueMapping(GDALRasterBand* band, double value_scaling, double* scale, double* offset) {
   *scale = 1.0;
   *offset = 0.0;
   if (value_scaling > 0.0) {
@@ -32,8 +32,8 @@ void value_mapping(GDALRasterBand* band, double value_scaling, double* scale, do
   *offset = -min_max[0] * *scale;
 }
 
-bool read_band(GDALRasterBand* band, const cv::Rect& roi, cv::Size size, double value_scaling,
-               cv::Mat* out) {
+bool ReadBand(GDALRasterBand* band, const cv::Rect& roi, cv::Size size, double value_scaling,
+              cv::Mat* out) {
   std::vector<float> values(static_cast<std::size_t>(size.area()));
   GDALRasterIOExtraArg extra;
   INIT_RASTERIO_EXTRA_ARG(extra);
@@ -42,7 +42,7 @@ bool read_band(GDALRasterBand* band, const cv::Rect& roi, cv::Size size, double 
                      size.height, GDT_Float32, 0, 0, &extra) != CE_None)
     return false;
   double scale = 1.0, offset = 0.0;
-  value_mapping(band, value_scaling, &scale, &offset);
+  ValueMapping(band, value_scaling, &scale, &offset);
   cv::Mat floats(size, CV_32FC1, values.data());
   floats.convertTo(*out, CV_8UC1, scale, offset);  // saturating: clips to 0..255
   return true;
@@ -55,7 +55,7 @@ int GDALExtractROI(GDALDataset* dataset, cv::Mat* image, const cv::Rect& roi, do
   if (dataset == nullptr || image == nullptr || dataset->GetRasterCount() < 1) return 0;
   const cv::Rect raster(0, 0, dataset->GetRasterXSize(), dataset->GetRasterYSize());
   if (roi.width <= 0 || roi.height <= 0 || (roi & raster) != roi) return 0;
-  const int channels = output_channels(*dataset, *image);
+  const int channels = OutputChannels(*dataset, *image);
   const cv::Size size = image->empty() ? roi.size() : image->size();
   // Sizes come from the raster's header: a region beyond kMaxRoiPixels (or one whose pixel count
   // overflows int) is refused before anything is allocated.
@@ -63,7 +63,7 @@ int GDALExtractROI(GDALDataset* dataset, cv::Mat* image, const cv::Rect& roi, do
   std::vector<cv::Mat> planes(channels);
   for (int c = 0; c < channels; ++c) {
     const int band_index = std::min(c + 1, dataset->GetRasterCount());
-    if (!read_band(dataset->GetRasterBand(band_index), roi, size, value_scaling, &planes[c]))
+    if (!ReadBand(dataset->GetRasterBand(band_index), roi, size, value_scaling, &planes[c]))
       return 0;
   }
   if (channels == 3) {

@@ -7,7 +7,7 @@
 namespace vantri::points {
 namespace {
 
-using testing::ProjectTest;
+using test_support::ProjectTest;
 
 class CollimationSessionTest : public ProjectTest {
  protected:

@@ -10,7 +10,7 @@
 namespace vantri::points {
 namespace {
 
-class MeasureCommandTest : public testing::ProjectTest {
+class MeasureCommandTest : public test_support::ProjectTest {
  protected:
   void SetUp() override {
     ProjectTest::SetUp();

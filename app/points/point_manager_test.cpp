@@ -25,7 +25,7 @@ SFIO_ControlPoint Record(const std::string& id, double x, double y, double z, do
   return record;
 }
 
-class PointManagerTest : public testing::ProjectTest {
+class PointManagerTest : public test_support::ProjectTest {
  protected:
   PointManager Manager(PointKind kind = PointKind::kGcp) {
     PointManager::DrawingHooks hooks;

@@ -18,7 +18,7 @@
 #include "testing/temp_folder.h"
 #include "ui_interface/ui.h"
 
-namespace vantri::points::testing {
+namespace vantri::test_support {
 
 inline std::unique_ptr<CCameraPassport> Pinhole4000x3000() {
   auto passport = std::make_unique<CBCCCameraPassport>();
@@ -38,8 +38,8 @@ class FakeRasters {
     sizes_[path] = {width, height};
   }
   int OpenCount() const { return *open_; }
-  RasterOpener Opener() {
-    return [this](const std::string& path) -> std::unique_ptr<SessionRaster> {
+  points::RasterOpener Opener() {
+    return [this](const std::string& path) -> std::unique_ptr<points::SessionRaster> {
       const auto size = sizes_.find(path);
       if (size == sizes_.end()) return nullptr;
       return std::make_unique<Raster>(size->second.first, size->second.second, open_);
@@ -47,7 +47,7 @@ class FakeRasters {
   }
 
  private:
-  class Raster : public SessionRaster {
+  class Raster : public points::SessionRaster {
    public:
     Raster(int width, int height, std::shared_ptr<int> open)
         : width_(width), height_(height), open_(std::move(open)) {
@@ -100,4 +100,4 @@ class ProjectTest : public ::testing::Test {
   FakeRasters rasters_;
 };
 
-}  // namespace vantri::points::testing
+}  // namespace vantri::test_support

@@ -63,8 +63,8 @@ class BrowserTest : public ::testing::Test {
     fs::create_directories(root_ / "home");
     setenv("VANTRI_HOME", (root_ / "home").c_str(), 1);
     std::string error;
-    ASSERT_TRUE(testing::WriteSampleProject(testing::SampleBlockDir(), (root_ / "sample").string(),
-                                            "sample", {}, &error))
+    ASSERT_TRUE(test_support::WriteSampleProject(test_support::SampleBlockDir(),
+                                                 (root_ / "sample").string(), "sample", {}, &error))
         << error;
     CVantriProject project;
     ScriptedUi ui;
@@ -154,7 +154,8 @@ TEST(SampleProject, WrittenWhereAsked) {
   const char* folder = std::getenv("VANTRI_REPORT_SAMPLE_DIR");
   if (folder == nullptr) GTEST_SKIP() << "VANTRI_REPORT_SAMPLE_DIR is not set";
   std::string error;
-  EXPECT_TRUE(testing::WriteSampleProject(testing::SampleBlockDir(), folder, "sample", {}, &error))
+  EXPECT_TRUE(test_support::WriteSampleProject(test_support::SampleBlockDir(), folder, "sample", {},
+                                               &error))
       << error;
 }
 

@@ -37,9 +37,9 @@ class HtmlReportTest : public ::testing::Test {
     setenv("VANTRI_HOME", (root_ / "home").c_str(), 1);
     folder_ = root_ / "job";
     std::string error;
-    ASSERT_FALSE(testing::SampleBlockDir().empty());
-    ASSERT_TRUE(
-        testing::WriteSampleProject(testing::SampleBlockDir(), folder_.string(), "job", {}, &error))
+    ASSERT_FALSE(test_support::SampleBlockDir().empty());
+    ASSERT_TRUE(test_support::WriteSampleProject(test_support::SampleBlockDir(), folder_.string(),
+                                                 "job", {}, &error))
         << error;
     ASSERT_EQ(OpenProjectPath(project_, ui_, (folder_ / "job.bun").string()), 1);
   }

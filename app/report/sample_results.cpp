@@ -14,7 +14,7 @@
 #include "photogrammetry/passport.h"
 #include "project/project.h"
 
-namespace vantri::report::testing {
+namespace vantri::test_support {
 namespace {
 
 namespace fs = std::filesystem;
@@ -436,4 +436,4 @@ bool WriteSampleProject(const std::string& sample_dir, const std::string& folder
   return true;
 }
 
-}  // namespace vantri::report::testing
+}  // namespace vantri::test_support

@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace vantri::report::testing {
+namespace vantri::test_support {
 
 struct SampleOptions {
   unsigned seed = 7;
@@ -27,4 +27,4 @@ bool WriteSampleProject(const std::string& sample_dir, const std::string& folder
 // directory (the folder of its sources).
 std::string SampleBlockDir();
 
-}  // namespace vantri::report::testing
+}  // namespace vantri::test_support

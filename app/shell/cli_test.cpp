@@ -28,38 +28,38 @@ struct Cli : testing::Test {
     root = temp.path();
     setenv("VANTRI_HOME", root.c_str(), 1);
   }
-  int run(std::vector<std::string> args) {
+  int Run(std::vector<std::string> args) {
     std::istringstream in;
     out.str("");
     err.str("");
     return vantri::shell::RunCommandLine(args, in, out, err);
   }
-  std::vector<std::string> passportArgs(const std::string& path) {
+  std::vector<std::string> PassportArgs(const std::string& path) {
     return {"passport", "create", "--out",   path,     "--model",    "DMC",     "--serial",
             "S1",       "--lens", "L1",      "--date", "01-02-2021", "--focal", "120",
             "--pixel",  "0.012",  "--width", "7680",   "--height",   "13824",   "--ppx",
             "3840",     "--ppy",  "6912.5",  "--k1",   "1e-5"};
   }
   // Both streams: information messages go to the output, failures to the error stream.
-  std::string printed() const { return out.str() + err.str(); }
+  std::string Printed() const { return out.str() + err.str(); }
   vantri::test_support::TempFolder temp;
   std::string root;
   std::ostringstream out, err;
 };
 
 TEST_F(Cli, CommandLineErrorsExitWithUsage) {
-  EXPECT_EQ(run({}), vantri::shell::kExitUsage);
-  EXPECT_EQ(run({"frobnicate"}), vantri::shell::kExitUsage);
+  EXPECT_EQ(Run({}), vantri::shell::kExitUsage);
+  EXPECT_EQ(Run({"frobnicate"}), vantri::shell::kExitUsage);
   EXPECT_NE(err.str().find("unknown command 'frobnicate'"), std::string::npos);
-  EXPECT_EQ(run({"info", "a.bun", "--verbose"}), vantri::shell::kExitUsage);
+  EXPECT_EQ(Run({"info", "a.bun", "--verbose"}), vantri::shell::kExitUsage);
   EXPECT_NE(err.str().find("unknown option '--verbose'"), std::string::npos);
-  EXPECT_EQ(run({"info"}), vantri::shell::kExitUsage);
-  EXPECT_EQ(run({"passport", "create", "--out"}), vantri::shell::kExitUsage);
-  EXPECT_EQ(run({"passport", "create", "--model", "M"}), vantri::shell::kExitUsage);
+  EXPECT_EQ(Run({"info"}), vantri::shell::kExitUsage);
+  EXPECT_EQ(Run({"passport", "create", "--out"}), vantri::shell::kExitUsage);
+  EXPECT_EQ(Run({"passport", "create", "--model", "M"}), vantri::shell::kExitUsage);
   EXPECT_NE(err.str().find("missing option --serial"), std::string::npos);
-  auto bad_width = passportArgs(root + "/p.bcc");
+  auto bad_width = PassportArgs(root + "/p.bcc");
   bad_width[17] = "wide";
-  EXPECT_EQ(run(bad_width), vantri::shell::kExitUsage);
+  EXPECT_EQ(Run(bad_width), vantri::shell::kExitUsage);
   for (const std::vector<std::string>& help : {std::vector<std::string>{"--help"},
                                                {"passport", "create", "--help"},
                                                {"passport", "show", "--help"},
@@ -67,7 +67,7 @@ TEST_F(Cli, CommandLineErrorsExitWithUsage) {
                                                {"info", "--help"},
                                                {"settings", "--help"},
                                                {"crs", "--help"}}) {
-    EXPECT_EQ(run(help), vantri::shell::kExitOk) << help[0];
+    EXPECT_EQ(Run(help), vantri::shell::kExitOk) << help[0];
     EXPECT_NE(out.str().find("Usage: vantri-cli"), std::string::npos);
   }
 }
@@ -91,51 +91,51 @@ TEST_F(Cli, RunCommandsCheckTheirOptionsFirst) {
       {{"report", bun, "--bogus"}, "unknown option '--bogus'"},
       {{"report", bun, "second.bun"}, "expected one project file"}};
   for (const auto& [line, reason] : usage_errors) {
-    EXPECT_EQ(run(line), vantri::shell::kExitUsage) << line[0] << " " << line.back();
+    EXPECT_EQ(Run(line), vantri::shell::kExitUsage) << line[0] << " " << line.back();
     EXPECT_NE(err.str().find(reason), std::string::npos) << err.str();
     EXPECT_NE(err.str().find("Usage: vantri-cli " + line[0]), std::string::npos) << err.str();
   }
   for (const char* command : {"import-exif", "measure", "aat", "bundle", "report"}) {
-    EXPECT_EQ(run({command, "--help"}), vantri::shell::kExitOk);
+    EXPECT_EQ(Run({command, "--help"}), vantri::shell::kExitOk);
     EXPECT_EQ(out.str().rfind(std::string("Usage: vantri-cli ") + command, 0), 0u) << out.str();
   }
-  EXPECT_EQ(run({"measure", bun, "--cp", "a.txt"}), vantri::shell::kExitFailure);
+  EXPECT_EQ(Run({"measure", bun, "--cp", "a.txt"}), vantri::shell::kExitFailure);
   EXPECT_FALSE(err.str().empty());
 }
 
 TEST_F(Cli, PassportEditorChecksAndOverwriteQuestion) {
-  auto args = passportArgs(root + "/cam.bcc");
+  auto args = PassportArgs(root + "/cam.bcc");
   args[15] = "1.5";  // --pixel
-  EXPECT_EQ(run(args), vantri::shell::kExitFailure);
-  EXPECT_NE(printed().find("Invalid pixel size value!"), std::string::npos);
+  EXPECT_EQ(Run(args), vantri::shell::kExitFailure);
+  EXPECT_NE(Printed().find("Invalid pixel size value!"), std::string::npos);
   EXPECT_FALSE(fs::exists(root + "/cam.bcc"));
 
-  ASSERT_EQ(run(passportArgs(root + "/cam.bcc")), vantri::shell::kExitOk) << err.str();
-  EXPECT_EQ(run(passportArgs(root + "/cam.bcc")), vantri::shell::kExitFailure);  // answered No
-  auto yes = passportArgs(root + "/cam.bcc");
+  ASSERT_EQ(Run(PassportArgs(root + "/cam.bcc")), vantri::shell::kExitOk) << err.str();
+  EXPECT_EQ(Run(PassportArgs(root + "/cam.bcc")), vantri::shell::kExitFailure);  // answered No
+  auto yes = PassportArgs(root + "/cam.bcc");
   yes.insert(yes.begin(), "--yes");
-  EXPECT_EQ(run(yes), vantri::shell::kExitOk);
+  EXPECT_EQ(Run(yes), vantri::shell::kExitOk);
 
-  ASSERT_EQ(run({"passport", "show", root + "/cam.bcc"}), vantri::shell::kExitOk);
+  ASSERT_EQ(Run({"passport", "show", root + "/cam.bcc"}), vantri::shell::kExitOk);
   EXPECT_NE(out.str().find("Principal Point: (3840.000, 6912.500) pix"), std::string::npos);
   EXPECT_NE(out.str().find("K1: 1e-05"), std::string::npos);
-  EXPECT_EQ(run({"passport", "show", root + "/missing.bcc"}), vantri::shell::kExitFailure);
+  EXPECT_EQ(Run({"passport", "show", root + "/missing.bcc"}), vantri::shell::kExitFailure);
 }
 
 TEST_F(Cli, NewInfoSettingsAndCrs) {
   const std::string passport = root + "/cam.bcc";
-  ASSERT_EQ(run(passportArgs(passport)), vantri::shell::kExitOk);
+  ASSERT_EQ(Run(PassportArgs(passport)), vantri::shell::kExitOk);
 
-  EXPECT_EQ(run({"new", "--folder", root, "--name", "bad", "--passport", passport, "--projection",
+  EXPECT_EQ(Run({"new", "--folder", root, "--name", "bad", "--passport", passport, "--projection",
                  "UTM", "--datum", "World Geodetic System 1984"}),
             vantri::shell::kExitFailure);
   EXPECT_NE(err.str().find("Select Fuse!"), std::string::npos);
-  EXPECT_EQ(run({"new", "--folder", root, "--name", "bad", "--passport", passport, "--epsg", "3004",
+  EXPECT_EQ(Run({"new", "--folder", root, "--name", "bad", "--passport", passport, "--epsg", "3004",
                  "--projection", "UTM"}),
             vantri::shell::kExitUsage);
   EXPECT_FALSE(fs::exists(root + "/bad"));
 
-  ASSERT_EQ(run({"new", "--folder", root, "--name", "job", "--passport", passport, "--projection",
+  ASSERT_EQ(Run({"new", "--folder", root, "--name", "job", "--passport", passport, "--projection",
                  "Transvers Mercator", "--datum", "Monte Mario", "--fuse", "W"}),
             vantri::shell::kExitOk)
       << err.str();
@@ -143,24 +143,24 @@ TEST_F(Cli, NewInfoSettingsAndCrs) {
   EXPECT_TRUE(fs::exists(bun));
   EXPECT_TRUE(fs::exists(root + "/job/cam.bcc"));
 
-  ASSERT_EQ(run({"info", bun}), vantri::shell::kExitOk);
+  ASSERT_EQ(Run({"info", bun}), vantri::shell::kExitOk);
   EXPECT_NE(out.str().find("Number of images: 0"), std::string::npos);
   EXPECT_NE(out.str().find("Camera Serial:S1\nModel Name:DMC"), std::string::npos);
 
-  ASSERT_EQ(run({"crs", bun}), vantri::shell::kExitOk);
+  ASSERT_EQ(Run({"crs", bun}), vantri::shell::kExitOk);
   EXPECT_NE(out.str().find("Transvers Mercator"), std::string::npos);
   EXPECT_NE(out.str().find("TOWGS84[-104.1,-49.1,-9.9,0.971,-2.917,0.714,-11.68]"),
             std::string::npos);
 
-  EXPECT_EQ(run({"settings", bun, "--set", "Template size=321"}), vantri::shell::kExitFailure);
-  EXPECT_NE(printed().find("Search area size value must at least the double of template size"),
+  EXPECT_EQ(Run({"settings", bun, "--set", "Template size=321"}), vantri::shell::kExitFailure);
+  EXPECT_NE(Printed().find("Search area size value must at least the double of template size"),
             std::string::npos);
   EXPECT_FALSE(fs::exists(root + "/job/settings.ini"));
-  EXPECT_EQ(run({"settings", bun, "--set", "Show bundle report=maybe"}),
+  EXPECT_EQ(Run({"settings", bun, "--set", "Show bundle report=maybe"}),
             vantri::shell::kExitFailure);
-  EXPECT_EQ(run({"settings", bun, "--set", "Template size"}), vantri::shell::kExitUsage);
+  EXPECT_EQ(Run({"settings", bun, "--set", "Template size"}), vantri::shell::kExitUsage);
 
-  ASSERT_EQ(run({"settings", bun, "--set", "Template size=320", "--set",
+  ASSERT_EQ(Run({"settings", bun, "--set", "Template size=320", "--set",
                  "Max points to search per image=49", "--validate"}),
             vantri::shell::kExitOk)
       << err.str();
@@ -170,54 +170,54 @@ TEST_F(Cli, NewInfoSettingsAndCrs) {
   EXPECT_NE(ini.find("=320\n"), std::string::npos);
   EXPECT_NE(ini.find("=49:9:16:25:36:49:64\n"), std::string::npos);
 
-  EXPECT_EQ(run({"info", root + "/job/none.bun"}), vantri::shell::kExitFailure);
+  EXPECT_EQ(Run({"info", root + "/job/none.bun"}), vantri::shell::kExitFailure);
   EXPECT_NE(err.str().find("Unable to find project!"), std::string::npos);
 }
 
 TEST_F(Cli, NewWithUserWktOrEpsg) {
   const std::string passport = root + "/cam.bcc";
-  ASSERT_EQ(run(passportArgs(passport)), vantri::shell::kExitOk);
+  ASSERT_EQ(Run(PassportArgs(passport)), vantri::shell::kExitOk);
   const std::string prj = root + "/zone33.prj";
   {
     std::ofstream(prj) << vantri::crs::WktFromEpsg(32633) << "\r\n";
     std::ofstream(root + "/empty.prj");
     std::ofstream(root + "/junk.prj") << "PROJCS[nonsense";
   }
-  EXPECT_EQ(run({"new", "--folder", root, "--name", "a", "--passport", passport, "--wkt-file",
+  EXPECT_EQ(Run({"new", "--folder", root, "--name", "a", "--passport", passport, "--wkt-file",
                  root + "/empty.prj"}),
             vantri::shell::kExitFailure);
-  EXPECT_NE(printed().find("Unable to read selected file!"), std::string::npos);
-  EXPECT_EQ(run({"new", "--folder", root, "--name", "a", "--passport", passport, "--wkt-file",
+  EXPECT_NE(Printed().find("Unable to read selected file!"), std::string::npos);
+  EXPECT_EQ(Run({"new", "--folder", root, "--name", "a", "--passport", passport, "--wkt-file",
                  root + "/junk.prj"}),
             vantri::shell::kExitFailure);
-  EXPECT_NE(printed().find("Invalid WKT string!"), std::string::npos);
-  EXPECT_EQ(run({"new", "--folder", root, "--name", "a", "--passport", passport, "--epsg", "-5"}),
+  EXPECT_NE(Printed().find("Invalid WKT string!"), std::string::npos);
+  EXPECT_EQ(Run({"new", "--folder", root, "--name", "a", "--passport", passport, "--epsg", "-5"}),
             vantri::shell::kExitFailure);
-  EXPECT_NE(printed().find("Invalid EPSG code!"), std::string::npos);
+  EXPECT_NE(Printed().find("Invalid EPSG code!"), std::string::npos);
   EXPECT_FALSE(fs::exists(root + "/a"));
 
   ASSERT_EQ(
-      run({"new", "--folder", root, "--name", "w", "--passport", passport, "--wkt-file", prj}),
+      Run({"new", "--folder", root, "--name", "w", "--passport", passport, "--wkt-file", prj}),
       vantri::shell::kExitOk)
-      << printed();
-  ASSERT_EQ(run({"crs", root + "/w/w.bun"}), vantri::shell::kExitOk);
+      << Printed();
+  ASSERT_EQ(Run({"crs", root + "/w/w.bun"}), vantri::shell::kExitOk);
   EXPECT_NE(out.str().find("User WKT String"), std::string::npos);
   EXPECT_NE(out.str().find("UTM zone 33N"), std::string::npos);
 
-  ASSERT_EQ(run({"new", "--folder", root, "--name", "e", "--passport", passport, "--epsg", "3004"}),
+  ASSERT_EQ(Run({"new", "--folder", root, "--name", "e", "--passport", passport, "--epsg", "3004"}),
             vantri::shell::kExitOk);
-  ASSERT_EQ(run({"crs", root + "/e/e.bun"}), vantri::shell::kExitOk);
+  ASSERT_EQ(Run({"crs", root + "/e/e.bun"}), vantri::shell::kExitOk);
   EXPECT_NE(out.str().find("User EPSG Code"), std::string::npos);
   EXPECT_NE(out.str().find("3004"), std::string::npos);
 }
 
 TEST_F(Cli, FailuresSayWhy) {
   const std::string passport = root + "/cam.bcc";
-  ASSERT_EQ(run(passportArgs(passport)), vantri::shell::kExitOk);
-  ASSERT_EQ(run({"new", "--folder", root, "--name", "job", "--passport", passport}),
+  ASSERT_EQ(Run(PassportArgs(passport)), vantri::shell::kExitOk);
+  ASSERT_EQ(Run({"new", "--folder", root, "--name", "job", "--passport", passport}),
             vantri::shell::kExitOk);
   const std::string bun = root + "/job/job.bun";
-  ASSERT_EQ(run({"settings", bun, "--set", "GCPs weight=3"}), vantri::shell::kExitOk);
+  ASSERT_EQ(Run({"settings", bun, "--set", "GCPs weight=3"}), vantri::shell::kExitOk);
   std::string ini;
   ASSERT_TRUE(vantri::system::ReadWholeFile(root + "/job/settings.ini", ini));
   const std::size_t at = ini.find("=Convergence threshold");
@@ -225,14 +225,14 @@ TEST_F(Cli, FailuresSayWhy) {
   ini.replace(at, 22, "=Renamed threshold");
   std::ofstream(root + "/job/settings.ini", std::ios::binary) << ini;
 
-  EXPECT_EQ(run({"settings", bun, "--validate"}), vantri::shell::kExitFailure);
+  EXPECT_EQ(Run({"settings", bun, "--validate"}), vantri::shell::kExitFailure);
   EXPECT_NE(err.str().find("The property \"Convergence threshold\" is missing from"),
             std::string::npos)
-      << printed();
+      << Printed();
 
   // A step that fails without a message of its own still leaves a line.
-  EXPECT_EQ(run({"srtm-folder", root + "/none"}), vantri::shell::kExitFailure);
-  EXPECT_FALSE(printed().empty());
+  EXPECT_EQ(Run({"srtm-folder", root + "/none"}), vantri::shell::kExitFailure);
+  EXPECT_FALSE(Printed().empty());
 }
 
 }  // namespace
@@ -240,7 +240,7 @@ TEST_F(Cli, FailuresSayWhy) {
 namespace {
 
 // A JPEG whose EXIF carries a GPS position and whose XMP packet a DJI gimbal attitude.
-void writeUavJpeg(const std::string& path) {
+void WriteUavJpeg(const std::string& path) {
   GDALAllRegister();
   GDALDatasetUniquePtr source(
       GetGDALDriverManager()->GetDriverByName("MEM")->Create("", 64, 48, 3, GDT_Byte, nullptr));
@@ -269,19 +269,19 @@ void writeUavJpeg(const std::string& path) {
 }  // namespace
 
 TEST_F(Cli, ImportExifSetsPositionAndAttitudeAndSavesTheProject) {
-  auto passport = passportArgs(root + "/uav.bcc");
+  auto passport = PassportArgs(root + "/uav.bcc");
   passport[17] = "64", passport[19] = "48", passport[21] = "32", passport[23] = "24";
   passport.resize(24);  // no distortion: images are taken as they are
-  ASSERT_EQ(run(passport), vantri::shell::kExitOk) << printed();
-  ASSERT_EQ(run({"new", "--folder", root, "--name", "uav", "--passport", root + "/uav.bcc",
+  ASSERT_EQ(Run(passport), vantri::shell::kExitOk) << Printed();
+  ASSERT_EQ(Run({"new", "--folder", root, "--name", "uav", "--passport", root + "/uav.bcc",
                  "--epsg", "32632"}),
             vantri::shell::kExitOk)
-      << printed();
+      << Printed();
   const std::string bun = root + "/uav/uav.bun";
-  writeUavJpeg(root + "/DJI_0001.jpg");
-  ASSERT_EQ(run({"add-images", bun, root + "/DJI_0001.jpg"}), vantri::shell::kExitOk) << printed();
-  EXPECT_EQ(run({"import-exif", bun, "--attitude", "sideways"}), vantri::shell::kExitUsage);
-  ASSERT_EQ(run({"import-exif", bun}), vantri::shell::kExitOk) << printed();
+  WriteUavJpeg(root + "/DJI_0001.jpg");
+  ASSERT_EQ(Run({"add-images", bun, root + "/DJI_0001.jpg"}), vantri::shell::kExitOk) << Printed();
+  EXPECT_EQ(Run({"import-exif", bun, "--attitude", "sideways"}), vantri::shell::kExitUsage);
+  ASSERT_EQ(Run({"import-exif", bun}), vantri::shell::kExitOk) << Printed();
 
   vantri::ScriptedUi ui;
   CVantriProject project;
@@ -301,15 +301,15 @@ namespace {
 // Without the AAT's block the bundle command stops with the message of the bundle window.
 TEST_F(Cli, BundleNeedsTheTiePointBlock) {
   const std::string passport = root + "/cam.bcc";
-  ASSERT_EQ(run(passportArgs(passport)), vantri::shell::kExitOk);
+  ASSERT_EQ(Run(PassportArgs(passport)), vantri::shell::kExitOk);
   ASSERT_EQ(
-      run({"new", "--folder", root, "--name", "b", "--passport", passport, "--epsg", "32632"}),
+      Run({"new", "--folder", root, "--name", "b", "--passport", passport, "--epsg", "32632"}),
       vantri::shell::kExitOk)
       << err.str();
-  EXPECT_EQ(run({"bundle", root + "/b/b.bun"}), vantri::shell::kExitFailure);
-  EXPECT_NE(printed().find("Run tie points searching before!"), std::string::npos);
-  EXPECT_EQ(run({"bundle"}), vantri::shell::kExitUsage);
-  EXPECT_EQ(run({"bundle", root + "/b/b.bun", "--bogus"}), vantri::shell::kExitUsage);
+  EXPECT_EQ(Run({"bundle", root + "/b/b.bun"}), vantri::shell::kExitFailure);
+  EXPECT_NE(Printed().find("Run tie points searching before!"), std::string::npos);
+  EXPECT_EQ(Run({"bundle"}), vantri::shell::kExitUsage);
+  EXPECT_EQ(Run({"bundle", root + "/b/b.bun", "--bogus"}), vantri::shell::kExitUsage);
 }
 
 }  // namespace

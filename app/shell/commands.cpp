@@ -90,9 +90,9 @@ int RunSrtmFolder(const std::optional<std::string>& project_path, const std::str
   std::replace(absolute.begin(), absolute.end(), '\\', '/');
   absolute = fs::absolute(absolute).lexically_normal().string();
   while (absolute.size() > 1 && absolute.back() == '/') absolute.pop_back();
-  dialog.setFolderText(absolute);
-  if (!dialog.ok()) return kExitFailure;
-  out << "SRTM folder: " << aat::srtmFolder() << "\n";
+  dialog.SetFolderText(absolute);
+  if (!dialog.Ok()) return kExitFailure;
+  out << "SRTM folder: " << aat::SrtmFolder() << "\n";
   if (!project_path) return kExitOk;
 
   CVantriProject project;

@@ -44,13 +44,13 @@ class ImportCommandTest : public ::testing::Test {
     ASSERT_EQ(SaveProjectFile(project, project.file_path, kProjectFormatVersion), 1);
   }
 
-  std::string writeFile(const std::string& content) {
+  std::string WriteFile(const std::string& content) {
     const std::string path = folder_ + "/in" + std::to_string(files_++) + ".txt";
     std::ofstream(path, std::ios::binary) << content;
     return path;
   }
   // The vantri-cli command line of the import of this mode.
-  int run(import::ImportMode mode, std::vector<std::string> args) {
+  int Run(import::ImportMode mode, std::vector<std::string> args) {
     static const char* const kCommands[] = {"import-gps", "import-gcp", "import-cp"};
     args.insert(args.begin(), kCommands[static_cast<int>(mode)]);
     std::istringstream in;
@@ -58,7 +58,7 @@ class ImportCommandTest : public ::testing::Test {
     err_.str("");
     return RunCommandLine(args, in, out_, err_);
   }
-  std::string printed() const { return out_.str() + err_.str(); }
+  std::string Printed() const { return out_.str() + err_.str(); }
 
   test_support::TempFolder temp_;
   std::string folder_;
@@ -68,27 +68,27 @@ class ImportCommandTest : public ::testing::Test {
 };
 
 TEST_F(ImportCommandTest, OptionErrorsAreUsageErrors) {
-  EXPECT_EQ(run(ImportMode::kGcp, {"p.bun"}), 2);
+  EXPECT_EQ(Run(ImportMode::kGcp, {"p.bun"}), 2);
   EXPECT_NE(err_.str().find("expected PROJECT.bun and FILE"), std::string::npos);
-  EXPECT_EQ(run(ImportMode::kGcp, {"p.bun", "f", "--bogus"}), 2);
+  EXPECT_EQ(Run(ImportMode::kGcp, {"p.bun", "f", "--bogus"}), 2);
   EXPECT_NE(err_.str().find("unknown option '--bogus'"), std::string::npos);
-  EXPECT_EQ(run(ImportMode::kGcp, {"p.bun", "f", "--columns"}), 2);
+  EXPECT_EQ(Run(ImportMode::kGcp, {"p.bun", "f", "--columns"}), 2);
   EXPECT_NE(err_.str().find("option --columns needs a value"), std::string::npos);
-  EXPECT_EQ(run(ImportMode::kGcp, {"p.bun", "f", "--angles", "deg"}), 2);
+  EXPECT_EQ(Run(ImportMode::kGcp, {"p.bun", "f", "--angles", "deg"}), 2);
   EXPECT_NE(err_.str().find("--angles applies to GPS/IMU data only"), std::string::npos);
-  EXPECT_EQ(run(ImportMode::kGpsImu, {"--help"}), 0);
+  EXPECT_EQ(Run(ImportMode::kGpsImu, {"--help"}), 0);
   EXPECT_NE(out_.str().find("import-gps"), std::string::npos);
-  const std::string file = writeFile("a 1 2 3\n");
-  EXPECT_EQ(run(ImportMode::kGcp, {folder_ + "/block.bun", file, "--columns", "id,x,y,omega"}), 2);
+  const std::string file = WriteFile("a 1 2 3\n");
+  EXPECT_EQ(Run(ImportMode::kGcp, {folder_ + "/block.bun", file, "--columns", "id,x,y,omega"}), 2);
   EXPECT_NE(err_.str().find("Unknown column \"omega\""), std::string::npos);
 }
 
 TEST_F(ImportCommandTest, GpsImportInDegreesWithReorderedColumnsIsSaved) {
-  const std::string file = writeFile(
+  const std::string file = WriteFile(
       "# kappa first\n"
       "90|IMG_0001|500000|4980000|1200|0|0\n"
       "180|C:\\raw\\img_0002.JPG|500100|4980000|1201|0|200\n");
-  ASSERT_EQ(run(ImportMode::kGpsImu, {folder_ + "/block.bun", file, "--separators", "|",
+  ASSERT_EQ(Run(ImportMode::kGpsImu, {folder_ + "/block.bun", file, "--separators", "|",
                                       "--columns", "kappa,id,x,y,z,omega,phi", "--angles", "deg"}),
             0)
       << err_.str();
@@ -99,25 +99,25 @@ TEST_F(ImportCommandTest, GpsImportInDegreesWithReorderedColumnsIsSaved) {
   EXPECT_NEAR(project.Image(1)->kappa, 3.141593, 1e-9);
   EXPECT_NEAR(project.Image(1)->phi, 200.0 / 180.0 * 3.141592653589793, 1e-6);
   EXPECT_EQ(project.local_origin, (std::array<double, 3>{500000.0, 4980000.0, 0.0}));
-  EXPECT_NE(printed().find("2 GPS/IMU data points selected"), std::string::npos);
+  EXPECT_NE(Printed().find("2 GPS/IMU data points selected"), std::string::npos);
   EXPECT_EQ(NVT_GetUserProfileString("PointFile", "Separators", "unset"), "unset")
       << "command-line options do not change the operator's profile";
 }
 
 TEST_F(ImportCommandTest, ControlPointsGoToTheCollectionOnce) {
-  const std::string file = writeFile(",500010,4980020,100\nG2,500030,4980040,101\n");
-  ASSERT_EQ(run(ImportMode::kGcp, {folder_ + "/block.bun", file}), 0) << err_.str();
-  EXPECT_NE(printed().find("2 control points imported"), std::string::npos);
+  const std::string file = WriteFile(",500010,4980020,100\nG2,500030,4980040,101\n");
+  ASSERT_EQ(Run(ImportMode::kGcp, {folder_ + "/block.bun", file}), 0) << err_.str();
+  EXPECT_NE(Printed().find("2 control points imported"), std::string::npos);
   EXPECT_TRUE(fs::exists(folder_ + "/GCP.col"));
   EXPECT_TRUE(fs::exists(folder_ + "/block.off"));
   EXPECT_FALSE(fs::exists(folder_ + "/CP.col"));
 
-  EXPECT_EQ(run(ImportMode::kGcp, {folder_ + "/block.bun", writeFile("G2 1 2 3\n")}), 1);
-  EXPECT_NE(printed().find("No valid point to import or points already imported!"),
+  EXPECT_EQ(Run(ImportMode::kGcp, {folder_ + "/block.bun", WriteFile("G2 1 2 3\n")}), 1);
+  EXPECT_NE(Printed().find("No valid point to import or points already imported!"),
             std::string::npos);
 
-  ASSERT_EQ(run(ImportMode::kCheckPoints,
-                {folder_ + "/block.bun", writeFile("c1 9.0 45.0 100\n"), "--geographic"}),
+  ASSERT_EQ(Run(ImportMode::kCheckPoints,
+                {folder_ + "/block.bun", WriteFile("c1 9.0 45.0 100\n"), "--geographic"}),
             0)
       << err_.str();
   EXPECT_TRUE(fs::exists(folder_ + "/CP.col"));
@@ -178,7 +178,7 @@ TEST_F(ElevationCommandTest, DemAndSrtmFolderCommands) {
   EXPECT_EQ(ui_.LastText(), "Please select a valid SRTM folder!");
   out_.str("");
   ASSERT_EQ(RunSrtmFolder(project_.file_path, primary_ + "/", ui_, out_, err_), kExitOk);
-  EXPECT_EQ(aat::srtmFolder(), primary_);
+  EXPECT_EQ(aat::SrtmFolder(), primary_);
   EXPECT_NE(out_.str().find("SRTM tile: " + primary_ + "/c_east.TIF"), std::string::npos)
       << out_.str();
 }

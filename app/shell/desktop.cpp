@@ -37,7 +37,7 @@ CrashReporterSetup MachineSetup(const std::string& program, const std::string& v
   CrashReporterSetup setup;
   setup.program = program;
   setup.version = version;
-  setup.report_folder = data_folder() + "/crash";
+  setup.report_folder = DataFolder() + "/crash";
   setup.os_info = NVT_GetOSInfo();
   setup.ram_info = NVT_GetRAMInfo();
   setup.pixel_depth = NVT_GetPixelDepth();

@@ -35,12 +35,14 @@
 #include "shell/desktop.h"
 #include "system/nvtools.h"
 #include "testing/scripted_ui.h"
+#include "testing/temp_folder.h"
 #include "ui/point_windows.h"
 #include "ui/processing_windows.h"
 #include "ui/project_dialogs.h"
 #include "ui/result_windows.h"
 
 namespace fs = std::filesystem;
+using vantri::test_support::ReadFile;
 using vantri::ui::Command;
 
 namespace {
@@ -202,19 +204,13 @@ void Screenshot(QWidget* widget, const char* name) {
   widget->grab().save(QString::fromStdString(ScreenshotFolder() + "/" + name + ".png"));
 }
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 }  // namespace
 
 class DesktopGuiTest : public QObject {
   Q_OBJECT
 
  private:
+  std::unique_ptr<vantri::test_support::TempFolder> temp_;
   std::string home_, survey_, projects_;
   std::unique_ptr<vantri::shell::Desktop> desktop_;
   ScriptedQtUi* ui_ = nullptr;
@@ -277,7 +273,7 @@ class DesktopGuiTest : public QObject {
   // Point -> image name -> true pixel position, from the generator's *_image.txt.
   static std::map<std::string, std::map<std::string, QPointF>> Truth(const std::string& path) {
     std::map<std::string, std::map<std::string, QPointF>> truth;
-    std::istringstream lines(ReadAll(path));
+    std::istringstream lines(ReadFile(path));
     for (std::string line; std::getline(lines, line);) {
       if (line.empty() || line[0] == '#') continue;
       const QStringList fields = QString::fromStdString(line).split(',');
@@ -378,8 +374,9 @@ class DesktopGuiTest : public QObject {
 
  private slots:
   void initTestCase() {
-    home_ = (fs::temp_directory_path() / ("vantri_gui_" + std::to_string(getpid()))).string();
-    fs::remove_all(home_);
+    temp_ = std::make_unique<vantri::test_support::TempFolder>();
+    home_ = temp_->path();
+    QVERIFY(!home_.empty());
     survey_ = home_ + "/survey";
     projects_ = home_ + "/projects";
     fs::create_directories(projects_);
@@ -403,13 +400,13 @@ class DesktopGuiTest : public QObject {
     auto ui = std::make_unique<ScriptedQtUi>();
     ui_ = ui.get();
     // A report left by a crashed earlier run is announced at start-up.
-    fs::create_directories(vantri::data_folder() + "/crash");
-    std::ofstream(vantri::data_folder() + "/crash/vantri_crash_report.txt") << "Crash report\n";
+    fs::create_directories(vantri::DataFolder() + "/crash");
+    std::ofstream(vantri::DataFolder() + "/crash/vantri_crash_report.txt") << "Crash report\n";
     desktop_ = std::make_unique<vantri::shell::Desktop>(options, std::move(ui));
     QVERIFY(desktop_->StartUp(std::string(VANTRI_BINARY_DIR) + "/vantri"));
     QVERIFY(QTest::qWaitForWindowExposed(desktop_->Window()));
     QVERIFY(ui_->Showed("A crash report was written"));
-    QVERIFY(fs::exists(vantri::data_folder() + "/crash/vantri_crash_report.txt.seen"));
+    QVERIFY(fs::exists(vantri::DataFolder() + "/crash/vantri_crash_report.txt.seen"));
   }
 
   void cleanupTestCase() {
@@ -420,9 +417,10 @@ class DesktopGuiTest : public QObject {
       fs::remove_all(home_, error);
       if (fs::exists(home_)) QTest::qWait(100);
     }
+    temp_.reset();
   }
 
-  void splashShowsTheProgramsBitmap() {
+  void SplashShowsTheProgramsBitmap() {
     const QImage splash = vantri::shell::SplashPicture().toImage();
     QCOMPARE(splash.size(), QSize(520, 300));
     // The aerial picture, not the plain fallback: its corner is not the fallback's blue.
@@ -432,7 +430,7 @@ class DesktopGuiTest : public QObject {
     }
   }
 
-  void startsWithOnlyNewAndOpen() {
+  void StartsWithOnlyNewAndOpen() {
     QVERIFY(Window().isMaximized());
     QVERIFY(Window().windowTitle().startsWith("vantri "));
     QCOMPARE(Window().ProjectPath()->text(),
@@ -454,7 +452,7 @@ class DesktopGuiTest : public QObject {
     QVERIFY(!Enabled(Command::kSave));
   }
 
-  void newProjectWithPassportAndCoordinateSystem() {
+  void NewProjectWithPassportAndCoordinateSystem() {
     ModalScript script;
     script.Add("new_project_dialog", [this](QWidget* dialog) {
       auto* ok = Child<QPushButton>(dialog, "ok");
@@ -518,7 +516,7 @@ class DesktopGuiTest : public QObject {
     QVERIFY(Window().ProjectPath()->text().endsWith("block"));
   }
 
-  void imagesWithoutGpsKeepTheSearchDisabled() {
+  void ImagesWithoutGpsKeepTheSearchDisabled() {
     Window().Trigger(Command::kImagesManager);
     auto* manager = Window().ImagesManagerWindow();
     QVERIFY(manager && manager->isVisible());
@@ -547,7 +545,7 @@ class DesktopGuiTest : public QObject {
     manager->PreviewWindow()->hide();
   }
 
-  void gpsImuThroughTheImportWindow() {
+  void GpsImuThroughTheImportWindow() {
     auto* manager = Window().ImagesManagerWindow();
     ui_->files.push_back(survey_ + "/gps_imu.txt");
     ModalScript script;
@@ -587,7 +585,7 @@ class DesktopGuiTest : public QObject {
     manager->hide();
   }
 
-  void coordinateConversionInTheImportWindow() {
+  void CoordinateConversionInTheImportWindow() {
     const std::string file = home_ + "/gps_geographic.txt";
     std::ofstream(file) << "# ID, longitude, latitude, height, omega, phi, kappa\n"
                         << "101,9.158,47.755,1419.6,0,0,0\n";
@@ -625,7 +623,7 @@ class DesktopGuiTest : public QObject {
     manager->hide();
   }
 
-  void srtmFolderAndExternalDem() {
+  void SrtmFolderAndExternalDem() {
     ModalScript script;
     script.Add("srtm_dialog", [this](QWidget* dialog) {
       auto* folder = Child<QLineEdit>(dialog, "folder");
@@ -636,7 +634,7 @@ class DesktopGuiTest : public QObject {
       Click(dialog, "ok");
     });
     RunWith(Command::kSelectSrtmSource, script);
-    QCOMPARE(vantri::aat::srtmFolder(), survey_ + "/srtm");
+    QCOMPARE(vantri::aat::SrtmFolder(), survey_ + "/srtm");
 
     ui_->files.push_back(survey_ + "/gps_imu.txt");  // not a raster
     Window().Trigger(Command::kUseExternalDem);
@@ -659,7 +657,7 @@ class DesktopGuiTest : public QObject {
     Screenshot(&Window(), "main_window_project");
   }
 
-  void settingsChangedAndRefusedThroughTheGrid() {
+  void SettingsChangedAndRefusedThroughTheGrid() {
     ModalScript script;
     auto set_value = [](QWidget* dialog, const QString& property, const QString& value) {
       auto* grid = Child<QTableWidget>(dialog, "grid");
@@ -689,12 +687,12 @@ class DesktopGuiTest : public QObject {
       Click(dialog, "ok");
     });
     RunWith(Command::kSettings, script);
-    const std::string ini = ReadAll(projects_ + "/block/settings.ini");
+    const std::string ini = ReadFile(projects_ + "/block/settings.ini");
     QVERIFY(ini.find("0.7") != std::string::npos);
     QVERIFY(ini.find("0.99") == std::string::npos);
   }
 
-  void thresholdsRefusedThenStored() {
+  void ThresholdsRefusedThenStored() {
     ModalScript script;
     script.Add("thresholds_dialog", [this](QWidget* dialog) {
       Child<QLineEdit>(dialog, "tie_high")->setText("5");
@@ -711,7 +709,7 @@ class DesktopGuiTest : public QObject {
     QCOMPARE(QualityThresholds::LoadFromProfile().tie_points.middle_threshold, 8.0);
   }
 
-  void searchAbortedFromTheProgressWindow() {
+  void SearchAbortedFromTheProgressWindow() {
     QVERIFY(Enabled(Command::kSearchTiePoints));
     QVERIFY(!Enabled(Command::kGcp));
     QElapsedTimer since_abort;
@@ -739,7 +737,7 @@ class DesktopGuiTest : public QObject {
     QVERIFY(Enabled(Command::kSearchTiePoints));
   }
 
-  void searchTiePointsWithThePreviewThenTheBundleRuns() {
+  void SearchTiePointsWithThePreviewThenTheBundleRuns() {
     int preview_points = 0, preview_cameras = 0;
     bool screenshot_taken = false;
     Window().on_search_window = [&](vantri::ui::SearchProgressWindow& window) {
@@ -781,7 +779,7 @@ class DesktopGuiTest : public QObject {
     QCOMPARE(desktop_->Project().used_tie_points > 0, true);
   }
 
-  void controlAndCheckPointsImportedInTheManagers() {
+  void ControlAndCheckPointsImportedInTheManagers() {
     ImportPoints(Command::kGcp, "/gcp.txt", 6, "gcp_manager");
     ImportPoints(Command::kCheckPoints, "/cp.txt", 4, "cp_manager");
     vantri::ScriptedUi quiet;
@@ -794,7 +792,7 @@ class DesktopGuiTest : public QObject {
     QVERIFY(Window().Drawing()->EntityCount(vantri::ui::DrawingLayer::kCheckPoints) == 4);
   }
 
-  void pointsCollimatedByKeysAndClicks() {
+  void PointsCollimatedByKeysAndClicks() {
     const auto gcp_truth = Truth(survey_ + "/gcp_image.txt");
     const auto cp_truth = Truth(survey_ + "/cp_image.txt");
     for (const auto& [name, images] : gcp_truth) Collimate(Command::kGcp, name, images);
@@ -815,7 +813,7 @@ class DesktopGuiTest : public QObject {
       }
     }
     // Cancel leaves the point as it was.
-    const std::string before = ReadAll(projects_ + "/block/CP.col");
+    const std::string before = ReadFile(projects_ + "/block/CP.col");
     ModalScript script;
     script.Add("point_manager_dialog", [](QWidget* dialog) {
       Child<QTableWidget>(dialog, "points")->setCurrentCell(0, 0);
@@ -829,7 +827,7 @@ class DesktopGuiTest : public QObject {
       Click(window, "cancel");
     });
     RunWith(Command::kCheckPoints, script);
-    QCOMPARE(ReadAll(projects_ + "/block/CP.col"), before);
+    QCOMPARE(ReadFile(projects_ + "/block/CP.col"), before);
 
     // A click on a check point's symbol in the drawing opens its collimation too.
     auto* drawing = Window().Drawing();
@@ -844,29 +842,29 @@ class DesktopGuiTest : public QObject {
     QTest::mouseClick(drawing->viewport(), Qt::LeftButton, {}, drawing->mapFromScene(symbol));
     QApplication::processEvents();
     QVERIFY2(from_drawing.Done(), "the collimation did not open from the drawing");
-    QCOMPARE(ReadAll(projects_ + "/block/CP.col"), before);
+    QCOMPARE(ReadFile(projects_ + "/block/CP.col"), before);
   }
 
-  void runBundleWithTheMeasuredPointsAndViewTheReport() {
+  void RunBundleWithTheMeasuredPointsAndViewTheReport() {
     const std::string atout = projects_ + "/block/Bundle/block.atout";
     fs::remove(home_ + "/opened.txt");
     desktop_->Project().settings.typed.show_report = true;
     Window().Trigger(Command::kRunBundle);
     QVERIFY(fs::exists(atout));
-    const std::string report = ReadAll(atout);
+    const std::string report = ReadFile(atout);
     const auto count_after = [&report](const std::string& label) {
       const size_t at = report.find(label);
       return at == std::string::npos ? -1 : std::atoi(report.c_str() + at + label.size());
     };
     QVERIFY(count_after("Control points        : ") > 0);
     QVERIFY(count_after("Check points          : ") > 0);
-    QVERIFY(ReadAll(projects_ + "/block/Bundle/block.gcpres").find("g1") != std::string::npos);
+    QVERIFY(ReadFile(projects_ + "/block/Bundle/block.gcpres").find("g1") != std::string::npos);
     // The completion notice hands the report to the desktop (the stand-in records it).
-    QTRY_VERIFY(ReadAll(home_ + "/opened.txt").find("block.atout") != std::string::npos);
+    QTRY_VERIFY(ReadFile(home_ + "/opened.txt").find("block.atout") != std::string::npos);
     fs::remove(home_ + "/opened.txt");
     Window().Trigger(Command::kViewReport);
-    QTRY_VERIFY(ReadAll(home_ + "/opened.txt").find("block.html") != std::string::npos);
-    QTRY_VERIFY(ReadAll(home_ + "/opened.txt").find("block.atout") != std::string::npos);
+    QTRY_VERIFY(ReadFile(home_ + "/opened.txt").find("block.html") != std::string::npos);
+    QTRY_VERIFY(ReadFile(home_ + "/opened.txt").find("block.atout") != std::string::npos);
 
     // The managers now colour used points by the quality of their residuals.
     ModalScript script;
@@ -887,7 +885,7 @@ class DesktopGuiTest : public QObject {
 
   // After the bundle run the drawing shows the results: tie points in their quality colours,
   // control and check points with their labels once (the view's own layers step aside).
-  void graphicReportShowsThePointsInTheirQualityColours() {
+  void GraphicReportShowsThePointsInTheirQualityColours() {
     auto* drawing = Window().Drawing();
     QVERIFY(drawing->HasResults());
     const vantri::display::DisplayModel& model = drawing->Results();
@@ -947,7 +945,7 @@ class DesktopGuiTest : public QObject {
 
   // Graphic Report opens its options: a symbol turned on and a scale changed are saved to the
   // .grs file and drawn.
-  void graphicReportOptionsSavedToTheGrsFileAndDrawn() {
+  void GraphicReportOptionsSavedToTheGrsFileAndDrawn() {
     const std::string grs = projects_ + "/block/block.grs";
     fs::remove(grs);
     auto* drawing = Window().Drawing();
@@ -968,7 +966,7 @@ class DesktopGuiTest : public QObject {
     Child<QLineEdit>(options, "CPResZ.Scale")->setText("25");
     Click(options, "save");
     QVERIFY(fs::exists(grs));
-    const std::string text = ReadAll(grs);
+    const std::string text = ReadFile(grs);
     QVERIFY(text.find("[TPResXYVector]\nVisible=1\n") != std::string::npos);
     QVERIFY(text.find("[TPResXY]\nScale=8.000000\n") != std::string::npos);
     QVERIFY(text.find("[ImageResXY]\nScale=0.250000\n") != std::string::npos);
@@ -985,7 +983,7 @@ class DesktopGuiTest : public QObject {
 
   // Export to Plotara: an abort from the dialog starts nothing; then the export runs and the
   // stand-in `plotara` on the PATH records the description file as its only argument.
-  void exportToPlotaraWithItsDialogAndAbort() {
+  void ExportToPlotaraWithItsDialogAndAbort() {
     const std::string record = home_ + "/plotara-args.txt";
     std::ofstream(home_ + "/bin/plotara")
         << "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > " << record << ".tmp\nmv " << record
@@ -1014,15 +1012,15 @@ class DesktopGuiTest : public QObject {
     Window().Trigger(Command::kExportToPlotara);
     QVERIFY2(script.Done(), "no export dialog");
     QVERIFY(fs::exists(sti));
-    const std::string description = ReadAll(sti);
+    const std::string description = ReadFile(sti);
     QVERIFY(description.find("[Images]\nNumber=6\n") != std::string::npos);
     QVERIFY(description.find("[Image_00005]") != std::string::npos);
     QVERIFY(fs::exists(survey_ + "/images/101.int"));
     QVERIFY(fs::exists(survey_ + "/images/101.est"));
-    QTRY_COMPARE(QString::fromStdString(ReadAll(record)), QString::fromStdString(sti + "\n"));
+    QTRY_COMPARE(QString::fromStdString(ReadFile(record)), QString::fromStdString(sti + "\n"));
   }
 
-  void recoverByBroResumesTheSearch() {
+  void RecoverByBroResumesTheSearch() {
     ui_->files.push_back(projects_ + "/block/TiePoints/block_4.bro");
     int first_added = 0;
     Window().on_search_window = [&](vantri::ui::SearchProgressWindow& window) {
@@ -1036,7 +1034,7 @@ class DesktopGuiTest : public QObject {
     QVERIFY(Enabled(Command::kRunBundle));
   }
 
-  void projectInfoAndExitAsks() {
+  void ProjectInfoAndExitAsks() {
     Window().Trigger(Command::kProjectInfo);
     QVERIFY(ui_->Showed("Number of images: 6"));
     QVERIFY(ui_->Showed("Total area: "));
@@ -1053,18 +1051,16 @@ class DesktopGuiTest : public QObject {
 };
 
 int main(int argc, char** argv) {
-  const std::string home =
-      (fs::temp_directory_path() / ("vantri_gui_home_" + std::to_string(getpid()))).string();
+  // Outlives the application: removed after everything that writes to it is gone.
+  const vantri::test_support::TempFolder home_folder;
+  const std::string home = home_folder.path();
   setenv("VANTRI_HOME", home.c_str(), 1);
   setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
   if (!std::getenv("DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   vantri::shell::SetSurfaceFormatForVtk();
   QApplication application(argc, argv);
   DesktopGuiTest test;
-  const int result = QTest::qExec(&test, argc, argv);
-  std::error_code error;
-  fs::remove_all(home, error);
-  return result;
+  return QTest::qExec(&test, argc, argv);
 }
 
 #include "desktop_gui_test.moc"

@@ -36,7 +36,7 @@ std::string ReadText(const std::string& path) {
 }
 
 // The images array of truth.json: id, X, Y, Z of every true projection centre.
-std::map<std::string, TruePose> truePoses(const std::string& truth_json) {
+std::map<std::string, TruePose> TruePoses(const std::string& truth_json) {
   const size_t begin = truth_json.find("\"images\": [");
   const size_t end = truth_json.find(']', begin);
   const std::string images = truth_json.substr(begin, end - begin);
@@ -50,7 +50,7 @@ std::map<std::string, TruePose> truePoses(const std::string& truth_json) {
 }
 
 // "Footprint <name>: <n> vertices" followed by n lines "  x y".
-std::map<std::string, Outline> printedFootprints(const std::string& text) {
+std::map<std::string, Outline> PrintedFootprints(const std::string& text) {
   std::map<std::string, Outline> footprints;
   std::istringstream lines(text);
   std::string line;
@@ -72,7 +72,7 @@ std::map<std::string, Outline> printedFootprints(const std::string& text) {
   return footprints;
 }
 
-double shoelaceArea(const Outline& outline) {
+double ShoelaceArea(const Outline& outline) {
   double twice = 0;
   for (size_t i = 0, j = outline.size() - 1; i < outline.size(); j = i++)
     twice += outline[j][0] * outline[i][1] - outline[i][0] * outline[j][1];
@@ -98,7 +98,7 @@ struct GeneratedBlock : testing::Test {
 #endif
   }
 
-  int run(std::vector<std::string> args) {
+  int Run(std::vector<std::string> args) {
     std::istringstream in;
     out.str("");
     err.str("");
@@ -112,11 +112,11 @@ struct GeneratedBlock : testing::Test {
 };
 
 TEST_F(GeneratedBlock, CliBuildsProjectWhoseFootprintsContainTheTrueNadirs) {
-  const std::map<std::string, TruePose> truth = truePoses(ReadText(block + "/truth.json"));
+  const std::map<std::string, TruePose> truth = TruePoses(ReadText(block + "/truth.json"));
   ASSERT_EQ(truth.size(), 6u);
   const std::string bun = root + "/p/p.bun";
 
-  ASSERT_EQ(run({"new", "--folder", root, "--name", "p", "--passport", block + "/camera.bcc",
+  ASSERT_EQ(Run({"new", "--folder", root, "--name", "p", "--passport", block + "/camera.bcc",
                  "--epsg", "32632"}),
             0)
       << err.str();
@@ -125,23 +125,23 @@ TEST_F(GeneratedBlock, CliBuildsProjectWhoseFootprintsContainTheTrueNadirs) {
   for (const auto& entry : fs::directory_iterator(block + "/images"))
     add.push_back(entry.path().string());
   add.push_back(add.back());  // the same file twice
-  ASSERT_EQ(run(add), 0) << err.str();
+  ASSERT_EQ(Run(add), 0) << err.str();
   EXPECT_NE(out.str().find("6 images added (0 valid for process)"), std::string::npos) << out.str();
   EXPECT_NE(out.str().find("1 images skipped: invalid or already imported"), std::string::npos);
 
-  ASSERT_EQ(run({"import-gps", bun, block + "/gps_imu.txt", "--columns", "id,x,y,z,omega,phi,kappa",
+  ASSERT_EQ(Run({"import-gps", bun, block + "/gps_imu.txt", "--columns", "id,x,y,z,omega,phi,kappa",
                  "--angles", "deg"}),
             0)
       << err.str();
-  ASSERT_EQ(run({"import-gcp", bun, block + "/gcp.txt", "--columns", "id,x,y,z"}), 0) << err.str();
-  ASSERT_EQ(run({"import-cp", bun, block + "/cp.txt", "--columns", "id,x,y,z"}), 0) << err.str();
-  ASSERT_EQ(run({"srtm-folder", bun, block + "/srtm"}), 0) << err.str();
+  ASSERT_EQ(Run({"import-gcp", bun, block + "/gcp.txt", "--columns", "id,x,y,z"}), 0) << err.str();
+  ASSERT_EQ(Run({"import-cp", bun, block + "/cp.txt", "--columns", "id,x,y,z"}), 0) << err.str();
+  ASSERT_EQ(Run({"srtm-folder", bun, block + "/srtm"}), 0) << err.str();
   EXPECT_NE(out.str().find("N47E009.tif"), std::string::npos) << out.str();
 
-  ASSERT_EQ(run({"footprints", bun}), 0) << err.str();
+  ASSERT_EQ(Run({"footprints", bun}), 0) << err.str();
   const std::string printed = out.str();
   EXPECT_NE(printed.find("SRTM tile:"), std::string::npos) << printed;
-  const std::map<std::string, Outline> footprints = printedFootprints(printed);
+  const std::map<std::string, Outline> footprints = PrintedFootprints(printed);
   ASSERT_EQ(footprints.size(), truth.size()) << printed;
   // Terrain around 415 m: a footprint on it is (H - 415) / f * sensor wide (300 x 200 pixels of
   // 6 um behind 12 mm), clearly smaller than the one on height 0 the fallback would give.
@@ -152,29 +152,29 @@ TEST_F(GeneratedBlock, CliBuildsProjectWhoseFootprintsContainTheTrueNadirs) {
     EXPECT_TRUE(OutlineContains(outline, pose.x, pose.y)) << id;
     const double scale = (pose.z - mean_height) / 12.0;
     const double expected = (300 * 0.006 * scale) * (200 * 0.006 * scale);
-    EXPECT_NEAR(shoelaceArea(outline) / expected, 1.0, 0.05) << id;
+    EXPECT_NEAR(ShoelaceArea(outline) / expected, 1.0, 0.05) << id;
   }
   EXPECT_NE(printed.find("Number of images: 6"), std::string::npos);
   const size_t area = printed.find("Total area: ");
   ASSERT_NE(area, std::string::npos);
   EXPECT_GT(std::stod(printed.substr(area + 12)), 0.2);
   // Project Info after opening the project reports the same union.
-  ASSERT_EQ(run({"info", bun}), 0) << err.str();
+  ASSERT_EQ(Run({"info", bun}), 0) << err.str();
   const size_t info_area = out.str().find("Total area: ");
   ASSERT_NE(info_area, std::string::npos);
   EXPECT_EQ(out.str().substr(info_area, 24), printed.substr(area, 24));
 
   // With the generator's DEM as external DEM the footprints follow it instead of the tile.
-  ASSERT_EQ(run({"dem", bun, "--external", block + "/dem.tif"}), 0) << err.str();
-  ASSERT_EQ(run({"footprints", bun}), 0) << err.str();
+  ASSERT_EQ(Run({"dem", bun, "--external", block + "/dem.tif"}), 0) << err.str();
+  ASSERT_EQ(Run({"footprints", bun}), 0) << err.str();
   EXPECT_NE(out.str().find("External DEM: " + block + "/dem.tif"), std::string::npos) << out.str();
-  const std::map<std::string, Outline> on_dem = printedFootprints(out.str());
+  const std::map<std::string, Outline> on_dem = PrintedFootprints(out.str());
   ASSERT_EQ(on_dem.size(), truth.size());
   for (const auto& [id, pose] : truth) {
     EXPECT_TRUE(OutlineContains(on_dem.at(id), pose.x, pose.y)) << id;
     const double scale = (pose.z - mean_height) / 12.0;
     const double expected = (300 * 0.006 * scale) * (200 * 0.006 * scale);
-    EXPECT_NEAR(shoelaceArea(on_dem.at(id)) / expected, 1.0, 0.05) << id;
+    EXPECT_NEAR(ShoelaceArea(on_dem.at(id)) / expected, 1.0, 0.05) << id;
   }
 
   // The saved project holds the imported positions (GPS noise of a few centimetres) and points.
@@ -200,14 +200,14 @@ struct CliImages : testing::Test {
     setenv("VANTRI_HOME", (root + "/home").c_str(), 1);
     GDALAllRegister();
   }
-  int run(std::vector<std::string> args) {
+  int Run(std::vector<std::string> args) {
     std::istringstream in;
     out.str("");
     err.str("");
     args.insert(args.begin(), "--yes");
     return vantri::shell::RunCommandLine(args, in, out, err);
   }
-  std::string makeImage(const std::string& name, int width, int height) {
+  std::string MakeImage(const std::string& name, int width, int height) {
     const std::string path = root + "/" + name;
     GDALDriver* driver = GetGDALDriverManager()->GetDriverByName("GTiff");
     GDALClose(driver->Create(path.c_str(), width, height, 1, GDT_Byte, nullptr));
@@ -221,33 +221,33 @@ struct CliImages : testing::Test {
 TEST_F(CliImages, RefusalsExitNonZeroAndLeaveTheProjectUnchanged) {
   const std::string passport = root + "/cam.bcc";
   ASSERT_EQ(
-      run({"passport", "create", "--out",    passport,     "--model", "M",  "--serial", "S",
+      Run({"passport", "create", "--out",    passport,     "--model", "M",  "--serial", "S",
            "--lens",   "L",      "--date",   "01-01-2026", "--focal", "10", "--pixel",  "0.01",
            "--width",  "40",     "--height", "30",         "--ppx",   "20", "--ppy",    "15"}),
       0)
       << err.str();
-  const std::string image = makeImage("a.tif", 40, 30);
-  const std::string smaller = makeImage("b.tif", 39, 30);
+  const std::string image = MakeImage("a.tif", 40, 30);
+  const std::string smaller = MakeImage("b.tif", 39, 30);
 
-  ASSERT_EQ(run({"new", "--folder", root, "--name", "local", "--passport", passport}), 0);
-  EXPECT_EQ(run({"add-images", root + "/local/local.bun", image}), 1);
+  ASSERT_EQ(Run({"new", "--folder", root, "--name", "local", "--passport", passport}), 0);
+  EXPECT_EQ(Run({"add-images", root + "/local/local.bun", image}), 1);
   EXPECT_NE(err.str().find("Set coordinate system before!"), std::string::npos) << err.str();
 
   ASSERT_EQ(
-      run({"new", "--folder", root, "--name", "utm", "--passport", passport, "--epsg", "32632"}),
+      Run({"new", "--folder", root, "--name", "utm", "--passport", passport, "--epsg", "32632"}),
       0);
   const std::string bun = root + "/utm/utm.bun";
   const std::string before = ReadText(bun);
-  EXPECT_EQ(run({"add-images", bun, smaller}), 1);
+  EXPECT_EQ(Run({"add-images", bun, smaller}), 1);
   EXPECT_EQ(ReadText(bun), before);
-  EXPECT_EQ(run({"add-images", bun}), 2);
-  EXPECT_EQ(run({"add-images", bun, "--recursive", image}), 2);
-  EXPECT_EQ(run({"footprints"}), 2);
-  EXPECT_EQ(run({"footprints", root + "/none.bun"}), 1);
+  EXPECT_EQ(Run({"add-images", bun}), 2);
+  EXPECT_EQ(Run({"add-images", bun, "--recursive", image}), 2);
+  EXPECT_EQ(Run({"footprints"}), 2);
+  EXPECT_EQ(Run({"footprints", root + "/none.bun"}), 1);
 
-  ASSERT_EQ(run({"add-images", bun, image, smaller}), 0);
+  ASSERT_EQ(Run({"add-images", bun, image, smaller}), 0);
   EXPECT_NE(ReadText(bun), before);
-  ASSERT_EQ(run({"footprints", bun}), 0);
+  ASSERT_EQ(Run({"footprints", bun}), 0);
   EXPECT_NE(out.str().find("Footprint a: none (no GPS/IMU data)"), std::string::npos) << out.str();
   EXPECT_NE(out.str().find("Total area: 0.000 km^2"), std::string::npos);
 }

@@ -9,7 +9,7 @@ namespace vantri::shell {
 namespace {
 
 // Project system -> DEM system; null when either is unknown or they are the same.
-OGRCoordinateTransformation* projectToDem(const CVantriProject& project, GDALDataset* dem) {
+OGRCoordinateTransformation* ProjectToDem(const CVantriProject& project, GDALDataset* dem) {
   const OGRSpatialReference* dem_srs = dem->GetSpatialRef();
   const std::string wkt = project.coordinate_system.BuildWkt();
   if (dem_srs == nullptr || dem_srs->IsEmpty() || wkt.empty()) return nullptr;
@@ -25,7 +25,7 @@ OGRCoordinateTransformation* projectToDem(const CVantriProject& project, GDALDat
 }  // namespace
 
 void ProjectTerrain::Release() {
-  model_.release();
+  model_.Release();
   project_to_dem_.reset();
   external_ = false;
 }
@@ -47,7 +47,7 @@ bool ProjectTerrain::LoadExternal(const CVantriProject& project, const std::stri
   GDALDatasetUniquePtr dataset(GDALDataset::Open(path.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY,
                                                  nullptr, nullptr, nullptr));
   if (dataset == nullptr || !aat::IsValidExternalDem(dataset.get())) return false;
-  project_to_dem_.reset(projectToDem(project, dataset.get()));
+  project_to_dem_.reset(ProjectToDem(project, dataset.get()));
   model_.sampler = std::make_unique<aat::CDemUtils>(dataset.get(), project_to_dem_.get());
   model_.dataset = std::move(dataset);
   model_.path = path;
@@ -58,14 +58,14 @@ bool ProjectTerrain::LoadExternal(const CVantriProject& project, const std::stri
 TerrainIntersector ProjectTerrain::Intersector() const {
   return [this](const Eigen::Vector3d& origin, const Eigen::Vector3d& direction,
                 Eigen::Vector3d* ground) {
-    if (!model_.isLoaded() || model_.sampler == nullptr) return false;
-    return aat::intersectTerrain(origin, direction, aat::kNoHeight, *model_.sampler, ground);
+    if (!model_.IsLoaded() || model_.sampler == nullptr) return false;
+    return aat::IntersectTerrain(origin, direction, aat::kNoHeight, *model_.sampler, ground);
   };
 }
 
 double ProjectTerrain::HeightAt(double x, double y) const {
-  if (!model_.isLoaded() || model_.sampler == nullptr) return aat::kNoHeight;
-  return model_.sampler->heightAt(x, y);
+  if (!model_.IsLoaded() || model_.sampler == nullptr) return aat::kNoHeight;
+  return model_.sampler->HeightAt(x, y);
 }
 
 int ProjectTerrain::UpdateFootprints(CVantriProject& project, UserInterface& ui) const {

@@ -22,7 +22,7 @@ class ProjectTerrain {
   bool LoadExternal(const CVantriProject& project, const std::string& path);
   bool IsExternal() const { return external_; }
   void Release();
-  bool IsLoaded() const { return model_.isLoaded(); }
+  bool IsLoaded() const { return model_.IsLoaded(); }
   const std::string& Path() const { return model_.path; }
 
   // Ray-terrain intersection on the loaded tile (always false without one).

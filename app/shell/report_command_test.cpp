@@ -21,8 +21,8 @@ class ReportCommandTest : public ::testing::Test {
     fs::create_directories(root_ / "home");
     setenv("VANTRI_HOME", (root_ / "home").c_str(), 1);
     std::string error;
-    ASSERT_TRUE(report::testing::WriteSampleProject(report::testing::SampleBlockDir(),
-                                                    (root_ / "job").string(), "job", {}, &error))
+    ASSERT_TRUE(test_support::WriteSampleProject(test_support::SampleBlockDir(),
+                                                 (root_ / "job").string(), "job", {}, &error))
         << error;
   }
 

@@ -33,8 +33,8 @@ class ResultsCommandsTest : public ::testing::Test {
   void SetUp() override {
     setenv("VANTRI_HOME", (root_ / "home").c_str(), 1);
     std::string error;
-    ASSERT_TRUE(report::testing::WriteSampleProject(report::testing::SampleBlockDir(),
-                                                    root_ / "job", "job", {}, &error))
+    ASSERT_TRUE(test_support::WriteSampleProject(test_support::SampleBlockDir(), root_ / "job",
+                                                 "job", {}, &error))
         << error;
     fs::create_directories(root_ / "job/images");
     project_ = root_ / "job/job.bun";

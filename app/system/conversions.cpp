@@ -9,20 +9,8 @@
 #include "system/nvtools.h"
 #include "system/text.h"
 
-namespace {
-
-std::string_view trim(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
-    text.remove_prefix(1);
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
-    text.remove_suffix(1);
-  return text;
-}
-
-}  // namespace
-
 int NVT_StringToDouble(std::string_view text, double* value) {
-  text = trim(text);
+  text = vantri::system::Trim(text);
   if (text.empty()) return 0;
   if (text.front() == '+') text.remove_prefix(1);
   double parsed = 0.0;
@@ -34,7 +22,7 @@ int NVT_StringToDouble(std::string_view text, double* value) {
 }
 
 int NVT_StringToInt(std::string_view text, int* value) {
-  text = trim(text);
+  text = vantri::system::Trim(text);
   if (text.empty()) return 0;
   if (text.front() == '+') text.remove_prefix(1);
   int parsed = 0;
@@ -45,7 +33,7 @@ int NVT_StringToInt(std::string_view text, int* value) {
 }
 
 int NVT_StringToBoolean(std::string_view text, bool* value) {
-  const std::string word = vantri::system::ToLower(trim(text));
+  const std::string word = vantri::system::ToLower(vantri::system::Trim(text));
   if (word == "1" || word == "true" || word == "yes" || word == "on") {
     *value = true;
     return 1;

@@ -8,43 +8,38 @@
 #include <memory>
 
 #include "system/nvtools.h"
+#include "system/text.h"
 
 namespace {
 
 constexpr long kConnectTimeoutSeconds = 15;
 constexpr long kTransferTimeoutSeconds = 120;
 
-std::string trim(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
-    text.remove_prefix(1);
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
-    text.remove_suffix(1);
-  return std::string(text);
-}
+std::string Trimmed(std::string_view text) { return std::string(vantri::system::Trim(text)); }
 
-std::vector<std::string> split_recipients(std::string_view recipients) {
+std::vector<std::string> SplitRecipients(std::string_view recipients) {
   std::vector<std::string> list;
   std::string field;
   for (char c : recipients) {
     if (c == ',' || c == ';') {
-      if (!trim(field).empty()) list.push_back(trim(field));
+      if (!Trimmed(field).empty()) list.push_back(Trimmed(field));
       field.clear();
     } else {
       field += c;
     }
   }
-  if (!trim(field).empty()) list.push_back(trim(field));
+  if (!Trimmed(field).empty()) list.push_back(Trimmed(field));
   return list;
 }
 
-std::string smtp_url(std::string_view server) {
-  const std::string host = trim(server);
+std::string SmtpUrl(std::string_view server) {
+  const std::string host = Trimmed(server);
   if (host.rfind("smtp://", 0) == 0 || host.rfind("smtps://", 0) == 0) return host;
   return "smtp://" + host;
 }
 
 // Header values are single lines: a CR or LF could inject further headers.
-std::string header_safe(std::string_view text) {
+std::string HeaderSafe(std::string_view text) {
   std::string out(text);
   for (char& c : out) {
     if (c == '\r' || c == '\n') c = ' ';
@@ -52,7 +47,7 @@ std::string header_safe(std::string_view text) {
   return out;
 }
 
-std::string rfc2822_date() {
+std::string Rfc2822Date() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
@@ -61,7 +56,7 @@ std::string rfc2822_date() {
   return text;
 }
 
-void global_init_once() {
+void GlobalInitOnce() {
   static const bool initialised = [] {
     curl_global_init(CURL_GLOBAL_DEFAULT);
     return true;
@@ -80,7 +75,7 @@ struct ListDeleter {
 };
 
 // The text part and, when given, the attachment (base64, named after the file).
-bool build_mime(CURL* curl, std::string_view body, const std::string& attachment, curl_mime** out) {
+bool BuildMime(CURL* curl, std::string_view body, const std::string& attachment, curl_mime** out) {
   curl_mime* mime = curl_mime_init(curl);
   if (mime == nullptr) return false;
   curl_mimepart* text = curl_mime_addpart(mime);
@@ -105,13 +100,13 @@ bool build_mime(CURL* curl, std::string_view body, const std::string& attachment
 int NVT_SendEmail(std::string_view smtp_server, std::string_view recipients,
                   std::string_view sender, std::string_view subject, std::string_view body,
                   std::string_view attachment_path, std::string_view extra) {
-  const std::vector<std::string> to = split_recipients(recipients);
-  const std::string from = trim(sender);
-  const std::string attachment = trim(attachment_path);
-  if (trim(smtp_server).empty() || to.empty() || from.empty()) return 0;
+  const std::vector<std::string> to = SplitRecipients(recipients);
+  const std::string from = Trimmed(sender);
+  const std::string attachment = Trimmed(attachment_path);
+  if (Trimmed(smtp_server).empty() || to.empty() || from.empty()) return 0;
   if (!attachment.empty() && NVT_GetFileSize(attachment) < 0) return 0;
 
-  global_init_once();
+  GlobalInitOnce();
   std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
   if (!curl) return 0;
 
@@ -119,19 +114,19 @@ int NVT_SendEmail(std::string_view smtp_server, std::string_view recipients,
   std::string to_header;
   for (const std::string& address : to) {
     rcpt.reset(curl_slist_append(rcpt.release(), address.c_str()));
-    to_header += (to_header.empty() ? "" : ", ") + header_safe(address);
+    to_header += (to_header.empty() ? "" : ", ") + HeaderSafe(address);
   }
   std::unique_ptr<curl_slist, ListDeleter> headers;
-  for (const std::string& line : {"Date: " + rfc2822_date(), "From: " + header_safe(from),
-                                  "To: " + to_header, "Subject: " + header_safe(subject)}) {
+  for (const std::string& line : {"Date: " + Rfc2822Date(), "From: " + HeaderSafe(from),
+                                  "To: " + to_header, "Subject: " + HeaderSafe(subject)}) {
     headers.reset(curl_slist_append(headers.release(), line.c_str()));
   }
 
   curl_mime* raw_mime = nullptr;
-  if (!build_mime(curl.get(), body, attachment, &raw_mime)) return 0;
+  if (!BuildMime(curl.get(), body, attachment, &raw_mime)) return 0;
   std::unique_ptr<curl_mime, MimeDeleter> mime(raw_mime);
 
-  const std::string url = smtp_url(smtp_server);
+  const std::string url = SmtpUrl(smtp_server);
   const std::string mail_from = "<" + from + ">";
   CURL* handle = curl.get();
   curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
@@ -143,7 +138,7 @@ int NVT_SendEmail(std::string_view smtp_server, std::string_view recipients,
   curl_easy_setopt(handle, CURLOPT_TIMEOUT, kTransferTimeoutSeconds);
   curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(handle, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
-  const std::string credentials = trim(extra);
+  const std::string credentials = Trimmed(extra);
   const std::size_t colon = credentials.find(':');
   std::string user, password;
   if (colon != std::string::npos) {

@@ -109,10 +109,10 @@ struct MemoryStatus {
   std::uint64_t available_bytes = 0;
 };
 // MemTotal and MemAvailable of /proc/meminfo (zeros when unreadable).
-MemoryStatus read_memory_status();
+MemoryStatus ReadMemoryStatus();
 // The profile file and the data folder as described at the top (not created).
-std::string profile_path();
-std::string data_folder();
+std::string ProfilePath();
+std::string DataFolder();
 // <data folder>/VTR/passports, created with its parents.
 std::string PassportArchiveFolder();
 // A small INI file in the Windows private-profile layout ("[section]", "key=value"), read with

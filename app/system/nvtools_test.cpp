@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "system/files.h"
+#include "system/text_record.h"
 #include "testing/temp_folder.h"
 
 namespace {
@@ -162,7 +163,7 @@ TEST(SystemInformation, TextsAndHooks) {
   EXPECT_EQ(NVT_GetCurrentSysDate(0).size(), 10u);
   EXPECT_EQ(NVT_GetCurrentSysDate(2)[4], '-');
   EXPECT_EQ(NVT_GetCurrentSysTime(0).size(), 8u);
-  const vantri::MemoryStatus memory = vantri::read_memory_status();
+  const vantri::MemoryStatus memory = vantri::ReadMemoryStatus();
   EXPECT_GT(memory.total_bytes, 0u);
   EXPECT_LE(memory.available_bytes, memory.total_bytes);
   std::string version;
@@ -196,6 +197,32 @@ TEST(IniFile, KeepsOrderReplacesCaseInsensitivelyAndRemovesSections) {
   EXPECT_FALSE(read.Has("grp1", "x"));
   EXPECT_EQ(read.Load(folder / "absent.ini"), 1);
   EXPECT_TRUE(read.Sections().empty());
+}
+
+// A value holding a line break (a pasted WKT, a path) must not end its line and start a key of its
+// own: both line-based writers store it as one line with blanks.
+TEST(SingleLineValues, LineBreaksCannotInjectKeysIntoIniFilesOrRecords) {
+  TempFolder folder;
+  vantri::IniFile ini;
+  ini.Set("Image", "FilePath", "a\r\nFilePath=evil\nb");
+  ASSERT_EQ(ini.Save(folder / "x.ini"), 1);
+  vantri::IniFile read;
+  ASSERT_EQ(read.Load(folder / "x.ini"), 1);
+  EXPECT_EQ(read.Keys("Image"), std::vector<std::string>{"FilePath"});
+  EXPECT_EQ(read.Get("Image", "FilePath"), "a  FilePath=evil b");
+
+  vantri::system::TextRecord record("FORMAT", 1);
+  record.SetText("name", "x\ny=2");
+  record.SetInt("y", 1);
+  ASSERT_EQ(record.Save(folder / "x.txt"), 1);
+  vantri::system::TextRecord loaded("FORMAT", 1);
+  ASSERT_EQ(loaded.Load(folder / "x.txt"), 1);
+  std::string name;
+  int y = 0;
+  ASSERT_EQ(loaded.GetText("name", &name), 1);
+  EXPECT_EQ(name, "x y=2");
+  ASSERT_EQ(loaded.GetInt("y", &y), 1);
+  EXPECT_EQ(y, 1);
 }
 
 }  // namespace

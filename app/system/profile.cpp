@@ -23,45 +23,37 @@ namespace {
 constexpr const char* kBrowseSection = "NVTools";
 constexpr const char* kBrowseKey = "LastBrowsedPath";
 
-std::string env_or_empty(const char* name) {
+std::string EnvOrEmpty(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr ? std::string(value) : std::string();
 }
 
-std::string home_folder() {
-  std::string home = env_or_empty("HOME");
+std::string HomeFolder() {
+  std::string home = EnvOrEmpty("HOME");
   return home.empty() ? std::string("/tmp") : home;
 }
 
-std::string config_root() {
-  std::string root = env_or_empty("VANTRI_HOME");
+std::string ConfigRoot() {
+  std::string root = EnvOrEmpty("VANTRI_HOME");
   if (!root.empty()) return root;
-  root = env_or_empty("XDG_CONFIG_HOME");
-  return root.empty() ? home_folder() + "/.config" : root;
+  root = EnvOrEmpty("XDG_CONFIG_HOME");
+  return root.empty() ? HomeFolder() + "/.config" : root;
 }
 
-std::string data_root() {
-  std::string root = env_or_empty("VANTRI_HOME");
+std::string DataRoot() {
+  std::string root = EnvOrEmpty("VANTRI_HOME");
   if (!root.empty()) return root;
-  root = env_or_empty("XDG_DATA_HOME");
-  return root.empty() ? home_folder() + "/.local/share" : root;
+  root = EnvOrEmpty("XDG_DATA_HOME");
+  return root.empty() ? HomeFolder() + "/.local/share" : root;
 }
 
-std::string single_line(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c == '\r' || c == '\n') c = ' ';
-  }
-  return out;
-}
-
-std::string_view trim(std::string_view text) {
+std::string_view TrimSpacesAndTabs(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
   return text;
 }
 
-std::string executable_folder() {
+std::string ExecutableFolder() {
   char buffer[PATH_MAX];
   const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
   if (length <= 0) return {};
@@ -94,10 +86,10 @@ int IniFile::Load(const std::string& path) {
   if (!system::ReadTextLines(path, &lines)) return 0;
   Section* current = nullptr;
   for (const std::string& raw : lines) {
-    const std::string_view line = trim(raw);
+    const std::string_view line = TrimSpacesAndTabs(raw);
     if (line.empty() || line.front() == ';' || line.front() == '#') continue;
     if (line.front() == '[' && line.back() == ']') {
-      const std::string name(trim(line.substr(1, line.size() - 2)));
+      const std::string name(TrimSpacesAndTabs(line.substr(1, line.size() - 2)));
       current = FindSection(name);
       if (current == nullptr) {
         sections_.push_back({name, {}});
@@ -107,7 +99,8 @@ int IniFile::Load(const std::string& path) {
     }
     const std::size_t equals = line.find('=');
     if (current == nullptr || equals == std::string_view::npos) continue;
-    Set(current->name, trim(line.substr(0, equals)), trim(line.substr(equals + 1)));
+    Set(current->name, TrimSpacesAndTabs(line.substr(0, equals)),
+        TrimSpacesAndTabs(line.substr(equals + 1)));
   }
   return 1;
 }
@@ -147,7 +140,7 @@ void IniFile::Set(std::string_view section, std::string_view key, std::string_vi
     sections_.push_back({std::string(section), {}});
     found = &sections_.back();
   }
-  const std::string clean = single_line(value);
+  const std::string clean = system::SingleLine(value);
   for (Entry& entry : found->entries) {
     if (system::EqualsNoCase(entry.key, key)) {
       entry.value = clean;
@@ -177,12 +170,12 @@ std::vector<std::string> IniFile::Keys(std::string_view section) const {
 
 // --- Folders -----------------------------------------------------------------------------------
 
-std::string profile_path() { return config_root() + "/vantri/profile.ini"; }
+std::string ProfilePath() { return ConfigRoot() + "/vantri/profile.ini"; }
 
-std::string data_folder() { return data_root() + "/vantri"; }
+std::string DataFolder() { return DataRoot() + "/vantri"; }
 
 std::string PassportArchiveFolder() {
-  const std::string folder = data_folder() + "/VTR/passports";
+  const std::string folder = DataFolder() + "/VTR/passports";
   system::MakeFolders(folder);
   return folder;
 }
@@ -194,7 +187,7 @@ std::string PassportArchiveFolder() {
 std::string NVT_GetUserProfileString(std::string_view section, std::string_view key,
                                      std::string_view default_value) {
   vantri::IniFile ini;
-  if (!ini.Load(vantri::profile_path())) return std::string(default_value);
+  if (!ini.Load(vantri::ProfilePath())) return std::string(default_value);
   return ini.Get(section, key, default_value);
 }
 
@@ -211,7 +204,7 @@ int NVT_GetUserProfileString(std::string_view section, std::string_view key,
 int NVT_WriteUserProfileString(std::string_view section, std::string_view key,
                                std::string_view value) {
   if (section.empty() || key.empty()) return 0;
-  const std::string path = vantri::profile_path();
+  const std::string path = vantri::ProfilePath();
   if (!vantri::system::MakeFolders(fs::path(path).parent_path().string())) return 0;
   vantri::IniFile ini;
   if (!ini.Load(path)) return 0;
@@ -225,13 +218,13 @@ int NVT_WriteUserProfileString(std::string_view section, std::string_view key,
 std::string NVT_GetSpecialFolder(int folder_id, int, int) {
   switch (folder_id) {
     case NVT_FOLDER_COMMON_APPDATA: {
-      const std::string folder = vantri::data_folder();
+      const std::string folder = vantri::DataFolder();
       vantri::system::MakeFolders(folder);
       return folder;
     }
     case NVT_FOLDER_PROGRAM_FILES:
     case NVT_FOLDER_PROGRAM_FILESX86:
-      return vantri::executable_folder();
+      return vantri::ExecutableFolder();
     default:
       return {};
   }

@@ -21,17 +21,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::function<void()>& pump_hook() {
+std::function<void()>& PumpHook() {
   static std::function<void()> hook;
   return hook;
 }
 
-std::function<void(int, int)>& splash_hook() {
+std::function<void(int, int)>& SplashHook() {
   static std::function<void(int, int)> hook;
   return hook;
 }
 
-std::string strip_exe_suffix(std::string_view name) {
+std::string StripExeSuffix(std::string_view name) {
   std::string out(name);
   if (out.size() > 4 && strcasecmp(out.c_str() + out.size() - 4, ".exe") == 0)
     out.resize(out.size() - 4);
@@ -40,7 +40,7 @@ std::string strip_exe_suffix(std::string_view name) {
 
 // The executable name of a process: the base name of its command line's first word, or the
 // kernel's short name when the command line is empty (kernel threads).
-std::string process_name(const fs::path& proc_entry) {
+std::string ProcessName(const fs::path& proc_entry) {
   std::ifstream cmdline(proc_entry / "cmdline", std::ios::binary);
   std::string first;
   if (cmdline && std::getline(cmdline, first, '\0') && !first.empty())
@@ -51,14 +51,14 @@ std::string process_name(const fs::path& proc_entry) {
   return name;
 }
 
-bool is_pid_folder(const std::string& name) {
+bool IsPidFolder(const std::string& name) {
   return !name.empty() && name.find_first_not_of("0123456789") == std::string::npos;
 }
 
 // Starts the program with an argument vector (no shell) and does not wait for it. Double fork:
 // the intermediate child starts the program and exits at once, so the program is re-parented to
 // init and never becomes a zombie of this process. Only execv and _exit run after fork.
-int spawn_detached(const std::vector<std::string>& argv) {
+int SpawnDetached(const std::vector<std::string>& argv) {
   const std::string program = vantri::system::FindExecutable(argv.at(0));
   if (program.empty()) return 0;
   std::vector<char*> args;
@@ -82,14 +82,14 @@ int spawn_detached(const std::vector<std::string>& argv) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 1 : 0;
 }
 
-std::string read_first_line(const char* path) {
+std::string ReadFirstLine(const char* path) {
   std::ifstream in(path);
   std::string line;
   std::getline(in, line);
   return line;
 }
 
-std::string os_release_name() {
+std::string OsReleaseName() {
   std::ifstream in("/etc/os-release");
   std::string line;
   while (std::getline(in, line)) {
@@ -103,7 +103,7 @@ std::string os_release_name() {
   return {};
 }
 
-std::tm local_now() {
+std::tm LocalNow() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
@@ -114,7 +114,7 @@ std::tm local_now() {
 
 namespace vantri {
 
-MemoryStatus read_memory_status() {
+MemoryStatus ReadMemoryStatus() {
   MemoryStatus status;
   std::ifstream in("/proc/meminfo");
   std::string key;
@@ -144,13 +144,13 @@ std::int64_t NVT_GetFileSize(std::string_view path) {
 }
 
 int NVT_GetActiveProcessNumber(std::string_view exe_name) {
-  const std::string wanted = strip_exe_suffix(fs::path(exe_name).filename().string());
+  const std::string wanted = StripExeSuffix(fs::path(exe_name).filename().string());
   if (wanted.empty()) return 0;
   int count = 0;
   std::error_code error;
   for (const fs::directory_entry& entry : fs::directory_iterator("/proc", error)) {
-    if (!is_pid_folder(entry.path().filename().string())) continue;
-    const std::string name = strip_exe_suffix(process_name(entry.path()));
+    if (!IsPidFolder(entry.path().filename().string())) continue;
+    const std::string name = StripExeSuffix(ProcessName(entry.path()));
     if (strcasecmp(name.c_str(), wanted.c_str()) == 0) ++count;
   }
   return count;
@@ -165,17 +165,17 @@ int NVT_ShellExecute(std::string_view file, std::string_view program, std::strin
       program.empty() || strcasecmp(std::string(program).c_str(), "explorer") == 0;
   argv.emplace_back(default_handler ? std::string("xdg-open") : std::string(program));
   argv.emplace_back(file);
-  return spawn_detached(argv);
+  return SpawnDetached(argv);
 }
 
 void NVT_PumpMessages() {
-  if (pump_hook()) pump_hook()();
+  if (PumpHook()) PumpHook()();
 }
 
-void NVT_SetPumpMessagesHook(std::function<void()> hook) { pump_hook() = std::move(hook); }
+void NVT_SetPumpMessagesHook(std::function<void()> hook) { PumpHook() = std::move(hook); }
 
 std::string NVT_GetCurrentSysDate(int format) {
-  const std::tm now = local_now();
+  const std::tm now = LocalNow();
   char text[32];
   switch (format) {
     case 1:
@@ -194,7 +194,7 @@ std::string NVT_GetCurrentSysDate(int format) {
 }
 
 std::string NVT_GetCurrentSysTime(int format) {
-  const std::tm now = local_now();
+  const std::tm now = LocalNow();
   char text[32];
   if (format == 1)
     std::snprintf(text, sizeof text, "%02d:%02d", now.tm_hour, now.tm_min);
@@ -207,13 +207,13 @@ std::string NVT_GetOSInfo() {
   struct utsname name {};
   if (uname(&name) != 0) return "unknown";
   std::string text = std::string(name.sysname) + " " + name.release + " " + name.machine;
-  const std::string distribution = os_release_name();
+  const std::string distribution = OsReleaseName();
   if (!distribution.empty()) text += " (" + distribution + ")";
   return text;
 }
 
 std::string NVT_GetRAMInfo() {
-  const vantri::MemoryStatus memory = vantri::read_memory_status();
+  const vantri::MemoryStatus memory = vantri::ReadMemoryStatus();
   constexpr std::uint64_t kMiB = 1024 * 1024;
   const std::uint64_t used =
       memory.total_bytes > memory.available_bytes ? memory.total_bytes - memory.available_bytes : 0;
@@ -235,8 +235,8 @@ int NVT_GetDisplayAdaptersList(std::vector<std::string>* adapters) {
   for (const fs::directory_entry& entry : fs::directory_iterator("/sys/class/drm", error)) {
     const std::string name = entry.path().filename().string();
     if (name.rfind("card", 0) != 0 || name.find('-') != std::string::npos) continue;
-    const std::string vendor = read_first_line((entry.path() / "device/vendor").c_str());
-    const std::string device = read_first_line((entry.path() / "device/device").c_str());
+    const std::string vendor = ReadFirstLine((entry.path() / "device/vendor").c_str());
+    const std::string device = ReadFirstLine((entry.path() / "device/device").c_str());
     if (adapters) adapters->push_back(name + " (vendor " + vendor + ", device " + device + ")");
     ++count;
   }
@@ -249,9 +249,7 @@ void NVT_GetScreenSize(int* width, int* height) {
 }
 
 void NVT_ShowSplashScreen(int bitmap_id, int display_ms) {
-  if (splash_hook()) splash_hook()(bitmap_id, display_ms);
+  if (SplashHook()) SplashHook()(bitmap_id, display_ms);
 }
 
-void NVT_SetSplashScreenHook(std::function<void(int, int)> hook) {
-  splash_hook() = std::move(hook);
-}
+void NVT_SetSplashScreenHook(std::function<void(int, int)> hook) { SplashHook() = std::move(hook); }

@@ -30,4 +30,12 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
+std::string SingleLine(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return out;
+}
+
 }  // namespace vantri::system

@@ -11,5 +11,8 @@ std::string ToLower(std::string_view text);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 // Without leading and trailing blanks (space, TAB, CR, LF, VT, FF).
 std::string_view Trim(std::string_view text);
+// The text with every CR and LF replaced by a space: an INI or record value is one line, a line
+// break would end it and start a key of its own.
+std::string SingleLine(std::string_view text);
 
 }  // namespace vantri::system

@@ -5,31 +5,24 @@
 
 #include "system/files.h"
 #include "system/nvtools.h"
+#include "system/text.h"
 
-namespace vantri {
+namespace vantri::system {
 
 namespace {
 
-std::string single_line(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c == '\r' || c == '\n') c = ' ';
-  }
-  return out;
-}
-
-bool parse_header(std::string_view line, std::string* format, int* version) {
+bool ParseHeader(std::string_view line, std::string* format, int* version) {
   const std::size_t blank = line.find(' ');
   if (blank == std::string_view::npos || blank == 0) return false;
   *format = std::string(line.substr(0, blank));
   return NVT_StringToInt(line.substr(blank + 1), version) == 1;
 }
 
-bool skipped(const std::string& line) { return line.empty() || line.front() == '#'; }
+bool IsCommentOrEmpty(const std::string& line) { return line.empty() || line.front() == '#'; }
 
 }  // namespace
 
-std::string format_double(double value) {
+std::string FormatDouble(double value) {
   char buffer[64];
   const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
   return error == std::errc() ? std::string(buffer, end) : std::string("0");
@@ -37,10 +30,10 @@ std::string format_double(double value) {
 
 int TextRecord::ReadHeader(const std::string& path, std::string* format, int* version) {
   std::vector<std::string> lines;
-  if (!system::ReadTextLines(path, &lines)) return 0;
+  if (!ReadTextLines(path, &lines)) return 0;
   for (const std::string& line : lines) {
-    if (skipped(line)) continue;
-    return parse_header(line, format, version) ? 1 : 0;
+    if (IsCommentOrEmpty(line)) continue;
+    return ParseHeader(line, format, version) ? 1 : 0;
   }
   return 0;
 }
@@ -50,10 +43,10 @@ int TextRecord::FromLines(const std::vector<std::string>& lines) {
   bool header_seen = false;
   int version = 0;
   for (const std::string& line : lines) {
-    if (skipped(line)) continue;
+    if (IsCommentOrEmpty(line)) continue;
     if (!header_seen) {
       std::string format;
-      if (!parse_header(line, &format, &version) || format != format_ || version < 1 ||
+      if (!ParseHeader(line, &format, &version) || format != format_ || version < 1 ||
           version > version_)
         return 0;
       header_seen = true;
@@ -71,7 +64,7 @@ int TextRecord::FromLines(const std::vector<std::string>& lines) {
 
 int TextRecord::Load(const std::string& path) {
   std::vector<std::string> lines;
-  return system::ReadTextLines(path, &lines) ? FromLines(lines) : 0;
+  return ReadTextLines(path, &lines) ? FromLines(lines) : 0;
 }
 
 std::string TextRecord::ToText() const {
@@ -80,12 +73,10 @@ std::string TextRecord::ToText() const {
   return text;
 }
 
-int TextRecord::Save(const std::string& path) const {
-  return system::WriteFileAtomically(path, ToText());
-}
+int TextRecord::Save(const std::string& path) const { return WriteFileAtomically(path, ToText()); }
 
 void TextRecord::SetText(std::string_view key, std::string_view value) {
-  const std::string clean = single_line(value);
+  const std::string clean = SingleLine(value);
   for (auto& [existing, stored] : fields_) {
     if (existing == key) {
       stored = clean;
@@ -100,12 +91,12 @@ void TextRecord::SetInt(std::string_view key, long long value) {
 }
 
 void TextRecord::SetDouble(std::string_view key, double value) {
-  SetText(key, format_double(value));
+  SetText(key, FormatDouble(value));
 }
 
 void TextRecord::SetDoubles(std::string_view key, const std::vector<double>& values) {
   std::string text;
-  for (double value : values) text += (text.empty() ? "" : " ") + format_double(value);
+  for (double value : values) text += (text.empty() ? "" : " ") + FormatDouble(value);
   SetText(key, text);
 }
 
@@ -153,4 +144,4 @@ int TextRecord::GetDoubles(std::string_view key, std::size_t count,
   return 1;
 }
 
-}  // namespace vantri
+}  // namespace vantri::system

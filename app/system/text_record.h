@@ -7,10 +7,10 @@
 #include <utility>
 #include <vector>
 
-namespace vantri {
+namespace vantri::system {
 
 // Doubles are written in the shortest form that reads back to the same value.
-std::string format_double(double value);
+std::string FormatDouble(double value);
 
 class TextRecord {
  public:
@@ -51,4 +51,4 @@ class TextRecord {
   std::vector<std::pair<std::string, std::string>> fields_;
 };
 
-}  // namespace vantri
+}  // namespace vantri::system

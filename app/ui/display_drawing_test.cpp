@@ -43,8 +43,8 @@ TEST(DisplayDrawing, TheSampleSurveysResultsAreDrawnLayerByLayer) {
   test_support::ScopedVantriHome home;
   test_support::TempFolder folder;
   std::string error;
-  ASSERT_TRUE(report::testing::WriteSampleProject(report::testing::SampleBlockDir(), folder / "job",
-                                                  "job", {}, &error))
+  ASSERT_TRUE(test_support::WriteSampleProject(test_support::SampleBlockDir(), folder / "job",
+                                               "job", {}, &error))
       << error;
   CVantriProject project;
   ScriptedUi ui;

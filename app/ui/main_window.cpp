@@ -21,7 +21,6 @@
 #include "display/display_settings.h"
 #include "export/plotara_export.h"
 #include "import/project_import.h"
-#include "platform/nvtools.h"
 #include "points/collimation_session.h"
 #include "points/point_manager.h"
 #include "project/images_manager.h"
@@ -29,6 +28,7 @@
 #include "project/project_flows.h"
 #include "project/quality_thresholds.h"
 #include "project/settings_window.h"
+#include "system/nvtools.h"
 #include "ui/import_dialog.h"
 #include "ui/point_windows.h"
 #include "ui/processing_rules.h"
@@ -43,7 +43,7 @@ namespace {
 
 // Beside the user profile, so that VANTRI_HOME moves it too.
 QString WindowLayoutFile() {
-  return ToQt((std::filesystem::path(profile_path()).parent_path() / "window.ini").string());
+  return ToQt((std::filesystem::path(ProfilePath()).parent_path() / "window.ini").string());
 }
 
 }  // namespace

@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "platform/nvtools.h"
-#include "platform/ui.h"
 #include "project/project.h"
+#include "system/nvtools.h"
+#include "ui_interface/ui.h"
 
 namespace vantri::ui {
 

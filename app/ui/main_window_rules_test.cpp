@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/ui.h"
 #include "testing/scripted_ui.h"
 #include "testing/temp_folder.h"
+#include "ui_interface/ui.h"
 
 namespace vantri::ui {
 namespace {

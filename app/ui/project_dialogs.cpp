@@ -17,8 +17,8 @@
 #include <QVBoxLayout>
 
 #include "import/project_import.h"
-#include "platform/nvtools.h"
 #include "project/preview_image.h"
+#include "system/nvtools.h"
 #include "ui/import_dialog.h"
 #include "ui/qt_user_interface.h"
 
@@ -159,7 +159,7 @@ class PassportManagerDialog : public QDialog {
     });
     connect(create, &QPushButton::clicked, this, [this] {
       if (manager_.Create([this](const std::string& archive) {
-            return RunPassportEditorDialog(this, manager_ui(), archive);
+            return RunPassportEditorDialog(this, ManagerUi(), archive);
           })) {
         Fill();
       }
@@ -189,7 +189,7 @@ class PassportManagerDialog : public QDialog {
   std::function<UserInterface&()> ui_of;
 
  private:
-  UserInterface& manager_ui() { return ui_of(); }
+  UserInterface& ManagerUi() { return ui_of(); }
   DistortionFormulas Formulas() const {
     return {FromQt(radial_->text()), FromQt(tangential_x_->text()), FromQt(tangential_y_->text())};
   }

@@ -7,7 +7,7 @@
 #include <QMessageBox>
 #include <QPalette>
 
-#include "platform/nvtools.h"
+#include "system/nvtools.h"
 
 namespace vantri::ui {
 

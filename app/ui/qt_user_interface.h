@@ -9,8 +9,8 @@
 #include <chrono>
 #include <string>
 
-#include "platform/ui.h"
 #include "ui/main_window_rules.h"
+#include "ui_interface/ui.h"
 
 namespace vantri::ui {
 

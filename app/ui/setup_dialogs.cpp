@@ -207,19 +207,19 @@ class SrtmDialog : public QDialog {
     list_->setObjectName("datasets");
     auto* remote = new QCheckBox("Use remote SRTM");
     remote->setObjectName("remote");
-    remote->setEnabled(model_.remoteEnabled());
+    remote->setEnabled(model_.RemoteEnabled());
     auto* buttons = OkCancel(this);
     connect(browse, &QPushButton::clicked, this, [this] {
-      model_.chooseFolder();
+      model_.ChooseFolder();
       Fill();
     });
     connect(folder_, &QLineEdit::editingFinished, this, [this] {
-      model_.setFolderText(FromQt(folder_->text()));
+      model_.SetFolderText(FromQt(folder_->text()));
       Fill();
     });
     connect(buttons, &QDialogButtonBox::accepted, this, [this] {
-      model_.setFolderText(FromQt(folder_->text()));
-      if (model_.ok()) accept();
+      model_.SetFolderText(FromQt(folder_->text()));
+      if (model_.Ok()) accept();
     });
     auto* row = new QHBoxLayout;
     row->addWidget(new QLabel("SRTM folder:"));

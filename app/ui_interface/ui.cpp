@@ -11,7 +11,7 @@ namespace {
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
 
-std::string join_filters(const std::vector<FileFilter>& filters) {
+std::string JoinFilters(const std::vector<FileFilter>& filters) {
   std::string text;
   for (const FileFilter& filter : filters) {
     if (!text.empty()) text += ", ";
@@ -22,7 +22,7 @@ std::string join_filters(const std::vector<FileFilter>& filters) {
 
 }  // namespace
 
-const char* icon_name(MessageIcon icon) {
+const char* IconName(MessageIcon icon) {
   switch (icon) {
     case MessageIcon::kExclamation:
       return "exclamation";
@@ -93,7 +93,7 @@ std::tm UserInterface::LocalNow() const {
   return local;
 }
 
-MemoryStatus UserInterface::Memory() const { return read_memory_status(); }
+MemoryStatus UserInterface::Memory() const { return ReadMemoryStatus(); }
 
 // --- ConsoleUi ---------------------------------------------------------------------------------
 
@@ -132,7 +132,7 @@ bool ConsoleUi::AskYesNo(std::string_view text, MessageIcon, std::string_view) {
 bool ConsoleUi::PickOpenFile(std::string_view title, const std::vector<FileFilter>& filters,
                              std::string_view, std::string_view, std::string* path) {
   std::string answer;
-  if (!ReadLine(std::string(title) + " [" + join_filters(filters) + "]: ", &answer) ||
+  if (!ReadLine(std::string(title) + " [" + JoinFilters(filters) + "]: ", &answer) ||
       answer.empty())
     return false;
   *path = answer;
@@ -142,7 +142,7 @@ bool ConsoleUi::PickOpenFile(std::string_view title, const std::vector<FileFilte
 bool ConsoleUi::PickOpenFiles(std::string_view title, const std::vector<FileFilter>& filters,
                               std::string_view, std::vector<std::string>* paths) {
   std::string answer;
-  if (!ReadLine(std::string(title) + " [" + join_filters(filters) + "] (';' separated): ",
+  if (!ReadLine(std::string(title) + " [" + JoinFilters(filters) + "] (';' separated): ",
                 &answer) ||
       answer.empty())
     return false;

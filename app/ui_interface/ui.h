@@ -22,7 +22,7 @@ enum class MessageIcon { kExclamation, kInformation, kQuestion, kStop, kWarning 
 
 // Lower-case name of the icon ("exclamation", "information", ...), used by recordings and the
 // console.
-const char* icon_name(MessageIcon icon);
+const char* IconName(MessageIcon icon);
 
 // One entry of a file dialog's type list, e.g. {"Vantri Project", "*.bun"} shown as
 // "Vantri Project (*.bun)". A pattern may hold several globs separated by ';' ("*.tif;*.jpg").

@@ -18,7 +18,7 @@ using vantri::ScriptedUi;
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
 
-std::tm local_time(int year, int month, int day, int hour, int minute, int second) {
+std::tm LocalTime(int year, int month, int day, int hour, int minute, int second) {
   std::tm t{};
   t.tm_year = year - 1900;
   t.tm_mon = month - 1;
@@ -32,12 +32,12 @@ std::tm local_time(int year, int month, int day, int hour, int minute, int secon
 TEST(LogLine, DayMonthYearElapsedMinutesSecondsAndMemoryRounding) {
   // 8 GiB + 1 byte total rounds up; 3 GiB - 1 byte used rounds down.
   const MemoryStatus memory{8192 * kMiB + 1, 8192 * kMiB + 1 - (3072 * kMiB - 1)};
-  EXPECT_EQ(vantri::FormatLogLine("12 images added", local_time(2026, 3, 7, 9, 5, 3),
+  EXPECT_EQ(vantri::FormatLogLine("12 images added", LocalTime(2026, 3, 7, 9, 5, 3),
                                   std::chrono::seconds(3 * 60 + 7), memory),
             "07/03/2026 - 09:05:03 - (elpsed time 0003:07) 12 images added - physical RAM: "
             "3071MB/8193MB");
   // Long runs keep counting minutes past the hour; a percent sign is printed as it is.
-  EXPECT_EQ(vantri::FormatLogLine("100% done", local_time(1999, 12, 31, 23, 59, 59),
+  EXPECT_EQ(vantri::FormatLogLine("100% done", LocalTime(1999, 12, 31, 23, 59, 59),
                                   std::chrono::seconds(10000 * 60 + 59), {2 * kMiB, 2 * kMiB}),
             "31/12/1999 - 23:59:59 - (elpsed time 10000:59) 100% done - physical RAM: 0MB/2MB");
 }
@@ -45,7 +45,7 @@ TEST(LogLine, DayMonthYearElapsedMinutesSecondsAndMemoryRounding) {
 // Fixed clock and memory so that whole lines can be compared.
 class FixedUi : public ScriptedUi {
  protected:
-  std::tm LocalNow() const override { return local_time(2026, 12, 7, 21, 0, 0); }
+  std::tm LocalNow() const override { return LocalTime(2026, 12, 7, 21, 0, 0); }
   MemoryStatus Memory() const override { return {1024 * kMiB, 512 * kMiB}; }
 };
 

@@ -5,8 +5,8 @@
 #include <sstream>
 
 #include "blockgen.h"
-#include "platform/passport.h"
-#include "platform/point_collection.h"
+#include "photogrammetry/passport.h"
+#include "photogrammetry/point_collection.h"
 #include "test_folder.h"
 
 namespace blockgen {

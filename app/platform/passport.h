@@ -1,5 +1,0 @@
-// Moved to photogrammetry/passport.h when the platform folder was split. New code includes it
-// there; this forwarder goes once the branches begun before the split have merged.
-#pragma once
-
-#include "photogrammetry/passport.h"
