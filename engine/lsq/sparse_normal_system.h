@@ -110,6 +110,9 @@ class SparseNormalSystem : public NormalSystem {
   struct Coupling {
     int object;      // reduced object index
     std::size_t at;  // 3 x size(object) block, row-major, in coupling_values_
+    // The block of Y = L_p^-1 W_p in coupling_work_, where the blocks of one point lie side by
+    // side (set by indexPointsOfObjects()).
+    std::size_t work_at = 0;
   };
   struct Located {
     int object;  // < points_: object point; otherwise points_ + reduced object index
@@ -153,6 +156,8 @@ class SparseNormalSystem : public NormalSystem {
   int eliminatePoints();
   int factorPoint(int p);
   Graph reducedGraph() const;
+  void indexPointsOfObjects();
+  void layOutPointBlocks(const std::vector<int>& order);
   const Graph& reducedStructure();
   void placeObjects(const std::vector<int>& order, std::vector<int>& position,
                     std::vector<int>& start) const;
@@ -210,8 +215,18 @@ class SparseNormalSystem : public NormalSystem {
   // Graph of the reduced system and its fill-reducing order, valid for the block counts in
   // structure_stamp_ (point-coupling values, reduced blocks).
   Graph graph_;
-  std::vector<int> order_;                           // reverse Cuthill-McKee, for the envelope
-  std::vector<int> dissection_order_;                // for the supernodal factor
+  struct PointOfObject {
+    int point;
+    std::size_t work_at;  // its block of Y in coupling_work_
+  };
+  std::vector<std::size_t> points_of_begin_;  // per reduced object, plus the end
+  std::vector<PointOfObject> points_of_;
+  // couplings_ in one array, point by point (for the passes over every point's couplings).
+  std::vector<std::size_t> point_couplings_begin_;  // per point, plus the end
+  std::vector<Coupling> point_couplings_;
+  std::vector<int> layout_position_;   // the order point_couplings_ follows, as positions
+  std::vector<int> order_;             // reverse Cuthill-McKee, for the envelope
+  std::vector<int> dissection_order_;  // for the supernodal factor
   std::unique_ptr<SupernodalStructure> supernodal_;  // set when the supernodal factor is used
   ReducedFactorisation factorisation_ = ReducedFactorisation::kAutomatic;
   // The supernodal factor's cost per multiply-add relative to the envelope's.
