@@ -80,6 +80,9 @@ class NormalSystem {
   // accumulate(group). Groups without an object point go to lane 0.
   virtual int accumulationLanes() const { return 1; }
   virtual int laneOfPoint(int /*point*/) const { return 0; }
+  // A hint that the contribution of object point `point` follows soon (its blocks may be fetched
+  // into the cache); no effect on the results.
+  virtual void prefetchPoint(int /*point*/) const {}
   virtual void beginLanes() {}
   virtual bool accumulateInLane(const ObservationGroup& group, int /*lane*/) {
     return accumulate(group);

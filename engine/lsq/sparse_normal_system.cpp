@@ -135,6 +135,23 @@ void SparseNormalSystem::addProductTo(double* target, int ld, const Located& row
   }
 }
 
+// T_k A_j of the group into the block `target` of the objects of blocks k (rows) and j
+// (columns), without the entries below the diagonal of N.
+void SparseNormalSystem::addPairTo(Workspace& work, const ObservationGroup& group, int k, int j,
+                                   double* target, int ld, const Located& row, const Located& col,
+                                   PairPlacement placement) {
+  const int row0 = group.blocks[k].offset;
+  const int col0 = group.blocks[j].offset;
+  const int rows = group.blocks[k].A.cols();
+  work.first_column.resize(rows);
+  for (int a = 0; a < rows; ++a)
+    work.first_column[a] =
+        placement == PairPlacement::kStraddle && row0 + a > col0 ? row0 + a - col0 : 0;
+  work.products.addPairProduct(group, k, j,
+                               target + static_cast<std::size_t>(row.local) * ld + col.local, ld,
+                               work.first_column.data());
+}
+
 void SparseNormalSystem::addProduct(const Located& row, int row0, const Located& col, int col0,
                                     const Matrix& m, PairPlacement placement) {
   int ld = 0;
@@ -182,8 +199,9 @@ bool SparseNormalSystem::accumulate(const ObservationGroup& group) {
       if (located[j].object < 0) continue;
       const PairPlacement placement = placePair(bk.offset, bk.A.cols(), bj.offset, bj.A.cols());
       if (placement == PairPlacement::kBelow) continue;
-      products.pairProduct(group, k, j, work_.pair);
-      addProduct(located[k], bk.offset, located[j], bj.offset, work_.pair, placement);
+      int ld = 0;
+      double* target = block(located[k].object, located[j].object, ld);
+      addPairTo(work_, group, k, j, target, ld, located[k], located[j], placement);
     }
   }
   vtpv_ += products.vtpv();
@@ -198,6 +216,17 @@ int SparseNormalSystem::laneOfPoint(int point) const {
   const int lanes = accumulationLanes();
   if (point < 0 || point >= points_ || lanes <= 1) return 0;
   return static_cast<int>(static_cast<long long>(point) * lanes / points_);
+}
+
+void SparseNormalSystem::prefetchPoint(int point) const {
+  if (point < 0 || point >= points_) return;
+  __builtin_prefetch(point_diag_.data() + 9 * static_cast<std::size_t>(point));
+  __builtin_prefetch(n_.data() + 3 * static_cast<std::size_t>(point));
+  const auto& list = couplings_[point];
+  if (!list.empty()) {
+    __builtin_prefetch(list.data());
+    __builtin_prefetch(coupling_values_.data() + list.front().at);
+  }
 }
 
 void SparseNormalSystem::beginLanes() {
@@ -267,8 +296,7 @@ bool SparseNormalSystem::accumulateInLane(const ObservationGroup& group, int lan
         lane.failed = true;
         return false;
       }
-      work.products.pairProduct(group, k, j, work.pair);
-      addProductTo(target, ld, row, bk.offset, col, bj.offset, work.pair, placement);
+      addPairTo(work, group, k, j, target, ld, row, col, placement);
     }
   }
   lane.vtpv += work.products.vtpv();
@@ -413,40 +441,57 @@ void SparseNormalSystem::indexPointsOfObjects() {
   points_of_.resize(points_of_begin_[objects]);
   std::vector<std::size_t> next(points_of_begin_.begin(), points_of_begin_.end() - 1);
   for (int p = 0; p < points_; ++p)
-    for (const Coupling& c : couplings_[p]) points_of_[next[c.object]++] = {p, 0};
+    for (const Coupling& c : couplings_[p]) points_of_[next[c.object]++] = {p, 0, 0, 0, 0};
 }
 
 // Lays out the blocks of Y point by point, each point's couplings in elimination order: the
 // Schur complement then reads a point's blocks in one sweep, and the objects earlier than a given
-// one come first in the list.
+// one come first in the list. The points go in the order of their earliest object, so that the
+// points of one object, and of its neighbours in the order, lie close together in memory.
 void SparseNormalSystem::layOutPointBlocks(const std::vector<int>& order) {
+  const int objects = static_cast<int>(order.size());
   std::vector<int>& position = layout_position_;
-  position.assign(order.size(), 0);
-  for (std::size_t pos = 0; pos < order.size(); ++pos) position[order[pos]] = static_cast<int>(pos);
-  point_couplings_begin_.assign(points_ + 1, 0);
+  position.assign(objects, 0);
+  for (int pos = 0; pos < objects; ++pos) position[order[pos]] = pos;
+  std::vector<int> earliest(points_, 0);
+  std::vector<int> count_at(objects + 1, 0);
+  for (int p = 0; p < points_; ++p) {
+    int first = objects;
+    for (const Coupling& c : couplings_[p]) first = std::min(first, position[c.object]);
+    earliest[p] = first == objects ? 0 : first;
+    ++count_at[earliest[p] + 1];
+  }
+  for (int pos = 0; pos < objects; ++pos) count_at[pos + 1] += count_at[pos];
+  std::vector<int> point_order(points_);
+  for (int p = 0; p < points_; ++p) point_order[count_at[earliest[p]]++] = p;
+
   point_couplings_.clear();
   point_couplings_.reserve(points_of_.size());
-  std::vector<std::size_t> next(points_of_begin_.begin(), points_of_begin_.end() - 1);
+  std::vector<std::size_t> list_begin(points_, 0);
   std::size_t work_at = 0;
-  for (int p = 0; p < points_; ++p) {
-    auto& list = couplings_[p];
+  for (int p : point_order) {
     const std::size_t begin = point_couplings_.size();
-    point_couplings_.insert(point_couplings_.end(), list.begin(), list.end());
+    list_begin[p] = begin;
+    point_couplings_.insert(point_couplings_.end(), couplings_[p].begin(), couplings_[p].end());
     std::sort(point_couplings_.begin() + static_cast<std::ptrdiff_t>(begin), point_couplings_.end(),
               [&](const Coupling& x, const Coupling& y) {
                 return position[x.object] < position[y.object];
               });
     for (std::size_t i = begin; i < point_couplings_.size(); ++i) {
-      Coupling& c = point_couplings_[i];
-      c.work_at = work_at;
-      work_at += 3 * static_cast<std::size_t>(reduced_size_[c.object]);
+      point_couplings_[i].work_at = work_at;
+      work_at += 3 * static_cast<std::size_t>(reduced_size_[point_couplings_[i].object]);
     }
-    for (Coupling& c : list) {
-      for (std::size_t i = begin; i < point_couplings_.size(); ++i)
-        if (point_couplings_[i].object == c.object) c.work_at = point_couplings_[i].work_at;
-      points_of_[next[c.object]++].work_at = c.work_at;
+  }
+  // points_of_ stays ascending by point: every entry of S sums its terms in point order.
+  std::vector<std::size_t> next(points_of_begin_.begin(), points_of_begin_.end() - 1);
+  for (int p = 0; p < points_; ++p) {
+    const auto count = static_cast<int>(couplings_[p].size());
+    const Coupling* sorted = point_couplings_.data() + list_begin[p];
+    for (Coupling& c : couplings_[p]) {
+      for (int i = 0; i < count; ++i)
+        if (sorted[i].object == c.object) c.work_at = sorted[i].work_at;
+      points_of_[next[c.object]++] = {p, count, list_begin[p], c.work_at, sorted[0].work_at};
     }
-    point_couplings_begin_[p + 1] = point_couplings_.size();
   }
 }
 
@@ -552,14 +597,12 @@ void SparseNormalSystem::subtractPointContributions(const std::vector<int>& posi
   const int objects = static_cast<int>(reduced_size_.size());
   constexpr std::size_t kPrefetchAhead = 4;
   auto prefetchPoint = [&](const PointOfObject& next) {
-    const std::size_t begin = point_couplings_begin_[next.point];
-    const std::size_t count = point_couplings_begin_[next.point + 1] - begin;
-    __builtin_prefetch(point_couplings_.data() + begin);
+    __builtin_prefetch(point_couplings_.data() + next.list_begin);
     __builtin_prefetch(point_z_.data() + 3 * static_cast<std::size_t>(next.point));
     // The point's Y blocks are side by side: its first block and the next lines.
-    const double* y = coupling_work_.data() + point_couplings_[begin].work_at;
-    const std::size_t lines = std::min<std::size_t>(count * 18 / 8 + 1, 32);
-    for (std::size_t line = 0; line < lines; ++line) __builtin_prefetch(y + 8 * line);
+    const double* y = coupling_work_.data() + next.y_begin;
+    const int lines = std::min(next.count * 18 / 8 + 1, 32);
+    for (int line = 0; line < lines; ++line) __builtin_prefetch(y + 8 * line);
   };
   const bool in_layout_order = position == layout_position_;
   std::vector<int> column_of(objects, -1);  // column of an earlier neighbour within the panel
@@ -597,8 +640,8 @@ void SparseNormalSystem::subtractPointContributions(const std::vector<int>& posi
       // points ahead.
       if (e + kPrefetchAhead < e_end) prefetchPoint(points_of_[e + kPrefetchAhead]);
       const int p = points_of_[e].point;
-      const Coupling* list = point_couplings_.data() + point_couplings_begin_[p];
-      const Coupling* list_end = point_couplings_.data() + point_couplings_begin_[p + 1];
+      const Coupling* list = point_couplings_.data() + points_of_[e].list_begin;
+      const Coupling* list_end = list + points_of_[e].count;
       const double* z = point_z_.data() + 3 * static_cast<std::size_t>(p);
       const double* Yg = coupling_work_.data() + points_of_[e].work_at;
       for (int a = 0; a < sg; ++a) {

@@ -68,6 +68,7 @@ class SparseNormalSystem : public NormalSystem {
   // block has enough points; one otherwise.
   int accumulationLanes() const override;
   int laneOfPoint(int point) const override;
+  void prefetchPoint(int point) const override;
   void beginLanes() override;
   bool accumulateInLane(const ObservationGroup& group, int lane) override;
   bool endLanes() override;
@@ -124,6 +125,7 @@ class SparseNormalSystem : public NormalSystem {
     GroupProducts products;
     Matrix pair;
     std::vector<Located> located;
+    std::vector<int> first_column;
   };
   // Sums of one lane outside the points it owns: the blocks between further objects (laid out as
   // reduced_values_), their right-hand side and vtpv. Point blocks are written in place.
@@ -150,6 +152,9 @@ class SparseNormalSystem : public NormalSystem {
                            int col0, const Matrix& m, PairPlacement placement);
   void addProduct(const Located& row, int row0, const Located& col, int col0, const Matrix& m,
                   PairPlacement placement);
+  static void addPairTo(Workspace& work, const ObservationGroup& group, int k, int j,
+                        double* target, int ld, const Located& row, const Located& col,
+                        PairPlacement placement);
   bool locateGroup(const ObservationGroup& group, std::vector<Located>& located) const;
 
   int eliminateAndSolve();
@@ -217,12 +222,14 @@ class SparseNormalSystem : public NormalSystem {
   Graph graph_;
   struct PointOfObject {
     int point;
-    std::size_t work_at;  // its block of Y in coupling_work_
+    int count;               // of the point's couplings
+    std::size_t list_begin;  // the point's couplings in point_couplings_
+    std::size_t work_at;     // the block of Y of this object in coupling_work_
+    std::size_t y_begin;     // the point's first block of Y
   };
   std::vector<std::size_t> points_of_begin_;  // per reduced object, plus the end
   std::vector<PointOfObject> points_of_;
-  // couplings_ in one array, point by point (for the passes over every point's couplings).
-  std::vector<std::size_t> point_couplings_begin_;  // per point, plus the end
+  // couplings_ in one array, point by point, each point's in elimination order.
   std::vector<Coupling> point_couplings_;
   std::vector<int> layout_position_;   // the order point_couplings_ follows, as positions
   std::vector<int> order_;             // reverse Cuthill-McKee, for the envelope

@@ -90,7 +90,15 @@ void BundleImage::prepareForLanes(const OwnedList<ObjectPoint>& objectPoints) co
 void BundleImage::findObjectPointsForLanes(const OwnedList<ObjectPoint>& objectPoints) const {
   laneObjects_.resize(points.size());
   lanePoints_.resize(points.size());
+  if (objectEntries_.size() != points.size()) objectEntries_.assign(points.size(), -1);
   for (std::size_t k = 0; k < points.size(); ++k) {
+    // The remembered entries of the next points are requested early: the look-up compares IDs.
+    constexpr std::size_t kAhead = 8;
+    if (k + kAhead < points.size() && objectEntries_[k + kAhead] >= 0 &&
+        objectEntries_[k + kAhead] < objectPoints.entryCount()) {
+      if (const ObjectPoint* next = objectPoints.at(objectEntries_[k + kAhead]))
+        __builtin_prefetch(next);
+    }
     const ObjectPoint* object = objectPointOf(k, objectPoints);
     laneObjects_[k] = object;
     lanePoints_[k] =
@@ -228,6 +236,13 @@ int BundleImage::addToNormalsInLane(NormalSystem& normals, const OwnedList<Objec
     // The lane is decided from the remembered index: the other lanes' object points stay out
     // of this thread's cache.
     if (normals.laneOfPoint(lanePoints_[k]) != lane) continue;
+    // Object points lie anywhere in memory: the next ones of this lane are requested early.
+    constexpr std::size_t kAhead = 8;
+    if (const std::size_t ahead = k + kAhead;
+        ahead < points.size() && normals.laneOfPoint(lanePoints_[ahead]) == lane) {
+      if (laneObjects_[ahead] != nullptr) __builtin_prefetch(&laneObjects_[ahead]->xyz);
+      normals.prefetchPoint(lanePoints_[ahead]);
+    }
     const ObjectPoint* object = laneObjects_[k];
     if (object == nullptr) {
       messages() << "ATTENTION: Object point " << points[k].id << " not found.\n";
