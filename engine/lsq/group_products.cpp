@@ -109,6 +109,16 @@ void GroupProducts::addPairProduct(const ObservationGroup& group, int k, int j, 
   const int rows = T.rows();
   const int cols = A.cols();
   const int r = T.cols();
+  if (r == 2) {  // two image coordinates: the common case, unrolled
+    const double* A0 = A[0];
+    const double* A1 = A[1];
+    for (int a = 0; a < rows; ++a) {
+      const double t0 = T[a][0], t1 = T[a][1];
+      double* dst = target + static_cast<std::size_t>(a) * ld;
+      for (int b = first_column[a]; b < cols; ++b) dst[b] += t0 * A0[b] + t1 * A1[b];
+    }
+    return;
+  }
   for (int a = 0; a < rows; ++a) {
     const double* t = T[a];
     double* dst = target + static_cast<std::size_t>(a) * ld;
