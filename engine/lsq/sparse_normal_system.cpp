@@ -55,8 +55,14 @@ SparseNormalSystem::SparseNormalSystem(const UnknownLayout& layout, int threads)
 SparseNormalSystem::~SparseNormalSystem() = default;
 
 void SparseNormalSystem::reset() {
+  // The coupling blocks run to hundreds of MB in large blocks: cleared on the worker threads.
+  const std::size_t total = coupling_values_.size();
+  const int parts = total > (std::size_t{1} << 20) ? threads_ : 1;
+  parallelFor(parts, [&](int, int begin, int end) {
+    std::fill(coupling_values_.begin() + static_cast<std::ptrdiff_t>(total * begin / parts),
+              coupling_values_.begin() + static_cast<std::ptrdiff_t>(total * end / parts), 0.0);
+  });
   std::fill(point_diag_.begin(), point_diag_.end(), 0.0);
-  std::fill(coupling_values_.begin(), coupling_values_.end(), 0.0);
   std::fill(reduced_values_.begin(), reduced_values_.end(), 0.0);
   std::fill(n_.begin(), n_.end(), 0.0);
   std::fill(x_.begin(), x_.end(), 0.0);
@@ -387,9 +393,10 @@ int SparseNormalSystem::factorPoint(int p) {
 }
 
 int SparseNormalSystem::eliminatePoints() {
-  point_factor_.assign(6 * static_cast<std::size_t>(points_), 0.0);
-  coupling_work_.assign(coupling_values_.size(), 0.0);
-  point_z_.assign(3 * static_cast<std::size_t>(points_), 0.0);
+  // Every entry is written by factorPoint() before it is read: no clearing.
+  point_factor_.resize(6 * static_cast<std::size_t>(points_));
+  coupling_work_.resize(coupling_values_.size());
+  point_z_.resize(3 * static_cast<std::size_t>(points_));
   std::vector<int> first_failure(threads_, 0);
   parallelFor(points_, [&](int task, int begin, int end) {
     for (int p = begin; p < end; ++p) {
