@@ -224,14 +224,21 @@ int SparseNormalSystem::laneOfPoint(int point) const {
   return static_cast<int>(static_cast<long long>(point) * lanes / points_);
 }
 
-void SparseNormalSystem::prefetchPoint(int point) const {
+// Each stage reads only what the stage before brought into the cache, so no stage waits for
+// memory itself.
+void SparseNormalSystem::prefetchPoint(int point, int stage) const {
   if (point < 0 || point >= points_) return;
-  __builtin_prefetch(point_diag_.data() + 9 * static_cast<std::size_t>(point));
-  __builtin_prefetch(n_.data() + 3 * static_cast<std::size_t>(point));
   const auto& list = couplings_[point];
-  if (!list.empty()) {
-    __builtin_prefetch(list.data());
+  if (stage == 0) {
+    __builtin_prefetch(&list);
+    __builtin_prefetch(point_diag_.data() + 9 * static_cast<std::size_t>(point));
+    __builtin_prefetch(n_.data() + 3 * static_cast<std::size_t>(point));
+  } else if (stage == 1) {
+    if (!list.empty()) __builtin_prefetch(list.data());
+  } else if (!list.empty()) {
     __builtin_prefetch(coupling_values_.data() + list.front().at);
+    __builtin_prefetch(coupling_values_.data() + list.front().at + 8);
+    __builtin_prefetch(coupling_values_.data() + list.front().at + 16);
   }
 }
 

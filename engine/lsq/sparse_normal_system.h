@@ -68,7 +68,7 @@ class SparseNormalSystem : public NormalSystem {
   // block has enough points; one otherwise.
   int accumulationLanes() const override;
   int laneOfPoint(int point) const override;
-  void prefetchPoint(int point) const override;
+  void prefetchPoint(int point, int stage) const override;
   void beginLanes() override;
   bool accumulateInLane(const ObservationGroup& group, int lane) override;
   bool endLanes() override;

@@ -237,11 +237,13 @@ int BundleImage::addToNormalsInLane(NormalSystem& normals, const OwnedList<Objec
     // of this thread's cache.
     if (normals.laneOfPoint(lanePoints_[k]) != lane) continue;
     // Object points lie anywhere in memory: the next ones of this lane are requested early.
-    constexpr std::size_t kAhead = 8;
-    if (const std::size_t ahead = k + kAhead;
-        ahead < points.size() && normals.laneOfPoint(lanePoints_[ahead]) == lane) {
-      if (laneObjects_[ahead] != nullptr) __builtin_prefetch(&laneObjects_[ahead]->xyz);
-      normals.prefetchPoint(lanePoints_[ahead]);
+    constexpr std::size_t kAhead[3] = {16, 8, 4};  // per stage of NormalSystem::prefetchPoint
+    for (int stage = 0; stage < 3; ++stage) {
+      const std::size_t ahead = k + kAhead[stage];
+      if (ahead >= points.size() || normals.laneOfPoint(lanePoints_[ahead]) != lane) continue;
+      if (stage == 1 && laneObjects_[ahead] != nullptr)
+        __builtin_prefetch(&laneObjects_[ahead]->xyz);
+      normals.prefetchPoint(lanePoints_[ahead], stage);
     }
     const ObjectPoint* object = laneObjects_[k];
     if (object == nullptr) {
