@@ -29,22 +29,33 @@ constexpr int kMaxGroupRows = 6;
 constexpr double kWorkPerThreadMinimum = 2e5;  // multiply-adds of a panel worth a second thread
 
 // s[r] = sum_k rows[r][k] * column[k], k < len, for R rows at once: the column is loaded once for
-// all rows, and two partial sums per row (even and odd k) are added at the end, so the result
-// depends only on the operands.
+// all rows, and two partial sums per row (even and odd k, the two lanes of one vector register)
+// are added at the end, so the result depends only on the operands. The loops over the rows are
+// unrolled completely, so that the sums live in registers.
+typedef double Pair __attribute__((vector_size(16)));
+
+inline Pair loadPair(const double* p) {
+  Pair v;
+  __builtin_memcpy(&v, p, sizeof v);
+  return v;
+}
+
 template <int R>
 void multiDot(const double* const* rows, const double* column, int len, double* s) {
-  double even[R] = {}, odd[R] = {};
+  Pair acc[R];
+#pragma GCC unroll 6
+  for (int r = 0; r < R; ++r) acc[r] = Pair{0.0, 0.0};
   int k = 0;
   for (; k + 2 <= len; k += 2) {
-    const double c0 = column[k], c1 = column[k + 1];
-    for (int r = 0; r < R; ++r) {
-      even[r] += rows[r][k] * c0;
-      odd[r] += rows[r][k + 1] * c1;
-    }
+    const Pair c = loadPair(column + k);
+#pragma GCC unroll 6
+    for (int r = 0; r < R; ++r) acc[r] += loadPair(rows[r] + k) * c;
   }
+#pragma GCC unroll 6
   for (int r = 0; r < R; ++r) {
-    if (k < len) even[r] += rows[r][k] * column[k];
-    s[r] = even[r] + odd[r];
+    double even = acc[r][0];
+    if (k < len) even += rows[r][k] * column[k];
+    s[r] = even + acc[r][1];
   }
 }
 

@@ -159,21 +159,44 @@ void SupernodalMatrix::splitRows(int rows, double work, Body body) {
 
 namespace {
 
-// s[i][j] = x_i . y_j over `len` entries for up to 2 rows x of `xs` and 4 rows y of `ys`, each
-// summed from the first entry to the last whatever the block, so an entry does not depend on
-// the rows it is computed with; the block shares every load of x and y.
+// s[i][j] = x_i . y_j over `len` entries for up to 2 rows x of `xs` and 4 rows y of `ys`. Each
+// entry sums its even and its odd terms apart (a pair of lanes of one vector register) and adds
+// them at the end, whatever the block, so an entry does not depend on the rows it is computed
+// with; the block shares every load of x and y.
+typedef double Pair __attribute__((vector_size(16)));
+
+inline Pair loadPair(const double* p) {
+  Pair v;
+  __builtin_memcpy(&v, p, sizeof v);
+  return v;
+}
+
 template <int R, int C>
 void dotBlock(const double* const* xs, const double* const* ys, int len, double (*s)[4]) {
-  double acc[R][C] = {};
-  for (int k = 0; k < len; ++k) {
-    double x[R], y[C];
-    for (int i = 0; i < R; ++i) x[i] = xs[i][k];
-    for (int j = 0; j < C; ++j) y[j] = ys[j][k];
+  // Unrolled completely, so that the accumulators live in registers.
+  Pair acc[R][C];
+#pragma GCC unroll 4
+  for (int i = 0; i < R; ++i)
+#pragma GCC unroll 4
+    for (int j = 0; j < C; ++j) acc[i][j] = Pair{0.0, 0.0};
+  int k = 0;
+  for (; k + 2 <= len; k += 2) {
+    Pair x[R], y[C];
+#pragma GCC unroll 4
+    for (int i = 0; i < R; ++i) x[i] = loadPair(xs[i] + k);
+#pragma GCC unroll 4
+    for (int j = 0; j < C; ++j) y[j] = loadPair(ys[j] + k);
+#pragma GCC unroll 4
     for (int i = 0; i < R; ++i)
+#pragma GCC unroll 4
       for (int j = 0; j < C; ++j) acc[i][j] += x[i] * y[j];
   }
   for (int i = 0; i < R; ++i)
-    for (int j = 0; j < C; ++j) s[i][j] = acc[i][j];
+    for (int j = 0; j < C; ++j) {
+      double even = acc[i][j][0];
+      if (k < len) even += xs[i][k] * ys[j][k];
+      s[i][j] = even + acc[i][j][1];
+    }
 }
 
 void dotBlock(int rows, int cols, const double* const* xs, const double* const* ys, int len,
