@@ -644,3 +644,46 @@ TEST(EnvelopeMatrix, PanelFactorNamesTheFirstFailingRowInALaterPanel) {
 
 }  // namespace
 }  // namespace bravik
+
+namespace bravik {
+namespace {
+
+// The reduced assembly (split over threads by objects), the point elimination and both ways of
+// factoring the reduced system give the same bytes for any thread count.
+TEST(SparseNormalSystem, SolutionHasTheSameBytesForAnyThreadCount) {
+  std::mt19937 rng(5);
+  SyntheticBlock s;
+  const int strips = 8, per_strip = 25, points = 6000;
+  layOut(s, points, std::vector<int>(strips * per_strip, 6), {12}, strips);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (int p = 0; p < points; ++p) {
+    const double along = unit(rng) * per_strip, across = unit(rng) * strips;
+    for (int strip = 0; strip < strips; ++strip)
+      for (int j = 0; j < per_strip; ++j)
+        if (std::abs(j + 0.5 - along) <= 1.5 && std::abs(strip + 0.5 - across) <= 1.0)
+          s.groups.push_back(imagePoint(s, p, strip * per_strip + j, rng));
+  }
+  for (int i = 0; i < s.layout.unknowns(); ++i) s.parameter_observations.push_back({i, 1e-3, 0.1});
+  for (ReducedFactorisation way :
+       {ReducedFactorisation::kEnvelope, ReducedFactorisation::kSupernodal}) {
+    Vector reference;
+    for (int threads : {1, 2, 3}) {
+      SparseNormalSystem system(s.layout, threads);
+      system.setReducedFactorisation(way);
+      for (int round = 0; round < 2; ++round) {  // the second reuses the kept structure
+        system.reset();
+        s.feed(system);
+        ASSERT_EQ(system.solve(), 0);
+      }
+      EXPECT_EQ(system.reducedFactorisationInUse(), way);
+      if (threads == 1) {
+        reference = system.solution();
+      } else {
+        EXPECT_EQ(system.solution(), reference) << threads << " threads";
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace bravik
