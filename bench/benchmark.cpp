@@ -169,6 +169,9 @@ Measurement measureEngine(const SizeRun& run, EngineInterface kind, const std::s
     if (quality)
       std::cerr << "note: " << name << " iterations " << result.iteration_seconds
                 << " s, quality analysis " << result.analysis_seconds << " s\n";
+    if (!result.reduced_factor.empty())
+      std::cerr << "note: " << name << " reduced system: " << result.reduced_factor
+                << " factor, " << result.reduced_factor_entries << " entries\n";
     return {(result.iteration_seconds + result.analysis_seconds) / std::max(result.iterations, 1),
             static_cast<double>(result.iterations)};
   });

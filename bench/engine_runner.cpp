@@ -15,6 +15,7 @@
 #include "input/params_io.h"
 #include "input/readers.h"
 #include "lsq/ls_params.h"
+#include "lsq/sparse_normal_system.h"
 #include "models/block.h"
 
 namespace bench {
@@ -99,6 +100,14 @@ EngineRun runEngine(const std::string& main_file, const std::string& log_file, i
         run.iteration_seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         run.iterations = adjustment.state().iterations;
+        if (const auto* sparse =
+                dynamic_cast<const bravik::SparseNormalSystem*>(adjustment.state().normals.get())) {
+          run.reduced_factor = sparse->reducedFactorisationInUse() ==
+                                       bravik::ReducedFactorisation::kSupernodal
+                                   ? "supernodal"
+                                   : "envelope";
+          run.reduced_factor_entries = static_cast<double>(sparse->reducedFactorEntries());
+        }
         if (run.ok && quality) {
           const auto analysis = std::chrono::steady_clock::now();
           adjustment.analyseQuality(&rel);

@@ -16,6 +16,10 @@ struct EngineRun {
   double iteration_seconds = 0.0;  // wall time of all iterations
   double analysis_seconds = 0.0;   // wall time of the quality analysis (when asked for)
   std::string failure;             // first "ERROR" line of the engine's output when !ok
+  // The sparse interface's way of factoring the reduced system ("envelope" or "supernodal", empty
+  // for the others) and the entries its factor stored.
+  std::string reduced_factor;
+  double reduced_factor_entries = 0.0;
   std::vector<Point3> points;      // adjusted, by index of pointId(); NaN where missing
 };
 

@@ -213,12 +213,35 @@ void printStatistics(const AdjustmentState& state, std::ostream& report) {
   report.flush();
 }
 
+// body(lane) for every lane, on one thread per lane where the machine has several cores.
+template <class Body>
+void runLanes(int lanes, Body& body) {
+  if (std::thread::hardware_concurrency() > 1) {
+    std::vector<std::thread> workers;
+    for (int lane = 1; lane < lanes; ++lane) workers.emplace_back(body, lane);
+    body(0);
+    for (std::thread& worker : workers) worker.join();
+  } else {
+    for (int lane = 0; lane < lanes; ++lane) body(lane);
+  }
+}
+
 // The image contributions on one thread per lane of the normal system. false when the system
 // has a single lane or the lanes failed; the system must then be reset and filled in order.
 bool accumulateImagesInLanes(const Block& block, NormalSystem& normals, int& observations) {
   const int lanes = normals.accumulationLanes();
   if (lanes <= 1) return false;
-  for (const BundleImage* image : block.images.items()) image->prepareForLanes(block.objectPoints);
+  const auto& images = block.images.items();
+  // The object points of the images' measurements are looked up once, split over the lanes'
+  // threads (each image writes only its own cache); geometries may be shared, so their caches
+  // are filled on this thread.
+  auto find = [&](int lane) {
+    for (std::size_t i = lane; i < images.size(); i += lanes)
+      images[i]->findObjectPointsForLanes(block.objectPoints);
+  };
+  runLanes(lanes, find);
+  for (const BundleImage* image : images)
+    if (image->geometry != nullptr) image->geometry->prepareDerivatives();
   normals.beginLanes();
   std::vector<int> counts(lanes, 0);
   std::vector<char> succeeded(lanes, 1);
@@ -233,14 +256,7 @@ bool accumulateImagesInLanes(const Block& block, NormalSystem& normals, int& obs
     }
     counts[lane] = count;
   };
-  if (std::thread::hardware_concurrency() > 1) {
-    std::vector<std::thread> workers;
-    for (int lane = 1; lane < lanes; ++lane) workers.emplace_back(run, lane);
-    run(0);
-    for (std::thread& worker : workers) worker.join();
-  } else {
-    for (int lane = 0; lane < lanes; ++lane) run(lane);
-  }
+  runLanes(lanes, run);
   if (!normals.endLanes()) return false;
   for (int lane = 0; lane < lanes; ++lane) {
     if (!succeeded[lane]) return false;

@@ -29,8 +29,9 @@ class EnvelopeMatrix {
   const double* row(int i) const { return values_.data() + start_[i]; }
 
   // In-place Cholesky factor L (diagonal included). 0, or the 1-based row of the first
-  // non-positive pivot.
-  int factor();
+  // non-positive pivot. Large panels are split over `threads`; the factor has the same bytes for
+  // any count.
+  int factor(int threads = 1);
   // Solves L L^T x = b in place with the factor.
   void solveInPlace(Vector& b) const;
   // After factor(): replaces the factor by the entries of the inverse of the factored matrix

@@ -1,5 +1,6 @@
 #include "lsq/group_products.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstdio>
 
@@ -25,17 +26,32 @@ void congruence(const Matrix& B, const Matrix& Q, Matrix& M) {
 
 }  // namespace
 
+// Measurements of one accuracy share B and Q: their weight matrix is the same, bit for bit.
+bool GroupProducts::sameWeightInputs(const ObservationGroup& group) const {
+  auto same = [](const Matrix& x, const Matrix& y) {
+    return x.rows() == y.rows() && x.cols() == y.cols() &&
+           std::equal(x.data(), x.data() + static_cast<std::size_t>(x.rows()) * x.cols(), y.data());
+  };
+  return weight_valid_ && same(group.B, last_B_) && same(group.Q, last_Q_);
+}
+
 bool GroupProducts::compute(const ObservationGroup& group) {
   const int r = static_cast<int>(group.l.size());
   assert(group.B.rows() == r && group.B.cols() == group.Q.rows() && group.Q.isSquare());
-  congruence(group.B, group.Q, M_);
-  if (choleskyDecompose(M_, d_) != 0) {
-    messages() << "ERROR: Decomposition of weight matrix failed.\n";
-    return false;
+  if (!sameWeightInputs(group)) {
+    weight_valid_ = false;
+    congruence(group.B, group.Q, M_);
+    if (choleskyDecompose(M_, d_) != 0) {
+      messages() << "ERROR: Decomposition of weight matrix failed.\n";
+      return false;
+    }
+    choleskyInverse(M_, d_);
+    mirrorUpperToLower(M_);
+    P_ = M_;
+    last_B_ = group.B;
+    last_Q_ = group.Q;
+    weight_valid_ = true;
   }
-  choleskyInverse(M_, d_);
-  mirrorUpperToLower(M_);
-  P_ = M_;
 
   vtpv_ = 0.0;
   Vector& pl = pl_;
@@ -82,6 +98,34 @@ void GroupProducts::pairProduct(const ObservationGroup& group, int k, int j, Mat
       const double t = T[a][i];
       const double* Ai = A[i];
       for (int b = 0; b < cols; ++b) o[b] += t * Ai[b];
+    }
+  }
+}
+
+void GroupProducts::addPairProduct(const ObservationGroup& group, int k, int j, double* target,
+                                   int ld, const int* first_column) const {
+  const Matrix& T = T_[k];
+  const Matrix& A = group.blocks[j].A;
+  const int rows = T.rows();
+  const int cols = A.cols();
+  const int r = T.cols();
+  if (r == 2) {  // two image coordinates: the common case, unrolled
+    const double* A0 = A[0];
+    const double* A1 = A[1];
+    for (int a = 0; a < rows; ++a) {
+      const double t0 = T[a][0], t1 = T[a][1];
+      double* dst = target + static_cast<std::size_t>(a) * ld;
+      for (int b = first_column[a]; b < cols; ++b) dst[b] += t0 * A0[b] + t1 * A1[b];
+    }
+    return;
+  }
+  for (int a = 0; a < rows; ++a) {
+    const double* t = T[a];
+    double* dst = target + static_cast<std::size_t>(a) * ld;
+    for (int b = first_column[a]; b < cols; ++b) {
+      double o = 0.0;
+      for (int i = 0; i < r; ++i) o += t[i] * A[i][b];
+      dst[b] += o;
     }
   }
 }

@@ -24,8 +24,17 @@ class GroupProducts {
   const Vector& rhs(int k) const { return rhs_[k]; }
   // out = T_k A_j (c_k x c_j, row-major, resized).
   void pairProduct(const ObservationGroup& group, int k, int j, Matrix& out) const;
+  // target[a * ld + b] += (T_k A_j)[a][b] for b >= first_column[a]: the entries of
+  // pairProduct() added in place, each summed in the same order.
+  void addPairProduct(const ObservationGroup& group, int k, int j, double* target, int ld,
+                      const int* first_column) const;
 
  private:
+  bool sameWeightInputs(const ObservationGroup& group) const;
+  // B and Q of the last weight computed: groups with the same ones share P.
+  Matrix last_B_;
+  Matrix last_Q_;
+  bool weight_valid_ = false;
   Matrix M_;
   Matrix P_;
   Vector d_;

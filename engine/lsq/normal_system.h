@@ -80,6 +80,10 @@ class NormalSystem {
   // accumulate(group). Groups without an object point go to lane 0.
   virtual int accumulationLanes() const { return 1; }
   virtual int laneOfPoint(int /*point*/) const { return 0; }
+  // A hint that the contribution of object point `point` follows soon: its blocks may be fetched
+  // into the cache, in stages 0, 1, 2 called in that order some points apart. No effect on the
+  // results.
+  virtual void prefetchPoint(int /*point*/, int /*stage*/) const {}
   virtual void beginLanes() {}
   virtual bool accumulateInLane(const ObservationGroup& group, int /*lane*/) {
     return accumulate(group);

@@ -55,8 +55,14 @@ SparseNormalSystem::SparseNormalSystem(const UnknownLayout& layout, int threads)
 SparseNormalSystem::~SparseNormalSystem() = default;
 
 void SparseNormalSystem::reset() {
+  // The coupling blocks run to hundreds of MB in large blocks: cleared on the worker threads.
+  const std::size_t total = coupling_values_.size();
+  const int parts = total > (std::size_t{1} << 20) ? threads_ : 1;
+  parallelFor(parts, [&](int, int begin, int end) {
+    std::fill(coupling_values_.begin() + static_cast<std::ptrdiff_t>(total * begin / parts),
+              coupling_values_.begin() + static_cast<std::ptrdiff_t>(total * end / parts), 0.0);
+  });
   std::fill(point_diag_.begin(), point_diag_.end(), 0.0);
-  std::fill(coupling_values_.begin(), coupling_values_.end(), 0.0);
   std::fill(reduced_values_.begin(), reduced_values_.end(), 0.0);
   std::fill(n_.begin(), n_.end(), 0.0);
   std::fill(x_.begin(), x_.end(), 0.0);
@@ -135,6 +141,23 @@ void SparseNormalSystem::addProductTo(double* target, int ld, const Located& row
   }
 }
 
+// T_k A_j of the group into the block `target` of the objects of blocks k (rows) and j
+// (columns), without the entries below the diagonal of N.
+void SparseNormalSystem::addPairTo(Workspace& work, const ObservationGroup& group, int k, int j,
+                                   double* target, int ld, const Located& row, const Located& col,
+                                   PairPlacement placement) {
+  const int row0 = group.blocks[k].offset;
+  const int col0 = group.blocks[j].offset;
+  const int rows = group.blocks[k].A.cols();
+  work.first_column.resize(rows);
+  for (int a = 0; a < rows; ++a)
+    work.first_column[a] =
+        placement == PairPlacement::kStraddle && row0 + a > col0 ? row0 + a - col0 : 0;
+  work.products.addPairProduct(group, k, j,
+                               target + static_cast<std::size_t>(row.local) * ld + col.local, ld,
+                               work.first_column.data());
+}
+
 void SparseNormalSystem::addProduct(const Located& row, int row0, const Located& col, int col0,
                                     const Matrix& m, PairPlacement placement) {
   int ld = 0;
@@ -182,8 +205,9 @@ bool SparseNormalSystem::accumulate(const ObservationGroup& group) {
       if (located[j].object < 0) continue;
       const PairPlacement placement = placePair(bk.offset, bk.A.cols(), bj.offset, bj.A.cols());
       if (placement == PairPlacement::kBelow) continue;
-      products.pairProduct(group, k, j, work_.pair);
-      addProduct(located[k], bk.offset, located[j], bj.offset, work_.pair, placement);
+      int ld = 0;
+      double* target = block(located[k].object, located[j].object, ld);
+      addPairTo(work_, group, k, j, target, ld, located[k], located[j], placement);
     }
   }
   vtpv_ += products.vtpv();
@@ -198,6 +222,24 @@ int SparseNormalSystem::laneOfPoint(int point) const {
   const int lanes = accumulationLanes();
   if (point < 0 || point >= points_ || lanes <= 1) return 0;
   return static_cast<int>(static_cast<long long>(point) * lanes / points_);
+}
+
+// Each stage reads only what the stage before brought into the cache, so no stage waits for
+// memory itself.
+void SparseNormalSystem::prefetchPoint(int point, int stage) const {
+  if (point < 0 || point >= points_) return;
+  const auto& list = couplings_[point];
+  if (stage == 0) {
+    __builtin_prefetch(&list);
+    __builtin_prefetch(point_diag_.data() + 9 * static_cast<std::size_t>(point));
+    __builtin_prefetch(n_.data() + 3 * static_cast<std::size_t>(point));
+  } else if (stage == 1) {
+    if (!list.empty()) __builtin_prefetch(list.data());
+  } else if (!list.empty()) {
+    __builtin_prefetch(coupling_values_.data() + list.front().at);
+    __builtin_prefetch(coupling_values_.data() + list.front().at + 8);
+    __builtin_prefetch(coupling_values_.data() + list.front().at + 16);
+  }
 }
 
 void SparseNormalSystem::beginLanes() {
@@ -267,8 +309,7 @@ bool SparseNormalSystem::accumulateInLane(const ObservationGroup& group, int lan
         lane.failed = true;
         return false;
       }
-      work.products.pairProduct(group, k, j, work.pair);
-      addProductTo(target, ld, row, bk.offset, col, bj.offset, work.pair, placement);
+      addPairTo(work, group, k, j, target, ld, row, col, placement);
     }
   }
   lane.vtpv += work.products.vtpv();
@@ -352,16 +393,17 @@ int SparseNormalSystem::factorPoint(int p) {
   for (const Coupling& cp : couplings_[p]) {
     const int s = reduced_size_[cp.object];
     for (int col = 0; col < s; ++col)
-      forward(coupling_values_.data() + cp.at + col, s, coupling_work_.data() + cp.at + col);
+      forward(coupling_values_.data() + cp.at + col, s, coupling_work_.data() + cp.work_at + col);
   }
   forward(n_.data() + row0, 1, point_z_.data() + row0);
   return 0;
 }
 
 int SparseNormalSystem::eliminatePoints() {
-  point_factor_.assign(6 * static_cast<std::size_t>(points_), 0.0);
-  coupling_work_.assign(coupling_values_.size(), 0.0);
-  point_z_.assign(3 * static_cast<std::size_t>(points_), 0.0);
+  // Every entry is written by factorPoint() before it is read: no clearing.
+  point_factor_.resize(6 * static_cast<std::size_t>(points_));
+  coupling_work_.resize(coupling_values_.size());
+  point_z_.resize(3 * static_cast<std::size_t>(points_));
   std::vector<int> first_failure(threads_, 0);
   parallelFor(points_, [&](int task, int begin, int end) {
     for (int p = begin; p < end; ++p) {
@@ -381,9 +423,6 @@ int SparseNormalSystem::eliminatePoints() {
 // of the point elimination). Duplicates are dropped with a stamp per object, without sorting.
 SparseNormalSystem::Graph SparseNormalSystem::reducedGraph() const {
   const int objects = static_cast<int>(reduced_size_.size());
-  std::vector<std::vector<int>> points_of(objects);
-  for (int p = 0; p < points_; ++p)
-    for (const Coupling& c : couplings_[p]) points_of[c.object].push_back(p);
   Graph graph(objects);
   for (std::uint64_t key : reduced_keys_) {
     const int g = static_cast<int>(key >> 32);
@@ -396,14 +435,78 @@ SparseNormalSystem::Graph SparseNormalSystem::reducedGraph() const {
   for (int g = 0; g < objects; ++g) {
     stamp[g] = g;
     for (int h : graph[g]) stamp[h] = g;
-    for (int p : points_of[g])
-      for (const Coupling& c : couplings_[p])
+    for (std::size_t e = points_of_begin_[g]; e < points_of_begin_[g + 1]; ++e)
+      for (const Coupling& c : couplings_[points_of_[e].point])
         if (stamp[c.object] != g) {
           stamp[c.object] = g;
           graph[g].push_back(c.object);
         }
   }
   return graph;
+}
+
+// The points observing each reduced object, ascending.
+void SparseNormalSystem::indexPointsOfObjects() {
+  const int objects = static_cast<int>(reduced_size_.size());
+  points_of_begin_.assign(objects + 1, 0);
+  for (int p = 0; p < points_; ++p)
+    for (const Coupling& c : couplings_[p]) ++points_of_begin_[c.object + 1];
+  for (int g = 0; g < objects; ++g) points_of_begin_[g + 1] += points_of_begin_[g];
+  points_of_.resize(points_of_begin_[objects]);
+  std::vector<std::size_t> next(points_of_begin_.begin(), points_of_begin_.end() - 1);
+  for (int p = 0; p < points_; ++p)
+    for (const Coupling& c : couplings_[p]) points_of_[next[c.object]++] = {p, 0, 0, 0, 0};
+}
+
+// Lays out the blocks of Y point by point, each point's couplings in elimination order: the
+// Schur complement then reads a point's blocks in one sweep, and the objects earlier than a given
+// one come first in the list. The points go in the order of their earliest object, so that the
+// points of one object, and of its neighbours in the order, lie close together in memory.
+void SparseNormalSystem::layOutPointBlocks(const std::vector<int>& order) {
+  const int objects = static_cast<int>(order.size());
+  std::vector<int>& position = layout_position_;
+  position.assign(objects, 0);
+  for (int pos = 0; pos < objects; ++pos) position[order[pos]] = pos;
+  std::vector<int> earliest(points_, 0);
+  std::vector<int> count_at(objects + 1, 0);
+  for (int p = 0; p < points_; ++p) {
+    int first = objects;
+    for (const Coupling& c : couplings_[p]) first = std::min(first, position[c.object]);
+    earliest[p] = first == objects ? 0 : first;
+    ++count_at[earliest[p] + 1];
+  }
+  for (int pos = 0; pos < objects; ++pos) count_at[pos + 1] += count_at[pos];
+  std::vector<int> point_order(points_);
+  for (int p = 0; p < points_; ++p) point_order[count_at[earliest[p]]++] = p;
+
+  point_couplings_.clear();
+  point_couplings_.reserve(points_of_.size());
+  std::vector<std::size_t> list_begin(points_, 0);
+  std::size_t work_at = 0;
+  for (int p : point_order) {
+    const std::size_t begin = point_couplings_.size();
+    list_begin[p] = begin;
+    point_couplings_.insert(point_couplings_.end(), couplings_[p].begin(), couplings_[p].end());
+    std::sort(point_couplings_.begin() + static_cast<std::ptrdiff_t>(begin), point_couplings_.end(),
+              [&](const Coupling& x, const Coupling& y) {
+                return position[x.object] < position[y.object];
+              });
+    for (std::size_t i = begin; i < point_couplings_.size(); ++i) {
+      point_couplings_[i].work_at = work_at;
+      work_at += 3 * static_cast<std::size_t>(reduced_size_[point_couplings_[i].object]);
+    }
+  }
+  // points_of_ stays ascending by point: every entry of S sums its terms in point order.
+  std::vector<std::size_t> next(points_of_begin_.begin(), points_of_begin_.end() - 1);
+  for (int p = 0; p < points_; ++p) {
+    const auto count = static_cast<int>(couplings_[p].size());
+    const Coupling* sorted = point_couplings_.data() + list_begin[p];
+    for (Coupling& c : couplings_[p]) {
+      for (int i = 0; i < count; ++i)
+        if (sorted[i].object == c.object) c.work_at = sorted[i].work_at;
+      points_of_[next[c.object]++] = {p, count, list_begin[p], c.work_at, sorted[0].work_at};
+    }
+  }
 }
 
 void SparseNormalSystem::placeObjects(const std::vector<int>& order, std::vector<int>& position,
@@ -472,42 +575,111 @@ void SparseNormalSystem::buildReduced(const std::vector<int>& order, const Graph
   fillReduced(position, start, S, b);
 }
 
-// The Schur-complement updates of every point for the rows of S owned by `owner`: a row of the
-// object at permuted position q belongs to owner q % owners, so no two threads write one entry
-// and each entry sums its terms in point order whatever the thread count.
+// out[a][c] -= sum_r Yg[r][a] Yh[r][c] for the 3 x sg and 3 x sh blocks of one point (rows of out
+// `ld` apart). The fixed-size form lets the compiler unroll and vectorise the common 6 x 6 case;
+// both sum the same terms in the same order.
+template <int SG, int SH>
+inline void subtractYtY(const double* __restrict Yg, const double* __restrict Yh,
+                        double* __restrict out, int ld) {
+  for (int a = 0; a < SG; ++a) {
+    double* __restrict row = out + static_cast<std::size_t>(a) * ld;
+#pragma GCC unroll 8
+    for (int c = 0; c < SH; ++c)
+      row[c] -= Yg[a] * Yh[c] + Yg[SG + a] * Yh[SH + c] + Yg[2 * SG + a] * Yh[2 * SH + c];
+  }
+}
+
+inline void subtractYtY(const double* Yg, int sg, const double* Yh, int sh, double* out, int ld) {
+  for (int a = 0; a < sg; ++a) {
+    double* row = out + static_cast<std::size_t>(a) * ld;
+    for (int c = 0; c < sh; ++c)
+      row[c] -= Yg[a] * Yh[c] + Yg[sg + a] * Yh[sh + c] + Yg[2 * sg + a] * Yh[2 * sh + c];
+  }
+}
+
+// The Schur-complement updates of every point for the rows of S owned by `owner`: the rows of the
+// object at permuted position q belong to owner q % owners. Work goes object by object: the rows
+// of g within the structure (its diagonal block and its earlier neighbours) are gathered into a
+// small dense panel, every point observing g subtracts its terms there, and the panel goes back
+// to S once. So the terms of a point land in a few cache-resident rows instead of all over S, no
+// two threads write one entry, and each entry sums its terms in point order whatever the thread
+// count.
 template <class Reduced>
 void SparseNormalSystem::subtractPointContributions(const std::vector<int>& position,
                                                     const std::vector<int>& start, int owner,
                                                     int owners, Reduced& S, Vector& b) const {
-  auto owns = [&](int g) { return position[g] % owners == owner; };
-  for (int p = 0; p < points_; ++p) {
-    const auto& list = couplings_[p];
-    const double* z = point_z_.data() + 3 * static_cast<std::size_t>(p);
-    for (std::size_t i = 0; i < list.size(); ++i) {
-      const int g = list[i].object;
-      const int sg = reduced_size_[g];
-      const double* Yg = coupling_work_.data() + list[i].at;
-      if (owns(g)) {
-        for (int a = 0; a < sg; ++a) {
-          b[start[g] + a] -= Yg[a] * z[0] + Yg[sg + a] * z[1] + Yg[2 * sg + a] * z[2];
-          double* row = &S.at(start[g] + a, start[g]);
-          for (int c = 0; c <= a; ++c)
-            row[c] -= Yg[a] * Yg[c] + Yg[sg + a] * Yg[sg + c] + Yg[2 * sg + a] * Yg[2 * sg + c];
+  const int objects = static_cast<int>(reduced_size_.size());
+  constexpr std::size_t kPrefetchAhead = 4;
+  auto prefetchPoint = [&](const PointOfObject& next) {
+    __builtin_prefetch(point_couplings_.data() + next.list_begin);
+    __builtin_prefetch(point_z_.data() + 3 * static_cast<std::size_t>(next.point));
+    // The point's Y blocks are side by side: its first block and the next lines.
+    const double* y = coupling_work_.data() + next.y_begin;
+    const int lines = std::min(next.count * 18 / 8 + 1, 32);
+    for (int line = 0; line < lines; ++line) __builtin_prefetch(y + 8 * line);
+  };
+  const bool in_layout_order = position == layout_position_;
+  std::vector<int> column_of(objects, -1);  // column of an earlier neighbour within the panel
+  std::vector<int> earlier;
+  std::vector<double> panel;
+  for (int g = 0; g < objects; ++g) {
+    if (position[g] % owners != owner) continue;
+    const int sg = reduced_size_[g];
+    earlier.clear();
+    int width = sg;
+    for (int h : graph_[g]) {
+      if (position[h] >= position[g]) continue;
+      column_of[h] = width;
+      width += reduced_size_[h];
+      earlier.push_back(h);
+    }
+    panel.assign(static_cast<std::size_t>(sg) * width, 0.0);
+    auto transfer = [&](bool to_panel) {
+      for (int a = 0; a < sg; ++a) {
+        double* prow = panel.data() + static_cast<std::size_t>(a) * width;
+        double* srow = &S.at(start[g] + a, start[g]);
+        for (int c = 0; c <= a; ++c) to_panel ? prow[c] = srow[c] : srow[c] = prow[c];
+        for (int h : earlier) {
+          double* hrow = &S.at(start[g] + a, start[h]);
+          double* hp = prow + column_of[h];
+          for (int c = 0; c < reduced_size_[h]; ++c) to_panel ? hp[c] = hrow[c] : hrow[c] = hp[c];
         }
       }
-      for (std::size_t j = 0; j < list.size(); ++j) {
-        const int h = list[j].object;
-        if (j == i || position[h] >= position[g] || !owns(g)) continue;
-        // Rows of g (later in the order), columns of h.
-        const int sh = reduced_size_[h];
-        const double* Yh = coupling_work_.data() + list[j].at;
-        for (int a = 0; a < sg; ++a) {
-          double* row = &S.at(start[g] + a, start[h]);
-          for (int c = 0; c < sh; ++c)
-            row[c] -= Yg[a] * Yh[c] + Yg[sg + a] * Yh[sh + c] + Yg[2 * sg + a] * Yh[2 * sh + c];
+    };
+    transfer(true);
+    double* bg = b.data() + start[g];
+    const std::size_t e_end = points_of_begin_[g + 1];
+    for (std::size_t e = points_of_begin_[g]; e < e_end; ++e) {
+      // The points of g lie anywhere in memory: their couplings and Y blocks are requested a few
+      // points ahead.
+      if (e + kPrefetchAhead < e_end) prefetchPoint(points_of_[e + kPrefetchAhead]);
+      const int p = points_of_[e].point;
+      const Coupling* list = point_couplings_.data() + points_of_[e].list_begin;
+      const Coupling* list_end = list + points_of_[e].count;
+      const double* z = point_z_.data() + 3 * static_cast<std::size_t>(p);
+      const double* Yg = coupling_work_.data() + points_of_[e].work_at;
+      for (int a = 0; a < sg; ++a) {
+        bg[a] -= Yg[a] * z[0] + Yg[sg + a] * z[1] + Yg[2 * sg + a] * z[2];
+        double* row = panel.data() + static_cast<std::size_t>(a) * width;
+        for (int c = 0; c <= a; ++c)
+          row[c] -= Yg[a] * Yg[c] + Yg[sg + a] * Yg[sg + c] + Yg[2 * sg + a] * Yg[2 * sg + c];
+      }
+      for (const Coupling* other = list; other != list_end; ++other) {
+        if (in_layout_order && other->object == g) break;  // the rest come later than g
+        const int column = column_of[other->object];
+        if (column < 0) continue;  // g itself, or later than g
+        const int sh = reduced_size_[other->object];
+        const double* Yh = coupling_work_.data() + other->work_at;
+        double* target = panel.data() + column;
+        if (sg == 6 && sh == 6) {
+          subtractYtY<6, 6>(Yg, Yh, target, width);
+        } else {
+          subtractYtY(Yg, sg, Yh, sh, target, width);
         }
       }
     }
+    transfer(false);
+    for (int h : earlier) column_of[h] = -1;
   }
 }
 
@@ -518,7 +690,7 @@ void SparseNormalSystem::backSubstitutePoints() {
       double t[3] = {point_z_[3 * p], point_z_[3 * p + 1], point_z_[3 * p + 2]};
       for (const Coupling& cp : couplings_[p]) {
         const int s = reduced_size_[cp.object];
-        const double* Y = coupling_work_.data() + cp.at;
+        const double* Y = coupling_work_.data() + cp.work_at;
         const double* xg = x_.data() + 3 * points_ + reduced_offset_[cp.object];
         for (int r = 0; r < 3; ++r)
           for (int c = 0; c < s; ++c) t[r] -= Y[r * s + c] * xg[c];
@@ -566,8 +738,10 @@ int SparseNormalSystem::solve() {
 const SparseNormalSystem::Graph& SparseNormalSystem::reducedStructure() {
   const std::pair<std::size_t, std::size_t> stamp{coupling_values_.size(), reduced_keys_.size()};
   if (!structure_valid_ || stamp != structure_stamp_) {
+    indexPointsOfObjects();
     graph_ = reducedGraph();
     chooseFactorisation();
+    layOutPointBlocks(supernodal_ ? dissection_order_ : order_);
     structure_stamp_ = stamp;
     structure_valid_ = true;
   }
@@ -632,10 +806,11 @@ int SparseNormalSystem::eliminateAndSolve() {
   kept_envelope_.reset();
   kept_supernodal_.reset();
   inverted_ = false;
+  // The structure first: it lays out the blocks the point elimination writes.
+  const Graph& graph = reducedStructure();
   const int point_code = eliminatePoints();
   if (point_code != 0) return point_code;
 
-  const Graph& graph = reducedStructure();
   const bool supernodal = supernodal_ != nullptr;
   const std::vector<int>& order = supernodal ? dissection_order_ : order_;
   Vector b;
@@ -653,7 +828,7 @@ int SparseNormalSystem::eliminateAndSolve() {
     auto S = std::make_unique<EnvelopeMatrix>(envelopeFor(graph, position, start));
     fillReduced(position, start, *S, b);
     reduced_factor_entries_ = S->storedEntries();
-    code = S->factor();
+    code = S->factor(threads_);
     if (code == 0) S->solveInPlace(b);
     if (code == 0 && retain_factor_) kept_envelope_ = std::move(S);
   }
@@ -747,14 +922,14 @@ bool SparseNormalSystem::ensurePointInverse(int p) const {
     for (const Coupling& cg : list) {
       if (!adjacent(cg.object, ch.object)) return false;
       const int sg = reduced_size_[cg.object];
-      const double* Y = coupling_work_.data() + cg.at;
+      const double* Y = coupling_work_.data() + cg.work_at;
       for (int a = 0; a < sg; ++a)
         for (int c = 0; c < sh; ++c) {
           const double q = invertedEntry(kept_start_[cg.object] + a, kept_start_[ch.object] + c);
           for (int r = 0; r < 3; ++r) T[r * sh + c] += Y[r * sg + a] * q;
         }
     }
-    const double* Yh = coupling_work_.data() + ch.at;
+    const double* Yh = coupling_work_.data() + ch.work_at;
     for (int r = 0; r < 3; ++r)
       for (int t = 0; t < 3; ++t)
         for (int c = 0; c < sh; ++c) M[3 * r + t] += T[r * sh + c] * Yh[t * sh + c];

@@ -68,6 +68,7 @@ class SparseNormalSystem : public NormalSystem {
   // block has enough points; one otherwise.
   int accumulationLanes() const override;
   int laneOfPoint(int point) const override;
+  void prefetchPoint(int point, int stage) const override;
   void beginLanes() override;
   bool accumulateInLane(const ObservationGroup& group, int lane) override;
   bool endLanes() override;
@@ -110,6 +111,9 @@ class SparseNormalSystem : public NormalSystem {
   struct Coupling {
     int object;      // reduced object index
     std::size_t at;  // 3 x size(object) block, row-major, in coupling_values_
+    // The block of Y = L_p^-1 W_p in coupling_work_, where the blocks of one point lie side by
+    // side (set by indexPointsOfObjects()).
+    std::size_t work_at = 0;
   };
   struct Located {
     int object;  // < points_: object point; otherwise points_ + reduced object index
@@ -121,6 +125,7 @@ class SparseNormalSystem : public NormalSystem {
     GroupProducts products;
     Matrix pair;
     std::vector<Located> located;
+    std::vector<int> first_column;
   };
   // Sums of one lane outside the points it owns: the blocks between further objects (laid out as
   // reduced_values_), their right-hand side and vtpv. Point blocks are written in place.
@@ -147,12 +152,17 @@ class SparseNormalSystem : public NormalSystem {
                            int col0, const Matrix& m, PairPlacement placement);
   void addProduct(const Located& row, int row0, const Located& col, int col0, const Matrix& m,
                   PairPlacement placement);
+  static void addPairTo(Workspace& work, const ObservationGroup& group, int k, int j,
+                        double* target, int ld, const Located& row, const Located& col,
+                        PairPlacement placement);
   bool locateGroup(const ObservationGroup& group, std::vector<Located>& located) const;
 
   int eliminateAndSolve();
   int eliminatePoints();
   int factorPoint(int p);
   Graph reducedGraph() const;
+  void indexPointsOfObjects();
+  void layOutPointBlocks(const std::vector<int>& order);
   const Graph& reducedStructure();
   void placeObjects(const std::vector<int>& order, std::vector<int>& position,
                     std::vector<int>& start) const;
@@ -210,8 +220,20 @@ class SparseNormalSystem : public NormalSystem {
   // Graph of the reduced system and its fill-reducing order, valid for the block counts in
   // structure_stamp_ (point-coupling values, reduced blocks).
   Graph graph_;
-  std::vector<int> order_;                           // reverse Cuthill-McKee, for the envelope
-  std::vector<int> dissection_order_;                // for the supernodal factor
+  struct PointOfObject {
+    int point;
+    int count;               // of the point's couplings
+    std::size_t list_begin;  // the point's couplings in point_couplings_
+    std::size_t work_at;     // the block of Y of this object in coupling_work_
+    std::size_t y_begin;     // the point's first block of Y
+  };
+  std::vector<std::size_t> points_of_begin_;  // per reduced object, plus the end
+  std::vector<PointOfObject> points_of_;
+  // couplings_ in one array, point by point, each point's in elimination order.
+  std::vector<Coupling> point_couplings_;
+  std::vector<int> layout_position_;   // the order point_couplings_ follows, as positions
+  std::vector<int> order_;             // reverse Cuthill-McKee, for the envelope
+  std::vector<int> dissection_order_;  // for the supernodal factor
   std::unique_ptr<SupernodalStructure> supernodal_;  // set when the supernodal factor is used
   ReducedFactorisation factorisation_ = ReducedFactorisation::kAutomatic;
   // The supernodal factor's cost per multiply-add relative to the envelope's.

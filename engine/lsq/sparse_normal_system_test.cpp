@@ -9,6 +9,7 @@
 #include <fstream>
 #include <memory>
 #include <numeric>
+#include <random>
 #include <sstream>
 #include <thread>
 #include <tuple>
@@ -575,6 +576,113 @@ TEST(EnvelopeMatrix, FactorAgreesWithDenseCholeskyIncludingTheFailingRow) {
   const int dense_code = choleskyDecompose(dense, d);
   EXPECT_GT(dense_code, 0);
   EXPECT_EQ(e.factor(), dense_code);
+}
+
+}  // namespace
+}  // namespace bravik
+
+namespace bravik {
+namespace {
+
+// An envelope matrix of `blocks` blocks of `size` rows whose rows share their first column, as
+// the reduced system's objects do, with a random band of earlier blocks; diagonally dominant.
+EnvelopeMatrix randomBlockEnvelope(int blocks, int size, int reach, unsigned seed, Matrix& dense) {
+  std::mt19937 random(seed);
+  const int m = blocks * size;
+  std::vector<int> first(m);
+  for (int b = 0; b < blocks; ++b) {
+    const int earliest = std::max(0, b - 1 - static_cast<int>(random() % reach));
+    for (int a = 0; a < size; ++a) first[b * size + a] = earliest * size;
+  }
+  EnvelopeMatrix e(first);
+  dense = Matrix(m, m);
+  std::uniform_real_distribution<double> value(-1.0, 1.0);
+  for (int i = 0; i < m; ++i) {
+    for (int j = first[i]; j < i; ++j) e.at(i, j) = dense[j][i] = dense[i][j] = value(random);
+    e.at(i, i) = dense[i][i] = 2.0 * (i - first[i] + 1) + 1.0;
+  }
+  return e;
+}
+
+TEST(EnvelopeMatrix, PanelFactorHasTheSameBytesForAnyThreadCountAndMatchesDenseCholesky) {
+  Matrix dense;
+  const EnvelopeMatrix original = randomBlockEnvelope(70, 6, 40, 7, dense);
+  EnvelopeMatrix one = original;
+  ASSERT_EQ(one.factor(1), 0);
+  for (int threads : {2, 3}) {
+    EnvelopeMatrix other = original;
+    ASSERT_EQ(other.factor(threads), 0);
+    for (int i = 0; i < one.size(); ++i)
+      for (int j = one.first(i); j <= i; ++j)
+        ASSERT_EQ(one.at(i, j), other.at(i, j)) << i << "," << j;
+  }
+  Vector d;
+  ASSERT_EQ(choleskyDecompose(dense, d), 0);
+  // choleskyDecompose leaves L below the diagonal and its diagonal in d.
+  double largest = 0.0;
+  for (int i = 0; i < one.size(); ++i) {
+    largest = std::max(largest, std::fabs(one.at(i, i) - d[i]) / d[i]);
+    for (int j = one.first(i); j < i; ++j)
+      largest = std::max(largest, std::fabs(one.at(i, j) - dense[i][j]));
+  }
+  EXPECT_LT(largest, 1e-12);
+}
+
+TEST(EnvelopeMatrix, PanelFactorNamesTheFirstFailingRowInALaterPanel) {
+  Matrix dense;
+  EnvelopeMatrix e = randomBlockEnvelope(40, 6, 20, 11, dense);
+  const int bad = 157;  // beyond the first panels
+  e.at(bad, bad) = dense[bad][bad] = 1e-3;
+  Vector d;
+  const int dense_code = choleskyDecompose(dense, d);
+  ASSERT_GT(dense_code, 0);
+  for (int threads : {1, 2}) {
+    EnvelopeMatrix copy = e;
+    EXPECT_EQ(copy.factor(threads), dense_code);
+  }
+}
+
+}  // namespace
+}  // namespace bravik
+
+namespace bravik {
+namespace {
+
+// The reduced assembly (split over threads by objects), the point elimination and both ways of
+// factoring the reduced system give the same bytes for any thread count.
+TEST(SparseNormalSystem, SolutionHasTheSameBytesForAnyThreadCount) {
+  std::mt19937 rng(5);
+  SyntheticBlock s;
+  const int strips = 8, per_strip = 25, points = 6000;
+  layOut(s, points, std::vector<int>(strips * per_strip, 6), {12}, strips);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  for (int p = 0; p < points; ++p) {
+    const double along = unit(rng) * per_strip, across = unit(rng) * strips;
+    for (int strip = 0; strip < strips; ++strip)
+      for (int j = 0; j < per_strip; ++j)
+        if (std::abs(j + 0.5 - along) <= 1.5 && std::abs(strip + 0.5 - across) <= 1.0)
+          s.groups.push_back(imagePoint(s, p, strip * per_strip + j, rng));
+  }
+  for (int i = 0; i < s.layout.unknowns(); ++i) s.parameter_observations.push_back({i, 1e-3, 0.1});
+  for (ReducedFactorisation way :
+       {ReducedFactorisation::kEnvelope, ReducedFactorisation::kSupernodal}) {
+    Vector reference;
+    for (int threads : {1, 2, 3}) {
+      SparseNormalSystem system(s.layout, threads);
+      system.setReducedFactorisation(way);
+      for (int round = 0; round < 2; ++round) {  // the second reuses the kept structure
+        system.reset();
+        s.feed(system);
+        ASSERT_EQ(system.solve(), 0);
+      }
+      EXPECT_EQ(system.reducedFactorisationInUse(), way);
+      if (threads == 1) {
+        reference = system.solution();
+      } else {
+        EXPECT_EQ(system.solution(), reference) << threads << " threads";
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -157,14 +157,86 @@ void SupernodalMatrix::splitRows(int rows, double work, Body body) {
   for (std::thread& w : workers) w.join();
 }
 
+namespace {
+
+// s[i][j] = x_i . y_j over `len` entries for up to 2 rows x of `xs` and 4 rows y of `ys`. Each
+// entry sums its even and its odd terms apart (a pair of lanes of one vector register) and adds
+// them at the end, whatever the block, so an entry does not depend on the rows it is computed
+// with; the block shares every load of x and y.
+typedef double Pair __attribute__((vector_size(16)));
+
+inline Pair loadPair(const double* p) {
+  Pair v;
+  __builtin_memcpy(&v, p, sizeof v);
+  return v;
+}
+
+template <int R, int C>
+void dotBlock(const double* const* xs, const double* const* ys, int len, double (*s)[4]) {
+  // Unrolled completely, so that the accumulators live in registers.
+  Pair acc[R][C];
+#pragma GCC unroll 4
+  for (int i = 0; i < R; ++i)
+#pragma GCC unroll 4
+    for (int j = 0; j < C; ++j) acc[i][j] = Pair{0.0, 0.0};
+  int k = 0;
+  for (; k + 2 <= len; k += 2) {
+    Pair x[R], y[C];
+#pragma GCC unroll 4
+    for (int i = 0; i < R; ++i) x[i] = loadPair(xs[i] + k);
+#pragma GCC unroll 4
+    for (int j = 0; j < C; ++j) y[j] = loadPair(ys[j] + k);
+#pragma GCC unroll 4
+    for (int i = 0; i < R; ++i)
+#pragma GCC unroll 4
+      for (int j = 0; j < C; ++j) acc[i][j] += x[i] * y[j];
+  }
+  for (int i = 0; i < R; ++i)
+    for (int j = 0; j < C; ++j) {
+      double even = acc[i][j][0];
+      if (k < len) even += xs[i][k] * ys[j][k];
+      s[i][j] = even + acc[i][j][1];
+    }
+}
+
+void dotBlock(int rows, int cols, const double* const* xs, const double* const* ys, int len,
+              double (*s)[4]) {
+  if (rows == 2) {
+    switch (cols) {
+      case 4:
+        return dotBlock<2, 4>(xs, ys, len, s);
+      case 3:
+        return dotBlock<2, 3>(xs, ys, len, s);
+      case 2:
+        return dotBlock<2, 2>(xs, ys, len, s);
+      default:
+        return dotBlock<2, 1>(xs, ys, len, s);
+    }
+  }
+  switch (cols) {
+    case 4:
+      return dotBlock<1, 4>(xs, ys, len, s);
+    case 3:
+      return dotBlock<1, 3>(xs, ys, len, s);
+    case 2:
+      return dotBlock<1, 2>(xs, ys, len, s);
+    default:
+      return dotBlock<1, 1>(xs, ys, len, s);
+  }
+}
+
+}  // namespace
+
 // Subtracts L_K[rows >= target] L_K[target's nodes]^T of every earlier supernode K that reaches
-// the target, for the target's panel rows [row_begin, row_end). Sources in ascending order, one
-// dot product per entry and source.
+// the target, for the target's panel rows [row_begin, row_end), sources in ascending order. The
+// source rows involved are contiguous in K's panel, so each update is a dense product computed
+// in 2 x 4 blocks of dot products and scattered into the target (lower triangle only).
 void SupernodalMatrix::applyUpdates(int target, int row_begin, int row_end,
                                     std::vector<int>& row_of_node) {
   const SupernodalStructure& st = *structure_;
   double* target_panel = panel(target);
   const int target_cols = st.panel_cols_[target];
+  std::vector<int> x_rows, x_target, y_target;
   for (const SupernodalStructure::Update& u : st.updates_[target]) {
     const int k = u.source;
     const double* source = panel(k);
@@ -172,53 +244,103 @@ void SupernodalMatrix::applyUpdates(int target, int row_begin, int row_end,
     const int end = static_cast<int>(st.row_begin_[k + 1]);
     int column_end = u.first_row;
     while (column_end < end && st.supernode_of_[st.rows_[column_end]] == target) ++column_end;
+    y_target.clear();
+    for (int q = u.first_row; q < column_end; ++q) {
+      const int node = st.rows_[q];
+      for (int b = 0; b < st.size_[node]; ++b) y_target.push_back(row_of_node[node] + b);
+    }
+    x_rows.clear();
+    x_target.clear();
     for (int r = u.first_row; r < end; ++r) {
       const int node = st.rows_[r];
-      const int target_row0 = row_of_node[node];
-      if (target_row0 >= row_end || target_row0 + st.size_[node] <= row_begin) continue;
       for (int a = 0; a < st.size_[node]; ++a) {
-        const int target_row = target_row0 + a;
+        const int target_row = row_of_node[node] + a;
         if (target_row < row_begin || target_row >= row_end) continue;
-        const double* x = source + static_cast<std::size_t>(st.row_offset_[r] + a) * cols;
-        double* dst = target_panel + static_cast<std::size_t>(target_row) * target_cols;
-        for (int q = u.first_row; q < column_end; ++q) {
-          const int column_node = st.rows_[q];
-          const int target_col0 = row_of_node[column_node];
-          const double* y0 = source + static_cast<std::size_t>(st.row_offset_[q]) * cols;
-          for (int b = 0; b < st.size_[column_node] && target_col0 + b <= target_row; ++b)
-            dst[target_col0 + b] -= dot(x, y0 + static_cast<std::size_t>(b) * cols, cols);
+        x_rows.push_back(st.row_offset_[r] + a);
+        x_target.push_back(target_row);
+      }
+    }
+    const int y0 = st.row_offset_[u.first_row];
+    const int y_count = static_cast<int>(y_target.size());
+    const int x_count = static_cast<int>(x_rows.size());
+    const double* xs[2];
+    const double* ys[4];
+    double s[2][4];
+    for (int i = 0; i < x_count; i += 2) {
+      const int ni = std::min(2, x_count - i);
+      for (int a = 0; a < ni; ++a) xs[a] = source + static_cast<std::size_t>(x_rows[i + a]) * cols;
+      const int last_row = x_target[i + ni - 1];
+      for (int j = 0; j < y_count; j += 4) {
+        const int nj = std::min(4, y_count - j);
+        if (y_target[j] > last_row) break;  // columns ascend: the rest lie above the diagonal
+        for (int b = 0; b < nj; ++b) ys[b] = source + static_cast<std::size_t>(y0 + j + b) * cols;
+        dotBlock(ni, nj, xs, ys, cols, s);
+        for (int a = 0; a < ni; ++a) {
+          double* dst = target_panel + static_cast<std::size_t>(x_target[i + a]) * target_cols;
+          for (int b = 0; b < nj; ++b)
+            if (y_target[j + b] <= x_target[i + a]) dst[y_target[j + b]] -= s[a][b];
         }
       }
     }
   }
 }
 
+// The dense Cholesky factor of the diagonal block, four rows at a time: their entries left of
+// the four share the loads of the earlier rows; the 4 x 4 triangle follows row by row.
 int SupernodalMatrix::factorDiagonal(int s) {
   const SupernodalStructure& st = *structure_;
   double* p = panel(s);
   const int cols = st.panel_cols_[s];
-  for (int i = 0; i < cols; ++i) {
-    double* ri = p + static_cast<std::size_t>(i) * cols;
-    for (int j = 0; j < i; ++j) {
-      const double* rj = p + static_cast<std::size_t>(j) * cols;
-      ri[j] = (ri[j] - dot(ri, rj, j)) / rj[j];
+  const double* rj[1];
+  double* rows[4];
+  const double* row_reads[4];
+  double sums[2][4];
+  auto sequentialDot = [](const double* x, const double* y, int len) {
+    double sum = 0.0;
+    for (int k = 0; k < len; ++k) sum += x[k] * y[k];
+    return sum;
+  };
+  for (int i0 = 0; i0 < cols; i0 += 4) {
+    const int n = std::min(4, cols - i0);
+    for (int b = 0; b < n; ++b)
+      row_reads[b] = rows[b] = p + static_cast<std::size_t>(i0 + b) * cols;
+    for (int j = 0; j < i0; ++j) {
+      rj[0] = p + static_cast<std::size_t>(j) * cols;
+      dotBlock(1, n, rj, row_reads, j, sums);
+      for (int b = 0; b < n; ++b) rows[b][j] = (rows[b][j] - sums[0][b]) / rj[0][j];
     }
-    const double d = ri[i] - dot(ri, ri, i);
-    if (!(d > 0.0)) return st.unknown_start_[st.first_node_[s]] + i + 1;
-    ri[i] = std::sqrt(d);
+    for (int b = 0; b < n; ++b) {
+      const int i = i0 + b;
+      double* ri = rows[b];
+      for (int j = i0; j < i; ++j) {
+        const double* other = p + static_cast<std::size_t>(j) * cols;
+        ri[j] = (ri[j] - sequentialDot(ri, other, j)) / other[j];
+      }
+      const double d = ri[i] - sequentialDot(ri, ri, i);
+      if (!(d > 0.0)) return st.unknown_start_[st.first_node_[s]] + i + 1;
+      ri[i] = std::sqrt(d);
+    }
   }
   return 0;
 }
 
+// Rows below the diagonal block: r L_diag^T = a row by row, four rows at a time sharing the loads
+// of the diagonal block's rows.
 void SupernodalMatrix::solveBelowDiagonal(int s, int row_begin, int row_end) {
   const SupernodalStructure& st = *structure_;
   double* p = panel(s);
   const int cols = st.panel_cols_[s];
-  for (int r = row_begin; r < row_end; ++r) {
-    double* rr = p + static_cast<std::size_t>(r) * cols;
+  const double* rj[1];
+  double* rows[4];
+  const double* row_reads[4];
+  double sums[2][4];
+  for (int r = row_begin; r < row_end; r += 4) {
+    const int n = std::min(4, row_end - r);
+    for (int b = 0; b < n; ++b) row_reads[b] = rows[b] = p + static_cast<std::size_t>(r + b) * cols;
     for (int j = 0; j < cols; ++j) {
-      const double* rj = p + static_cast<std::size_t>(j) * cols;
-      rr[j] = (rr[j] - dot(rr, rj, j)) / rj[j];
+      rj[0] = p + static_cast<std::size_t>(j) * cols;
+      dotBlock(1, n, rj, row_reads, j, sums);
+      for (int b = 0; b < n; ++b) rows[b][j] = (rows[b][j] - sums[0][b]) / rj[0][j];
     }
   }
 }

@@ -83,8 +83,27 @@ const ObjectPoint* BundleImage::objectPointOf(std::size_t k,
 }
 
 void BundleImage::prepareForLanes(const OwnedList<ObjectPoint>& objectPoints) const {
-  for (std::size_t k = 0; k < points.size(); ++k) objectPointOf(k, objectPoints);
+  findObjectPointsForLanes(objectPoints);
   if (geometry != nullptr) geometry->prepareDerivatives();
+}
+
+void BundleImage::findObjectPointsForLanes(const OwnedList<ObjectPoint>& objectPoints) const {
+  laneObjects_.resize(points.size());
+  lanePoints_.resize(points.size());
+  if (objectEntries_.size() != points.size()) objectEntries_.assign(points.size(), -1);
+  for (std::size_t k = 0; k < points.size(); ++k) {
+    // The remembered entries of the next points are requested early: the look-up compares IDs.
+    constexpr std::size_t kAhead = 8;
+    if (k + kAhead < points.size() && objectEntries_[k + kAhead] >= 0 &&
+        objectEntries_[k + kAhead] < objectPoints.entryCount()) {
+      if (const ObjectPoint* next = objectPoints.at(objectEntries_[k + kAhead]))
+        __builtin_prefetch(next);
+    }
+    const ObjectPoint* object = objectPointOf(k, objectPoints);
+    laneObjects_[k] = object;
+    lanePoints_[k] =
+        object == nullptr || object->firstUnknown() < 0 ? -1 : object->firstUnknown() / 3;
+  }
 }
 
 namespace {
@@ -110,7 +129,6 @@ int BundleImage::buildObservationGroup(std::size_t k, const ObjectPoint& object,
                                        ObservationGroup& group) const {
   const ImagePoint& point = points[k];
   const double sigma0 = ls.sigma0;
-  group.blocks.clear();
   double sx = 0.0;
   double sy = 0.0;
   camera->scaleStdDevs(point.sx, point.sy, sx, sy);
@@ -127,7 +145,12 @@ int BundleImage::buildObservationGroup(std::size_t k, const ObjectPoint& object,
   if (geometry->projection(object.xyz, z, u, v) != 1) return -1;
   const Vec3 projected{u, v, z};
 
-  GeometryDerivs derivs;
+  // The derivative blocks are swapped into the group, so the matrices of the previous point come
+  // back to be refilled: no allocation per point once the sizes are known.
+  thread_local GeometryDerivs derivs;
+  for (Matrix* A : {&derivs.objectPoint, &derivs.params, &derivs.posCorrection,
+                    &derivs.attCorrection, &derivs.observations})
+    A->resize(0, 0);
   if (geometry->getDerivs(projected, object.xyz, derivs) != 1) return -1;
   if (!camera->apSets.empty()) {
     double J[2][2];
@@ -137,16 +160,19 @@ int BundleImage::buildObservationGroup(std::size_t k, const ObjectPoint& object,
       if (A->rows() == 2) chainThroughDistortion(J, *A);
     }
   }
-  group.blocks.push_back({std::move(derivs.objectPoint), object.firstUnknown()});
-  group.blocks.push_back({std::move(derivs.params), geometry->firstUnknown()});
-  if (geometry->posCorrection() != nullptr && derivs.posCorrection.rows() == 2) {
-    group.blocks.push_back(
-        {std::move(derivs.posCorrection), geometry->posCorrection()->firstUnknown()});
-  }
-  if (geometry->attCorrection() != nullptr && derivs.attCorrection.rows() == 2) {
-    group.blocks.push_back(
-        {std::move(derivs.attCorrection), geometry->attCorrection()->firstUnknown()});
-  }
+  std::size_t used = 0;
+  auto put = [&](Matrix& A, int offset) {
+    if (group.blocks.size() <= used) group.blocks.emplace_back();
+    std::swap(group.blocks[used].A, A);
+    group.blocks[used].offset = offset;
+    ++used;
+  };
+  put(derivs.objectPoint, object.firstUnknown());
+  put(derivs.params, geometry->firstUnknown());
+  if (geometry->posCorrection() != nullptr && derivs.posCorrection.rows() == 2)
+    put(derivs.posCorrection, geometry->posCorrection()->firstUnknown());
+  if (geometry->attCorrection() != nullptr && derivs.attCorrection.rows() == 2)
+    put(derivs.attCorrection, geometry->attCorrection()->firstUnknown());
   for (const APSet* set : camera->apSets) {
     if (set == nullptr) {
       numericMessages() << "ERROR: Camera::get_derivs: null pointer!\n";
@@ -154,9 +180,14 @@ int BundleImage::buildObservationGroup(std::size_t k, const ObjectPoint& object,
     }
     Matrix D;
     if (set->derivatives(u, v, z, D) != 1) return -1;
-    group.blocks.push_back({std::move(D), set->firstUnknown()});
+    put(D, set->firstUnknown());
   }
-  group.B = derivs.observations.rows() == 2 ? std::move(derivs.observations) : identity2();
+  group.blocks.resize(used);
+  if (derivs.observations.rows() == 2) {
+    std::swap(group.B, derivs.observations);
+  } else {
+    group.B = identity2();
+  }
 
   double dx = 0.0;
   double dy = 0.0;
@@ -196,17 +227,25 @@ int BundleImage::addToNormals(NormalSystem& normals, const OwnedList<ObjectPoint
   return 1;
 }
 
-int BundleImage::addToNormalsInLane(NormalSystem& normals,
-                                    const OwnedList<ObjectPoint>& objectPoints, int lane,
+int BundleImage::addToNormalsInLane(NormalSystem& normals, const OwnedList<ObjectPoint>&, int lane,
                                     const LSParams& ls, int& observations) const {
   if (geometry == nullptr || camera == nullptr) return -1;
   ObservationGroup group;
+  if (laneObjects_.size() != points.size()) return -1;  // prepareForLanes() was not called
   for (std::size_t k = 0; k < points.size(); ++k) {
-    int entry = -1;
-    const ObjectPoint* object = lookUpObjectPoint(k, objectPoints, entry);
-    const int point =
-        object == nullptr || object->firstUnknown() < 0 ? -1 : object->firstUnknown() / 3;
-    if (normals.laneOfPoint(point) != lane) continue;
+    // The lane is decided from the remembered index: the other lanes' object points stay out
+    // of this thread's cache.
+    if (normals.laneOfPoint(lanePoints_[k]) != lane) continue;
+    // Object points lie anywhere in memory: the next ones of this lane are requested early.
+    constexpr std::size_t kAhead[3] = {16, 8, 4};  // per stage of NormalSystem::prefetchPoint
+    for (int stage = 0; stage < 3; ++stage) {
+      const std::size_t ahead = k + kAhead[stage];
+      if (ahead >= points.size() || normals.laneOfPoint(lanePoints_[ahead]) != lane) continue;
+      if (stage == 1 && laneObjects_[ahead] != nullptr)
+        __builtin_prefetch(&laneObjects_[ahead]->xyz);
+      normals.prefetchPoint(lanePoints_[ahead], stage);
+    }
+    const ObjectPoint* object = laneObjects_[k];
     if (object == nullptr) {
       messages() << "ATTENTION: Object point " << points[k].id << " not found.\n";
       continue;

@@ -49,6 +49,9 @@ class BundleImage {
   // then addToNormalsInLane() adds the points whose object point belongs to `lane`, and may run
   // for different lanes at once.
   void prepareForLanes(const OwnedList<ObjectPoint>& points) const;
+  // The part of prepareForLanes() that touches only this image: may run for different images at
+  // once; prepareForLanes() is then still needed for the geometry (or call prepareDerivatives()).
+  void findObjectPointsForLanes(const OwnedList<ObjectPoint>& points) const;
   // The two observation equations of points[k] as addToNormals() adds them, linearised at the
   // current values (misclosures l = measured minus modelled). 1, 0 when the object point does not
   // exist (the point is not used), -1 when the model cannot be evaluated.
@@ -79,6 +82,9 @@ class BundleImage {
 
   std::string id_;
   mutable std::vector<int> objectEntries_;  // per image point: remembered list entry, or -1
+  // Per image point: its object point as prepareForLanes() found it, or nullptr.
+  mutable std::vector<const ObjectPoint*> laneObjects_;
+  mutable std::vector<int> lanePoints_;  // and the index of that object point, or -1
 };
 
 }  // namespace bravik

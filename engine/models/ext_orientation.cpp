@@ -183,7 +183,7 @@ int ExtOrientation::rotationDerivs(const Vec3& reduced, const Vec3& P, Matrix& d
   const Vec3 uvn = multiplyTransposed(R_, d);
   const double N = uvn[2];
   if (N == 0.0) return -1;
-  derivs = Matrix(2, rotationCount());
+  derivs.resize(2, rotationCount());
   const std::vector<Mat3>& matrixDerivatives = rotationMatrixDerivatives();
   for (int k = 0; k < rotationCount(); ++k) {
     const Vec3 prime = multiplyTransposed(matrixDerivatives[k], d);
@@ -202,8 +202,9 @@ int ExtOrientation::getDerivs(const Vec3& reduced, const Vec3& P, GeometryDerivs
   }
   const double q = reduced[2] / (N * N);
   const Mat3& r = R_;
-  derivs.params = Matrix(2, paramCount());
-  derivs.objectPoint = Matrix(2, 3);
+  // resize() keeps the storage of a GeometryDerivs that is reused from point to point.
+  derivs.params.resize(2, paramCount());
+  derivs.objectPoint.resize(2, 3);
   for (int j = 0; j < 3; ++j) {
     // Column j: r_j3 U - r_j1 N (row u) and r_j3 V - r_j2 N (row v), times q.
     const double du = (r[3 * j + 2] * U - r[3 * j] * N) * q;
@@ -213,13 +214,13 @@ int ExtOrientation::getDerivs(const Vec3& reduced, const Vec3& P, GeometryDerivs
     derivs.objectPoint(0, j) = -du;
     derivs.objectPoint(1, j) = -dv;
   }
-  Matrix rotation;
+  Matrix& rotation = derivs.observations;  // scratch until the observations block is set
   if (rotationDerivs(reduced, P, rotation) != 1) return -1;
   for (int k = 0; k < rotationCount(); ++k) {
     derivs.params(0, 3 + k) = rotation(0, k);
     derivs.params(1, 3 + k) = rotation(1, k);
   }
-  derivs.posCorrection = Matrix();
+  derivs.posCorrection.resize(0, 0);
   if (posCorrection_ != nullptr) {
     Matrix centre(2, 3);
     for (int i = 0; i < 2; ++i) {
@@ -227,8 +228,8 @@ int ExtOrientation::getDerivs(const Vec3& reduced, const Vec3& P, GeometryDerivs
     }
     derivs.posCorrection = posCorrection_->derivativeBlock(centre, t);
   }
-  derivs.attCorrection = Matrix();
-  derivs.observations = Matrix(2, 2);
+  derivs.attCorrection.resize(0, 0);
+  derivs.observations.resize(2, 2);
   derivs.observations(0, 0) = derivs.observations(1, 1) = 1.0;
   return 1;
 }
