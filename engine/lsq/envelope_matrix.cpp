@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
-#include <thread>
 #include <utility>
 
 #include "lsq/dense.h"
+#include "lsq/parallel.h"
 
 namespace bravik {
 
@@ -76,22 +76,6 @@ void multiDot(int count, const double* const* rows, const double* column, int le
   }
 }
 
-// body(begin, end) over [0, count), on `tasks` threads by contiguous ranges.
-template <class Body>
-void splitRange(int count, int tasks, Body body) {
-  tasks = std::clamp(tasks, 1, std::max(count, 1));
-  if (tasks <= 1) {
-    body(0, count);
-    return;
-  }
-  std::vector<std::thread> workers;
-  for (int t = 1; t < tasks; ++t)
-    workers.emplace_back(body, static_cast<int>(static_cast<long long>(count) * t / tasks),
-                         static_cast<int>(static_cast<long long>(count) * (t + 1) / tasks));
-  body(0, count / tasks);
-  for (std::thread& w : workers) w.join();
-}
-
 }  // namespace
 
 // Row-oriented (left-looking) recursion restricted to the envelope:
@@ -121,45 +105,42 @@ int EnvelopeMatrix::factor(int threads) {
     }
     const int tasks = work < kWorkPerThreadMinimum ? 1 : threads;
     const int group_count = static_cast<int>(groups.size());
+    // perGroup(b, e, f, rows, s) for the groups [b, e) of first column f, on the threads.
+    auto overGroups = [&](auto perGroup) {
+      splitRange(group_count, tasks, [&](int, int begin, int end) {
+        const double* rows[kMaxGroupRows];
+        double s[kMaxGroupRows];
+        for (int g = begin; g < end; ++g)
+          perGroup(groups[g].first, groups[g].second, first_[groups[g].first], rows, s);
+      });
+    };
     // Columns left of the panel.
-    splitRange(group_count, tasks, [&](int begin, int end) {
-      const double* rows[kMaxGroupRows];
-      double s[kMaxGroupRows];
-      for (int g = begin; g < end; ++g) {
-        const auto [b, e] = groups[g];
-        const int f = first_[b];
-        for (int j = f; j < i0; ++j) {
-          const double* rj = row(j);
-          const int k0 = std::max(f, first_[j]);
-          for (int r = 0; r < e - b; ++r) rows[r] = row(b + r) + (k0 - f);
-          multiDot(e - b, rows, rj + (k0 - first_[j]), j - k0, s);
-          const double pivot = rj[j - first_[j]];
-          for (int r = 0; r < e - b; ++r) {
-            double& entry = row(b + r)[j - f];
-            entry = (entry - s[r]) / pivot;
-          }
+    overGroups([&](int b, int e, int f, const double** rows, double* s) {
+      for (int j = f; j < i0; ++j) {
+        const double* rj = row(j);
+        const int k0 = std::max(f, first_[j]);
+        for (int r = 0; r < e - b; ++r) rows[r] = row(b + r) + (k0 - f);
+        multiDot(e - b, rows, rj + (k0 - first_[j]), j - k0, s);
+        const double pivot = rj[j - first_[j]];
+        for (int r = 0; r < e - b; ++r) {
+          double& entry = row(b + r)[j - f];
+          entry = (entry - s[r]) / pivot;
         }
       }
     });
     // The panel's own columns and diagonals: the sums over the columns left of the panel.
-    splitRange(group_count, tasks, [&](int begin, int end) {
-      const double* rows[kMaxGroupRows];
-      double s[kMaxGroupRows];
-      for (int g = begin; g < end; ++g) {
-        const auto [b, e] = groups[g];
-        const int f = first_[b];
-        for (int i = b; i < e; ++i) {
-          const double* ri = row(i);
-          diagonal_part[i - i0] = f < i0 ? dot(ri, ri, i0 - f) : 0.0;
-        }
-        for (int j = std::max(f, i0); j < e - 1; ++j) {
-          const int k0 = std::max(f, first_[j]);
-          if (k0 >= i0) continue;
-          const int lo = std::max(b, j + 1);  // rows of the group right of column j
-          for (int r = 0; r < e - lo; ++r) rows[r] = row(lo + r) + (k0 - f);
-          multiDot(e - lo, rows, row(j) + (k0 - first_[j]), i0 - k0, s);
-          for (int r = 0; r < e - lo; ++r) row(lo + r)[j - f] -= s[r];
-        }
+    overGroups([&](int b, int e, int f, const double** rows, double* s) {
+      for (int i = b; i < e; ++i) {
+        const double* ri = row(i);
+        diagonal_part[i - i0] = f < i0 ? dot(ri, ri, i0 - f) : 0.0;
+      }
+      for (int j = std::max(f, i0); j < e - 1; ++j) {
+        const int k0 = std::max(f, first_[j]);
+        if (k0 >= i0) continue;
+        const int lo = std::max(b, j + 1);  // rows of the group right of column j
+        for (int r = 0; r < e - lo; ++r) rows[r] = row(lo + r) + (k0 - f);
+        multiDot(e - lo, rows, row(j) + (k0 - first_[j]), i0 - k0, s);
+        for (int r = 0; r < e - lo; ++r) row(lo + r)[j - f] -= s[r];
       }
     });
     for (int i = i0; i < i1; ++i) {

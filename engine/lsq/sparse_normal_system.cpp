@@ -12,6 +12,7 @@
 #include "lsq/cholesky.h"
 #include "lsq/fill_reducing_order.h"
 #include "lsq/normal_equation_files.h"
+#include "lsq/parallel.h"
 #include "lsq/supernodal_cholesky.h"
 #include "util/diagnostics.h"
 
@@ -352,17 +353,7 @@ void SparseNormalSystem::addParameterObservation(int i, double w, double l) {
 
 template <class Body>
 void SparseNormalSystem::parallelFor(int count, Body body) const {
-  const int tasks = std::min(threads_, std::max(count, 1));
-  if (tasks <= 1) {
-    body(0, 0, count);
-    return;
-  }
-  std::vector<std::thread> workers;
-  for (int t = 1; t < tasks; ++t)
-    workers.emplace_back(body, t, static_cast<int>(static_cast<long long>(count) * t / tasks),
-                         static_cast<int>(static_cast<long long>(count) * (t + 1) / tasks));
-  body(0, 0, count / tasks);
-  for (std::thread& w : workers) w.join();
+  splitRange(count, threads_, body);
 }
 
 // 3 x 3 Cholesky of the point block, then Y = L^-1 W for each coupling and z = L^-1 n_p.

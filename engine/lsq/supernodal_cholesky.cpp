@@ -5,6 +5,7 @@
 #include <cmath>
 #include <thread>
 
+#include "lsq/parallel.h"
 #include "lsq/selected_inversion.h"
 
 namespace bravik {
@@ -144,17 +145,8 @@ double& SupernodalMatrix::at(int i, int j) {
 
 template <class Body>
 void SupernodalMatrix::splitRows(int rows, double work, Body body) {
-  const int tasks = work < kWorkPerThreadMinimum ? 1 : std::min(threads_, std::max(rows, 1));
-  if (tasks <= 1) {
-    body(0, rows);
-    return;
-  }
-  std::vector<std::thread> workers;
-  for (int t = 1; t < tasks; ++t)
-    workers.emplace_back(body, static_cast<int>(static_cast<long long>(rows) * t / tasks),
-                         static_cast<int>(static_cast<long long>(rows) * (t + 1) / tasks));
-  body(0, rows / tasks);
-  for (std::thread& w : workers) w.join();
+  splitRange(rows, work < kWorkPerThreadMinimum ? 1 : threads_,
+             [&body](int, int begin, int end) { body(begin, end); });
 }
 
 namespace {
