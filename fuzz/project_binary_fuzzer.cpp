@@ -12,6 +12,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzzing::ScratchFolder();
   vantri::ScriptedUi ui;
   CVantriProject project;
-  ReadBinaryProject(project, fuzzing::AsText(data, size), ui);
+  vantri::project::ReadBinaryProject(project, fuzzing::AsText(data, size), ui);
   return 0;
 }

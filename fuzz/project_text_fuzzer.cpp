@@ -9,6 +9,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > fuzzing::kMaxFuzzInput) return 0;
   fuzzing::ScratchFolder();
   CVantriProject project;
-  ReadTextProject(project, fuzzing::AsText(data, size));
+  vantri::project::ReadTextProject(project, fuzzing::AsText(data, size));
   return 0;
 }

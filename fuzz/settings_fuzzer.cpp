@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CVantriSettings settings;
   settings.SetUi(&ui);
   if (settings.Load(path) == 1) settings.Validate();
-  vantri::IniFile ini;
+  vantri::system::IniFile ini;
   if (ini.Load(path) == 1) {
     for (const std::string& section : ini.Sections()) ini.Keys(section);
   }

@@ -159,7 +159,7 @@ void CAerialPhotogrammetricProcess::CutReferencePatches(bool complete) {
     }
     if (!needed) continue;
     cv::Mat working;
-    if (LoadPreviewImage(*project_.Image(image), &working) == 0) continue;
+    if (vantri::project::LoadPreviewImage(*project_.Image(image), &working) == 0) continue;
     if (working.channels() == 3) cv::cvtColor(working, working, cv::COLOR_BGR2GRAY);
     if (project_.passport->width > 0)
       image_scale_ = double(working.cols) / project_.passport->width;
@@ -449,7 +449,8 @@ bool CAerialPhotogrammetricProcess::WriteFinalFiles() {
     return false;
   const std::string copy = project_.folder + project_.name + ".bro";
   std::string bytes;
-  if (!vantri::system::ReadWholeFile(final_bro, bytes) || !vantri::system::WriteFileAtomically(copy, bytes))
+  if (!vantri::system::ReadWholeFile(final_bro, bytes) ||
+      !vantri::system::WriteFileAtomically(copy, bytes))
     return false;
 
   std::string list;
@@ -459,7 +460,8 @@ bool CAerialPhotogrammetricProcess::WriteFinalFiles() {
     std::snprintf(line, sizeof line, "%s 0 %lf\n", file.c_str(), project_.passport->FocalPixels());
     list += line;
   }
-  if (!vantri::system::WriteFileAtomically(project_.folder + project_.name + ".iml", list)) return false;
+  if (!vantri::system::WriteFileAtomically(project_.folder + project_.name + ".iml", list))
+    return false;
   for (int image : added_images_) {
     const std::string base = project_.folder + project_.Image(image)->Name();
     if (orientations_[image].WriteINT(base + ".int", *project_.passport) == 0 ||
@@ -527,7 +529,7 @@ int CAerialPhotogrammetricProcess::RunAAT(const std::string& resume_path,
 
 namespace vantri::aat {
 
-vantri::ssba::NVSSBAOptions GpsCentrePriors(const VantriTypedSettings& settings) {
+vantri::ssba::NVSSBAOptions GpsCentrePriors(const project::VantriTypedSettings& settings) {
   vantri::ssba::NVSSBAOptions options;
   if (settings.gps_accuracy > 0.0 && std::isfinite(settings.gps_accuracy))
     options.centre_sigma_xy = options.centre_sigma_z = settings.gps_accuracy;
@@ -620,7 +622,7 @@ bool Georeference(const std::vector<int>& images, const std::vector<Eigen::Vecto
 bool RunAatOnProjectFile(const std::string& project_path, const std::string& resume, int threads,
                          UserInterface& ui, std::ostream& out, std::ostream& err) {
   CVantriProject project;
-  if (OpenProjectPath(project, ui, project_path) == 0) {
+  if (project::OpenProjectPath(project, ui, project_path) == 0) {
     err << "Unable to open project!\n";
     return false;
   }

@@ -28,7 +28,10 @@
 
 class CVantriProject;
 class OGRCoordinateTransformation;
+
+namespace vantri::project {
 struct VantriTypedSettings;
+}  // namespace vantri::project
 
 namespace vantri {
 class UserInterface;
@@ -176,7 +179,7 @@ bool Georeference(const std::vector<int>& images, const std::vector<Eigen::Vecto
 
 // The GPS positions as observations of the projection centres in NVSSBA, with the setting "GPS
 // accuracy (m)" as their standard deviation per axis; no priors when it is 0.
-vantri::ssba::NVSSBAOptions GpsCentrePriors(const VantriTypedSettings& settings);
+vantri::ssba::NVSSBAOptions GpsCentrePriors(const project::VantriTypedSettings& settings);
 
 // vantri-cli aat: opens the project file and runs the AAT (resumed from `resume` when given) with
 // `threads` search threads (0: every core), a line per added image on `out`. False when the

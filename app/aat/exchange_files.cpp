@@ -248,7 +248,7 @@ std::string StepFilePath(const std::string& folder, const std::string& project_n
 }
 
 int WriteStepFile(const std::string& path, int last_added_image) {
-  IniFile ini;
+  system::IniFile ini;
   char value[32];
   std::snprintf(value, sizeof value, "%d", last_added_image);
   ini.Set("SSBA", "iLastAddedImage", value);
@@ -256,7 +256,7 @@ int WriteStepFile(const std::string& path, int last_added_image) {
 }
 
 int ReadStepFile(const std::string& path) {
-  IniFile ini;
+  system::IniFile ini;
   std::error_code status_error;
   if (!std::filesystem::is_regular_file(path, status_error) || ini.Load(path) == 0) return -1;
   int value = -1;

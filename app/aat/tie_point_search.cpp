@@ -58,7 +58,7 @@ bool ResampleGroundAligned(GDALDataset* raster, const nvc::COrientation& orienta
                            GroundPatch* out) {
   cv::Mat region(side, side, CV_8UC1);
   if (GDALExtractROI(raster, &region, cv::Rect(corner.x, corner.y, side, side),
-                     kRoiStretchMinMax) == 0)
+                     photogrammetry::kRoiStretchMinMax) == 0)
     return false;
   // Patch edges (pixel indices -0.5 and side - 0.5) on the ground: east with
   // the column, north against the row.
@@ -175,7 +175,7 @@ std::unique_ptr<CSSBAPoint> SearchGroundCandidate(const SearchInput& input,
 
 }  // namespace
 
-SearchSettings SearchSettingsFrom(const VantriTypedSettings& typed) {
+SearchSettings SearchSettingsFrom(const project::VantriTypedSettings& typed) {
   SearchSettings settings;
   settings.template_size = typed.template_size;
   settings.search_area_size = typed.search_area_size;
@@ -284,8 +284,7 @@ bool LeastSquaresMatch(const cv::Mat& templ, const cv::Mat& search, const Eigen:
         right += j * residual;
       }
     }
-    const Eigen::LDLT<Eigen::Matrix<double, 8, 8>> solver(
-        normal.selfadjointView<Eigen::Lower>());
+    const Eigen::LDLT<Eigen::Matrix<double, 8, 8>> solver(normal.selfadjointView<Eigen::Lower>());
     // A patch without texture in some direction leaves the shift undetermined.
     if (solver.info() != Eigen::Success ||
         !(solver.vectorD().minCoeff() > 1e-9 * solver.vectorD().maxCoeff()))
@@ -336,8 +335,8 @@ PatchMatch MatchPatches(const cv::Mat& reference, const cv::Mat& search, int tem
   match.score = best;
   // Least-squares matching from the fitted peak; where it does not converge the peak stays.
   Eigen::Vector2d matched;
-  if (subpixel && LeastSquaresMatch(reference(template_rect), search, peak,
-                                    {centre_x, centre_y}, &matched))
+  if (subpixel &&
+      LeastSquaresMatch(reference(template_rect), search, peak, {centre_x, centre_y}, &matched))
     match.x = matched.x(), match.y = matched.y();
   return match;
 }

@@ -24,7 +24,9 @@
 #include "photogrammetry/orientation.h"
 #include "ssba/ssba.h"
 
+namespace vantri::project {
 struct VantriTypedSettings;
+}  // namespace vantri::project
 
 namespace vantri::aat {
 
@@ -36,7 +38,7 @@ struct SearchSettings {
   // Sub-pixel refinement: a quadratic fit of the correlation maximum, then least-squares matching.
   bool subpixel = false;
 };
-SearchSettings SearchSettingsFrom(const VantriTypedSettings& typed);
+SearchSettings SearchSettingsFrom(const project::VantriTypedSettings& typed);
 
 // The candidate grid: n x n positions (m + i sx, m + j sy), n = trunc(sqrt(max
 // points)), m = round(0.75 s), sx = (width - 2m) / (n - 1), sy = (height - 2m)

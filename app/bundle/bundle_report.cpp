@@ -157,7 +157,7 @@ class Composer {
   }
 
   void Parameters(std::string* out) const {
-    const VantriTypedSettings& s = project_.settings.typed;
+    const project::VantriTypedSettings& s = project_.settings.typed;
     *out += "\nCoordinate system\n=================\n";
     CoordinateSystem(out, "");
     *out += "\nIntersection points search parameters\n";

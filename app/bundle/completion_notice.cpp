@@ -14,7 +14,7 @@ bool HasContent(const std::string& text) {
   return text.find_first_not_of(" \t\r\n,;") != std::string::npos;
 }
 
-bool SendNotice(const VantriTypedSettings& settings, const char* body,
+bool SendNotice(const project::VantriTypedSettings& settings, const char* body,
                 const std::string& attachment, UserInterface& ui, NoticeOutcome* outcome) {
   if (!HasContent(settings.recipients) || !HasContent(settings.smtp_server)) return false;
   if (NVT_SendEmail(settings.smtp_server, settings.recipients, kNoticeSender,
@@ -33,8 +33,8 @@ std::string BundleReportPath(const CVantriProject& project) {
   return project.folder + "Bundle/" + project.name + ".atout";
 }
 
-NoticeOutcome NotifyCompletion(const VantriTypedSettings& settings, const std::string& report_path,
-                               bool success, UserInterface& ui) {
+NoticeOutcome NotifyCompletion(const project::VantriTypedSettings& settings,
+                               const std::string& report_path, bool success, UserInterface& ui) {
   NoticeOutcome outcome;
   if (success && settings.show_report) {
     // "explorer" stands for the desktop's default program (xdg-open, started without a shell).

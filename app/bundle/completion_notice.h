@@ -5,7 +5,10 @@
 #include <string>
 
 class CVantriProject;
+
+namespace vantri::project {
 struct VantriTypedSettings;
+}  // namespace vantri::project
 
 namespace vantri {
 class UserInterface;
@@ -35,8 +38,8 @@ struct NoticeOutcome {
 // email" is on. After a failed run: no report; the e-mail with the error body and no attachment.
 // No e-mail is tried when the recipients or the SMTP server are empty. A refused e-mail shows
 // kMailFailure (information icon); the run's result and files are not affected.
-NoticeOutcome NotifyCompletion(const VantriTypedSettings& settings, const std::string& report_path,
-                               bool success, UserInterface& ui);
+NoticeOutcome NotifyCompletion(const project::VantriTypedSettings& settings,
+                               const std::string& report_path, bool success, UserInterface& ui);
 // The same with the project's settings and report.
 NoticeOutcome NotifyCompletion(const CVantriProject& project, bool success, UserInterface& ui);
 

@@ -70,7 +70,7 @@ class CompletionNoticeTest : public ::testing::Test {
   std::string old_path_;
   std::string report_;
   std::string opened_ = folder_ / "opened.txt";
-  VantriTypedSettings settings_;
+  project::VantriTypedSettings settings_;
   ScriptedUi ui_;
 };
 

@@ -129,7 +129,7 @@ DisplaySettings ReadDisplaySettings(const std::string& path, std::vector<std::st
   };
   std::error_code error;
   if (!std::filesystem::exists(path, error)) return settings;
-  IniFile ini;
+  system::IniFile ini;
   if (ini.Load(path) == 0) {
     report("Unable to read the display settings " + path + ": the defaults are used");
     return settings;
@@ -151,7 +151,7 @@ DisplaySettings ReadDisplaySettings(const std::string& path, std::vector<std::st
 
 bool WriteDisplaySettings(const std::string& path, const DisplaySettings& settings) {
   DisplaySettings copy = settings;
-  IniFile ini;
+  system::IniFile ini;
   for (const Field& field : Fields(copy)) ini.Set(field.section, field.key, Format(field));
   return ini.Save(path) != 0;
 }

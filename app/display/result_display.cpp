@@ -126,8 +126,9 @@ double ResidualInPixels(double micrometres, double um_per_pixel) {
   return um_per_pixel > 0 ? micrometres / um_per_pixel : micrometres;
 }
 
-void AddTiePoints(DisplayModel& model, const DisplayResults& results, const QualityClass& quality,
-                  double um_per_pixel, const DisplaySettings& s) {
+void AddTiePoints(DisplayModel& model, const DisplayResults& results,
+                  const project::QualityClass& quality, double um_per_pixel,
+                  const DisplaySettings& s) {
   const std::map<std::string, MeanResidual> means = MeanTieResiduals(results.image_residuals);
   Layer* points = model.FindLayer("TP");
   for (const report::ObjectPointRow& row : results.object_points) {
@@ -206,7 +207,7 @@ template <typename Entry>
 void AddSurveyedPoints(DisplayModel& model, std::map<std::string, Entry>& entities,
                        const CVantriProject& project, const CGCPCollMap& records,
                        const std::vector<report::PointResidual>& rows,
-                       const DisplayResults& results, const QualityClass& quality,
+                       const DisplayResults& results, const project::QualityClass& quality,
                        const SurveyedKind& k) {
   std::vector<std::string> names;
   for (const auto& [name, record] : records) names.push_back(name);
@@ -292,7 +293,7 @@ double ZeroBelowTolerance(double difference) {
   return std::fabs(difference) < kTolerance ? 0.0 : difference;
 }
 
-Rgb QualityColor(const QualityClass& quality, double magnitude) {
+Rgb QualityColor(const project::QualityClass& quality, double magnitude) {
   return FromColorRef(quality.ColorFor(magnitude));
 }
 
@@ -407,7 +408,8 @@ void ApplyPointResiduals(const DisplayResults& results, CVantriProject& project)
 }
 
 DisplayModel BuildDisplayModel(const CVantriProject& project, const DisplayResults& results,
-                               const QualityThresholds& quality, const DisplaySettings& s) {
+                               const project::QualityThresholds& quality,
+                               const DisplaySettings& s) {
   DisplayModel model;
   AddBaseLayers(model, s);
   AddTiePoints(model, results, quality.tie_points, MicrometresPerPixel(project), s);

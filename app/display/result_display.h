@@ -42,7 +42,7 @@ double ZeroBelowTolerance(double difference);
 // Colour of a residual magnitude: above the middle threshold the low-quality colour, else above
 // the high threshold the middle-quality colour, else the high-quality colour. A magnitude that is
 // not a number gets the low-quality colour.
-Rgb QualityColor(const QualityClass& quality, double magnitude);
+Rgb QualityColor(const project::QualityClass& quality, double magnitude);
 
 // Mean image residual of each tie point (by point ID) over the rows of type "in":
 // (sum vx / n, sum vy / n) and n. The bundle run numbers tie points; other IDs are kept as written.
@@ -95,6 +95,7 @@ void ApplyPointResiduals(const DisplayResults& results, CVantriProject& project)
 // images without a GPS position are left out) on its six layers "<image>_ResXYEllipse", ...
 // Visibility, fill, colours and scales follow `settings`.
 DisplayModel BuildDisplayModel(const CVantriProject& project, const DisplayResults& results,
-                               const QualityThresholds& quality, const DisplaySettings& settings);
+                               const project::QualityThresholds& quality,
+                               const DisplaySettings& settings);
 
 }  // namespace vantri::display

@@ -75,7 +75,7 @@ class ResultDisplayTest : public ::testing::Test {
   }
 
   DisplayModel Build(const DisplaySettings& settings = {}) {
-    return BuildDisplayModel(project_, results_, QualityThresholds{}, settings);
+    return BuildDisplayModel(project_, results_, project::QualityThresholds{}, settings);
   }
 
   test_support::TempFolder folder_;
@@ -126,8 +126,8 @@ TEST_F(ResultDisplayTest, OnlyIntersectionRowsWithAPositionMakeTiePoints) {
 }
 
 TEST(QualityRule, NotANumberIsLowQuality) {
-  EXPECT_EQ(QualityColor(QualityClass{}, std::nan("")), kLow);
-  QualityClass custom;
+  EXPECT_EQ(QualityColor(project::QualityClass{}, std::nan("")), kLow);
+  project::QualityClass custom;
   custom.high_threshold = 0.05;
   custom.middle_threshold = 0.1;
   custom.high_color = 0x010203;
@@ -326,7 +326,7 @@ TEST_F(ResultDisplayTest, ReadsTheResultFilesAndNamesTheMissingAndDamagedOnes) {
   EXPECT_EQ(ui.progress_upper, kLoadProgressSteps);
   EXPECT_EQ(ui.progress_position, 0);
 
-  const DisplayModel model = BuildDisplayModel(project_, results, QualityThresholds{}, {});
+  const DisplayModel model = BuildDisplayModel(project_, results, project::QualityThresholds{}, {});
   ASSERT_EQ(model.tie_points.size(), 1u);
   EXPECT_EQ(model.tie_points.at("12").color, kHigh);
 

@@ -201,7 +201,7 @@ bool ExportDialog::CollectImages() {
 }
 
 bool ExportDialog::WriteImages(std::string* sti_text) {
-  IniFile sti;
+  system::IniFile sti;
   sti.Set("CoordinateSystem", "WKT", system::SingleLine(project_.coordinate_system.BuildWkt()));
   sti.Set("Images", "Number", Printf("%d", static_cast<int>(exported_.size())));
   ui_.SetProgressRange(0, static_cast<int>(exported_.size()));

@@ -40,7 +40,7 @@ TEST(ControlPointFilesTest, NewNamesAreAddedWithTheNextIdentifier) {
   EXPECT_EQ(points["a"].id, 100001);
   EXPECT_EQ(points["a"].xy_var, 0.04);
   EXPECT_EQ(points["b"].x, 20.0) << "the first import of a name stays";
-  EXPECT_EQ(points["b"].xy_var, kUndefinedVariance);
+  EXPECT_EQ(points["b"].xy_var, photogrammetry::kUndefinedVariance);
   EXPECT_EQ(points["c"].id, 100003);
   EXPECT_EQ(points["c"].z, 32.0);
 

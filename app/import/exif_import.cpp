@@ -303,12 +303,12 @@ bool ImportExif(CVantriProject& project, AttitudeSource attitude, UserInterface&
 bool ImportExifIntoProjectFile(const std::string& project_path, AttitudeSource attitude,
                                UserInterface& ui, std::ostream& out, std::ostream& err) {
   CVantriProject project;
-  if (!OpenProjectPath(project, ui, project_path)) return false;
+  if (!project::OpenProjectPath(project, ui, project_path)) return false;
   ExifImportResult result;
   if (!ImportExif(project, attitude, ui, &result)) return false;
   for (const std::string& name : result.without_gps) out << "No GPS tags: " << name << "\n";
   for (const std::string& name : result.unreadable) out << "Unreadable: " << name << "\n";
-  if (!SaveProject(project)) {
+  if (!project::SaveProject(project)) {
     err << "Unable to save the project " << project.file_path << "\n";
     return false;
   }

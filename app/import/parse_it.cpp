@@ -34,7 +34,8 @@ std::vector<std::string> SplitFields(std::string_view text, std::string_view sep
 bool CParseIt::LoadFile(const std::string& path) {
   if (loaded_) return false;
   std::string content;
-  if (ReadRegularFile(path, &content) != ReadFileStatus::kOk || content.empty()) return false;
+  if (system::ReadRegularFile(path, &content) != system::ReadFileStatus::kOk || content.empty())
+    return false;
   text_ = std::move(content);
   loaded_ = true;
   return true;

@@ -445,7 +445,7 @@ bool PointImportModel::ReadGpsImuRecords(GpsImuRecords* records) {
       const bool angular = k >= 2;
       if (IsUndefinedText(row[7 + k]) || !ToDouble(row[7 + k], &value) || value < 0.0 ||
           (angular && value > kPi))
-        value = kUndefinedVariance;
+        value = photogrammetry::kUndefinedVariance;
       variances[k] = value;
     }
     records->positions.push_back(position);
@@ -460,7 +460,7 @@ bool PointImportModel::ReadGpsImuRecords(GpsImuRecords* records) {
 std::vector<int> MatchRowsToImages(const std::vector<SFIO_GPSPoint>& positions,
                                    const std::vector<std::string>& image_names) {
   std::vector<std::string> titles;
-  for (const auto& p : positions) titles.push_back(system::ToLower(FileTitle(p.id)));
+  for (const auto& p : positions) titles.push_back(system::ToLower(project::FileTitle(p.id)));
   std::vector<int> match(image_names.size(), -1);
   for (std::size_t i = 0; i < image_names.size(); ++i) {
     const auto it = std::find(titles.begin(), titles.end(), system::ToLower(image_names[i]));

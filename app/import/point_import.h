@@ -23,7 +23,7 @@ namespace vantri::import {
 enum class ImportMode { kGpsImu = 0, kGcp = 1, kCheckPoints = 2 };
 
 // A variance the operator left undefined ("-").
-inline constexpr double kUndefinedVariance = ::kUndefinedVariance;
+inline constexpr double kUndefinedVariance = photogrammetry::kUndefinedVariance;
 inline constexpr double kPi = 3.141592653589793;
 // Largest coordinate magnitude taken from an import file (project units): beyond any map or
 // geocentric coordinate; larger values come from damaged files and would poison every later step.

@@ -254,10 +254,10 @@ TEST_F(PointImportTest, GpsImuRowsWithBadNumbersAreSkipped) {
   EXPECT_STREQ(records.positions[0].id, "c:\\flight\\img_0001.tif");
   EXPECT_EQ(records.attitudes[0].z, 1.5);
   EXPECT_EQ(records.variances[0][0], 0.5);
-  EXPECT_EQ(records.variances[0][1], kUndefinedVariance);
-  EXPECT_EQ(records.variances[0][2], kUndefinedVariance) << "above pi";
-  EXPECT_EQ(records.variances[0][3], kUndefinedVariance) << "negative";
-  EXPECT_EQ(records.variances[1][0], kUndefinedVariance);
+  EXPECT_EQ(records.variances[0][1], photogrammetry::kUndefinedVariance);
+  EXPECT_EQ(records.variances[0][2], photogrammetry::kUndefinedVariance) << "above pi";
+  EXPECT_EQ(records.variances[0][3], photogrammetry::kUndefinedVariance) << "negative";
+  EXPECT_EQ(records.variances[1][0], photogrammetry::kUndefinedVariance);
   EXPECT_TRUE(Logged("GPS/IMU row /data/img_0002.jpg skipped"));
   EXPECT_TRUE(Logged("GPS/IMU row img_0003 skipped"));
 
@@ -296,10 +296,10 @@ TEST_F(PointImportTest, AbsurdCoordinatesAreRefusedWithTheRowNamed) {
 }
 
 TEST(FileTitleTest, StripsFoldersOfBothSystemsAndTheExtension) {
-  EXPECT_EQ(FileTitle("C:\\a\\b\\IMG_1.TIF"), "IMG_1");
-  EXPECT_EQ(FileTitle("/x/y/img.2.jpg"), "img.2");
-  EXPECT_EQ(FileTitle("plain"), "plain");
-  EXPECT_EQ(FileTitle("dir.d/noext"), "noext");
+  EXPECT_EQ(project::FileTitle("C:\\a\\b\\IMG_1.TIF"), "IMG_1");
+  EXPECT_EQ(project::FileTitle("/x/y/img.2.jpg"), "img.2");
+  EXPECT_EQ(project::FileTitle("plain"), "plain");
+  EXPECT_EQ(project::FileTitle("dir.d/noext"), "noext");
 }
 
 TEST_F(PointImportTest, LocalOriginIsSetOnce) {

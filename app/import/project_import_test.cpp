@@ -58,7 +58,7 @@ TEST_F(ProjectImportTest, FirstControlPointImportSetsTheLocalOriginOnce) {
   EXPECT_EQ(project_.local_origin, (std::array<double, 3>{500050.0, 4980200.0, 0.0}));
   ASSERT_TRUE(fs::exists(folder_ + "/block.off"));
   std::array<double, 3> stored{};
-  ASSERT_TRUE(ReadLocalOrigin(folder_ + "/block.off", stored));
+  ASSERT_TRUE(project::ReadLocalOrigin(folder_ + "/block.off", stored));
   EXPECT_EQ(stored, project_.local_origin);
   EXPECT_TRUE(Logged("2 control points selected"));
 
@@ -67,7 +67,7 @@ TEST_F(ProjectImportTest, FirstControlPointImportSetsTheLocalOriginOnce) {
   cp.SelectAll();
   ASSERT_EQ(ImportControlPointsIntoProject(cp, project_, &records), 1);
   EXPECT_EQ(project_.local_origin[0], 500050.0) << "a second import leaves the origin";
-  ASSERT_TRUE(ReadLocalOrigin(folder_ + "/block.off", stored));
+  ASSERT_TRUE(project::ReadLocalOrigin(folder_ + "/block.off", stored));
   EXPECT_EQ(stored[0], 500050.0);
 }
 
@@ -87,7 +87,7 @@ TEST_F(ProjectImportTest, GpsImuRowsMoveOnlyTheirImages) {
   const CABAImage& third = *project_.Image(2);
   EXPECT_EQ(first.x, 1000.0);
   EXPECT_EQ(first.kappa, 0.1);
-  EXPECT_EQ(first.var_xy, kUndefinedVariance);
+  EXPECT_EQ(first.var_xy, photogrammetry::kUndefinedVariance);
   EXPECT_EQ(second.y, 2000.0);
   EXPECT_EQ(second.phi, -0.02);
   EXPECT_EQ(second.var_z, 0.6);

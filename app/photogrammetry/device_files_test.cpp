@@ -32,7 +32,7 @@ TEST_F(BoundedRead, PassportsPointFilesAndIniRefuseDevices) {
     EXPECT_EQ(passport.Load(path), 0) << path;
     CGCPCollMap points;
     EXPECT_EQ(ReadPTCollFile(path, &points, nullptr), 0) << path;
-    IniFile ini;
+    system::IniFile ini;
     EXPECT_EQ(ini.Load(path), 0) << path;
   }
 }

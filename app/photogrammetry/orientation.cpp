@@ -118,7 +118,7 @@ int COrientation::WriteINT(const std::string& path, const CCameraPassport& passp
   record.SetDouble("ppy", HasInterior() ? ppy_ : passport.ppy);
   record.SetInt("width", HasInterior() ? width_ : passport.width);
   record.SetInt("height", HasInterior() ? height_ : passport.height);
-  const DistortionCoefficients metric = passport.MetricCoefficients();
+  const vantri::photogrammetry::DistortionCoefficients metric = passport.MetricCoefficients();
   record.SetDoubles("distortion_metric", {metric.k1, metric.k2, metric.k3, metric.p1, metric.p2});
   return record.Save(path);
 }

@@ -26,9 +26,9 @@ constexpr const char* kCoefficientKeys[5] = {"k1", "k2", "k3", "p1", "p2"};
 
 const char* HeaderForCode(int code) {
   switch (code) {
-    case kPassportCodeBCC:
+    case vantri::photogrammetry::kPassportCodeBCC:
       return kHeaderBCC;
-    case kPassportCodeCVC:
+    case vantri::photogrammetry::kPassportCodeCVC:
       return kHeaderCVC;
     default:
       return kHeaderRDR;
@@ -203,11 +203,11 @@ DistortionCoefficients NormalisedToMetric(const DistortionCoefficients& normalis
 
 std::unique_ptr<CCameraPassport> CCameraPassport::CreateForTypeCode(int code) {
   switch (code) {
-    case kPassportCodeBCC:
+    case vantri::photogrammetry::kPassportCodeBCC:
       return std::make_unique<CBCCCameraPassport>();
-    case kPassportCodeCVC:
+    case vantri::photogrammetry::kPassportCodeCVC:
       return std::make_unique<CCVCCameraPassport>();
-    case kPassportCodeRDR:
+    case vantri::photogrammetry::kPassportCodeRDR:
       return std::make_unique<CRDRCameraPassport>();
     default:
       return nullptr;
@@ -224,9 +224,9 @@ std::unique_ptr<CCameraPassport> CCameraPassport::New(const std::string& path) {
   int version = 0;
   if (!vantri::system::TextRecord::ReadHeader(path, &format, &version)) return nullptr;
   std::unique_ptr<CCameraPassport> passport;
-  if (format == kHeaderBCC) passport = CreateForTypeCode(kPassportCodeBCC);
-  if (format == kHeaderCVC) passport = CreateForTypeCode(kPassportCodeCVC);
-  if (format == kHeaderRDR) passport = CreateForTypeCode(kPassportCodeRDR);
+  if (format == kHeaderBCC) passport = CreateForTypeCode(vantri::photogrammetry::kPassportCodeBCC);
+  if (format == kHeaderCVC) passport = CreateForTypeCode(vantri::photogrammetry::kPassportCodeCVC);
+  if (format == kHeaderRDR) passport = CreateForTypeCode(vantri::photogrammetry::kPassportCodeRDR);
   if (!passport || !passport->Load(path)) return nullptr;
   return passport;
 }
@@ -234,7 +234,8 @@ std::unique_ptr<CCameraPassport> CCameraPassport::New(const std::string& path) {
 int CCameraPassport::Save(const std::string& path) const {
   vantri::system::TextRecord record(HeaderForCode(TypeCode()), kPassportFileVersion);
   WriteFields(*this, false, &record);
-  if (TypeCode() != kPassportCodeRDR) WriteCoefficients(StoredCoefficients(), &record);
+  if (TypeCode() != vantri::photogrammetry::kPassportCodeRDR)
+    WriteCoefficients(StoredCoefficients(), &record);
   return record.Save(path);
 }
 
@@ -244,7 +245,9 @@ int CCameraPassport::Load(const std::string& path) {
   std::unique_ptr<CCameraPassport> scratch = Clone();
   std::array<double, 5> coefficients{};
   if (!ReadFields(record, false, scratch.get())) return 0;
-  if (TypeCode() != kPassportCodeRDR && !ReadCoefficients(record, &coefficients)) return 0;
+  if (TypeCode() != vantri::photogrammetry::kPassportCodeRDR &&
+      !ReadCoefficients(record, &coefficients))
+    return 0;
   model = scratch->model;
   camera_serial = scratch->camera_serial;
   lens_serial = scratch->lens_serial;
@@ -321,7 +324,7 @@ bool CCameraPassport::SameAs(const CCameraPassport& other) const {
 int CBCCCameraPassport::Open(const std::string& path) {
   std::unique_ptr<CCameraPassport> opened = New(path);
   if (!opened) return 0;
-  const DistortionCoefficients converted = opened->MetricCoefficients();
+  const vantri::photogrammetry::DistortionCoefficients converted = opened->MetricCoefficients();
   static_cast<CCameraPassport&>(*this) = static_cast<const CCameraPassport&>(*opened);
   metric = converted;
   return 1;
@@ -331,7 +334,7 @@ std::unique_ptr<CCameraPassport> CBCCCameraPassport::Clone() const {
   return std::make_unique<CBCCCameraPassport>(*this);
 }
 
-DistortionCoefficients CBCCCameraPassport::NormalisedCoefficients() const {
+vantri::photogrammetry::DistortionCoefficients CBCCCameraPassport::NormalisedCoefficients() const {
   return vantri::photogrammetry::MetricToNormalised(metric, focal_mm);
 }
 
@@ -349,21 +352,22 @@ std::unique_ptr<CCameraPassport> CCVCCameraPassport::Clone() const {
   return std::make_unique<CCVCCameraPassport>(*this);
 }
 
-DistortionCoefficients CCVCCameraPassport::NormalisedCoefficients() const {
+vantri::photogrammetry::DistortionCoefficients CCVCCameraPassport::NormalisedCoefficients() const {
   const std::array<double, 5>& m = coefficient_matrix;
   return {m[0], m[1], m[4], m[2], m[3]};
 }
 
-DistortionCoefficients CCVCCameraPassport::MetricCoefficients() const {
+vantri::photogrammetry::DistortionCoefficients CCVCCameraPassport::MetricCoefficients() const {
   return vantri::photogrammetry::NormalisedToMetric(NormalisedCoefficients(), focal_mm);
 }
 
-void CCVCCameraPassport::SetNormalisedCoefficients(const DistortionCoefficients& n) {
+void CCVCCameraPassport::SetNormalisedCoefficients(
+    const vantri::photogrammetry::DistortionCoefficients& n) {
   coefficient_matrix = {n.k1, n.k2, n.p1, n.p2, n.k3};
 }
 
 std::array<double, 5> CCVCCameraPassport::StoredCoefficients() const {
-  const DistortionCoefficients n = NormalisedCoefficients();
+  const vantri::photogrammetry::DistortionCoefficients n = NormalisedCoefficients();
   return {n.k1, n.k2, n.k3, n.p1, n.p2};
 }
 
@@ -395,7 +399,7 @@ int CCBtoBCC(const std::string& ccb_path, CBCCCameraPassport* passport) {
 int BCCtoCCB(const CBCCCameraPassport& passport, const std::string& ccb_path) {
   vantri::system::TextRecord record(kHeaderCCB, kPassportFileVersion);
   WriteFields(passport, true, &record);
-  const DistortionCoefficients& m = passport.metric;
+  const vantri::photogrammetry::DistortionCoefficients& m = passport.metric;
   WriteCoefficients({m.k1, m.k2, m.k3, m.p1, m.p2}, &record);
   return record.Save(ccb_path);
 }

@@ -16,6 +16,8 @@
 #include <memory>
 #include <string>
 
+namespace vantri::photogrammetry {
+
 // Type codes of the serialised form inside the project file.
 constexpr int kPassportCodeBCC = 0;
 constexpr int kPassportCodeCVC = 1;
@@ -27,7 +29,6 @@ struct DistortionCoefficients {
   bool IsZero() const { return k1 == 0.0 && k2 == 0.0 && k3 == 0.0 && p1 == 0.0 && p2 == 0.0; }
 };
 
-namespace vantri::photogrammetry {
 // metric -> normalised and back for focal length f (mm).
 DistortionCoefficients MetricToNormalised(const DistortionCoefficients& metric, double focal_mm);
 DistortionCoefficients NormalisedToMetric(const DistortionCoefficients& normalised,
@@ -50,8 +51,8 @@ class CCameraPassport {
   // "bcc", "cvc" or "rdr".
   virtual const char* Extension() const = 0;
 
-  virtual DistortionCoefficients MetricCoefficients() const = 0;
-  virtual DistortionCoefficients NormalisedCoefficients() const = 0;
+  virtual vantri::photogrammetry::DistortionCoefficients MetricCoefficients() const = 0;
+  virtual vantri::photogrammetry::DistortionCoefficients NormalisedCoefficients() const = 0;
   // True when any distortion coefficient is non-zero.
   bool HasLensDistortion() const { return !MetricCoefficients().IsZero(); }
   // Sets every distortion coefficient to 0 (the passport of undistorted images).
@@ -98,13 +99,15 @@ class CBCCCameraPassport : public CCameraPassport {
   int Open(const std::string& path);
 
   std::unique_ptr<CCameraPassport> Clone() const override;
-  int TypeCode() const override { return kPassportCodeBCC; }
+  int TypeCode() const override { return vantri::photogrammetry::kPassportCodeBCC; }
   const char* Extension() const override { return "bcc"; }
-  DistortionCoefficients MetricCoefficients() const override { return metric; }
-  DistortionCoefficients NormalisedCoefficients() const override;
+  vantri::photogrammetry::DistortionCoefficients MetricCoefficients() const override {
+    return metric;
+  }
+  vantri::photogrammetry::DistortionCoefficients NormalisedCoefficients() const override;
   void SetDistortionFree() override { metric = {}; }
 
-  DistortionCoefficients metric;
+  vantri::photogrammetry::DistortionCoefficients metric;
 
  protected:
   std::array<double, 5> StoredCoefficients() const override;
@@ -115,12 +118,12 @@ class CBCCCameraPassport : public CCameraPassport {
 class CCVCCameraPassport : public CCameraPassport {
  public:
   std::unique_ptr<CCameraPassport> Clone() const override;
-  int TypeCode() const override { return kPassportCodeCVC; }
+  int TypeCode() const override { return vantri::photogrammetry::kPassportCodeCVC; }
   const char* Extension() const override { return "cvc"; }
-  DistortionCoefficients MetricCoefficients() const override;
-  DistortionCoefficients NormalisedCoefficients() const override;
+  vantri::photogrammetry::DistortionCoefficients MetricCoefficients() const override;
+  vantri::photogrammetry::DistortionCoefficients NormalisedCoefficients() const override;
   void SetDistortionFree() override { coefficient_matrix = {}; }
-  void SetNormalisedCoefficients(const DistortionCoefficients& normalised);
+  void SetNormalisedCoefficients(const vantri::photogrammetry::DistortionCoefficients& normalised);
 
   std::array<double, 5> coefficient_matrix{};  // K1 K2 P1 P2 K3, normalised
 
@@ -133,10 +136,12 @@ class CCVCCameraPassport : public CCameraPassport {
 class CRDRCameraPassport : public CCameraPassport {
  public:
   std::unique_ptr<CCameraPassport> Clone() const override;
-  int TypeCode() const override { return kPassportCodeRDR; }
+  int TypeCode() const override { return vantri::photogrammetry::kPassportCodeRDR; }
   const char* Extension() const override { return "rdr"; }
-  DistortionCoefficients MetricCoefficients() const override { return {}; }
-  DistortionCoefficients NormalisedCoefficients() const override { return {}; }
+  vantri::photogrammetry::DistortionCoefficients MetricCoefficients() const override { return {}; }
+  vantri::photogrammetry::DistortionCoefficients NormalisedCoefficients() const override {
+    return {};
+  }
   void SetDistortionFree() override {}
 
  protected:

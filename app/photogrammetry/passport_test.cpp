@@ -71,7 +71,9 @@ TEST_P(EveryPassportClass, SerialisedFormRoundTripsAndRefusesEveryTruncation) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Classes, EveryPassportClass,
-                         ::testing::Values(kPassportCodeBCC, kPassportCodeCVC, kPassportCodeRDR));
+                         ::testing::Values(vantri::photogrammetry::kPassportCodeBCC,
+                                           vantri::photogrammetry::kPassportCodeCVC,
+                                           vantri::photogrammetry::kPassportCodeRDR));
 
 TEST(CameraPassport, TypeCodesAreThoseOfTheProjectFile) {
   EXPECT_EQ(CCameraPassport::CreateForTypeCode(0)->TypeCode(), 0);
@@ -81,15 +83,15 @@ TEST(CameraPassport, TypeCodesAreThoseOfTheProjectFile) {
 }
 
 TEST(CameraPassport, ConventionsConvertBothWaysAndDistortionCanBeSwitchedOff) {
-  const auto bcc = SamplePassport(kPassportCodeBCC);
-  const DistortionCoefficients metric = bcc->MetricCoefficients();
-  const DistortionCoefficients normalised = bcc->NormalisedCoefficients();
+  const auto bcc = SamplePassport(vantri::photogrammetry::kPassportCodeBCC);
+  const vantri::photogrammetry::DistortionCoefficients metric = bcc->MetricCoefficients();
+  const vantri::photogrammetry::DistortionCoefficients normalised = bcc->NormalisedCoefficients();
   const double f = bcc->focal_mm / 1000.0;
   EXPECT_DOUBLE_EQ(normalised.k1, metric.k1 * f * f);
   EXPECT_DOUBLE_EQ(normalised.k2, metric.k2 * std::pow(f, 4));
   EXPECT_DOUBLE_EQ(normalised.k3, metric.k3 * std::pow(f, 6));
   EXPECT_DOUBLE_EQ(normalised.p2, metric.p2 * f * f);
-  const DistortionCoefficients back =
+  const vantri::photogrammetry::DistortionCoefficients back =
       vantri::photogrammetry::NormalisedToMetric(normalised, bcc->focal_mm);
   EXPECT_NEAR(back.k3, metric.k3, 1e-25);
 
@@ -106,12 +108,12 @@ TEST(CameraPassport, ConventionsConvertBothWaysAndDistortionCanBeSwitchedOff) {
     passport->SetDistortionFree();
     EXPECT_FALSE(passport->HasLensDistortion());
   }
-  EXPECT_FALSE(SamplePassport(kPassportCodeRDR)->HasLensDistortion());
+  EXPECT_FALSE(SamplePassport(vantri::photogrammetry::kPassportCodeRDR)->HasLensDistortion());
 }
 
 TEST(CameraPassport, CcbStoresTextsEncodedAndConvertsBothWays) {
   TempFolder folder;
-  const auto original = SamplePassport(kPassportCodeBCC);
+  const auto original = SamplePassport(vantri::photogrammetry::kPassportCodeBCC);
   const auto& bcc = static_cast<const CBCCCameraPassport&>(*original);
   ASSERT_EQ(BCCtoCCB(bcc, folder / "camera.ccb"), 1);
   const std::string content = ReadFile(folder / "camera.ccb");
@@ -130,7 +132,7 @@ TEST(CameraPassport, CcbStoresTextsEncodedAndConvertsBothWays) {
 
 TEST(CameraPassport, BccOpenTakesAnyClassInMetricForm) {
   TempFolder folder;
-  const auto cvc = SamplePassport(kPassportCodeCVC);
+  const auto cvc = SamplePassport(vantri::photogrammetry::kPassportCodeCVC);
   ASSERT_EQ(cvc->Save(folder / "camera.cvc"), 1);
   CBCCCameraPassport bcc;
   ASSERT_EQ(bcc.Open(folder / "camera.cvc"), 1);
@@ -140,7 +142,7 @@ TEST(CameraPassport, BccOpenTakesAnyClassInMetricForm) {
 
 TEST(CameraPassport, AcceptsWindowsLineEndsAndRefusesDamagedFiles) {
   TempFolder folder;
-  const auto original = SamplePassport(kPassportCodeBCC);
+  const auto original = SamplePassport(vantri::photogrammetry::kPassportCodeBCC);
   ASSERT_EQ(original->Save(folder / "unix.bcc"), 1);
   std::string crlf;
   for (char c : ReadFile(folder / "unix.bcc"))
@@ -207,7 +209,7 @@ TEST(PointCollectionFile, RoundTripsEveryFieldIncludingUndefinedVariances) {
   CGCPCollMap read;
   ASSERT_EQ(ReadGcpFiles(folder.path() + "/", &read), 1);
   EXPECT_EQ(read, original);
-  EXPECT_EQ(read.at("cp=7").xy_var, kUndefinedVariance);
+  EXPECT_EQ(read.at("cp=7").xy_var, vantri::photogrammetry::kUndefinedVariance);
   EXPECT_EQ(read.count("gcp 12"), 1u);              // names compare without case
   EXPECT_EQ(ReadCpFiles(folder.path(), &read), 0);  // no CP.col
 }

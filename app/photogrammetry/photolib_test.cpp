@@ -69,7 +69,9 @@ TEST(GDALExtractROI, CopiesRegionsIntoBgrBytesAndResamples) {
   std::unique_ptr<GDALDataset, void (*)(GDALDataset*)> raster(MakeRaster(10, 8),
                                                               [](GDALDataset* d) { GDALClose(d); });
   cv::Mat region;
-  ASSERT_EQ(GDALExtractROI(raster.get(), &region, cv::Rect(2, 1, 4, 3), kRoiClip), 1);
+  ASSERT_EQ(
+      GDALExtractROI(raster.get(), &region, cv::Rect(2, 1, 4, 3), vantri::photogrammetry::kRoiClip),
+      1);
   ASSERT_EQ(region.type(), CV_8UC3);
   ASSERT_EQ(region.size(), cv::Size(4, 3));
   const cv::Vec3b pixel = region.at<cv::Vec3b>(1, 2);  // raster col 4, row 2: value 24 * band
@@ -79,13 +81,17 @@ TEST(GDALExtractROI, CopiesRegionsIntoBgrBytesAndResamples) {
 
   // Stretched: each band's range (band 1: 0..79) maps to 0..255.
   cv::Mat stretched;
-  ASSERT_EQ(GDALExtractROI(raster.get(), &stretched, cv::Rect(0, 0, 10, 8), kRoiStretchMinMax), 1);
+  ASSERT_EQ(GDALExtractROI(raster.get(), &stretched, cv::Rect(0, 0, 10, 8),
+                           vantri::photogrammetry::kRoiStretchMinMax),
+            1);
   EXPECT_EQ(stretched.at<cv::Vec3b>(7, 9)[2], 255);
   EXPECT_EQ(stretched.at<cv::Vec3b>(0, 0)[2], 0);
 
   // A preset one-channel buffer of half size receives the reduced band 1.
   cv::Mat reduced(4, 5, CV_8UC1, cv::Scalar(0));
-  ASSERT_EQ(GDALExtractROI(raster.get(), &reduced, cv::Rect(0, 0, 10, 8), kRoiClip), 1);
+  ASSERT_EQ(GDALExtractROI(raster.get(), &reduced, cv::Rect(0, 0, 10, 8),
+                           vantri::photogrammetry::kRoiClip),
+            1);
   EXPECT_EQ(reduced.size(), cv::Size(5, 4));
   EXPECT_EQ(reduced.type(), CV_8UC1);
   EXPECT_NEAR(reduced.at<std::uint8_t>(0, 0), 5.5, 0.51);  // mean of 0, 1, 10, 11

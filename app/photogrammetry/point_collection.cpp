@@ -108,12 +108,13 @@ bool ParsePoint(const std::vector<std::string>& lines, std::size_t* index, CGCPC
 
 }  // namespace
 
-bool CaseInsensitiveLess::operator()(const std::string& a, const std::string& b) const {
+bool vantri::photogrammetry::CaseInsensitiveLess::operator()(const std::string& a,
+                                                             const std::string& b) const {
   return strcasecmp(a.c_str(), b.c_str()) < 0;
 }
 
 int WritePTCollFile(const std::string& path, const CGCPCollMap& points,
-                    const PointProgress& progress) {
+                    const vantri::photogrammetry::PointProgress& progress) {
   std::string text = std::string(kHeader) + " " + std::to_string(kVersion) + "\n";
   text += "points=" + std::to_string(points.size()) + "\n";
   int done = 0;
@@ -124,7 +125,8 @@ int WritePTCollFile(const std::string& path, const CGCPCollMap& points,
   return vantri::system::WriteFileAtomically(path, text);
 }
 
-int ReadPTCollFile(const std::string& path, CGCPCollMap* points, const PointProgress& progress) {
+int ReadPTCollFile(const std::string& path, CGCPCollMap* points,
+                   const vantri::photogrammetry::PointProgress& progress) {
   std::vector<std::string> lines;
   if (points == nullptr || !vantri::system::ReadTextLines(path, &lines)) return 0;
   std::size_t index = 0;
@@ -158,11 +160,11 @@ int ReadPTCollFile(const std::string& path, CGCPCollMap* points, const PointProg
 }
 
 int ReadGcpFiles(const std::string& project_folder, CGCPCollMap* points,
-                 const PointProgress& progress) {
+                 const vantri::photogrammetry::PointProgress& progress) {
   return ReadPTCollFile(JoinPath(project_folder, "GCP.col"), points, progress);
 }
 
 int ReadCpFiles(const std::string& project_folder, CGCPCollMap* points,
-                const PointProgress& progress) {
+                const vantri::photogrammetry::PointProgress& progress) {
   return ReadPTCollFile(JoinPath(project_folder, "CP.col"), points, progress);
 }

@@ -25,7 +25,9 @@ void ValueMapping(GDALRasterBand* band, double value_scaling, double* scale, dou
     *scale = value_scaling;
     return;
   }
-  if (value_scaling != kRoiStretchMinMax || band->GetRasterDataType() == GDT_Byte) return;
+  if (value_scaling != vantri::photogrammetry::kRoiStretchMinMax ||
+      band->GetRasterDataType() == GDT_Byte)
+    return;
   double min_max[2] = {0.0, 255.0};
   if (band->ComputeRasterMinMax(TRUE, min_max) != CE_None || !(min_max[1] > min_max[0])) return;
   *scale = 255.0 / (min_max[1] - min_max[0]);
@@ -59,7 +61,8 @@ int GDALExtractROI(GDALDataset* dataset, cv::Mat* image, const cv::Rect& roi, do
   const cv::Size size = image->empty() ? roi.size() : image->size();
   // Sizes come from the raster's header: a region beyond kMaxRoiPixels (or one whose pixel count
   // overflows int) is refused before anything is allocated.
-  if (static_cast<long long>(size.width) * size.height > kMaxRoiPixels) return 0;
+  if (static_cast<long long>(size.width) * size.height > vantri::photogrammetry::kMaxRoiPixels)
+    return 0;
   std::vector<cv::Mat> planes(channels);
   for (int c = 0; c < channels; ++c) {
     const int band_index = std::min(c + 1, dataset->GetRasterCount());

@@ -6,6 +6,8 @@
 
 class GDALDataset;
 
+namespace vantri::photogrammetry {
+
 // Value scaling of GDALExtractROI.
 constexpr double kRoiStretchMinMax = -2.0;  // 8-bit data unchanged; other types stretched from the
                                             // band's minimum..maximum to 0..255
@@ -13,6 +15,8 @@ constexpr double kRoiClip = -1.0;           // values clipped to 0..255
 // A positive value multiplies the values before clipping to 0..255.
 // Largest region (pixels of the output size) GDALExtractROI reads in one piece.
 constexpr long long kMaxRoiPixels = 1LL << 30;
+
+}  // namespace vantri::photogrammetry
 
 // Copies the pixel rectangle `roi` (col, row, width, height) of the raster into `image`.
 // When `image` is empty it is allocated with the rectangle's size; otherwise the rectangle is
@@ -22,7 +26,9 @@ constexpr long long kMaxRoiPixels = 1LL << 30;
 // 0 when the rectangle is empty or leaves the raster, the output exceeds kMaxRoiPixels, or the
 // read fails.
 int GDALExtractROI(GDALDataset* dataset, cv::Mat* image, const cv::Rect& roi,
-                   double value_scaling = kRoiStretchMinMax, void* reserved = nullptr);
+                   double value_scaling = vantri::photogrammetry::kRoiStretchMinMax,
+                   void* reserved = nullptr);
 // Same, opening the raster read-only from a path.
 int GDALExtractROI(const std::string& path, cv::Mat* image, const cv::Rect& roi,
-                   double value_scaling = kRoiStretchMinMax, void* reserved = nullptr);
+                   double value_scaling = vantri::photogrammetry::kRoiStretchMinMax,
+                   void* reserved = nullptr);

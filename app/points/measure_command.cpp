@@ -39,7 +39,7 @@ std::string Trimmed(std::string text) {
 }
 
 int FindImage(const CVantriProject& project, const std::string& field) {
-  const std::string title = FileTitle(Trimmed(field));
+  const std::string title = project::FileTitle(Trimmed(field));
   for (int i = 0; i < project.ImageCount(); ++i)
     if (strcasecmp(project.Image(i)->Name().c_str(), title.c_str()) == 0) return i;
   return -1;
@@ -154,7 +154,7 @@ bool MeasureIntoProjectFile(const std::string& project_path, PointKind kind,
                             const std::string& file, const MeasureFormat& format, UserInterface& ui,
                             std::ostream& out, std::ostream& err) {
   CVantriProject project;
-  if (!OpenProjectPath(project, ui, project_path)) return false;
+  if (!project::OpenProjectPath(project, ui, project_path)) return false;
   MeasureReport report;
   if (!StoreMeasurementsFromFile(project, kind, file, format, OpenGdalRaster, &report)) {
     err << "Unable to open the selected file!\n";

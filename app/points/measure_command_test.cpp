@@ -104,7 +104,8 @@ TEST_F(MeasureCommandTest, CommandWritesTheCollectionFile) {
     ASSERT_NE(raster, nullptr);
     GDALClose(raster);
   }
-  ASSERT_EQ(SaveProjectFile(project_, project_.file_path, kProjectFormatVersion), 1);
+  ASSERT_EQ(project::SaveProjectFile(project_, project_.file_path, project::kProjectFormatVersion),
+            1);
   ASSERT_EQ(WritePTCollFile(project_.folder + "GCP.col", project_.gcps), 1);
   const std::string file = WriteFile("gcp_image.txt", "G1,101,20,15\nG1,102,0.5,0.5\nX,101,1,1\n");
 

@@ -36,7 +36,7 @@ bool ParseVariance(const std::string& text, double* variance) {
   trimmed.erase(0, trimmed.find_first_not_of(" \t"));
   trimmed.erase(trimmed.find_last_not_of(" \t") + 1);
   if (trimmed.empty() || trimmed == kUndefinedText) {
-    *variance = kUndefinedVariance;
+    *variance = photogrammetry::kUndefinedVariance;
     return true;
   }
   double value = 0.0;
@@ -48,7 +48,7 @@ bool ParseVariance(const std::string& text, double* variance) {
 }  // namespace
 
 int32_t RowColour(const CGCPCollEx& point, const PointResults& results,
-                  const QualityClass& quality) {
+                  const project::QualityClass& quality) {
   if (!point.use || point.measurements.size() <= 1) return kNotAdjustedColour;
   const auto result = results.find(point.id);
   if (result == results.end()) return kNoResultColour;
@@ -56,12 +56,12 @@ int32_t RowColour(const CGCPCollEx& point, const PointResults& results,
 }
 
 std::string VarianceText(double variance) {
-  if (variance == kUndefinedVariance) return kUndefinedText;
+  if (variance == photogrammetry::kUndefinedVariance) return kUndefinedText;
   return Formatted("%lf", variance);
 }
 
 PointManager::PointManager(PointKind kind, CVantriProject& project, UserInterface& ui,
-                           PointResults* results, QualityClass quality, DrawingHooks hooks)
+                           PointResults* results, project::QualityClass quality, DrawingHooks hooks)
     : kind_(kind),
       project_(project),
       ui_(ui),
@@ -180,7 +180,7 @@ std::vector<std::string> PointManager::VarianceMenu() const {
 
 bool PointManager::SetVarianceToAll(VarianceColumn column) {
   if (kind_ != PointKind::kGcp) return false;
-  double variance = kUndefinedVariance;
+  double variance = photogrammetry::kUndefinedVariance;
   std::string preset = kUndefinedText;
   while (true) {
     std::string text;
@@ -196,7 +196,8 @@ bool PointManager::SetVarianceToAll(VarianceColumn column) {
 
 bool PointManager::ClearVariance(VarianceColumn column) {
   if (kind_ != PointKind::kGcp) return false;
-  for (auto& [name, point] : Points()) VarianceOf(point, column) = kUndefinedVariance;
+  for (auto& [name, point] : Points())
+    VarianceOf(point, column) = photogrammetry::kUndefinedVariance;
   Changed();
   return true;
 }

@@ -38,7 +38,7 @@ struct PointRow {
 // The colour of a point's row: grey unless the point is used and has more than one measurement;
 // then white without a result of the last run, otherwise the quality colour of its residual.
 int32_t RowColour(const CGCPCollEx& point, const PointResults& results,
-                  const QualityClass& quality);
+                  const project::QualityClass& quality);
 
 // A variance as the list shows it: "%lf", or "-" when undefined.
 std::string VarianceText(double variance);
@@ -59,7 +59,8 @@ class PointManager {
   // the records of removed points; `quality` is the GCP class of the user profile's thresholds
   // (QualityThresholds::LoadFromProfile().gcps), which check points share.
   PointManager(PointKind kind, CVantriProject& project, UserInterface& ui,
-               PointResults* results = nullptr, QualityClass quality = {}, DrawingHooks hooks = {});
+               PointResults* results = nullptr, project::QualityClass quality = {},
+               DrawingHooks hooks = {});
 
   // False when there is no project: the window closes at once.
   bool CanOpen() const;
@@ -109,7 +110,7 @@ class PointManager {
   CVantriProject& project_;
   UserInterface& ui_;
   PointResults* results_;
-  QualityClass quality_;
+  project::QualityClass quality_;
   DrawingHooks hooks_;
 };
 

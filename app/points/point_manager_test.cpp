@@ -49,7 +49,7 @@ class PointManagerTest : public test_support::ProjectTest {
   }
 
   PointResults results_;
-  QualityClass quality_;
+  project::QualityClass quality_;
   int redraws_ = 0;
   std::vector<int> removed_entities_;
 };
@@ -89,8 +89,8 @@ TEST_F(PointManagerTest, ImportedPointsStartUnusedWithTheirPositiveVariances) {
   const CGCPCollEx& g1 = project_.gcps.at("G1");
   EXPECT_FALSE(g1.use);
   EXPECT_EQ(g1.xy_var, 0.04);
-  EXPECT_EQ(g1.z_var, kUndefinedVariance);
-  EXPECT_EQ(project_.gcps.at("G2").xy_var, kUndefinedVariance);
+  EXPECT_EQ(g1.z_var, photogrammetry::kUndefinedVariance);
+  EXPECT_EQ(project_.gcps.at("G2").xy_var, photogrammetry::kUndefinedVariance);
   EXPECT_EQ(project_.gcps.at("G2").z_var, 0.09);
 }
 
@@ -209,13 +209,13 @@ TEST_F(PointManagerTest, VariancesAreAskedUntilValidAndMayBeUndefined) {
 
   ui_.value_answers = {"-"};
   EXPECT_TRUE(manager.SetVarianceToAll(PointManager::VarianceColumn::kXY));
-  EXPECT_EQ(Saved().at("G1").xy_var, kUndefinedVariance);
+  EXPECT_EQ(Saved().at("G1").xy_var, photogrammetry::kUndefinedVariance);
 
   ui_.value_answers = {std::nullopt};  // cancelled
   EXPECT_FALSE(manager.SetVarianceToAll(PointManager::VarianceColumn::kZ));
   EXPECT_EQ(project_.gcps.at("G1").z_var, 0.5);
   EXPECT_TRUE(manager.ClearVariance(PointManager::VarianceColumn::kZ));
-  EXPECT_EQ(Saved().at("G1").z_var, kUndefinedVariance);
+  EXPECT_EQ(Saved().at("G1").z_var, photogrammetry::kUndefinedVariance);
 }
 
 TEST_F(PointManagerTest, ClosesWithoutProject) {

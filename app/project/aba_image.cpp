@@ -4,6 +4,13 @@
 #include "system/files.h"
 #include "system/text.h"
 
+using vantri::project::ArchiveReader;
+using vantri::project::ArchiveWriter;
+using vantri::project::FileExtension;
+using vantri::project::FileTitle;
+
+namespace vantri::project {
+
 namespace {
 
 size_t FileStart(const std::string& path) {
@@ -24,6 +31,8 @@ std::string FileExtension(const std::string& path) {
   const size_t dot = file.find_last_of('.');
   return dot == std::string::npos ? std::string() : file.substr(dot + 1);
 }
+
+}  // namespace vantri::project
 
 CABAImage::CABAImage(const std::string& path, const std::string& project_folder)
     : project_folder_(project_folder) {
@@ -48,7 +57,7 @@ bool CABAImage::HasGpsImu() const {
   return position && attitude;
 }
 
-void CABAImage::Write(vantri::ArchiveWriter& out, int version) const {
+void CABAImage::Write(vantri::project::ArchiveWriter& out, int version) const {
   if (version < 200) return;
   out.WriteText(path_);
   for (double v : {x, y, z, omega, phi, kappa, var_xy, var_z, var_op, var_k}) out.WriteDouble(v);
@@ -60,7 +69,7 @@ void CABAImage::Write(vantri::ArchiveWriter& out, int version) const {
   }
 }
 
-bool CABAImage::Read(vantri::ArchiveReader& in, int version) {
+bool CABAImage::Read(vantri::project::ArchiveReader& in, int version) {
   if (version < 200) return in.ok();
   std::string stored;
   const std::string decoded = in.ReadText(&stored);

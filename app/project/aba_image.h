@@ -7,10 +7,10 @@
 
 #include "photogrammetry/point_collection.h"  // kUndefinedVariance
 
-namespace vantri {
+namespace vantri::project {
 class ArchiveReader;
 class ArchiveWriter;
-}  // namespace vantri
+}  // namespace vantri::project
 
 class CABAImage {
  public:
@@ -28,8 +28,8 @@ class CABAImage {
 
   // Record of the project file for format version `version` (200 .. 206). Read fails (false)
   // when the archive runs short; the image is then partly filled.
-  void Write(vantri::ArchiveWriter& out, int version) const;
-  bool Read(vantri::ArchiveReader& in, int version);
+  void Write(vantri::project::ArchiveWriter& out, int version) const;
+  bool Read(vantri::project::ArchiveReader& in, int version);
 
   // Position not (0, 0, 0) and attitude not (0, 0, 0).
   bool HasGpsImu() const;
@@ -38,8 +38,10 @@ class CABAImage {
   double x = 0, y = 0, z = 0;
   double omega = 0, phi = 0, kappa = 0;
   // A-priori variances of planimetry, height, omega/phi and kappa.
-  double var_xy = kUndefinedVariance, var_z = kUndefinedVariance;
-  double var_op = kUndefinedVariance, var_k = kUndefinedVariance;
+  double var_xy = vantri::photogrammetry::kUndefinedVariance,
+         var_z = vantri::photogrammetry::kUndefinedVariance;
+  double var_op = vantri::photogrammetry::kUndefinedVariance,
+         var_k = vantri::photogrammetry::kUndefinedVariance;
   int8_t level = 0;     // image class 0..2 of old text projects
   int32_t enabled = 1;  // 0 excludes the image from processing, reports and export
   int32_t footprint_handle = 0;
@@ -57,7 +59,11 @@ class CABAImage {
   std::string project_folder_;
 };
 
+namespace vantri::project {
+
 // File title of a path: the text after the last '\' or '/' without its extension.
 std::string FileTitle(const std::string& path);
 // Extension of the file part without the dot ("" when none).
 std::string FileExtension(const std::string& path);
+
+}  // namespace vantri::project

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstring>
 
-namespace vantri {
+namespace vantri::project {
 namespace {
 
 // Code points of the bytes 0x80..0x9F in Windows-1252; the five unassigned bytes map to the
@@ -277,4 +277,4 @@ std::string ArchiveReader::ReadUtf16Text() {
   return out;
 }
 
-}  // namespace vantri
+}  // namespace vantri::project

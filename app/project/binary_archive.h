@@ -19,7 +19,7 @@
 #include <string>
 #include <string_view>
 
-namespace vantri {
+namespace vantri::project {
 
 class ArchiveWriter {
  public:
@@ -77,4 +77,4 @@ bool IsValidUtf8(std::string_view bytes);
 std::string DecodeStoredText(std::string_view stored);
 bool EncodeStoredText(std::string_view text, std::string& stored);
 
-}  // namespace vantri
+}  // namespace vantri::project

@@ -4,7 +4,7 @@
 
 #include <random>
 
-namespace vantri {
+namespace vantri::project {
 namespace {
 
 // The prefix switches form at 255 and 0xFFFE; the bytes before the text are pinned at each side.
@@ -136,4 +136,4 @@ TEST(BinaryArchive, RandomBytesNeverReadPastTheEnd) {
 }
 
 }  // namespace
-}  // namespace vantri
+}  // namespace vantri::project

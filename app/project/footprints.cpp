@@ -6,6 +6,8 @@
 #include "photogrammetry/orientation.h"
 #include "ui_interface/ui.h"
 
+namespace vantri::project {
+
 namespace {
 
 constexpr double kNoHeight = -9999.0;
@@ -86,3 +88,5 @@ bool OutlineContains(const std::vector<std::array<double, 2>>& outline, double x
   }
   return inside;
 }
+
+}  // namespace vantri::project

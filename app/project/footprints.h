@@ -17,6 +17,8 @@ namespace vantri {
 class UserInterface;
 }
 
+namespace vantri::project {
+
 // Intersects the ray origin + t * direction (t > 0, project frame) with the terrain; false when
 // there is no terrain height on the way.
 using TerrainIntersector = std::function<bool(
@@ -43,3 +45,5 @@ int UpdateImageBounds(CVantriProject& project, vantri::UserInterface& ui,
 
 // True when the point lies inside the closed outline (even-odd rule).
 bool OutlineContains(const std::vector<std::array<double, 2>>& outline, double x, double y);
+
+}  // namespace vantri::project

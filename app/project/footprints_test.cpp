@@ -9,6 +9,7 @@
 #include "testing/scripted_ui.h"
 #include "ui_interface/ui.h"
 
+namespace vantri::project {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -140,3 +141,4 @@ TEST(UpdateImageBounds, FootprintsOnlyForImagesWithGpsImuAndUnionAreaReported) {
 }
 
 }  // namespace
+}  // namespace vantri::project

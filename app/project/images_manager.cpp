@@ -13,6 +13,8 @@
 #include "system/text.h"
 #include "ui_interface/ui.h"
 
+namespace vantri::project {
+
 using vantri::MessageIcon;
 
 namespace {
@@ -20,7 +22,7 @@ namespace {
 constexpr double kMaxAngularVariance = 3.141592653589793;
 
 std::string VarianceText(double value) {
-  if (value >= kUndefinedVariance) return "-";
+  if (value >= photogrammetry::kUndefinedVariance) return "-";
   char buffer[64];
   std::snprintf(buffer, sizeof buffer, "%g", value);
   return buffer;
@@ -102,7 +104,7 @@ bool IsUndistortedFor(GDALDataset* dataset, const std::string& passport_file_nam
 
 std::string ParseVarianceAnswer(const std::string& text, VarianceColumn column, double* value) {
   if (text.empty() || text == "-") {
-    *value = kUndefinedVariance;
+    *value = photogrammetry::kUndefinedVariance;
     return {};
   }
   double parsed = 0;
@@ -271,3 +273,5 @@ void ImagesManager::SetEnabled(const std::vector<int>& rows, bool enabled) {
   for (const int row : rows)
     if (CABAImage* image = project_.Image(row)) image->enabled = enabled ? 1 : 0;
 }
+
+}  // namespace vantri::project

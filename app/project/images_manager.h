@@ -17,6 +17,8 @@ class UserInterface;
 
 class GDALDataset;
 
+namespace vantri::project {
+
 // Background of a disabled image's row.
 inline constexpr int kDisabledRowGrey = 128;
 
@@ -88,7 +90,9 @@ class ImagesManager {
   bool SetVarianceToAll(VarianceColumn column);
   void SetVariance(VarianceColumn column, double value);
   // "Clear all": the column becomes undefined.
-  void ClearVariance(VarianceColumn column) { SetVariance(column, kUndefinedVariance); }
+  void ClearVariance(VarianceColumn column) {
+    SetVariance(column, photogrammetry::kUndefinedVariance);
+  }
 
   // The check box of a row: the same state for every given row.
   void SetEnabled(const std::vector<int>& rows, bool enabled);
@@ -116,3 +120,5 @@ class ImagesManager {
   vantri::UserInterface& ui_;
   bool check_mode_ = false;
 };
+
+}  // namespace vantri::project

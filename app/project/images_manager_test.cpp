@@ -15,6 +15,7 @@
 namespace fs = std::filesystem;
 using vantri::ScriptedUi;
 
+namespace vantri::project {
 namespace {
 
 constexpr int kWidth = 40;
@@ -165,9 +166,9 @@ TEST_F(ImagesManagerTest, RowsLabelAndEnabledFlags) {
 TEST_F(ImagesManagerTest, VarianceAnswersAndRefusals) {
   double value = 0;
   EXPECT_EQ(ParseVarianceAnswer("-", VarianceColumn::kXY, &value), "");
-  EXPECT_EQ(value, kUndefinedVariance);
+  EXPECT_EQ(value, photogrammetry::kUndefinedVariance);
   EXPECT_EQ(ParseVarianceAnswer("", VarianceColumn::kK, &value), "");
-  EXPECT_EQ(value, kUndefinedVariance);
+  EXPECT_EQ(value, photogrammetry::kUndefinedVariance);
   EXPECT_EQ(ParseVarianceAnswer("-0.5", VarianceColumn::kZ, &value), "Invalid value!");
   EXPECT_EQ(ParseVarianceAnswer("abc", VarianceColumn::kZ, &value), "Invalid value!");
   EXPECT_EQ(ParseVarianceAnswer("4", VarianceColumn::kZ, &value), "");  // linear: no limit
@@ -190,14 +191,14 @@ TEST_F(ImagesManagerTest, VarianceAnswersAndRefusals) {
   ui.value_answers = {std::string("-")};
   ASSERT_TRUE(manager.SetVarianceToAll(VarianceColumn::kOP));
   for (const ImageRow& row : manager.Rows()) EXPECT_EQ(row.var_op, "-");
-  EXPECT_EQ(project.Image(1)->var_op, kUndefinedVariance);
+  EXPECT_EQ(project.Image(1)->var_op, photogrammetry::kUndefinedVariance);
 
   ui.value_answers = {std::nullopt};  // Cancel changes nothing
   manager.SetVariance(VarianceColumn::kXY, 2);
   EXPECT_FALSE(manager.SetVarianceToAll(VarianceColumn::kXY));
   EXPECT_EQ(project.Image(0)->var_xy, 2);
   manager.ClearVariance(VarianceColumn::kXY);
-  EXPECT_EQ(project.Image(0)->var_xy, kUndefinedVariance);
+  EXPECT_EQ(project.Image(0)->var_xy, photogrammetry::kUndefinedVariance);
 }
 
 TEST_F(ImagesManagerTest, RemovingKeepsFootprintsAlignedAndReleasesTerrainWhenEmpty) {
@@ -298,3 +299,4 @@ TEST_F(ImagesManagerTest, PreviewIsBuiltOnceAndCopiedFromTheImageFolder) {
 }
 
 }  // namespace
+}  // namespace vantri::project

@@ -5,6 +5,8 @@
 
 #include "ui_interface/ui.h"
 
+namespace vantri::project {
+
 namespace {
 
 double PlainDouble(const std::string& text) { return std::strtod(text.c_str(), nullptr); }
@@ -67,3 +69,5 @@ int SavePassportFromEditor(vantri::UserInterface& ui, const CBCCCameraPassport& 
   if (retry != nullptr) *retry = again;
   return 0;
 }
+
+}  // namespace vantri::project

@@ -10,6 +10,8 @@ namespace vantri {
 class UserInterface;
 }
 
+namespace vantri::project {
+
 // The editor's rows as typed.
 struct PassportEditorValues {
   std::string model = "<new camera passport>";
@@ -34,3 +36,5 @@ std::string PassportEditorFileName(const CCameraPassport& passport);
 // "Unable to save the passport. Retry?"; the answer is returned through `retry`.
 int SavePassportFromEditor(vantri::UserInterface& ui, const CBCCCameraPassport& passport,
                            const std::string& path, bool* retry = nullptr);
+
+}  // namespace vantri::project

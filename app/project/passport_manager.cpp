@@ -11,6 +11,8 @@
 #include "system/text.h"
 #include "ui_interface/ui.h"
 
+namespace vantri::project {
+
 namespace fs = std::filesystem;
 using vantri::MessageIcon;
 
@@ -40,27 +42,29 @@ std::vector<std::string> FilesWithExtension(const std::string& folder, const std
 }
 
 // Converts the metric coefficients to the normalised convention with (s / 1000 * F)^n.
-DistortionCoefficients NormalisedFromMetric(const DistortionCoefficients& m, double scale) {
+photogrammetry::DistortionCoefficients NormalisedFromMetric(
+    const photogrammetry::DistortionCoefficients& m, double scale) {
   return {m.k1 * std::pow(scale, 2), m.k2 * std::pow(scale, 4), m.k3 * std::pow(scale, 6),
           m.p1 * std::pow(scale, 2), m.p2 * std::pow(scale, 2)};
 }
 
-DistortionCoefficients MetricFromNormalised(const DistortionCoefficients& n, double scale) {
+photogrammetry::DistortionCoefficients MetricFromNormalised(
+    const photogrammetry::DistortionCoefficients& n, double scale) {
   if (scale == 0.0) return {};
   return {n.k1 / std::pow(scale, 2), n.k2 / std::pow(scale, 4), n.k3 / std::pow(scale, 6),
           n.p1 / std::pow(scale, 2), n.p2 / std::pow(scale, 2)};
 }
 
 // Both conventions as the table shows them: {normalised, metric}.
-std::pair<DistortionCoefficients, DistortionCoefficients> ShownCoefficients(
-    const CCameraPassport& p) {
+std::pair<photogrammetry::DistortionCoefficients, photogrammetry::DistortionCoefficients>
+ShownCoefficients(const CCameraPassport& p) {
   const double scale = p.pixel_mm / 1000.0 * p.FocalPixels();
-  if (p.TypeCode() == kPassportCodeBCC) {
-    const DistortionCoefficients metric = p.MetricCoefficients();
+  if (p.TypeCode() == photogrammetry::kPassportCodeBCC) {
+    const photogrammetry::DistortionCoefficients metric = p.MetricCoefficients();
     return {NormalisedFromMetric(metric, scale), metric};
   }
-  if (p.TypeCode() == kPassportCodeCVC) {
-    const DistortionCoefficients normalised = p.NormalisedCoefficients();
+  if (p.TypeCode() == photogrammetry::kPassportCodeCVC) {
+    const photogrammetry::DistortionCoefficients normalised = p.NormalisedCoefficients();
     return {normalised, MetricFromNormalised(normalised, scale)};
   }
   return {};
@@ -118,7 +122,7 @@ std::string CheckDistortionFormulas(const DistortionFormulas& formulas,
                                     const CCameraPassport* passport) {
   vantri::formula::DistortionCoefficients coefficients;
   if (passport != nullptr) {
-    const DistortionCoefficients n = ShownCoefficients(*passport).first;
+    const photogrammetry::DistortionCoefficients n = ShownCoefficients(*passport).first;
     coefficients = {n.k1, n.k2, n.k3, n.p1, n.p2};
   }
   using vantri::formula::DistortionKind;
@@ -139,7 +143,7 @@ std::vector<std::array<double, 2>> DistortionCurve(const DistortionFormulas& for
                                                    DistortionCurveKind kind, int samples) {
   const double focal = passport.FocalPixels();
   if (CheckDistortionFormulas(formulas, &passport) != "" || focal <= 0 || samples < 2) return {};
-  const DistortionCoefficients n = ShownCoefficients(passport).first;
+  const photogrammetry::DistortionCoefficients n = ShownCoefficients(passport).first;
   const vantri::formula::DistortionCoefficients values{n.k1, n.k2, n.k3, n.p1, n.p2};
   using vantri::formula::DistortionKind;
   vantri::formula::DistortionFormula radial, dx, dy;
@@ -300,3 +304,5 @@ int PassportManager::Select() {
   chosen_ = std::move(passport);
   return 1;
 }
+
+}  // namespace vantri::project

@@ -19,6 +19,8 @@ namespace vantri {
 class UserInterface;
 }
 
+namespace vantri::project {
+
 // Paths of the archive's passport files: every *.ccb, then *.cvc, *.bcc and *.rdr (extensions
 // compared without regard to case), each group sorted by name. Folders are skipped. The folder
 // is created when missing. Paths keep their case: the file system is case-sensitive.
@@ -119,3 +121,5 @@ class PassportManager {
 // Reads a passport as the manager does: ".ccb" through CCBtoBCC into a CBCCCameraPassport, any
 // other file with CCameraPassport::New. Null when it does not read.
 std::unique_ptr<CCameraPassport> ReadManagerPassport(const std::string& path);
+
+}  // namespace vantri::project

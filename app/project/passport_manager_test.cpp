@@ -15,6 +15,7 @@
 namespace fs = std::filesystem;
 using vantri::ScriptedUi;
 
+namespace vantri::project {
 namespace {
 
 CBCCCameraPassport SamplePassport() {
@@ -61,7 +62,7 @@ struct PassportManagerTest : testing::Test {
   void SetUp() override {
     root = temp.path();
     setenv("VANTRI_HOME", root.c_str(), 1);
-    archive = vantri::PassportArchiveFolder();
+    archive = vantri::system::PassportArchiveFolder();
   }
   vantri::test_support::TempFolder temp;
   std::string root;
@@ -138,7 +139,7 @@ TEST_F(PassportManagerTest, DistortionCurveFollowsTheRadialPolynomial) {
   EXPECT_EQ(radial.front()[1], 0.0);
   EXPECT_NEAR(radial.back()[0], std::hypot(7680, 13824) / 2, 1e-9);
   // dr in pixels = F * (k1 r^3 + k2 r^5 + k3 r^7) with r = pixels / F and normalised k.
-  const DistortionCoefficients n = p.NormalisedCoefficients();
+  const photogrammetry::DistortionCoefficients n = p.NormalisedCoefficients();
   const double F = p.FocalPixels();
   for (const auto& [r_pixels, dr] : radial) {
     const double r = r_pixels / F;
@@ -251,3 +252,4 @@ TEST_F(PassportManagerTest, SelectionIsRememberedAndValidated) {
 }
 
 }  // namespace
+}  // namespace vantri::project

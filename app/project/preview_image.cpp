@@ -16,6 +16,8 @@
 #include "system/text.h"
 #include "ui_interface/ui.h"
 
+namespace vantri::project {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -66,7 +68,8 @@ int BuildPreviewImage(const std::string& image_path, const std::string& preview_
   bool reduced = false;
   const cv::Size size = PreviewSize(width, height, limit, &reduced);
   cv::Mat image(size, dataset->GetRasterCount() >= 3 ? CV_8UC3 : CV_8UC1);
-  if (GDALExtractROI(dataset.get(), &image, cv::Rect(0, 0, width, height), kRoiStretchMinMax) == 0)
+  if (GDALExtractROI(dataset.get(), &image, cv::Rect(0, 0, width, height),
+                     photogrammetry::kRoiStretchMinMax) == 0)
     return 0;
   if (reduced) cv::GaussianBlur(image, image, cv::Size(3, 3), 0);
   if (!WriteImageAtomically(preview_path, image)) return 0;
@@ -126,3 +129,5 @@ int GenerateThumbnails(vantri::UserInterface& ui, long long limit) {
   ui.ShowMessage(text, vantri::MessageIcon::kInformation);
   return built;
 }
+
+}  // namespace vantri::project

@@ -12,6 +12,8 @@ namespace vantri {
 class UserInterface;
 }
 
+namespace vantri::project {
+
 // Working-image pixel limit of previews and processing.
 inline constexpr long long kWorkingImagePixelLimit = 8388608;
 
@@ -45,3 +47,5 @@ int GenerateThumbnails(vantri::UserInterface& ui, long long limit = kWorkingImag
 // The same over given images and destination folder (with trailing separator).
 int GenerateThumbnailsIn(const std::vector<std::string>& images, const std::string& folder,
                          long long limit = kWorkingImagePixelLimit);
+
+}  // namespace vantri::project

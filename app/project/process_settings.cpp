@@ -9,6 +9,11 @@
 #include "system/text.h"
 #include "ui_interface/ui.h"
 
+using vantri::project::kMinGcpsWeight;
+using vantri::project::SettingsGroup;
+using vantri::project::TextList;
+using vantri::project::VantriTypedSettings;
+
 using namespace vantri::project::settings_names;
 
 namespace {
@@ -118,7 +123,7 @@ void CProcessSettings::Warn(const std::string& message) const {
 int CProcessSettings::Load(const std::string& path) {
   if (path.empty()) return 0;
   if (!std::filesystem::is_regular_file(path)) return 1;
-  vantri::IniFile ini;
+  vantri::system::IniFile ini;
   if (ini.Load(path) == 0) return 1;
 
   const std::string current = software_version_.empty() ? ProgramVersion() : software_version_;
@@ -172,7 +177,7 @@ int CProcessSettings::Load(const std::string& path) {
 
 int CProcessSettings::Save(const std::string& path) {
   if (path.empty()) return 0;
-  vantri::IniFile ini;
+  vantri::system::IniFile ini;
   ini.Load(path);  // keys of a previous, larger file are kept
   ini.Set("Settings", "nGroup", std::to_string(groups.size()));
   ini.Set("Settings", "SoftwareVer",

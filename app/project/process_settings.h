@@ -11,12 +11,16 @@ namespace vantri {
 class UserInterface;
 }
 
+namespace vantri::project {
+
 using TextList = std::vector<std::string>;
 
 struct SettingsGroup {
   std::string name;
   TextList properties;  // property names in display order
 };
+
+}  // namespace vantri::project
 
 class CProcessSettings {
  public:
@@ -57,18 +61,18 @@ class CProcessSettings {
   // Sets element 0, keeping the allowed values.
   void SetValue(const std::string& property, const std::string& value);
   // Allowed values (elements 1..n-1 of the value list); empty for free text.
-  TextList Choices(const std::string& property) const;
+  vantri::project::TextList Choices(const std::string& property) const;
   std::string Description(const std::string& property) const;
   // Group that lists the property; empty when none does.
   std::string GroupOf(const std::string& property) const;
 
-  std::vector<SettingsGroup> groups;             // group table, in table order
-  std::map<std::string, TextList> values;        // property -> value list
-  std::map<std::string, TextList> descriptions;  // property -> description list
+  std::vector<vantri::project::SettingsGroup> groups;             // group table, in table order
+  std::map<std::string, vantri::project::TextList> values;        // property -> value list
+  std::map<std::string, vantri::project::TextList> descriptions;  // property -> description list
 
  protected:
-  void AddProperty(const std::string& group, const std::string& property, const TextList& values,
-                   const std::string& description);
+  void AddProperty(const std::string& group, const std::string& property,
+                   const vantri::project::TextList& values, const std::string& description);
   virtual void ParseTypedValues() {}
   void Inform(const std::string& message) const;
   void Warn(const std::string& message) const;
@@ -76,6 +80,8 @@ class CProcessSettings {
   vantri::UserInterface* ui_ = nullptr;
   std::string software_version_;
 };
+
+namespace vantri::project {
 
 // Values parsed from the properties after every load; read by the processing.
 struct VantriTypedSettings {
@@ -101,6 +107,8 @@ struct VantriTypedSettings {
   std::string email_subject;
 };
 
+}  // namespace vantri::project
+
 class CVantriSettings : public CProcessSettings {
  public:
   // Fills the tables with the groups and defaults and sets the typed values from them.
@@ -122,7 +130,7 @@ class CVantriSettings : public CProcessSettings {
   // without a message), empty when none is.
   std::string MissingProperty() const;
 
-  VantriTypedSettings typed;
+  vantri::project::VantriTypedSettings typed;
 
  protected:
   void ParseTypedValues() override;
@@ -151,5 +159,9 @@ inline constexpr const char* kSmtpServer = "SMTP server";
 inline constexpr const char* kEmailSubject = "Email Subject";
 }  // namespace vantri::project::settings_names
 
+namespace vantri::project {
+
 // The lower bound of the GCPs weight; 1.0 itself is accepted.
 inline constexpr double kMinGcpsWeight = 1.0;
+
+}  // namespace vantri::project

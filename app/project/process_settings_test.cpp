@@ -14,6 +14,7 @@
 #include "testing/temp_folder.h"
 #include "ui_interface/ui.h"
 
+namespace vantri::project {
 namespace {
 
 using namespace vantri::project::settings_names;
@@ -323,3 +324,4 @@ TEST_F(Settings, QualityThresholdsCheckOrderProfileRoundTripAndColours) {
 }
 
 }  // namespace
+}  // namespace vantri::project

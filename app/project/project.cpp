@@ -17,7 +17,7 @@ namespace {
 // Smallest image record of a binary project: empty path and ten doubles.
 constexpr size_t kMinImageRecordBytes = 1 + 10 * 8;
 
-void WritePassport(vantri::ArchiveWriter& out, const CCameraPassport* passport) {
+void WritePassport(vantri::project::ArchiveWriter& out, const CCameraPassport* passport) {
   if (passport == nullptr) {
     out.WriteInt(-1);
     return;
@@ -30,7 +30,7 @@ void WritePassport(vantri::ArchiveWriter& out, const CCameraPassport* passport) 
 }
 
 // Null for a code without passport (nothing stored); on a malformed form the reader fails.
-std::unique_ptr<CCameraPassport> ReadPassport(vantri::ArchiveReader& in) {
+std::unique_ptr<CCameraPassport> ReadPassport(vantri::project::ArchiveReader& in) {
   const int32_t code = in.ReadInt();
   if (!in.ok()) return nullptr;
   std::unique_ptr<CCameraPassport> passport = CCameraPassport::CreateForTypeCode(code);
@@ -105,7 +105,7 @@ std::string TextOfCodePage(std::string_view bytes) {
   for (size_t pos = 0; pos <= bytes.size();) {
     size_t end = bytes.find('\n', pos);
     if (end == std::string_view::npos) end = bytes.size();
-    text += vantri::DecodeStoredText(bytes.substr(pos, end - pos));
+    text += vantri::project::DecodeStoredText(bytes.substr(pos, end - pos));
     if (end < bytes.size()) text += '\n';
     pos = end + 1;
   }
@@ -118,7 +118,7 @@ std::string CodePageOfText(std::string_view utf8) {
     size_t end = utf8.find('\n', pos);
     if (end == std::string_view::npos) end = utf8.size();
     std::string stored;
-    vantri::EncodeStoredText(utf8.substr(pos, end - pos), stored);
+    vantri::project::EncodeStoredText(utf8.substr(pos, end - pos), stored);
     out += stored;
     if (end < utf8.size()) out += '\n';
     pos = end + 1;
@@ -179,7 +179,7 @@ void CVantriProject::ApplyUndistortionRule() {
   if (passport == nullptr || working_passport == nullptr || !passport->HasLensDistortion()) return;
   const long long megapixels =
       static_cast<long long>(passport->width) * passport->height / 1048576LL;
-  if (megapixels > kUndistortionMaxMegapixels) return;
+  if (megapixels > vantri::project::kUndistortionMaxMegapixels) return;
   undistortion_flag = 1;
   working_passport->SetDistortionFree();
 }
@@ -202,10 +202,12 @@ void CVantriProject::Close() {
   used_tie_points = 0;
 }
 
+namespace vantri::project {
+
 // ---- Binary form -------------------------------------------------------------------------------
 
 std::string WriteBinaryProject(const CVantriProject& project, int version) {
-  vantri::ArchiveWriter out;
+  vantri::project::ArchiveWriter out;
   const vantri::crs::CoordinateSystem& cs = project.coordinate_system;
   out.WriteInt(version);
   out.WriteText(cs.ProjectionName());
@@ -232,7 +234,7 @@ std::string WriteBinaryProject(const CVantriProject& project, int version) {
 }
 
 int ReadBinaryProject(CVantriProject& project, std::string_view bytes, vantri::UserInterface& ui) {
-  vantri::ArchiveReader in(bytes);
+  vantri::project::ArchiveReader in(bytes);
   const int32_t version = in.ReadInt();
   if (!in.ok() || version < kOldestBinaryVersion || version > kProjectFormatVersion) return 0;
   project.format_version = version;
@@ -435,3 +437,5 @@ bool ReadLocalOrigin(const std::string& path, std::array<double, 3>& origin) {
   if (ok) origin = read;
   return ok;
 }
+
+}  // namespace vantri::project

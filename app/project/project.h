@@ -28,11 +28,15 @@ namespace vantri {
 class UserInterface;
 }
 
+namespace vantri::project {
+
 inline constexpr int kProjectFormatVersion = 206;
 inline constexpr int kOldestBinaryVersion = 200;
 // Raster size up to which a distorted passport gets undistorted working images (megapixels,
 // width * height / 1,048,576 with integer division).
 inline constexpr long long kUndistortionMaxMegapixels = 60;
+
+}  // namespace vantri::project
 
 class CVantriProject {
  public:
@@ -58,7 +62,7 @@ class CVantriProject {
   std::string folder;     // with a trailing '/'; empty when no project is open
   std::string name;       // file title of the project file
   std::string file_path;  // full path of the .bun file
-  int32_t format_version = kProjectFormatVersion;
+  int32_t format_version = vantri::project::kProjectFormatVersion;
   std::string passport_file_name;  // name and extension, lower case
   std::unique_ptr<CCameraPassport> passport;
   std::unique_ptr<CCameraPassport> working_passport;
@@ -88,6 +92,8 @@ class CVantriProject {
   std::function<void(CVantriProject&)> load_tie_points;
 };
 
+namespace vantri::project {
+
 // Reads a project file into `project` (whose folder, name and path are set by the caller):
 // ".aba" (or "aba") extension: text reader, anything else: binary reader. Then settings.ini,
 // GCP.col and CP.col (when present). 1 on success, 0 on failure; messages about a missing or
@@ -106,3 +112,5 @@ int ReadTextProject(CVantriProject& project, std::string_view text);
 
 // "<folder><name>.off": three numbers; false (origin unchanged) when it cannot be read.
 bool ReadLocalOrigin(const std::string& path, std::array<double, 3>& origin);
+
+}  // namespace vantri::project

@@ -9,6 +9,8 @@
 #include "system/text.h"
 #include "ui_interface/ui.h"
 
+namespace vantri::project {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -218,3 +220,5 @@ int RunSettingsCommand(CVantriProject& project, vantri::UserInterface& ui,
   project.settings.Load(path);
   return 1;
 }
+
+}  // namespace vantri::project

@@ -13,6 +13,8 @@ namespace vantri {
 class UserInterface;
 }
 
+namespace vantri::project {
+
 // What the new-project window and the passport manager chose.
 struct NewProjectChoice {
   std::string parent_folder;  // the folder the project folder is created in
@@ -66,3 +68,5 @@ double FootprintUnionArea(const CVantriProject& project);
 int RunSettingsCommand(CVantriProject& project, vantri::UserInterface& ui,
                        const std::function<bool(CVantriSettings&)>& window);
 std::string SettingsPath(const CVantriProject& project);
+
+}  // namespace vantri::project

@@ -18,6 +18,7 @@
 
 namespace fs = std::filesystem;
 
+namespace vantri::project {
 namespace {
 
 CBCCCameraPassport MakePassport(int width = 6000, int height = 4000) {
@@ -115,7 +116,7 @@ TEST_F(ProjectFiles, SavedProjectOpensWithEveryStoredField) {
   EXPECT_EQ(opened.folder, folder);
   EXPECT_EQ(opened.name, "job");
   ExpectSameImages(saved, opened);
-  EXPECT_EQ(opened.Image(1)->var_k, kUndefinedVariance);
+  EXPECT_EQ(opened.Image(1)->var_k, photogrammetry::kUndefinedVariance);
   EXPECT_EQ(opened.Image(0)->PreviewPath(), folder + "IMG_0001.jpg");
   EXPECT_EQ(opened.Image(1)->PreviewPath(), folder + "IMG_0002.bmp");
   EXPECT_EQ(opened.Image(2), nullptr);
@@ -216,7 +217,7 @@ TEST_F(ProjectFiles, LocalOriginComesFromTheOffFile) {
 
 // The project file of version `version`, written field by field in the documented order.
 std::string HandBuiltProject(int version, const CCameraPassport* passport) {
-  vantri::ArchiveWriter out;
+  vantri::project::ArchiveWriter out;
   out.WriteInt(version);
   for (const char* name : {"UTM", "World Geodetic System 1984", "32 N", "Meters"})
     out.WriteText(name);
@@ -379,9 +380,12 @@ TEST_F(ProjectFiles, TextProjectsOfEveryVersion) {
     EXPECT_EQ(p.Image(1)->kappa, 12.0);
     const bool levels = c.version == 101 || c.version == 102;
     EXPECT_EQ(p.Image(1)->level, levels ? 2 : 0);
-    const double first_var = c.version == 104 ? 0.1 : c.version == 103 ? 0.0 : kUndefinedVariance;
+    const double first_var = c.version == 104   ? 0.1
+                             : c.version == 103 ? 0.0
+                                                : photogrammetry::kUndefinedVariance;
     EXPECT_EQ(p.Image(0)->var_xy, first_var) << c.version;
-    EXPECT_EQ(p.Image(1)->var_z, c.version == 104 ? 0.0 : kUndefinedVariance) << c.version;
+    EXPECT_EQ(p.Image(1)->var_z, c.version == 104 ? 0.0 : photogrammetry::kUndefinedVariance)
+        << c.version;
     EXPECT_EQ(p.coordinate_system.fuse, c.version > 101 ? -33 : 0);
   }
 }
@@ -402,7 +406,7 @@ TEST_F(ProjectFiles, TextProjectWrittenAndReadAgain) {
     EXPECT_EQ(read.Image(0)->Path(), saved.Image(0)->Path());
     EXPECT_EQ(read.Image(0)->x, saved.Image(0)->x);
     EXPECT_EQ(read.Image(0)->var_k, 0.0);
-    EXPECT_EQ(read.Image(1)->var_k, kUndefinedVariance);
+    EXPECT_EQ(read.Image(1)->var_k, photogrammetry::kUndefinedVariance);
     EXPECT_EQ(read.coordinate_system.fuse, 32);
   }
 }
@@ -579,3 +583,4 @@ TEST(PassportEditor, ChecksInOrder) {
 }
 
 }  // namespace
+}  // namespace vantri::project

@@ -5,6 +5,8 @@
 #include "system/nvtools.h"
 #include "ui_interface/ui.h"
 
+namespace vantri::project {
+
 namespace {
 
 constexpr const char* kSection = "BundleQuality";
@@ -97,3 +99,5 @@ int CheckQualityThresholds(vantri::UserInterface& ui, const std::string& tie_hig
   out = checked;
   return 1;
 }
+
+}  // namespace vantri::project

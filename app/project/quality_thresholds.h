@@ -10,6 +10,8 @@ namespace vantri {
 class UserInterface;
 }
 
+namespace vantri::project {
+
 struct QualityClass {
   double high_threshold = 2.0;
   double middle_threshold = 4.0;
@@ -38,3 +40,5 @@ struct QualityThresholds {
 int CheckQualityThresholds(vantri::UserInterface& ui, const std::string& tie_high,
                            const std::string& tie_middle, const std::string& gcp_high,
                            const std::string& gcp_middle, QualityThresholds& out);
+
+}  // namespace vantri::project

@@ -4,6 +4,8 @@
 
 #include "ui_interface/ui.h"
 
+namespace vantri::project {
+
 SettingsWindowModel::SettingsWindowModel(CVantriSettings& settings) : settings_(settings) {
   for (const SettingsGroup& group : settings_.groups)
     for (const std::string& property : group.properties)
@@ -81,3 +83,5 @@ int SettingsWindowModel::Ok() {
   settings_.values = candidate.values;
   return 1;
 }
+
+}  // namespace vantri::project

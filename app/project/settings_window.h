@@ -7,6 +7,8 @@
 
 #include "process_settings.h"
 
+namespace vantri::project {
+
 class SettingsWindowModel {
  public:
   struct Row {
@@ -51,3 +53,5 @@ class SettingsWindowModel {
   std::vector<Shown> shown_;
   bool alphabetical_ = false;
 };
+
+}  // namespace vantri::project

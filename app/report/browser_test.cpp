@@ -68,7 +68,7 @@ class BrowserTest : public ::testing::Test {
         << error;
     CVantriProject project;
     ScriptedUi ui;
-    ASSERT_EQ(OpenProjectPath(project, ui, (root_ / "sample" / "sample.bun").string()), 1);
+    ASSERT_EQ(project::OpenProjectPath(project, ui, (root_ / "sample" / "sample.bun").string()), 1);
     BundleRunStatistics run;
     run.run_succeeded = true;
     run.sigma0_px = 0.31;

@@ -47,7 +47,7 @@ CameraSummary SummarizeCamera(const CVantriProject& project) {
 
 std::vector<SettingRow> SettingRows(const CVantriSettings& settings) {
   std::vector<SettingRow> rows;
-  for (const SettingsGroup& group : settings.groups) {
+  for (const project::SettingsGroup& group : settings.groups) {
     if (group.name == kPrivateSettingsGroup) continue;
     for (const std::string& property : group.properties)
       rows.push_back({group.name, property, settings.Value(property)});
@@ -72,11 +72,11 @@ std::vector<std::vector<std::array<double, 2>>> FlatFootprints(const CVantriProj
   const CCameraPassport* passport =
       project.working_passport ? project.working_passport.get() : project.passport.get();
   if (passport == nullptr) return footprints;
-  const TerrainIntersector no_terrain = [](const Eigen::Vector3d&, const Eigen::Vector3d&,
-                                           Eigen::Vector3d*) { return false; };
+  const project::TerrainIntersector no_terrain = [](const Eigen::Vector3d&, const Eigen::Vector3d&,
+                                                    Eigen::Vector3d*) { return false; };
   for (size_t i = 0; i < project.images.size(); ++i)
     if (project.images[i]->HasGpsImu())
-      footprints[i] = ImageFootprint(*passport, *project.images[i], no_terrain, height);
+      footprints[i] = project::ImageFootprint(*passport, *project.images[i], no_terrain, height);
   return footprints;
 }
 
@@ -110,7 +110,7 @@ ReportInput GatherReportInput(const CVantriProject& project) {
   input.defined_control_points = static_cast<int>(project.gcps.size());
   input.defined_check_points = static_cast<int>(project.check_points.size());
   input.settings = SettingRows(project.settings);
-  input.quality = QualityThresholds::LoadFromProfile();
+  input.quality = project::QualityThresholds::LoadFromProfile();
   input.files = ReadResultFiles(BundleFolder(project), project.name);
   input.footprints = HasAnyFootprint(project)
                          ? project.footprints

@@ -161,7 +161,7 @@ std::string BlockMapSection(const ReportModel& m) {
 
 std::string PointTable(const std::vector<PointResidual>& points,
                        const std::vector<QualityLevel>& levels, const PointStatistics& stats,
-                       const QualityClass& q) {
+                       const project::QualityClass& q) {
   std::string html =
       "<table>\n<thead><tr><th>Point ID</th><th class=\"num\">X / m</th><th class=\"num\">Y / "
       "m</th>"
@@ -290,7 +290,7 @@ std::string HistogramSection(const ReportModel& m) {
            "</section>\n";
   if (m.residuals.v.empty())
     return html + Missing("The residual file lists no tie or control point.") + "</section>\n";
-  const QualityClass& q = m.input.quality.tie_points;
+  const project::QualityClass& q = m.input.quality.tie_points;
   html +=
       "<p>Reprojection residuals of the " + Int(m.residuals.v.size()) +
       " tie and control point measurements, converted from &#181;m with the pixel size (1 px = " +
@@ -411,7 +411,7 @@ std::string SettingsSection(const ReportModel& m) {
       "<h3>Quality "
       "classes</h3>\n<table>\n<thead><tr><th>Points</th><th>high</th><th>middle</th><th>low</th></"
       "tr></thead>\n<tbody>\n";
-  const auto quality_row = [&](const std::string& what, const QualityClass& q,
+  const auto quality_row = [&](const std::string& what, const project::QualityClass& q,
                                const std::string& unit) {
     html += "<tr><td>" + what +
             "</td><td><span class=\"swatch\" style=\"background:" + Css(q.high_color) +

@@ -41,7 +41,7 @@ class HtmlReportTest : public ::testing::Test {
     ASSERT_TRUE(test_support::WriteSampleProject(test_support::SampleBlockDir(), folder_.string(),
                                                  "job", {}, &error))
         << error;
-    ASSERT_EQ(OpenProjectPath(project_, ui_, (folder_ / "job.bun").string()), 1);
+    ASSERT_EQ(project::OpenProjectPath(project_, ui_, (folder_ / "job.bun").string()), 1);
   }
 
   std::string WriteReport(const BundleRunStatistics* run = nullptr) {

@@ -52,7 +52,7 @@ double PixelSizeUm(const ReportInput& input) {
 }
 
 std::vector<QualityLevel> PointLevels(const std::vector<PointResidual>& points,
-                                      const QualityClass& thresholds) {
+                                      const project::QualityClass& thresholds) {
   std::vector<QualityLevel> levels;
   for (const PointResidual& p : points)
     levels.push_back(
@@ -165,7 +165,7 @@ ReportModel BuildReportModel(ReportInput input) {
 
   if (model.HasPixelSize()) {
     model.residuals = CollectResiduals(files.image_residuals, model.um_per_pixel, {"in", "co"});
-    const QualityClass& q = in.quality.tie_points;
+    const project::QualityClass& q = in.quality.tie_points;
     const std::vector<double> marks = {q.high_threshold, q.middle_threshold};
     model.histogram_x = MakeHistogram(model.residuals.vx, true, marks, kHistogramBins);
     model.histogram_y = MakeHistogram(model.residuals.vy, true, marks, kHistogramBins);

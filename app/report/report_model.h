@@ -40,7 +40,7 @@ struct ReportInput {
   int defined_control_points = 0;  // in GCP.col
   int defined_check_points = 0;    // in CP.col
   std::vector<SettingRow> settings;
-  QualityThresholds quality;
+  project::QualityThresholds quality;
   ResultFiles files;
 };
 

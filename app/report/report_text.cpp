@@ -61,7 +61,9 @@ std::string LevelName(QualityLevel level) {
   return "no result";
 }
 
-std::string LevelColor(QualityLevel level, const QualityClass& q) { return Css(ColorOf(level, q)); }
+std::string LevelColor(QualityLevel level, const project::QualityClass& q) {
+  return Css(ColorOf(level, q));
+}
 
 std::string EscapeHtml(const std::string& text) {
   std::string escaped;

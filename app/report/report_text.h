@@ -28,7 +28,7 @@ std::string OrDash(const std::string& text);
 // Decimals that show a tick step exactly (0.25 -> 2, 20 -> 0).
 int DecimalsForStep(double step);
 std::string LevelName(QualityLevel level);
-std::string LevelColor(QualityLevel level, const QualityClass& q);
+std::string LevelColor(QualityLevel level, const project::QualityClass& q);
 // HTML text escaping of &, <, >, " and '.
 std::string EscapeHtml(const std::string& text);
 

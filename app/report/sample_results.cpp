@@ -171,7 +171,7 @@ bool WriteSampleProject(const std::string& sample_dir, const std::string& folder
   for (const char* file : {"GCP.col", "CP.col"})
     fs::copy_file(sample_dir + "/" + file, folder + "/" + file,
                   fs::copy_options::overwrite_existing, ec);
-  if (SaveProjectFile(project, project.file_path, kProjectFormatVersion) == 0 ||
+  if (project::SaveProjectFile(project, project.file_path, project::kProjectFormatVersion) == 0 ||
       project.settings.Save(folder + "/settings.ini") == 0) {
     *error = "cannot write the project";
     return false;
@@ -298,7 +298,7 @@ bool WriteSampleProject(const std::string& sample_dir, const std::string& folder
     checks += points[p].type == "ch";
     if (points[p].type != "ch") measurements += point_rays[p];
   }
-  const VantriTypedSettings& s = project.settings.typed;
+  const project::VantriTypedSettings& s = project.settings.typed;
   std::string a = "# Vantri - v 0.1.0\n# Aerial Triangulation Output Report\n";
   a += "\nCoordinate system\n=================\nProjection : UTM\nDatum      : World Geodetic "
        "System 1984\n"

@@ -82,13 +82,13 @@ AccuracyStatement MakeAccuracyStatement(const PointStatistics& check_points) {
   return statement;
 }
 
-QualityLevel ClassifyResidual(double residual, const QualityClass& thresholds) {
+QualityLevel ClassifyResidual(double residual, const project::QualityClass& thresholds) {
   if (residual <= thresholds.high_threshold) return QualityLevel::kHigh;
   if (residual <= thresholds.middle_threshold) return QualityLevel::kMiddle;
   return QualityLevel::kLow;
 }
 
-int ColorOf(QualityLevel level, const QualityClass& thresholds) {
+int ColorOf(QualityLevel level, const project::QualityClass& thresholds) {
   switch (level) {
     case QualityLevel::kHigh:
       return thresholds.high_color;

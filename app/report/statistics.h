@@ -67,9 +67,9 @@ AccuracyStatement MakeAccuracyStatement(const PointStatistics& check_points);
 enum class QualityLevel { kHigh, kMiddle, kLow, kNoResult };
 
 // residual <= high threshold: high; <= middle threshold: middle; above: low.
-QualityLevel ClassifyResidual(double residual, const QualityClass& thresholds);
+QualityLevel ClassifyResidual(double residual, const project::QualityClass& thresholds);
 // RGB colour value of the profile (red in the low byte) of a class; grey 0x808080 for no result.
-int ColorOf(QualityLevel level, const QualityClass& thresholds);
+int ColorOf(QualityLevel level, const project::QualityClass& thresholds);
 
 // ---- Histograms --------------------------------------------------------------------------------
 

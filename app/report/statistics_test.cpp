@@ -67,7 +67,7 @@ TEST(AccuracyStatement, FlagsAxesTooDifferentForTheCircularFactor) {
 }
 
 TEST(ResidualClasses, BoundariesBelongToTheBetterClass) {
-  const QualityClass q;  // 2.0 and 4.0
+  const project::QualityClass q;  // 2.0 and 4.0
   EXPECT_EQ(ClassifyResidual(0.0, q), QualityLevel::kHigh);
   EXPECT_EQ(ClassifyResidual(2.0, q), QualityLevel::kHigh);
   EXPECT_EQ(ClassifyResidual(2.01, q), QualityLevel::kMiddle);

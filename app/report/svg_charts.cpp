@@ -80,7 +80,7 @@ std::string MarkerPath(QualityLevel level, double x, double y, double s) {
          p(y + s) + "L" + p(x + s) + " " + p(y - s);
 }
 
-std::string MarkerStyle(QualityLevel level, const QualityClass& q, double stroke) {
+std::string MarkerStyle(QualityLevel level, const project::QualityClass& q, double stroke) {
   if (level == QualityLevel::kNoResult)
     return "fill=\"none\" stroke=\"#808080\" stroke-width=\"" + Num(stroke * 2, 1) + "\"";
   return "fill=\"" + LevelColor(level, q) + "\" stroke=\"#000\" stroke-width=\"" + Num(stroke, 1) +
@@ -264,8 +264,8 @@ void LegendOfSymbols(std::string& svg, const ReportModel& m, double x, double y)
              "check point");
 }
 
-void LegendOfClasses(std::string& svg, const QualityClass& tq, const QualityClass& gq, double x,
-                     double y) {
+void LegendOfClasses(std::string& svg, const project::QualityClass& tq,
+                     const project::QualityClass& gq, double x, double y) {
   svg += SvgText(x, y + 4, "Tie points:");
   double at = x + 70;
   const std::vector<std::pair<QualityLevel, std::string>> tie_classes = {
@@ -338,7 +338,7 @@ std::string BlockMapChart(const ReportModel& m) {
 
 std::string HistogramChart(const std::string& name, const std::string& title,
                            const std::string& x_title, const Histogram& histogram, int samples,
-                           bool symmetric, const QualityClass& q) {
+                           bool symmetric, const project::QualityClass& q) {
   const double left = 62, right = kChartWidth - 14, top = 30, bottom = 196;
   const double height = bottom + 66;
   int peak = 1;
@@ -426,7 +426,7 @@ std::string ShortName(const std::string& name, size_t max_chars) {
 // A bar in the class colour, hatched for the middle and low classes (patterns of the per-image
 // chart).
 std::string ClassBar(double x, double y, double w, double h, QualityLevel level,
-                     const QualityClass& q) {
+                     const project::QualityClass& q) {
   std::string bar = SvgRect(x, y, w, h, "fill=\"" + LevelColor(level, q) + "\" stroke=\"none\"");
   if (level == QualityLevel::kMiddle || level == QualityLevel::kLow)
     bar += SvgRect(x, y, w, h,
@@ -467,7 +467,7 @@ constexpr std::pair<const char*, const char*> kRayFills[] = {
     {"#3b4650", "tie"}, {"#9aa5b1", "control"}, {"#e8ecef", "check point rays"}};
 
 std::string ImageRow(const ImageStatistics& image, size_t index, const ImagePanels& p,
-                     const QualityClass& q) {
+                     const project::QualityClass& q) {
   const double h = ImagePanels::kRowHeight;
   const double y = ImagePanels::kTop + index * h;
   std::string svg;
@@ -509,7 +509,7 @@ std::string DashedLine(double x1, double y1, double x2, double y2, const char* d
       std::string("stroke=\"#000\" stroke-width=\"1.2\" stroke-dasharray=\"") + dash + "\"");
 }
 
-void ImageFiguresLegend(std::string& svg, const QualityClass& q, double y) {
+void ImageFiguresLegend(std::string& svg, const project::QualityClass& q, double y) {
   double x = 16;
   for (QualityLevel level : {QualityLevel::kHigh, QualityLevel::kMiddle, QualityLevel::kLow})
     x = LegendItem(svg, x, y, ClassBar(x, y - 5, 12, 10, level, q), LevelName(level));
@@ -527,7 +527,7 @@ void ImageFiguresLegend(std::string& svg, const QualityClass& q, double y) {
 }  // namespace
 
 std::string ImageFiguresChart(const ReportModel& m) {
-  const QualityClass& q = m.input.quality.tie_points;
+  const project::QualityClass& q = m.input.quality.tie_points;
   const ImagePanels p = FitImagePanels(m);
   const double top = ImagePanels::kTop;
   std::string svg = OpenChart("image-figures", p.bottom + 74,

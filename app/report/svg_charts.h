@@ -14,7 +14,7 @@ std::string BlockMapChart(const ReportModel& m);
 // Residual histogram in pixels with the class bands and thresholds; `symmetric` for signed values.
 std::string HistogramChart(const std::string& name, const std::string& title,
                            const std::string& x_title, const Histogram& histogram, int samples,
-                           bool symmetric, const QualityClass& q);
+                           bool symmetric, const project::QualityClass& q);
 // Per-image residual RMS and rays, worst first ("image-figures").
 std::string ImageFiguresChart(const ReportModel& m);
 // Position changes (m) or, with `attitude`, angle changes (degrees) from GPS/IMU per image

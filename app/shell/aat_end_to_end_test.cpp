@@ -169,7 +169,7 @@ struct AatEndToEnd : testing::Test {
     Accuracy accuracy;
     CVantriProject project;
     vantri::ScriptedUi ui;
-    EXPECT_EQ(OpenProjectPath(project, ui, bun), 1);
+    EXPECT_EQ(vantri::project::OpenProjectPath(project, ui, bun), 1);
     const Eigen::Vector3d origin(project.local_origin[0], project.local_origin[1],
                                  project.local_origin[2]);
     const std::map<std::string, TruePose> truth = TruePoses(ReadText(block + "/truth.json"));
@@ -254,7 +254,7 @@ TEST_F(AatEndToEnd, RefusalsAndAbortLeaveTheFilesAlone) {
   // refused.
   CVantriProject project;
   AbortAtStart ui;
-  ASSERT_EQ(OpenProjectPath(project, ui, bun), 1);
+  ASSERT_EQ(vantri::project::OpenProjectPath(project, ui, bun), 1);
   project.settings.typed.max_points_to_search = 3;
   EXPECT_EQ(CAerialPhotogrammetricProcess(project, ui).RunAAT("", block + "/dem.tif"), 0);
   EXPECT_NE(ui.log_lines.back().find("Max points to search per image must be at least 4"),
@@ -274,8 +274,9 @@ TEST_F(AatEndToEnd, RefusalsAndAbortLeaveTheFilesAlone) {
 
 // The accuracy targets (centres within 3 x the GPS noise of 0.05 m, attitudes within 0.02 degrees,
 // tie-point measurements within 0.6 px whole-pixel / 0.25 px sub-pixel RMS) are checked on the
-// 3000 x 2000 survey given by VANTRI_AAT_E2E_BLOCK; on the small default block the bounds only catch
-// gross faults. The projects hold the centres to the GPS positions with the generator's 0.05 m.
+// 3000 x 2000 survey given by VANTRI_AAT_E2E_BLOCK; on the small default block the bounds only
+// catch gross faults. The projects hold the centres to the GPS positions with the generator's 0.05
+// m.
 TEST_F(AatEndToEnd, OrientsEveryImageCloseToTheTruthAndResumesTheStepNumbering) {
   const bool strict = std::getenv("VANTRI_AAT_E2E_BLOCK") != nullptr;
   const std::string bun = MakeProject("whole", true);
@@ -396,7 +397,7 @@ TEST_F(AatEndToEnd, WholeChainMeetsTheAccuracyTargets) {
   // The saved project holds the adjusted orientations.
   CVantriProject project;
   vantri::ScriptedUi ui;
-  ASSERT_EQ(OpenProjectPath(project, ui, bun), 1);
+  ASSERT_EQ(vantri::project::OpenProjectPath(project, ui, bun), 1);
   const std::map<std::string, TruePose> truth = TruePoses(ReadText(block + "/truth.json"));
   const double focal_pixels = project.passport->FocalPixels();
   double height_above_ground = 0.0;

@@ -612,7 +612,7 @@ int Cli::PassportCreate(const Options& o) {
       return UsageError(std::string(integer) + ": '" + o.Get(integer) + "' is not an integer",
                         current_);
   }
-  PassportEditorValues values;
+  project::PassportEditorValues values;
   values.model = o.Get("--model");
   values.camera_serial = o.Get("--serial");
   values.lens_serial = o.Get("--lens");
@@ -629,11 +629,11 @@ int Cli::PassportCreate(const Options& o) {
   values.p1 = o.Get("--p1");
   values.p2 = o.Get("--p2");
   CBCCCameraPassport passport;
-  if (CheckPassportEditor(ui_, values, passport) == 0) return kExitFailure;
-  const std::string path =
-      o.Has("--out") ? o.Get("--out")
-                     : PassportArchiveFolder() + "/" + PassportEditorFileName(passport) + ".bcc";
-  if (SavePassportFromEditor(ui_, passport, path) == 0)
+  if (project::CheckPassportEditor(ui_, values, passport) == 0) return kExitFailure;
+  const std::string path = o.Has("--out") ? o.Get("--out")
+                                          : system::PassportArchiveFolder() + "/" +
+                                                project::PassportEditorFileName(passport) + ".bcc";
+  if (project::SavePassportFromEditor(ui_, passport, path) == 0)
     return Failure("Passport not saved: " + path);
   out_ << "Passport saved: " << path << "\n";
   return kExitOk;
@@ -643,8 +643,8 @@ int Cli::PassportShow(const Options& o) {
   const std::string& path = o.positional[0];
   std::unique_ptr<CCameraPassport> p = CCameraPassport::New(path);
   if (p == nullptr) return Failure("Unable to open camera passport");
-  const DistortionCoefficients metric = p->MetricCoefficients();
-  const DistortionCoefficients normalised = p->NormalisedCoefficients();
+  const photogrammetry::DistortionCoefficients metric = p->MetricCoefficients();
+  const photogrammetry::DistortionCoefficients normalised = p->NormalisedCoefficients();
   char line[256];
   out_ << "File: " << path << "\nClass: " << p->Extension() << " (type code " << p->TypeCode()
        << ")\nCamera Model: " << p->model << "\nCamera Serial Number: " << p->camera_serial
@@ -671,7 +671,7 @@ int Cli::PassportShow(const Options& o) {
 // ---- project commands --------------------------------------------------------------------------
 
 int Cli::OpenProject(const std::string& path, CVantriProject& project) {
-  return OpenProjectPath(project, ui_, path) != 0 ? kExitOk : kExitFailure;
+  return project::OpenProjectPath(project, ui_, path) != 0 ? kExitOk : kExitFailure;
 }
 
 // Coordinate-system options of "new", checked before anything is created.
@@ -757,7 +757,7 @@ int Cli::NewProject(const Options& o) {
   if (const int result = ChooseCoordinateSystem(o, chosen, error); result != kExitOk)
     return result == kExitUsage ? UsageError(error, current_) : Failure(error);
 
-  NewProjectChoice choice;
+  project::NewProjectChoice choice;
   choice.parent_folder = o.Get("--folder");
   choice.name = name;
   choice.passport_path = o.Get("--passport");
@@ -768,8 +768,8 @@ int Cli::NewProject(const Options& o) {
   const auto apply = [&](CVantriProject& p) {
     if (has_choice) p.coordinate_system = chosen;
   };
-  RememberNewProjectFolder(o.Get("--folder"));
-  if (::NewProject(project, ui_, std::move(choice), apply) == 0) return kExitFailure;
+  project::RememberNewProjectFolder(o.Get("--folder"));
+  if (project::NewProject(project, ui_, std::move(choice), apply) == 0) return kExitFailure;
   out_ << "Project created: " << project.file_path << "\n";
   return kExitOk;
 }
@@ -781,9 +781,9 @@ int Cli::Info(const Options& o) {
   ProjectTerrain terrain;
   terrain.LoadForProject(project);
   terrain.UpdateFootprints(project, ui_);
-  ShowProjectInfo(project, ui_);
+  project::ShowProjectInfo(project, ui_);
   out_ << "\n";
-  ShowCameraInfo(project, ui_);
+  project::ShowCameraInfo(project, ui_);
   return kExitOk;
 }
 
@@ -795,11 +795,11 @@ int Cli::Crs(const Options& o) {
 }
 
 void PrintSettings(const CVantriSettings& settings, std::ostream& out) {
-  for (const SettingsGroup& group : settings.groups) {
+  for (const project::SettingsGroup& group : settings.groups) {
     out << "[" << group.name << "]\n";
     for (const std::string& property : group.properties) {
       out << "  " << property << " = " << settings.Value(property);
-      const TextList choices = settings.Choices(property);
+      const project::TextList choices = settings.Choices(property);
       if (!choices.empty()) {
         out << "  (choices:";
         for (const std::string& c : choices) out << " " << c;
@@ -816,7 +816,7 @@ int Cli::Settings(const Options& o) {
   if (!o.sets.empty()) {
     std::string refused;
     const auto window = [&](CVantriSettings& settings) {
-      SettingsWindowModel model(settings);
+      project::SettingsWindowModel model(settings);
       for (const std::string& assignment : o.sets) {
         const size_t eq = assignment.find('=');
         if (eq == std::string::npos) {
@@ -827,11 +827,11 @@ int Cli::Settings(const Options& o) {
       }
       return model.Ok() != 0;
     };
-    if (RunSettingsCommand(project, ui_, window) == 0) {
+    if (project::RunSettingsCommand(project, ui_, window) == 0) {
       if (!refused.empty()) return UsageError(refused, current_);
       return Failure("Settings not saved.");
     }
-    out_ << "Settings saved: " << SettingsPath(project) << "\n";
+    out_ << "Settings saved: " << project::SettingsPath(project) << "\n";
   }
   PrintSettings(project.settings, out_);
   if (o.Flag("--validate")) {
@@ -840,7 +840,7 @@ int Cli::Settings(const Options& o) {
       const std::string missing = project.settings.MissingProperty();
       return missing.empty() ? kExitFailure
                              : Failure("The property \"" + missing + "\" is missing from " +
-                                       SettingsPath(project) + "!");
+                                       project::SettingsPath(project) + "!");
     }
     out_ << "Settings are valid.\n";
   }
@@ -881,18 +881,18 @@ int Cli::AddImages(const Options& o) {
   const std::vector<std::string>& args = o.positional;
   CVantriProject project;
   if (const int r = OpenProject(args[0], project); r != kExitOk) return r;
-  if (!CanOpenImagesManager(project, ui_)) return kExitFailure;
-  ImagesManager manager(project, ui_);
+  if (!project::CanOpenImagesManager(project, ui_)) return kExitFailure;
+  project::ImagesManager manager(project, ui_);
   ProjectTerrain terrain;
   terrain.BindHooks(manager, ui_);
   std::vector<std::string> files(args.begin() + 1, args.end());
   for (std::string& file : files)
     file = std::filesystem::absolute(file).lexically_normal().string();
-  const AddImagesResult result = manager.AddImages(files);
+  const project::AddImagesResult result = manager.AddImages(files);
   out_ << result.added << " images added, " << result.skipped << " skipped\n"
        << manager.Label() << "\n";
   if (result.added == 0) return Failure("No image added.");
-  if (SaveProject(project) == 0) return Failure("Unable to save project!");
+  if (project::SaveProject(project) == 0) return Failure("Unable to save project!");
   return kExitOk;
 }
 
@@ -923,7 +923,7 @@ int Cli::Footprints(const Options& o) {
     else
       PrintFootprint(image, project.footprints[i], out_);
   }
-  out_ << ProjectInfoText(project) << "\n";
+  out_ << project::ProjectInfoText(project) << "\n";
   return kExitOk;
 }
 

@@ -285,7 +285,7 @@ TEST_F(Cli, ImportExifSetsPositionAndAttitudeAndSavesTheProject) {
 
   vantri::ScriptedUi ui;
   CVantriProject project;
-  ASSERT_TRUE(OpenProjectPath(project, ui, bun));
+  ASSERT_TRUE(vantri::project::OpenProjectPath(project, ui, bun));
   ASSERT_EQ(project.ImageCount(), 1);
   const CABAImage& image = *project.images[0];
   // On the central meridian of zone 32: easting 500000, no convergence; heading east is

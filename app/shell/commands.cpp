@@ -47,7 +47,7 @@ int RunImport(import::ImportMode mode, const std::string& project_path,
               std::ostream& out, std::ostream& err) {
   (void)out;
   CVantriProject project;
-  if (!OpenProjectPath(project, ui, project_path)) return kExitFailure;
+  if (!project::OpenProjectPath(project, ui, project_path)) return kExitFailure;
 
   import::PointImportModel model(mode, ui);
   if (!model.OpenFile(file_path)) return kExitFailure;
@@ -63,20 +63,22 @@ int RunImport(import::ImportMode mode, const std::string& project_path,
   if (mode != import::ImportMode::kGpsImu) return ImportPoints(mode, model, project, ui, err);
 
   if (!import::ImportGpsImuIntoProject(model, project)) return kExitFailure;
-  if (!SaveProject(project)) return Failure(err, "Unable to save the project " + project.file_path);
+  if (!project::SaveProject(project))
+    return Failure(err, "Unable to save the project " + project.file_path);
   return kExitOk;
 }
 
 int RunDem(const std::string& project_path, const std::optional<std::string>& external_dem,
            UserInterface& ui, std::ostream& out, std::ostream& err) {
   CVantriProject project;
-  if (!OpenProjectPath(project, ui, project_path)) return kExitFailure;
+  if (!project::OpenProjectPath(project, ui, project_path)) return kExitFailure;
   if (!external_dem) {
     project.use_external_dem = 0;
   } else if (!aat::SetExternalDem(project, *external_dem, ui)) {
     return kExitFailure;
   }
-  if (!SaveProject(project)) return Failure(err, "Unable to save the project " + project.file_path);
+  if (!project::SaveProject(project))
+    return Failure(err, "Unable to save the project " + project.file_path);
   out << (external_dem ? "External DEM: " + project.external_dem_path + "\n"
                        : std::string("External DEM off\n"));
   return kExitOk;
@@ -96,7 +98,7 @@ int RunSrtmFolder(const std::optional<std::string>& project_path, const std::str
   if (!project_path) return kExitOk;
 
   CVantriProject project;
-  if (!OpenProjectPath(project, ui, *project_path)) return kExitFailure;
+  if (!project::OpenProjectPath(project, ui, *project_path)) return kExitFailure;
   aat::ElevationModel model;
   if (!aat::LoadSrtmForProjectImages(project, &model)) {
     out << "No SRTM tile covers the image positions\n";

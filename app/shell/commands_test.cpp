@@ -41,7 +41,8 @@ class ImportCommandTest : public ::testing::Test {
     project.working_passport = project.passport->Clone();
     project.AppendImage("/flight/IMG_0001.tif");
     project.AppendImage("/flight/IMG_0002.tif");
-    ASSERT_EQ(SaveProjectFile(project, project.file_path, kProjectFormatVersion), 1);
+    ASSERT_EQ(project::SaveProjectFile(project, project.file_path, project::kProjectFormatVersion),
+              1);
   }
 
   std::string WriteFile(const std::string& content) {
@@ -93,7 +94,7 @@ TEST_F(ImportCommandTest, GpsImportInDegreesWithReorderedColumnsIsSaved) {
             0)
       << err_.str();
   CVantriProject project;
-  ASSERT_EQ(OpenProjectPath(project, ui_, folder_ + "/block.bun"), 1);
+  ASSERT_EQ(project::OpenProjectPath(project, ui_, folder_ + "/block.bun"), 1);
   EXPECT_EQ(project.Image(0)->x, 500000.0);
   EXPECT_NEAR(project.Image(0)->kappa, 1.570796, 1e-9);
   EXPECT_NEAR(project.Image(1)->kappa, 3.141593, 1e-9);
@@ -143,7 +144,8 @@ class ElevationCommandTest : public ::testing::Test {
     project_.images[0]->x = 520000.0;
     project_.images[0]->y = 5000000.0;
     project_.coordinate_system.SetUserEpsg(32632);
-    ASSERT_EQ(SaveProjectFile(project_, project_.file_path, kProjectFormatVersion), 1);
+    ASSERT_EQ(
+        project::SaveProjectFile(project_, project_.file_path, project::kProjectFormatVersion), 1);
   }
   // A geographic WGS 84 tile of 1 x 1 degree, west edge at `lon`, north edge at 46 N.
   static bool WriteTile(const std::string& path, double lon, GDALDataType type) {
@@ -165,13 +167,13 @@ TEST_F(ElevationCommandTest, DemAndSrtmFolderCommands) {
   const std::string dem = primary_ + "/b_west.tif";
   ASSERT_EQ(RunDem(project_.file_path, dem, ui_, out_, err_), kExitOk) << err_.str();
   CVantriProject reopened;
-  ASSERT_EQ(OpenProjectPath(reopened, ui_, project_.file_path), 1);
+  ASSERT_EQ(project::OpenProjectPath(reopened, ui_, project_.file_path), 1);
   EXPECT_EQ(reopened.use_external_dem, 1);
   EXPECT_EQ(reopened.external_dem_path, dem);
   EXPECT_EQ(RunDem(project_.file_path, primary_ + "/a_byte.tif", ui_, out_, err_), kExitFailure);
   EXPECT_EQ(ui_.LastText(), "Invalid DEM file!");
   ASSERT_EQ(RunDem(project_.file_path, std::nullopt, ui_, out_, err_), kExitOk);
-  ASSERT_EQ(OpenProjectPath(reopened, ui_, project_.file_path), 1);
+  ASSERT_EQ(project::OpenProjectPath(reopened, ui_, project_.file_path), 1);
   EXPECT_EQ(reopened.use_external_dem, 0);
 
   EXPECT_EQ(RunSrtmFolder(std::nullopt, home_ / "missing", ui_, out_, err_), kExitFailure);

@@ -37,7 +37,7 @@ CrashReporterSetup MachineSetup(const std::string& program, const std::string& v
   CrashReporterSetup setup;
   setup.program = program;
   setup.version = version;
-  setup.report_folder = DataFolder() + "/crash";
+  setup.report_folder = system::DataFolder() + "/crash";
   setup.os_info = NVT_GetOSInfo();
   setup.ram_info = NVT_GetRAMInfo();
   setup.pixel_depth = NVT_GetPixelDepth();
@@ -112,7 +112,7 @@ bool Desktop::StartUp(const std::string& executable_path) {
   QCoreApplication::setApplicationName(ui::ToQt(crash_setup_.program));
   GDALAllRegister();
   OGRRegisterAll();
-  PassportArchiveFolder();  // creates VTR and VTR/passports
+  system::PassportArchiveFolder();  // creates VTR and VTR/passports
 
   ShowSplash();
 
@@ -126,7 +126,7 @@ bool Desktop::StartUp(const std::string& executable_path) {
     terrain_.LoadForProject(project);
     terrain_.UpdateFootprints(project, ui);
   };
-  window_->bind_images_manager = [this](::ImagesManager& manager) {
+  window_->bind_images_manager = [this](project::ImagesManager& manager) {
     terrain_.BindHooks(manager, *ui_);
   };
   if (options_.show_maximized) {

@@ -391,8 +391,8 @@ class DesktopGuiTest : public QObject {
                                 " --tie-points 60 > /dev/null";
     QCOMPARE(std::system(command.c_str()), 0);
     // A camera passport in the archive for the passport manager.
-    fs::create_directories(vantri::PassportArchiveFolder());
-    fs::copy_file(survey_ + "/camera.bcc", vantri::PassportArchiveFolder() + "/camera.bcc");
+    fs::create_directories(vantri::system::PassportArchiveFolder());
+    fs::copy_file(survey_ + "/camera.bcc", vantri::system::PassportArchiveFolder() + "/camera.bcc");
 
     vantri::shell::DesktopOptions options;
     options.splash_ms = 200;
@@ -400,13 +400,14 @@ class DesktopGuiTest : public QObject {
     auto ui = std::make_unique<ScriptedQtUi>();
     ui_ = ui.get();
     // A report left by a crashed earlier run is announced at start-up.
-    fs::create_directories(vantri::DataFolder() + "/crash");
-    std::ofstream(vantri::DataFolder() + "/crash/vantri_crash_report.txt") << "Crash report\n";
+    fs::create_directories(vantri::system::DataFolder() + "/crash");
+    std::ofstream(vantri::system::DataFolder() + "/crash/vantri_crash_report.txt")
+        << "Crash report\n";
     desktop_ = std::make_unique<vantri::shell::Desktop>(options, std::move(ui));
     QVERIFY(desktop_->StartUp(std::string(VANTRI_BINARY_DIR) + "/vantri"));
     QVERIFY(QTest::qWaitForWindowExposed(desktop_->Window()));
     QVERIFY(ui_->Showed("A crash report was written"));
-    QVERIFY(fs::exists(vantri::DataFolder() + "/crash/vantri_crash_report.txt.seen"));
+    QVERIFY(fs::exists(vantri::system::DataFolder() + "/crash/vantri_crash_report.txt.seen"));
   }
 
   void cleanupTestCase() {
@@ -507,7 +508,7 @@ class DesktopGuiTest : public QObject {
     QVERIFY(fs::exists(projects_ + "/block/camera.bcc"));
     vantri::ScriptedUi quiet;
     CVantriProject saved;
-    QCOMPARE(OpenProjectPath(saved, quiet, ProjectFile()), 1);
+    QCOMPARE(vantri::project::OpenProjectPath(saved, quiet, ProjectFile()), 1);
     QCOMPARE(saved.coordinate_system.FuseName(), std::string("32 N"));
     QVERIFY(!Enabled(Command::kNew));
     QVERIFY(Enabled(Command::kSettings));
@@ -647,7 +648,7 @@ class DesktopGuiTest : public QObject {
     Window().Trigger(Command::kSave);
     vantri::ScriptedUi quiet;
     CVantriProject saved;
-    QCOMPARE(OpenProjectPath(saved, quiet, ProjectFile()), 1);
+    QCOMPARE(vantri::project::OpenProjectPath(saved, quiet, ProjectFile()), 1);
     QCOMPARE(saved.use_external_dem, 1);
     QCOMPARE(saved.external_dem_path, survey_ + "/dem.tif");
     QVERIFY(saved.Image(5)->HasGpsImu());
@@ -706,7 +707,8 @@ class DesktopGuiTest : public QObject {
       Click(dialog, "ok");
     });
     RunWith(Command::kThresholds, script);
-    QCOMPARE(QualityThresholds::LoadFromProfile().tie_points.middle_threshold, 8.0);
+    QCOMPARE(vantri::project::QualityThresholds::LoadFromProfile().tie_points.middle_threshold,
+             8.0);
   }
 
   void SearchAbortedFromTheProgressWindow() {
@@ -784,7 +786,7 @@ class DesktopGuiTest : public QObject {
     ImportPoints(Command::kCheckPoints, "/cp.txt", 4, "cp_manager");
     vantri::ScriptedUi quiet;
     CVantriProject saved;
-    QCOMPARE(OpenProjectPath(saved, quiet, ProjectFile()), 1);
+    QCOMPARE(vantri::project::OpenProjectPath(saved, quiet, ProjectFile()), 1);
     QCOMPARE(static_cast<int>(saved.gcps.size()), 6);
     QCOMPARE(static_cast<int>(saved.check_points.size()), 4);
     QCOMPARE(saved.gcps.begin()->second.xy_var, 0.0004);  // set through the header menu
@@ -889,7 +891,8 @@ class DesktopGuiTest : public QObject {
     auto* drawing = Window().Drawing();
     QVERIFY(drawing->HasResults());
     const vantri::display::DisplayModel& model = drawing->Results();
-    const QualityClass tie = QualityThresholds::LoadFromProfile().tie_points;
+    const vantri::project::QualityClass tie =
+        vantri::project::QualityThresholds::LoadFromProfile().tie_points;
     const auto colour = [](int32_t color_ref) {
       const vantri::display::Rgb rgb = vantri::display::FromColorRef(color_ref);
       return QColor(rgb.r, rgb.g, rgb.b);

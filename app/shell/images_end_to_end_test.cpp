@@ -149,7 +149,7 @@ TEST_F(GeneratedBlock, CliBuildsProjectWhoseFootprintsContainTheTrueNadirs) {
   for (const auto& [id, pose] : truth) {
     ASSERT_EQ(footprints.count(id), 1u) << id;
     const Outline& outline = footprints.at(id);
-    EXPECT_TRUE(OutlineContains(outline, pose.x, pose.y)) << id;
+    EXPECT_TRUE(vantri::project::OutlineContains(outline, pose.x, pose.y)) << id;
     const double scale = (pose.z - mean_height) / 12.0;
     const double expected = (300 * 0.006 * scale) * (200 * 0.006 * scale);
     EXPECT_NEAR(ShoelaceArea(outline) / expected, 1.0, 0.05) << id;
@@ -171,7 +171,7 @@ TEST_F(GeneratedBlock, CliBuildsProjectWhoseFootprintsContainTheTrueNadirs) {
   const std::map<std::string, Outline> on_dem = PrintedFootprints(out.str());
   ASSERT_EQ(on_dem.size(), truth.size());
   for (const auto& [id, pose] : truth) {
-    EXPECT_TRUE(OutlineContains(on_dem.at(id), pose.x, pose.y)) << id;
+    EXPECT_TRUE(vantri::project::OutlineContains(on_dem.at(id), pose.x, pose.y)) << id;
     const double scale = (pose.z - mean_height) / 12.0;
     const double expected = (300 * 0.006 * scale) * (200 * 0.006 * scale);
     EXPECT_NEAR(ShoelaceArea(on_dem.at(id)) / expected, 1.0, 0.05) << id;
@@ -180,7 +180,7 @@ TEST_F(GeneratedBlock, CliBuildsProjectWhoseFootprintsContainTheTrueNadirs) {
   // The saved project holds the imported positions (GPS noise of a few centimetres) and points.
   CVantriProject project;
   vantri::ScriptedUi ui;
-  ASSERT_EQ(OpenProjectPath(project, ui, bun), 1);
+  ASSERT_EQ(vantri::project::OpenProjectPath(project, ui, bun), 1);
   ASSERT_EQ(project.ImageCount(), 6);
   for (int i = 0; i < project.ImageCount(); ++i) {
     const CABAImage& image = *project.Image(i);

@@ -55,7 +55,7 @@ bool ProjectTerrain::LoadExternal(const CVantriProject& project, const std::stri
   return true;
 }
 
-TerrainIntersector ProjectTerrain::Intersector() const {
+project::TerrainIntersector ProjectTerrain::Intersector() const {
   return [this](const Eigen::Vector3d& origin, const Eigen::Vector3d& direction,
                 Eigen::Vector3d* ground) {
     if (!model_.IsLoaded() || model_.sampler == nullptr) return false;
@@ -69,11 +69,11 @@ double ProjectTerrain::HeightAt(double x, double y) const {
 }
 
 int ProjectTerrain::UpdateFootprints(CVantriProject& project, UserInterface& ui) const {
-  return UpdateImageBounds(project, ui, Intersector(),
-                           [this](double x, double y) { return HeightAt(x, y); });
+  return project::UpdateImageBounds(project, ui, Intersector(),
+                                    [this](double x, double y) { return HeightAt(x, y); });
 }
 
-void ProjectTerrain::BindHooks(ImagesManager& manager, UserInterface& ui) {
+void ProjectTerrain::BindHooks(project::ImagesManager& manager, UserInterface& ui) {
   manager.after_images_added = [this, &ui](CVantriProject& project) {
     if (!IsLoaded()) LoadForProject(project);
     UpdateFootprints(project, ui);

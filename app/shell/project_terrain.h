@@ -26,7 +26,7 @@ class ProjectTerrain {
   const std::string& Path() const { return model_.path; }
 
   // Ray-terrain intersection on the loaded tile (always false without one).
-  TerrainIntersector Intersector() const;
+  project::TerrainIntersector Intersector() const;
   // Height under (X, Y), -9999 without a tile or a height.
   double HeightAt(double x, double y) const;
 
@@ -36,7 +36,7 @@ class ProjectTerrain {
   // Binds the images manager's hooks: after adding images the tile is chosen when none is loaded
   // yet and the footprints are updated; after a GPS/IMU import the tile is chosen again; an empty
   // list releases the tile.
-  void BindHooks(ImagesManager& manager, UserInterface& ui);
+  void BindHooks(project::ImagesManager& manager, UserInterface& ui);
 
  private:
   aat::ElevationModel model_;

@@ -12,7 +12,7 @@ namespace vantri::shell {
 bool WriteReportOfProjectFile(const std::string& project_path, UserInterface& ui, std::ostream& out,
                               std::ostream& err) {
   CVantriProject project;
-  if (OpenProjectPath(project, ui, project_path) == 0) return false;
+  if (project::OpenProjectPath(project, ui, project_path) == 0) return false;
   // As after Open in the desktop program: footprints on the project's terrain.
   ProjectTerrain terrain;
   if (terrain.LoadForProject(project)) terrain.UpdateFootprints(project, ui);

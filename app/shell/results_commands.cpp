@@ -14,7 +14,7 @@
 namespace vantri::shell {
 namespace {
 
-const char* ClassName(const QualityClass& quality, const display::CEntBundlePt& point) {
+const char* ClassName(const project::QualityClass& quality, const display::CEntBundlePt& point) {
   if (!point.has_result) return "no result";
   const display::Rgb color = point.color;
   if (color == display::FromColorRef(quality.low_color)) return "low";
@@ -24,7 +24,7 @@ const char* ClassName(const QualityClass& quality, const display::CEntBundlePt& 
 
 template <typename Entry>
 void PrintSurveyedPoints(const char* title, const std::map<std::string, Entry>& points,
-                         const QualityClass& quality, std::ostream& out) {
+                         const project::QualityClass& quality, std::ostream& out) {
   for (const auto& [name, point] : points) {
     char line[256];
     std::snprintf(line, sizeof line, "%s %s: %.6f %.6f %.6f |v| %.6f %s\n", title, name.c_str(),
@@ -39,7 +39,7 @@ void PrintSurveyedPoints(const char* title, const std::map<std::string, Entry>& 
 int RunExport(const std::string& project_path, bool launch, UserInterface& ui, std::ostream& out,
               std::ostream& err) {
   CVantriProject project;
-  if (OpenProjectPath(project, ui, project_path) == 0) return kExitFailure;
+  if (project::OpenProjectPath(project, ui, project_path) == 0) return kExitFailure;
   std::string problem;
   if (plotter::AdoptBundleOrientations(project, &problem) == 0) {
     err << (problem.empty() ? "No oriented image in the last bundle run" : problem) << "\n";
@@ -68,7 +68,7 @@ int RunExport(const std::string& project_path, bool launch, UserInterface& ui, s
 int RunDisplaySettings(const std::string& project_path, const std::vector<std::string>& sets,
                        UserInterface& ui, std::ostream& out, std::ostream& err) {
   CVantriProject project;
-  if (OpenProjectPath(project, ui, project_path) == 0) return kExitFailure;
+  if (project::OpenProjectPath(project, ui, project_path) == 0) return kExitFailure;
   const std::string path = display::GrsPath(project.folder, project.name);
   std::vector<std::string> problems;
   display::DisplaySettings settings = display::ReadDisplaySettings(path, &problems);
@@ -98,7 +98,7 @@ int RunDisplaySettings(const std::string& project_path, const std::vector<std::s
 int RunDisplay(const std::string& project_path, UserInterface& ui, std::ostream& out,
                std::ostream& err) {
   CVantriProject project;
-  if (OpenProjectPath(project, ui, project_path) == 0) return kExitFailure;
+  if (project::OpenProjectPath(project, ui, project_path) == 0) return kExitFailure;
   const display::DisplayResults results = display::ReadDisplayResults(project, &ui);
   for (const std::string& problem : results.problems) err << problem << "\n";
   if (results.problems.size() >= 5) {
@@ -109,7 +109,7 @@ int RunDisplay(const std::string& project_path, UserInterface& ui, std::ostream&
   const display::DisplaySettings settings =
       display::ReadDisplaySettings(display::GrsPath(project.folder, project.name), &problems);
   for (const std::string& problem : problems) err << problem << "\n";
-  const QualityThresholds quality = QualityThresholds::LoadFromProfile();
+  const project::QualityThresholds quality = project::QualityThresholds::LoadFromProfile();
   const display::DisplayModel model =
       display::BuildDisplayModel(project, results, quality, settings);
 

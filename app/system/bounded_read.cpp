@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <new>
 
-namespace vantri {
+namespace vantri::system {
 
 namespace {
 
@@ -80,4 +80,4 @@ const char* ReadFileStatusText(ReadFileStatus status) {
   return "cannot be read";
 }
 
-}  // namespace vantri
+}  // namespace vantri::system

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-namespace vantri {
+namespace vantri::system {
 
 // Largest file any of our text or project readers takes in (256 MiB).
 inline constexpr std::uint64_t kMaxReadFileBytes = std::uint64_t{256} << 20;
@@ -22,4 +22,4 @@ ReadFileStatus ReadRegularFile(const std::string& path, std::string* bytes,
 // Why a read failed, for messages: "does not exist", "is not a regular file", ...
 const char* ReadFileStatusText(ReadFileStatus status);
 
-}  // namespace vantri
+}  // namespace vantri::system

@@ -12,7 +12,7 @@
 #include "system/nvtools.h"
 #include "testing/temp_folder.h"
 
-namespace vantri {
+namespace vantri::system {
 namespace {
 
 namespace fs = std::filesystem;
@@ -50,4 +50,4 @@ TEST_F(BoundedRead, OnlyRegularFilesWithinTheCapAreRead) {
 }
 
 }  // namespace
-}  // namespace vantri
+}  // namespace vantri::system

@@ -81,7 +81,6 @@ int NVT_SendEmail(std::string_view smtp_server, std::string_view recipients,
                   std::string_view attachment_path, std::string_view extra);
 // Dispatches pending window messages through the installed hook (none: does nothing).
 void NVT_PumpMessages();
-void NVT_SetPumpMessagesHook(std::function<void()> hook);
 // Program version ("0.1.0" from the build) for module empty/null; 0 for other modules.
 int NVT_GetVersionInfo(std::string_view module, std::string* file_version,
                        std::string* product_version);
@@ -96,12 +95,16 @@ std::string NVT_GetPixelDepth();  // "unknown" without a display
 std::string NVT_GetResolution();  // "unknown" without a display
 int NVT_GetDisplayAdaptersList(std::vector<std::string>* adapters);  // count; 0 headless
 void NVT_GetScreenSize(int* width, int* height);                     // 0, 0 headless
-// Hook for the desktop program; the core shows nothing.
+// Through the hook the desktop program installs; the core shows nothing.
 void NVT_ShowSplashScreen(int bitmap_id, int display_ms);
-void NVT_SetSplashScreenHook(std::function<void(int, int)> hook);
 
 // --- Helpers of this layer -------------------------------------------------------------------
-namespace vantri {
+namespace vantri::system {
+
+// What NVT_PumpMessages and NVT_ShowSplashScreen(bitmap id, display ms) do: installed by the
+// desktop program (an empty function removes the hook).
+void SetPumpMessagesHook(std::function<void()> hook);
+void SetSplashScreenHook(std::function<void(int, int)> hook);
 
 // Physical memory of the machine, in bytes.
 struct MemoryStatus {
@@ -145,4 +148,4 @@ class IniFile {
   std::vector<Section> sections_;
 };
 
-}  // namespace vantri
+}  // namespace vantri::system

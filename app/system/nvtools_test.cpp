@@ -108,7 +108,7 @@ TEST(SpecialFolders, DataFolderUnderTheTestHomeAndProgramFolder) {
   const std::string data = NVT_GetSpecialFolder(NVT_FOLDER_COMMON_APPDATA);
   EXPECT_EQ(data, home.folder() / "vantri");
   EXPECT_TRUE(std::filesystem::is_directory(data));
-  EXPECT_EQ(vantri::PassportArchiveFolder(), data + "/VTR/passports");
+  EXPECT_EQ(vantri::system::PassportArchiveFolder(), data + "/VTR/passports");
   EXPECT_TRUE(std::filesystem::is_directory(data + "/VTR/passports"));
 
   char self[PATH_MAX] = {};
@@ -163,7 +163,7 @@ TEST(SystemInformation, TextsAndHooks) {
   EXPECT_EQ(NVT_GetCurrentSysDate(0).size(), 10u);
   EXPECT_EQ(NVT_GetCurrentSysDate(2)[4], '-');
   EXPECT_EQ(NVT_GetCurrentSysTime(0).size(), 8u);
-  const vantri::MemoryStatus memory = vantri::ReadMemoryStatus();
+  const vantri::system::MemoryStatus memory = vantri::system::ReadMemoryStatus();
   EXPECT_GT(memory.total_bytes, 0u);
   EXPECT_LE(memory.available_bytes, memory.total_bytes);
   std::string version;
@@ -173,15 +173,15 @@ TEST(SystemInformation, TextsAndHooks) {
 
   int pumped = 0;
   NVT_PumpMessages();  // no hook: nothing happens
-  NVT_SetPumpMessagesHook([&] { ++pumped; });
+  vantri::system::SetPumpMessagesHook([&] { ++pumped; });
   NVT_PumpMessages();
-  NVT_SetPumpMessagesHook({});
+  vantri::system::SetPumpMessagesHook({});
   EXPECT_EQ(pumped, 1);
 }
 
 TEST(IniFile, KeepsOrderReplacesCaseInsensitivelyAndRemovesSections) {
   TempFolder folder;
-  vantri::IniFile ini;
+  vantri::system::IniFile ini;
   ini.Set("Settings", "nGroup", "2");
   ini.Set("grp0", "groupName", "Matching");
   ini.Set("settings", "NGROUP", "3");
@@ -190,7 +190,7 @@ TEST(IniFile, KeepsOrderReplacesCaseInsensitivelyAndRemovesSections) {
   ASSERT_EQ(ini.Save(folder / "settings.ini"), 1);
   EXPECT_EQ(ReadFile(folder / "settings.ini"),
             "[Settings]\nnGroup=3\n[grp0]\ngroupName=Matching\n");
-  vantri::IniFile read;
+  vantri::system::IniFile read;
   ASSERT_EQ(read.Load(folder / "settings.ini"), 1);
   EXPECT_EQ(read.Sections(), (std::vector<std::string>{"Settings", "grp0"}));
   EXPECT_TRUE(read.Has("GRP0", "GROUPNAME"));
@@ -203,10 +203,10 @@ TEST(IniFile, KeepsOrderReplacesCaseInsensitivelyAndRemovesSections) {
 // own: both line-based writers store it as one line with blanks.
 TEST(SingleLineValues, LineBreaksCannotInjectKeysIntoIniFilesOrRecords) {
   TempFolder folder;
-  vantri::IniFile ini;
+  vantri::system::IniFile ini;
   ini.Set("Image", "FilePath", "a\r\nFilePath=evil\nb");
   ASSERT_EQ(ini.Save(folder / "x.ini"), 1);
-  vantri::IniFile read;
+  vantri::system::IniFile read;
   ASSERT_EQ(read.Load(folder / "x.ini"), 1);
   EXPECT_EQ(read.Keys("Image"), std::vector<std::string>{"FilePath"});
   EXPECT_EQ(read.Get("Image", "FilePath"), "a  FilePath=evil b");

@@ -16,7 +16,7 @@
 
 namespace fs = std::filesystem;
 
-namespace vantri {
+namespace vantri::system {
 
 namespace {
 
@@ -180,14 +180,14 @@ std::string PassportArchiveFolder() {
   return folder;
 }
 
-}  // namespace vantri
+}  // namespace vantri::system
 
 // --- Profile strings ---------------------------------------------------------------------------
 
 std::string NVT_GetUserProfileString(std::string_view section, std::string_view key,
                                      std::string_view default_value) {
-  vantri::IniFile ini;
-  if (!ini.Load(vantri::ProfilePath())) return std::string(default_value);
+  vantri::system::IniFile ini;
+  if (!ini.Load(vantri::system::ProfilePath())) return std::string(default_value);
   return ini.Get(section, key, default_value);
 }
 
@@ -204,9 +204,9 @@ int NVT_GetUserProfileString(std::string_view section, std::string_view key,
 int NVT_WriteUserProfileString(std::string_view section, std::string_view key,
                                std::string_view value) {
   if (section.empty() || key.empty()) return 0;
-  const std::string path = vantri::ProfilePath();
+  const std::string path = vantri::system::ProfilePath();
   if (!vantri::system::MakeFolders(fs::path(path).parent_path().string())) return 0;
-  vantri::IniFile ini;
+  vantri::system::IniFile ini;
   if (!ini.Load(path)) return 0;
   ini.Set(section, key, value);
   return ini.Save(path);
@@ -218,13 +218,13 @@ int NVT_WriteUserProfileString(std::string_view section, std::string_view key,
 std::string NVT_GetSpecialFolder(int folder_id, int, int) {
   switch (folder_id) {
     case NVT_FOLDER_COMMON_APPDATA: {
-      const std::string folder = vantri::DataFolder();
+      const std::string folder = vantri::system::DataFolder();
       vantri::system::MakeFolders(folder);
       return folder;
     }
     case NVT_FOLDER_PROGRAM_FILES:
     case NVT_FOLDER_PROGRAM_FILESX86:
-      return vantri::ExecutableFolder();
+      return vantri::system::ExecutableFolder();
     default:
       return {};
   }
@@ -242,9 +242,10 @@ int NVT_GetSpecialFolder(int folder_id, char* buffer, std::size_t size, int opti
 }
 
 std::string NVT_GetLastBrowsedPath() {
-  return NVT_GetUserProfileString(vantri::kBrowseSection, vantri::kBrowseKey, "");
+  return NVT_GetUserProfileString(vantri::system::kBrowseSection, vantri::system::kBrowseKey, "");
 }
 
 int NVT_SetLastBrowsedPath(std::string_view folder) {
-  return NVT_WriteUserProfileString(vantri::kBrowseSection, vantri::kBrowseKey, folder);
+  return NVT_WriteUserProfileString(vantri::system::kBrowseSection, vantri::system::kBrowseKey,
+                                    folder);
 }

@@ -112,7 +112,7 @@ std::tm LocalNow() {
 
 }  // namespace
 
-namespace vantri {
+namespace vantri::system {
 
 MemoryStatus ReadMemoryStatus() {
   MemoryStatus status;
@@ -128,7 +128,7 @@ MemoryStatus ReadMemoryStatus() {
   return status;
 }
 
-}  // namespace vantri
+}  // namespace vantri::system
 
 int NVT_DeleteDirectory(std::string_view folder) {
   if (folder.empty()) return 0;
@@ -172,7 +172,9 @@ void NVT_PumpMessages() {
   if (PumpHook()) PumpHook()();
 }
 
-void NVT_SetPumpMessagesHook(std::function<void()> hook) { PumpHook() = std::move(hook); }
+void vantri::system::SetPumpMessagesHook(std::function<void()> hook) {
+  PumpHook() = std::move(hook);
+}
 
 std::string NVT_GetCurrentSysDate(int format) {
   const std::tm now = LocalNow();
@@ -213,7 +215,7 @@ std::string NVT_GetOSInfo() {
 }
 
 std::string NVT_GetRAMInfo() {
-  const vantri::MemoryStatus memory = vantri::ReadMemoryStatus();
+  const vantri::system::MemoryStatus memory = vantri::system::ReadMemoryStatus();
   constexpr std::uint64_t kMiB = 1024 * 1024;
   const std::uint64_t used =
       memory.total_bytes > memory.available_bytes ? memory.total_bytes - memory.available_bytes : 0;
@@ -252,4 +254,6 @@ void NVT_ShowSplashScreen(int bitmap_id, int display_ms) {
   if (SplashHook()) SplashHook()(bitmap_id, display_ms);
 }
 
-void NVT_SetSplashScreenHook(std::function<void(int, int)> hook) { SplashHook() = std::move(hook); }
+void vantri::system::SetSplashScreenHook(std::function<void(int, int)> hook) {
+  SplashHook() = std::move(hook);
+}

@@ -48,7 +48,7 @@ TEST(DisplayDrawing, TheSampleSurveysResultsAreDrawnLayerByLayer) {
       << error;
   CVantriProject project;
   ScriptedUi ui;
-  ASSERT_EQ(OpenProjectPath(project, ui, folder / "job/job.bun"), 1);
+  ASSERT_EQ(project::OpenProjectPath(project, ui, folder / "job/job.bun"), 1);
   const display::DisplayResults results = display::ReadDisplayResults(project, &ui);
   display::DisplaySettings settings;
   settings.image_xy_ellipse = {true, true, display::kCyanColorRef};
@@ -59,10 +59,10 @@ TEST(DisplayDrawing, TheSampleSurveysResultsAreDrawnLayerByLayer) {
   settings.check_xy_vector = true;
   settings.check_xy_scale = 4000;
   const display::DisplayModel model =
-      display::BuildDisplayModel(project, results, QualityThresholds{}, settings);
+      display::BuildDisplayModel(project, results, project::QualityThresholds{}, settings);
 
   // Footprints on the mean ground height of the survey.
-  UpdateImageBounds(
+  project::UpdateImageBounds(
       project, ui,
       [](const Eigen::Vector3d&, const Eigen::Vector3d&, Eigen::Vector3d*) { return false; },
       [](double, double) { return 420.0; });

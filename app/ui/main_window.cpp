@@ -43,7 +43,7 @@ namespace {
 
 // Beside the user profile, so that VANTRI_HOME moves it too.
 QString WindowLayoutFile() {
-  return ToQt((std::filesystem::path(ProfilePath()).parent_path() / "window.ini").string());
+  return ToQt((std::filesystem::path(system::ProfilePath()).parent_path() / "window.ini").string());
 }
 
 }  // namespace
@@ -194,7 +194,7 @@ void MainWindow::RefreshCommandStates() {
 }
 
 void MainWindow::ProjectChanged() {
-  project_path_->setText(ToQt(ProjectPathLabel(project_)));
+  project_path_->setText(ToQt(project::ProjectPathLabel(project_)));
   RedrawProject();
   RefreshCommandStates();
 }
@@ -221,7 +221,7 @@ void MainWindow::Run(Command command) {
       OpenProjectCommand();
       break;
     case Command::kSave:
-      SaveProject(project_);
+      project::SaveProject(project_);
       break;
     case Command::kImagesManager:
       ImagesManagerCommand();
@@ -254,10 +254,10 @@ void MainWindow::Run(Command command) {
       ThresholdsCommand();
       break;
     case Command::kProjectInfo:
-      ShowProjectInfo(project_, ui_);
+      project::ShowProjectInfo(project_, ui_);
       break;
     case Command::kCameraInfo:
-      ShowCameraInfo(project_, ui_);
+      project::ShowCameraInfo(project_, ui_);
       break;
     case Command::kShowTiePoints:
     case Command::kShowGcp:
@@ -313,13 +313,13 @@ void MainWindow::ToggleLayer(Command command) {
 }
 
 void MainWindow::NewProjectCommand() {
-  NewProjectChoice choice;
+  project::NewProjectChoice choice;
   if (!RunNewProjectDialog(this, ui_, &choice)) return;
   ForgetResults();
   const auto choose_system = [this](CVantriProject& project) {
     RunCoordinateSystemDialog(this, project.coordinate_system, ui_);
   };
-  if (NewProject(project_, ui_, std::move(choice), choose_system)) {
+  if (project::NewProject(project_, ui_, std::move(choice), choose_system)) {
     if (update_terrain) update_terrain(project_, ui_);
   }
   ProjectChanged();
@@ -327,7 +327,7 @@ void MainWindow::NewProjectCommand() {
 
 void MainWindow::OpenProjectCommand() {
   const std::string before = project_.folder + project_.name;
-  const bool opened = OpenProject(project_, ui_);
+  const bool opened = project::OpenProject(project_, ui_);
   if (opened || project_.folder + project_.name != before) ForgetResults();
   if (opened && update_terrain) update_terrain(project_, ui_);
   ProjectChanged();
@@ -335,15 +335,15 @@ void MainWindow::OpenProjectCommand() {
 
 void MainWindow::SettingsCommand() {
   ui_.StartOperationClock();
-  RunSettingsCommand(project_, ui_, [this](CVantriSettings& settings) {
-    SettingsWindowModel model(settings);
+  project::RunSettingsCommand(project_, ui_, [this](CVantriSettings& settings) {
+    project::SettingsWindowModel model(settings);
     return RunSettingsDialog(this, model);
   });
   RefreshCommandStates();
 }
 
 void MainWindow::ThresholdsCommand() {
-  QualityThresholds thresholds = QualityThresholds::LoadFromProfile();
+  project::QualityThresholds thresholds = project::QualityThresholds::LoadFromProfile();
   if (RunThresholdsDialog(this, ui_, &thresholds)) {
     thresholds.SaveToProfile();
     RedrawProject();
@@ -351,10 +351,10 @@ void MainWindow::ThresholdsCommand() {
 }
 
 void MainWindow::ImagesManagerCommand() {
-  if (!CanOpenImagesManager(project_, ui_)) return;
+  if (!project::CanOpenImagesManager(project_, ui_)) return;
   if (!images_manager_) {
     ui_.StartOperationClock();
-    images_manager_model_ = std::make_unique<::ImagesManager>(project_, ui_);
+    images_manager_model_ = std::make_unique<project::ImagesManager>(project_, ui_);
     if (bind_images_manager) bind_images_manager(*images_manager_model_);
     images_manager_ =
         std::make_unique<ImagesManagerDialog>(*images_manager_model_, project_, ui_, this);
@@ -369,7 +369,7 @@ void MainWindow::ImagesManagerCommand() {
 
 void MainWindow::CoordinateSystemCommand() {
   if (RunCoordinateSystemDialog(this, project_.coordinate_system, ui_)) {
-    SaveProject(project_);
+    project::SaveProject(project_);
     if (update_terrain) update_terrain(project_, ui_);
   }
   ProjectChanged();
@@ -385,7 +385,7 @@ void MainWindow::SrtmSourceCommand() {
 
 void MainWindow::ExternalDemCommand() {
   if (aat::UseExternalDemCommand(project_, ui_)) {
-    SaveProject(project_);
+    project::SaveProject(project_);
     if (update_terrain) update_terrain(project_, ui_);
   }
   ProjectChanged();
@@ -471,8 +471,8 @@ void MainWindow::DrawGraphicReport() {
   const display::DisplaySettings settings =
       display::ReadDisplaySettings(display::GrsPath(project_.folder, project_.name), &problems);
   for (const std::string& problem : problems) ui_.Log(problem);
-  drawing_->ShowResults(display::BuildDisplayModel(project_, display_results_,
-                                                   QualityThresholds::LoadFromProfile(), settings));
+  drawing_->ShowResults(display::BuildDisplayModel(
+      project_, display_results_, project::QualityThresholds::LoadFromProfile(), settings));
 }
 
 void MainWindow::ExportToPlotaraCommand() {
@@ -490,7 +490,7 @@ void MainWindow::PointManagerCommand(points::PointKind kind) {
   points::PointManager::DrawingHooks hooks;
   hooks.redraw_symbols = [this] { RedrawProject(); };
   points::PointManager manager(kind, project_, ui_, &results,
-                               QualityThresholds::LoadFromProfile().gcps, hooks);
+                               project::QualityThresholds::LoadFromProfile().gcps, hooks);
   if (!manager.CanOpen()) return;
   PointManagerDialog dialog(manager, this);
   dialog.import_window = [this](QWidget* parent, import::ImportMode mode,

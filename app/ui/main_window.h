@@ -19,7 +19,9 @@
 #include "ui/main_window_rules.h"
 #include "ui/qt_user_interface.h"
 
+namespace vantri::project {
 class ImagesManager;
+}  // namespace vantri::project
 
 namespace vantri::ui {
 
@@ -43,7 +45,7 @@ class MainWindow : public QMainWindow {
   // (after Open, New, a change of images, GPS/IMU data or DEM choice) and the
   // images manager's hooks.
   std::function<void(CVantriProject&, UserInterface&)> update_terrain;
-  std::function<void(::ImagesManager&)> bind_images_manager;
+  std::function<void(project::ImagesManager&)> bind_images_manager;
   // Called when the progress window of a tie-point search opens (the GUI test watches it).
   std::function<void(SearchProgressWindow&)> on_search_window;
 
@@ -111,7 +113,7 @@ class MainWindow : public QMainWindow {
   QLabel* project_path_ = nullptr;
   QLabel* cursor_ = nullptr;
   std::unique_ptr<ImagesManagerDialog> images_manager_;
-  std::unique_ptr<::ImagesManager> images_manager_model_;
+  std::unique_ptr<project::ImagesManager> images_manager_model_;
   std::unique_ptr<DisplaySettingsWindow> graphic_report_;
   display::DisplayResults display_results_;
   bool results_loaded_ = false;

@@ -33,7 +33,7 @@ TEST(MainWindowLayout, GeometryAndToolBarsComeBackAtTheNextStart) {
   char* argv[] = {program, nullptr};
   QApplication application(argc, argv);
   const std::string layout_file =
-      (std::filesystem::path(ProfilePath()).parent_path() / "window.ini").string();
+      (std::filesystem::path(system::ProfilePath()).parent_path() / "window.ini").string();
   MainWindowOptions options;
   options.remember_layout = true;
   {

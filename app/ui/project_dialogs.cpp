@@ -109,7 +109,7 @@ class DistortionCurveWidget : public QWidget {
 
 class PassportManagerDialog : public QDialog {
  public:
-  explicit PassportManagerDialog(QWidget* parent, PassportManager& manager)
+  explicit PassportManagerDialog(QWidget* parent, project::PassportManager& manager)
       : QDialog(parent), manager_(manager) {
     setObjectName("passport_manager_dialog");
     setWindowTitle("Passport Manager");
@@ -125,7 +125,7 @@ class PassportManagerDialog : public QDialog {
     table_->verticalHeader()->hide();
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 8);
-    const DistortionFormulas defaults = DefaultDistortionFormulas();
+    const project::DistortionFormulas defaults = project::DefaultDistortionFormulas();
     radial_ = new QLineEdit(ToQt(defaults.radial));
     radial_->setObjectName("radial_formula");
     tangential_x_ = new QLineEdit(ToQt(defaults.tangential_x));
@@ -190,7 +190,7 @@ class PassportManagerDialog : public QDialog {
 
  private:
   UserInterface& ManagerUi() { return ui_of(); }
-  DistortionFormulas Formulas() const {
+  project::DistortionFormulas Formulas() const {
     return {FromQt(radial_->text()), FromQt(tangential_x_->text()), FromQt(tangential_y_->text())};
   }
   void Fill() {
@@ -214,12 +214,13 @@ class PassportManagerDialog : public QDialog {
       curve_->SetCurves({}, {});
       return;
     }
-    const DistortionFormulas formulas = Formulas();
-    curve_->SetCurves(DistortionCurve(formulas, *passport, DistortionCurveKind::kRadial),
-                      DistortionCurve(formulas, *passport, DistortionCurveKind::kTangential));
+    const project::DistortionFormulas formulas = Formulas();
+    curve_->SetCurves(
+        project::DistortionCurve(formulas, *passport, project::DistortionCurveKind::kRadial),
+        project::DistortionCurve(formulas, *passport, project::DistortionCurveKind::kTangential));
   }
 
-  PassportManager& manager_;
+  project::PassportManager& manager_;
   QListWidget* list_;
   QTableWidget* table_;
   QLineEdit *radial_, *tangential_x_, *tangential_y_;
@@ -239,26 +240,27 @@ class PassportEditorDialog : public QDialog {
     struct Field {
       const char* label;
       const char* name;
-      std::string PassportEditorValues::*member;
+      std::string project::PassportEditorValues::*member;
     };
     static const Field kFields[] = {
-        {"Camera model:", "model", &PassportEditorValues::model},
-        {"Camera serial number:", "camera_serial", &PassportEditorValues::camera_serial},
-        {"Lens serial number:", "lens_serial", &PassportEditorValues::lens_serial},
-        {"Calibration date (dd-mm-yyyy):", "date", &PassportEditorValues::calibration_date},
-        {"Focal length (mm):", "focal", &PassportEditorValues::focal_mm},
-        {"Pixel size (mm):", "pixel", &PassportEditorValues::pixel_mm},
-        {"Width (pixels):", "width", &PassportEditorValues::width},
-        {"Height (pixels):", "height", &PassportEditorValues::height},
-        {"Principal point x (pixels):", "ppx", &PassportEditorValues::ppx},
-        {"Principal point y (pixels):", "ppy", &PassportEditorValues::ppy},
-        {"K1:", "k1", &PassportEditorValues::k1},
-        {"K2:", "k2", &PassportEditorValues::k2},
-        {"K3:", "k3", &PassportEditorValues::k3},
-        {"P1:", "p1", &PassportEditorValues::p1},
-        {"P2:", "p2", &PassportEditorValues::p2},
+        {"Camera model:", "model", &project::PassportEditorValues::model},
+        {"Camera serial number:", "camera_serial", &project::PassportEditorValues::camera_serial},
+        {"Lens serial number:", "lens_serial", &project::PassportEditorValues::lens_serial},
+        {"Calibration date (dd-mm-yyyy):", "date",
+         &project::PassportEditorValues::calibration_date},
+        {"Focal length (mm):", "focal", &project::PassportEditorValues::focal_mm},
+        {"Pixel size (mm):", "pixel", &project::PassportEditorValues::pixel_mm},
+        {"Width (pixels):", "width", &project::PassportEditorValues::width},
+        {"Height (pixels):", "height", &project::PassportEditorValues::height},
+        {"Principal point x (pixels):", "ppx", &project::PassportEditorValues::ppx},
+        {"Principal point y (pixels):", "ppy", &project::PassportEditorValues::ppy},
+        {"K1:", "k1", &project::PassportEditorValues::k1},
+        {"K2:", "k2", &project::PassportEditorValues::k2},
+        {"K3:", "k3", &project::PassportEditorValues::k3},
+        {"P1:", "p1", &project::PassportEditorValues::p1},
+        {"P2:", "p2", &project::PassportEditorValues::p2},
     };
-    PassportEditorValues defaults;
+    project::PassportEditorValues defaults;
     for (const Field& field : kFields) {
       auto* edit = new QLineEdit(ToQt(defaults.*(field.member)));
       edit->setObjectName(field.name);
@@ -270,9 +272,10 @@ class PassportEditorDialog : public QDialog {
     buttons->button(QDialogButtonBox::Ok)->setObjectName("ok");
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(buttons, &QDialogButtonBox::accepted, this, [this, &ui, archive] {
-      PassportEditorValues values;
+      project::PassportEditorValues values;
       for (const auto& [edit, member] : edits_) values.*member = FromQt(edit->text());
-      if (PassportEditorOk(ui, values, archive, &saved_) == EditorOutcome::kClosed) {
+      if (project::PassportEditorOk(ui, values, archive, &saved_) ==
+          project::EditorOutcome::kClosed) {
         saved_.empty() ? reject() : accept();
       }
     });
@@ -283,7 +286,7 @@ class PassportEditorDialog : public QDialog {
   const std::string& Saved() const { return saved_; }
 
  private:
-  std::vector<std::pair<QLineEdit*, std::string PassportEditorValues::*>> edits_;
+  std::vector<std::pair<QLineEdit*, std::string project::PassportEditorValues::*>> edits_;
   std::string saved_;
 };
 
@@ -295,7 +298,7 @@ class NewProjectDialog : public QDialog {
   NewProjectDialog(QWidget* parent, UserInterface& ui) : QDialog(parent), ui_(ui) {
     setObjectName("new_project_dialog");
     setWindowTitle("Select new project folder and name");
-    folder_ = new QLineEdit(ToQt(NewProjectStartFolder()));
+    folder_ = new QLineEdit(ToQt(project::NewProjectStartFolder()));
     folder_->setObjectName("folder");
     folder_->setMinimumWidth(420);
     name_ = new QLineEdit;
@@ -308,7 +311,7 @@ class NewProjectDialog : public QDialog {
     buttons_->button(QDialogButtonBox::Ok)->setObjectName("ok");
     connect(buttons_, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(buttons_, &QDialogButtonBox::accepted, this, [this] {
-      RememberNewProjectFolder(FromQt(folder_->text()));
+      project::RememberNewProjectFolder(FromQt(folder_->text()));
       accept();
     });
     connect(browse, &QPushButton::clicked, this, [this] {
@@ -336,8 +339,8 @@ class NewProjectDialog : public QDialog {
 
  private:
   void Update() {
-    path_->setText(ToQt(NewProjectPathText(Folder(), Name())));
-    buttons_->button(QDialogButtonBox::Ok)->setEnabled(NewProjectOkEnabled(Name()));
+    path_->setText(ToQt(project::NewProjectPathText(Folder(), Name())));
+    buttons_->button(QDialogButtonBox::Ok)->setEnabled(project::NewProjectOkEnabled(Name()));
   }
   UserInterface& ui_;
   QLineEdit *folder_, *name_, *path_;
@@ -397,7 +400,8 @@ void ImagePreviewWindow::Fit() {
       picture_->size() - QSize(4, 4), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
 }
 
-bool RunPassportManagerDialog(QWidget* parent, PassportManager& manager, UserInterface& ui) {
+bool RunPassportManagerDialog(QWidget* parent, project::PassportManager& manager,
+                              UserInterface& ui) {
   PassportManagerDialog dialog(parent, manager);
   dialog.ui_of = [&ui]() -> UserInterface& { return ui; };
   return dialog.exec() == QDialog::Accepted;
@@ -410,10 +414,10 @@ std::string RunPassportEditorDialog(QWidget* parent, UserInterface& ui,
   return dialog.Saved();
 }
 
-bool RunNewProjectDialog(QWidget* parent, UserInterface& ui, NewProjectChoice* choice) {
+bool RunNewProjectDialog(QWidget* parent, UserInterface& ui, project::NewProjectChoice* choice) {
   NewProjectDialog dialog(parent, ui);
   if (dialog.exec() != QDialog::Accepted) return false;
-  PassportManager manager(ui, PassportArchiveFolder());
+  project::PassportManager manager(ui, system::PassportArchiveFolder());
   if (!RunPassportManagerDialog(parent, manager, ui)) return false;
   choice->parent_folder = dialog.Folder();
   choice->name = dialog.Name();
@@ -425,7 +429,7 @@ bool RunNewProjectDialog(QWidget* parent, UserInterface& ui, NewProjectChoice* c
 // --- Images manager
 // --------------------------------------------------------------------------
 
-ImagesManagerDialog::ImagesManagerDialog(::ImagesManager& manager, CVantriProject& project,
+ImagesManagerDialog::ImagesManagerDialog(project::ImagesManager& manager, CVantriProject& project,
                                          UserInterface& ui, QWidget* parent)
     : QDialog(parent), manager_(manager), project_(project), ui_(ui) {
   setObjectName("images_manager_dialog");
@@ -526,7 +530,7 @@ void ImagesManagerDialog::Refresh() {
   mode_->setText(manager_.Caption());
   table_->setRowCount(static_cast<int>(rows.size()));
   for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
-    const ImageRow& row = rows[r];
+    const project::ImageRow& row = rows[r];
     const std::string cells[] = {row.name,  row.gps_imu, row.var_xy, row.var_z,  row.var_op,
                                  row.var_k, row.adj_xy,  row.adj_z,  row.adj_op, row.adj_k};
     for (int c = 0; c < 10; ++c) {
@@ -547,7 +551,7 @@ void ImagesManagerDialog::ShowPreview(int row) {
   }
   // The project's preview file, built from the image the first time.
   cv::Mat preview;
-  const QImage picture = LoadPreviewImage(*image, &preview) ? ToQImage(preview) : QImage();
+  const QImage picture = project::LoadPreviewImage(*image, &preview) ? ToQImage(preview) : QImage();
   shown_picture_ = picture;
   if (picture.isNull()) {
     preview_->setText("No preview for " + ToQt(image->Name()));

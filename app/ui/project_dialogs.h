@@ -21,10 +21,11 @@ namespace vantri::ui {
 
 // "Select new project folder and name", then the passport manager. True with a
 // complete choice.
-bool RunNewProjectDialog(QWidget* parent, UserInterface& ui, NewProjectChoice* choice);
+bool RunNewProjectDialog(QWidget* parent, UserInterface& ui, project::NewProjectChoice* choice);
 // The passport manager over the archive; true when a passport was selected with
 // OK.
-bool RunPassportManagerDialog(QWidget* parent, PassportManager& manager, UserInterface& ui);
+bool RunPassportManagerDialog(QWidget* parent, project::PassportManager& manager,
+                              UserInterface& ui);
 // The passport editor; returns the saved path, empty on Cancel.
 std::string RunPassportEditorDialog(QWidget* parent, UserInterface& ui,
                                     const std::string& archive_folder);
@@ -49,7 +50,7 @@ class ImagePreviewWindow : public QDialog {
 // image-preview window.
 class ImagesManagerDialog : public QDialog {
  public:
-  ImagesManagerDialog(::ImagesManager& manager, CVantriProject& project, UserInterface& ui,
+  ImagesManagerDialog(project::ImagesManager& manager, CVantriProject& project, UserInterface& ui,
                       QWidget* parent);
   void Refresh();
   QTableWidget* Table() const { return table_; }
@@ -63,7 +64,7 @@ class ImagesManagerDialog : public QDialog {
   void ShowPreview(int row);
   std::vector<int> SelectedRows() const;
 
-  ::ImagesManager& manager_;
+  project::ImagesManager& manager_;
   CVantriProject& project_;
   UserInterface& ui_;
   QTableWidget* table_;

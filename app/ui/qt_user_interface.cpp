@@ -76,10 +76,10 @@ QString QtFilterText(const std::vector<FileFilter>& filters) {
 }
 
 QtUserInterface::QtUserInterface(QWidget* parent) : parent_(parent) {
-  NVT_SetPumpMessagesHook([] { QCoreApplication::processEvents(); });
+  system::SetPumpMessagesHook([] { QCoreApplication::processEvents(); });
 }
 
-QtUserInterface::~QtUserInterface() { NVT_SetPumpMessagesHook({}); }
+QtUserInterface::~QtUserInterface() { system::SetPumpMessagesHook({}); }
 
 namespace {
 

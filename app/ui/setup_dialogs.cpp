@@ -38,7 +38,8 @@ QDialogButtonBox* OkCancel(QDialog* dialog) {
 
 class SettingsDialog : public QDialog {
  public:
-  SettingsDialog(QWidget* parent, SettingsWindowModel& model) : QDialog(parent), model_(model) {
+  SettingsDialog(QWidget* parent, project::SettingsWindowModel& model)
+      : QDialog(parent), model_(model) {
     setObjectName("settings_dialog");
     setWindowTitle("Process settings");
     resize(860, 820);
@@ -141,7 +142,7 @@ class SettingsDialog : public QDialog {
     filling_ = false;
   }
 
-  SettingsWindowModel& model_;
+  project::SettingsWindowModel& model_;
   QTableWidget* table_;
   QLabel* description_;
   std::vector<QString> descriptions_;
@@ -153,7 +154,7 @@ class SettingsDialog : public QDialog {
 
 class ThresholdsDialog : public QDialog {
  public:
-  ThresholdsDialog(QWidget* parent, UserInterface& ui, QualityThresholds* thresholds)
+  ThresholdsDialog(QWidget* parent, UserInterface& ui, project::QualityThresholds* thresholds)
       : QDialog(parent) {
     setObjectName("thresholds_dialog");
     setWindowTitle("Quality thresholds");
@@ -177,9 +178,9 @@ class ThresholdsDialog : public QDialog {
     gcp_form->addRow("Middle quality up to:", gcp_middle);
     auto* buttons = OkCancel(this);
     connect(buttons, &QDialogButtonBox::accepted, this, [=, this, &ui] {
-      if (CheckQualityThresholds(ui, FromQt(tie_high->text()), FromQt(tie_middle->text()),
-                                 FromQt(gcp_high->text()), FromQt(gcp_middle->text()),
-                                 *thresholds)) {
+      if (project::CheckQualityThresholds(ui, FromQt(tie_high->text()), FromQt(tie_middle->text()),
+                                          FromQt(gcp_high->text()), FromQt(gcp_middle->text()),
+                                          *thresholds)) {
         accept();
       }
     });
@@ -403,12 +404,13 @@ class CoordinateConversionDialog : public QDialog {
 
 }  // namespace
 
-bool RunSettingsDialog(QWidget* parent, SettingsWindowModel& model) {
+bool RunSettingsDialog(QWidget* parent, project::SettingsWindowModel& model) {
   SettingsDialog dialog(parent, model);
   return dialog.exec() == QDialog::Accepted;
 }
 
-bool RunThresholdsDialog(QWidget* parent, UserInterface& ui, QualityThresholds* thresholds) {
+bool RunThresholdsDialog(QWidget* parent, UserInterface& ui,
+                         project::QualityThresholds* thresholds) {
   ThresholdsDialog dialog(parent, ui, thresholds);
   return dialog.exec() == QDialog::Accepted;
 }

@@ -9,8 +9,10 @@
 #include "crs/coordinate_conversion_window.h"
 #include "crs/coordinate_system_window.h"
 
+namespace vantri::project {
 class SettingsWindowModel;
 struct QualityThresholds;
+}  // namespace vantri::project
 
 namespace vantri {
 class UserInterface;
@@ -21,8 +23,9 @@ class SrtmSourceDialog;
 
 namespace vantri::ui {
 
-bool RunSettingsDialog(QWidget* parent, SettingsWindowModel& model);
-bool RunThresholdsDialog(QWidget* parent, UserInterface& ui, QualityThresholds* thresholds);
+bool RunSettingsDialog(QWidget* parent, project::SettingsWindowModel& model);
+bool RunThresholdsDialog(QWidget* parent, UserInterface& ui,
+                         project::QualityThresholds* thresholds);
 bool RunSrtmDialog(QWidget* parent, aat::SrtmSourceDialog& model);
 // Edits the project's coordinate system in place (imports act at once, as in
 // the core window).

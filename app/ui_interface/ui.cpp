@@ -39,7 +39,7 @@ const char* IconName(MessageIcon icon) {
 }
 
 std::string FormatLogLine(std::string_view message, const std::tm& local_now,
-                          std::chrono::seconds elapsed, const MemoryStatus& memory) {
+                          std::chrono::seconds elapsed, const system::MemoryStatus& memory) {
   const long long total_seconds = elapsed.count() < 0 ? 0 : elapsed.count();
   const int minutes = static_cast<int>(total_seconds / 60);
   const int seconds = static_cast<int>(total_seconds % 60);
@@ -93,7 +93,7 @@ std::tm UserInterface::LocalNow() const {
   return local;
 }
 
-MemoryStatus UserInterface::Memory() const { return ReadMemoryStatus(); }
+system::MemoryStatus UserInterface::Memory() const { return system::ReadMemoryStatus(); }
 
 // --- ConsoleUi ---------------------------------------------------------------------------------
 

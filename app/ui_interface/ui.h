@@ -37,7 +37,7 @@ struct FileFilter {
 // seconds of `elapsed`, the message, the used memory (total - available, MiB rounded down) and the
 // total memory (MiB rounded up).
 std::string FormatLogLine(std::string_view message, const std::tm& local_now,
-                          std::chrono::seconds elapsed, const MemoryStatus& memory);
+                          std::chrono::seconds elapsed, const system::MemoryStatus& memory);
 
 class UserInterface {
  public:
@@ -91,7 +91,7 @@ class UserInterface {
  protected:
   // Local time and memory of the log line; the tests replace them.
   virtual std::tm LocalNow() const;
-  virtual MemoryStatus Memory() const;
+  virtual system::MemoryStatus Memory() const;
   // The steady clock the elapsed time of the log lines is measured on; the tests replace it.
   virtual std::chrono::steady_clock::time_point SteadyNow() const;
 

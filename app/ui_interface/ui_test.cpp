@@ -12,9 +12,9 @@
 namespace {
 
 using vantri::ConsoleUi;
-using vantri::MemoryStatus;
 using vantri::MessageIcon;
 using vantri::ScriptedUi;
+using vantri::system::MemoryStatus;
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
 
@@ -31,7 +31,7 @@ std::tm LocalTime(int year, int month, int day, int hour, int minute, int second
 
 TEST(LogLine, DayMonthYearElapsedMinutesSecondsAndMemoryRounding) {
   // 8 GiB + 1 byte total rounds up; 3 GiB - 1 byte used rounds down.
-  const MemoryStatus memory{8192 * kMiB + 1, 8192 * kMiB + 1 - (3072 * kMiB - 1)};
+  const vantri::system::MemoryStatus memory{8192 * kMiB + 1, 8192 * kMiB + 1 - (3072 * kMiB - 1)};
   EXPECT_EQ(vantri::FormatLogLine("12 images added", LocalTime(2026, 3, 7, 9, 5, 3),
                                   std::chrono::seconds(3 * 60 + 7), memory),
             "07/03/2026 - 09:05:03 - (elpsed time 0003:07) 12 images added - physical RAM: "
@@ -46,7 +46,7 @@ TEST(LogLine, DayMonthYearElapsedMinutesSecondsAndMemoryRounding) {
 class FixedUi : public ScriptedUi {
  protected:
   std::tm LocalNow() const override { return LocalTime(2026, 12, 7, 21, 0, 0); }
-  MemoryStatus Memory() const override { return {1024 * kMiB, 512 * kMiB}; }
+  vantri::system::MemoryStatus Memory() const override { return {1024 * kMiB, 512 * kMiB}; }
 };
 
 TEST(LogLine, EmptyMessageGivesEmptyLineNullGivesNothingAndMessagesArePumped) {

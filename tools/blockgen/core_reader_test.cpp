@@ -31,7 +31,7 @@ TEST(PassportReaderTest, CoreReaderAdoptsTheGeneratedPassport) {
 
   const auto passport = CCameraPassport::New(o.out_dir + "/camera.bcc");
   ASSERT_TRUE(passport);
-  EXPECT_EQ(passport->TypeCode(), kPassportCodeBCC);
+  EXPECT_EQ(passport->TypeCode(), vantri::photogrammetry::kPassportCodeBCC);
   EXPECT_EQ(passport->model, o.camera.model);
   EXPECT_EQ(passport->focal_mm, o.camera.focal_mm);
   EXPECT_EQ(passport->pixel_mm, o.camera.pixel_mm);
@@ -40,7 +40,7 @@ TEST(PassportReaderTest, CoreReaderAdoptsTheGeneratedPassport) {
   EXPECT_EQ(passport->width, o.camera.width);
   EXPECT_EQ(passport->height, o.camera.height);
   const MetricDistortion m = metric_distortion(o.camera.distortion);
-  const DistortionCoefficients read = passport->MetricCoefficients();
+  const vantri::photogrammetry::DistortionCoefficients read = passport->MetricCoefficients();
   EXPECT_EQ(read.k1, m.k1);
   EXPECT_EQ(read.k2, m.k2);
   EXPECT_EQ(read.k3, m.k3);
