@@ -15,13 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class BoundedRead : public testing::Test {
- protected:
-  test_support::SpecialFiles special_;
-  const std::string& folder_ = special_.folder();
-  const std::string& zero_link_ = special_.zero_link();
-  const std::string& fifo_ = special_.fifo();
-};
+using BoundedRead = test_support::SpecialFilesTest;
 
 // A passport or point collection that is /dev/zero (or a link to it) once ended in an oversized
 // allocation; the INI reader and the point files share the same line reader.

@@ -17,13 +17,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class BoundedRead : public testing::Test {
- protected:
-  test_support::SpecialFiles special_;
-  const std::string& folder_ = special_.folder();
-  const std::string& zero_link_ = special_.zero_link();
-  const std::string& fifo_ = special_.fifo();
-};
+using BoundedRead = test_support::SpecialFilesTest;
 
 TEST_F(BoundedRead, OnlyRegularFilesWithinTheCapAreRead) {
   const std::string text = folder_ + "/a.txt";

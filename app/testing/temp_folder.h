@@ -1,6 +1,8 @@
 // Temporary folders and small file helpers of the tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 
 namespace vantri::test_support {
@@ -40,8 +42,8 @@ class ScopedVantriHome {
 };
 
 // Inputs that are not regular files, for the readers that must refuse them: a folder holding a
-// symbolic link "GCP.col" to /dev/zero and a FIFO "pipe.txt". Fails the current test when they cannot
-// be made.
+// symbolic link "GCP.col" to /dev/zero and a FIFO "pipe.txt". Fails the current test when they
+// cannot be made.
 class SpecialFiles {
  public:
   SpecialFiles();
@@ -54,6 +56,15 @@ class SpecialFiles {
   TempFolder folder_;
   std::string zero_link_;
   std::string fifo_;
+};
+
+// Fixture of the tests that hand such inputs to a reader.
+class SpecialFilesTest : public ::testing::Test {
+ protected:
+  SpecialFiles special_;
+  const std::string& folder_ = special_.folder();
+  const std::string& zero_link_ = special_.zero_link();
+  const std::string& fifo_ = special_.fifo();
 };
 
 // The whole file, empty when unreadable.
